@@ -28,6 +28,23 @@ enum class FieldType {
     Blob,
 };
 
+// The type's name in both encodings ("string", "i4", "dateTime" ...) and back.
+// fieldTypeFromName returns false for an unknown name.
+QString fieldTypeName(FieldType type);
+bool fieldTypeFromName(const QString &name, FieldType *type);
+
+// Type families that callers test (footer sums, editors, comparisons).
+bool isStringType(FieldType type);   // String, WideString, Memo
+bool isIntegerType(FieldType type);  // SmallInt, Integer, LargeInt
+bool isNumericType(FieldType type);  // integers, Float, Currency, BCD, FMTBCD
+
+// The value converted to the QVariant type that fields of `type` hold: QString, int
+// (SmallInt, Integer), qlonglong, double (Float, Currency, BCD, FMTBCD), QDate, QTime,
+// QDateTime, bool, QByteArray (Blob). A null or invalid value gives a null QVariant.
+// Text is accepted for every type ("12", "3.5", "2024-01-31 08:00:00", "TRUE").
+// On a value that cannot be converted, *ok is set to false and a null QVariant returned.
+QVariant convertValue(FieldType type, const QVariant &value, bool *ok = nullptr);
+
 struct FieldDef
 {
     QString name;

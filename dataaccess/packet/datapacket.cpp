@@ -1,0 +1,1286 @@
+#include "dataaccess/packet/datapacket.h"
+
+#include <QBuffer>
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QDateTime>
+#include <QHash>
+#include <QLocale>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <QSet>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace quillon {
+
+namespace {
+
+constexpr char kMagic[4] = {'W', 'L', 'D', 'P'};
+constexpr quint8 kVersion = 1;
+constexpr qint64 kMsecsPerDay = 86400000;
+
+// Row-state codes shared by both encodings (the XML form's "RowState" values).
+constexpr int kStateOriginal = 1;
+constexpr int kStateDeleted = 2;
+constexpr int kStateInserted = 4;
+constexpr int kStateModified = 8;
+
+struct TypeName
+{
+    FieldType type;
+    const char *name;
+};
+
+constexpr std::array<TypeName, 15> kTypeNames = {{
+    {FieldType::String, "string"},
+    {FieldType::WideString, "string.uni"},
+    {FieldType::SmallInt, "i2"},
+    {FieldType::Integer, "i4"},
+    {FieldType::LargeInt, "i8"},
+    {FieldType::Float, "r8"},
+    {FieldType::Currency, "money"},
+    {FieldType::BCD, "fixed"},
+    {FieldType::FMTBCD, "fixedFMT"},
+    {FieldType::Date, "date"},
+    {FieldType::Time, "time"},
+    {FieldType::DateTime, "dateTime"},
+    {FieldType::Boolean, "boolean"},
+    {FieldType::Memo, "memo"},
+    {FieldType::Blob, "blob"},
+}};
+
+int stateCode(RowState state)
+{
+    switch (state) {
+    case RowState::Inserted: return kStateInserted;
+    case RowState::Modified: return kStateModified;
+    case RowState::Deleted: return kStateDeleted;
+    case RowState::Unchanged: break;
+    }
+    return 0;
+}
+
+// ---- value conversion ------------------------------------------------------------------
+
+QDateTime parseDateTimeText(const QString &text)
+{
+    static const char *const formats[] = {
+        "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm:ss.zzz",
+        "yyyy-MM-ddTHH:mm:ss",     "yyyy-MM-dd HH:mm",    "yyyy/MM/dd HH:mm:ss",
+        "yyyy/M/d H:mm:ss",        "yyyy-M-d H:mm:ss",    "yyyyMMddTHH:mm:ss.zzz",
+        "yyyyMMddTHH:mm:ss",
+    };
+    for (const char *f : formats) {
+        const QDateTime dt = QDateTime::fromString(text, QLatin1String(f));
+        if (dt.isValid())
+            return dt;
+    }
+    return {};
+}
+
+QDate parseDateText(const QString &text)
+{
+    static const char *const formats[] = {"yyyy-MM-dd", "yyyy/MM/dd", "yyyyMMdd", "yyyy-M-d",
+                                          "yyyy/M/d"};
+    for (const char *f : formats) {
+        const QDate d = QDate::fromString(text, QLatin1String(f));
+        if (d.isValid())
+            return d;
+    }
+    const QDateTime dt = parseDateTimeText(text);
+    return dt.isValid() ? dt.date() : QDate();
+}
+
+QTime parseTimeText(const QString &text)
+{
+    static const char *const formats[] = {"HH:mm:ss.zzz", "HH:mm:ss", "H:mm:ss", "HH:mm", "H:mm"};
+    for (const char *f : formats) {
+        const QTime t = QTime::fromString(text, QLatin1String(f));
+        if (t.isValid())
+            return t;
+    }
+    return {};
+}
+
+QVariant fail(bool *ok)
+{
+    if (ok)
+        *ok = false;
+    return {};
+}
+
+QVariant toInteger(FieldType type, const QVariant &value, bool *ok)
+{
+    qint64 n = 0;
+    bool good = false;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Long:
+    case QMetaType::SChar:
+        n = value.toLongLong(&good);
+        break;
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::UChar: {
+        const quint64 u = value.toULongLong(&good);
+        good = good && u <= quint64(std::numeric_limits<qint64>::max());
+        n = qint64(u);
+        break;
+    }
+    case QMetaType::Bool:
+        n = value.toBool() ? 1 : 0;
+        good = true;
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = value.toDouble();
+        good = d == std::floor(d) && d >= -9.2e18 && d <= 9.2e18;
+        n = qint64(d);
+        break;
+    }
+    default: {
+        const QString text = value.toString().trimmed();
+        if (text.isEmpty() && value.canConvert<QString>())
+            return {};
+        n = text.toLongLong(&good);
+        if (!good) {
+            // "12.0" typed into an integer field is still 12.
+            const double d = text.toDouble(&good);
+            good = good && d == std::floor(d) && d >= -9.2e18 && d <= 9.2e18;
+            n = qint64(d);
+        }
+    }
+    }
+    if (!good)
+        return fail(ok);
+    if (type == FieldType::SmallInt) {
+        if (n < -32768 || n > 32767)
+            return fail(ok);
+        return QVariant(int(n));
+    }
+    if (type == FieldType::Integer) {
+        if (n < std::numeric_limits<qint32>::min() || n > std::numeric_limits<qint32>::max())
+            return fail(ok);
+        return QVariant(int(n));
+    }
+    return QVariant(qlonglong(n));
+}
+
+} // namespace
+
+QString fieldTypeName(FieldType type)
+{
+    for (const TypeName &t : kTypeNames)
+        if (t.type == type)
+            return QLatin1String(t.name);
+    return QStringLiteral("string");
+}
+
+bool fieldTypeFromName(const QString &name, FieldType *type)
+{
+    for (const TypeName &t : kTypeNames) {
+        if (name == QLatin1String(t.name)) {
+            if (type)
+                *type = t.type;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isStringType(FieldType type)
+{
+    return type == FieldType::String || type == FieldType::WideString || type == FieldType::Memo;
+}
+
+bool isIntegerType(FieldType type)
+{
+    return type == FieldType::SmallInt || type == FieldType::Integer || type == FieldType::LargeInt;
+}
+
+bool isNumericType(FieldType type)
+{
+    return isIntegerType(type) || type == FieldType::Float || type == FieldType::Currency
+           || type == FieldType::BCD || type == FieldType::FMTBCD;
+}
+
+QVariant convertValue(FieldType type, const QVariant &value, bool *ok)
+{
+    if (ok)
+        *ok = true;
+    if (!value.isValid() || value.isNull())
+        return {};
+    switch (type) {
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo:
+        switch (value.typeId()) {
+        case QMetaType::QString: return value;
+        case QMetaType::QByteArray: return QString::fromUtf8(value.toByteArray());
+        case QMetaType::QDateTime:
+            return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        case QMetaType::Double: return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+        case QMetaType::Bool: return QString::fromLatin1(value.toBool() ? "TRUE" : "FALSE");
+        default:
+            if (!value.canConvert<QString>())
+                return fail(ok);
+            return value.toString();
+        }
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::LargeInt:
+        return toInteger(type, value, ok);
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::FMTBCD: {
+        if (value.typeId() == QMetaType::Double)
+            return value;
+        bool good = false;
+        double d = 0;
+        if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
+            const QString text = value.toString().trimmed();
+            if (text.isEmpty())
+                return {};
+            d = text.toDouble(&good);
+        } else if (value.typeId() == QMetaType::Bool) {
+            d = value.toBool() ? 1 : 0;
+            good = true;
+        } else {
+            d = value.toDouble(&good);
+        }
+        if (!good)
+            return fail(ok);
+        return QVariant(d);
+    }
+    case FieldType::Date: {
+        QDate d;
+        if (value.typeId() == QMetaType::QDate)
+            return value;
+        if (value.typeId() == QMetaType::QDateTime)
+            d = value.toDateTime().date();
+        else {
+            const QString text = value.toString().trimmed();
+            if (text.isEmpty())
+                return {};
+            d = parseDateText(text);
+        }
+        if (!d.isValid())
+            return fail(ok);
+        return QVariant(d);
+    }
+    case FieldType::Time: {
+        QTime t;
+        if (value.typeId() == QMetaType::QTime)
+            return value;
+        if (value.typeId() == QMetaType::QDateTime)
+            t = value.toDateTime().time();
+        else {
+            const QString text = value.toString().trimmed();
+            if (text.isEmpty())
+                return {};
+            t = parseTimeText(text);
+        }
+        if (!t.isValid())
+            return fail(ok);
+        return QVariant(t);
+    }
+    case FieldType::DateTime: {
+        QDateTime dt;
+        if (value.typeId() == QMetaType::QDateTime)
+            dt = value.toDateTime();
+        else if (value.typeId() == QMetaType::QDate)
+            dt = QDateTime(value.toDate(), QTime(0, 0));
+        else {
+            const QString text = value.toString().trimmed();
+            if (text.isEmpty())
+                return {};
+            dt = parseDateTimeText(text);
+            if (!dt.isValid()) {
+                const QDate d = parseDateText(text);
+                if (d.isValid())
+                    dt = QDateTime(d, QTime(0, 0));
+            }
+        }
+        if (!dt.isValid())
+            return fail(ok);
+        return QVariant(dt);
+    }
+    case FieldType::Boolean: {
+        switch (value.typeId()) {
+        case QMetaType::Bool: return value;
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong:
+        case QMetaType::Double:
+            return QVariant(value.toDouble() != 0);
+        default: {
+            const QString text = value.toString().trimmed().toUpper();
+            if (text.isEmpty())
+                return {};
+            if (text == u"TRUE" || text == u"T" || text == u"Y" || text == u"YES" || text == u"1")
+                return QVariant(true);
+            if (text == u"FALSE" || text == u"F" || text == u"N" || text == u"NO" || text == u"0")
+                return QVariant(false);
+            return fail(ok);
+        }
+        }
+    }
+    case FieldType::Blob:
+        if (value.typeId() == QMetaType::QByteArray)
+            return value;
+        if (value.typeId() == QMetaType::QString)
+            return QVariant(value.toString().toUtf8());
+        return fail(ok);
+    }
+    return fail(ok);
+}
+
+int DataPacket::fieldIndex(const QString &name) const
+{
+    for (int i = 0; i < fields.size(); ++i)
+        if (fields.at(i).name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+// ---- shared validation -----------------------------------------------------------------
+
+namespace {
+
+QVariant encodableValue(const FieldDef &field, const QVariant &value)
+{
+    bool ok = true;
+    const QVariant v = convertValue(field.type, value, &ok);
+    if (!ok)
+        throw PacketError("value " + value.toString().left(40).toStdString() + " does not fit field "
+                          + field.name.toStdString() + " of type "
+                          + fieldTypeName(field.type).toStdString());
+    return v;
+}
+
+void checkShape(const DataPacket &p)
+{
+    const qsizetype n = p.fields.size();
+    for (qsizetype r = 0; r < p.rows.size(); ++r)
+        if (p.rows.at(r).size() != n)
+            throw PacketError("row " + std::to_string(r) + " has " + std::to_string(p.rows.at(r).size())
+                              + " values for " + std::to_string(n) + " fields");
+    QList<bool> seen(p.rows.size(), false);
+    for (const DataPacket::Change &c : p.changes) {
+        switch (c.state) {
+        case RowState::Inserted:
+        case RowState::Modified:
+            if (c.row < 0 || c.row >= p.rows.size())
+                throw PacketError("change log points at row " + std::to_string(c.row)
+                                  + " which does not exist");
+            if (seen[c.row])
+                throw PacketError("change log names row " + std::to_string(c.row) + " twice");
+            seen[c.row] = true;
+            if (c.state == RowState::Inserted && !c.original.isEmpty())
+                throw PacketError("an inserted row carries original values");
+            if (c.state == RowState::Modified && c.original.size() != n)
+                throw PacketError("a modified row's original values do not match the fields");
+            break;
+        case RowState::Deleted:
+            if (c.row != -1)
+                throw PacketError("a deleted row still points into the rows");
+            if (c.original.size() != n)
+                throw PacketError("a deleted row's original values do not match the fields");
+            break;
+        case RowState::Unchanged:
+            throw PacketError("change log entry without a change");
+        }
+    }
+}
+
+// ---- binary form -----------------------------------------------------------------------
+
+void writeValue(QCborStreamWriter &w, const FieldDef &field, const QVariant &raw)
+{
+    const QVariant v = encodableValue(field, raw);
+    if (v.isNull()) {
+        w.appendNull();
+        return;
+    }
+    switch (field.type) {
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo:
+        w.append(v.toString());
+        break;
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::LargeInt:
+        w.append(qint64(v.toLongLong()));
+        break;
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::FMTBCD:
+        w.append(v.toDouble());
+        break;
+    case FieldType::Date:
+        w.append(qint64(v.toDate().toJulianDay()));
+        break;
+    case FieldType::Time:
+        w.append(qint64(v.toTime().msecsSinceStartOfDay()));
+        break;
+    case FieldType::DateTime: {
+        // Wall-clock time without a zone: the database's date-times are local and naive.
+        const QDateTime dt = v.toDateTime();
+        w.append(qint64(dt.date().toJulianDay() * kMsecsPerDay + dt.time().msecsSinceStartOfDay()));
+        break;
+    }
+    case FieldType::Boolean:
+        w.append(v.toBool());
+        break;
+    case FieldType::Blob:
+        w.append(v.toByteArray());
+        break;
+    }
+}
+
+void writeValues(QCborStreamWriter &w, const QList<FieldDef> &fields, const QVariantList &values)
+{
+    w.startArray(quint64(values.size()));
+    for (qsizetype i = 0; i < values.size(); ++i)
+        writeValue(w, fields.at(i), values.at(i));
+    w.endArray();
+}
+
+class Reader
+{
+public:
+    explicit Reader(const QByteArray &bytes)
+        : r(bytes)
+    {}
+
+    QCborStreamReader r;
+
+    [[noreturn]] void bad(const std::string &what)
+    {
+        std::string detail;
+        if (r.lastError() != QCborError::NoError)
+            detail = " (" + r.lastError().toString().toStdString() + ")";
+        throw PacketError("malformed data packet: " + what + detail);
+    }
+
+    void check()
+    {
+        if (r.lastError() != QCborError::NoError)
+            bad("bad encoding");
+    }
+
+    QString text()
+    {
+        if (!r.isString())
+            bad("text expected");
+        QString out;
+        auto res = r.readString();
+        while (res.status == QCborStreamReader::Ok) {
+            out += res.data;
+            res = r.readString();
+        }
+        if (res.status == QCborStreamReader::Error)
+            bad("broken text");
+        return out;
+    }
+
+    QByteArray bytes()
+    {
+        if (!r.isByteArray())
+            bad("byte string expected");
+        QByteArray out;
+        auto res = r.readByteArray();
+        while (res.status == QCborStreamReader::Ok) {
+            out += res.data;
+            res = r.readByteArray();
+        }
+        if (res.status == QCborStreamReader::Error)
+            bad("broken byte string");
+        return out;
+    }
+
+    qint64 integer()
+    {
+        if (!r.isInteger())
+            bad("integer expected");
+        if (r.isUnsignedInteger() && quint64(r.toUnsignedInteger()) > quint64(std::numeric_limits<qint64>::max()))
+            bad("integer out of range");
+        if (r.isNegativeInteger() && quint64(r.toNegativeInteger()) > quint64(std::numeric_limits<qint64>::max()) + 1)
+            bad("integer out of range");
+        const qint64 v = r.toInteger();
+        r.next();
+        check();
+        return v;
+    }
+
+    bool boolean()
+    {
+        if (!r.isBool())
+            bad("Boolean expected");
+        const bool v = r.toBool();
+        r.next();
+        check();
+        return v;
+    }
+
+    qsizetype enterArray()
+    {
+        if (!r.isArray())
+            bad("array expected");
+        const qsizetype n = r.isLengthKnown() ? qsizetype(qMin<quint64>(r.length(), 1 << 20)) : 0;
+        if (!r.enterContainer())
+            bad("broken array");
+        return n;
+    }
+
+    void leave()
+    {
+        while (r.hasNext())
+            skip();
+        if (!r.leaveContainer())
+            bad("broken container");
+    }
+
+    void skip()
+    {
+        if (!r.next())
+            bad("broken item");
+    }
+
+    QVariant value(const FieldDef &field)
+    {
+        if (r.isNull()) {
+            r.next();
+            return {};
+        }
+        switch (field.type) {
+        case FieldType::String:
+        case FieldType::WideString:
+        case FieldType::Memo:
+            return text();
+        case FieldType::SmallInt:
+        case FieldType::Integer:
+        case FieldType::LargeInt: {
+            bool ok = false;
+            const QVariant v = convertValue(field.type, QVariant(qlonglong(integer())), &ok);
+            if (!ok)
+                bad("integer out of range for field " + field.name.toStdString());
+            return v;
+        }
+        case FieldType::Float:
+        case FieldType::Currency:
+        case FieldType::BCD:
+        case FieldType::FMTBCD: {
+            double d = 0;
+            if (r.isDouble())
+                d = r.toDouble();
+            else if (r.isFloat())
+                d = r.toFloat();
+            else if (r.isInteger())
+                return QVariant(double(integer()));
+            else
+                bad("number expected for field " + field.name.toStdString());
+            r.next();
+            check();
+            return QVariant(d);
+        }
+        case FieldType::Date: {
+            const QDate d = QDate::fromJulianDay(integer());
+            if (!d.isValid())
+                bad("bad date");
+            return QVariant(d);
+        }
+        case FieldType::Time: {
+            const qint64 ms = integer();
+            if (ms < 0 || ms >= kMsecsPerDay)
+                bad("bad time");
+            return QVariant(QTime::fromMSecsSinceStartOfDay(int(ms)));
+        }
+        case FieldType::DateTime: {
+            const qint64 ms = integer();
+            const qint64 day = ms >= 0 ? ms / kMsecsPerDay : (ms - kMsecsPerDay + 1) / kMsecsPerDay;
+            const QDate d = QDate::fromJulianDay(day);
+            if (!d.isValid())
+                bad("bad date-time");
+            return QVariant(QDateTime(d, QTime::fromMSecsSinceStartOfDay(int(ms - day * kMsecsPerDay))));
+        }
+        case FieldType::Boolean:
+            return QVariant(boolean());
+        case FieldType::Blob:
+            return QVariant(bytes());
+        }
+        bad("unknown field type");
+    }
+
+    QVariantList values(const QList<FieldDef> &fields)
+    {
+        if (r.isNull()) {
+            r.next();
+            return {};
+        }
+        enterArray();
+        QVariantList out;
+        out.reserve(fields.size());
+        while (r.hasNext()) {
+            if (out.size() >= fields.size())
+                bad("row has more values than fields");
+            out.append(value(fields.at(out.size())));
+        }
+        check();
+        if (out.size() != fields.size())
+            bad("row has fewer values than fields");
+        if (!r.leaveContainer())
+            bad("broken row");
+        return out;
+    }
+};
+
+} // namespace
+
+QByteArray DataPacket::toBinary() const
+{
+    checkShape(*this);
+    QByteArray out;
+    out.reserve(64 + rows.size() * qMax<qsizetype>(fields.size(), 1) * 8);
+    out.append(kMagic, 4);
+    out.append(char(kVersion));
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly | QIODevice::Append);
+    QCborStreamWriter w(&buffer);
+    w.startMap(3);
+    w.append(QLatin1String("fields"));
+    w.startArray(quint64(fields.size()));
+    for (const FieldDef &f : fields) {
+        w.startArray(4);
+        w.append(f.name);
+        w.append(fieldTypeName(f.type));
+        w.append(qint64(f.size));
+        w.append(f.required);
+        w.endArray();
+    }
+    w.endArray();
+    w.append(QLatin1String("rows"));
+    w.startArray(quint64(rows.size()));
+    for (const QVariantList &row : rows)
+        writeValues(w, fields, row);
+    w.endArray();
+    w.append(QLatin1String("changes"));
+    w.startArray(quint64(changes.size()));
+    for (const Change &c : changes) {
+        w.startArray(3);
+        w.append(qint64(stateCode(c.state)));
+        w.append(qint64(c.row));
+        if (c.state == RowState::Inserted)
+            w.appendNull();
+        else
+            writeValues(w, fields, c.original);
+        w.endArray();
+    }
+    w.endArray();
+    w.endMap();
+    return out;
+}
+
+DataPacket DataPacket::fromBinary(const QByteArray &bytes)
+{
+    if (bytes.size() < 5 || memcmp(bytes.constData(), kMagic, 4) != 0)
+        throw PacketError("not a data packet (bad magic)");
+    if (quint8(bytes.at(4)) != kVersion)
+        throw PacketError("data packet version " + std::to_string(quint8(bytes.at(4)))
+                          + " is not supported");
+    Reader in(bytes.mid(5));
+    DataPacket p;
+    if (!in.r.isMap())
+        in.bad("map expected");
+    if (!in.r.enterContainer())
+        in.bad("broken map");
+    bool haveFields = false;
+    while (in.r.hasNext()) {
+        const QString key = in.text();
+        if (key == u"fields") {
+            in.enterArray();
+            while (in.r.hasNext()) {
+                in.enterArray();
+                FieldDef f;
+                f.name = in.text();
+                const QString typeName = in.text();
+                if (!fieldTypeFromName(typeName, &f.type))
+                    in.bad("unknown field type " + typeName.toStdString());
+                f.size = int(in.integer());
+                f.required = in.boolean();
+                in.leave();
+                p.fields.append(f);
+            }
+            in.check();
+            if (!in.r.leaveContainer())
+                in.bad("broken field list");
+            haveFields = true;
+        } else if (key == u"rows") {
+            if (!haveFields)
+                in.bad("rows before fields");
+            p.rows.reserve(in.enterArray());
+            while (in.r.hasNext())
+                p.rows.append(in.values(p.fields));
+            in.check();
+            if (!in.r.leaveContainer())
+                in.bad("broken row list");
+        } else if (key == u"changes") {
+            if (!haveFields)
+                in.bad("change log before fields");
+            in.enterArray();
+            while (in.r.hasNext()) {
+                in.enterArray();
+                Change c;
+                switch (in.integer()) {
+                case kStateInserted: c.state = RowState::Inserted; break;
+                case kStateModified: c.state = RowState::Modified; break;
+                case kStateDeleted: c.state = RowState::Deleted; break;
+                default: in.bad("unknown row state");
+                }
+                c.row = int(in.integer());
+                c.original = in.values(p.fields);
+                in.leave();
+                p.changes.append(c);
+            }
+            in.check();
+            if (!in.r.leaveContainer())
+                in.bad("broken change log");
+        } else {
+            in.skip(); // unknown keys from a later version are ignored
+        }
+    }
+    in.check();
+    if (!in.r.leaveContainer())
+        in.bad("broken map");
+    if (!haveFields)
+        in.bad("no field list");
+    try {
+        checkShape(p);
+    } catch (const PacketError &e) {
+        throw PacketError(std::string("malformed data packet: ") + e.what());
+    }
+    return p;
+}
+
+// ---- XML form --------------------------------------------------------------------------
+
+namespace {
+
+struct XmlType
+{
+    FieldType type;
+    const char *fieldtype;
+    const char *subtype; // nullptr when none
+};
+
+constexpr std::array<XmlType, 15> kXmlTypes = {{
+    {FieldType::String, "string", nullptr},
+    {FieldType::WideString, "string.uni", nullptr},
+    {FieldType::SmallInt, "i2", nullptr},
+    {FieldType::Integer, "i4", nullptr},
+    {FieldType::LargeInt, "i8", nullptr},
+    {FieldType::Float, "r8", nullptr},
+    {FieldType::Currency, "r8", "Money"},
+    {FieldType::BCD, "fixed", nullptr},
+    {FieldType::FMTBCD, "fixedFMT", nullptr},
+    {FieldType::Date, "date", nullptr},
+    {FieldType::Time, "time", nullptr},
+    {FieldType::DateTime, "dateTime", nullptr},
+    {FieldType::Boolean, "boolean", nullptr},
+    {FieldType::Memo, "bin.hex", "Text"},
+    {FieldType::Blob, "bin.hex", "Binary"},
+}};
+
+bool isXmlNameStart(QChar c)
+{
+    return c.isLetter() || c == u'_';
+}
+
+bool isXmlName(const QString &s)
+{
+    if (s.isEmpty() || !isXmlNameStart(s.at(0)) || s.startsWith(u"xml", Qt::CaseInsensitive))
+        return false;
+    for (QChar c : s)
+        if (!(c.isLetterOrNumber() || c == u'_' || c == u'-' || c == u'.'))
+            return false;
+    return true;
+}
+
+// True when XML 1.0 can carry the text in an attribute.
+bool isXmlSafe(const QString &s)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s.at(i).unicode();
+        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD)
+            return false;
+        if (c == 0xFFFE || c == 0xFFFF)
+            return false;
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 >= s.size() || !QChar::isLowSurrogate(s.at(i + 1).unicode()))
+                return false;
+            ++i;
+        } else if (QChar::isLowSurrogate(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString xmlText(FieldType type, const QVariant &v)
+{
+    switch (type) {
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo:
+        return v.toString();
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::LargeInt:
+        return QString::number(v.toLongLong());
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::FMTBCD:
+        return QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case FieldType::Date:
+        return v.toDate().toString(QStringLiteral("yyyyMMdd"));
+    case FieldType::Time: {
+        const QTime t = v.toTime();
+        return t.toString(t.msec() ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss"));
+    }
+    case FieldType::DateTime: {
+        const QDateTime dt = v.toDateTime();
+        return dt.toString(dt.time().msec() ? QStringLiteral("yyyyMMddTHH:mm:ss.zzz")
+                                            : QStringLiteral("yyyyMMddTHH:mm:ss"));
+    }
+    case FieldType::Boolean:
+        return QString::fromLatin1(v.toBool() ? "TRUE" : "FALSE");
+    case FieldType::Blob:
+        return QString::fromLatin1(v.toByteArray().toBase64());
+    }
+    return {};
+}
+
+QVariant parseXmlValue(const FieldDef &field, const QString &text)
+{
+    QVariant v;
+    bool ok = true;
+    switch (field.type) {
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo:
+        return text;
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::LargeInt: {
+        const qlonglong n = text.toLongLong(&ok);
+        if (ok)
+            v = convertValue(field.type, QVariant(n), &ok);
+        break;
+    }
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::FMTBCD:
+        v = text.toDouble(&ok);
+        break;
+    case FieldType::Date:
+        v = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
+        ok = v.toDate().isValid();
+        break;
+    case FieldType::Time: {
+        QTime t = QTime::fromString(text, QStringLiteral("HH:mm:ss.zzz"));
+        if (!t.isValid())
+            t = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
+        ok = t.isValid();
+        v = t;
+        break;
+    }
+    case FieldType::DateTime: {
+        QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyyMMddTHH:mm:ss.zzz"));
+        if (!dt.isValid())
+            dt = QDateTime::fromString(text, QStringLiteral("yyyyMMddTHH:mm:ss"));
+        ok = dt.isValid();
+        v = dt;
+        break;
+    }
+    case FieldType::Boolean:
+        if (text.compare(u"TRUE", Qt::CaseInsensitive) == 0)
+            v = true;
+        else if (text.compare(u"FALSE", Qt::CaseInsensitive) == 0)
+            v = false;
+        else
+            ok = false;
+        break;
+    case FieldType::Blob: {
+        const auto res = QByteArray::fromBase64Encoding(text.toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+        ok = bool(res);
+        v = res.decoded;
+        break;
+    }
+    }
+    if (!ok)
+        throw PacketError("malformed data packet: \"" + text.left(40).toStdString()
+                          + "\" is not a value of field " + field.name.toStdString());
+    return v;
+}
+
+// Attribute names for the row values: the field name where XML allows it, else "F<n>".
+QStringList tagNames(const QList<FieldDef> &fields)
+{
+    QStringList tags;
+    QSet<QString> used;
+    for (const FieldDef &f : fields)
+        if (isXmlName(f.name))
+            used.insert(f.name);
+    used.insert(QStringLiteral("RowState"));
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const QString &name = fields.at(i).name;
+        if (isXmlName(name) && name != u"RowState") {
+            tags << name;
+            continue;
+        }
+        QString tag = QStringLiteral("F%1").arg(i + 1);
+        while (used.contains(tag))
+            tag += u'_';
+        used.insert(tag);
+        tags << tag;
+    }
+    return tags;
+}
+
+void writeXmlRow(QXmlStreamWriter &w, const QList<FieldDef> &fields, const QStringList &tags,
+                 const QVariantList &values, int state)
+{
+    w.writeStartElement(QStringLiteral("ROW"));
+    if (state)
+        w.writeAttribute(QStringLiteral("RowState"), QString::number(state));
+    QList<std::pair<qsizetype, QString>> unsafe;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const QVariant v = encodableValue(fields.at(i), values.at(i));
+        if (v.isNull())
+            continue; // an absent attribute is NULL
+        const QString text = xmlText(fields.at(i).type, v);
+        if (isStringType(fields.at(i).type) && !isXmlSafe(text))
+            unsafe.append({i, text});
+        else
+            w.writeAttribute(tags.at(i), text);
+    }
+    // Text that XML cannot carry in an attribute travels as base64 of its UTF-8.
+    for (const auto &[i, text] : unsafe) {
+        w.writeStartElement(QStringLiteral("B64"));
+        w.writeAttribute(QStringLiteral("f"), tags.at(i));
+        w.writeCharacters(QString::fromLatin1(text.toUtf8().toBase64()));
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+}
+
+} // namespace
+
+QString DataPacket::toXml() const
+{
+    checkShape(*this);
+    const QStringList tags = tagNames(fields);
+
+    // Which change, if any, belongs to each current row.
+    QList<const Change *> changeOfRow(rows.size(), nullptr);
+    for (const Change &c : changes)
+        if (c.row >= 0)
+            changeOfRow[c.row] = &c;
+
+    QString out;
+    out.reserve(256 + rows.size() * fields.size() * 12);
+    QXmlStreamWriter w(&out);
+    w.writeStartDocument(QStringLiteral("1.0"), true);
+    w.writeStartElement(QStringLiteral("DATAPACKET"));
+    w.writeAttribute(QStringLiteral("Version"), QStringLiteral("2.0"));
+
+    // Record numbers (1-based, in ROWDATA order) for the change log.
+    QList<int> recordOfRow(rows.size(), 0);
+    QList<int> originalRecordOfRow(rows.size(), 0);
+    int record = 0;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (changeOfRow[i] && changeOfRow[i]->state == RowState::Modified)
+            originalRecordOfRow[i] = ++record;
+        recordOfRow[i] = ++record;
+    }
+    QHash<const Change *, int> deletedRecord;
+    for (const Change &c : changes)
+        if (c.state == RowState::Deleted)
+            deletedRecord.insert(&c, ++record);
+
+    w.writeStartElement(QStringLiteral("METADATA"));
+    w.writeStartElement(QStringLiteral("FIELDS"));
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const FieldDef &f = fields.at(i);
+        w.writeEmptyElement(QStringLiteral("FIELD"));
+        w.writeAttribute(QStringLiteral("attrname"), f.name);
+        if (tags.at(i) != f.name)
+            w.writeAttribute(QStringLiteral("tagname"), tags.at(i));
+        for (const XmlType &t : kXmlTypes) {
+            if (t.type == f.type) {
+                w.writeAttribute(QStringLiteral("fieldtype"), QLatin1String(t.fieldtype));
+                if (t.subtype)
+                    w.writeAttribute(QStringLiteral("SUBTYPE"), QLatin1String(t.subtype));
+                break;
+            }
+        }
+        if (f.size > 0)
+            w.writeAttribute(QStringLiteral("WIDTH"), QString::number(f.size));
+        if (f.required)
+            w.writeAttribute(QStringLiteral("required"), QStringLiteral("true"));
+    }
+    w.writeEndElement(); // FIELDS
+    if (!changes.isEmpty()) {
+        QStringList log;
+        for (const Change &c : changes) {
+            switch (c.state) {
+            case RowState::Inserted:
+                log << QString::number(recordOfRow[c.row]) << QStringLiteral("0")
+                    << QString::number(kStateInserted);
+                break;
+            case RowState::Modified:
+                log << QString::number(recordOfRow[c.row])
+                    << QString::number(originalRecordOfRow[c.row]) << QString::number(kStateModified);
+                break;
+            case RowState::Deleted:
+                log << QString::number(deletedRecord.value(&c)) << QStringLiteral("0")
+                    << QString::number(kStateDeleted);
+                break;
+            case RowState::Unchanged:
+                break;
+            }
+        }
+        w.writeEmptyElement(QStringLiteral("PARAMS"));
+        w.writeAttribute(QStringLiteral("CHANGE_LOG"), log.join(u' '));
+    }
+    w.writeEndElement(); // METADATA
+
+    w.writeStartElement(QStringLiteral("ROWDATA"));
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const Change *c = changeOfRow[i];
+        if (c && c->state == RowState::Modified)
+            writeXmlRow(w, fields, tags, c->original, kStateOriginal);
+        writeXmlRow(w, fields, tags, rows.at(i), c ? stateCode(c->state) : 0);
+    }
+    for (const Change &c : changes)
+        if (c.state == RowState::Deleted)
+            writeXmlRow(w, fields, tags, c.original, kStateDeleted);
+    w.writeEndElement(); // ROWDATA
+    w.writeEndElement(); // DATAPACKET
+    w.writeEndDocument();
+    return out;
+}
+
+DataPacket DataPacket::fromXml(const QString &xml)
+{
+    auto bad = [](const std::string &what) -> PacketError {
+        return PacketError("malformed data packet: " + what);
+    };
+    QXmlStreamReader r(xml);
+    DataPacket p;
+    QHash<QString, int> fieldOfTag;
+    QString changeLog;
+    bool haveChangeLog = false;
+    struct Record
+    {
+        int state = 0;
+        QVariantList values;
+    };
+    QList<Record> records;
+    bool seenPacket = false;
+    bool seenFields = false;
+
+    while (!r.atEnd()) {
+        r.readNext();
+        if (!r.isStartElement())
+            continue;
+        const QStringView name = r.name();
+        if (name == u"DATAPACKET") {
+            seenPacket = true;
+        } else if (name == u"FIELD") {
+            const auto a = r.attributes();
+            FieldDef f;
+            f.name = a.value(QLatin1String("attrname")).toString();
+            if (f.name.isEmpty())
+                throw bad("field without a name");
+            const QStringView ft = a.value(QLatin1String("fieldtype"));
+            const QStringView st = a.value(QLatin1String("SUBTYPE"));
+            bool known = false;
+            for (const XmlType &t : kXmlTypes) {
+                if (ft == QLatin1String(t.fieldtype)
+                    && (t.subtype ? st == QLatin1String(t.subtype) : true)) {
+                    // "r8" without the Money subtype is Float; "bin.hex" needs its subtype.
+                    if (!t.subtype && !st.isEmpty() && t.type == FieldType::Float)
+                        continue;
+                    f.type = t.type;
+                    known = true;
+                    break;
+                }
+            }
+            if (!known)
+                throw bad("unknown field type " + ft.toString().toStdString());
+            f.size = a.hasAttribute(QLatin1String("WIDTH")) ? a.value(QLatin1String("WIDTH")).toInt() : 0;
+            f.required = a.value(QLatin1String("required")) == u"true";
+            QString tag = a.hasAttribute(QLatin1String("tagname")) ? a.value(QLatin1String("tagname")).toString() : f.name;
+            if (fieldOfTag.contains(tag))
+                throw bad("field " + f.name.toStdString() + " appears twice");
+            fieldOfTag.insert(tag, int(p.fields.size()));
+            p.fields.append(f);
+            seenFields = true;
+        } else if (name == u"PARAMS") {
+            const auto a = r.attributes();
+            if (a.hasAttribute(QLatin1String("CHANGE_LOG"))) {
+                haveChangeLog = true;
+                changeLog = a.value(QLatin1String("CHANGE_LOG")).toString();
+            }
+        } else if (name == u"ROW") {
+            if (!seenFields && p.fields.isEmpty() && !seenPacket)
+                throw bad("row outside a data packet");
+            Record rec;
+            rec.values = QVariantList(p.fields.size());
+            const auto attrs = r.attributes();
+            for (const QXmlStreamAttribute &a : attrs) {
+                if (a.name() == u"RowState") {
+                    bool ok = false;
+                    rec.state = a.value().toInt(&ok);
+                    if (!ok || (rec.state != 0 && rec.state != kStateOriginal
+                                && rec.state != kStateDeleted && rec.state != kStateInserted
+                                && rec.state != kStateModified))
+                        throw bad("unknown row state " + a.value().toString().toStdString());
+                    continue;
+                }
+                const auto it = fieldOfTag.constFind(a.name().toString());
+                if (it == fieldOfTag.constEnd())
+                    throw bad("value for unknown field " + a.name().toString().toStdString());
+                rec.values[*it] = parseXmlValue(p.fields.at(*it), a.value().toString());
+            }
+            // Children: base64 texts; then the end of the row.
+            while (!r.atEnd()) {
+                r.readNext();
+                if (r.isEndElement())
+                    break;
+                if (r.isStartElement()) {
+                    if (r.name() != u"B64")
+                        throw bad("unexpected element in a row");
+                    const QString tag = r.attributes().value(QLatin1String("f")).toString();
+                    const auto it = fieldOfTag.constFind(tag);
+                    if (it == fieldOfTag.constEnd() || !isStringType(p.fields.at(*it).type))
+                        throw bad("base64 value for unknown or non-text field");
+                    const auto res = QByteArray::fromBase64Encoding(
+                        r.readElementText().trimmed().toLatin1(),
+                        QByteArray::AbortOnBase64DecodingErrors);
+                    if (!res)
+                        throw bad("broken base64 value");
+                    rec.values[*it] = QString::fromUtf8(res.decoded);
+                }
+            }
+            records.append(rec);
+        }
+    }
+    if (r.hasError())
+        throw bad("XML error at line " + std::to_string(r.lineNumber()) + ": "
+                  + r.errorString().toStdString());
+    if (!seenPacket)
+        throw bad("no DATAPACKET element");
+
+    // Current rows in document order; originals and deleted rows only feed the change log.
+    QList<int> rowOfRecord(records.size(), -1);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const int s = records.at(i).state;
+        if (s == 0 || s == kStateInserted || s == kStateModified) {
+            rowOfRecord[i] = int(p.rows.size());
+            p.rows.append(records.at(i).values);
+        }
+    }
+    QList<bool> used(records.size(), false);
+    auto take = [&](qsizetype rec, int state) -> const Record & {
+        if (rec < 0 || rec >= records.size() || records.at(rec).state != state || used[rec])
+            throw bad("change log does not match the rows");
+        used[rec] = true;
+        return records.at(rec);
+    };
+    if (haveChangeLog) {
+        const QStringList parts = changeLog.split(u' ', Qt::SkipEmptyParts);
+        if (parts.size() % 3 != 0)
+            throw bad("change log is not a list of triplets");
+        for (qsizetype i = 0; i < parts.size(); i += 3) {
+            bool ok1 = false, ok2 = false, ok3 = false;
+            const int rec = parts.at(i).toInt(&ok1) - 1;
+            const int orig = parts.at(i + 1).toInt(&ok2) - 1;
+            const int state = parts.at(i + 2).toInt(&ok3);
+            if (!ok1 || !ok2 || !ok3)
+                throw bad("change log holds a non-number");
+            Change c;
+            if (state == kStateInserted) {
+                take(rec, kStateInserted);
+                c.state = RowState::Inserted;
+                c.row = rowOfRecord[rec];
+            } else if (state == kStateModified) {
+                take(rec, kStateModified);
+                c.state = RowState::Modified;
+                c.row = rowOfRecord[rec];
+                c.original = take(orig, kStateOriginal).values;
+            } else if (state == kStateDeleted) {
+                c.state = RowState::Deleted;
+                c.original = take(rec, kStateDeleted).values;
+            } else {
+                throw bad("unknown state in change log");
+            }
+            p.changes.append(c);
+        }
+        for (qsizetype i = 0; i < records.size(); ++i)
+            if (records.at(i).state != 0 && !used[i])
+                throw bad("row with a row state that the change log does not name");
+    } else {
+        // Without a change log, the row states in document order make it: an original
+        // row is followed by its modified row.
+        qsizetype pendingOriginal = -1;
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            const int s = records.at(i).state;
+            if (pendingOriginal >= 0 && s != kStateModified)
+                throw bad("original row without its modified row");
+            Change c;
+            if (s == kStateOriginal) {
+                pendingOriginal = i;
+                continue;
+            } else if (s == kStateInserted) {
+                c.state = RowState::Inserted;
+                c.row = rowOfRecord[i];
+            } else if (s == kStateModified) {
+                if (pendingOriginal < 0)
+                    throw bad("modified row without its original");
+                c.state = RowState::Modified;
+                c.row = rowOfRecord[i];
+                c.original = records.at(pendingOriginal).values;
+                pendingOriginal = -1;
+            } else if (s == kStateDeleted) {
+                c.state = RowState::Deleted;
+                c.original = records.at(i).values;
+            } else {
+                continue;
+            }
+            p.changes.append(c);
+        }
+        if (pendingOriginal >= 0)
+            throw bad("original row without its modified row");
+    }
+    return p;
+}
+
+} // namespace quillon
