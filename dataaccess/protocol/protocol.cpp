@@ -1,0 +1,250 @@
+#include "dataaccess/protocol/protocol.h"
+
+#include <QCborStreamReader>
+
+namespace quillon::protocol {
+
+QString providerPath(const QString &provider)
+{
+    return QLatin1String(kProviderPrefix) + provider;
+}
+
+QString callPath(const QString &method)
+{
+    return QLatin1String(kCallPrefix) + QLatin1String(kServerClass) + QLatin1Char('.') + method;
+}
+
+ProtocolError::ProtocolError(int status, const QString &message)
+    : std::runtime_error(message.toStdString())
+    , m_status(status)
+    , m_message(message)
+{}
+
+QByteArray encodeError(const QString &text)
+{
+    QCborMap map;
+    map.insert(QStringLiteral("error"), text);
+    return map.toCborValue().toCbor();
+}
+
+QString decodeError(const QByteArray &body)
+{
+    QCborParserError err;
+    const QCborValue value = QCborValue::fromCbor(body, &err);
+    if (err.error != QCborError::NoError || !value.isMap())
+        return QString();
+    return value.toMap().value(QStringLiteral("error")).toString();
+}
+
+QString AuthUser::join() const
+{
+    return macName + kAuthSeparator + dbSid + kAuthSeparator + siteCode + kAuthSeparator
+           + userName;
+}
+
+AuthUser AuthUser::split(const QString &text)
+{
+    const QStringList parts = text.split(kAuthSeparator);
+    AuthUser user;
+    if (parts.size() > 0)
+        user.macName = parts.at(0);
+    if (parts.size() > 1)
+        user.dbSid = parts.at(1);
+    if (parts.size() > 2)
+        user.siteCode = parts.at(2);
+    if (parts.size() > 3)
+        user.userName = parts.mid(3).join(kAuthSeparator);
+    return user;
+}
+
+namespace {
+QString text(const QCborMap &map, const char *key)
+{
+    return map.value(QLatin1String(key)).toString();
+}
+} // namespace
+
+QCborMap SessionRequest::toCbor() const
+{
+    QCborMap map;
+    map.insert(QStringLiteral("DSAuthenticationUser"), authenticationUser);
+    map.insert(QStringLiteral("DSAuthenticationPassword"), authenticationPassword);
+    map.insert(QStringLiteral("DBSid"), dbSid);
+    map.insert(QStringLiteral("SiteCode"), siteCode);
+    map.insert(QStringLiteral("ClientMAC"), clientMac);
+    map.insert(QStringLiteral("User_Name"), userName);
+    map.insert(QStringLiteral("Database"), database);
+    return map;
+}
+
+SessionRequest SessionRequest::fromCbor(const QCborMap &map)
+{
+    SessionRequest r;
+    r.authenticationUser = text(map, "DSAuthenticationUser");
+    r.authenticationPassword = text(map, "DSAuthenticationPassword");
+    r.dbSid = int(map.value(QStringLiteral("DBSid")).toInteger(1));
+    r.siteCode = text(map, "SiteCode");
+    r.clientMac = text(map, "ClientMAC");
+    r.userName = text(map, "User_Name");
+    r.database = text(map, "Database");
+    return r;
+}
+
+QCborMap SessionReply::toCbor() const
+{
+    QCborMap map;
+    map.insert(QStringLiteral("token"), token);
+    map.insert(QStringLiteral("expires"), expiresAt);
+    map.insert(QStringLiteral("user"), user);
+    return map;
+}
+
+SessionReply SessionReply::fromCbor(const QCborMap &map)
+{
+    SessionReply r;
+    r.token = text(map, "token");
+    r.expiresAt = map.value(QStringLiteral("expires")).toInteger();
+    r.user = map.value(QStringLiteral("user")).toMap();
+    return r;
+}
+
+int MethodInfo::requestCount() const
+{
+    int n = 0;
+    for (const ParamInfo &p : params)
+        if (p.dir != ParamDir::Result)
+            ++n;
+    return n;
+}
+
+const std::vector<MethodInfo> &serverMethods()
+{
+    using K = ParamKind;
+    using D = ParamDir;
+    static const std::vector<MethodInfo> methods = {
+        {"DSServerModuleCreate", {{"Sender", K::Object, D::In}}},
+        {"DSServerModuleDestroy", {{"Sender", K::Object, D::In}}},
+        {"dspPublicAfterGetRecords",
+         {{"Sender", K::Object, D::In}, {"OwnerData", K::Variant, D::InOut}}},
+        {"dspPublicBeforeGetRecords",
+         {{"Sender", K::Object, D::In}, {"OwnerData", K::Variant, D::InOut}}},
+        {"EchoString", {{"Value", K::Text, D::In}, {"Result", K::Text, D::Result}}},
+        {"ReverseString", {{"Value", K::Text, D::In}, {"Result", K::Text, D::Result}}},
+        {"MyUpDownFile",
+         {{"pfName", K::Text, D::In},
+          {"UJSON", K::JsonBytes, D::In},
+          {"DJSON", K::JsonBytes, D::Out},
+          {"pFlag", K::Int32, D::In},
+          {"Result", K::Boolean, D::Result}}},
+        {"DownloadByStream", {{"AfileName", K::Text, D::In}, {"Result", K::Stream, D::Result}}},
+        {"UploadByStream",
+         {{"AfileName", K::Text, D::In},
+          {"Stream", K::Stream, D::In},
+          {"Result", K::Boolean, D::Result}}},
+        {"GetLstFile", {{"pPath", K::Text, D::In}, {"Result", K::Text, D::Result}}},
+        {"GetFileVer", {{"pFile", K::Text, D::In}, {"Result", K::Text, D::Result}}},
+        {"GetData",
+         {{"pSQL", K::Text, D::In},
+          {"DBSid", K::Int32, D::In},
+          {"Result", K::Packet, D::Result}}},
+        {"GetLstValue", {{"sesion", K::Text, D::In}, {"Result", K::Text, D::Result}}},
+        {"ApplyData",
+         {{"TableName", K::Text, D::In},
+          {"cltData", K::Text, D::In},
+          {"MaxError", K::Int32, D::In},
+          {"dResult", K::Variant, D::InOut},
+          {"Result", K::Boolean, D::Result}}},
+    };
+    return methods;
+}
+
+const MethodInfo *findMethod(const QString &name)
+{
+    for (const MethodInfo &m : serverMethods())
+        if (name == QLatin1String(m.name))
+            return &m;
+    return nullptr;
+}
+
+bool acceptsValue(ParamKind kind, const QCborValue &value)
+{
+    switch (kind) {
+    case ParamKind::Object:
+        return value.isNull() || value.isUndefined() || value.isMap();
+    case ParamKind::Variant:
+        return true;
+    case ParamKind::Text:
+        return value.isString();
+    case ParamKind::Int32:
+        return value.isInteger() && value.toInteger() >= INT32_MIN
+               && value.toInteger() <= INT32_MAX;
+    case ParamKind::Boolean:
+        return value.isBool();
+    case ParamKind::Stream:
+    case ParamKind::JsonBytes:
+    case ParamKind::Packet:
+        return value.isByteArray();
+    }
+    return false;
+}
+
+QByteArray encodeProviderRequest(const QString &commandText, const QCborValue &params)
+{
+    QCborMap map;
+    map.insert(QStringLiteral("commandText"), commandText);
+    map.insert(QStringLiteral("params"), params);
+    return map.toCborValue().toCbor();
+}
+
+void decodeProviderRequest(const QByteArray &body, QString *commandText, QCborValue *params)
+{
+    const QCborValue value = decodeBody(body);
+    if (!value.isMap())
+        throw ProtocolError(400, QStringLiteral("provider request must be a CBOR map"));
+    const QCborMap map = value.toMap();
+    const QCborValue cmd = map.value(QStringLiteral("commandText"));
+    if (!cmd.isString())
+        throw ProtocolError(400, QStringLiteral("provider request lacks its command text"));
+    const QCborValue p = map.value(QStringLiteral("params"));
+    if (!(p.isNull() || p.isUndefined() || p.isArray() || p.isMap()))
+        throw ProtocolError(400, QStringLiteral("provider parameters must be an array or a map"));
+    *commandText = cmd.toString();
+    *params = p;
+}
+
+QCborValue decodeBody(const QByteArray &body)
+{
+    if (body.isEmpty())
+        throw ProtocolError(400, QStringLiteral("empty request body"));
+    QCborStreamReader reader(body);
+    const QCborValue value = QCborValue::fromCbor(reader);
+    if (reader.lastError() != QCborError::NoError)
+        throw ProtocolError(400, QStringLiteral("malformed CBOR: ") + reader.lastError().toString());
+    if (reader.currentOffset() != body.size())
+        throw ProtocolError(400, QStringLiteral("malformed CBOR: trailing bytes"));
+    return value;
+}
+
+QByteArray jsonArrayToBytes(const QList<int> &numbers)
+{
+    QByteArray bytes;
+    bytes.resize(numbers.size());
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        const int n = numbers.at(i);
+        if (n < 0 || n > 255)
+            throw ProtocolError(0, QStringLiteral("byte value out of range: %1").arg(n));
+        bytes[i] = char(n);
+    }
+    return bytes;
+}
+
+QList<int> bytesToJsonArray(const QByteArray &bytes)
+{
+    QList<int> numbers;
+    numbers.reserve(bytes.size());
+    for (char c : bytes)
+        numbers.append(int(uchar(c)));
+    return numbers;
+}
+
+} // namespace quillon::protocol

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborValue>
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+#include <vector>
+
+// The wire protocol of Waylink: HTTP/1.1 with CBOR bodies. Shared by the client transport
+// and the application server so that both sides agree on routes, the method table and
+// the encoding of every parameter kind. See docs/protocol.md.
+namespace quillon::protocol {
+
+inline constexpr int kDefaultPort = 8801;
+inline constexpr char kCborType[] = "application/cbor";
+// Provider answers carry the binary data packet as the raw body.
+inline constexpr char kPacketType[] = "application/vnd.waylink.packet";
+
+inline constexpr char kSessionPath[] = "/waylink/v1/session";
+inline constexpr char kProviderPrefix[] = "/waylink/v1/provider/";
+inline constexpr char kProviderName[] = "dspPublic";
+inline constexpr char kCallPrefix[] = "/waylink/v1/call/";
+inline constexpr char kServerClass[] = "TfrmServerMethods";
+
+// Separator of the four parts of the authentication user name.
+inline constexpr QChar kAuthSeparator = QChar(0x0E);
+
+QString providerPath(const QString &provider = QString::fromLatin1(kProviderName));
+QString callPath(const QString &method); // "/waylink/v1/call/TfrmServerMethods.<method>"
+
+// An error reported by the server (or by the transport itself). message() is the text
+// that the server sent; status() the HTTP status, 0 for transport failures.
+class ProtocolError : public std::runtime_error
+{
+public:
+    ProtocolError(int status, const QString &message);
+    int status() const noexcept { return m_status; }
+    const QString &message() const noexcept { return m_message; }
+
+private:
+    int m_status;
+    QString m_message;
+};
+
+// Error body: CBOR map {"error": text}.
+QByteArray encodeError(const QString &text);
+QString decodeError(const QByteArray &body); // empty when the body is not an error map
+
+// The four parts of the authentication user name, split at character 14.
+struct AuthUser
+{
+    QString macName;
+    QString dbSid;
+    QString siteCode;
+    QString userName;
+
+    QString join() const;
+    // Missing parts stay empty; parts beyond the fourth are joined back into the user name.
+    static AuthUser split(const QString &text);
+};
+
+// Connection parameters that open a session (POST kSessionPath).
+struct SessionRequest
+{
+    QString authenticationUser;     // "DSAuthenticationUser"
+    QString authenticationPassword; // "DSAuthenticationPassword"
+    int dbSid = 1;                  // "DBSid"
+    QString siteCode;               // "SiteCode"
+    QString clientMac;              // "ClientMAC"
+    QString userName;               // "User_Name"
+    QString database;               // "Database"
+
+    QCborMap toCbor() const;
+    static SessionRequest fromCbor(const QCborMap &map);
+};
+
+// The session answer: a signed token and what the server knows of the user.
+struct SessionReply
+{
+    QString token;
+    qint64 expiresAt = 0;       // seconds since the epoch (UTC)
+    QCborMap user;              // sysid, LogOnSiteName, LogOnEmpName, LogOnTime, ...
+
+    QCborMap toCbor() const;
+    static SessionReply fromCbor(const QCborMap &map);
+};
+
+// Parameter kinds of the server methods and how each travels (docs/protocol.md).
+enum class ParamKind {
+    Object,    // CBOR map or null
+    Variant,   // any CBOR value
+    Text,      // CBOR text
+    Int32,     // CBOR integer
+    Boolean,   // CBOR bool
+    Stream,    // CBOR byte string
+    JsonBytes, // CBOR byte string (logically an array of numbers 0..255)
+    Packet,    // CBOR byte string holding a binary data packet
+};
+enum class ParamDir { In, Out, InOut, Result };
+
+struct ParamInfo
+{
+    const char *name;
+    ParamKind kind;
+    ParamDir dir;
+};
+
+struct MethodInfo
+{
+    const char *name;
+    std::vector<ParamInfo> params; // by position; the result, when any, is last
+
+    int positionCount() const { return int(params.size()); }
+    int requestCount() const;      // positions without the result
+};
+
+// The fourteen methods of TfrmServerMethods, in the order of the proxy.
+const std::vector<MethodInfo> &serverMethods();
+const MethodInfo *findMethod(const QString &name); // exact name; nullptr when unknown
+
+// True when a value is acceptable for a parameter kind (null is accepted for Object,
+// Variant and, as "absent", for every out position).
+bool acceptsValue(ParamKind kind, const QCborValue &value);
+
+// Body of a provider request: {"commandText": text, "params": array|map|null}.
+QByteArray encodeProviderRequest(const QString &commandText, const QCborValue &params);
+void decodeProviderRequest(const QByteArray &body, QString *commandText, QCborValue *params);
+
+// Strict CBOR decoding of a whole body: throws ProtocolError(400) on malformed input or
+// trailing bytes.
+QCborValue decodeBody(const QByteArray &body);
+
+// JSON byte arrays: the logical array of numbers 0..255 and its wire form.
+QByteArray jsonArrayToBytes(const QList<int> &numbers); // throws ProtocolError on out-of-range
+QList<int> bytesToJsonArray(const QByteArray &bytes);
+
+} // namespace quillon::protocol

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "dataaccess/protocol/protocol.h"
+
+#include <memory>
+#include <mutex>
+
+namespace quillon::protocol {
+
+// Blocking client transport to the application server: one keep-alive HTTP connection
+// (TCP_NODELAY, optional TLS), the session token, and one call per request. Requests of
+// one Transport are serialised; use one Transport per thread for parallel calls.
+// Every failure throws ProtocolError carrying the server's text (status 0 when the
+// server could not be reached).
+class Transport
+{
+public:
+    struct Options
+    {
+        QString host = QStringLiteral("localhost");
+        int port = kDefaultPort;
+        bool tls = false;
+        QString caCertFile;      // TLS: trusted certificates; empty = system default
+        bool verifyPeer = true;  // TLS: verify the server certificate
+        int timeoutMs = 60000;   // connect, read and write timeout
+    };
+
+    Transport();
+    explicit Transport(const Options &options);
+    ~Transport();
+    Transport(const Transport &) = delete;
+    Transport &operator=(const Transport &) = delete;
+
+    const Options &options() const { return m_options; }
+    // Changing the end point drops the socket and the token.
+    void setOptions(const Options &options);
+
+    // Opens a session; remembers the request so that an expired token is renewed once
+    // transparently. Throws ProtocolError (401) when the server refuses the user.
+    SessionReply openSession(const SessionRequest &request);
+    bool hasSession() const;
+    QString token() const;
+    void setToken(const QString &token);   // a token obtained elsewhere
+    void closeSession();                   // forgets token and credentials
+
+    // Calls TfrmServerMethods.<method> with the request positions (in and in-out values,
+    // null for out positions) and returns every position (out, in-out and result filled).
+    QCborArray callMethod(const QString &method, const QCborArray &params);
+
+    // Runs a query through the provider; returns the binary data packet.
+    // params: null, an array (:1 is element 0) or a map of names ("1", "Pi_Dest", ...).
+    QByteArray provider(const QString &commandText, const QCborValue &params = QCborValue());
+
+    // Drops the keep-alive socket (the token stays valid).
+    void disconnect();
+
+private:
+    struct Reply
+    {
+        int status = 0;
+        QByteArray body;
+        QByteArray contentType;
+    };
+    Reply post(const QString &path, const QByteArray &body, bool withToken);
+    Reply postAuthorised(const QString &path, const QByteArray &body);
+    [[noreturn]] void fail(const Reply &reply) const;
+    void ensureClient();
+
+    struct Impl;
+    Options m_options;
+    std::unique_ptr<Impl> d;
+    mutable std::recursive_mutex m_mutex;
+    QString m_token;
+    bool m_haveCredentials = false;
+    SessionRequest m_credentials;
+};
+
+} // namespace quillon::protocol
