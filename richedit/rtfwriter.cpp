@@ -1,0 +1,431 @@
+#include "rtfwriter.h"
+
+#include "codepage.h"
+#include "rtfunits.h"
+
+#include <QColor>
+#include <QFontInfo>
+#include <QHash>
+#include <QIODevice>
+#include <QList>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextList>
+
+#include <cmath>
+
+namespace richedit {
+
+namespace {
+
+constexpr int kChineseCharset = 134;
+constexpr int kDocumentCodepage = 936;
+
+bool isChineseFamily(const QString &family)
+{
+    for (const QChar ch : family) {
+        if (ch.unicode() > 0x7F)
+            return true;
+    }
+    static const QStringList known = {
+        QStringLiteral("simsun"),    QStringLiteral("nsimsun"),   QStringLiteral("simhei"),
+        QStringLiteral("kaiti"),     QStringLiteral("fangsong"),  QStringLiteral("microsoft yahei"),
+        QStringLiteral("dengxian"),  QStringLiteral("noto sans cjk"), QStringLiteral("noto serif cjk"),
+        QStringLiteral("source han"), QStringLiteral("wenquanyi"), QStringLiteral("ar pl"),
+        QStringLiteral("stsong"),    QStringLiteral("stheiti"),   QStringLiteral("stkaiti"),
+        QStringLiteral("lisu"),      QStringLiteral("youyuan"),   QStringLiteral("pmingliu"),
+        QStringLiteral("mingliu"),
+    };
+    const QString lower = family.toLower();
+    for (const QString &k : known) {
+        if (lower.startsWith(k))
+            return true;
+    }
+    return false;
+}
+
+class Emitter
+{
+public:
+    explicit Emitter(const QTextDocument *doc)
+        : m_doc(doc)
+        , m_gbk(kDocumentCodepage)
+    {}
+
+    QByteArray run();
+
+private:
+    QString familyOf(const QTextCharFormat &f) const;
+    QString defaultFamily() const;
+    double pointSizeOf(const QTextCharFormat &f) const;
+    int fontIndex(const QString &family);
+    int colorIndex(const QColor &color);
+    void collect();
+    void writeBlock(const QTextBlock &block);
+    void writeListPrefix(const QTextBlock &block, QTextList *list, QByteArray &out);
+    QByteArray charProps(const QTextCharFormat &f);
+    QByteArray escape(QStringView text, int &uc, bool afterControlWord = true);
+    QByteArray gbkBytes(char16_t ch);
+
+    const QTextDocument *m_doc;
+    detail::CodepageEncoder m_gbk;
+    QHash<char16_t, QByteArray> m_gbkCache;
+    QStringList m_fonts;
+    QList<QColor> m_colors; // entry 0 is the automatic colour
+    int m_symbolFont = -1;
+    QByteArray m_body;
+};
+
+QString Emitter::familyOf(const QTextCharFormat &f) const
+{
+    const QStringList families = f.fontFamilies().toStringList();
+    if (!families.isEmpty() && !families.first().isEmpty())
+        return families.first();
+    return defaultFamily();
+}
+
+QString Emitter::defaultFamily() const
+{
+    const QString family = m_doc->defaultFont().family();
+    return family.isEmpty() ? QFontInfo(m_doc->defaultFont()).family() : family;
+}
+
+double Emitter::pointSizeOf(const QTextCharFormat &f) const
+{
+    if (f.hasProperty(QTextFormat::FontPointSize) && f.fontPointSize() > 0)
+        return f.fontPointSize();
+    const double size = m_doc->defaultFont().pointSizeF();
+    return size > 0 ? size : 12.0;
+}
+
+int Emitter::fontIndex(const QString &family)
+{
+    const qsizetype i = m_fonts.indexOf(family);
+    if (i >= 0)
+        return int(i);
+    m_fonts << family;
+    return int(m_fonts.size() - 1);
+}
+
+int Emitter::colorIndex(const QColor &color)
+{
+    const QColor opaque = color.toRgb();
+    for (qsizetype i = 1; i < m_colors.size(); ++i) {
+        if (m_colors[i].rgb() == opaque.rgb())
+            return int(i);
+    }
+    m_colors << opaque;
+    return int(m_colors.size() - 1);
+}
+
+// Font and colour tables come before the text, so the document is walked once to fill them.
+void Emitter::collect()
+{
+    m_colors << QColor();
+    fontIndex(defaultFamily());
+    for (QTextBlock block = m_doc->begin(); block.isValid(); block = block.next()) {
+        fontIndex(familyOf(block.charFormat()));
+        if (QTextList *list = block.textList()) {
+            if (list->format().style() == QTextListFormat::ListDisc
+                || list->format().style() == QTextListFormat::ListCircle
+                || list->format().style() == QTextListFormat::ListSquare) {
+                if (m_symbolFont < 0)
+                    m_symbolFont = fontIndex(QStringLiteral("Symbol"));
+            }
+        }
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid())
+                continue;
+            const QTextCharFormat f = fragment.charFormat();
+            fontIndex(familyOf(f));
+            if (f.foreground().style() != Qt::NoBrush)
+                colorIndex(f.foreground().color());
+            if (f.background().style() != Qt::NoBrush)
+                colorIndex(f.background().color());
+            if (f.isAnchor())
+                colorIndex(QColor(Qt::blue));
+        }
+    }
+}
+
+QByteArray Emitter::gbkBytes(char16_t ch)
+{
+    const auto it = m_gbkCache.constFind(ch);
+    if (it != m_gbkCache.constEnd())
+        return *it;
+    QByteArray bytes;
+    if (!QChar::isSurrogate(ch)) {
+        const QChar c(ch);
+        bytes = m_gbk.encode(QStringView(&c, 1));
+    }
+    if (bytes.isEmpty())
+        bytes = "?";
+    m_gbkCache.insert(ch, bytes);
+    return bytes;
+}
+
+// Escapes text for a group whose \uc count is uc on entry; adjusts \uc as the number of
+// fallback bytes changes and returns the count in force at the end through uc. When the
+// text follows a control word, a leading blank, letter or digit gets a delimiter first.
+QByteArray Emitter::escape(QStringView text, int &uc, bool afterControlWord)
+{
+    QByteArray out;
+    out.reserve(text.size() * 2);
+    bool needDelimiter = afterControlWord; // the last thing written was a control word
+    auto word = [&](const QByteArray &w) {
+        out += w;
+        needDelimiter = true;
+    };
+    auto literal = [&](char c) {
+        if (needDelimiter && (c == ' ' || QChar::isLetterOrNumber(uchar(c)) || c == '-'))
+            out += ' ';
+        out += c;
+        needDelimiter = false;
+    };
+    for (const QChar qc : text) {
+        const char16_t ch = qc.unicode();
+        switch (ch) {
+        case u'\\':
+            out += "\\\\";
+            needDelimiter = false;
+            continue;
+        case u'{':
+            out += "\\{";
+            needDelimiter = false;
+            continue;
+        case u'}':
+            out += "\\}";
+            needDelimiter = false;
+            continue;
+        case u'\t':
+            word("\\tab");
+            continue;
+        case 0x2028:
+        case u'\n':
+            word("\\line");
+            continue;
+        case 0x00A0:
+            out += "\\~";
+            needDelimiter = false;
+            continue;
+        case 0xFFFC: // embedded objects (images) are not written
+        case u'\r':
+            continue;
+        default:
+            break;
+        }
+        if (ch < 0x20)
+            continue;
+        if (ch < 0x80) {
+            literal(char(ch));
+            continue;
+        }
+        const QByteArray fallback = gbkBytes(ch);
+        if (fallback.size() != uc) {
+            uc = int(fallback.size());
+            word("\\uc" + QByteArray::number(uc));
+        }
+        word("\\u" + QByteArray::number(qint16(ch)));
+        for (const char b : fallback) {
+            const uchar u = uchar(b);
+            if (u >= 0x80 || u == '\\' || u == '{' || u == '}') {
+                static const char hex[] = "0123456789abcdef";
+                out += "\\'";
+                out += hex[u >> 4];
+                out += hex[u & 15];
+                needDelimiter = false;
+            } else {
+                literal(char(u));
+            }
+        }
+    }
+    if (needDelimiter)
+        out += ' ';
+    return out;
+}
+
+QByteArray Emitter::charProps(const QTextCharFormat &f)
+{
+    QByteArray p = "\\f" + QByteArray::number(fontIndex(familyOf(f)));
+    p += "\\fs" + QByteArray::number(std::lround(pointSizeOf(f) * 2));
+    if (f.fontWeight() >= QFont::DemiBold)
+        p += "\\b";
+    if (f.fontItalic())
+        p += "\\i";
+    if (f.fontUnderline() || f.isAnchor())
+        p += "\\ul";
+    if (f.fontStrikeOut())
+        p += "\\strike";
+    if (f.verticalAlignment() == QTextCharFormat::AlignSuperScript)
+        p += "\\super";
+    else if (f.verticalAlignment() == QTextCharFormat::AlignSubScript)
+        p += "\\sub";
+    if (f.foreground().style() != Qt::NoBrush)
+        p += "\\cf" + QByteArray::number(colorIndex(f.foreground().color()));
+    else if (f.isAnchor())
+        p += "\\cf" + QByteArray::number(colorIndex(QColor(Qt::blue)));
+    if (f.background().style() != Qt::NoBrush) {
+        const QByteArray n = QByteArray::number(colorIndex(f.background().color()));
+        p += "\\chcbpat" + n + "\\highlight" + n;
+    }
+    return p;
+}
+
+void Emitter::writeListPrefix(const QTextBlock &block, QTextList *list, QByteArray &out)
+{
+    const QTextListFormat lf = list->format();
+    const int level = std::clamp(lf.indent(), 1, 9);
+    const QTextListFormat::Style style = lf.style();
+    const bool bullet = style == QTextListFormat::ListDisc || style == QTextListFormat::ListCircle
+                        || style == QTextListFormat::ListSquare;
+    QByteArray pn = "{\\*\\pn";
+    QByteArray shown; // the item's number or bullet as a reader without numbering shows it
+    if (bullet) {
+        pn += "\\pnlvlblt\\pnf" + QByteArray::number(m_symbolFont) + "\\pnindent0{\\pntxtb\\'b7}}";
+        shown = "{\\pntext\\f" + QByteArray::number(m_symbolFont) + "\\'b7\\tab}";
+    } else {
+        pn += "\\pnlvlbody\\pnf0\\pnindent0\\pnstart1";
+        switch (style) {
+        case QTextListFormat::ListLowerAlpha:
+            pn += "\\pnlcltr";
+            break;
+        case QTextListFormat::ListUpperAlpha:
+            pn += "\\pnucltr";
+            break;
+        case QTextListFormat::ListLowerRoman:
+            pn += "\\pnlcrm";
+            break;
+        case QTextListFormat::ListUpperRoman:
+            pn += "\\pnucrm";
+            break;
+        default:
+            pn += "\\pndec";
+            break;
+        }
+        pn += "{\\pntxta.}}";
+        int uc = 1;
+        shown = "{\\pntext\\f0" + escape(list->itemText(block), uc) + "\\tab}";
+    }
+    const int left = level * kListIndentTwips + unitsToTwips(block.blockFormat().leftMargin());
+    out += pn + "\\fi-360\\li" + QByteArray::number(left) + ' ' + shown;
+}
+
+void Emitter::writeBlock(const QTextBlock &block)
+{
+    QByteArray &out = m_body;
+    const QTextBlockFormat bf = block.blockFormat();
+    out += "\\pard";
+    if (bf.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
+        out += "\\pagebb";
+    switch (bf.alignment() & Qt::AlignHorizontal_Mask) {
+    case Qt::AlignHCenter:
+    case Qt::AlignCenter:
+        out += "\\qc";
+        break;
+    case Qt::AlignRight:
+        out += "\\qr";
+        break;
+    case Qt::AlignJustify:
+        out += "\\qj";
+        break;
+    default:
+        out += "\\ql";
+        break;
+    }
+    if (const int ri = unitsToTwips(bf.rightMargin()))
+        out += "\\ri" + QByteArray::number(ri);
+    if (const int sb = unitsToTwips(bf.topMargin()))
+        out += "\\sb" + QByteArray::number(sb);
+    if (const int sa = unitsToTwips(bf.bottomMargin()))
+        out += "\\sa" + QByteArray::number(sa);
+    switch (bf.lineHeightType()) {
+    case QTextBlockFormat::ProportionalHeight:
+        if (bf.lineHeight() > 0 && std::lround(bf.lineHeight()) != 100)
+            out += "\\sl" + QByteArray::number(std::lround(bf.lineHeight() * 2.4)) + "\\slmult1";
+        break;
+    case QTextBlockFormat::MinimumHeight:
+        out += "\\sl" + QByteArray::number(unitsToTwips(bf.lineHeight())) + "\\slmult0";
+        break;
+    case QTextBlockFormat::FixedHeight:
+        out += "\\sl-" + QByteArray::number(unitsToTwips(bf.lineHeight())) + "\\slmult0";
+        break;
+    default:
+        break;
+    }
+    // The paragraph's own character settings stand outside the runs, so an empty
+    // paragraph keeps its font and height.
+    out += "\\plain" + charProps(block.charFormat());
+    if (QTextList *list = block.textList()) {
+        writeListPrefix(block, list, out);
+    } else {
+        if (const int li = unitsToTwips(bf.leftMargin() + bf.indent() * m_doc->indentWidth()))
+            out += "\\li" + QByteArray::number(li);
+        if (const int fi = unitsToTwips(bf.textIndent()))
+            out += "\\fi" + QByteArray::number(fi);
+        out += ' ';
+    }
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        if (!fragment.isValid() || fragment.text().isEmpty())
+            continue;
+        const QTextCharFormat f = fragment.charFormat();
+        int uc = 1;
+        QByteArray run = "{" + charProps(f) + escape(fragment.text(), uc) + "}";
+        if (f.isAnchor() && !f.anchorHref().isEmpty()) {
+            int instUc = 1;
+            run = "{\\field{\\*\\fldinst{HYPERLINK \"" + escape(f.anchorHref(), instUc, false)
+                  + "\"}}{\\fldrslt" + run + "}}";
+        }
+        out += run;
+    }
+    out += "\\par\r\n";
+}
+
+QByteArray Emitter::run()
+{
+    collect();
+    for (QTextBlock block = m_doc->begin(); block.isValid(); block = block.next())
+        writeBlock(block);
+
+    QByteArray out = "{\\rtf1\\ansi\\ansicpg936\\deff0\\deflang1033\\deflangfe2052";
+    out += "{\\fonttbl";
+    for (qsizetype i = 0; i < m_fonts.size(); ++i) {
+        const QString &family = m_fonts[i];
+        const bool symbol = i == m_symbolFont;
+        const int charset = symbol ? 2 : (isChineseFamily(family) ? kChineseCharset : 0);
+        int uc = 1;
+        out += "{\\f" + QByteArray::number(i) + (symbol ? "\\ftech" : "\\fnil") + "\\fcharset"
+               + QByteArray::number(charset) + escape(family, uc) + ";}";
+    }
+    out += "}\r\n{\\colortbl ;";
+    for (qsizetype i = 1; i < m_colors.size(); ++i) {
+        const QColor &c = m_colors[i];
+        out += "\\red" + QByteArray::number(c.red()) + "\\green" + QByteArray::number(c.green())
+               + "\\blue" + QByteArray::number(c.blue()) + ';';
+    }
+    out += "}\r\n{\\*\\generator Waylink RichEdit;}\\viewkind4\\uc1\r\n";
+    out += m_body;
+    out += "}\r\n";
+    return out;
+}
+
+} // namespace
+
+QByteArray RtfWriter::write(const QTextDocument *document) const
+{
+    if (!document)
+        return {};
+    Emitter emitter(document);
+    return emitter.run();
+}
+
+bool RtfWriter::write(const QTextDocument *document, QIODevice *device) const
+{
+    if (!device)
+        return false;
+    const QByteArray data = write(document);
+    return device->write(data) == data.size();
+}
+
+} // namespace richedit
