@@ -1,0 +1,1212 @@
+#include "baseforms/dbgrideh.h"
+
+#include "baseforms/dbgrideh_p.h"
+#include "baseforms/inifile.h"
+#include "baseforms/uiconfig.h"
+#include "baseforms/environment.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tessera {
+
+using quillon::FieldType;
+
+// ---------------------------------------------------------------------------------------
+// Columns
+
+TColumnEh::TColumnEh(TDBGridEh *grid, const QString &fieldName)
+    : QObject(grid)
+    , FieldName(fieldName)
+    , m_grid(grid)
+{}
+
+int TColumnEh::index() const
+{
+    return int(m_grid->m_columns.indexOf(const_cast<TColumnEh *>(this)));
+}
+
+int TColumnEh::fieldIndex() const
+{
+    return m_grid->m_source ? m_grid->m_source->fieldIndex(FieldName) : -1;
+}
+
+QAction *TColumnEh::addEditButton()
+{
+    auto *a = new QAction(QStringLiteral("..."), this);
+    connect(a, &QAction::triggered, m_grid, [this] { emit m_grid->columnEditButtonClicked(this); });
+    EditButtons.append(a);
+    m_grid->view()->addAction(a);
+    return a;
+}
+
+namespace detail {
+
+namespace {
+
+bool isDateType(FieldType t)
+{
+    return t == FieldType::Date || t == FieldType::Time || t == FieldType::DateTime;
+}
+
+// One column's filter as typed in the filter row.
+struct ParsedFilter
+{
+    enum Op { Contains, Eq, Ne, Gt, Ge, Lt, Le };
+    int column = -1;
+    int field = -1;
+    Op op = Contains;
+    bool numeric = false;
+    double number = 0;
+    QString text;
+};
+
+ParsedFilter parseFilter(const QString &raw, FieldType type)
+{
+    ParsedFilter f;
+    QString t = raw.trimmed();
+    static const struct { const char *token; ParsedFilter::Op op; } ops[] = {
+        {"<>", ParsedFilter::Ne}, {">=", ParsedFilter::Ge}, {"<=", ParsedFilter::Le},
+        {"=", ParsedFilter::Eq},  {">", ParsedFilter::Gt},  {"<", ParsedFilter::Lt},
+    };
+    bool hasOp = false;
+    for (const auto &o : ops) {
+        const QString token = QString::fromLatin1(o.token);
+        if (t.startsWith(token)) {
+            f.op = o.op;
+            t = t.mid(token.size()).trimmed();
+            hasOp = true;
+            break;
+        }
+    }
+    f.text = t;
+    if (isNumericField(type)) {
+        bool ok = false;
+        const double d = t.toDouble(&ok);
+        if (ok) {
+            f.numeric = true;
+            f.number = d;
+            if (!hasOp)
+                f.op = ParsedFilter::Eq;
+        }
+    }
+    return f;
+}
+
+bool compareOp(int cmp, ParsedFilter::Op op)
+{
+    switch (op) {
+    case ParsedFilter::Eq: return cmp == 0;
+    case ParsedFilter::Ne: return cmp != 0;
+    case ParsedFilter::Gt: return cmp > 0;
+    case ParsedFilter::Ge: return cmp >= 0;
+    case ParsedFilter::Lt: return cmp < 0;
+    case ParsedFilter::Le: return cmp <= 0;
+    case ParsedFilter::Contains: break;
+    }
+    return false;
+}
+
+double numberOf(const QVariant &v, FieldType t)
+{
+    if (v.isNull() || !v.isValid())
+        return -std::numeric_limits<double>::infinity();
+    if (isDateType(t)) {
+        const QDateTime dt = v.toDateTime();
+        return dt.isValid() ? double(dt.toMSecsSinceEpoch()) : -std::numeric_limits<double>::infinity();
+    }
+    return v.toDouble();
+}
+
+} // namespace
+
+GridModel::GridModel(TDBGridEh *grid)
+    : QAbstractTableModel(grid)
+    , m_grid(grid)
+{}
+
+void GridModel::setSource(TDataSource *source)
+{
+    for (const auto &c : std::as_const(m_connections))
+        disconnect(c);
+    m_connections.clear();
+    m_source = source;
+    if (source) {
+        m_connections << connect(source, &TDataSource::layoutChanged, this, [this] {
+            if (m_grid->m_autoColumns)
+                m_grid->buildDefaultColumns();
+            else
+                rebuild();
+        });
+        if (QAbstractItemModel *m = source->model()) {
+            m_connections << connect(m, &QAbstractItemModel::dataChanged, this,
+                                     &GridModel::sourceDataChanged);
+            m_connections << connect(m, &QAbstractItemModel::modelReset, this, &GridModel::rebuild);
+            m_connections << connect(m, &QAbstractItemModel::rowsInserted, this, &GridModel::rebuild);
+            m_connections << connect(m, &QAbstractItemModel::rowsRemoved, this, &GridModel::rebuild);
+            m_connections << connect(m, &QAbstractItemModel::layoutChanged, this, &GridModel::rebuild);
+        }
+    }
+    rebuild();
+}
+
+void GridModel::rebuild()
+{
+    beginResetModel();
+    m_fields = m_source ? m_source->fields() : QList<quillon::FieldDef>();
+    m_fieldOf.assign(size_t(m_grid->m_columns.size()), -1);
+    for (int c = 0; c < m_grid->m_columns.size(); ++c) {
+        const QString &name = m_grid->m_columns[c]->FieldName;
+        for (int f = 0; f < m_fields.size(); ++f) {
+            if (m_fields[f].name.compare(name, Qt::CaseInsensitive) == 0) {
+                m_fieldOf[size_t(c)] = f;
+                break;
+            }
+        }
+    }
+    while (m_filters.size() < m_grid->m_columns.size())
+        m_filters << QString();
+    while (m_filters.size() > m_grid->m_columns.size())
+        m_filters.removeLast();
+    if (m_sortColumn >= m_grid->m_columns.size())
+        m_sortColumn = -1;
+    remap();
+    endResetModel();
+    emit rowsRemapped();
+}
+
+quillon::FieldType GridModel::fieldType(int column) const
+{
+    const int f = fieldOf(column);
+    return f >= 0 ? m_fields[f].type : FieldType::String;
+}
+
+void GridModel::remap()
+{
+    m_rows.clear();
+    m_gridOf.clear();
+    m_sumsValid = false;
+    if (!m_source || !m_source->isActive())
+        return;
+    const int n = m_source->recordCount();
+
+    QList<ParsedFilter> filters;
+    for (int c = 0; c < m_filters.size(); ++c) {
+        if (m_filters[c].trimmed().isEmpty() || fieldOf(c) < 0)
+            continue;
+        ParsedFilter f = parseFilter(m_filters[c], fieldType(c));
+        f.column = c;
+        f.field = fieldOf(c);
+        filters << f;
+    }
+
+    m_rows.reserve(size_t(n));
+    for (int r = 0; r < n; ++r) {
+        bool ok = true;
+        for (const ParsedFilter &f : std::as_const(filters)) {
+            const QVariant v = m_source->value(r, f.field);
+            if (f.numeric) {
+                if (v.isNull()) {
+                    ok = false;
+                } else {
+                    const double d = v.toDouble();
+                    ok = compareOp(d < f.number ? -1 : (d > f.number ? 1 : 0), f.op);
+                }
+            } else {
+                const QString s = format(v, m_fields[f.field].type);
+                if (f.op == ParsedFilter::Contains)
+                    ok = s.contains(f.text, Qt::CaseInsensitive);
+                else
+                    ok = compareOp(s.compare(f.text, Qt::CaseInsensitive), f.op);
+            }
+            if (!ok)
+                break;
+        }
+        if (ok)
+            m_rows.push_back(r);
+    }
+
+    if (m_sortColumn >= 0 && fieldOf(m_sortColumn) >= 0) {
+        const int field = fieldOf(m_sortColumn);
+        const FieldType type = m_fields[field].type;
+        const bool desc = m_sortOrder == Qt::DescendingOrder;
+        if (isNumericField(type) || isDateType(type) || type == FieldType::Boolean) {
+            std::vector<double> keys(static_cast<size_t>(n));
+            for (int r : m_rows)
+                keys[size_t(r)] = numberOf(m_source->value(r, field), type);
+            std::stable_sort(m_rows.begin(), m_rows.end(), [&](int a, int b) {
+                return desc ? keys[size_t(b)] < keys[size_t(a)] : keys[size_t(a)] < keys[size_t(b)];
+            });
+        } else {
+            std::vector<QString> keys(static_cast<size_t>(n));
+            for (int r : m_rows)
+                keys[size_t(r)] = m_source->value(r, field).toString();
+            std::stable_sort(m_rows.begin(), m_rows.end(), [&](int a, int b) {
+                const int c = QString::compare(keys[size_t(a)], keys[size_t(b)]);
+                return desc ? c > 0 : c < 0;
+            });
+        }
+    }
+
+    m_gridOf.assign(size_t(n), -1);
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        m_gridOf[size_t(m_rows[i])] = int(i);
+}
+
+int GridModel::gridRow(int sourceRow) const
+{
+    return sourceRow >= 0 && sourceRow < int(m_gridOf.size()) ? m_gridOf[size_t(sourceRow)] : -1;
+}
+
+void GridModel::sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight)
+{
+    m_sumsValid = false;
+    const int top = topLeft.isValid() ? topLeft.row() : 0;
+    const int bottom = bottomRight.isValid() ? bottomRight.row() : int(m_gridOf.size()) - 1;
+    if (bottom - top > 200) {
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    } else {
+        for (int r = top; r <= bottom; ++r) {
+            const int g = gridRow(r);
+            if (g >= 0)
+                emit dataChanged(index(g, 0), index(g, columnCount() - 1));
+        }
+    }
+    emit rowsRemapped();
+}
+
+void GridModel::setFilter(int column, const QString &text)
+{
+    while (m_filters.size() <= column)
+        m_filters << QString();
+    if (m_filters[column] == text)
+        return;
+    m_filters[column] = text;
+    beginResetModel();
+    remap();
+    endResetModel();
+    emit rowsRemapped();
+}
+
+void GridModel::clearFilters()
+{
+    for (QString &f : m_filters)
+        f.clear();
+    beginResetModel();
+    remap();
+    endResetModel();
+    emit rowsRemapped();
+}
+
+void GridModel::sortBy(int column, Qt::SortOrder order)
+{
+    m_sortColumn = column;
+    m_sortOrder = order;
+    beginResetModel();
+    remap();
+    endResetModel();
+    emit rowsRemapped();
+}
+
+int GridModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int GridModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_grid->m_columns.size());
+}
+
+QString GridModel::format(const QVariant &value, FieldType type) const
+{
+    if (!value.isValid() || value.isNull())
+        return {};
+    switch (type) {
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::FMTBCD:
+        return QString::number(value.toDouble(), 'g', 15);
+    case FieldType::Date:
+        return value.toDate().toString(QStringLiteral("yyyy-MM-dd"));
+    case FieldType::Time:
+        return value.toTime().toString(QStringLiteral("hh:mm:ss"));
+    case FieldType::DateTime: {
+        const QDateTime dt = value.toDateTime();
+        if (dt.time() == QTime(0, 0))
+            return dt.toString(QStringLiteral("yyyy-MM-dd"));
+        return dt.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    }
+    case FieldType::Boolean:
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case FieldType::Blob:
+        return QStringLiteral("(BLOB)");
+    default:
+        return value.toString();
+    }
+}
+
+QString GridModel::text(int row, int column) const
+{
+    const int f = fieldOf(column);
+    const int src = sourceRow(row);
+    if (f < 0 || src < 0)
+        return {};
+    return format(m_source->value(src, f), m_fields[f].type);
+}
+
+QVariant GridModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || !m_source)
+        return {};
+    const int c = index.column();
+    const int f = fieldOf(c);
+    const int src = sourceRow(index.row());
+    TColumnEh *col = m_grid->m_columns.value(c);
+    if (f < 0 || src < 0 || !col)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        if (col->Checkboxes)
+            return {};
+        return format(m_source->value(src, f), m_fields[f].type);
+    case Qt::EditRole:
+        return m_source->value(src, f);
+    case Qt::CheckStateRole: {
+        if (!col->Checkboxes)
+            return {};
+        const QVariant v = m_source->value(src, f);
+        const bool on = m_fields[f].type == FieldType::Boolean
+                            ? v.toBool()
+                            : v.toString() == col->CheckedValue;
+        return on ? Qt::Checked : Qt::Unchecked;
+    }
+    case Qt::BackgroundRole:
+        // Record numbers count from 1: the first row is odd.
+        return index.row() % 2 == 0 ? m_grid->OddRowColor : m_grid->EvenRowColor;
+    case Qt::TextAlignmentRole:
+        return int((isNumericField(m_fields[f].type) ? Qt::AlignRight : Qt::AlignLeft)
+                   | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+bool GridModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!index.isValid() || !m_source)
+        return false;
+    const int f = fieldOf(index.column());
+    const int src = sourceRow(index.row());
+    TColumnEh *col = m_grid->m_columns.value(index.column());
+    if (f < 0 || src < 0 || !col || m_grid->m_readOnly || col->ReadOnly)
+        return false;
+    QVariant v = value;
+    if (role == Qt::CheckStateRole) {
+        const bool on = value.toInt() == Qt::Checked;
+        v = m_fields[f].type == FieldType::Boolean ? QVariant(on)
+                                                   : QVariant(on ? col->CheckedValue : col->UncheckedValue);
+    } else if (role != Qt::EditRole) {
+        return false;
+    }
+    m_source->setCurrentRow(src);
+    const bool ok = m_source->setValue(src, f, v);
+    if (ok) {
+        m_sumsValid = false;
+        emit dataChanged(index.siblingAtColumn(0), index.siblingAtColumn(columnCount() - 1));
+        emit rowsRemapped();
+    }
+    return ok;
+}
+
+QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    if (TColumnEh *col = m_grid->m_columns.value(section))
+        return col->title();
+    return {};
+}
+
+Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags fl = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    TColumnEh *col = m_grid->m_columns.value(index.column());
+    if (col && !m_grid->m_readOnly && !col->ReadOnly && fieldOf(index.column()) >= 0)
+        fl |= col->Checkboxes ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable;
+    return fl;
+}
+
+double GridModel::sum(int column) const
+{
+    if (!m_sumsValid) {
+        m_sums.assign(size_t(columnCount()), std::numeric_limits<double>::quiet_NaN());
+        m_sumsValid = true;
+    }
+    if (column < 0 || column >= int(m_sums.size()))
+        return 0;
+    double &s = m_sums[size_t(column)];
+    if (std::isnan(s)) {
+        s = 0;
+        const int f = fieldOf(column);
+        if (f >= 0 && m_source)
+            for (int r : m_rows)
+                s += m_source->value(r, f).toDouble();
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------
+// Title with filter row
+
+GridHeader::GridHeader(TDBGridEh *grid)
+    : QHeaderView(Qt::Horizontal)
+    , m_grid(grid)
+{
+    setSectionsClickable(true);
+    setSectionsMovable(true);
+    setHighlightSections(false);
+    setSortIndicatorShown(true);
+    setSortIndicator(-1, Qt::AscendingOrder);
+    setDefaultAlignment(Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
+    connect(this, &QHeaderView::sectionResized, this, &GridHeader::syncEditors);
+    connect(this, &QHeaderView::sectionMoved, this, &GridHeader::syncEditors);
+    connect(this, &QHeaderView::geometriesChanged, this, &GridHeader::syncEditors);
+    connect(this, &QHeaderView::sectionCountChanged, this, &GridHeader::syncEditors);
+}
+
+int GridHeader::filterHeight() const
+{
+    return m_filterVisible ? fontMetrics().height() + 8 : 0;
+}
+
+QSize GridHeader::sizeHint() const
+{
+    QSize s = QHeaderView::sizeHint();
+    s.setHeight(s.height() + filterHeight());
+    return s;
+}
+
+void GridHeader::setFilterVisible(bool on)
+{
+    m_filterVisible = on;
+    syncEditors();
+    updateGeometry();
+}
+
+QLineEdit *GridHeader::editor(int logical) const
+{
+    return logical >= 0 && logical < m_editors.size() ? m_editors[logical] : nullptr;
+}
+
+void GridHeader::syncEditors()
+{
+    const int n = count();
+    while (m_editors.size() < n) {
+        const int logical = int(m_editors.size());
+        auto *e = new QLineEdit(viewport());
+        e->setObjectName(QStringLiteral("filter%1").arg(logical));
+        e->setFrame(false);
+        e->setPlaceholderText(QStringLiteral("..."));
+        e->setText(m_grid->filterText(logical));
+        connect(e, &QLineEdit::textChanged, m_grid,
+                [this, logical](const QString &text) { m_grid->setFilterText(logical, text); });
+        m_editors << e;
+    }
+    while (m_editors.size() > n)
+        delete m_editors.takeLast();
+    const int fh = filterHeight();
+    for (int i = 0; i < m_editors.size(); ++i) {
+        QLineEdit *e = m_editors[i];
+        if (!m_filterVisible || isSectionHidden(i)) {
+            e->hide();
+            continue;
+        }
+        e->setGeometry(sectionViewportPosition(i) + 1, height() - fh + 1, sectionSize(i) - 2, fh - 2);
+        e->show();
+    }
+}
+
+void GridHeader::paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const
+{
+    const int fh = filterHeight();
+    QHeaderView::paintSection(painter, rect.adjusted(0, 0, 0, -fh), logicalIndex);
+    if (fh > 0)
+        painter->fillRect(rect.adjusted(0, rect.height() - fh, 0, 0), Qt::white);
+}
+
+void GridHeader::resizeEvent(QResizeEvent *event)
+{
+    QHeaderView::resizeEvent(event);
+    syncEditors();
+}
+
+// ---------------------------------------------------------------------------------------
+// Footer
+
+GridFooter::GridFooter(TDBGridEh *grid, QTableView *view)
+    : QWidget(grid)
+    , m_grid(grid)
+    , m_view(view)
+{
+    setObjectName(QStringLiteral("footer"));
+}
+
+QSize GridFooter::sizeHint() const
+{
+    return QSize(100, fontMetrics().height() + 8);
+}
+
+void GridFooter::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), m_grid->FooterColor);
+    const int x0 = m_view->viewport()->geometry().left();
+    p.setClipRect(QRect(x0, 0, m_view->viewport()->width(), height()));
+    const auto *model = m_view->model();
+    for (int c = 0; c < model->columnCount(); ++c) {
+        if (m_view->isColumnHidden(c))
+            continue;
+        const QRect cell(x0 + m_view->columnViewportPosition(c), 0, m_view->columnWidth(c), height());
+        // Raised look of the footer cells.
+        p.setPen(QColor(255, 255, 255));
+        p.drawLine(cell.topLeft(), cell.topRight());
+        p.drawLine(cell.topLeft(), cell.bottomLeft());
+        p.setPen(QColor(160, 160, 160));
+        p.drawLine(cell.bottomLeft(), cell.bottomRight());
+        p.drawLine(cell.topRight(), cell.bottomRight());
+        const QString text = m_grid->footerText(c);
+        if (text.isEmpty())
+            continue;
+        p.setPen(palette().color(QPalette::WindowText));
+        TColumnEh *col = m_grid->Columns().value(c);
+        const bool right = col && col->FooterType != FooterValueType::StaticText;
+        p.drawText(cell.adjusted(3, 0, -3, 0), (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
+                   text);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// View
+
+GridView::GridView(TDBGridEh *grid)
+    : QTableView(grid)
+    , m_grid(grid)
+{
+    setObjectName(QStringLiteral("view"));
+}
+
+void GridView::keyPressEvent(QKeyEvent *event)
+{
+    if (m_grid->handleKey(event))
+        return;
+    QTableView::keyPressEvent(event);
+}
+
+void GridView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous);
+    m_grid->viewCurrentChanged(current);
+}
+
+void GridView::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    m_grid->updateFrozen();
+}
+
+void GridView::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    if (dx)
+        if (auto *h = qobject_cast<GridHeader *>(horizontalHeader()))
+            h->syncEditors();
+    if (m_grid->m_footer)
+        m_grid->m_footer->update();
+}
+
+void GridView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    if (m_grid->m_footer)
+        m_grid->m_footer->update();
+}
+
+} // namespace detail
+
+// ---------------------------------------------------------------------------------------
+// Grid
+
+TDBGridEh::TDBGridEh(QWidget *parent)
+    : QWidget(parent)
+{
+    EvenRowColor = colorFromBgr(16707053);
+    OddRowColor = colorFromBgr(16777215);
+    FixedColor = colorFromBgr(16636634);
+    FooterColor = FixedColor;
+
+    m_model = new detail::GridModel(this);
+    m_view = new detail::GridView(this);
+    m_header = new detail::GridHeader(this);
+    m_view->setHorizontalHeader(m_header);
+    m_view->setModel(m_model);
+    m_view->setWordWrap(false);
+    m_view->setTextElideMode(Qt::ElideRight);
+    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 6);
+    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_footer = new detail::GridFooter(this, m_view);
+    m_footer->hide();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_view);
+    layout->addWidget(m_footer);
+    setFocusProxy(m_view);
+
+    connect(m_header, &QHeaderView::sectionClicked, this, [this](int logical) {
+        if (!m_titleButtons || !m_localSort)
+            return;
+        const Qt::SortOrder order = m_model->sortColumn() == logical
+                                            && m_model->sortOrder() == Qt::AscendingOrder
+                                        ? Qt::DescendingOrder
+                                        : Qt::AscendingOrder;
+        sortByColumn(logical, order);
+    });
+    connect(m_header, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+        if (TColumnEh *c = m_columns.value(logical))
+            c->Width = size;
+        m_footer->update();
+        updateFrozen();
+    });
+    connect(m_header, &QHeaderView::sectionMoved, m_footer, qOverload<>(&QWidget::update));
+    connect(m_model, &detail::GridModel::rowsRemapped, m_footer, qOverload<>(&QWidget::update));
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        for (int c = 0; c < m_columns.size(); ++c) {
+            m_view->setColumnWidth(c, m_columns[c]->Width);
+            m_view->setColumnHidden(c, !m_columns[c]->Visible);
+        }
+        m_header->syncEditors();
+        if (m_source)
+            syncFromSource(m_source->currentRow());
+        updateFrozen();
+    });
+    updateSelectionMode();
+    updateEditTriggers();
+    applyColors();
+}
+
+TDBGridEh::~TDBGridEh() = default;
+
+QTableView *TDBGridEh::view() const
+{
+    return m_view;
+}
+
+QAbstractItemModel *TDBGridEh::gridModel() const
+{
+    return m_model;
+}
+
+void TDBGridEh::setDataSource(TDataSource *source)
+{
+    if (m_source)
+        disconnect(m_source, nullptr, this, nullptr);
+    m_source = source;
+    if (source)
+        connect(source, &TDataSource::currentRowChanged, this, &TDBGridEh::syncFromSource);
+    if (m_autoColumns)
+        m_columns.clear();
+    m_model->setSource(source);
+    if (m_autoColumns)
+        buildDefaultColumns();
+}
+
+TColumnEh *TDBGridEh::addColumn(const QString &fieldName, const QString &title, int width)
+{
+    if (m_autoColumns) {
+        qDeleteAll(m_columns);
+        m_columns.clear();
+        m_autoColumns = false;
+    }
+    auto *c = new TColumnEh(this, fieldName);
+    c->TitleCaption = title;
+    c->Width = width;
+    m_columns.append(c);
+    columnsChanged();
+    return c;
+}
+
+TColumnEh *TDBGridEh::columnByField(const QString &fieldName) const
+{
+    for (TColumnEh *c : m_columns)
+        if (c->FieldName.compare(fieldName, Qt::CaseInsensitive) == 0)
+            return c;
+    return nullptr;
+}
+
+void TDBGridEh::clearColumns()
+{
+    qDeleteAll(m_columns);
+    m_columns.clear();
+    m_autoColumns = false;
+    columnsChanged();
+}
+
+void TDBGridEh::buildDefaultColumns()
+{
+    qDeleteAll(m_columns);
+    m_columns.clear();
+    m_autoColumns = true;
+    if (m_source) {
+        for (const auto &f : m_source->fields()) {
+            auto *c = new TColumnEh(this, f.name);
+            c->Width = f.size > 0 ? std::clamp(f.size * 7 + 8, 50, 240) : 90;
+            m_columns.append(c);
+        }
+    }
+    columnsChanged();
+}
+
+void TDBGridEh::columnsChanged()
+{
+    m_model->rebuild();
+    if (m_sumActive)
+        applyStandardStyle(UIConfig()); // footer value types of new columns
+}
+
+void TDBGridEh::setReadOnly(bool on)
+{
+    m_readOnly = on;
+    updateEditTriggers();
+}
+
+void TDBGridEh::setMultiSelect(bool on)
+{
+    m_multiSelect = on;
+    updateSelectionMode();
+}
+
+void TDBGridEh::setAlwaysShowEditor(bool on)
+{
+    m_alwaysShowEditor = on;
+    updateEditTriggers();
+}
+
+void TDBGridEh::setTitleButtons(bool on)
+{
+    m_titleButtons = on;
+    m_header->setSectionsClickable(on);
+}
+
+void TDBGridEh::updateSelectionMode()
+{
+    if (m_multiSelect) {
+        m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    } else {
+        m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+        m_view->setSelectionBehavior(m_readOnly ? QAbstractItemView::SelectRows
+                                                : QAbstractItemView::SelectItems);
+    }
+}
+
+void TDBGridEh::updateEditTriggers()
+{
+    if (m_readOnly)
+        m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    else if (m_alwaysShowEditor)
+        m_view->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    else
+        m_view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                                | QAbstractItemView::AnyKeyPressed);
+    updateSelectionMode();
+}
+
+void TDBGridEh::setFrozenCols(int count)
+{
+    m_frozenCols = std::max(0, count);
+    updateFrozen();
+}
+
+void TDBGridEh::updateFrozen()
+{
+    if (m_frozenCols <= 0 || m_columns.isEmpty()) {
+        delete m_frozen;
+        m_frozen = nullptr;
+        return;
+    }
+    if (!m_frozen) {
+        m_frozen = new QTableView(m_view);
+        m_frozen->setObjectName(QStringLiteral("frozen"));
+        m_frozen->setModel(m_model);
+        m_frozen->setSelectionModel(m_view->selectionModel());
+        m_frozen->setFocusPolicy(Qt::NoFocus);
+        m_frozen->verticalHeader()->hide();
+        m_frozen->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        m_frozen->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_frozen->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_frozen->setVerticalScrollMode(m_view->verticalScrollMode());
+        m_frozen->setFrameShape(QFrame::NoFrame);
+        m_frozen->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_frozen->setStyleSheet(QStringLiteral("QTableView { border-right: 1px solid #808080; }"));
+        m_frozen->verticalHeader()->setDefaultSectionSize(m_view->verticalHeader()->defaultSectionSize());
+        connect(m_frozen->verticalScrollBar(), &QAbstractSlider::valueChanged,
+                m_view->verticalScrollBar(), &QAbstractSlider::setValue);
+        connect(m_view->verticalScrollBar(), &QAbstractSlider::valueChanged,
+                m_frozen->verticalScrollBar(), &QAbstractSlider::setValue);
+        m_frozen->show();
+    }
+    int width = 0;
+    for (int c = 0; c < m_model->columnCount(); ++c) {
+        const bool frozen = c < m_frozenCols;
+        m_frozen->setColumnHidden(c, !frozen);
+        if (frozen) {
+            m_frozen->setColumnWidth(c, m_view->columnWidth(c));
+            width += m_view->columnWidth(c);
+        }
+    }
+    m_frozen->horizontalHeader()->setFixedHeight(m_view->horizontalHeader()->height());
+    m_frozen->setGeometry(m_view->verticalHeader()->width() + m_view->frameWidth(), m_view->frameWidth(),
+                          width, m_view->viewport()->height() + m_view->horizontalHeader()->height());
+    m_frozen->setStyleSheet(m_view->horizontalHeader()->styleSheet().isEmpty()
+                                ? QString()
+                                : QStringLiteral("QHeaderView::section { background-color: %1; }")
+                                      .arg(FixedColor.name()));
+}
+
+void TDBGridEh::setFilterRowVisible(bool on)
+{
+    m_filterVisible = on;
+    m_header->setFilterVisible(on);
+    if (!on)
+        clearFilter();
+}
+
+void TDBGridEh::setFilterText(int column, const QString &text)
+{
+    if (QLineEdit *e = m_header->editor(column); e && e->text() != text) {
+        const QSignalBlocker block(e);
+        e->setText(text);
+    }
+    m_model->setFilter(column, text);
+}
+
+QString TDBGridEh::filterText(int column) const
+{
+    return m_model->filter(column);
+}
+
+void TDBGridEh::clearFilter()
+{
+    for (int c = 0; c < m_columns.size(); ++c)
+        if (QLineEdit *e = m_header->editor(c)) {
+            const QSignalBlocker block(e);
+            e->clear();
+        }
+    m_model->clearFilters();
+}
+
+QLineEdit *TDBGridEh::filterEditor(int column) const
+{
+    return m_header->editor(column);
+}
+
+void TDBGridEh::setFooterRowCount(int rows)
+{
+    m_footerRows = std::clamp(rows, 0, 1);
+    m_footer->setVisible(m_footerRows > 0);
+}
+
+void TDBGridEh::setSumListActive(bool on)
+{
+    m_sumActive = on;
+    m_footer->update();
+}
+
+int TDBGridEh::footerHeight() const
+{
+    return m_footerRows > 0 ? m_footer->sizeHint().height() : 0;
+}
+
+double TDBGridEh::footerSum(int column) const
+{
+    return m_model->sum(column);
+}
+
+QString TDBGridEh::footerText(int column) const
+{
+    TColumnEh *col = m_columns.value(column);
+    if (!col || m_footerRows == 0)
+        return {};
+    switch (col->FooterType) {
+    case FooterValueType::None:
+        return {};
+    case FooterValueType::StaticText:
+        return col->FooterText;
+    case FooterValueType::Count:
+        return m_sumActive ? QString::number(m_model->rowCount()) : QString();
+    case FooterValueType::Sum: {
+        if (!m_sumActive)
+            return {};
+        const double s = m_model->sum(column);
+        if (m_model->fieldType(column) == FieldType::Float)
+            return QLocale::c().toString(s, 'f', 2);
+        return QString::number(qint64(std::llround(s)));
+    }
+    }
+    return {};
+}
+
+void TDBGridEh::sortByColumn(int column, Qt::SortOrder order)
+{
+    const QVariant bookmark = m_source ? m_source->bookmark(m_source->currentRow()) : QVariant();
+    m_model->sortBy(column, order);
+    m_header->setSortIndicator(column, order);
+    if (m_frozen)
+        m_frozen->horizontalHeader()->setSortIndicator(column, order);
+    Q_UNUSED(bookmark);
+}
+
+int TDBGridEh::sortColumn() const
+{
+    return m_model->sortColumn();
+}
+
+Qt::SortOrder TDBGridEh::sortOrder() const
+{
+    return m_model->sortOrder();
+}
+
+int TDBGridEh::visibleRowCount() const
+{
+    return m_model->rowCount();
+}
+
+int TDBGridEh::sourceRow(int row) const
+{
+    return m_model->sourceRow(row);
+}
+
+int TDBGridEh::gridRow(int sourceRow) const
+{
+    return m_model->gridRow(sourceRow);
+}
+
+QString TDBGridEh::cellText(int row, int column) const
+{
+    return m_model->text(row, column);
+}
+
+QList<QVariant> TDBGridEh::SelectedRows() const
+{
+    QList<QVariant> list;
+    if (!m_source)
+        return list;
+    QList<int> rows;
+    for (const QModelIndex &i : m_view->selectionModel()->selectedRows())
+        rows << i.row();
+    std::sort(rows.begin(), rows.end());
+    for (int r : rows)
+        list << m_source->bookmark(m_model->sourceRow(r));
+    return list;
+}
+
+void TDBGridEh::selectAllRows()
+{
+    if (m_multiSelect)
+        m_view->selectAll();
+}
+
+void TDBGridEh::clearSelectedRows()
+{
+    m_view->clearSelection();
+}
+
+void TDBGridEh::selectRow(int row, bool on)
+{
+    if (row < 0 || row >= m_model->rowCount() || m_model->columnCount() == 0)
+        return;
+    const QItemSelection sel(m_model->index(row, 0), m_model->index(row, m_model->columnCount() - 1));
+    m_view->selectionModel()->select(sel, on ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+}
+
+void TDBGridEh::applyColors()
+{
+    QPalette p = m_view->palette();
+    p.setColor(QPalette::Base, QApplication::palette().color(QPalette::Base));
+    m_view->setPalette(p);
+    const QString fixed = FixedColor.name();
+    m_header->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: %1;"
+                                           " border: 0px; border-right: 1px solid #a0a0a0;"
+                                           " border-bottom: 1px solid #a0a0a0; padding: 2px; }")
+                                .arg(fixed));
+    m_view->verticalHeader()->setStyleSheet(m_header->styleSheet());
+    m_view->setStyleSheet(QStringLiteral("QTableView QTableCornerButton::section { background-color: %1; }")
+                              .arg(fixed));
+    m_view->viewport()->update();
+    m_footer->update();
+}
+
+void TDBGridEh::applyStandardStyle(const TUIConfig &config)
+{
+    // Titles: buttons, centred, elided.
+    setTitleButtons(true);
+    m_header->setDefaultAlignment(Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
+    m_view->setTextElideMode(Qt::ElideRight);
+    const bool hasData = m_source && m_source->hasData();
+    if (hasData) {
+        setFilterRowVisible(true);
+        m_localSort = true;
+    }
+    if (m_readOnly)
+        setAlwaysShowEditor(false);
+    m_view->setShowGrid(true);
+    m_view->verticalHeader()->setVisible(true);
+
+    EvenRowColor = colorFromBgr(config.DBGridEvenRowColor);
+    OddRowColor = colorFromBgr(config.DBGridColor);
+    FixedColor = colorFromBgr(config.DBGridFixedColor);
+    FooterColor = FixedColor;
+    applyColors();
+
+    if (hasData) {
+        setFooterRowCount(1);
+        m_sumActive = true;
+        for (int c = 0; c < m_columns.size(); ++c) {
+            TColumnEh *col = m_columns[c];
+            if (!col->EditButtons.isEmpty())
+                col->EditButtons.first()->setShortcut(QKeySequence(Qt::Key_F4));
+            const int f = m_model->fieldOf(c);
+            if (c >= 1 && col->FooterType == FooterValueType::None && f >= 0
+                && isSummableField(m_model->fieldType(c)))
+                col->FooterType = FooterValueType::Sum;
+        }
+    }
+    m_enterAsTab = true;
+    m_rowHighlight = true;
+    m_footer->update();
+}
+
+void TDBGridEh::SaveColumnsLayout(IniFile &ini, const QString &section) const
+{
+    QStringList order;
+    for (int v = 0; v < m_header->count(); ++v) {
+        const int logical = m_header->logicalIndex(v);
+        if (TColumnEh *c = m_columns.value(logical))
+            order << c->FieldName;
+    }
+    ini.setValue(section, QStringLiteral("Columns"), order.join(QLatin1Char(',')));
+    for (TColumnEh *c : m_columns) {
+        ini.setValue(section, c->FieldName + QStringLiteral(".Width"), QString::number(c->Width));
+        ini.setValue(section, c->FieldName + QStringLiteral(".Visible"),
+                     c->Visible ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+    if (m_model->sortColumn() >= 0)
+        if (TColumnEh *c = m_columns.value(m_model->sortColumn()))
+            ini.setValue(section, QStringLiteral("SortMarker"),
+                         c->FieldName + (m_model->sortOrder() == Qt::DescendingOrder
+                                             ? QStringLiteral(" DESC")
+                                             : QStringLiteral(" ASC")));
+}
+
+void TDBGridEh::RestoreColumnsLayout(const IniFile &ini, const QString &section, bool orderAndWidthsOnly)
+{
+    if (!ini.hasSection(section))
+        return;
+    for (TColumnEh *c : m_columns) {
+        bool ok = false;
+        const int w = ini.value(section, c->FieldName + QStringLiteral(".Width")).toInt(&ok);
+        if (ok && w > 0) {
+            c->Width = w;
+            m_view->setColumnWidth(c->index(), w);
+        }
+        if (!orderAndWidthsOnly && ini.contains(section, c->FieldName + QStringLiteral(".Visible"))) {
+            c->Visible = ini.value(section, c->FieldName + QStringLiteral(".Visible")) != QStringLiteral("0");
+            m_view->setColumnHidden(c->index(), !c->Visible);
+        }
+    }
+    const QStringList order = ini.value(section, QStringLiteral("Columns"))
+                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    int visual = 0;
+    for (const QString &name : order) {
+        TColumnEh *c = columnByField(name.trimmed());
+        if (!c)
+            continue;
+        const int from = m_header->visualIndex(c->index());
+        if (from != visual)
+            m_header->moveSection(from, visual);
+        ++visual;
+    }
+    updateFrozen();
+}
+
+bool TDBGridEh::handleKey(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || !m_enterAsTab || event->modifiers() != Qt::NoModifier)
+        return false;
+    // Enter acts as Tab: next visible column, then the first column of the next row.
+    const QModelIndex cur = m_view->currentIndex();
+    if (!cur.isValid())
+        return false;
+    int visual = m_header->visualIndex(cur.column());
+    int row = cur.row();
+    for (;;) {
+        ++visual;
+        if (visual >= m_header->count()) {
+            visual = 0;
+            ++row;
+            if (row >= m_model->rowCount())
+                return true;
+        }
+        const int logical = m_header->logicalIndex(visual);
+        if (!m_header->isSectionHidden(logical)) {
+            m_view->setCurrentIndex(m_model->index(row, logical));
+            return true;
+        }
+    }
+}
+
+void TDBGridEh::viewCurrentChanged(const QModelIndex &current)
+{
+    if (m_syncing || !m_source || !current.isValid())
+        return;
+    m_syncing = true;
+    m_source->setCurrentRow(m_model->sourceRow(current.row()));
+    m_syncing = false;
+}
+
+void TDBGridEh::syncFromSource(int sourceRow)
+{
+    if (m_syncing)
+        return;
+    const int row = m_model->gridRow(sourceRow);
+    if (row < 0)
+        return;
+    m_syncing = true;
+    const int col = std::max(0, m_view->currentIndex().column());
+    m_view->selectionModel()->setCurrentIndex(m_model->index(row, col),
+                                              m_multiSelect ? QItemSelectionModel::NoUpdate
+                                                            : QItemSelectionModel::ClearAndSelect
+                                                                  | QItemSelectionModel::Rows);
+    m_syncing = false;
+}
+
+void TDBGridEh::rebuild()
+{
+    m_model->rebuild();
+}
+
+} // namespace tessera

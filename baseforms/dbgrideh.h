@@ -1,0 +1,204 @@
+#pragma once
+
+#include "baseforms/datasource.h"
+
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QColor>
+#include <QList>
+#include <QPointer>
+#include <QTableView>
+#include <vector>
+
+class QLineEdit;
+
+namespace tessera {
+
+class IniFile;
+class TDBGridEh;
+class TUIConfig;
+
+enum class FooterValueType { None, Sum, Count, StaticText };
+
+// One column of a grid: the field it shows and how.
+class TColumnEh : public QObject
+{
+    Q_OBJECT
+public:
+    TColumnEh(TDBGridEh *grid, const QString &fieldName);
+
+    QString FieldName;
+    QString TitleCaption;       // empty: the field name
+    int Width = 80;
+    bool Visible = true;
+    bool ReadOnly = false;
+    // Shows the value as a check box; for non-Boolean fields the texts below mean checked
+    // and unchecked.
+    bool Checkboxes = false;
+    QString CheckedValue = QStringLiteral("1");
+    QString UncheckedValue = QStringLiteral("0");
+    FooterValueType FooterType = FooterValueType::None;
+    QString FooterText;         // the static footer text
+    QList<QAction *> EditButtons;
+
+    int index() const;
+    int fieldIndex() const;     // index in the data source's fields, -1 when missing
+    QString title() const { return TitleCaption.isEmpty() ? FieldName : TitleCaption; }
+    // Adds an edit button (an action the user triggers from the cell); the grid owns it.
+    QAction *addEditButton();
+
+private:
+    TDBGridEh *m_grid;
+};
+
+namespace detail {
+class GridModel;
+class GridHeader;
+class GridFooter;
+class GridView;
+} // namespace detail
+
+// A data grid over a data source: title buttons with local sorting, a filter row in the
+// title, one footer row with sums, multi-selection kept as bookmarks, check-box columns,
+// a frozen first column, read-only and editing modes, Enter acting as Tab, even/odd/fixed
+// colours and a column layout that is saved to and restored from an ini section.
+class TDBGridEh : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TDBGridEh(QWidget *parent = nullptr);
+    ~TDBGridEh() override;
+
+    void setDataSource(TDataSource *source);
+    TDataSource *DataSource() const { return m_source; }
+
+    // Columns. Without explicit columns the grid shows every field of the data source.
+    QList<TColumnEh *> Columns() const { return m_columns; }
+    TColumnEh *addColumn(const QString &fieldName, const QString &title = {}, int width = 80);
+    TColumnEh *columnByField(const QString &fieldName) const;
+    void clearColumns();
+    // Builds one column per field (what the grid does itself when no column was added).
+    void buildDefaultColumns();
+
+    // Options that the forms switch.
+    bool ReadOnly() const { return m_readOnly; }
+    void setReadOnly(bool on);
+    bool MultiSelect() const { return m_multiSelect; }
+    void setMultiSelect(bool on);
+    bool AlwaysShowEditor() const { return m_alwaysShowEditor; }
+    void setAlwaysShowEditor(bool on);
+    bool EnterAsTab() const { return m_enterAsTab; }
+    void setEnterAsTab(bool on) { m_enterAsTab = on; }
+    bool RowHighlight() const { return m_rowHighlight; }
+    void setRowHighlight(bool on) { m_rowHighlight = on; }
+    bool TitleButtons() const { return m_titleButtons; }
+    void setTitleButtons(bool on);
+    bool LocalSorting() const { return m_localSort; }
+    void setLocalSorting(bool on) { m_localSort = on; }
+    int FrozenCols() const { return m_frozenCols; }
+    void setFrozenCols(int count);
+
+    // Filter row (shown in the title).
+    bool FilterRowVisible() const { return m_filterVisible; }
+    void setFilterRowVisible(bool on);
+    // Sets the filter text of a column, as if typed in the filter row.
+    void setFilterText(int column, const QString &text);
+    QString filterText(int column) const;
+    void clearFilter();
+
+    // Footer: number of footer rows (0 or 1) and whether sums are computed.
+    int FooterRowCount() const { return m_footerRows; }
+    void setFooterRowCount(int rows);
+    bool SumListActive() const { return m_sumActive; }
+    void setSumListActive(bool on);
+    // The footer value of a column as shown (empty when the column has no footer value).
+    QString footerText(int column) const;
+    // The computed sum of a column over the rows that pass the filter.
+    double footerSum(int column) const;
+
+    // Sorting on the client: the rows shown reorder, the data stays as it is.
+    void sortByColumn(int column, Qt::SortOrder order);
+    int sortColumn() const;
+    Qt::SortOrder sortOrder() const;
+
+    // Rows as shown (after filter and sort).
+    int visibleRowCount() const;
+    // The data-source row shown at grid row `row`, and back (-1 when filtered out).
+    int sourceRow(int row) const;
+    int gridRow(int sourceRow) const;
+    // The cell text as shown.
+    QString cellText(int row, int column) const;
+
+    // Multi-selection as bookmarks of the data source.
+    QList<QVariant> SelectedRows() const;
+    void selectAllRows();
+    void clearSelectedRows();
+    void selectRow(int row, bool on = true);
+
+    // Colours.
+    QColor EvenRowColor;
+    QColor OddRowColor;
+    QColor FixedColor;
+    QColor FooterColor;
+    void applyColors();
+
+    // Standard look of the windows (colours from the configuration, options, sums).
+    void applyStandardStyle(const TUIConfig &config);
+
+    // Layout: order, widths and visibility of the columns (by field name) in an ini
+    // section. Restoring with `orderAndWidthsOnly` touches nothing else.
+    void SaveColumnsLayout(IniFile &ini, const QString &section) const;
+    void RestoreColumnsLayout(const IniFile &ini, const QString &section,
+                              bool orderAndWidthsOnly = true);
+
+    // Title and footer strip heights (for layouts and tests).
+    int footerHeight() const;
+    QLineEdit *filterEditor(int column) const;
+
+signals:
+    void columnEditButtonClicked(TColumnEh *column);
+
+public:
+    // The table view inside (cells, title with filter row); the footer sits below it.
+    QTableView *view() const;
+    QAbstractItemModel *gridModel() const;
+    // The read-only overlay that keeps the first columns in place (nullptr when none).
+    QTableView *frozenView() const { return m_frozen; }
+
+private:
+    friend class TColumnEh;
+    friend class detail::GridModel;
+    friend class detail::GridView;
+    bool handleKey(QKeyEvent *event);
+    void viewCurrentChanged(const QModelIndex &current);
+    void rebuild();
+    void columnsChanged();
+    void syncFromSource(int sourceRow);
+    void updateFrozen();
+    void updateSelectionMode();
+    void updateEditTriggers();
+
+    QPointer<TDataSource> m_source;
+    QList<TColumnEh *> m_columns;
+    bool m_autoColumns = true;
+    detail::GridModel *m_model;
+    detail::GridView *m_view;
+    detail::GridHeader *m_header;
+    detail::GridFooter *m_footer;
+    QTableView *m_frozen = nullptr;
+    bool m_readOnly = false;
+    bool m_multiSelect = false;
+    bool m_alwaysShowEditor = false;
+    bool m_enterAsTab = false;
+    bool m_rowHighlight = false;
+    bool m_titleButtons = true;
+    bool m_localSort = true;
+    bool m_filterVisible = false;
+    bool m_sumActive = false;
+    int m_footerRows = 0;
+    int m_frozenCols = 0;
+    bool m_syncing = false;
+};
+
+} // namespace tessera

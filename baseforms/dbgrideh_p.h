@@ -1,0 +1,125 @@
+#pragma once
+// Internals of the data grid: the row-mapping model, the title with its filter row, the
+// footer strip and the table view.
+
+#include "baseforms/dbgrideh.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTableView>
+#include <vector>
+
+namespace tessera::detail {
+
+// The grid's columns over the data source's rows, after the client-side filter and sort.
+class GridModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit GridModel(TDBGridEh *grid);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Re-reads the source: fields, rows, filter and sort.
+    void rebuild();
+    void setSource(TDataSource *source);
+    void setFilter(int column, const QString &text);
+    QString filter(int column) const { return column < m_filters.size() ? m_filters[column] : QString(); }
+    void clearFilters();
+    void sortBy(int column, Qt::SortOrder order);
+    int sortColumn() const { return m_sortColumn; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+
+    int sourceRow(int row) const { return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)] : -1; }
+    int gridRow(int sourceRow) const;
+    QString text(int row, int column) const;
+    double sum(int column) const;
+    quillon::FieldType fieldType(int column) const;
+    int fieldOf(int column) const { return column >= 0 && column < int(m_fieldOf.size()) ? m_fieldOf[size_t(column)] : -1; }
+
+signals:
+    void rowsRemapped();
+
+private:
+    void remap();
+    void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight);
+    bool passes(int sourceRow) const;
+    QString format(const QVariant &value, quillon::FieldType type) const;
+
+    TDBGridEh *m_grid;
+    QPointer<TDataSource> m_source;
+    QList<QMetaObject::Connection> m_connections;
+    std::vector<int> m_rows;        // grid row -> source row
+    std::vector<int> m_gridOf;      // source row -> grid row, -1 when filtered out
+    std::vector<int> m_fieldOf;     // column -> field index
+    QList<quillon::FieldDef> m_fields;
+    QStringList m_filters;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    mutable std::vector<double> m_sums;
+    mutable bool m_sumsValid = false;
+};
+
+// The title row: column titles as buttons, with the filter row under them.
+class GridHeader : public QHeaderView
+{
+    Q_OBJECT
+public:
+    explicit GridHeader(TDBGridEh *grid);
+    void setFilterVisible(bool on);
+    bool filterVisible() const { return m_filterVisible; }
+    QLineEdit *editor(int logical) const;
+    void syncEditors();
+    int filterHeight() const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    TDBGridEh *m_grid;
+    bool m_filterVisible = false;
+    QList<QLineEdit *> m_editors;
+};
+
+class GridFooter : public QWidget
+{
+    Q_OBJECT
+public:
+    GridFooter(TDBGridEh *grid, QTableView *view);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    TDBGridEh *m_grid;
+    QTableView *m_view;
+};
+
+class GridView : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit GridView(TDBGridEh *grid);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
+
+private:
+    TDBGridEh *m_grid;
+};
+
+} // namespace tessera::detail
