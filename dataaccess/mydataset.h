@@ -110,7 +110,9 @@ struct TParam
 enum class DataEvent {
     ActiveChanged,   // opened or closed: fields and rows are new
     DataSetChanged,  // the rows or their order changed as a whole
+    RecordAboutToBeInserted, // info: the position a record is going to take
     RecordInserted,  // info: the position of a new record
+    RecordAboutToBeRemoved,  // info: the position a record is going to leave
     RecordRemoved,   // info: the position a record left
     RecordChanged,   // info: the position whose values changed (post, cancel)
     FieldChanged,    // info: the field index whose value changed in the current record
@@ -238,6 +240,9 @@ public:
     // Sends the changes to the server's ApplyData and loads the packet it returns.
     // Returns 0. Raises on any failure, with the current row and controls restored.
     int ApplyUpdates(int maxErrors);
+    // The table ApplyUpdates names: the upper-cased text after the first " FROM ", at most
+    // 50 characters, trimmed and cut at the first blank.
+    static QString ApplyTableName(const QString &commandText);
 
     // ---- order, filter, search -------------------------------------------------------------
     // Fields separated by ';'. A field may end with " DESC" or ":D" (descending) and ":N"
@@ -272,6 +277,8 @@ public:
     int positionOf(TBookmark bookmark) const; // -1 if not visible
     // The position shown for the current record (a new record included); -1 if none.
     int currentPosition() const;
+    // Rows a grid shows: the records plus a new record not yet posted.
+    int shownCount() const { return RecordCount() + (m_state == DataSetState::Insert ? 1 : 0); }
 
     // ---- events (Delphi-style handlers) ----------------------------------------------------------
     NotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
@@ -326,6 +333,7 @@ private:
     QList<FieldDef> m_fieldDefs;
 
     std::vector<std::unique_ptr<TField>> m_fields;
+    std::vector<std::unique_ptr<TField>> m_retiredFields; // kept so that old pointers stay safe
     std::vector<Record> m_records;  // every record of this load, deleted ones flagged
     std::vector<int> m_natural;     // live records in their natural order
     std::vector<int> m_order;       // visible records in the current order
