@@ -45,6 +45,13 @@ struct CharState
     int vertical = 0; // 0 normal, 1 superscript, 2 subscript
     int foreground = 0;
     int background = 0;
+    // East Asian ("associated") properties: set by \af, \afs, \ab, \ai after \dbch and
+    // used for Chinese, Japanese and Korean characters; -1 = same as the main ones.
+    int eaFont = -1;
+    int eaHalfPoints = -1;
+    int eaBold = -1;
+    int eaItalic = -1;
+    bool dbch = false; // \af... currently describe the East Asian text
 
     bool operator==(const CharState &) const = default;
 };
@@ -94,6 +101,14 @@ struct ListDef
 };
 
 constexpr int kMaxDepth = 4000;
+
+bool isEastAsian(QChar ch)
+{
+    const char16_t u = ch.unicode();
+    return (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF)
+           || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
+           || (u >= 0xFF00 && u <= 0xFFEF);
+}
 constexpr int kMaxWordLength = 32;
 
 class Parser
@@ -129,7 +144,7 @@ private:
     void ensureBlock();
     void endParagraph();
     void finishBlock();
-    QTextCharFormat charFormat() const;
+    QTextCharFormat charFormat(bool eastAsian = false) const;
     QTextBlockFormat blockFormat() const;
     void applyList(QTextBlock block);
     ListKind listKindForOverride(int ls, int level) const;
@@ -466,22 +481,49 @@ void Parser::flushRun()
     if (m_run.isEmpty())
         return;
     ensureBlock();
-    m_cursor.insertText(m_run, charFormat());
+    const CharState &c = m_runChars;
+    if (c.eaFont < 0 && c.eaHalfPoints < 0 && c.eaBold < 0 && c.eaItalic < 0) {
+        m_cursor.insertText(m_run, charFormat());
+    } else {
+        // East Asian characters take the associated properties, the rest the main ones.
+        qsizetype start = 0;
+        while (start < m_run.size()) {
+            const bool eastAsian = isEastAsian(m_run[start]);
+            qsizetype end = start + 1;
+            while (end < m_run.size() && isEastAsian(m_run[end]) == eastAsian)
+                ++end;
+            m_cursor.insertText(m_run.mid(start, end - start), charFormat(eastAsian));
+            start = end;
+        }
+    }
     m_run.clear();
     m_runHasFormat = false;
 }
 
-QTextCharFormat Parser::charFormat() const
+QTextCharFormat Parser::charFormat(bool eastAsian) const
 {
     const CharState &c = m_runHasFormat ? m_runChars : m_stack.back().chars;
     QTextCharFormat f;
-    const int fontNumber = c.font >= 0 ? c.font : m_defaultFont;
+    int fontNumber = c.font >= 0 ? c.font : m_defaultFont;
+    int halfPoints = c.halfPoints;
+    bool bold = c.bold;
+    bool italic = c.italic;
+    if (eastAsian) {
+        if (c.eaFont >= 0 && m_fonts.contains(c.eaFont))
+            fontNumber = c.eaFont;
+        if (c.eaHalfPoints > 0)
+            halfPoints = c.eaHalfPoints;
+        if (c.eaBold >= 0)
+            bold = c.eaBold;
+        if (c.eaItalic >= 0)
+            italic = c.eaItalic;
+    }
     const auto font = m_fonts.constFind(fontNumber);
     if (font != m_fonts.constEnd() && !font->name.isEmpty())
         f.setFontFamilies({font->name});
-    f.setFontPointSize(std::clamp(c.halfPoints, 2, 3276) / 2.0);
-    f.setFontWeight(c.bold ? QFont::Bold : QFont::Normal);
-    f.setFontItalic(c.italic);
+    f.setFontPointSize(std::clamp(halfPoints, 2, 3276) / 2.0);
+    f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    f.setFontItalic(italic);
     f.setFontUnderline(c.underline);
     f.setFontStrikeOut(c.strike);
     if (c.vertical == 1)
@@ -948,6 +990,26 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
         c.strike = on;
     } else if (word == "v") {
         c.hidden = on;
+    } else if (word == "loch" || word == "hich" || word == "ltrch" || word == "rtlch") {
+        c.dbch = false;
+    } else if (word == "dbch") {
+        c.dbch = true;
+    } else if (word == "af") {
+        if (c.dbch)
+            c.eaFont = param;
+    } else if (word == "afs") {
+        if (c.dbch)
+            c.eaHalfPoints = hasParam ? param : 24;
+    } else if (word == "ab") {
+        if (c.dbch)
+            c.eaBold = on;
+    } else if (word == "ai") {
+        if (c.dbch)
+            c.eaItalic = on;
+    } else if (word == "up") {
+        c.vertical = (!hasParam || param > 0) ? 1 : 0;
+    } else if (word == "dn") {
+        c.vertical = (!hasParam || param > 0) ? 2 : 0;
     } else if (word == "super") {
         c.vertical = on ? 1 : 0;
     } else if (word == "sub") {
