@@ -1,0 +1,522 @@
+#include "dataaccess/datasetmodel.h"
+#include "dataaccess/mydataset.h"
+#include "dataaccess/mysktconnection.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QTemporaryDir>
+
+using namespace quillon;
+
+namespace {
+
+DataPacket sites()
+{
+    DataPacket p;
+    p.fields = {{QStringLiteral("ID"), FieldType::Integer, 0, true},
+                {QStringLiteral("NAME"), FieldType::String, 20, false},
+                {QStringLiteral("FEE"), FieldType::Float, 0, false},
+                {QStringLiteral("DAY"), FieldType::DateTime, 0, false}};
+    p.rows = {{1, QStringLiteral("beijing"), 1.5, QDateTime(QDate(2024, 1, 1), QTime(8, 0))},
+              {2, QStringLiteral("Shanghai"), 2.5, QVariant()},
+              {3, QStringLiteral("shenzhen"), QVariant(), QDateTime(QDate(2024, 1, 3), QTime(0, 0))},
+              {4, QStringLiteral("Beihai"), 0.5, QVariant()}};
+    return p;
+}
+
+QList<int> ids(TMyDataSet &ds)
+{
+    QList<int> out;
+    const TBookmark keep = ds.GetBookmark();
+    for (ds.First(); !ds.Eof(); ds.Next())
+        out << ds.FieldByName(QStringLiteral("id"))->AsInteger();
+    if (ds.BookmarkValid(keep))
+        ds.GotoBookmark(keep);
+    return out;
+}
+
+struct Recorder : DataSetObserver
+{
+    QList<DataEvent> events;
+    void dataSetEvent(TMyDataSet *, DataEvent e, int) override { events << e; }
+};
+
+} // namespace
+
+TEST(DataSetCursor, NavigationFollowsTheDelphiRules)
+{
+    TMyDataSet ds;
+    EXPECT_FALSE(ds.Active());
+    EXPECT_THROW(ds.First(), DataSetError);
+    ds.SetData(sites());
+    EXPECT_EQ(ds.RecordCount(), 4);
+    EXPECT_EQ(ds.RecNo(), 1);
+    EXPECT_TRUE(ds.Bof());
+    EXPECT_FALSE(ds.Eof());
+    EXPECT_EQ(ids(ds), (QList<int>{1, 2, 3, 4}));
+
+    ds.Last();
+    EXPECT_TRUE(ds.Eof());
+    ds.Next(); // stays on the last record
+    EXPECT_EQ(ds.RecNo(), 4);
+    ds.Prior();
+    EXPECT_FALSE(ds.Eof());
+    EXPECT_EQ(ds.RecNo(), 3);
+    EXPECT_EQ(ds.MoveBy(-10), -2);
+    EXPECT_TRUE(ds.Bof());
+    ds.SetRecNo(3);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("Name"))->AsString(), u"shenzhen");
+    EXPECT_TRUE(ds.FieldByName(QStringLiteral("FEE"))->IsNull());
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("FEE"))->AsFloat(), 0.0);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("DAY"))->AsString(), u"2024-01-03");
+    EXPECT_THROW(ds.FieldByName(QStringLiteral("nope")), DataSetError);
+    EXPECT_EQ(ds.FindField(QStringLiteral("nope")), nullptr);
+
+    DataPacket empty;
+    empty.fields = sites().fields;
+    ds.SetData(empty);
+    EXPECT_TRUE(ds.IsEmpty());
+    EXPECT_TRUE(ds.Bof() && ds.Eof());
+    EXPECT_EQ(ds.RecNo(), 0);
+    EXPECT_TRUE(ds.FieldByName(QStringLiteral("ID"))->IsNull());
+}
+
+TEST(DataSetEditing, EditPostCancelAndTheirGuards)
+{
+    TMyDataSet ds;
+    ds.SetData(sites());
+    TField *name = ds.FieldByName(QStringLiteral("NAME"));
+    TField *fee = ds.FieldByName(QStringLiteral("FEE"));
+    EXPECT_THROW(name->SetAsString(QStringLiteral("x")), DataSetError); // browse state
+
+    ds.Edit();
+    EXPECT_EQ(ds.State(), DataSetState::Edit);
+    name->SetAsString(QStringLiteral("北京"));
+    EXPECT_THROW(fee->SetAsString(QStringLiteral("abc")), DataSetError);
+    EXPECT_DOUBLE_EQ(fee->AsFloat(), 1.5); // the refused value left the field alone
+    fee->SetAsString(QStringLiteral("3.25"));
+    ds.Cancel();
+    EXPECT_EQ(name->AsString(), u"beijing");
+    EXPECT_EQ(ds.ChangeCount(), 0);
+
+    ds.Edit();
+    fee->SetAsFloat(9);
+    ds.Post();
+    EXPECT_DOUBLE_EQ(fee->AsFloat(), 9.0);
+    EXPECT_EQ(fee->OldValue().toDouble(), 1.5);
+    EXPECT_EQ(ds.UpdateStatus(), RowState::Modified);
+
+    // A required field must be filled; a failed post stays in the insert state.
+    ds.Append();
+    name->SetAsString(QStringLiteral("new"));
+    EXPECT_THROW(ds.Post(), DataSetError);
+    EXPECT_EQ(ds.State(), DataSetState::Insert);
+    ds.FieldByName(QStringLiteral("id"))->SetAsInteger(5);
+    ds.Post();
+    EXPECT_EQ(ds.RecNo(), 5);
+
+    // Scrolling posts a modified record and drops an untouched new one.
+    ds.First();
+    ds.Edit();
+    name->SetAsString(QStringLiteral("moved"));
+    ds.Next();
+    ds.Prior();
+    EXPECT_EQ(name->AsString(), u"moved");
+    ds.Insert();
+    ds.Next();
+    EXPECT_EQ(ds.RecordCount(), 5);
+
+    ds.SetReadOnly(true);
+    EXPECT_THROW(ds.Edit(), DataSetError);
+    EXPECT_THROW(ds.Delete(), DataSetError);
+}
+
+TEST(DataSetEditing, EventsRunInOrderAndCanStopAPost)
+{
+    TMyDataSet ds;
+    QStringList log;
+    ds.AfterOpen = [&](TMyDataSet &) { log << QStringLiteral("open"); };
+    ds.OnNewRecord = [&](TMyDataSet &d) {
+        d.FieldByName(QStringLiteral("ID"))->SetAsInteger(77);
+        log << QStringLiteral("new");
+    };
+    bool refuse = true;
+    ds.BeforePost = [&](TMyDataSet &) {
+        log << QStringLiteral("beforepost");
+        if (refuse)
+            throw host::SilentAbort();
+    };
+    ds.AfterPost = [&](TMyDataSet &) { log << QStringLiteral("afterpost"); };
+    ds.SetData(sites());
+    ds.Open(); // already open: nothing
+    DataPacket p = sites();
+    ds.Close();
+    ds.SetData(p);
+
+    ds.Append();
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("ID"))->AsInteger(), 77);
+    EXPECT_FALSE(ds.Modified()); // defaults of OnNewRecord do not count as a change
+    ds.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("x"));
+    EXPECT_THROW(ds.Post(), host::SilentAbort);
+    EXPECT_EQ(ds.State(), DataSetState::Insert);
+    refuse = false;
+    ds.Post();
+    EXPECT_EQ(log, (QStringList{QStringLiteral("new"), QStringLiteral("beforepost"),
+                                QStringLiteral("beforepost"), QStringLiteral("afterpost")}));
+}
+
+TEST(DataSetChangeLog, CancelUpdatesUndoesEditsInsertsAndDeletes)
+{
+    TMyDataSet ds;
+    ds.SetData(sites());
+    ds.SetRecNo(2);
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("changed"));
+    ds.Post();
+    ds.Edit(); // a second edit of the same row keeps the first original
+    ds.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("changed twice"));
+    ds.Post();
+    ds.SetRecNo(3);
+    ds.Delete();
+    ds.SetRecNo(1);
+    ds.Insert();
+    ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(10);
+    ds.Post();
+    ds.Append();
+    ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(11);
+    ds.Post();
+    ds.Delete(); // a new row deleted again leaves no trace
+    EXPECT_EQ(ids(ds), (QList<int>{10, 1, 2, 4}));
+    EXPECT_EQ(ds.ChangeCount(), 3);
+
+    const DataPacket d = ds.Data();
+    ASSERT_EQ(d.changes.size(), 3);
+    EXPECT_EQ(d.changes[0].state, RowState::Modified);
+    EXPECT_EQ(d.changes[0].original[1].toString(), u"Shanghai");
+    EXPECT_EQ(d.rows[d.changes[0].row][1].toString(), u"changed twice");
+    EXPECT_EQ(d.changes[1].state, RowState::Deleted);
+    EXPECT_EQ(d.changes[1].original[0].toInt(), 3);
+    EXPECT_EQ(d.changes[2].state, RowState::Inserted);
+    EXPECT_EQ(d.rows[d.changes[2].row][0].toInt(), 10);
+
+    ds.CancelUpdates();
+    EXPECT_EQ(ds.ChangeCount(), 0);
+    EXPECT_EQ(ids(ds), (QList<int>{1, 2, 3, 4}));
+    ds.SetRecNo(2);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("NAME"))->AsString(), u"Shanghai");
+
+    // A modified row that is then deleted is logged as deleted with its first values.
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("x"));
+    ds.Post();
+    ds.Delete();
+    const DataPacket d2 = ds.Data();
+    ASSERT_EQ(d2.changes.size(), 1);
+    EXPECT_EQ(d2.changes[0].state, RowState::Deleted);
+    EXPECT_EQ(d2.changes[0].original[1].toString(), u"Shanghai");
+}
+
+TEST(DataSetChangeLog, SurvivesFilesInBothFormsAndCanStillBeCancelled)
+{
+    QTemporaryDir dir;
+    for (const DataPacketFormat format : {DataPacketFormat::Binary, DataPacketFormat::XML}) {
+        TMyDataSet ds;
+        ds.SetData(sites());
+        ds.Edit();
+        ds.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("x'<&>\""));
+        ds.Post();
+        ds.Last();
+        ds.Delete();
+        ds.Append();
+        ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(9);
+        ds.FieldByName(QStringLiteral("DAY"))->SetAsString(QStringLiteral("2024-05-06 07:08:09"));
+        ds.Post();
+        const QString file = dir.filePath(format == DataPacketFormat::XML ? QStringLiteral("a.xml")
+                                                                          : QStringLiteral("a.cds"));
+        ds.SaveToFile(file, format);
+
+        TMyDataSet back;
+        back.LoadFromFile(file);
+        EXPECT_EQ(back.ChangeCount(), 3);
+        EXPECT_EQ(back.XMLData(), ds.XMLData());
+        EXPECT_EQ(ids(back), (QList<int>{1, 2, 3, 9}));
+        back.Last();
+        EXPECT_EQ(back.FieldByName(QStringLiteral("DAY"))->AsDateTime(),
+                  QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)));
+        back.CancelUpdates();
+        EXPECT_EQ(ids(back), (QList<int>{1, 2, 3, 4}));
+        back.First();
+        EXPECT_EQ(back.FieldByName(QStringLiteral("NAME"))->AsString(), u"beijing");
+    }
+}
+
+TEST(DataSetFiles, UnreadableOrBrokenFilesRaiseAndKeepTheData)
+{
+    QTemporaryDir dir;
+    TMyDataSet ds;
+    ds.SetData(sites());
+    EXPECT_THROW(ds.LoadFromFile(dir.filePath(QStringLiteral("missing.cds"))), DataSetError);
+    QFile bad(dir.filePath(QStringLiteral("bad.cds")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("WLDP\x01garbage");
+    bad.close();
+    EXPECT_THROW(ds.LoadFromFile(bad.fileName()), DataSetError);
+    EXPECT_EQ(ds.RecordCount(), 4);
+    EXPECT_THROW(ds.SaveToFile(dir.filePath(QStringLiteral("no/such/dir/x.cds"))), DataSetError);
+}
+
+TEST(DataSetOrder, IndexFieldNamesSortsStablyAndKeepsBookmarks)
+{
+    TMyDataSet ds;
+    DataPacket p = sites();
+    p.rows.append({5, QStringLiteral("beijing"), 1.0, QVariant()});
+    ds.SetData(p);
+    ds.SetRecNo(2);
+    const TBookmark shanghai = ds.GetBookmark();
+
+    ds.SetIndexFieldNames(QStringLiteral("NAME"));
+    // Case-sensitive: upper-case letters sort before lower-case ones; equal keys keep order.
+    EXPECT_EQ(ids(ds), (QList<int>{4, 2, 1, 5, 3}));
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("ID"))->AsInteger(), 2); // still on the same record
+    ds.SetIndexFieldNames(QStringLiteral("name:N"));
+    EXPECT_EQ(ids(ds), (QList<int>{4, 1, 5, 2, 3}));
+    ds.SetIndexFieldNames(QStringLiteral("FEE DESC;ID"));
+    EXPECT_EQ(ids(ds), (QList<int>{2, 1, 5, 4, 3})); // NULL is smallest
+    ds.SetIndexFieldNames(QStringLiteral("FEE"));
+    EXPECT_EQ(ids(ds), (QList<int>{3, 4, 5, 1, 2}));
+    EXPECT_THROW(ds.SetIndexFieldNames(QStringLiteral("NOPE")), DataSetError);
+
+    // A posted record moves to its place in the order.
+    ds.GotoBookmark(shanghai);
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("FEE"))->SetAsFloat(0.1);
+    ds.Post();
+    EXPECT_EQ(ds.RecNo(), 2);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("ID"))->AsInteger(), 2);
+    ds.Append();
+    ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(6);
+    ds.FieldByName(QStringLiteral("FEE"))->SetAsFloat(1.2);
+    ds.Post();
+    EXPECT_EQ(ids(ds), (QList<int>{3, 2, 4, 5, 6, 1}));
+
+    ds.SetIndexFieldNames(QString());
+    EXPECT_EQ(ids(ds), (QList<int>{1, 2, 3, 4, 5, 6}));
+    ds.Close();
+    EXPECT_FALSE(ds.BookmarkValid(shanghai));
+}
+
+TEST(DataSetSearch, LocateAndLookupFollowTheOptions)
+{
+    TMyDataSet ds;
+    ds.SetData(sites());
+    ds.SetRecNo(2);
+    struct Case
+    {
+        const char *fields;
+        QVariantList values;
+        LocateOptions options;
+        int expectId; // 0: not found (the cursor stays)
+    };
+    const QList<Case> cases = {
+        {"NAME", {QStringLiteral("shenzhen")}, {}, 3},
+        {"name", {QStringLiteral("SHENZHEN")}, {}, 0},
+        {"NAME", {QStringLiteral("SHENZHEN")}, CaseInsensitive, 3},
+        {"NAME", {QStringLiteral("bei")}, PartialKey, 1},
+        {"NAME", {QStringLiteral("Bei")}, PartialKey, 4},
+        {"NAME", {QStringLiteral("BEI")}, LocateOptions(PartialKey | CaseInsensitive), 1},
+        {"NAME", {QStringLiteral("bei")}, {}, 0},
+        {"ID", {QStringLiteral("4")}, {}, 4},
+        {"ID", {QStringLiteral("four")}, {}, 0},
+        {"FEE", {QVariant()}, {}, 3},
+        {"FEE", {2.5}, {}, 2},
+        {"ID;NAME", {1, QStringLiteral("beijing")}, {}, 1},
+        {"ID;NAME", {1, QStringLiteral("Shanghai")}, {}, 0},
+        {"DAY", {QStringLiteral("2024-01-03")}, {}, 3},
+        {"ID", {QStringLiteral("2")}, PartialKey, 2},
+    };
+    for (const Case &c : cases) {
+        ds.SetRecNo(2);
+        const bool found = ds.Locate(QString::fromLatin1(c.fields), c.values, c.options);
+        EXPECT_EQ(found, c.expectId != 0) << c.fields << " " << c.values[0].toString().toStdString();
+        EXPECT_EQ(ds.FieldByName(QStringLiteral("ID"))->AsInteger(), found ? c.expectId : 2)
+            << c.fields << " " << c.values[0].toString().toStdString();
+    }
+    EXPECT_THROW(ds.Locate(QStringLiteral("ID;NAME"), QVariantList{1}), DataSetError);
+    EXPECT_EQ(ds.Lookup(QStringLiteral("ID"), {3}, QStringLiteral("NAME")).toString(), u"shenzhen");
+    EXPECT_TRUE(ds.Lookup(QStringLiteral("ID"), {99}, QStringLiteral("NAME")).isNull());
+}
+
+TEST(DataSetSearch, FilterHidesRowsUntilRemoved)
+{
+    TMyDataSet ds;
+    ds.SetData(sites());
+    const int fee = ds.fieldIndex(QStringLiteral("FEE"));
+    ds.SetFilter([fee](const QVariantList &row) { return !row[fee].isNull() && row[fee].toDouble() > 1; });
+    EXPECT_EQ(ids(ds), (QList<int>{1, 2}));
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("FEE"))->SetAsFloat(0); // leaves the filtered view
+    ds.Post();
+    EXPECT_EQ(ids(ds), (QList<int>{2}));
+    ds.SetFilter(nullptr);
+    EXPECT_EQ(ids(ds), (QList<int>{1, 2, 3, 4}));
+}
+
+TEST(DataSetSearch, LocateAndOrderOnAHundredThousandRows)
+{
+    DataPacket p;
+    p.fields = {{QStringLiteral("BILLCODE"), FieldType::String, 20, false},
+                {QStringLiteral("N"), FieldType::Integer, 0, false}};
+    const int n = 100000;
+    p.rows.reserve(n);
+    for (int i = 0; i < n; ++i)
+        p.rows.append({QStringLiteral("B%1").arg((i * 7919) % n, 6, 10, QLatin1Char('0')), i % 100});
+    TMyDataSet ds;
+    ds.SetData(std::move(p));
+    ASSERT_TRUE(ds.Locate(QStringLiteral("BILLCODE"), QStringLiteral("b099999"), CaseInsensitive));
+    const int found = ds.FieldByName(QStringLiteral("N"))->AsInteger();
+    ds.SetIndexFieldNames(QStringLiteral("N;BILLCODE"));
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("BILLCODE"))->AsString(), u"B099999");
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("N"))->AsInteger(), found);
+    QString prevCode;
+    int prevN = -1;
+    int count = 0;
+    for (ds.First(); !ds.Eof(); ds.Next(), ++count) {
+        const int cur = ds.FieldByName(QStringLiteral("N"))->AsInteger();
+        const QString code = ds.FieldByName(QStringLiteral("BILLCODE"))->AsString();
+        ASSERT_TRUE(cur > prevN || (cur == prevN && code > prevCode)) << count;
+        prevN = cur;
+        prevCode = code;
+    }
+    EXPECT_EQ(count, n);
+    EXPECT_FALSE(ds.Locate(QStringLiteral("BILLCODE"), QStringLiteral("B1")));
+    EXPECT_TRUE(ds.Locate(QStringLiteral("BILLCODE"), QStringLiteral("B00000"), PartialKey));
+}
+
+TEST(DataSetControls, DisableControlsNestsAndTellsObserversOnce)
+{
+    TMyDataSet ds;
+    Recorder rec;
+    ds.attach(&rec);
+    ds.SetData(sites());
+    EXPECT_EQ(rec.events.value(0), DataEvent::ActiveChanged);
+    rec.events.clear();
+    ds.DisableControls();
+    ds.DisableControls();
+    ds.Next();
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("q"));
+    ds.Post();
+    ds.EnableControls();
+    EXPECT_TRUE(rec.events.isEmpty());
+    EXPECT_TRUE(ds.ControlsDisabled());
+    ds.EnableControls();
+    EXPECT_EQ(rec.events, QList<DataEvent>{DataEvent::DataSetChanged});
+    ds.EnableControls(); // one too many is harmless
+    EXPECT_FALSE(ds.ControlsDisabled());
+    {
+        Recorder shortLived;
+        ds.attach(&shortLived);
+    } // detaches itself
+    ds.Next();
+    EXPECT_EQ(rec.events.last(), DataEvent::Scrolled);
+}
+
+TEST(DataSetConnection, PrivateConnectionBindingAndFreeNotification)
+{
+    TMyDataSet ds;
+    ASSERT_NE(ds.MyConn(), nullptr); // a new dataset counts as connected
+    EXPECT_TRUE(ds.ProviderName().isEmpty());
+    ds.SetCommandText(QStringLiteral("select * from tab_site"));
+    EXPECT_THROW(ds.Open(), DataSetError); // the private connection has no provider
+
+    auto *conn = new TMySktConnection;
+    ds.SetMyConn(conn);
+    EXPECT_EQ(ds.MyConn(), conn);
+    EXPECT_EQ(ds.ProviderName(), u"dspPublic");
+    delete conn;
+    EXPECT_EQ(ds.MyConn(), nullptr);
+    EXPECT_TRUE(ds.ProviderName().isEmpty());
+    ds.SetData(sites());
+    try {
+        ds.ApplyUpdates(0);
+        FAIL() << "no error";
+    } catch (const DataSetError &e) {
+        EXPECT_EQ(e.message(), u"MyConn is nil!");
+    }
+}
+
+TEST(DataSetApply, TableNameIsTakenAfterTheFirstFrom)
+{
+    const QString longName(60, QLatin1Char('t'));
+    const QList<std::pair<QString, QString>> cases = {
+        {QStringLiteral("select * from tab_msgrecord where sysid='001'"), QStringLiteral("TAB_MSGRECORD")},
+        {QStringLiteral("select a.* from tab_account a where 1=0"), QStringLiteral("TAB_ACCOUNT")},
+        {QStringLiteral("select * FROM   tab_x  "), QStringLiteral("TAB_X")},
+        {QStringLiteral("select (select 1 from dual) x from tab_y"), QStringLiteral("DUAL)")},
+        {QStringLiteral("select * from ") + longName, QString(50, QLatin1Char('T'))},
+        {QStringLiteral("select * from tab_z\nwhere 1=1"), QStringLiteral("TAB_Z")},
+        {QStringLiteral("update tab_q set a=1"), QStringLiteral("TAB_Q")},
+        {QStringLiteral("abcdefghij"), QStringLiteral("GHIJ")},
+    };
+    for (const auto &[text, table] : cases)
+        EXPECT_EQ(TMyDataSet::ApplyTableName(text), table) << text.toStdString();
+}
+
+TEST(DataSetModelAdapter, FollowsTheDatasetUnderTheModelTester)
+{
+    TMyDataSet ds;
+    DataSetModel model(&ds);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    EXPECT_EQ(model.rowCount(), 0);
+    ds.SetData(sites());
+    EXPECT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.columnCount(), 4);
+    ds.Fields(1)->SetDisplayLabel(QStringLiteral("名称"));
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), u"名称");
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), u"2024-01-01 08:00:00");
+
+    // Editing through the model goes through the dataset's rules.
+    EXPECT_TRUE(model.setData(model.index(2, 1), QStringLiteral("edited")));
+    EXPECT_EQ(ds.State(), DataSetState::Edit);
+    EXPECT_EQ(ds.RecNo(), 3);
+    EXPECT_FALSE(model.setData(model.index(2, 0), QStringLiteral("not a number")));
+    EXPECT_FALSE(model.lastError().isEmpty());
+    EXPECT_TRUE(model.setData(model.index(0, 2), 7.5)); // moving posts the edit of row 2
+    EXPECT_EQ(ds.ChangeCount(), 1);
+    ds.Post();
+    EXPECT_EQ(model.data(model.index(2, 1)).toString(), u"edited");
+
+    ds.SetRecNo(2);
+    ds.Insert();
+    EXPECT_EQ(model.rowCount(), 5);
+    EXPECT_TRUE(model.data(model.index(1, 0)).isNull());
+    ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(9);
+    ds.Post();
+    EXPECT_EQ(model.data(model.index(1, 0)).toInt(), 9);
+    ds.Append();
+    ds.Cancel();
+    EXPECT_EQ(model.rowCount(), 5);
+    ds.SetIndexFieldNames(QStringLiteral("ID DESC"));
+    EXPECT_EQ(model.data(model.index(0, 0)).toInt(), 9);
+    ds.Last();
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(100); // moves to the top on post
+    ds.Post();
+    EXPECT_EQ(model.data(model.index(0, 0)).toInt(), 100);
+    ds.Delete();
+    EXPECT_EQ(model.rowCount(), 4);
+    ds.DisableControls();
+    ds.Delete();
+    ds.Append();
+    ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(50);
+    ds.Post();
+    EXPECT_EQ(model.rowCount(), 4); // the model waits for EnableControls
+    ds.EnableControls();
+    EXPECT_EQ(model.rowCount(), 4);
+    ds.CancelUpdates();
+    EXPECT_EQ(model.rowCount(), 4);
+    ds.Close();
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.columnCount(), 0);
+}
