@@ -1,0 +1,281 @@
+#include "server/applydata.h"
+
+#include "server/sql/backend.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+
+namespace server {
+
+bool isProtectedTable(const QString &table)
+{
+    const QString t = table.toLower();
+    return t == QLatin1String("sys_user") || t == QLatin1String("sys_server")
+           || t == QLatin1String("dual") || t.startsWith(QLatin1String("sqlite_"));
+}
+
+namespace {
+
+bool isNumber(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    if (a.isNull() || b.isNull())
+        return a.isNull() && b.isNull();
+    if (isNumber(a) && isNumber(b))
+        return a.toDouble() == b.toDouble();
+    if (a.typeId() == QMetaType::QDateTime && b.typeId() == QMetaType::QDateTime)
+        return a.toDateTime() == b.toDateTime();
+    if (a.typeId() == QMetaType::QByteArray || b.typeId() == QMetaType::QByteArray)
+        return a.toByteArray() == b.toByteArray();
+    return a.toString() == b.toString();
+}
+
+QString describeKey(const QStringList &pk, const QVariantList &values)
+{
+    QStringList parts;
+    for (qsizetype i = 0; i < pk.size() && i < values.size(); ++i)
+        parts.append(pk.at(i) + QLatin1Char('=') + values.at(i).toString());
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
+                              const QString &sysid)
+{
+    static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
+    const QString tableName = table.trimmed();
+    if (!ident.match(tableName).hasMatch())
+        throw ApplyError(400, QStringLiteral("invalid table name: %1").arg(table));
+    if (isProtectedTable(tableName))
+        throw ApplyError(403, QStringLiteral("table %1 cannot be written by clients").arg(tableName));
+    const TableInfo info = c.tableInfo(tableName);
+    if (!info.exists())
+        throw ApplyError(400, QStringLiteral("unknown table: %1").arg(tableName));
+    const int sysidCol = info.columnIndex(QStringLiteral("sysid"));
+    if (sysidCol < 0)
+        throw ApplyError(403, QStringLiteral("table %1 has no sysid and cannot be written")
+                                  .arg(tableName));
+
+    quillon::DataPacket packet;
+    try {
+        packet = quillon::DataPacket::fromXml(xml);
+    } catch (const quillon::PacketError &e) {
+        throw ApplyError(400, QStringLiteral("bad data packet: %1").arg(QString::fromUtf8(e.what())));
+    }
+
+    // Packet field -> table column (as declared); -1 for fields the table lacks.
+    QList<int> colOf;
+    for (const quillon::FieldDef &f : std::as_const(packet.fields))
+        colOf.append(info.columnIndex(f.name));
+    const int sysidField = packet.fieldIndex(QStringLiteral("sysid"));
+    QList<int> pkFields;
+    for (const QString &k : info.primaryKey) {
+        int idx = -1;
+        for (qsizetype i = 0; i < packet.fields.size(); ++i)
+            if (colOf.at(i) >= 0 && info.columns.at(colOf.at(i)) == k)
+                idx = int(i);
+        pkFields.append(idx);
+    }
+
+    auto q = [&c](const QString &name) { return c.quoteIdentifier(name); };
+    const QString qtable = q(info.name);
+
+    auto checkSysid = [&](const QVariant &v, bool required) {
+        if (v.isNull() || v.toString().isEmpty()) {
+            if (required)
+                throw ApplyError(403, QStringLiteral("a row of %1 has no sysid").arg(tableName));
+            return;
+        }
+        if (v.toString() != sysid)
+            throw ApplyError(403, QStringLiteral("a row of %1 belongs to deployment %2, not to %3")
+                                      .arg(tableName, v.toString(), sysid));
+    };
+
+    // WHERE clause on the key (original values), the caller's sysid when the packet
+    // has none, and the original values of the columns in `checked`.
+    auto whereClause = [&](const QVariantList &orig, const QList<int> &checked,
+                           QVariantList *params) -> QString {
+        if (info.primaryKey.isEmpty())
+            throw ApplyError(400, QStringLiteral("table %1 has no primary key; rows cannot be "
+                                                 "matched")
+                                      .arg(tableName));
+        QStringList conds;
+        for (qsizetype k = 0; k < info.primaryKey.size(); ++k) {
+            const int fi = pkFields.at(k);
+            if (fi < 0) {
+                if (info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) == 0)
+                    continue;
+                throw ApplyError(400, QStringLiteral("the packet lacks the key column %1 of %2")
+                                          .arg(info.primaryKey.at(k), tableName));
+            }
+            conds.append(q(info.primaryKey.at(k)) + QStringLiteral(" IS ?"));
+            params->append(orig.value(fi));
+        }
+        // Only the caller's rows can be matched, whatever the packet says.
+        conds.append(q(info.columns.at(sysidCol)) + QStringLiteral(" = ?"));
+        params->append(sysid);
+        for (int fi : checked) {
+            if (pkFields.contains(fi))
+                continue;
+            conds.append(q(info.columns.at(colOf.at(fi))) + QStringLiteral(" IS ?"));
+            params->append(orig.value(fi));
+        }
+        return conds.join(QStringLiteral(" and "));
+    };
+
+    QList<int> written; // rows to re-read
+    try {
+        Transaction t(c);
+        for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes)) {
+            switch (ch.state) {
+            case quillon::RowState::Inserted: {
+                if (ch.row < 0 || ch.row >= packet.rows.size())
+                    throw ApplyError(400, QStringLiteral("bad change log: row %1").arg(ch.row));
+                const QVariantList &row = packet.rows.at(ch.row);
+                QStringList cols, marks;
+                QVariantList params;
+                bool haveSysid = false;
+                for (qsizetype i = 0; i < packet.fields.size(); ++i) {
+                    if (colOf.at(i) < 0)
+                        continue;
+                    QVariant v = row.value(i);
+                    if (colOf.at(i) == sysidCol) {
+                        checkSysid(v, false);
+                        v = sysid;
+                        haveSysid = true;
+                    }
+                    cols.append(q(info.columns.at(colOf.at(i))));
+                    marks.append(QStringLiteral("?"));
+                    params.append(v);
+                }
+                if (!haveSysid) {
+                    cols.append(q(info.columns.at(sysidCol)));
+                    marks.append(QStringLiteral("?"));
+                    params.append(sysid);
+                }
+                if (sysidField >= 0 && colOf.at(sysidField) >= 0)
+                    packet.rows[ch.row][sysidField] = sysid;
+                c.execute(QStringLiteral("insert into %1 (%2) values (%3)")
+                              .arg(qtable, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                          params);
+                written.append(ch.row);
+                break;
+            }
+            case quillon::RowState::Modified: {
+                if (ch.row < 0 || ch.row >= packet.rows.size())
+                    throw ApplyError(400, QStringLiteral("bad change log: row %1").arg(ch.row));
+                const QVariantList &row = packet.rows.at(ch.row);
+                const QVariantList &orig = ch.original;
+                if (sysidField >= 0) {
+                    checkSysid(orig.value(sysidField), false);
+                    checkSysid(row.value(sysidField), false);
+                }
+                QList<int> changed;
+                for (qsizetype i = 0; i < packet.fields.size(); ++i)
+                    if (colOf.at(i) >= 0 && !sameValue(row.value(i), orig.value(i)))
+                        changed.append(int(i));
+                if (changed.isEmpty())
+                    break; // only columns that the table lacks
+                QStringList sets;
+                QVariantList params;
+                for (int fi : changed) {
+                    sets.append(q(info.columns.at(colOf.at(fi))) + QStringLiteral(" = ?"));
+                    params.append(row.value(fi));
+                }
+                const QString where = whereClause(orig, changed, &params);
+                if (c.execute(QStringLiteral("update %1 set %2 where %3")
+                                  .arg(qtable, sets.join(QLatin1Char(',')), where),
+                              params)
+                    == 0) {
+                    QVariantList keyValues;
+                    for (int fi : pkFields)
+                        keyValues.append(orig.value(fi));
+                    throw ApplyError(409, QStringLiteral("the row %1 of %2 was changed or deleted "
+                                                         "by another user meanwhile")
+                                              .arg(describeKey(info.primaryKey, keyValues), tableName));
+                }
+                written.append(ch.row);
+                break;
+            }
+            case quillon::RowState::Deleted: {
+                const QVariantList &orig = ch.original;
+                if (sysidField >= 0)
+                    checkSysid(orig.value(sysidField), false);
+                QVariantList params;
+                const QString where = whereClause(orig, {}, &params);
+                if (c.execute(QStringLiteral("delete from %1 where %2").arg(qtable, where), params)
+                    == 0) {
+                    QVariantList keyValues;
+                    for (int fi : pkFields)
+                        keyValues.append(orig.value(fi));
+                    throw ApplyError(409, QStringLiteral("the row %1 of %2 was deleted by another "
+                                                         "user meanwhile")
+                                              .arg(describeKey(info.primaryKey, keyValues), tableName));
+                }
+                break;
+            }
+            case quillon::RowState::Unchanged:
+                break;
+            }
+        }
+        t.commit();
+    } catch (const DbError &e) {
+        const int status = e.message().contains(QLatin1String("UNIQUE")) ? 409 : 400;
+        throw ApplyError(status, QStringLiteral("%1: %2").arg(tableName, e.message()));
+    }
+
+    // The refreshed packet: rows as stored now, no change log.
+    packet.changes.clear();
+    bool keysPresent = !info.primaryKey.isEmpty();
+    for (qsizetype k = 0; k < pkFields.size(); ++k)
+        if (pkFields.at(k) < 0
+            && info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) != 0)
+            keysPresent = false;
+    QStringList readCols;
+    QList<int> readFields;
+    for (qsizetype i = 0; i < packet.fields.size(); ++i) {
+        if (colOf.at(i) >= 0) {
+            readCols.append(q(info.columns.at(colOf.at(i))));
+            readFields.append(int(i));
+        }
+    }
+    if (keysPresent && !readCols.isEmpty()) {
+        for (int r : std::as_const(written)) {
+            QVariantList params;
+            const QString where = whereClause(packet.rows.at(r), {}, &params);
+            const QueryResult fresh = c.query(QStringLiteral("select %1 from %2 where %3")
+                                                  .arg(readCols.join(QLatin1Char(',')), qtable, where),
+                                              params, true);
+            if (fresh.rows.isEmpty())
+                continue;
+            for (qsizetype k = 0; k < readFields.size(); ++k) {
+                const int fi = readFields.at(k);
+                bool ok = true;
+                const QVariant v = quillon::convertValue(packet.fields.at(fi).type,
+                                                         fresh.rows.first().at(k), &ok);
+                if (ok)
+                    packet.rows[r][fi] = v;
+            }
+        }
+    }
+    return packet;
+}
+
+} // namespace server

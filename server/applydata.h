@@ -1,0 +1,43 @@
+#pragma once
+
+#include "dataaccess/packet/datapacket.h"
+
+#include <QString>
+#include <stdexcept>
+
+namespace server {
+
+class Connection;
+
+// A refused or failed apply; status is the HTTP status to answer with
+// (400 bad input, 403 foreign sysid or protected table, 409 conflict).
+class ApplyError : public std::runtime_error
+{
+public:
+    ApplyError(int status, const QString &message)
+        : std::runtime_error(message.toStdString())
+        , m_status(status)
+        , m_message(message)
+    {}
+    int status() const noexcept { return m_status; }
+    const QString &message() const noexcept { return m_message; }
+
+private:
+    int m_status;
+    QString m_message;
+};
+
+// Applies the change log of an XML data packet to a table in one transaction:
+// inserts, updates matched on the table's primary key with the original values
+// (a row changed or deleted meanwhile is a conflict), deletes. Packet columns that the
+// table lacks are ignored; a change that touches only such columns does nothing.
+// Every written row must belong to `sysid` (rows without the column are stamped with it).
+// All or nothing: any failure rolls back and throws ApplyError.
+// Returns the packet as it now stands: change log empty, written rows re-read.
+quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
+                              const QString &sysid);
+
+// Tables that only the server writes (users, server keys).
+bool isProtectedTable(const QString &table);
+
+} // namespace server

@@ -1,0 +1,175 @@
+// waylink-server: the application server and its administration commands.
+#include "server/auth.h"
+#include "server/httpserver.h"
+#include "server/schema.h"
+#include "server/seed.h"
+#include "server/sql/backend.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  waylink-server init   --db FILE\n"
+    "  waylink-server seed   --db FILE [--waybills N]\n"
+    "  waylink-server user add --db FILE USER PASSWORD --site CODE --name NAME\n"
+    "  waylink-server passwd --db FILE USER PASSWORD\n"
+    "  waylink-server serve  --db FILE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
+    "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
+    "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
+    "the super administrator. The demo users of \"seed\" have the password 123456.\n";
+
+struct Args
+{
+    QStringList positional;
+    QHash<QString, QString> options;
+};
+
+Args parse(const QStringList &argv)
+{
+    static const QStringList valued = {"--db", "--files", "--listen", "--port", "--threads",
+                                       "--log", "--cert", "--key", "--token-ttl", "--waybills",
+                                       "--site", "--name"};
+    Args a;
+    for (qsizetype i = 0; i < argv.size(); ++i) {
+        const QString &s = argv.at(i);
+        if (valued.contains(s)) {
+            if (i + 1 >= argv.size())
+                throw std::runtime_error("missing value after " + s.toStdString());
+            a.options.insert(s, argv.at(++i));
+        } else if (s.startsWith(QLatin1String("--"))) {
+            throw std::runtime_error("unknown option " + s.toStdString());
+        } else {
+            a.positional.append(s);
+        }
+    }
+    return a;
+}
+
+QString need(const Args &a, const char *name)
+{
+    const QString v = a.options.value(QLatin1String(name));
+    if (v.isEmpty())
+        throw std::runtime_error(std::string("missing ") + name);
+    return v;
+}
+
+int intOption(const Args &a, const char *name, int fallback)
+{
+    if (!a.options.contains(QLatin1String(name)))
+        return fallback;
+    bool ok = false;
+    const int v = a.options.value(QLatin1String(name)).toInt(&ok);
+    if (!ok || v < 0)
+        throw std::runtime_error(std::string("not a number: ") + name);
+    return v;
+}
+
+server::HttpServer *g_server = nullptr;
+
+void onSignal(int)
+{
+    if (g_server)
+        g_server->stop();
+}
+
+int run(const QStringList &argv)
+{
+    if (argv.isEmpty() || argv.first() == QLatin1String("--help")
+        || argv.first() == QLatin1String("-h")) {
+        std::fputs(kUsage, stdout);
+        return argv.isEmpty() ? 2 : 0;
+    }
+    const QString command = argv.first();
+    const Args a = parse(argv.mid(1));
+
+    if (command == QLatin1String("init")) {
+        const QString db = need(a, "--db");
+        QDir().mkpath(QFileInfo(db).absolutePath());
+        auto backend = server::Backend::open(db, true);
+        auto c = backend->acquire();
+        server::createSchema(*c);
+        std::printf("database ready: %s\n", qPrintable(db));
+        return 0;
+    }
+    if (command == QLatin1String("seed")) {
+        auto backend = server::Backend::open(need(a, "--db"));
+        auto c = backend->acquire();
+        server::createSchema(*c);
+        server::SeedOptions o;
+        o.waybills = intOption(a, "--waybills", o.waybills);
+        server::seedDemo(*c, o);
+        std::printf("demo data written: %d waybills; users dk, 001.admin, 001.li, 001.zhang, "
+                    "001.wang (password %s)\n",
+                    o.waybills, server::kDemoPassword);
+        return 0;
+    }
+    if (command == QLatin1String("user")) {
+        if (a.positional.size() != 3 || a.positional.first() != QLatin1String("add"))
+            throw std::runtime_error("usage: user add --db FILE USER PASSWORD --site CODE --name NAME");
+        auto backend = server::Backend::open(need(a, "--db"));
+        auto c = backend->acquire();
+        server::addUser(*c, a.positional.at(1), a.positional.at(2), need(a, "--site"),
+                        need(a, "--name"));
+        std::printf("user %s added\n", qPrintable(a.positional.at(1)));
+        return 0;
+    }
+    if (command == QLatin1String("passwd")) {
+        if (a.positional.size() != 2)
+            throw std::runtime_error("usage: passwd --db FILE USER PASSWORD");
+        auto backend = server::Backend::open(need(a, "--db"));
+        auto c = backend->acquire();
+        server::setPassword(*c, a.positional.at(0), a.positional.at(1));
+        std::printf("password of %s changed\n", qPrintable(a.positional.at(0)));
+        return 0;
+    }
+    if (command == QLatin1String("serve")) {
+        auto backend = server::Backend::open(need(a, "--db"));
+        {
+            auto c = backend->acquire();
+            server::createSchema(*c); // an older file gets missing tables
+        }
+        server::ServerOptions o;
+        o.listen = a.options.value(QStringLiteral("--listen"), o.listen);
+        o.port = intOption(a, "--port", o.port);
+        o.threads = intOption(a, "--threads", o.threads);
+        o.logFile = a.options.value(QStringLiteral("--log"));
+        o.certFile = a.options.value(QStringLiteral("--cert"));
+        o.keyFile = a.options.value(QStringLiteral("--key"));
+        o.tokenTtl = intOption(a, "--token-ttl", int(o.tokenTtl));
+        server::HttpServer http(*backend, need(a, "--files"), o);
+        http.bind();
+        g_server = &http;
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGPIPE, SIG_IGN);
+        http.run();
+        g_server = nullptr;
+        http.log().note(QStringLiteral("waylink-server stopped"));
+        return 0;
+    }
+    throw std::runtime_error("unknown command " + command.toStdString() + "\n" + kUsage);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    try {
+        return run(app.arguments().mid(1));
+    } catch (const server::DbError &e) {
+        std::fprintf(stderr, "waylink-server: %s\n", qPrintable(e.message()));
+    } catch (const server::AuthError &e) {
+        std::fprintf(stderr, "waylink-server: %s\n", qPrintable(e.message()));
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "waylink-server: %s\n", e.what());
+    }
+    return 1;
+}

@@ -1,0 +1,139 @@
+#include "server/methods.h"
+
+#include "dataaccess/protocol/protocol.h"
+#include "server/applydata.h"
+#include "server/filearea.h"
+#include "server/provider.h"
+#include "server/sql/backend.h"
+#include "server/sql/oracledialect.h"
+
+#include <QDateTime>
+
+namespace server {
+
+using namespace quillon::protocol;
+
+QString sessionValue(const SessionInfo &session, const QString &name)
+{
+    const QString now = canonicalDate(QDateTime::currentDateTime());
+    if (name.compare(QLatin1String("ServerTime"), Qt::CaseInsensitive) == 0)
+        return now;
+    const QCborMap map = session.toUserMap();
+    if (name.trimmed().isEmpty() || name == QLatin1String("*")) {
+        QStringList lines;
+        for (auto it = map.constBegin(); it != map.constEnd(); ++it)
+            lines.append(it.key().toString() + QLatin1Char('=') + it.value().toVariant().toString());
+        lines.append(QStringLiteral("ServerTime=") + now);
+        return lines.join(QLatin1String("\r\n"));
+    }
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
+        if (it.key().toString().compare(name, Qt::CaseInsensitive) == 0)
+            return it.value().toVariant().toString();
+    return QString();
+}
+
+QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCborArray &request)
+{
+    const MethodInfo *info = findMethod(method);
+    if (!info)
+        throw MethodError(404, QStringLiteral("unknown server method: %1").arg(method));
+    if (request.size() != info->requestCount())
+        throw MethodError(400, QStringLiteral("%1 takes %2 parameters, %3 given")
+                                   .arg(method)
+                                   .arg(info->requestCount())
+                                   .arg(request.size()));
+    for (int i = 0; i < info->requestCount(); ++i) {
+        const ParamInfo &p = info->params.at(size_t(i));
+        if (p.dir == ParamDir::Out)
+            continue;
+        if (!acceptsValue(p.kind, request.at(i)))
+            throw MethodError(400, QStringLiteral("%1: parameter %2 (%3) has the wrong kind")
+                                       .arg(method)
+                                       .arg(i)
+                                       .arg(QLatin1String(p.name)));
+    }
+    QCborArray out;
+    for (int i = 0; i < info->positionCount(); ++i)
+        out.append(QCborValue());
+    const QString name = QLatin1String(info->name);
+    auto text = [&request](int i) { return request.at(i).toString(); };
+
+    if (name == QLatin1String("DSServerModuleCreate") || name == QLatin1String("DSServerModuleDestroy"))
+        return out; // events of the server module: nothing to do
+    if (name == QLatin1String("dspPublicAfterGetRecords")
+        || name == QLatin1String("dspPublicBeforeGetRecords")) {
+        out[1] = request.at(1); // OwnerData comes back unchanged
+        return out;
+    }
+    if (name == QLatin1String("EchoString")) {
+        out[1] = text(0);
+        return out;
+    }
+    if (name == QLatin1String("ReverseString")) {
+        const QString s = text(0);
+        QString r;
+        r.reserve(s.size());
+        // Reverse by code point so that characters outside the BMP stay whole.
+        const QList<uint> cps = s.toUcs4();
+        for (auto it = cps.crbegin(); it != cps.crend(); ++it)
+            r += QString::fromUcs4(reinterpret_cast<const char32_t *>(&*it), 1);
+        out[1] = r;
+        return out;
+    }
+    if (name == QLatin1String("MyUpDownFile")) {
+        const int flag = int(request.at(3).toInteger());
+        if (flag == 0) {
+            ctx.files.write(text(0), request.at(1).toByteArray());
+            out[2] = QByteArray();
+            out[4] = true;
+        } else if (flag == 1) {
+            const auto data = ctx.files.read(text(0));
+            out[2] = data ? *data : QByteArray();
+            out[4] = bool(data);
+        } else {
+            throw MethodError(400, QStringLiteral("MyUpDownFile: flag %1 is neither 0 (upload) nor "
+                                                  "1 (download)")
+                                       .arg(flag));
+        }
+        return out;
+    }
+    if (name == QLatin1String("DownloadByStream")) {
+        const auto data = ctx.files.read(text(0));
+        if (!data)
+            throw FileError(404, QStringLiteral("file not found: %1").arg(text(0)));
+        out[1] = *data;
+        return out;
+    }
+    if (name == QLatin1String("UploadByStream")) {
+        ctx.files.write(text(0), request.at(1).toByteArray());
+        out[2] = true;
+        return out;
+    }
+    if (name == QLatin1String("GetLstFile")) {
+        out[1] = ctx.files.list(text(0));
+        return out;
+    }
+    if (name == QLatin1String("GetFileVer")) {
+        out[1] = ctx.files.version(text(0));
+        return out;
+    }
+    if (name == QLatin1String("GetData")) {
+        auto conn = ctx.backend.acquire();
+        out[2] = runProviderQuery(*conn, text(0)).toBinary();
+        return out;
+    }
+    if (name == QLatin1String("GetLstValue")) {
+        out[1] = sessionValue(ctx.session, text(0));
+        return out;
+    }
+    if (name == QLatin1String("ApplyData")) {
+        auto conn = ctx.backend.acquire();
+        const quillon::DataPacket refreshed = applyData(*conn, text(0), text(1), ctx.session.sysid);
+        out[3] = refreshed.toBinary();
+        out[4] = true;
+        return out;
+    }
+    throw MethodError(404, QStringLiteral("unknown server method: %1").arg(method));
+}
+
+} // namespace server

@@ -1,0 +1,77 @@
+#include "server/provider.h"
+
+#include "server/sql/backend.h"
+
+#include <QCborArray>
+#include <QCborMap>
+#include <QSet>
+
+namespace server {
+
+namespace {
+QVariant fromCbor(const QCborValue &v)
+{
+    if (v.isNull() || v.isUndefined())
+        return QVariant();
+    if (v.isDateTime())
+        return QVariant(v.toDateTime().toLocalTime());
+    if (v.isInteger())
+        return QVariant(qlonglong(v.toInteger()));
+    if (v.isDouble())
+        return QVariant(v.toDouble());
+    if (v.isBool())
+        return QVariant(v.toBool() ? 1 : 0);
+    if (v.isByteArray())
+        return QVariant(v.toByteArray());
+    if (v.isString())
+        return QVariant(v.toString());
+    throw DbError(QStringLiteral("unsupported parameter value"));
+}
+} // namespace
+
+QVariantList bindProviderParams(const TranslatedSql &sql, const QCborValue &params)
+{
+    QVariantList values;
+    for (const QString &name : sql.parameterNames) {
+        bool numeric = false;
+        const int index = name.toInt(&numeric);
+        QCborValue v = QCborValue(QCborValue::Undefined);
+        if (params.isArray()) {
+            const QCborArray a = params.toArray();
+            if (numeric && index >= 1 && index <= a.size())
+                v = a.at(index - 1);
+        } else if (params.isMap()) {
+            const QCborMap m = params.toMap();
+            for (auto it = m.constBegin(); it != m.constEnd(); ++it)
+                if (it.key().toString().compare(name, Qt::CaseInsensitive) == 0)
+                    v = it.value();
+        }
+        if (v.isUndefined())
+            throw DbError(QStringLiteral("no value for parameter :%1").arg(name));
+        values.append(fromCbor(v));
+    }
+    return values;
+}
+
+quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
+                                     const QCborValue &params)
+{
+    const TranslatedSql sql = c.translate(oracleSql);
+    QueryResult r = c.query(sql.sql, bindProviderParams(sql, params), true);
+    quillon::DataPacket packet;
+    QSet<QString> seen;
+    for (quillon::FieldDef &f : r.fields) {
+        if (!sql.quotedNames.contains(f.name))
+            f.name = f.name.toUpper();
+        QString name = f.name;
+        for (int n = 1; seen.contains(name.toUpper()); ++n)
+            name = f.name + QLatin1Char('_') + QString::number(n);
+        f.name = name;
+        seen.insert(name.toUpper());
+    }
+    packet.fields = std::move(r.fields);
+    packet.rows = std::move(r.rows);
+    return packet;
+}
+
+} // namespace server

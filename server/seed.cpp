@@ -1,0 +1,398 @@
+#include "server/seed.h"
+
+#include "server/auth.h"
+#include "server/serverfunctions.h"
+#include "server/sql/backend.h"
+
+#include <QRandomGenerator>
+#include <QStringList>
+
+namespace server {
+
+namespace {
+
+struct Site
+{
+    const char *code;
+    const char *name;
+    const char *parent;
+    const char *centre; // finance centre
+    bool finance;
+    const char *mdd;    // default dispatch destination
+};
+
+const Site kSites[] = {
+    {"000", "总部", "", "总部", true, "上海"},
+    {"100", "上海中心", "总部", "上海中心", true, "上海"},
+    {"200", "北京中心", "总部", "北京中心", true, "北京"},
+    {"300", "广州中心", "总部", "广州中心", true, "广州"},
+    {"101", "上海浦东", "上海中心", "上海中心", false, "上海"},
+    {"102", "上海闵行", "上海中心", "上海中心", false, "上海"},
+    {"103", "杭州西湖", "上海中心", "上海中心", false, "杭州"},
+    {"201", "北京朝阳", "北京中心", "北京中心", false, "北京"},
+    {"202", "北京海淀", "北京中心", "北京中心", false, "北京"},
+    {"203", "天津和平", "北京中心", "北京中心", false, "天津"},
+    {"301", "广州天河", "广州中心", "广州中心", false, "广州"},
+    {"302", "深圳南山", "广州中心", "广州中心", false, "深圳"},
+};
+constexpr int kFirstPlainSite = 4; // sites that take waybills (not centres)
+
+const char *const kEmpNames[] = {"张伟", "王磊", "刘洋", "李娜", "陈静", "杨帆", "赵敏", "黄勇",
+                                 "周杰", "吴芳", "徐强", "孙丽", "马超", "朱琳", "胡军", "郭婷",
+                                 "何平", "高峰", "林华", "罗敏", "梁晨", "宋佳", "郑凯", "谢雨",
+                                 "韩雪", "唐亮", "冯涛", "于洋", "董鹏", "萧然", "程龙", "曹颖",
+                                 "袁野", "邓超", "许晴", "傅明"};
+
+struct Mdd
+{
+    const char *code;
+    const char *name;
+    const char *province;
+};
+const Mdd kMdds[] = {
+    {"SH", "上海", "上海"}, {"BJ", "北京", "北京"}, {"GZ", "广州", "广东"}, {"SZ", "深圳", "广东"},
+    {"HZ", "杭州", "浙江"}, {"TJ", "天津", "天津"}, {"NJ", "南京", "江苏"}, {"CD", "成都", "四川"},
+    {"WH", "武汉", "湖北"}, {"XA", "西安", "陕西"},
+};
+
+const char *const kGoods[] = {"文件", "物品", "生鲜", "电子产品", "服装"};
+const char *const kFastTypes[] = {"标准快递", "次日达", "经济快递"};
+const char *const kServiceTypes[] = {"门到门", "自提"};
+const char *const kTransModes[] = {"陆运", "航空"};
+
+struct MenuEntry
+{
+    const char *posid;
+    const char *name;
+    const char *func;
+    int offline;
+    const char *png;
+};
+const MenuEntry kMenu[] = {
+    {"001.000.000", "公告", "", 1, "GG"},
+    {"001.001.000", "公告管理", "", 1, ""},
+    {"001.001.001", "公告发表", "px_Herald.fSendMessage", 0, ""},
+    {"001.001.002", "公告查询", "px_Herald.fQueryMessage", 0, ""},
+    {"001.001.003", "公告管理", "px_Herald.fManagerMessage", 0, ""},
+    {"001.001.004", "公告阅读查询", "px_Herald.fReadQMessage", 0, ""},
+    {"001.001.005", "未阅读公告", "px_Herald.fNoReadMessage", 0, ""},
+    {"002.000.000", "财务", "", 1, "CW"},
+    {"002.001.000", "中心账单", "", 1, ""},
+    {"002.001.001", "中心账单管理", "px_Tally.fcenAccEdt", 0, ""},
+    {"002.001.002", "中心账单查询", "px_Tally.fcenAccQuery", 0, ""},
+    {"002.002.000", "到付款", "", 1, ""},
+    {"002.002.001", "到付款管理", "px_Tally.fDFKEdt", 0, ""},
+    {"002.002.002", "到付款查询", "px_Tally.fDFKQuery", 0, ""},
+    {"002.003.000", "派件费", "", 1, ""},
+    {"002.003.001", "派件费管理", "px_Tally.fDFPFEdt", 0, ""},
+    {"002.003.002", "派件费查询", "px_Tally.fDFPFQuery", 0, ""},
+    {"003.000.000", "系统设置", "", 1, "XT"},
+    {"003.001.000", "系统工具", "", 1, ""},
+    {"003.001.001", "界面风格", "px_Tuner.fStyleSet", 1, ""},
+    {"003.001.002", "加密解密", "px_Tuner.fDEncrypt", 1, ""},
+    {"003.001.003", "操作日志", "px_Tuner.fSysLog", 0, ""},
+    {"003.001.004", "系统功能更新登记", "px_Tuner.fSysUpdate", 0, ""},
+};
+
+QString s(const char *t)
+{
+    return QString::fromUtf8(t);
+}
+
+// Fee rules: fee type, finance centre, first site, destination, goods, weight band,
+// base fee, first weight, per kg, per piece, minimum.
+struct Rule
+{
+    const char *type, *finance, *firstSite, *dest, *goods;
+    double from;
+    double to; // < 0: open
+    double base, firstWeight, perKg, perPcs, minFee;
+};
+const Rule kRules[] = {
+    {"中转费", "*", "*", "*", "*", 0, -1, 1.0, 1.0, 0.5, 0, 1.0},
+    {"中转费", "北京中心", "*", "*", "*", 0, -1, 1.2, 1.0, 0.6, 0, 1.2},
+    {"中转费", "*", "*", "*", "*", 30, -1, 8.0, 30, 0.4, 0, 8.0},
+    {"扫描费", "*", "*", "*", "*", 0, -1, 0.1, 0, 0, 0.05, 0.1},
+    {"派件费", "*", "*", "*", "*", 0, 30, 1.5, 3.0, 0.3, 0, 1.5},
+    {"派件费", "*", "*", "*", "*", 30, -1, 5.0, 30, 0.2, 0, 5.0},
+    {"派件费", "*", "*", "深圳", "*", 0, 30, 2.0, 3.0, 0.3, 0, 2.0},
+    {"其他费", "*", "*", "*", "生鲜", 0, -1, 2.0, 0, 0, 0, 2.0},
+    {"到付款手续费", "*", "*", "*", "*", 0, -1, 1.0, 0, 0, 0, 1.0},
+};
+
+} // namespace
+
+void seedDemo(Connection &c, const SeedOptions &o)
+{
+    const QString sysid = QString::fromLatin1(kDemoSysid);
+    if (!c.query(QStringLiteral("select 1 from tab_Site where sysid=?"), {sysid}, true).rows.isEmpty())
+        throw DbError(QStringLiteral("the database already holds the demo data"));
+
+    QRandomGenerator rnd(o.randomSeed);
+    auto pick = [&rnd](auto &array) -> decltype(auto) {
+        return array[rnd.bounded(int(std::size(array)))];
+    };
+    auto money = [&rnd](double lo, double hi) {
+        return std::round((lo + rnd.generateDouble() * (hi - lo)) * 100.0) / 100.0;
+    };
+    const QDateTime now = o.now;
+    const QDateTime today(now.date(), QTime(0, 0));
+
+    Transaction t(c);
+
+    for (const Site &st : kSites)
+        c.execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, BELONGSITE, SITETYPE, "
+                                 "FINANCECENTER, ISFINANCE, FBTYPE, DEFAULTMDD, sysid) "
+                                 "values (?,?,?,?,?,?,?,?,?)"),
+                  {s(st.code), s(st.name), s(st.parent),
+                   st.finance ? QStringLiteral("财务中心") : QStringLiteral("网点"), s(st.centre),
+                   st.finance ? 1 : 0, st.finance ? QStringLiteral("1") : QStringLiteral("2"),
+                   s(st.mdd), sysid});
+
+    // Three employees per site; the first of each site is also a user.
+    int e = 0;
+    for (const Site &st : kSites) {
+        for (int k = 1; k <= 3; ++k) {
+            const QString name = s(kEmpNames[e % std::size(kEmpNames)]);
+            c.execute(QStringLiteral("insert into tab_Employee (EmpCode, EmpName, BELONGSITE, POST, "
+                                     "sysid) values (?,?,?,?,?)"),
+                      {QString(s(st.code) + QStringLiteral("%1").arg(k, 2, 10, QLatin1Char('0'))), name,
+                       s(st.name), k == 1 ? QStringLiteral("站长") : QStringLiteral("业务员"), sysid});
+            ++e;
+        }
+    }
+    for (const Mdd &m : kMdds)
+        c.execute(QStringLiteral("insert into tab_Mdd (MddCode, MddName, PROVINCE, sysid) "
+                                 "values (?,?,?,?)"),
+                  {s(m.code), s(m.name), s(m.province), sysid});
+    for (int g = 0; g < int(std::size(kGoods)); ++g)
+        c.execute(QStringLiteral("insert into tab_GoodsType (Code, Cname, sysid) values (?,?,?)"),
+                  {QString::number(g + 1), s(kGoods[g]), sysid});
+
+    // Users: the super administrator and one user per kind of site.
+    const QString pw = QString::fromLatin1(kDemoPassword);
+    addUser(c, QStringLiteral("dk"), pw, QStringLiteral("000"), QStringLiteral("超级管理员"), o.fastHash);
+    addUser(c, QStringLiteral("001.admin"), pw, QStringLiteral("000"), QStringLiteral("张伟"), o.fastHash);
+    addUser(c, QStringLiteral("001.li"), pw, QStringLiteral("100"), QStringLiteral("陈静"), o.fastHash);
+    addUser(c, QStringLiteral("001.zhang"), pw, QStringLiteral("101"), QStringLiteral("马超"), o.fastHash);
+    addUser(c, QStringLiteral("001.wang"), pw, QStringLiteral("201"), QStringLiteral("宋佳"), o.fastHash);
+    c.execute(QStringLiteral("update sys_user set sysid='dk' where USERCODE='dk'"));
+
+    for (const QString &menuSysid : {sysid, QStringLiteral("dk")})
+        for (const MenuEntry &m : kMenu)
+            c.execute(QStringLiteral("insert into sys_menu (POSID, MENUNAME, FUNCNAME, ORGANLEVEL, "
+                                     "SHORTCUT, OFFLINEENABLED, PNGNAME, sysid) "
+                                     "values (?,?,?,?,?,?,?,?)"),
+                      {s(m.posid), s(m.name), s(m.func), QStringLiteral("1"), QString(), m.offline,
+                       s(m.png), menuSysid});
+
+    int ruleId = 1;
+    for (const Rule &r : kRules)
+        c.execute(QStringLiteral("insert into TAB_FEERULE (RULEID, FEETYPE, FINANCE, FIRSTSITE, DEST, "
+                                 "GOODSTYPE, WEIGHTFROM, WEIGHTTO, BASEFEE, FIRSTWEIGHT, PERKG, "
+                                 "PERPCS, MINFEE, sysid) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                  {ruleId++, s(r.type), s(r.finance), s(r.firstSite), s(r.dest), s(r.goods), r.from,
+                   r.to < 0 ? QVariant() : QVariant(r.to), r.base, r.firstWeight, r.perKg,
+                   r.perPcs, r.minFee, sysid});
+
+    // Notices: twelve over the last fifteen days, to sites and to single employees.
+    const QStringList plainSites = [] {
+        QStringList l;
+        for (int i = kFirstPlainSite; i < int(std::size(kSites)); ++i)
+            l.append(s(kSites[i].name));
+        return l;
+    }();
+    const int offsets[] = {0, 0, 1, 2, 3, 5, 7, 9, 10, 11, 13, 15};
+    for (int i = 0; i < int(std::size(offsets)); ++i) {
+        const QDateTime when = today.addDays(-offsets[i]).addSecs(9 * 3600 + i * 60);
+        const QString id = when.toString(QStringLiteral("yyyyMMddHHmmss")) + QString::number(1000 + i);
+        c.execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, MSGFILE, "
+                                 "MSGTYPE, OPTIME, OPSITE, OPEMP, CLOSEDATE, sysid) "
+                                 "values (?,?,?,?,?,?,?,?,?,?)"),
+                  {id, QStringLiteral("通知第%1号").arg(i + 1),
+                   QStringLiteral("各网点：请按时完成第%1期对账工作。").arg(i + 1), QString(),
+                   i % 2 ? QStringLiteral("普通") : QStringLiteral("必读"), when, s(kSites[0].name),
+                   QStringLiteral("张伟"), when.addDays(30), sysid});
+        QStringList targets;
+        if (i % 3 == 0)
+            targets = plainSites;
+        else if (i % 3 == 1)
+            targets = {QStringLiteral("上海浦东")};
+        else
+            targets = {QStringLiteral("北京朝阳"), QStringLiteral("上海浦东")};
+        for (const QString &site : std::as_const(targets))
+            c.execute(QStringLiteral("insert into TAB_MSGSITE (MSGID, MSGSITE, MSGTime, HASREAD, sysid) "
+                                     "values (?,?,?,?,?)"),
+                      {id, site, when, QStringLiteral("0"), sysid});
+        if (i % 4 == 1)
+            c.execute(QStringLiteral("insert into TAB_MSGEMP (MSGID, MSGEMP, MSGSITE, MSGTime, "
+                                     "HASREAD, sysid) values (?,?,?,?,?,?)"),
+                      {id, QStringLiteral("马超"), QStringLiteral("上海浦东"), when, QStringLiteral("0"),
+                       sysid});
+        if (i % 4 == 3)
+            c.execute(QStringLiteral("insert into TAB_MSGEMP (MSGID, MSGEMP, MSGSITE, MSGTime, "
+                                     "HASREAD, sysid) values (?,?,?,?,?,?)"),
+                      {id, QStringLiteral("宋佳"), QStringLiteral("北京朝阳"), when, QStringLiteral("0"),
+                       sysid});
+        if (i % 5 == 0)
+            c.execute(QStringLiteral("insert into TAB_MSGREAD (MSGID, MSGReadSite, MSGReader, "
+                                     "MSGReadTime, sysid) values (?,?,?,?,?)"),
+                      {id, QStringLiteral("上海浦东"), QStringLiteral("马超"), when.addSecs(3600), sysid});
+    }
+
+    // Waybill numbers are issued to sites in blocks of 100.
+    const int blocks = o.waybills / 100 + 1;
+    auto issueSiteIndex = [](int bill) { return kFirstPlainSite + (bill / 100) % (int(std::size(kSites)) - kFirstPlainSite); };
+    auto billCode = [](int n) { return QStringLiteral("66%1").arg(n, 10, 10, QLatin1Char('0')); };
+    for (int b = 0; b < blocks; ++b)
+        c.execute(QStringLiteral("insert into TAB_BILLISSUE (BILLSTART, BILLEND, SITENAME, ISSUETIME, "
+                                 "sysid) values (?,?,?,?,?)"),
+                  {billCode(b * 100), billCode(b * 100 + 99), s(kSites[issueSiteIndex(b * 100)].name),
+                   today.addDays(-40), sysid});
+
+    auto siteForMdd = [&](const QString &mdd) -> const Site & {
+        for (int i = kFirstPlainSite; i < int(std::size(kSites)); ++i)
+            if (mdd == s(kSites[i].mdd))
+                return kSites[i];
+        return kSites[kFirstPlainSite + rnd.bounded(int(std::size(kSites)) - kFirstPlainSite)];
+    };
+
+    for (int n = 0; n < o.waybills; ++n) {
+        const QString bill = billCode(n);
+        const Site &issued = kSites[issueSiteIndex(n)];
+        const Site &send = rnd.bounded(10) == 0
+                               ? kSites[kFirstPlainSite
+                                        + rnd.bounded(int(std::size(kSites)) - kFirstPlainSite)]
+                               : issued;
+        const Mdd &mdd = pick(kMdds);
+        const Site &dest = siteForMdd(s(mdd.name));
+        const double weight = money(0.2, n % 50 == 0 ? 45.0 : 20.0);
+        const int pcs = 1 + rnd.bounded(3);
+        const QString goods = s(pick(kGoods));
+        const QString fast = s(pick(kFastTypes));
+        // A tenth of the waybills are from today; the rest spread over thirty days.
+        const int dayBack = n % 10 == 0 ? 0 : rnd.bounded(30);
+        const QDateTime created = today.addDays(-dayBack).addSecs(8 * 3600 + rnd.bounded(10 * 3600));
+        const bool signedFor = rnd.bounded(10) < 7;
+        const QDateTime signTime = created.addSecs(26 * 3600 + rnd.bounded(20 * 3600));
+        const QString signer = s(pick(kEmpNames));
+        const double pod = rnd.bounded(10) < 3 ? money(20, 500) : 0;
+
+        c.execute(QStringLiteral("insert into TAB_WAYBILL (BILLCODE, SENDSITE, DEST, WEIGHT, PCS, "
+                                 "GOODSTYPE, FASTTYPE, MONEY, CREATETIME, sysid) "
+                                 "values (?,?,?,?,?,?,?,?,?,?)"),
+                  {bill, s(send.name), s(mdd.name), weight, pcs, goods, fast,
+                   pod > 0 ? QVariant(pod) : QVariant(), created, sysid});
+        c.execute(QStringLiteral("insert into TAB_PICKUP (BILLCODE, SITENAME, EMPNAME, WEIGHT, "
+                                 "PICKTIME, sysid) values (?,?,?,?,?,?)"),
+                  {bill, s(send.name), s(pick(kEmpNames)), money(weight * 0.9, weight),
+                   created.addSecs(-1800), sysid});
+        c.execute(QStringLiteral("insert into TAB_BILLENTRY (BILLCODE, SENDSITE, DEST, WEIGHT, "
+                                 "GOODSTYPE, ENTRYTIME, sysid) values (?,?,?,?,?,?,?)"),
+                  {bill, s(send.name), s(mdd.name), weight, goods, created, sysid});
+        const struct
+        {
+            const char *type;
+            const Site *site;
+            int hours;
+        } scans[] = {{"收件", &send, 0}, {"发件", &send, 3}, {"到件", &dest, 20}, {"派件", &dest, 24}};
+        for (const auto &sc : scans)
+            c.execute(QStringLiteral("insert into TAB_SCAN (BILLCODE, SITENAME, SCANTYPE, WEIGHT, "
+                                     "SCANTIME, sysid) values (?,?,?,?,?,?)"),
+                      {bill, s(sc.site->name), s(sc.type), money(weight * 0.95, weight * 1.1),
+                       created.addSecs(sc.hours * 3600), sysid});
+        if (signedFor)
+            c.execute(QStringLiteral("insert into TAB_SIGN (BILLCODE, SIGNSITE, SIGNPERSON, SIGNTIME, "
+                                     "sysid) values (?,?,?,?,?)"),
+                      {bill, s(dest.name), signer, signTime, sysid});
+
+        // Account lines: the sending site's pick-up and the destination site's delivery.
+        const bool missingRoute = n % 10 == 3; // lines that the refresh can repair
+        const struct
+        {
+            const Site *station;
+            const char *scanType;
+            QString prior, next;
+            int hours;
+        } lines[] = {{&send, "收件", QString(), s(send.centre), 0},
+                     {&dest, "派件", s(send.centre), QString(), 24}};
+        for (const auto &l : lines) {
+            if (l.station == &send && &send == &dest && l.hours)
+                continue; // same site: one line
+            c.execute(QStringLiteral(
+                          "insert into TAB_ACCOUNT (BILLCODE, SEND_SITE, STATIONCODE, PCS, WEIGHT, DEST, "
+                          "GOODSTYPE, PRODUCTTYPE, SERVICETYPE, SCANTYPE, TRANSMODE, PRIORSTATIONCODE, "
+                          "NEXTSTATIONCODE, AR_TRANS_FEE, AP_SEND_FEE, SCANMONEY, OTHERCHARGE, "
+                          "FINANCECENTER, PRIORFINANCE, NEXTFINANCE, SCANTIME, INPUTDATE, SIGNED, "
+                          "SIGNPERSON, SIGNDATE, SIGNSITE, sysid) values "
+                          "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                      {bill, missingRoute ? QVariant() : QVariant(s(send.name)), s(l.station->name),
+                       pcs, weight, missingRoute ? QVariant() : QVariant(s(mdd.name)), goods, fast,
+                       s(pick(kServiceTypes)), s(l.scanType), s(pick(kTransModes)),
+                       l.prior.isEmpty() ? QVariant() : QVariant(l.prior),
+                       l.next.isEmpty() ? QVariant() : QVariant(l.next), 0.0, 0.0, 0.0, 0.0,
+                       s(l.station->centre), l.prior.isEmpty() ? QVariant() : QVariant(l.prior),
+                       l.next.isEmpty() ? QVariant() : QVariant(l.next),
+                       created.addSecs(l.hours * 3600), created, signedFor ? 1 : 0,
+                       signedFor ? QVariant(signer) : QVariant(),
+                       signedFor ? QVariant(signTime) : QVariant(),
+                       signedFor ? QVariant(s(dest.name)) : QVariant(), sysid});
+        }
+        if (pod > 0)
+            c.execute(QStringLiteral(
+                          "insert into TAB_DFKRECORD (BILLCODE, FIRSTSITE, FIRSTCENTER, DEST, WEIGHT, "
+                          "MONEY, JZPAYCHARGE, PZGETCHARGE, SIGNSITE, SIGNTIME, SIGNCENTER, SIGNFLAG, "
+                          "GOODSTYPE, FASTTYPE, SENDCSITE, SENDCTIME, ARRIVECSITE, ARRIVECTIME, "
+                          "CONSIGNEMP, DELVEMP, CREATETIME, sysid) values "
+                          "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                      {bill, s(send.name), s(send.centre), s(mdd.name), weight, pod, 0.0, 0.0,
+                       signedFor ? QVariant(s(dest.name)) : QVariant(),
+                       signedFor ? QVariant(signTime) : QVariant(),
+                       signedFor ? QVariant(s(dest.centre)) : QVariant(), signedFor ? 1 : 0, goods,
+                       fast, s(send.centre), created.addSecs(3 * 3600), s(dest.centre),
+                       created.addSecs(20 * 3600), s(pick(kEmpNames)), s(pick(kEmpNames)), created,
+                       sysid});
+        if (signedFor && rnd.bounded(2) == 0)
+            c.execute(QStringLiteral(
+                          "insert into TAB_DFPFRECORD (BILLCODE, FIRSTSITE, FIRSTCENTER, DEST, WEIGHT, "
+                          "JZPAYMONEY, PZGETMONEY, GOODSTYPE, FASTTYPE, ARRIVETIME, ARRIVESITE, "
+                          "SIGNTIME, SIGNSITE, SIGNFLAG, DELEVEMP, SIGNCENTER, PZGETFLAG, JZPAYFLAG, "
+                          "CREATETIME, sysid) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+                      {bill, missingRoute ? QVariant() : QVariant(s(send.name)), s(send.centre),
+                       missingRoute ? QVariant() : QVariant(s(mdd.name)), weight, 0.0, 0.0, goods,
+                       fast, created.addSecs(20 * 3600), s(dest.name), signTime, s(dest.name), 1,
+                       signer, s(dest.centre), 0, 0, created, sysid});
+    }
+
+    // Operation log over the last ten days and the tables it covers.
+    const QStringList logged = {QStringLiteral("TAB_ACCOUNT"), QStringLiteral("TAB_DFKRECORD"),
+                                QStringLiteral("TAB_DFPFRECORD"), QStringLiteral("TAB_MSGRECORD")};
+    for (const QString &tbl : logged)
+        c.execute(QStringLiteral("insert into SYS_TABLES (TABLENAME, sysid) values (?,?)"),
+                  {tbl, sysid});
+    for (int i = 0; i < 200; ++i) {
+        const QDateTime when = today.addDays(-(i % 10)).addSecs(8 * 3600 + i * 97);
+        const bool del = i % 4 == 0;
+        c.execute(QStringLiteral("insert into sys_log (id, tablename, key, optype, content, opsite, "
+                                 "opemp, opaddress, optime, opnote, key1, sysid) "
+                                 "values (?,?,?,?,?,?,?,?,?,?,?,?)"),
+                  {i + 1, logged.at(i % logged.size()), billCode(i % std::max(1, o.waybills)),
+                   del ? QStringLiteral("DEL") : QStringLiteral("UPT"),
+                   del ? QStringLiteral("删除记录") : QStringLiteral("WEIGHT: 1.00 -> 1.50"),
+                   s(kSites[kFirstPlainSite + i % 8].name), s(kEmpNames[i % int(std::size(kEmpNames))]),
+                   QStringLiteral("192.168.1.%1").arg(10 + i % 50), when, QString(),
+                   s(kSites[kFirstPlainSite + i % 8].code), sysid});
+    }
+    const char *const dlls[] = {"px_Herald.dll", "px_Tally.dll", "px_Tuner.dll", "Waylink.exe"};
+    for (int i = 0; i < 8; ++i)
+        c.execute(QStringLiteral("insert into sys_update (id, utheme, udllname, ucontent, utime, uemp, "
+                                 "UVERSION, UPATH, UFLAG, sysid) values (?,?,?,?,?,?,?,?,?,?)"),
+                  {100000 + i, QStringLiteral("功能更新%1").arg(i + 1), s(dlls[i % 4]),
+                   QStringLiteral("修正若干问题。\r\n提高查询速度。"),
+                   today.addDays(-(i * 3)).addSecs(10 * 3600), QStringLiteral("张伟"),
+                   QStringLiteral("1.0.%1").arg(i), QString(QStringLiteral("update\\") + s(dlls[i % 4])),
+                   i % 2 ? QStringLiteral("1") : QStringLiteral("0"), sysid});
+    t.commit();
+}
+
+} // namespace server

@@ -1,0 +1,139 @@
+#pragma once
+
+#include "dataaccess/packet/datapacket.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace server {
+
+// A database error with a text for the caller (bad SQL, constraint, busy ...).
+class DbError : public std::runtime_error
+{
+public:
+    explicit DbError(const QString &message)
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
+    {}
+    const QString &message() const noexcept { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// Rows of a query with typed field definitions (the packet's field model). Dates come
+// back as QDateTime, integers as int/qlonglong, decimals as double, texts as QString.
+struct QueryResult
+{
+    QList<quillon::FieldDef> fields;
+    QList<QVariantList> rows;
+};
+
+struct TableInfo
+{
+    QString name;                 // as declared
+    QStringList columns;          // as declared
+    QList<quillon::FieldType> types;
+    QStringList primaryKey;       // as declared, in key order
+    bool exists() const { return !columns.isEmpty(); }
+    int columnIndex(const QString &name) const; // case-insensitive, -1 if none
+};
+
+// A query in the Oracle dialect translated for one backend.
+struct TranslatedSql
+{
+    QString sql;
+    // For each backend placeholder in order: the client's parameter name ("1" for :1).
+    QStringList parameterNames;
+    // Identifiers that the text wrote in double quotes: their case is kept.
+    QStringList quotedNames;
+};
+
+// One connection to a database, used by one thread at a time.
+class Connection
+{
+public:
+    virtual ~Connection() = default;
+
+    // Oracle-dialect text to this backend's SQL. Throws DbError on unsupported text.
+    virtual TranslatedSql translate(const QString &oracleSql) const = 0;
+
+    // Runs a statement that must not write (provider, GetData). Throws DbError.
+    virtual QueryResult query(const QString &sql, const QVariantList &params,
+                              bool readOnly = true) = 0;
+    // Runs a writing statement; returns the number of rows changed. Throws DbError.
+    virtual qint64 execute(const QString &sql, const QVariantList &params = {}) = 0;
+    // Runs a script of several statements without parameters (schema).
+    virtual void executeScript(const QString &sql) = 0;
+
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+
+    // Columns and primary key of a table (name compared without regard to case);
+    // an empty TableInfo when there is no such table.
+    virtual TableInfo tableInfo(const QString &table) = 0;
+
+    // Quotes an identifier for this backend.
+    virtual QString quoteIdentifier(const QString &name) const = 0;
+};
+
+// Rolls back unless committed.
+class Transaction
+{
+public:
+    explicit Transaction(Connection &c)
+        : m_c(c)
+    {
+        m_c.begin();
+    }
+    ~Transaction()
+    {
+        if (!m_done) {
+            try {
+                m_c.rollback();
+            } catch (...) {
+            }
+        }
+    }
+    void commit()
+    {
+        m_c.commit();
+        m_done = true;
+    }
+
+private:
+    Connection &m_c;
+    bool m_done = false;
+};
+
+// A database: hands out connections from a pool, one per worker at a time.
+class Backend
+{
+public:
+    virtual ~Backend() = default;
+    virtual QString describe() const = 0;
+
+    using Lease = std::unique_ptr<Connection, std::function<void(Connection *)>>;
+    Lease acquire();
+
+    // "file.sqlite" (or any path) selects SQLite; "postgresql://..." is reserved for the
+    // PostgreSQL backend. Throws DbError when the database cannot be opened.
+    static std::unique_ptr<Backend> open(const QString &spec, bool create = false);
+
+protected:
+    virtual std::unique_ptr<Connection> connect() = 0;
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Connection>> m_idle;
+};
+
+} // namespace server

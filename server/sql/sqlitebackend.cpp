@@ -1,0 +1,675 @@
+#include "server/sql/sqlitebackend.h"
+
+#include "server/serverfunctions.h"
+#include "server/sql/oracledialect.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <cmath>
+#include <sqlite3.h>
+
+namespace server {
+
+int TableInfo::columnIndex(const QString &name) const
+{
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        if (columns.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+Backend::Lease Backend::acquire()
+{
+    std::unique_ptr<Connection> c;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_idle.empty()) {
+            c = std::move(m_idle.back());
+            m_idle.pop_back();
+        }
+    }
+    if (!c)
+        c = connect();
+    return Lease(c.release(), [this](Connection *conn) {
+        std::lock_guard lock(m_mutex);
+        m_idle.emplace_back(conn);
+    });
+}
+
+std::unique_ptr<Backend> Backend::open(const QString &spec, bool create)
+{
+    if (spec.startsWith(QLatin1String("postgresql://")) || spec.startsWith(QLatin1String("postgres://")))
+        throw DbError(QStringLiteral("the PostgreSQL backend is not built into this server yet"));
+    return std::make_unique<SqliteBackend>(spec, create);
+}
+
+namespace {
+
+QString dbMessage(sqlite3 *db)
+{
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+quillon::FieldType typeFromDecl(const QString &declUpper, int *size)
+{
+    using quillon::FieldType;
+    *size = 0;
+    static const QRegularExpression sizeRe(QStringLiteral("\\(\\s*(\\d+)"));
+    const auto m = sizeRe.match(declUpper);
+    const int declSize = m.hasMatch() ? m.captured(1).toInt() : 0;
+    if (declUpper.contains(QLatin1String("BIGINT")))
+        return FieldType::LargeInt;
+    if (declUpper.contains(QLatin1String("SMALLINT")))
+        return FieldType::SmallInt;
+    if (declUpper.contains(QLatin1String("INT")))
+        return FieldType::Integer;
+    if (declUpper.contains(QLatin1String("DATE")) || declUpper.contains(QLatin1String("TIME")))
+        return FieldType::DateTime;
+    if (declUpper.contains(QLatin1String("CLOB")) || declUpper == QLatin1String("TEXT"))
+        return FieldType::Memo;
+    if (declUpper.contains(QLatin1String("CHAR")) || declUpper.contains(QLatin1String("TEXT"))) {
+        *size = declSize;
+        return FieldType::String;
+    }
+    if (declUpper.contains(QLatin1String("BLOB")))
+        return FieldType::Blob;
+    if (declUpper.contains(QLatin1String("REAL")) || declUpper.contains(QLatin1String("FLOA"))
+        || declUpper.contains(QLatin1String("DOUB")) || declUpper.contains(QLatin1String("NUM"))
+        || declUpper.contains(QLatin1String("DEC")))
+        return FieldType::Float;
+    *size = declSize;
+    return FieldType::String;
+}
+
+void bindValue(sqlite3_stmt *st, int index, const QVariant &v)
+{
+    if (v.isNull() || !v.isValid()) {
+        sqlite3_bind_null(st, index);
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        sqlite3_bind_int(st, index, v.toBool() ? 1 : 0);
+        return;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        sqlite3_bind_int64(st, index, v.toLongLong());
+        return;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        sqlite3_bind_double(st, index, v.toDouble());
+        return;
+    case QMetaType::QDateTime: {
+        const QByteArray t = canonicalDate(v.toDateTime()).toUtf8();
+        sqlite3_bind_text(st, index, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    case QMetaType::QDate: {
+        const QByteArray t = canonicalDate(QDateTime(v.toDate(), QTime(0, 0))).toUtf8();
+        sqlite3_bind_text(st, index, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        sqlite3_bind_blob(st, index, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    default: {
+        const QByteArray t = v.toString().toUtf8();
+        sqlite3_bind_text(st, index, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    }
+}
+
+QVariant readValue(sqlite3_stmt *st, int col)
+{
+    switch (sqlite3_column_type(st, col)) {
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(sqlite3_column_int64(st, col)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(st, col));
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, col)),
+                                          sqlite3_column_bytes(st, col)));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char *>(sqlite3_column_blob(st, col)),
+                                   sqlite3_column_bytes(st, col)));
+    default:
+        return QVariant();
+    }
+}
+
+QVariant valueArg(sqlite3_value *v)
+{
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(sqlite3_value_int64(v)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_value_double(v));
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_value_text(v)),
+                                          sqlite3_value_bytes(v)));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char *>(sqlite3_value_blob(v)),
+                                   sqlite3_value_bytes(v)));
+    default:
+        return QVariant();
+    }
+}
+
+void resultValue(sqlite3_context *ctx, const QVariant &v)
+{
+    if (v.isNull() || !v.isValid()) {
+        sqlite3_result_null(ctx);
+    } else if (v.typeId() == QMetaType::Double) {
+        sqlite3_result_double(ctx, v.toDouble());
+    } else if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int) {
+        sqlite3_result_int64(ctx, v.toLongLong());
+    } else {
+        const QByteArray t = v.toString().toUtf8();
+        sqlite3_result_text(ctx, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+    }
+}
+
+void resultError(sqlite3_context *ctx, const QString &message)
+{
+    const QByteArray m = message.toUtf8();
+    sqlite3_result_error(ctx, m.constData(), int(m.size()));
+}
+
+bool dateArg(sqlite3_value *v, QDateTime *out)
+{
+    if (sqlite3_value_type(v) != SQLITE_TEXT)
+        return false;
+    return parseCanonicalDate(valueArg(v).toString(), out);
+}
+
+void fnSysdate(sqlite3_context *ctx, int, sqlite3_value **)
+{
+    resultValue(ctx, canonicalDate(QDateTime::currentDateTime()));
+}
+
+void fnToDate(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QString text = valueArg(argv[0]).toString();
+    QDateTime dt;
+    bool ok;
+    if (argc >= 2 && sqlite3_value_type(argv[1]) != SQLITE_NULL)
+        ok = parseOracleDate(text, valueArg(argv[1]).toString(), &dt);
+    else
+        ok = parseCanonicalDate(text, &dt);
+    if (!ok) {
+        resultError(ctx, QStringLiteral("to_date: '%1' does not match the format '%2'")
+                             .arg(text, argc >= 2 ? valueArg(argv[1]).toString() : QString()));
+        return;
+    }
+    resultValue(ctx, canonicalDate(dt));
+}
+
+void fnToChar(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    QDateTime dt;
+    if (argc >= 2 && dateArg(argv[0], &dt)) {
+        resultValue(ctx, formatOracleDate(dt, valueArg(argv[1]).toString()));
+        return;
+    }
+    resultValue(ctx, valueArg(argv[0]).toString());
+}
+
+void fnTrunc(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    const int type = sqlite3_value_type(argv[0]);
+    if (type == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    QDateTime dt;
+    if (dateArg(argv[0], &dt)) {
+        const QString fmt = argc >= 2 ? valueArg(argv[1]).toString().toUpper() : QString();
+        QDate d = dt.date();
+        if (fmt == QLatin1String("MM") || fmt == QLatin1String("MON"))
+            d = QDate(d.year(), d.month(), 1);
+        else if (fmt == QLatin1String("YYYY") || fmt == QLatin1String("YEAR"))
+            d = QDate(d.year(), 1, 1);
+        resultValue(ctx, canonicalDate(QDateTime(d, QTime(0, 0))));
+        return;
+    }
+    if (type == SQLITE_INTEGER) {
+        sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]));
+        return;
+    }
+    bool ok = false;
+    const double d = valueArg(argv[0]).toString().toDouble(&ok);
+    if (!ok) {
+        resultError(ctx, QStringLiteral("trunc: not a number or date: %1")
+                             .arg(valueArg(argv[0]).toString()));
+        return;
+    }
+    const int digits = argc >= 2 ? sqlite3_value_int(argv[1]) : 0;
+    const double scale = std::pow(10.0, digits);
+    sqlite3_result_double(ctx, std::trunc(d * scale) / scale);
+}
+
+void fnDateArith(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    QDateTime a;
+    if (!dateArg(argv[0], &a)) {
+        resultError(ctx, QStringLiteral("date arithmetic on a value that is not a date"));
+        return;
+    }
+    const bool minus = valueArg(argv[1]).toString() == QLatin1String("-");
+    QDateTime b;
+    if (dateArg(argv[2], &b)) {
+        if (!minus) {
+            resultError(ctx, QStringLiteral("a date cannot be added to a date"));
+            return;
+        }
+        sqlite3_result_double(ctx, double(b.secsTo(a)) / 86400.0);
+        return;
+    }
+    bool ok = false;
+    const double days = valueArg(argv[2]).toString().toDouble(&ok);
+    if (!ok) {
+        resultError(ctx, QStringLiteral("date arithmetic needs a number of days"));
+        return;
+    }
+    const qint64 secs = qint64(std::llround(days * 86400.0)) * (minus ? -1 : 1);
+    resultValue(ctx, canonicalDate(a.addSecs(secs)));
+}
+
+// Runs the rule queries of the server functions on the connection of the caller.
+class SqliteRuleReader : public RuleReader
+{
+public:
+    explicit SqliteRuleReader(sqlite3 *db)
+        : m_db(db)
+    {}
+    QList<QVariantList> rows(const QString &sql, const QVariantList &params) override
+    {
+        sqlite3_stmt *st = nullptr;
+        const QByteArray s = sql.toUtf8();
+        if (sqlite3_prepare_v2(m_db, s.constData(), int(s.size()), &st, nullptr) != SQLITE_OK)
+            throw DbError(dbMessage(m_db));
+        for (int i = 0; i < params.size(); ++i)
+            bindValue(st, i + 1, params.at(i));
+        QList<QVariantList> out;
+        int rc;
+        const int cols = sqlite3_column_count(st);
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            QVariantList row;
+            for (int c = 0; c < cols; ++c)
+                row.append(readValue(st, c));
+            out.append(row);
+        }
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            throw DbError(dbMessage(m_db));
+        return out;
+    }
+
+private:
+    sqlite3 *m_db;
+};
+
+void fnServer(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    const char *name = static_cast<const char *>(sqlite3_user_data(ctx));
+    QVariantList args;
+    for (int i = 0; i < argc; ++i)
+        args.append(valueArg(argv[i]));
+    try {
+        SqliteRuleReader reader(sqlite3_context_db_handle(ctx));
+        resultValue(ctx, callServerFunction(QString::fromLatin1(name), args, reader));
+    } catch (const std::exception &e) {
+        resultError(ctx, QStringLiteral("%1: %2").arg(QString::fromLatin1(name),
+                                                      QString::fromUtf8(e.what())));
+    }
+}
+
+class SqliteConnection : public Connection
+{
+public:
+    SqliteConnection(const QString &path, bool create)
+    {
+        const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX
+                          | (create ? SQLITE_OPEN_CREATE : 0);
+        if (!create && !QFileInfo::exists(path))
+            throw DbError(QStringLiteral("database file not found: %1").arg(path));
+        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr) != SQLITE_OK) {
+            const QString msg = m_db ? dbMessage(m_db) : QStringLiteral("out of memory");
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            throw DbError(QStringLiteral("cannot open %1: %2").arg(path, msg));
+        }
+        sqlite3_busy_timeout(m_db, 10000);
+        executeScript(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                                     "PRAGMA case_sensitive_like=ON;"));
+        const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+        sqlite3_create_function(m_db, "wl_sysdate", 0, SQLITE_UTF8, nullptr, fnSysdate, nullptr, nullptr);
+        sqlite3_create_function(m_db, "wl_to_date", -1, det, nullptr, fnToDate, nullptr, nullptr);
+        sqlite3_create_function(m_db, "wl_to_char", -1, det, nullptr, fnToChar, nullptr, nullptr);
+        sqlite3_create_function(m_db, "wl_trunc", -1, det, nullptr, fnTrunc, nullptr, nullptr);
+        sqlite3_create_function(m_db, "wl_datearith", 3, det, nullptr, fnDateArith, nullptr, nullptr);
+        for (const ServerFunction &f : serverFunctions())
+            sqlite3_create_function(m_db, f.name, f.argCount, SQLITE_UTF8,
+                                    const_cast<char *>(f.name), fnServer, nullptr, nullptr);
+    }
+
+    ~SqliteConnection() override
+    {
+        for (sqlite3_stmt *st : std::as_const(m_cache))
+            sqlite3_finalize(st);
+        sqlite3_close(m_db);
+    }
+
+    TranslatedSql translate(const QString &oracleSql) const override
+    {
+        static const DialectTarget target;
+        return translateOracle(oracleSql, target);
+    }
+
+    sqlite3_stmt *prepare(const QString &sql)
+    {
+        auto it = m_cache.find(sql);
+        if (it != m_cache.end()) {
+            sqlite3_reset(it.value());
+            sqlite3_clear_bindings(it.value());
+            return it.value();
+        }
+        sqlite3_stmt *st = nullptr;
+        const QByteArray s = sql.toUtf8();
+        const char *tail = nullptr;
+        if (sqlite3_prepare_v2(m_db, s.constData(), int(s.size()), &st, &tail) != SQLITE_OK)
+            throw DbError(dbMessage(m_db));
+        if (!st)
+            throw DbError(QStringLiteral("empty SQL text"));
+        if (tail && QByteArray(tail).trimmed().size() > 0) {
+            sqlite3_finalize(st);
+            throw DbError(QStringLiteral("only one statement per request"));
+        }
+        if (m_cache.size() >= 128) {
+            for (sqlite3_stmt *old : std::as_const(m_cache))
+                sqlite3_finalize(old);
+            m_cache.clear();
+        }
+        m_cache.insert(sql, st);
+        return st;
+    }
+
+    void bindAll(sqlite3_stmt *st, const QVariantList &params)
+    {
+        const int expected = sqlite3_bind_parameter_count(st);
+        if (params.size() > expected)
+            throw DbError(QStringLiteral("%1 parameters given, the statement takes %2")
+                              .arg(params.size())
+                              .arg(expected));
+        for (int i = 0; i < params.size(); ++i)
+            bindValue(st, i + 1, params.at(i));
+    }
+
+    QueryResult query(const QString &sql, const QVariantList &params, bool readOnly) override
+    {
+        sqlite3_stmt *st = prepare(sql);
+        if (readOnly && !sqlite3_stmt_readonly(st))
+            throw DbError(QStringLiteral("the provider only runs queries; writing statements "
+                                         "are refused"));
+        bindAll(st, params);
+        const int cols = sqlite3_column_count(st);
+        QueryResult result;
+        std::vector<bool> declared(size_t(cols), false);
+        for (int c = 0; c < cols; ++c) {
+            quillon::FieldDef f;
+            f.name = QString::fromUtf8(sqlite3_column_name(st, c));
+            const char *decl = sqlite3_column_decltype(st, c);
+            if (decl) {
+                int size = 0;
+                f.type = typeFromDecl(QString::fromUtf8(decl).toUpper(), &size);
+                f.size = size;
+                declared[size_t(c)] = true;
+            }
+            result.fields.append(f);
+        }
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            QVariantList row;
+            row.reserve(cols);
+            for (int c = 0; c < cols; ++c)
+                row.append(readValue(st, c));
+            result.rows.append(std::move(row));
+        }
+        if (rc != SQLITE_DONE) {
+            const QString msg = dbMessage(m_db);
+            sqlite3_reset(st);
+            throw DbError(msg);
+        }
+        sqlite3_reset(st);
+        finishTypes(result, declared);
+        return result;
+    }
+
+    static void finishTypes(QueryResult &r, const std::vector<bool> &declared)
+    {
+        using quillon::FieldType;
+        for (qsizetype c = 0; c < r.fields.size(); ++c) {
+            quillon::FieldDef &f = r.fields[c];
+            if (!declared[size_t(c)]) {
+                // An expression: the type of its values.
+                bool anyInt = false, anyFloat = false, anyText = false, anyBlob = false;
+                bool allDates = true;
+                int maxLen = 0;
+                for (const QVariantList &row : std::as_const(r.rows)) {
+                    const QVariant &v = row.at(c);
+                    switch (v.typeId()) {
+                    case QMetaType::LongLong: anyInt = true; break;
+                    case QMetaType::Double: anyFloat = true; break;
+                    case QMetaType::QByteArray: anyBlob = true; break;
+                    case QMetaType::QString: {
+                        anyText = true;
+                        const QString s = v.toString();
+                        maxLen = std::max(maxLen, int(s.size()));
+                        QDateTime dt;
+                        if (allDates && (s.size() != 19 || !parseCanonicalDate(s, &dt)))
+                            allDates = false;
+                        break;
+                    }
+                    default: break;
+                    }
+                }
+                if (anyBlob)
+                    f.type = FieldType::Blob;
+                else if (anyText && allDates && !anyInt && !anyFloat)
+                    f.type = FieldType::DateTime;
+                else if (anyText) {
+                    f.type = FieldType::String;
+                    f.size = std::max(1, maxLen);
+                } else if (anyFloat)
+                    f.type = FieldType::Float;
+                else if (anyInt)
+                    f.type = FieldType::Integer;
+                else {
+                    f.type = FieldType::String;
+                    f.size = 1;
+                }
+            }
+            // Values take the field's type.
+            bool large = false;
+            for (QVariantList &row : r.rows) {
+                QVariant &v = row[c];
+                if (v.isNull())
+                    continue;
+                switch (f.type) {
+                case FieldType::SmallInt:
+                case FieldType::Integer:
+                case FieldType::LargeInt: {
+                    if (v.typeId() == QMetaType::LongLong) {
+                        const qlonglong n = v.toLongLong();
+                        if (n < INT32_MIN || n > INT32_MAX)
+                            large = true;
+                    } else if (v.typeId() == QMetaType::Double) {
+                        f.type = FieldType::Float; // a REAL value in an integer column
+                    } else {
+                        bool ok = false;
+                        const qlonglong n = v.toString().toLongLong(&ok);
+                        v = ok ? QVariant(n) : QVariant();
+                    }
+                    break;
+                }
+                case FieldType::Float:
+                    if (v.typeId() != QMetaType::Double) {
+                        bool ok = false;
+                        const double d = v.toString().toDouble(&ok);
+                        v = ok ? QVariant(d) : QVariant();
+                    }
+                    break;
+                case FieldType::DateTime: {
+                    QDateTime dt;
+                    v = parseCanonicalDate(v.toString(), &dt) ? QVariant(dt) : QVariant();
+                    break;
+                }
+                case FieldType::Blob:
+                    if (v.typeId() != QMetaType::QByteArray)
+                        v = v.toString().toUtf8();
+                    break;
+                default:
+                    if (v.typeId() != QMetaType::QString)
+                        v = v.toString();
+                    break;
+                }
+            }
+            if (f.type == FieldType::Integer || f.type == FieldType::SmallInt) {
+                if (large) {
+                    f.type = FieldType::LargeInt;
+                } else {
+                    for (QVariantList &row : r.rows)
+                        if (row.at(c).typeId() == QMetaType::LongLong)
+                            row[c] = QVariant(int(row.at(c).toLongLong()));
+                }
+            } else if (f.type == FieldType::Float) {
+                for (QVariantList &row : r.rows)
+                    if (row.at(c).typeId() == QMetaType::LongLong)
+                        row[c] = QVariant(double(row.at(c).toLongLong()));
+            }
+            if (f.type == FieldType::String && f.size <= 0) {
+                int maxLen = 1;
+                for (const QVariantList &row : std::as_const(r.rows))
+                    maxLen = std::max(maxLen, int(row.at(c).toString().size()));
+                f.size = maxLen;
+            }
+        }
+    }
+
+    qint64 execute(const QString &sql, const QVariantList &params) override
+    {
+        sqlite3_stmt *st = prepare(sql);
+        bindAll(st, params);
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) {
+            const QString msg = dbMessage(m_db);
+            sqlite3_reset(st);
+            throw DbError(msg);
+        }
+        sqlite3_reset(st);
+        return sqlite3_changes64(m_db);
+    }
+
+    void executeScript(const QString &sql) override
+    {
+        char *err = nullptr;
+        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+            const QString msg = QString::fromUtf8(err ? err : "error");
+            sqlite3_free(err);
+            throw DbError(msg);
+        }
+    }
+
+    void begin() override { executeScript(QStringLiteral("BEGIN IMMEDIATE")); }
+    void commit() override { executeScript(QStringLiteral("COMMIT")); }
+    void rollback() override
+    {
+        if (!sqlite3_get_autocommit(m_db))
+            executeScript(QStringLiteral("ROLLBACK"));
+    }
+
+    TableInfo tableInfo(const QString &table) override
+    {
+        TableInfo info;
+        static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
+        if (!ident.match(table).hasMatch())
+            return info;
+        const QueryResult r = query(QStringLiteral("select name, type, pk from pragma_table_info(?)"),
+                                    {table}, true);
+        QList<QPair<int, QString>> pk;
+        for (const QVariantList &row : r.rows) {
+            info.columns.append(row.at(0).toString());
+            int size = 0;
+            info.types.append(typeFromDecl(row.at(1).toString().toUpper(), &size));
+            if (row.at(2).toInt() > 0)
+                pk.append({row.at(2).toInt(), row.at(0).toString()});
+        }
+        std::sort(pk.begin(), pk.end());
+        for (const auto &p : pk)
+            info.primaryKey.append(p.second);
+        if (info.exists()) {
+            const QVariant name = QVariant(query(QStringLiteral("select name from sqlite_schema "
+                                                                "where type='table' and name=? "
+                                                                "collate nocase"),
+                                                 {table}, true)
+                                               .rows.value(0)
+                                               .value(0));
+            info.name = name.toString();
+        }
+        return info;
+    }
+
+    QString quoteIdentifier(const QString &name) const override
+    {
+        QString n = name;
+        n.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        return QLatin1Char('"') + n + QLatin1Char('"');
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+    QHash<QString, sqlite3_stmt *> m_cache;
+};
+
+} // namespace
+
+SqliteBackend::SqliteBackend(const QString &path, bool create)
+    : m_path(path)
+    , m_create(create)
+{
+    acquire(); // fails early on a bad path
+}
+
+QString SqliteBackend::describe() const
+{
+    return QStringLiteral("SQLite %1").arg(m_path);
+}
+
+std::unique_ptr<Connection> SqliteBackend::connect()
+{
+    return std::make_unique<SqliteConnection>(m_path, m_create);
+}
+
+} // namespace server
