@@ -4,6 +4,9 @@
 //   waylink-cipher encrypt < waylink.plain.ini > waylink.ini
 //   waylink-cipher decrypt < waylink.ini
 //   waylink-cipher --key-file site.key encrypt < lines.txt
+//   waylink-cipher --config encrypt < waylink.plain.ini > waylink.ini
+// With --config, lines holding "C_" (the colour settings) stay plain both ways, as the
+// program keeps them in an encrypted configuration file.
 #include "host/errors.h"
 #include "host/linecipher.h"
 
@@ -16,10 +19,11 @@ namespace {
 
 int usage()
 {
-    std::fputs("usage: waylink-cipher [--key TEXT | --key-file FILE] encrypt|decrypt\n"
+    std::fputs("usage: waylink-cipher [--key TEXT | --key-file FILE] [--config] encrypt|decrypt\n"
                "  Reads lines on standard input and writes one line out per line in.\n"
                "  Blank lines stay blank. The key defaults to WAYLINK_CIPHER_KEY, then\n"
-               "  waylink.key beside the program, then the built-in demo key.\n",
+               "  waylink.key beside the program, then the built-in demo key.\n"
+               "  --config keeps lines holding \"C_\" plain (configuration files).\n",
                stderr);
     return 2;
 }
@@ -33,6 +37,7 @@ int main(int argc, char **argv)
     QString keyText;
     bool haveKey = false;
     QString mode;
+    bool config = false;
     while (!args.isEmpty()) {
         const QString a = args.takeFirst();
         if (a == QLatin1String("--key") && !args.isEmpty()) {
@@ -47,6 +52,8 @@ int main(int argc, char **argv)
             }
             keyText = QString::fromUtf8(f.readLine()).trimmed();
             haveKey = true;
+        } else if (a == QLatin1String("--config")) {
+            config = true;
         } else if ((a == QLatin1String("encrypt") || a == QLatin1String("decrypt"))
                    && mode.isEmpty()) {
             mode = a;
@@ -76,6 +83,10 @@ int main(int argc, char **argv)
             line.chop(1);
         if (line.trimmed().isEmpty()) {
             out << '\n';
+            continue;
+        }
+        if (config && line.contains(QLatin1String("C_")) && !host::LineCipher::looksEncrypted(line)) {
+            out << line << '\n';
             continue;
         }
         if (mode == QLatin1String("encrypt")) {

@@ -1,0 +1,772 @@
+#include "shell/fclient.h"
+
+#include "host/dialogpresenter.h"
+#include "host/errors.h"
+#include "host/moduleservice.h"
+#include "host/paths.h"
+#include "host/uintf.h"
+#include "shell/clientconfig.h"
+#include "shell/errordisplay.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QMenu>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcShell, "waylink.shell", QtWarningMsg)
+
+static void initShellResources()
+{
+    Q_INIT_RESOURCE(shell);
+}
+
+namespace shell {
+
+namespace {
+
+QString scriptSuffix()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral(".bat");
+#else
+    return QStringLiteral(".sh");
+#endif
+}
+
+bool defaultOpenScript(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return QProcess::startDetached(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), path},
+                                   QFileInfo(path).absolutePath());
+#else
+    return QProcess::startDetached(QStringLiteral("/bin/sh"), {path},
+                                   QFileInfo(path).absolutePath());
+#endif
+}
+
+quint32 monotonicTick()
+{
+    // The monotonic clock counts from boot, like the tick count of the system.
+    return quint32(QDeadlineTimer::current().deadline());
+}
+
+QPixmap noticeGlyph()
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(150, 90, 0), 1));
+    p.setBrush(QColor(255, 200, 40));
+    p.drawRoundedRect(QRectF(1.5, 3.5, 13, 9), 1.5, 1.5);
+    p.drawLine(QPointF(2, 4), QPointF(8, 9));
+    p.drawLine(QPointF(14, 4), QPointF(8, 9));
+    p.setBrush(QColor(220, 30, 30));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(10, 0, 6, 6));
+    return pm;
+}
+
+const char kPanelStyle[] = R"(
+QLineEdit, QComboBox {
+    border: 1px solid palette(mid); border-radius: 3px; background: white;
+    padding: 2px 6px; color: #1f2d3d; font-size: 10pt;
+    selection-background-color: #2d7dd2;
+}
+QLineEdit:focus, QComboBox:focus { border: 1px solid rgb(0, 0, 255); }
+QLineEdit[echoMode="2"] { lineedit-password-character: 42; }
+QPushButton { border: 1px solid palette(dark); }
+QPushButton:focus { border: 1px solid rgb(255, 255, 0); }
+)";
+
+const char kStatusStyle[] = R"(
+#Rzstat { background: rgba(240, 244, 248, 235); border-top: 1px solid rgba(0, 0, 0, 60); }
+#Rzstat QLabel { color: #243447; padding: 0 6px; border-right: 1px solid rgba(0, 0, 0, 40); }
+#Rzstat7 { border-right: none; }
+)";
+
+const char kPageStyle[] = R"(
+QTabWidget::pane { border: 1px solid rgba(0, 0, 0, 80); background: #f4f6f9; top: -1px; }
+QTabBar::tab { background: rgba(255, 255, 255, 150); border: 1px solid rgba(0, 0, 0, 70);
+    border-bottom: none; padding: 3px 10px; margin-right: 2px;
+    border-top-left-radius: 6px; border-top-right-radius: 2px; }
+QTabBar::tab:selected { background: #f4f6f9; font-weight: bold; }
+)";
+
+} // namespace
+
+TfClient::TfClient(QWidget *parent)
+    : TfClient(Options{}, parent)
+{}
+
+TfClient::TfClient(const Options &options, QWidget *parent)
+    : TSkinForm(parent)
+    , m_opt(options)
+{
+    initShellResources();
+    setObjectName(QStringLiteral("fClient"));
+    if (!m_opt.tickSource)
+        m_opt.tickSource = monotonicTick;
+    if (!m_opt.terminate)
+        m_opt.terminate = [](int code) { QCoreApplication::exit(code); };
+    if (!m_opt.openScript)
+        m_opt.openScript = defaultOpenScript;
+    createComponents();
+    FormCreate();
+}
+
+TfClient::~TfClient()
+{
+    if (host::ParentCtrl == RzPgeCtrl)
+        host::ParentCtrl = nullptr;
+}
+
+QString TfClient::msgText(const QString &key, const QString &fallback)
+{
+    const QString t = host::g_lstVars->value(key);
+    return t.isEmpty() ? fallback : t;
+}
+
+QString TfClient::localDataPath() const
+{
+    return m_exeDir + QStringLiteral("localdata/ClientData.xml");
+}
+
+QAction *TfClient::action(const QString &name) const
+{
+    for (QAction *a : actlsts) {
+        if (a->objectName() == name)
+            return a;
+    }
+    return nullptr;
+}
+
+QAction *TfClient::menuItem(const QString &name) const
+{
+    const QList<QAction *> items = ppSys->actions();
+    for (QAction *a : items) {
+        if (a->objectName() == name)
+            return a;
+    }
+    return nullptr;
+}
+
+void TfClient::createComponents()
+{
+    RzPgeCtrl = new QTabWidget(this);
+    RzPgeCtrl->setObjectName(QStringLiteral("RzPgeCtrl"));
+    RzPgeCtrl->setTabsClosable(true);
+    RzPgeCtrl->setMovable(true);
+    RzPgeCtrl->setDocumentMode(false);
+    RzPgeCtrl->setStyleSheet(QString::fromLatin1(kPageStyle));
+    RzPgeCtrl->hide();
+    connect(RzPgeCtrl, &QTabWidget::tabCloseRequested, this, &TfClient::RzPgeCtrlClose);
+    connect(RzPgeCtrl, &QTabWidget::currentChanged, this, [this] {
+        if (RzPgeCtrl->count() == 0)
+            RzPgeCtrl->hide();
+    });
+
+    PnlTop = new QWidget(this);
+    PnlTop->setObjectName(QStringLiteral("PnlTop"));
+    imgTop = new QLabel(PnlTop);
+    imgTop->setObjectName(QStringLiteral("imgTop"));
+    imgTop->setScaledContents(true);
+
+    createLogOnPanel();
+    createStatusBar();
+    createActions();
+
+    tmMonitor = new QTimer(this);
+    tmMonitor->setObjectName(QStringLiteral("tmMonitor"));
+    tmMonitor->setInterval(300);
+    connect(tmMonitor, &QTimer::timeout, this, &TfClient::tmMonitorTimer);
+}
+
+void TfClient::createLogOnPanel()
+{
+    GrpLogIn = new QGroupBox(this);
+    GrpLogIn->setObjectName(QStringLiteral("GrpLogIn"));
+    GrpLogIn->setFlat(true);
+    GrpLogIn->setFixedSize(289, 373);
+    QFont caption = GrpLogIn->font();
+    caption.setBold(true);
+    GrpLogIn->setFont(caption);
+    GrpLogIn->setStyleSheet(QStringLiteral("QGroupBox#GrpLogIn { border: none; color: red; }")
+                            + QString::fromLatin1(kPanelStyle));
+
+    imglogin = new QLabel(GrpLogIn);
+    imglogin->setObjectName(QStringLiteral("imglogin"));
+    imglogin->setGeometry(0, 0, 289, 373);
+    imglogin->setScaledContents(true);
+
+    auto makeEdit = [this](const char *name, int top) {
+        auto *e = new QLineEdit(GrpLogIn);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(96, top, 170, 26);
+        QFont f = e->font();
+        f.setBold(false);
+        e->setFont(f);
+        return e;
+    };
+    edtSite = makeEdit("edtSite", 84);
+    edtSite->setText(QStringLiteral("999"));
+    edtUser = makeEdit("edtUser", 122);
+    edtPwd = makeEdit("edtPwd", 160);
+    edtPwd->setEchoMode(QLineEdit::Password);
+
+    cboServer = new QComboBox(GrpLogIn);
+    cboServer->setObjectName(QStringLiteral("cboServer"));
+    cboServer->setGeometry(96, 198, 170, 26);
+    cboOffLine = new QComboBox(GrpLogIn);
+    cboOffLine->setObjectName(QStringLiteral("cboOffLine"));
+    cboOffLine->setGeometry(96, 236, 170, 26);
+    cboOffLine->addItems({QStringLiteral("是"), QStringLiteral("否")});
+    cboOffLine->setCurrentIndex(1);
+    for (QComboBox *c : {cboServer, cboOffLine}) {
+        QFont f = c->font();
+        f.setBold(false);
+        c->setFont(f);
+    }
+
+    lblLogOn = new QLabel(GrpLogIn);
+    lblLogOn->setObjectName(QStringLiteral("lblLogOn"));
+    lblLogOn->setGeometry(24, 281, 244, 41);
+    lblLogOn->setCursor(Qt::PointingHandCursor);
+    lblLogOn->setAttribute(Qt::WA_TranslucentBackground);
+    lblLogOn->installEventFilter(this);
+
+    RzBtnLogIn = new QPushButton(QStringLiteral("登录"), GrpLogIn);
+    RzBtnLogIn->setObjectName(QStringLiteral("RzBtnLogIn"));
+    RzBtnLogIn->hide();
+    RzBtnCancel = new QPushButton(QStringLiteral("取消"), GrpLogIn);
+    RzBtnCancel->setObjectName(QStringLiteral("RzBtnCancel"));
+    RzBtnCancel->hide();
+    connect(RzBtnLogIn, &QPushButton::clicked, this, &TfClient::RzBtnLogInClick);
+    connect(RzBtnCancel, &QPushButton::clicked, this, &TfClient::RzBtnCancelClick);
+
+    connect(edtSite, &QLineEdit::returnPressed, this, [this] { edtUser->setFocus(); });
+    connect(edtUser, &QLineEdit::returnPressed, this, [this] { edtPwd->setFocus(); });
+    connect(edtPwd, &QLineEdit::returnPressed, RzBtnLogIn, &QPushButton::click);
+}
+
+void TfClient::createStatusBar()
+{
+    Rzstat = new QWidget(this);
+    Rzstat->setObjectName(QStringLiteral("Rzstat"));
+    Rzstat->setAttribute(Qt::WA_StyledBackground);
+    Rzstat->setStyleSheet(QString::fromLatin1(kStatusStyle));
+    auto *layout = new QHBoxLayout(Rzstat);
+    layout->setContentsMargins(2, 0, 2, 0);
+    layout->setSpacing(0);
+    auto pane = [this, layout](const char *name, int width, Qt::Alignment align) {
+        auto *l = new QLabel(Rzstat);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setAlignment(align | Qt::AlignVCenter);
+        if (width > 0)
+            l->setMinimumWidth(width);
+        layout->addWidget(l);
+        return l;
+    };
+    Rzstat1 = pane("Rzstat1", 140, Qt::AlignLeft);
+    Rzstat2 = pane("Rzstat2", 110, Qt::AlignLeft);
+    Rzstat3 = pane("Rzstat3", 117, Qt::AlignLeft);
+    Rzstat4 = pane("Rzstat4", 117, Qt::AlignLeft);
+    Rzstat5 = pane("Rzstat5", 40, Qt::AlignHCenter);
+    Rzstat6 = pane("Rzstat6", 40, Qt::AlignHCenter);
+    Rzstat7 = pane("Rzstat7", 0, Qt::AlignRight);
+    layout->setStretchFactor(Rzstat7, 1);
+    Rzstat6->setCursor(Qt::PointingHandCursor);
+    Rzstat6->setToolTip(QStringLiteral("新公告"));
+    Rzstat6->installEventFilter(this);
+
+    m_clock = new QTimer(this);
+    m_clock->setInterval(1000);
+    auto tick = [this] {
+        Rzstat4->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    };
+    connect(m_clock, &QTimer::timeout, this, tick);
+    tick();
+    m_clock->start();
+}
+
+void TfClient::createActions()
+{
+    struct Def
+    {
+        const char *name;
+        const char *caption;
+        int tag;
+        const char *hint;
+    };
+    static const Def defs[] = {
+        {"actSkin", "自定义皮肤", 0, "px_Tuner.fStyleSet"},
+        {"actStart", "起始页", 0, "px_Lobby.fStart"},
+        {"actRLogOn", "重新登录", 1, "9"},
+        {"actChgPwd", "修改密码", 0, "px_Warden.fPassEdt"},
+        {"actDEncrypt", "加密OR解密", 0, "px_Tuner.fDEncrypt"},
+        {"actMenu", "菜单管理", 0, "px_Warden.fConfigMenu"},
+        {"actLevel", "级别管理", 0, "px_Warden.fSites"},
+        {"actfUser", "用户管理", 0, "px_Warden.fUsers"},
+        {"actfRole", "角色管理", 0, "px_Warden.fRole"},
+        {"actChkNew", "检查更新", 1, "9"},
+        {"actOpLog", "操作日志", 0, "px_Tuner.fSysLog"},
+        {"actSysSet", "系统设置", 0, "px_Toolbox.fParamSet"},
+        {"actAbort", "关于本系统", 0, "px_Colophon.fAbort"},
+        {"actAbortData", "关于数据库", 0, "px_Colophon.fAbortData"},
+        {"actClose", "退出系统", 1, "9"},
+    };
+    for (const Def &d : defs) {
+        auto *a = new QAction(QString::fromUtf8(d.caption), this);
+        a->setObjectName(QString::fromLatin1(d.name));
+        a->setProperty("tag", d.tag);
+        a->setProperty("hint", QString::fromLatin1(d.hint));
+        a->setStatusTip(QString::fromLatin1(d.hint));
+        actlsts.append(a);
+    }
+    QAction *close = action(QStringLiteral("actClose"));
+    close->setShortcut(QKeySequence(Qt::Key_Escape));
+    close->setShortcutContext(Qt::WindowShortcut);
+    addAction(close);
+    connect(close, &QAction::triggered, this, &TfClient::actCloseExecute);
+    connect(action(QStringLiteral("actRLogOn")), &QAction::triggered, this,
+            &TfClient::actRLogOnExecute);
+    connect(action(QStringLiteral("actChkNew")), &QAction::triggered, this,
+            &TfClient::actChkNewExecute);
+
+    ppSys = new QMenu(this);
+    ppSys->setObjectName(QStringLiteral("ppSys"));
+    struct Item
+    {
+        const char *name;
+        const char *action; // nullptr: separator
+        int tag;
+        bool visible;
+    };
+    static const Item items[] = {
+        {"MIN3", "actSkin", 0, true},        {"MIStart", "actStart", 0, false},
+        {"MenuIN3", nullptr, 0, true},       {"MIRLogOn", "actRLogOn", 0, true},
+        {"MIChgPwd", "actChgPwd", 0, false}, {"MIOR", "actDEncrypt", 9, false},
+        {"MenuIN4", nullptr, 0, true},       {"MIMenu", "actMenu", 9, false},
+        {"MILevel", "actLevel", 0, false},   {"MIfUser", "actfUser", 0, false},
+        {"MIfRole", "actfRole", 0, false},   {"MIN1", nullptr, 0, false},
+        {"MIChkNew", "actChkNew", 0, false}, {"MIOpLog", "actOpLog", 0, false},
+        {"MISysSet", "actSysSet", 0, false}, {"MIN2", nullptr, 0, false},
+        {"MIAbort", "actAbort", 0, false},   {"MIAbortData", "actAbortData", 9, false},
+        {"MIClose", "actClose", 0, true},
+    };
+    for (const Item &it : items) {
+        QAction *item = nullptr;
+        if (it.action) {
+            QAction *target = action(QString::fromLatin1(it.action));
+            item = ppSys->addAction(target->text());
+            connect(item, &QAction::triggered, target, &QAction::trigger);
+        } else {
+            item = ppSys->addSeparator();
+        }
+        item->setObjectName(QString::fromLatin1(it.name));
+        item->setProperty("tag", it.tag);
+        item->setVisible(it.visible);
+    }
+}
+
+void TfClient::loadPicture(QLabel *label, const QString &file, const QString &fallbackResource)
+{
+    QPixmap pm;
+    if (QFileInfo::exists(file))
+        pm.load(file);
+    if (pm.isNull() && !fallbackResource.isEmpty())
+        pm.load(fallbackResource);
+    if (!pm.isNull())
+        label->setPixmap(pm);
+}
+
+void TfClient::FormCreate()
+{
+    m_exeDir = host::normalizePath(m_opt.exeDir.isEmpty() ? host::exeDir() : m_opt.exeDir);
+    if (!m_exeDir.endsWith(u'/'))
+        m_exeDir += u'/';
+
+    // 1. The image library stays loaded for the modules; its handle is not kept.
+    {
+        QLibrary gallery(m_exeDir + QStringLiteral("px_Gallery"));
+        if (!gallery.load())
+            qCInfo(lcShell) << "image library not loaded:" << gallery.errorString();
+    }
+    // 2.-5. Host services.
+    FTick = 0;
+    host::ParentCtrl = RzPgeCtrl;
+    host::g_FuncObj = host::CFuncObj();
+    host::g_DBConn = host::CdbCommObj();
+    host::VarList &vars = *host::g_lstVars;
+
+    // 6.-9. Shared variables.
+    vars.setValue(QStringLiteral("iExePath"), m_exeDir);
+    auto collect = [this](const LoadReport &r) { m_problems += r.problems; };
+    collect(appendMessageTable(m_exeDir + QStringLiteral("ShowMsg.ini"), vars));
+    const QString configName = m_opt.configName.isEmpty()
+                                   ? QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()
+                                   : m_opt.configName;
+    const auto decrypt = [](const QString &line) { return host::g_FuncObj->DecryptStr(line, 0); };
+    collect(appendConfigFile(m_exeDir + configName + QStringLiteral(".ini"), vars, decrypt));
+    LoadLocalData();
+
+    // 10.-11. Icon and caption.
+    const QString icon = m_exeDir + QStringLiteral("_jpg/App.ico");
+    QIcon appIcon(QFileInfo::exists(icon) ? icon : QStringLiteral(":/JPG/APP"));
+    if (!appIcon.isNull()) {
+        QApplication::setWindowIcon(appIcon);
+        setWindowIcon(appIcon);
+    }
+    setWindowTitle(vars.value(QStringLiteral("apptitle")));
+
+    // 12. Skin.
+    m_skinName = shell::skinName(vars.value(QStringLiteral("SysType")),
+                                 vars.value(QStringLiteral("BackSkin")));
+    SetBkImage(QStringLiteral("imgBack"), m_skinName, 255, 150, 60, 60);
+
+    // 13.-14. Page control and window size.
+    RzPgeCtrl->hide();
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect work = screen ? screen->availableGeometry() : QRect();
+    resize(initialWindowSize(work));
+    if (work.isValid())
+        move(work.center() - rect().center());
+
+    // 15.-16. Servers and log-on fields.
+    cboServer->addItems(splitServerList(vars.value(QStringLiteral("SvrLst"))));
+    if (cboServer->count() > 0)
+        cboServer->setCurrentIndex(0);
+    edtSite->setText(vars.value(QStringLiteral("LogOnSiteCode")));
+    edtUser->setText(vars.value(QStringLiteral("LogOnUser")));
+    QLineEdit *focus = edtSite->text().isEmpty()   ? edtSite
+                       : edtUser->text().isEmpty() ? edtUser
+                                                   : edtPwd;
+    setFocusProxy(focus);
+    focus->setFocus();
+
+    // 17.-18. Pictures.
+    loadPicture(imglogin, m_exeDir + QStringLiteral("_jpg/login_m.jpg"),
+                QStringLiteral(":/JPG/LOGIN_M"));
+    PnlTop->setGeometry(5, 20, width() + 195, 78);
+    imgTop->setGeometry(0, 0, PnlTop->width(), PnlTop->height());
+    loadPicture(imgTop, m_exeDir + QStringLiteral("_jpg/login_top.jpg"),
+                QStringLiteral(":/JPG/LOGIN_TOP"));
+    PnlTop->hide();
+
+    FormResize();
+    if (m_opt.reportProblems && !m_problems.isEmpty())
+        QTimer::singleShot(0, this, &TfClient::reportStartupProblems);
+}
+
+void TfClient::reportStartupProblems()
+{
+    host::dialogPresenter().showMessage(host::MessageKind::Warning, QStringLiteral("警告"),
+                                        m_problems.join(u'\n'));
+}
+
+void TfClient::LoadLocalData()
+{
+    const auto decrypt = [](const QString &line) { return host::g_FuncObj->DecryptStr(line, 0); };
+    const LoadReport r = appendLocalData(localDataPath(), *host::g_lstVars, decrypt);
+    m_problems += r.problems;
+}
+
+void TfClient::SaveLocalData()
+{
+    if (!host::g_FuncObj)
+        return;
+    if (host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE"))
+        return;
+    try {
+        QDir().mkpath(m_exeDir + QStringLiteral("localdata"));
+        // Written to a temporary file and renamed: a failed write keeps the old cache.
+        QSaveFile f(localDataPath());
+        if (!f.open(QIODevice::WriteOnly))
+            return;
+        QByteArray out;
+        for (const QString &line : localDataLines(*host::g_lstVars))
+            out += host::g_FuncObj->EncryptStr(line, 0).toUtf8() + "\r\n";
+        f.write(out);
+        f.commit();
+    } catch (...) {
+        // The program ends anyway; the old cache stays.
+    }
+}
+
+void TfClient::FormResize()
+{
+    const int w = width();
+    const int h = height();
+    if (RzPgeCtrl->isVisible()) {
+        RzPgeCtrl->setGeometry(2, 98, w - 4, h - 117);
+        RzPgeCtrl->hide();
+        RzPgeCtrl->show();
+    } else {
+        RzPgeCtrl->setGeometry(2, 98, w - 4, h - 117);
+    }
+    GrpLogIn->move(logOnPanelLeft(w), 200);
+    Rzstat->setGeometry(1, h - 20, w - 2, 19);
+    ReDrawWindow();
+}
+
+void TfClient::resizeEvent(QResizeEvent *event)
+{
+    TSkinForm::resizeEvent(event);
+    FormResize();
+}
+
+void TfClient::RzPgeCtrlClose(int index)
+{
+    if (index < 0 || index >= RzPgeCtrl->count())
+        return;
+    QWidget *page = RzPgeCtrl->widget(index);
+    // The window decides (a window with unsaved changes may refuse); a closed window
+    // without delete-on-close is freed here.
+    if (page && page->close() && !page->testAttribute(Qt::WA_DeleteOnClose)) {
+        RzPgeCtrl->removeTab(RzPgeCtrl->indexOf(page));
+        page->deleteLater();
+    }
+    if (RzPgeCtrl->count() == 0)
+        RzPgeCtrl->hide();
+}
+
+void TfClient::closeEvent(QCloseEvent *event)
+{
+    if (host::g_FuncObj
+        && !host::g_FuncObj->MsgQuestion(msgText(QStringLiteral("Msg33"),
+                                                 QStringLiteral("确定要退出系统吗？")))) {
+        event->ignore();
+        return;
+    }
+    if (closeBlockedByFlag(RzPgeCtrl->count(), host::g_lstVars->value(QStringLiteral("CloseFlag")))) {
+        host::g_FuncObj->MsgBox(QStringLiteral("为安全起见,请先退出所有的子窗口再退出系统!"), 0);
+        event->ignore();
+        return;
+    }
+    SaveLocalData();
+    FPopMenu->clear();
+    FippMenu.clear();
+    event->accept();
+    m_opt.terminate(0);
+}
+
+void TfClient::keyPressEvent(QKeyEvent *event)
+{
+    TSkinForm::keyPressEvent(event);
+}
+
+bool TfClient::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress) {
+        if (watched == lblLogOn) {
+            RzBtnLogIn->click();
+            return true;
+        }
+        if (watched == Rzstat6) {
+            Rzstat6Click();
+            return true;
+        }
+    }
+    return TSkinForm::eventFilter(watched, event);
+}
+
+void TfClient::setState(State s)
+{
+    m_state = s;
+}
+
+void TfClient::RzBtnLogInClick()
+{
+    emit logOnRequested();
+}
+
+void TfClient::RzBtnCancelClick()
+{
+    m_opt.terminate(0);
+}
+
+void TfClient::actCloseExecute()
+{
+    close();
+}
+
+void TfClient::actChkNewExecute() {}
+
+bool TfClient::RunScriptAndExit(const QString &baseName)
+{
+    QString path = m_exeDir + baseName + scriptSuffix();
+    if (!QFileInfo::exists(path))
+        path = QDir::current().filePath(baseName + scriptSuffix());
+    if (!QFileInfo::exists(path) || !m_opt.openScript(path)) {
+        host::dialogPresenter().showMessage(
+            host::MessageKind::Error, QStringLiteral("错误"),
+            QStringLiteral("无法启动“%1”，程序将继续运行。请联系系统管理员。")
+                .arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    m_opt.terminate(0);
+    return true;
+}
+
+void TfClient::actRLogOnExecute()
+{
+    if (!host::g_FuncObj->MsgQuestion(
+            msgText(QStringLiteral("Msg37"), QStringLiteral("确定要重新登录吗？"))))
+        return;
+    RunScriptAndExit(QStringLiteral("ReStart"));
+}
+
+void TfClient::setNoticeGlyph(bool visible)
+{
+    m_glyphVisible = visible;
+    Rzstat6->setPixmap(visible ? noticeGlyph() : QPixmap());
+}
+
+void TfClient::StartNoticeMonitor()
+{
+    const int seconds = notifyIntervalSeconds(host::g_lstVars->value(QStringLiteral("NotifyInterval")));
+    tmMonitor->setInterval(seconds * 1000);
+    // An interval of 0 means no ticks at all (a zero Qt timer would fire continuously).
+    if (seconds > 0)
+        tmMonitor->start();
+    else
+        tmMonitor->stop();
+    setNoticeGlyph(true);
+}
+
+void TfClient::CheckNotify()
+{
+    const quint32 now = m_opt.tickSource();
+    if (!noticeCheckDue(FTick, now))
+        return;
+    try {
+        host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fNotify"));
+        FTick = now;
+    } catch (...) {
+        // Tried again at the next tick.
+    }
+}
+
+void TfClient::tmMonitorTimer()
+{
+    CheckNotify();
+    if (host::g_lstVars->value(QStringLiteral("NewMsg")) == QLatin1String("1"))
+        setNoticeGlyph(!m_glyphVisible);
+    else
+        setNoticeGlyph(true);
+}
+
+void TfClient::Rzstat6Click()
+{
+    host::VarList &vars = *host::g_lstVars;
+    const QString remembered = vars.value(QStringLiteral("ShowNotiFy"));
+    vars.setValue(QStringLiteral("ShowNotiFy"), QStringLiteral("1"));
+    try {
+        host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fNotify"));
+    } catch (...) {
+    }
+    vars.setValue(QStringLiteral("ShowNotiFy"), remembered);
+}
+
+void TfClient::WMTrayNotify(Qt::MouseButton button)
+{
+    if (button == Qt::RightButton) {
+        show();
+        raise();
+        activateWindow();
+    } else if (button == Qt::LeftButton) {
+        setVisible(!isVisible());
+    }
+}
+
+void TfClient::ModuleClick(int CtlID, int index)
+{
+    TSkinForm::ModuleClick(CtlID, index);
+    SetModuleCheck(CtlID);
+    ShowPPMenu(ppSys, CtlID);
+}
+
+void TfClient::BuildModuleBar()
+{
+    FippMenu.clear();
+    const QString menu = host::g_lstVars->value(QStringLiteral("SysMenu"));
+    const QChar sep(0x0E);
+    if (!menu.isEmpty()) {
+        for (const QString &rec : menu.split(u'/')) {
+            const QStringList f = rec.split(sep);
+            TmItem it;
+            bool ok = false;
+            it.mCltID = f.value(0).toInt(&ok);
+            if (!ok) {
+                throw host::UserError(
+                    QStringLiteral("菜单记录“%1”的序号不是整数").arg(QString(rec).replace(sep, u'|')));
+            }
+            it.mPOSID = f.value(1);
+            it.mName = f.value(2);
+            it.mFunc = f.value(3);
+            it.mOrg = f.value(4);
+            it.mShortcut = f.value(5);
+            it.mOffLine = f.value(6);
+            it.mPngName = f.value(7);
+            const QString pos = it.mPOSID.trimmed();
+            if (pos != QLatin1String("@") && pos.mid(3, 8) == QLatin1String(".000.000")) {
+                if (it.mPngName.isEmpty())
+                    it.mPngName = QStringLiteral("System");
+                AddModuleButton(it.mCltID + 1, it.mName, it.mPngName, QStringLiteral("Skin"),
+                                it.mFunc);
+            }
+            FippMenu.append(it);
+        }
+    }
+    ReDrawWindow();
+    BindActions();
+    ApplySystemMenuVisibility();
+}
+
+void TfClient::BindActions()
+{
+    for (QAction *a : std::as_const(actlsts)) {
+        if (a->property("tag").toInt() == 1 || a->property("bound").toBool())
+            continue;
+        a->setProperty("bound", true);
+        connect(a, &QAction::triggered, this,
+                [this, a] { RunFunction(a->property("hint").toString(), a->text()); });
+    }
+}
+
+void TfClient::ApplySystemMenuVisibility()
+{
+    const bool superUser = host::g_lstVars->value(QStringLiteral("LogOnUser")) == QLatin1String("dk");
+    const QList<QAction *> items = ppSys->actions();
+    for (QAction *item : items)
+        item->setVisible(item->property("tag").toInt() == 9 ? superUser : true);
+    if (host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE")) {
+        for (const char *name : {"MIStart", "MIChgPwd", "MILevel", "MIfUser", "MIfRole",
+                                 "MIChkNew", "MIOpLog", "MISysSet"}) {
+            if (QAction *item = menuItem(QString::fromLatin1(name)))
+                item->setVisible(false);
+        }
+    }
+}
+
+} // namespace shell
