@@ -1,0 +1,356 @@
+// The client library against the application server, started in-process on an ephemeral
+// loopback port with a temporary SQLite database holding a small demo deployment.
+#include "dataaccess/mydataset.h"
+#include "dataaccess/mysktconnection.h"
+#include "dataaccess/protocol/protocol.h"
+#include "dataaccess/protocol/transport.h"
+#include "dataaccess/servermethods.h"
+#include "server/httpserver.h"
+#include "server/schema.h"
+#include "server/seed.h"
+#include "server/sql/backend.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace quillon;
+
+namespace {
+
+class Server : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new QTemporaryDir;
+        s_backend = server::Backend::open(s_dir->filePath(QStringLiteral("t.sqlite")), true).release();
+        {
+            auto c = s_backend->acquire();
+            server::createSchema(*c);
+            server::SeedOptions o;
+            o.waybills = 20;
+            o.fastHash = true;
+            server::seedDemo(*c, o);
+        }
+        server::ServerOptions options;
+        options.port = 0;
+        options.threads = 2;
+        options.quiet = true;
+        s_server = new server::HttpServer(*s_backend, s_dir->filePath(QStringLiteral("files")), options);
+        s_server->start();
+    }
+    static void TearDownTestSuite()
+    {
+        s_server->stop();
+        delete s_server;
+        delete s_backend;
+        delete s_dir;
+    }
+
+    // A connection as the log-on leaves it: user 001.zhang of site 101.
+    static void logOnValues(TMySktConnection &c)
+    {
+        c.SetHost(QStringLiteral("127.0.0.1"));
+        c.SetPort(s_server->port());
+        c.SetSiteCode(QStringLiteral("101"));
+        c.SetUsername(QStringLiteral("001.zhang"));
+        c.SetPassword(QString::fromLatin1(server::kDemoPassword));
+    }
+
+    QString local(const QString &name) const { return m_tmp.filePath(name); }
+    QString writeTemp(const QByteArray &content)
+    {
+        const QString path = local(QStringLiteral("src%1.bin").arg(++m_files));
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(content);
+        return path;
+    }
+    int m_files = 0;
+    static void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    static QByteArray readFile(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir m_tmp;
+    static inline QTemporaryDir *s_dir = nullptr;
+    static inline server::Backend *s_backend = nullptr;
+    static inline server::HttpServer *s_server = nullptr;
+};
+
+} // namespace
+
+TEST_F(Server, ReopeningWithUnchangedCredentialsKeepsTheSession)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    c.Open();
+    EXPECT_TRUE(c.Connected());
+    EXPECT_EQ(c.logOnCount(), 1);
+    EXPECT_EQ(c.logOnInfo().value(QStringLiteral("sysid")).toString(), u"001");
+    const QString token = c.DBXConnection()->token();
+    c.Close();
+    EXPECT_EQ(c.DBXConnection(), nullptr);
+    c.Open();
+    EXPECT_EQ(c.logOnCount(), 1);
+    EXPECT_EQ(c.DBXConnection()->token(), token);
+
+    // Same password: stays open. Another one: closes, and the next open logs on anew.
+    c.SetPassword(QString::fromLatin1(server::kDemoPassword));
+    EXPECT_TRUE(c.Connected());
+    c.SetPassword(QStringLiteral("wrong"));
+    EXPECT_FALSE(c.Connected());
+    EXPECT_THROW(c.Open(), protocol::ProtocolError);
+    EXPECT_FALSE(c.Connected());
+    c.SetPassword(QString::fromLatin1(server::kDemoPassword));
+    c.Open();
+    EXPECT_EQ(c.logOnCount(), 2);
+    // Another site is another session, though the setter keeps the connection open.
+    c.SetSiteCode(QStringLiteral("100"));
+    EXPECT_TRUE(c.Connected());
+    c.Close();
+    EXPECT_THROW(c.Open(), protocol::ProtocolError); // 001.zhang does not belong to site 100
+}
+
+TEST_F(Server, ProxyIsReplacedPerReadAndFreesWhatItOwns)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    c.Open();
+    TfrmServerMethodsClient *p = c.GetClientMethods();
+    EXPECT_EQ(p->EchoString(QStringLiteral("回声")), u"回声");
+    EXPECT_EQ(p->ReverseString(QStringLiteral("abc")), u"cba");
+    EXPECT_EQ(p->preparedCount(QStringLiteral("EchoString")), 1);
+    p->EchoString(QStringLiteral("again"));
+    EXPECT_EQ(p->preparedCount(QStringLiteral("EchoString")), 1);
+    p->DSServerModuleCreate(nullptr); // an absent sender travels as null
+    auto *sender = new QObject;
+    sender->setObjectName(QStringLiteral("frm"));
+    QPointer<QObject> watch(sender);
+    p->DSServerModuleDestroy(sender);
+    EXPECT_TRUE(watch.isNull()); // the proxy owns instances: freed once marshalled
+    QVariant owner(5);
+    p->dspPublicBeforeGetRecords(nullptr, owner);
+
+    ASSERT_TRUE(c.MyClientToServer(writeTemp(QByteArray("payload")), QStringLiteral("t\\p.bin")));
+    TfrmServerMethodsClient *q = c.GetClientMethods();
+    QPointer<QIODevice> stream(q->DownloadByStream(QStringLiteral("t\\p.bin")));
+    TJSONArray *out = nullptr;
+    ASSERT_TRUE(q->MyUpDownFile(QStringLiteral("t\\p.bin"), new TJSONArray, out, 1));
+    QPointer<TJSONArray> array(out);
+    EXPECT_EQ(stream->readAll(), QByteArray("payload"));
+    EXPECT_EQ(array->Count(), 7);
+    EXPECT_EQ(array->Get(0), int('p'));
+    c.iClientMethods(); // the next proxy frees the previous one with its results
+    EXPECT_TRUE(stream.isNull());
+    EXPECT_TRUE(array.isNull());
+}
+
+TEST_F(Server, FilesTravelWholeBothWays)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    const QByteArray big = QByteArray(200000, 'x') + QByteArray("\x00\xff\x7f", 3);
+    struct Case
+    {
+        QByteArray content;
+        bool byStream;
+    };
+    for (const Case &k : {Case{QByteArray(), false}, Case{big, false}, Case{QByteArray(), true},
+                          Case{big, true}}) {
+        const QString src = writeTemp(k.content);
+        const QString dst = local(QStringLiteral("down.bin"));
+        QFile::remove(dst);
+        const QString server = QStringLiteral("att\\f%1.bin").arg(k.byStream);
+        if (k.byStream) {
+            c.Open(); // the stream operations need an open connection
+            ASSERT_TRUE(c.MyClientToServerByStream(src, server));
+            ASSERT_TRUE(c.MyServerToClientByStream(server, dst));
+        } else {
+            c.Close(); // these open it themselves
+            ASSERT_TRUE(c.MyClientToServer(src, server));
+            ASSERT_TRUE(c.MyServerToClient(server, dst));
+        }
+        EXPECT_EQ(readFile(dst), k.content) << k.byStream << " " << k.content.size();
+    }
+    EXPECT_FALSE(c.MyGetLstFile(QStringLiteral("att")).isEmpty());
+    EXPECT_FALSE(c.MyGetFileVer(QStringLiteral("att\\f0.bin")).isEmpty());
+
+    // A refused download leaves the local file as it was.
+    const QString keep = local(QStringLiteral("keep.txt"));
+    writeFile(keep, "mine");
+    EXPECT_FALSE(c.MyServerToClient(QStringLiteral("att\\none.bin"), keep));
+    EXPECT_EQ(readFile(keep), QByteArray("mine"));
+    EXPECT_THROW(c.MyServerToClientByStream(QStringLiteral("att\\none.bin"), keep), protocol::ProtocolError);
+    EXPECT_EQ(readFile(keep), QByteArray("mine"));
+    // A path that leaves the file area is refused by the server.
+    EXPECT_THROW(c.MyClientToServer(keep, QStringLiteral("..\\evil.txt")), protocol::ProtocolError);
+    // A missing local source fails before any call.
+    EXPECT_THROW(c.MyClientToServer(local(QStringLiteral("nope")), QStringLiteral("x")), ConnectionError);
+    // On a closed connection the stream operations have no driver to work on.
+    c.Close();
+    EXPECT_THROW(c.MyServerToClientByStream(QStringLiteral("att\\f1.bin"), keep), ConnectionError);
+}
+
+TEST_F(Server, GetDataAndItsErrorPrefix)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    const DataPacket p = c.MyGetData(QStringLiteral("select SiteCode, SiteName from tab_Site where sysid='001'"));
+    EXPECT_GT(p.rows.size(), 3);
+    EXPECT_EQ(p.fieldIndex(QStringLiteral("sitename")), 1);
+    try {
+        c.MyGetData(QStringLiteral("select * from no_such_table"));
+        FAIL() << "no error";
+    } catch (const ConnectionError &e) {
+        EXPECT_TRUE(e.message().startsWith(u"Error Message:")) << e.message().toStdString();
+        EXPECT_GT(e.message().size(), 14);
+    }
+    EXPECT_FALSE(c.MyGetLstValue(QStringLiteral("sysid")).isNull());
+}
+
+TEST_F(Server, DatasetOpensThroughTheProviderAndClosesTheConnection)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    TMyDataSet ds;
+    ds.SetMyConn(&c);
+    ds.SetCommandText(QStringLiteral("select * from tab_Site where sysid='001'"));
+    ds.Open();
+    EXPECT_GT(ds.RecordCount(), 3);
+    EXPECT_FALSE(c.Connected());
+    EXPECT_TRUE(ds.Locate(QStringLiteral("SiteName"), QStringLiteral("总部")));
+    ds.Close();
+    ds.SetTag(1);
+    ds.Open();
+    EXPECT_TRUE(c.Connected());
+    EXPECT_EQ(c.logOnCount(), 1);
+
+    // The fee call: typed parameters named "1".."n", and the result read as a field.
+    TMyDataSet tmp;
+    tmp.SetMyConn(&c);
+    tmp.SetCommandText(QStringLiteral(" begin select :1 || '-' || :2 as wResult, :3 + 1 as N from dual; end;"));
+    tmp.ClearParams();
+    tmp.CreateParam(FieldType::String, QStringLiteral("1"), QStringLiteral("总部"));
+    tmp.CreateParam(FieldType::String, QStringLiteral("2"), QStringLiteral("x"));
+    tmp.CreateParam(FieldType::Integer, QStringLiteral("3"), 41);
+    tmp.Execute();
+    EXPECT_EQ(tmp.FieldByName(QStringLiteral("WRESULT"))->AsString(), u"总部-x");
+    EXPECT_EQ(tmp.FieldByName(QStringLiteral("n"))->AsInteger(), 42);
+
+    ds.Close();
+    ds.SetCommandText(QStringLiteral("select * from no_such_table"));
+    EXPECT_THROW(ds.Open(), protocol::ProtocolError);
+    EXPECT_FALSE(ds.Active());
+}
+
+TEST_F(Server, ApplyUpdatesReplacesTheChangeLogAndKeepsTheCurrentRow)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    TMyDataSet ds;
+    ds.SetMyConn(&c);
+    ds.SetCommandText(QStringLiteral("select * from TAB_MSGREAD where sysid='001' and MSGID like 'T%'"));
+    ds.Open();
+    EXPECT_EQ(ds.RecordCount(), 0);
+    for (int i = 1; i <= 3; ++i) {
+        ds.Append();
+        ds.FieldByName(QStringLiteral("MSGID"))->SetAsString(QStringLiteral("T%1").arg(i));
+        ds.FieldByName(QStringLiteral("MSGREADSITE"))->SetAsString(QStringLiteral("总部"));
+        ds.FieldByName(QStringLiteral("MSGREADER"))->SetAsString(QStringLiteral("马超"));
+        ds.FieldByName(QStringLiteral("MSGREADTIME"))->SetAsDateTime(QDateTime(QDate(2026, 12, 1), QTime(9, 0)));
+        ds.FieldByName(QStringLiteral("SYSID"))->SetAsString(QStringLiteral("001"));
+        ds.Post();
+    }
+    ds.SetRecNo(2);
+    EXPECT_EQ(ds.ApplyUpdates(0), 0);
+    EXPECT_EQ(ds.ChangeCount(), 0);
+    EXPECT_EQ(ds.RecordCount(), 3);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("MSGID"))->AsString(), u"T2");
+    EXPECT_FALSE(ds.ControlsDisabled());
+
+    // Edit and delete, apply, and read back from the server.
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("MSGREADER"))->SetAsString(QStringLiteral("宋佳"));
+    ds.Post();
+    ds.First();
+    ds.Delete();
+    ds.Last();
+    ds.ApplyUpdates(0);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("MSGID"))->AsString(), u"T3");
+    ds.Close();
+    ds.Open();
+    EXPECT_EQ(ds.RecordCount(), 2);
+    ASSERT_TRUE(ds.Locate(QStringLiteral("MSGID"), QStringLiteral("T2")));
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("MSGREADER"))->AsString(), u"宋佳");
+
+    // A refused apply raises, keeps the change log and the row, and enables the controls.
+    ds.Append();
+    ds.FieldByName(QStringLiteral("MSGID"))->SetAsString(QStringLiteral("T2"));
+    ds.FieldByName(QStringLiteral("MSGREADSITE"))->SetAsString(QStringLiteral("总部"));
+    ds.FieldByName(QStringLiteral("MSGREADER"))->SetAsString(QStringLiteral("宋佳"));
+    ds.FieldByName(QStringLiteral("SYSID"))->SetAsString(QStringLiteral("001"));
+    ds.Post();
+    ds.First();
+    const TBookmark here = ds.GetBookmark();
+    EXPECT_THROW(ds.ApplyUpdates(0), protocol::ProtocolError);
+    EXPECT_EQ(ds.ChangeCount(), 1);
+    EXPECT_EQ(ds.GetBookmark(), here);
+    EXPECT_FALSE(ds.ControlsDisabled());
+    ds.CancelUpdates();
+    EXPECT_EQ(ds.RecordCount(), 2);
+}
+
+TEST_F(Server, ConnectionParametersAreWrittenInOrderEvenWhenTheServerIsAway)
+{
+    TMySktConnection c;
+    c.SetHost(QStringLiteral("127.0.0.1"));
+    c.SetPort(1); // nothing listens there
+    c.setTimeout(2000);
+    c.SetSiteCode(QStringLiteral("999"));
+    c.Params() << QStringLiteral("Database=old") << QStringLiteral("User_Name=old")
+               << QStringLiteral("Password=old");
+    EXPECT_THROW(c.Open(), protocol::ProtocolError);
+    EXPECT_FALSE(c.Connected());
+    // Empty server name, user and password leave the old values in place.
+    EXPECT_EQ(c.ParamValue(QStringLiteral("Database")), u"old");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("User_Name")), u"old");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("Password")), u"old");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("DBSid")), u"1");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("HostName")), u"127.0.0.1");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("Port")), u"1");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("SiteCode")), u"999");
+    const QString auth = c.ParamValue(QStringLiteral("DSAuthenticationUser"));
+    const QStringList parts = auth.split(QChar(0x0E));
+    ASSERT_EQ(parts.size(), 4);
+    EXPECT_EQ(parts[0], c.MACName());
+    EXPECT_EQ(parts[1], u"1");
+    EXPECT_EQ(parts[2], u"999");
+    EXPECT_EQ(parts[3], u"");
+    EXPECT_EQ(auth.size(), 12 + 1 + 1 + 1 + 3 + 1);
+    const QStringList order = {QStringLiteral("DBSid"), QStringLiteral("ClientMAC"), QStringLiteral("HostName"),
+                               QStringLiteral("Port"), QStringLiteral("SiteCode"),
+                               QStringLiteral("DSAuthenticationUser"), QStringLiteral("DSAuthenticationPassword")};
+    QStringList names;
+    for (const QString &line : c.Params())
+        names << line.section(u'=', 0, 0);
+    EXPECT_EQ(names.mid(3), order);
+
+    c.SetUsername(QStringLiteral("001.zhang"));
+    c.SetPassword(QStringLiteral("pw"));
+    c.SetServerName(QStringLiteral("db"));
+    EXPECT_THROW(c.Open(), protocol::ProtocolError);
+    EXPECT_EQ(c.ParamValue(QStringLiteral("Database")), u"db");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("User_Name")), u"001.zhang");
+    EXPECT_EQ(c.ParamValue(QStringLiteral("DSAuthenticationPassword")), u"pw");
+    EXPECT_TRUE(c.ParamValue(QStringLiteral("DSAuthenticationUser")).endsWith(u"\x0e" "001.zhang"));
+}
