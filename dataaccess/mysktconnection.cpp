@@ -325,12 +325,13 @@ QByteArray TMySktConnection::readStreamBlocks(QIODevice *stream)
     if (!stream)
         return out;
     if (stream->isSequential() || stream->size() < 0) {
+        // A short read of a stream of unknown size does not mean its end (a network
+        // stream hands out what has arrived): only a read that brings nothing ends it.
         for (;;) {
             const QByteArray block = stream->read(kStreamBlock);
-            if (!block.isEmpty())
-                out.append(block);
-            if (block.size() < kStreamBlock)
+            if (block.isEmpty())
                 break;
+            out.append(block);
         }
         return out;
     }

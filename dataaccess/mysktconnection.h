@@ -118,7 +118,7 @@ public:
     QString MyGetFileVer(const QString &pFile);
 
     // Reads a stream of unknown size (size() < 0 or sequential) in blocks of 61440 bytes,
-    // appending each block that brought bytes, until a read brings fewer; a stream that
+    // appending each block that brought bytes, until a read brings none; a stream that
     // knows its size is copied whole. Returns the bytes.
     static QByteArray readStreamBlocks(QIODevice *stream);
     static constexpr int kStreamBlock = 61440;
