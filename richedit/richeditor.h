@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QTextDocument>
+#include <QTextListFormat>
+#include <QWidget>
+
+class QAction;
+class QComboBox;
+class QFontComboBox;
+class QIODevice;
+class QPrinter;
+class QTextCharFormat;
+class QTextEdit;
+class QToolBar;
+
+namespace richedit {
+
+// The rich-text editor of the notice windows: a text area with a toolbar of editing
+// commands (open, save as, print, print preview, find, cut, copy, paste, undo, redo,
+// date and time, font name and size, bold, italic, underline, font dialog, alignment,
+// numbering, bullets and indents). Content is read and written as RTF. Every modal
+// dialog goes through host::dialogPresenter(), so tests drive it without a screen.
+//
+// Toolbar actions carry object names for tests and for windows that route them:
+// actOpen, actSaveAs, actPrint, actPrintPreview, actFind, actFindNext, actCut, actCopy,
+// actPaste, actUndo, actRedo, actDateTime, actBold, actItalic, actUnderline, actFont,
+// actAlignLeft, actAlignCenter, actAlignRight, actNumbering, actBullets, actOutdent,
+// actIndent; the font boxes are cbFontName and cbFontSize; the text area is "edit".
+class RichEditor : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit RichEditor(QWidget *parent = nullptr);
+    ~RichEditor() override;
+
+    // Loads an RTF file (any other file as plain text, UTF-8 or else GBK). Throws
+    // host::UserError when the file cannot be read; the content is then unchanged.
+    void LoadFromFile(const QString &path);
+    // Writes the content as RTF. Throws host::UserError when the file cannot be written.
+    void SaveToFile(const QString &path) const;
+    // The same on an open device.
+    void LoadFromStream(QIODevice &device);
+    void SaveToStream(QIODevice &device) const;
+
+    QByteArray rtf() const;
+    void setRtf(const QByteArray &rtf);
+    QString plainText() const;
+    void setPlainText(const QString &text);
+    void clear();
+
+    bool isModified() const;
+    void setReadOnly(bool readOnly);
+    bool isReadOnly() const;
+
+    QTextEdit *textEdit() const { return m_edit; }
+    QTextDocument *document() const;
+    QToolBar *toolBar() const { return m_toolBar; }
+    void setToolBarVisible(bool visible);
+
+    // Folder the open and save dialogs start in (default: the working folder).
+    void setInitialDir(const QString &dir) { m_initialDir = dir; }
+    QString initialDir() const { return m_initialDir; }
+
+    // Editing commands behind the toolbar, usable directly.
+    bool find(const QString &text, QTextDocument::FindFlags flags = {});
+    bool findNext();
+    void insertDateTime(const QString &format);
+    void setFontFamily(const QString &family);
+    void setFontSize(double points);
+    void setTextAlignment(Qt::Alignment alignment);
+    void toggleList(QTextListFormat::Style style);
+    void increaseIndent();
+    void decreaseIndent();
+    void print(QPrinter *printer) const;
+
+    // Text formats of the date/time command, in the order they are offered.
+    static QStringList dateTimeFormats();
+
+signals:
+    // The font dialog was closed (accepted or not).
+    void fontDialogFinished();
+
+private:
+    QAction *addAction(const char *name, const QString &text, const QString &iconText,
+                       const QString &themeIcon = {});
+    void buildToolBar();
+    void connectEditor();
+    void mergeFormat(const QTextCharFormat &format);
+    void updateCharActions(const QTextCharFormat &format);
+    void updateBlockActions();
+    void updateEditActions();
+    void showError(const QString &text) const;
+
+    void openFile();
+    void saveFileAs();
+    void printDocument();
+    void printPreview();
+    void showFind();
+    void showDateTime();
+    void showFontDialog();
+
+    QTextEdit *m_edit = nullptr;
+    QToolBar *m_toolBar = nullptr;
+    QFontComboBox *m_fontName = nullptr;
+    QComboBox *m_fontSize = nullptr;
+    QString m_initialDir;
+    QString m_lastFind;
+    QTextDocument::FindFlags m_lastFindFlags;
+    bool m_updating = false;
+};
+
+} // namespace richedit
