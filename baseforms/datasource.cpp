@@ -3,6 +3,12 @@
 #include <QAbstractItemModel>
 #include <QPersistentModelIndex>
 
+#include "baseforms/ucommessage.h"
+#ifdef TESSERA_WITH_QUILLON
+#include "dataaccess/datasetmodel.h"
+#include "dataaccess/mydataset.h"
+#endif
+
 namespace tessera {
 
 namespace detail {
@@ -89,7 +95,11 @@ void TDataSource::setModel(QAbstractItemModel *model, const QList<quillon::Field
 
 quillon::TMyDataSet *TDataSource::DataSet() const
 {
-    return reinterpret_cast<quillon::TMyDataSet *>(m_dataSet.data());
+    #ifdef TESSERA_WITH_QUILLON
+    return qobject_cast<quillon::TMyDataSet *>(m_dataSet.data());
+#else
+    return nullptr;
+#endif
 }
 
 QAbstractItemModel *TDataSource::model() const
@@ -189,7 +199,108 @@ bool isSummableField(quillon::FieldType type)
 
 } // namespace tessera
 
-#ifndef TESSERA_WITH_QUILLON
+#ifdef TESSERA_WITH_QUILLON
+namespace tessera {
+namespace detail {
+namespace {
+
+// A client dataset through the dataset's table model: reads by position, edits through
+// the dataset's rules, the cursor shared with every other control of the dataset.
+class DataSetBackend : public DataBackend
+{
+public:
+    DataSetBackend(TDataSource *source, quillon::TMyDataSet *dataSet)
+        : m_dataSet(dataSet)
+        , m_model(new quillon::DataSetModel(dataSet, source))
+    {
+        QObject::connect(m_model, &quillon::DataSetModel::currentRowChanged, source,
+                         &TDataSource::notifyCurrentRowChanged);
+        QObject::connect(m_model, &quillon::DataSetModel::stateChanged, source,
+                         &TDataSource::notifyStateChanged);
+        m_lastFields = fieldNames();
+        QObject::connect(m_model, &QAbstractItemModel::modelReset, source, [this, source] {
+            const QStringList now = fieldNames();
+            if (now != m_lastFields) {
+                m_lastFields = now;
+                source->notifyLayoutChanged();
+            }
+            source->notifyCurrentRowChanged(currentRow());
+        });
+    }
+    ~DataSetBackend() override { delete m_model.data(); }
+
+    QStringList fieldNames() const
+    {
+        QStringList names;
+        if (m_dataSet && m_dataSet->Active())
+            for (int i = 0; i < m_dataSet->FieldCount(); ++i)
+                names << m_dataSet->Fields(i)->FieldName();
+        return names;
+    }
+
+    QAbstractItemModel *model() const override { return m_model; }
+    QList<quillon::FieldDef> fields() const override
+    {
+        QList<quillon::FieldDef> defs;
+        if (!m_dataSet || !m_dataSet->Active())
+            return defs;
+        for (int i = 0; i < m_dataSet->FieldCount(); ++i) {
+            const quillon::TField *f = m_dataSet->Fields(i);
+            defs.append({f->FieldName(), f->DataType(), f->Size(), f->Required()});
+        }
+        return defs;
+    }
+    bool isActive() const override { return m_dataSet && m_dataSet->Active(); }
+    int recordCount() const override { return m_model->rowCount(); }
+    QVariant value(int row, int field) const override { return m_dataSet->valueAt(row, field); }
+    bool setValue(int row, int field, const QVariant &value) override
+    {
+        const bool ok = m_model->setData(m_model->index(row, field), value, Qt::EditRole);
+        if (!ok && !m_model->lastError().isEmpty())
+            ErrorDialog(m_model->lastError());
+        return ok;
+    }
+    int currentRow() const override { return m_model->currentRow(); }
+    void setCurrentRow(int row) override { m_model->setCurrentRow(row); }
+    QVariant bookmark(int row) const override { return QVariant::fromValue(m_dataSet->bookmarkAt(row)); }
+    int rowOfBookmark(const QVariant &bookmark) const override
+    {
+        return m_dataSet->positionOf(bookmark.value<quillon::TBookmark>());
+    }
+    void edit() override
+    {
+        if (m_dataSet->State() == quillon::DataSetState::Browse && !m_dataSet->IsEmpty())
+            m_dataSet->Edit();
+    }
+    bool isEditing() const override
+    {
+        return m_dataSet->State() == quillon::DataSetState::Edit
+               || m_dataSet->State() == quillon::DataSetState::Insert;
+    }
+    bool controlsDisabled() const override { return m_dataSet->ControlsDisabled(); }
+
+private:
+    QPointer<quillon::TMyDataSet> m_dataSet;
+    QPointer<quillon::DataSetModel> m_model;
+    QStringList m_lastFields;
+};
+
+} // namespace
+} // namespace detail
+
+void TDataSource::setDataSet(quillon::TMyDataSet *dataSet)
+{
+    m_dataSet = dataSet;
+    if (!dataSet) {
+        setBackend(nullptr);
+        return;
+    }
+    setBackend(std::make_unique<detail::DataSetBackend>(this, dataSet));
+}
+
+} // namespace tessera
+#else
+
 namespace tessera {
 void TDataSource::setDataSet(quillon::TMyDataSet *dataSet)
 {

@@ -141,21 +141,31 @@ void GridModel::setSource(TDataSource *source)
     m_source = source;
     if (source) {
         m_connections << connect(source, &TDataSource::layoutChanged, this, [this] {
+            attachModel();
             if (m_grid->m_autoColumns)
                 m_grid->buildDefaultColumns();
             else
                 rebuild();
         });
-        if (QAbstractItemModel *m = source->model()) {
-            m_connections << connect(m, &QAbstractItemModel::dataChanged, this,
-                                     &GridModel::sourceDataChanged);
-            m_connections << connect(m, &QAbstractItemModel::modelReset, this, &GridModel::rebuild);
-            m_connections << connect(m, &QAbstractItemModel::rowsInserted, this, &GridModel::rebuild);
-            m_connections << connect(m, &QAbstractItemModel::rowsRemoved, this, &GridModel::rebuild);
-            m_connections << connect(m, &QAbstractItemModel::layoutChanged, this, &GridModel::rebuild);
-        }
     }
+    attachModel();
     rebuild();
+}
+
+void GridModel::attachModel()
+{
+    for (const auto &c : std::as_const(m_modelConnections))
+        disconnect(c);
+    m_modelConnections.clear();
+    QAbstractItemModel *m = m_source ? m_source->model() : nullptr;
+    if (!m)
+        return;
+    m_modelConnections << connect(m, &QAbstractItemModel::dataChanged, this,
+                                  &GridModel::sourceDataChanged);
+    m_modelConnections << connect(m, &QAbstractItemModel::modelReset, this, &GridModel::rebuild);
+    m_modelConnections << connect(m, &QAbstractItemModel::rowsInserted, this, &GridModel::rebuild);
+    m_modelConnections << connect(m, &QAbstractItemModel::rowsRemoved, this, &GridModel::rebuild);
+    m_modelConnections << connect(m, &QAbstractItemModel::layoutChanged, this, &GridModel::rebuild);
 }
 
 void GridModel::rebuild()
@@ -482,8 +492,10 @@ GridHeader::GridHeader(TDBGridEh *grid)
     setDefaultAlignment(Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
     connect(this, &QHeaderView::sectionResized, this, &GridHeader::syncEditors);
     connect(this, &QHeaderView::sectionMoved, this, &GridHeader::syncEditors);
-    connect(this, &QHeaderView::geometriesChanged, this, &GridHeader::syncEditors);
-    connect(this, &QHeaderView::sectionCountChanged, this, &GridHeader::syncEditors);
+    connect(this, &QHeaderView::geometriesChanged, this, &GridHeader::syncEditors,
+            Qt::QueuedConnection);
+    connect(this, &QHeaderView::sectionCountChanged, this, &GridHeader::syncEditors,
+            Qt::QueuedConnection);
 }
 
 int GridHeader::filterHeight() const
@@ -507,6 +519,8 @@ void GridHeader::setFilterVisible(bool on)
 
 QLineEdit *GridHeader::editor(int logical) const
 {
+    if (logical >= m_editors.size() && logical < count())
+        const_cast<GridHeader *>(this)->syncEditors();
     return logical >= 0 && logical < m_editors.size() ? m_editors[logical] : nullptr;
 }
 
@@ -782,6 +796,8 @@ void TDBGridEh::buildDefaultColumns()
 void TDBGridEh::columnsChanged()
 {
     m_model->rebuild();
+    if (m_autoColumns && !m_columns.isEmpty() && !m_pendingLayout.isEmpty())
+        applyLayout(m_pendingLayout, true);
     if (m_sumActive)
         applyStandardStyle(UIConfig()); // footer value types of new columns
 }
@@ -1125,20 +1141,37 @@ void TDBGridEh::RestoreColumnsLayout(const IniFile &ini, const QString &section,
 {
     if (!ini.hasSection(section))
         return;
+    const auto values = ini.values(section);
+    if (m_columns.isEmpty() || m_autoColumns)
+        m_pendingLayout = values;
+    applyLayout(values, orderAndWidthsOnly);
+}
+
+void TDBGridEh::applyLayout(const QList<QPair<QString, QString>> &values, bool orderAndWidthsOnly)
+{
+    auto valueOf = [&](const QString &key) -> QString {
+        for (const auto &v : values)
+            if (v.first.compare(key, Qt::CaseInsensitive) == 0)
+                return v.second;
+        return QStringLiteral("\\none");
+    };
     for (TColumnEh *c : m_columns) {
         bool ok = false;
-        const int w = ini.value(section, c->FieldName + QStringLiteral(".Width")).toInt(&ok);
+        const int w = valueOf(c->FieldName + QStringLiteral(".Width")).toInt(&ok);
         if (ok && w > 0) {
             c->Width = w;
             m_view->setColumnWidth(c->index(), w);
         }
-        if (!orderAndWidthsOnly && ini.contains(section, c->FieldName + QStringLiteral(".Visible"))) {
-            c->Visible = ini.value(section, c->FieldName + QStringLiteral(".Visible")) != QStringLiteral("0");
+        const QString vis = valueOf(c->FieldName + QStringLiteral(".Visible"));
+        if (!orderAndWidthsOnly && vis != QStringLiteral("\\none")) {
+            c->Visible = vis != QStringLiteral("0");
             m_view->setColumnHidden(c->index(), !c->Visible);
         }
     }
-    const QStringList order = ini.value(section, QStringLiteral("Columns"))
-                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QString orderText = valueOf(QStringLiteral("Columns"));
+    const QStringList order = orderText == QStringLiteral("\\none")
+                                  ? QStringList()
+                                  : orderText.split(QLatin1Char(','), Qt::SkipEmptyParts);
     int visual = 0;
     for (const QString &name : order) {
         TColumnEh *c = columnByField(name.trimmed());

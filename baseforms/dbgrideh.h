@@ -182,10 +182,10 @@ private:
     QPointer<TDataSource> m_source;
     QList<TColumnEh *> m_columns;
     bool m_autoColumns = true;
-    detail::GridModel *m_model;
-    detail::GridView *m_view;
-    detail::GridHeader *m_header;
-    detail::GridFooter *m_footer;
+    detail::GridModel *m_model = nullptr;
+    detail::GridView *m_view = nullptr;
+    detail::GridHeader *m_header = nullptr;
+    detail::GridFooter *m_footer = nullptr;
     QTableView *m_frozen = nullptr;
     bool m_readOnly = false;
     bool m_multiSelect = false;
@@ -199,6 +199,9 @@ private:
     int m_footerRows = 0;
     int m_frozenCols = 0;
     bool m_syncing = false;
+    // A restored layout kept for columns that are built later (from the dataset's fields).
+    QList<QPair<QString, QString>> m_pendingLayout;
+    void applyLayout(const QList<QPair<QString, QString>> &values, bool orderAndWidthsOnly);
 };
 
 } // namespace tessera

@@ -48,6 +48,7 @@ signals:
 
 private:
     void remap();
+    void attachModel();
     void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight);
     bool passes(int sourceRow) const;
     QString format(const QVariant &value, quillon::FieldType type) const;
@@ -55,6 +56,7 @@ private:
     TDBGridEh *m_grid;
     QPointer<TDataSource> m_source;
     QList<QMetaObject::Connection> m_connections;
+    QList<QMetaObject::Connection> m_modelConnections;
     std::vector<int> m_rows;        // grid row -> source row
     std::vector<int> m_gridOf;      // source row -> grid row, -1 when filtered out
     std::vector<int> m_fieldOf;     // column -> field index

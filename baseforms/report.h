@@ -1,0 +1,69 @@
+#pragma once
+
+#include "baseforms/datasource.h"
+
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QPrinter;
+class QTextDocument;
+
+namespace tessera {
+
+// A printed list report: title, column headers, one detail row per record of its data
+// source bound to fields, and a totals row. Definitions are files under "_report"; the
+// format is described in docs/reports.md. Texts may hold variables written [Name], which
+// the window fills before printing.
+class TfrxReport : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Total { None, Sum, Count };
+    struct Column
+    {
+        QString field;
+        QString title;
+        double widthMm = 25;
+        Total total = Total::None;
+    };
+
+    explicit TfrxReport(QObject *parent = nullptr);
+
+    // Reads a definition; false (and the previous definition kept) when the file cannot be
+    // read or is not a report definition.
+    bool LoadFromFile(const QString &fileName);
+    // Parses a definition from text; false when it is not one.
+    bool loadFromText(const QString &text);
+
+    void setDataSource(TDataSource *source) { m_source = source; }
+    TDataSource *dataSource() const { return m_source; }
+
+    void setVariable(const QString &name, const QString &value) { m_vars.insert(name, value); }
+    QString variable(const QString &name) const { return m_vars.value(name); }
+
+    QString title() const { return m_title; }
+    bool landscape() const { return m_landscape; }
+    QList<Column> columns() const { return m_columns; }
+
+    // The report as HTML (what is printed) and as a text document.
+    QString toHtml() const;
+    // Writes a PDF; false when the file cannot be written.
+    bool exportToPdf(const QString &fileName) const;
+    // Print preview through the dialog presenter; the previous preparation is dropped.
+    void ShowReport();
+    void print(QPrinter *printer) const;
+
+private:
+    QString expand(const QString &text) const;
+
+    QString m_title;
+    QString m_footer;
+    bool m_landscape = false;
+    QList<Column> m_columns;
+    QMap<QString, QString> m_vars;
+    QPointer<TDataSource> m_source;
+};
+
+} // namespace tessera
