@@ -4,6 +4,7 @@
 
 #include <QCborArray>
 #include <QCborMap>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace server {
@@ -57,6 +58,12 @@ quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
                                      const QCborValue &params)
 {
     const TranslatedSql sql = c.translate(oracleSql);
+    // Queries only: the first word decides before the database looks at the text.
+    static const QRegularExpression head(QStringLiteral("^[\\s(]*(select|with)\\b"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    if (!head.match(sql.sql).hasMatch())
+        throw DbError(QStringLiteral("the provider only runs queries; writing statements are "
+                                     "refused"));
     QueryResult r = c.query(sql.sql, bindProviderParams(sql, params), true);
     quillon::DataPacket packet;
     QSet<QString> seen;

@@ -72,6 +72,7 @@ double calcFee(const FeeQuery &q, RuleReader &db)
     const QString keys[4] = {q.finance, q.firstSite, q.dest, q.goodsType};
     const QVariantList *best = nullptr;
     int bestScore = -1;
+    double bestFrom = -1;
     for (const QVariantList &r : rules) {
         int score = 0;
         bool match = true;
@@ -90,9 +91,11 @@ double calcFee(const FeeQuery &q, RuleReader &db)
         const QVariant to = r.at(6);
         if (weight < from || (!to.isNull() && weight >= number(to)))
             continue;
-        if (score > bestScore) { // ties: the lowest RULEID, which comes first
+        // Ties: the band that starts higher (the narrower one), then the lowest RULEID.
+        if (score > bestScore || (score == bestScore && from > bestFrom)) {
             best = &r;
             bestScore = score;
+            bestFrom = from;
         }
     }
     if (!best)

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "qtprint.h"
+#include "dataaccess/packet/datapacket.h"
+#include "dataaccess/protocol/transport.h"
+#include "server/httpserver.h"
+#include "server/schema.h"
+#include "server/seed.h"
+#include "server/sql/backend.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace server::test {
+
+// A seeded temporary database with an in-process server on an ephemeral loopback port.
+struct TestServer
+{
+    explicit TestServer(int waybills = 200, qint64 tokenTtl = 3600)
+    {
+        EXPECT_TRUE(dir.isValid());
+        dbPath = dir.filePath(QStringLiteral("test.sqlite"));
+        backend = Backend::open(dbPath, true);
+        {
+            auto c = backend->acquire();
+            createSchema(*c);
+            SeedOptions o;
+            o.waybills = waybills;
+            o.fastHash = true;
+            seedDemo(*c, o);
+        }
+        ServerOptions so;
+        so.port = 0;
+        so.threads = 4;
+        so.quiet = true;
+        so.tokenTtl = tokenTtl;
+        http = std::make_unique<HttpServer>(*backend, dir.filePath(QStringLiteral("files")), so);
+        http->start();
+    }
+
+    quillon::protocol::Transport::Options options() const
+    {
+        quillon::protocol::Transport::Options o;
+        o.host = QStringLiteral("127.0.0.1");
+        o.port = http->port();
+        o.timeoutMs = 10000;
+        return o;
+    }
+
+    static quillon::protocol::SessionRequest logOnRequest(const QString &site, const QString &user,
+                                                          const QString &password)
+    {
+        quillon::protocol::SessionRequest r;
+        r.authenticationUser =
+            quillon::protocol::AuthUser{QStringLiteral("0A1B2C3D4E5F"), QStringLiteral("1"), site, user}
+                .join();
+        r.authenticationPassword = password;
+        return r;
+    }
+
+    // A transport logged on as the given user (default: 001.zhang of 上海浦东).
+    std::unique_ptr<quillon::protocol::Transport> client(const QString &site = QStringLiteral("101"),
+                                                         const QString &user = QStringLiteral("001.zhang"))
+    {
+        auto t = std::make_unique<quillon::protocol::Transport>(options());
+        t->openSession(logOnRequest(site, user, QStringLiteral("123456")));
+        return t;
+    }
+
+    // Runs SQLite's own SQL directly, bypassing the server.
+    QueryResult native(const QString &sql, const QVariantList &params = {})
+    {
+        auto c = backend->acquire();
+        return c->query(sql, params, false);
+    }
+
+    QTemporaryDir dir;
+    QString dbPath;
+    std::unique_ptr<Backend> backend;
+    std::unique_ptr<HttpServer> http;
+};
+
+inline quillon::DataPacket query(quillon::protocol::Transport &t, const QString &sql,
+                                 const QCborValue &params = QCborValue())
+{
+    return quillon::DataPacket::fromBinary(t.provider(sql, params));
+}
+
+} // namespace server::test
