@@ -1,5 +1,6 @@
 #include "shell/fclient.h"
 
+#include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
 #include "host/moduleservice.h"
@@ -139,6 +140,7 @@ TfClient::~TfClient()
 {
     if (host::ParentCtrl == RzPgeCtrl)
         host::ParentCtrl = nullptr;
+    host::setServerClock({});
 }
 
 QString TfClient::msgText(const QString &key, const QString &fallback)
@@ -417,6 +419,26 @@ void TfClient::FormCreate()
     host::ParentCtrl = RzPgeCtrl;
     host::g_FuncObj = host::CFuncObj();
     host::g_DBConn = host::CdbCommObj();
+    // The one server connection of the process; the log-on gives it its parameters.
+    auto *connection = new quillon::TMySktConnection(this);
+    connection->setObjectName(QStringLiteral("MySktConnection"));
+    host::setConnection(connection);
+    host::setServerClock([connection]() -> QDateTime {
+        // Before an online log-on there is no server to ask: the local clock serves.
+        if (connection->Username().isEmpty()
+            || host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE"))
+            return QDateTime::currentDateTime();
+        const quillon::DataPacket p =
+            connection->MyGetData(QStringLiteral("select sysdate as SERVERTIME from dual"));
+        const QDateTime t = p.rows.isEmpty() || p.rows.first().isEmpty()
+                                ? QDateTime()
+                                : quillon::convertValue(quillon::FieldType::DateTime,
+                                                        p.rows.first().first())
+                                      .toDateTime();
+        if (!t.isValid())
+            throw host::UserError(QStringLiteral("无法取得服务器时间"));
+        return t;
+    });
     host::VarList &vars = *host::g_lstVars;
 
     // 6.-9. Shared variables.

@@ -129,6 +129,13 @@ TEST_F(ClientTest, StartUpFillsVariablesFieldsAndSkinFromTheFiles)
     EXPECT_EQ(host::ParentCtrl, c->RzPgeCtrl);
     EXPECT_EQ(host::g_FuncObj, host::CFuncObj());
     EXPECT_EQ(host::g_DBConn, host::CdbCommObj());
+    ASSERT_NE(host::g_DBConn->GetConnection(), nullptr);
+    EXPECT_EQ(host::g_DBConn->GetConnection()->parent(), c.get());
+    // Before an online log-on the server time is the local clock, not an error.
+    EXPECT_LE(qAbs(QDateTime::fromString(host::g_FuncObj->GetServerTime(),
+                                         QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                       .secsTo(QDateTime::currentDateTime())),
+              2);
     EXPECT_EQ(host::g_lstVars->value(QStringLiteral("iexepath")), c->exePath());
     EXPECT_TRUE(c->exePath().endsWith(u'/'));
     EXPECT_EQ(host::g_lstVars->value(QStringLiteral("Msg33")), QStringLiteral("退出吗？"));
