@@ -451,6 +451,8 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
 
 Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
 {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
     Qt::ItemFlags fl = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
     TColumnEh *col = m_grid->m_columns.value(index.column());
     if (col && !m_grid->m_readOnly && !col->ReadOnly && fieldOf(index.column()) >= 0)
@@ -721,7 +723,18 @@ TDBGridEh::TDBGridEh(QWidget *parent)
     applyColors();
 }
 
-TDBGridEh::~TDBGridEh() = default;
+TDBGridEh::~TDBGridEh()
+{
+    // The views ask the model (and the model the columns) while they are torn down.
+    delete m_frozen;
+    m_frozen = nullptr;
+    delete m_footer;
+    m_footer = nullptr;
+    delete m_view;
+    m_view = nullptr;
+    qDeleteAll(m_columns);
+    m_columns.clear();
+}
 
 QTableView *TDBGridEh::view() const
 {

@@ -1,0 +1,254 @@
+#include "baseforms/dbcontrols.h"
+#include "baseforms/dbgrideh.h"
+#include "baseforms/inifile.h"
+#include "baseforms/uiconfig.h"
+#include "testdata.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QKeyEvent>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace tessera;
+using quillon::FieldType;
+
+namespace {
+
+class GridTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ds = testdata::dataSet({{QStringLiteral("BILLCODE"), FieldType::String, 12},
+                                {QStringLiteral("PIECES"), FieldType::Integer},
+                                {QStringLiteral("WEIGHT"), FieldType::Float},
+                                {QStringLiteral("SMALLQTY"), FieldType::SmallInt},
+                                {QStringLiteral("FEE"), FieldType::Currency},
+                                {QStringLiteral("SITE"), FieldType::String, 20},
+                                {QStringLiteral("SIGNED"), FieldType::String, 1}},
+                               {
+                                   {QStringLiteral("B003"), 3, 1.5, 1, 10.0, QStringLiteral("总部"), QStringLiteral("1")},
+                                   {QStringLiteral("A001"), 1, 2.25, 2, 20.0, QStringLiteral("北京"), QStringLiteral("0")},
+                                   {QStringLiteral("C002"), 5, 0.25, 3, 30.0, QStringLiteral("北京东"), QStringLiteral("0")},
+                               });
+        source.setDataSet(ds.get());
+        grid.setDataSource(&source);
+        grid.resize(600, 300);
+    }
+    // The column values as shown, top to bottom.
+    QStringList shown(int column) const
+    {
+        QStringList out;
+        for (int r = 0; r < grid.visibleRowCount(); ++r)
+            out << grid.cellText(r, column);
+        return out;
+    }
+    std::unique_ptr<quillon::TMyDataSet> ds;
+    TDataSource source;
+    TDBGridEh grid;
+};
+
+} // namespace
+
+TEST_F(GridTest, ModelPassesTheItemModelChecks)
+{
+    QAbstractItemModelTester tester(grid.gridModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    grid.sortByColumn(1, Qt::DescendingOrder);
+    grid.setFilterText(5, QStringLiteral("北京"));
+    ds->Append();
+    ds->FieldByName(QStringLiteral("BILLCODE"))->SetAsString(QStringLiteral("D004"));
+    ds->Post();
+    EXPECT_EQ(grid.Columns().size(), 7);
+}
+
+TEST_F(GridTest, FooterSumsOnlyIntegerAndFloatColumnsFromTheSecondOn)
+{
+    // The first column is an integer here, so it must get no sum.
+    grid.clearColumns();
+    grid.addColumn(QStringLiteral("PIECES"), QStringLiteral("件数"));
+    grid.addColumn(QStringLiteral("WEIGHT"), QStringLiteral("重量"));
+    grid.addColumn(QStringLiteral("SMALLQTY"));
+    grid.addColumn(QStringLiteral("FEE"));
+    grid.addColumn(QStringLiteral("BILLCODE"));
+    TColumnEh *pieces = grid.addColumn(QStringLiteral("PIECES"), QStringLiteral("件数2"));
+    pieces->FooterType = FooterValueType::StaticText;
+    pieces->FooterText = QStringLiteral("合计");
+    grid.applyStandardStyle(UIConfig());
+
+    EXPECT_EQ(grid.FooterRowCount(), 1);
+    EXPECT_TRUE(grid.SumListActive());
+    const QStringList expected{QString(), QStringLiteral("4.00"), QString(), QString(), QString(),
+                               QStringLiteral("合计")};
+    for (int c = 0; c < expected.size(); ++c)
+        EXPECT_EQ(grid.footerText(c), expected[c]) << c;
+
+    grid.Columns()[0]->FooterType = FooterValueType::Sum; // a designer may still ask for it
+    EXPECT_EQ(grid.footerText(0), QStringLiteral("9"));
+}
+
+TEST_F(GridTest, GridWithoutDataSourceGetsColoursButNoFilterRowOrFooter)
+{
+    TDBGridEh bare;
+    bare.applyStandardStyle(UIConfig());
+    EXPECT_EQ(bare.FooterRowCount(), 0);
+    EXPECT_FALSE(bare.FilterRowVisible());
+    EXPECT_EQ(bare.EvenRowColor, colorFromBgr(UIConfig().DBGridEvenRowColor));
+    EXPECT_EQ(bare.FixedColor, colorFromBgr(UIConfig().DBGridFixedColor));
+    EXPECT_TRUE(bare.EnterAsTab());
+}
+
+TEST_F(GridTest, FilterRowFiltersOnTheClientAndSumsFollow)
+{
+    grid.applyStandardStyle(UIConfig());
+    ASSERT_TRUE(grid.FilterRowVisible());
+    const struct { int column; QString text; QStringList codes; } cases[] = {
+        {5, QStringLiteral("北京"), {QStringLiteral("A001"), QStringLiteral("C002")}},
+        {1, QStringLiteral(">=3"), {QStringLiteral("B003"), QStringLiteral("C002")}},
+        {1, QStringLiteral("5"), {QStringLiteral("C002")}},
+        {0, QStringLiteral("a0"), {QStringLiteral("A001")}},
+        {0, QStringLiteral("=b003"), {QStringLiteral("B003")}},
+        {2, QStringLiteral("<1"), {QStringLiteral("C002")}},
+    };
+    for (const auto &c : cases) {
+        grid.clearFilter();
+        grid.setFilterText(c.column, c.text);
+        EXPECT_EQ(shown(0), c.codes) << c.text.toStdString();
+    }
+    grid.clearFilter();
+    // Typing in the title's filter editor applies at once; the footer sums the rows shown.
+    QLineEdit *editor = grid.filterEditor(5);
+    ASSERT_TRUE(editor);
+    for (const QChar ch : QStringLiteral("北京")) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QCoreApplication::sendEvent(editor, &press);
+    }
+    EXPECT_EQ(editor->text(), QStringLiteral("北京"));
+    EXPECT_EQ(grid.visibleRowCount(), 2);
+    EXPECT_EQ(grid.footerText(1), QStringLiteral("6"));
+    EXPECT_EQ(ds->RecordCount(), 3) << "the dataset keeps its rows";
+}
+
+TEST_F(GridTest, TitleClicksSortOnTheClientWithoutMovingTheData)
+{
+    grid.show();
+    QHeaderView *header = grid.view()->horizontalHeader();
+    auto clickTitle = [&](int column) {
+        const QPoint p(header->sectionViewportPosition(column) + 5, 5);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, p);
+    };
+    clickTitle(0);
+    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("A001"), QStringLiteral("B003"), QStringLiteral("C002")}));
+    clickTitle(0);
+    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("C002"), QStringLiteral("B003"), QStringLiteral("A001")}));
+    clickTitle(2);
+    EXPECT_EQ(shown(2), (QStringList{QStringLiteral("0.25"), QStringLiteral("1.5"), QStringLiteral("2.25")}));
+    EXPECT_EQ(ds->valueAt(0, 0).toString(), QStringLiteral("B003")) << "dataset order unchanged";
+
+    // Moving in the sorted grid moves the dataset to the same record.
+    grid.view()->setCurrentIndex(grid.gridModel()->index(2, 0));
+    EXPECT_EQ(ds->FieldByName(QStringLiteral("BILLCODE"))->AsString(), QStringLiteral("A001"));
+    ds->First();
+    EXPECT_EQ(grid.view()->currentIndex().row(), 1);
+}
+
+TEST_F(GridTest, MultiSelectionIsKeptAsBookmarks)
+{
+    grid.setMultiSelect(true);
+    grid.sortByColumn(0, Qt::AscendingOrder); // A001, B003, C002
+    grid.selectRow(0);
+    grid.selectRow(2);
+    const QList<QVariant> marks = grid.SelectedRows();
+    ASSERT_EQ(marks.size(), 2);
+    QStringList codes;
+    for (const QVariant &m : marks) {
+        ds->GotoBookmark(m.value<quillon::TBookmark>());
+        codes << ds->FieldByName(QStringLiteral("BILLCODE"))->AsString();
+    }
+    EXPECT_EQ(codes, (QStringList{QStringLiteral("A001"), QStringLiteral("C002")}));
+    grid.selectAllRows();
+    EXPECT_EQ(grid.SelectedRows().size(), 3);
+    grid.clearSelectedRows();
+    EXPECT_TRUE(grid.SelectedRows().isEmpty());
+}
+
+TEST_F(GridTest, CheckBoxColumnEditingAndReadOnlyMode)
+{
+    TColumnEh *signedCol = grid.columnByField(QStringLiteral("SIGNED"));
+    ASSERT_TRUE(signedCol);
+    signedCol->Checkboxes = true;
+    QAbstractItemModel *m = grid.gridModel();
+    const int c = signedCol->index();
+    EXPECT_EQ(m->data(m->index(0, c), Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_EQ(m->data(m->index(1, c), Qt::CheckStateRole).toInt(), Qt::Unchecked);
+
+    EXPECT_TRUE(m->setData(m->index(1, c), Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(ds->FieldByName(QStringLiteral("SIGNED"))->AsString(), QStringLiteral("1"));
+    EXPECT_TRUE(m->setData(m->index(1, 1), 7, Qt::EditRole));
+    EXPECT_EQ(ds->FieldByName(QStringLiteral("PIECES"))->AsInteger(), 7);
+    ds->Post();
+    EXPECT_EQ(grid.footerText(1), QString()) << "no footer before the standard style";
+
+    grid.setReadOnly(true);
+    EXPECT_FALSE(m->setData(m->index(2, 1), 9, Qt::EditRole));
+    EXPECT_FALSE(m->flags(m->index(2, 1)) & Qt::ItemIsEditable);
+    EXPECT_EQ(ds->valueAt(2, 1).toInt(), 5);
+}
+
+TEST_F(GridTest, EnterActsAsTabInTheGrid)
+{
+    grid.applyStandardStyle(UIConfig());
+    grid.view()->hideColumn(1);
+    grid.show();
+    grid.view()->setFocus();
+    grid.view()->setCurrentIndex(grid.gridModel()->index(0, 0));
+    QTest::keyClick(grid.view(), Qt::Key_Return);
+    EXPECT_EQ(grid.view()->currentIndex().column(), 2) << "hidden columns are skipped";
+    grid.view()->setCurrentIndex(grid.gridModel()->index(0, 6));
+    QTest::keyClick(grid.view(), Qt::Key_Return);
+    EXPECT_EQ(grid.view()->currentIndex(), grid.gridModel()->index(1, 0));
+}
+
+TEST_F(GridTest, ColumnLayoutRoundTripByFieldName)
+{
+    grid.view()->setColumnWidth(5, 150);
+    grid.view()->horizontalHeader()->moveSection(5, 0);
+    grid.columnByField(QStringLiteral("FEE"))->Visible = false;
+    IniFile ini;
+    grid.SaveColumnsLayout(ini, QStringLiteral("DBGridData"));
+
+    TDataSource other;
+    other.setDataSet(ds.get());
+    TDBGridEh restored;
+    restored.setDataSource(&other);
+    restored.RestoreColumnsLayout(ini, QStringLiteral("DBGridData"));
+    EXPECT_EQ(restored.view()->horizontalHeader()->logicalIndex(0), 5);
+    EXPECT_EQ(restored.view()->columnWidth(5), 150);
+    EXPECT_FALSE(restored.view()->isColumnHidden(4)) << "the data form restores order and widths only";
+    restored.RestoreColumnsLayout(ini, QStringLiteral("DBGridData"), false);
+    EXPECT_TRUE(restored.view()->isColumnHidden(4));
+}
+
+TEST_F(GridTest, DataAwareEditsFollowAndWriteTheCurrentRecord)
+{
+    TDBEditEh edit;
+    edit.setDataSource(&source);
+    edit.setDataField(QStringLiteral("SITE"));
+    TDBCheckBoxEh check;
+    check.setDataSource(&source);
+    check.setDataField(QStringLiteral("SIGNED"));
+    ds->First();
+    EXPECT_EQ(edit.text(), QStringLiteral("总部"));
+    EXPECT_TRUE(check.isChecked());
+    ds->Next();
+    EXPECT_EQ(edit.text(), QStringLiteral("北京"));
+    EXPECT_FALSE(check.isChecked());
+
+    edit.setText(QStringLiteral("上海"));
+    edit.updateRecord();
+    EXPECT_EQ(ds->State(), quillon::DataSetState::Edit);
+    ds->Post();
+    EXPECT_EQ(ds->valueAt(1, 5).toString(), QStringLiteral("上海"));
+    EXPECT_EQ(grid.cellText(1, 5), QStringLiteral("上海"));
+}
