@@ -21,6 +21,8 @@
 #include <QFontDialog>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMimeData>
+#include <QUrl>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -33,6 +35,8 @@
 #include <QTextList>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace richedit {
 
@@ -68,13 +72,100 @@ QList<QTextBlock> selectedBlocks(const QTextCursor &cursor)
     return blocks;
 }
 
+const QStringList kRtfMimeTypes = {QStringLiteral("text/rtf"), QStringLiteral("application/rtf"),
+                                   QStringLiteral("text/richtext")};
+
+// The text area: exchanges RTF with the clipboard (so formatting survives copying to and
+// from word processors) and takes pasted pictures.
+class EditArea : public QTextEdit
+{
+public:
+    using QTextEdit::QTextEdit;
+
+protected:
+    QMimeData *createMimeDataFromSelection() const override
+    {
+        QMimeData *data = QTextEdit::createMimeDataFromSelection();
+        QTextDocument selection;
+        selection.setDefaultFont(document()->defaultFont());
+        QTextCursor(&selection).insertFragment(textCursor().selection());
+        // Pictures of the selection are document resources: carry them over.
+        for (QTextBlock b = selection.begin(); b.isValid(); b = b.next()) {
+            for (auto it = b.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat f = it.fragment().charFormat();
+                if (f.isImageFormat()) {
+                    const QUrl name(f.toImageFormat().name());
+                    selection.addResource(QTextDocument::ImageResource, name,
+                                          document()->resource(QTextDocument::ImageResource, name));
+                }
+            }
+        }
+        data->setData(QStringLiteral("text/rtf"), RtfWriter().write(&selection));
+        return data;
+    }
+
+    bool canInsertFromMimeData(const QMimeData *source) const override
+    {
+        return source->hasImage() || QTextEdit::canInsertFromMimeData(source)
+               || std::any_of(kRtfMimeTypes.begin(), kRtfMimeTypes.end(),
+                              [source](const QString &t) { return source->hasFormat(t); });
+    }
+
+    void insertFromMimeData(const QMimeData *source) override
+    {
+        for (const QString &type : kRtfMimeTypes) {
+            if (!source->hasFormat(type))
+                continue;
+            QTextDocument pasted;
+            pasted.setDefaultFont(document()->defaultFont());
+            if (!RtfReader().read(source->data(type), &pasted))
+                break;
+            insertDocument(pasted);
+            return;
+        }
+        if (source->hasImage() && !source->hasText()) {
+            const QImage image = qvariant_cast<QImage>(source->imageData());
+            if (!image.isNull()) {
+                static QAtomicInt counter;
+                const QUrl name(QStringLiteral("pasted-image://%1.png")
+                                    .arg(counter.fetchAndAddRelaxed(1) + 1));
+                document()->addResource(QTextDocument::ImageResource, name, image);
+                textCursor().insertImage(name.toString());
+                return;
+            }
+        }
+        QTextEdit::insertFromMimeData(source);
+    }
+
+private:
+    // Inserts another document at the cursor, bringing its pictures along.
+    void insertDocument(const QTextDocument &other)
+    {
+        QTextCursor cursor = textCursor();
+        cursor.beginEditBlock();
+        for (QTextBlock b = other.begin(); b.isValid(); b = b.next()) {
+            for (auto it = b.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat f = it.fragment().charFormat();
+                if (f.isImageFormat()) {
+                    const QUrl name(f.toImageFormat().name());
+                    document()->addResource(QTextDocument::ImageResource, name,
+                                            other.resource(QTextDocument::ImageResource, name));
+                }
+            }
+        }
+        cursor.insertFragment(QTextDocumentFragment(&other));
+        cursor.endEditBlock();
+        setTextCursor(cursor);
+    }
+};
+
 } // namespace
 
 RichEditor::RichEditor(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("LMDRichEdit"));
-    m_edit = new QTextEdit(this);
+    m_edit = new EditArea(this);
     m_edit->setObjectName(QStringLiteral("edit"));
     m_edit->setAcceptRichText(true);
     m_edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

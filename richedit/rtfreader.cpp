@@ -3,7 +3,11 @@
 #include "codepage.h"
 #include "rtfunits.h"
 
+#include <QAtomicInt>
 #include <QColor>
+#include <QImage>
+#include <QTextImageFormat>
+#include <QUrl>
 #include <QHash>
 #include <QList>
 #include <QPointer>
@@ -14,6 +18,7 @@
 #include <QTextList>
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace richedit {
@@ -28,7 +33,8 @@ enum class Dest {
     ListTable,       // \listtable and its \list / \listlevel groups
     ListOverrides,   // \listoverridetable
     ParaNumbering,   // {\*\pn ...}: numbering of the enclosing paragraph
-    FieldInstruction // {\*\fldinst ...}
+    FieldInstruction, // {\*\fldinst ...}
+    Picture          // {\pict ...}: image data in hexadecimal or binary
 };
 
 enum class ListKind { None, Bullet, Decimal, LowerAlpha, UpperAlpha, LowerRoman, UpperRoman };
@@ -81,6 +87,20 @@ struct GroupState
     int uc = 1;
     QString href;          // target of the hyperlink field this text belongs to
     bool fieldGroup = false; // this group opened a \field
+    bool pictGroup = false;  // this group opened a \pict
+};
+
+struct PictureData
+{
+    QByteArray hex;
+    QByteArray binary;
+    QByteArray format; // "png", "jpg" or empty for kinds that cannot be shown
+    int width = 0;     // \picw, \pich: pixels for bitmaps
+    int height = 0;
+    int goalWidth = 0; // \picwgoal, \pichgoal: twips
+    int goalHeight = 0;
+    int scaleX = 100;
+    int scaleY = 100;
 };
 
 struct FontDef
@@ -150,6 +170,7 @@ private:
     ListKind listKindForOverride(int ls, int level) const;
     void commitFont();
     void commitColor();
+    void finishPicture();
     void beginDestination(Dest dest) { state().dest = dest; }
 
     const QByteArray &m_data;
@@ -177,6 +198,7 @@ private:
     int m_pendingOverrideId = 0;
     int m_pendingOverrideLs = 0;
     QStringList m_fieldInstructions; // one per open \field
+    PictureData m_picture;
 
     QByteArray m_bytes;
     int m_bytesCodepage = 0;
@@ -299,6 +321,8 @@ void Parser::run()
                     m_warnings << QStringLiteral("二进制数据被截断");
                     pos = n;
                 } else {
+                    if (!m_stack.empty() && state().dest == Dest::Picture)
+                        m_picture.binary.append(m_data.mid(pos, count));
                     pos += count;
                 }
                 continue;
@@ -347,6 +371,7 @@ void Parser::pushGroup()
     } else {
         GroupState copy = m_stack.back();
         copy.fieldGroup = false;
+        copy.pictGroup = false;
         m_stack.push_back(copy);
     }
     m_starPending = false;
@@ -374,6 +399,8 @@ void Parser::popGroup()
     m_stack.pop_back();
     if (popped.fieldGroup && !m_fieldInstructions.isEmpty())
         m_fieldInstructions.removeLast();
+    if (popped.pictGroup)
+        finishPicture();
     // The numbering group describes the paragraph that contains it.
     if (popped.dest == Dest::ParaNumbering && state().dest == Dest::Text) {
         state().para.pnKind = popped.para.pnKind;
@@ -701,6 +728,37 @@ void Parser::commitFont()
     m_fontCharset = -1;
 }
 
+void Parser::finishPicture()
+{
+    PictureData pict = std::move(m_picture);
+    m_picture = PictureData();
+    if (pict.format.isEmpty() || state().dest != Dest::Text || state().chars.hidden)
+        return; // metafiles and pictures outside the text are not shown
+    const QByteArray data = pict.binary.isEmpty() ? QByteArray::fromHex(pict.hex) : pict.binary;
+    QImage image;
+    if (data.isEmpty() || !image.loadFromData(data, pict.format.constData())) {
+        m_warnings << QStringLiteral("无法读取的图片");
+        return;
+    }
+    // Names stay unique in the process, so pictures pasted from one document into another
+    // never replace each other.
+    static QAtomicInt counter;
+    const QUrl name(QStringLiteral("rtfimage://%1.%2")
+                        .arg(counter.fetchAndAddRelaxed(1) + 1)
+                        .arg(QString::fromLatin1(pict.format)));
+    m_doc->addResource(QTextDocument::ImageResource, name, image);
+    QTextImageFormat format;
+    format.setName(name.toString());
+    const double scaleX = std::clamp(pict.scaleX, 1, 10000) / 100.0;
+    const double scaleY = std::clamp(pict.scaleY, 1, 10000) / 100.0;
+    const double width = pict.goalWidth > 0 ? twipsToUnits(pict.goalWidth) : image.width();
+    const double height = pict.goalHeight > 0 ? twipsToUnits(pict.goalHeight) : image.height();
+    format.setWidth(std::clamp(width * scaleX, 1.0, 20000.0));
+    format.setHeight(std::clamp(height * scaleY, 1.0, 20000.0));
+    ensureBlock();
+    m_cursor.insertImage(format);
+}
+
 void Parser::commitColor()
 {
     if (m_red < 0 && m_green < 0 && m_blue < 0)
@@ -714,6 +772,11 @@ void Parser::commitColor()
 void Parser::literalByte(uchar byte)
 {
     const Dest d = state().dest;
+    if (d == Dest::Picture) {
+        if (std::isxdigit(byte))
+            m_picture.hex.append(char(byte));
+        return;
+    }
     if (byte == ';' && d == Dest::FontTable) {
         commitFont();
         return;
@@ -792,9 +855,12 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
         return;
     }
 
+    if (s.dest == Dest::Skip)
+        return;
+
     // Destinations.
     static const QList<QByteArray> skipped = {
-        "stylesheet", "info",     "pict",      "header",    "headerl",   "headerr",  "headerf",
+        "stylesheet", "info",     "header",    "headerl",   "headerr",  "headerf",
         "footer",     "footerl",  "footerr",   "footerf",   "footnote",  "annotation", "atnid",
         "atnauthor",  "xe",       "tc",        "txe",       "rxe",       "object",   "objdata",
         "pntext",     "pntxta",   "pntxtb",    "listtext",  "leveltext", "levelnumbers",
@@ -804,6 +870,15 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
         "docvar",     "ftnsep",   "ftnsepc",   "aftnsep",   "aftnsepc",  "bkmkstart", "bkmkend",
         "pgdsctbl",   "fchars",   "lchars",    "panose",    "falt",      "fname",    "listpicture",
         "filetbl",    "protusertbl", "wgrffmtfilter", "ftncn",  "aftncn"};
+    if (word == "shppict") // Word's picture wrapper: its \pict is the one to show
+        return;
+    if (word == "pict") {
+        flushRun();
+        beginDestination(Dest::Picture);
+        s.pictGroup = true;
+        m_picture = PictureData();
+        return;
+    }
     if (word == "fonttbl") {
         flushRun();
         beginDestination(Dest::FontTable);
@@ -921,6 +996,27 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
             s.para.pnKind = ListKind::LowerRoman;
         else if (word == "pnucrm")
             s.para.pnKind = ListKind::UpperRoman;
+        return;
+    case Dest::Picture:
+        if (word == "pngblip")
+            m_picture.format = "png";
+        else if (word == "jpegblip")
+            m_picture.format = "jpg";
+        else if (word == "wmetafile" || word == "emfblip" || word == "macpict"
+                 || word == "dibitmap" || word == "wbitmap" || word == "pmmetafile")
+            m_picture.format.clear();
+        else if (word == "picw")
+            m_picture.width = param;
+        else if (word == "pich")
+            m_picture.height = param;
+        else if (word == "picwgoal")
+            m_picture.goalWidth = param;
+        else if (word == "pichgoal")
+            m_picture.goalHeight = param;
+        else if (word == "picscalex")
+            m_picture.scaleX = param;
+        else if (word == "picscaley")
+            m_picture.scaleY = param;
         return;
     case Dest::FieldInstruction:
     case Dest::Skip:

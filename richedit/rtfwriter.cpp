@@ -3,7 +3,12 @@
 #include "codepage.h"
 #include "rtfunits.h"
 
+#include <QBuffer>
 #include <QColor>
+#include <QImage>
+#include <QPixmap>
+#include <QTextImageFormat>
+#include <QUrl>
 #include <QFontInfo>
 #include <QHash>
 #include <QIODevice>
@@ -66,6 +71,7 @@ private:
     QByteArray charProps(const QTextCharFormat &f);
     QByteArray escape(QStringView text, int &uc, bool afterControlWord = true);
     QByteArray gbkBytes(char16_t ch);
+    QByteArray picture(const QTextImageFormat &format) const;
 
     const QTextDocument *m_doc;
     detail::CodepageEncoder m_gbk;
@@ -370,6 +376,11 @@ void Emitter::writeBlock(const QTextBlock &block)
         if (!fragment.isValid() || fragment.text().isEmpty())
             continue;
         const QTextCharFormat f = fragment.charFormat();
+        if (f.isImageFormat()) {
+            for (qsizetype i = 0; i < fragment.text().size(); ++i)
+                out += picture(f.toImageFormat());
+            continue;
+        }
         int uc = 1;
         QByteArray run = "{" + charProps(f) + escape(fragment.text(), uc) + "}";
         if (f.isAnchor() && !f.anchorHref().isEmpty()) {
@@ -380,6 +391,37 @@ void Emitter::writeBlock(const QTextBlock &block)
         out += run;
     }
     out += "\\par\r\n";
+}
+
+// An image as a PNG picture group, at the size it is shown.
+QByteArray Emitter::picture(const QTextImageFormat &format) const
+{
+    const QVariant resource = m_doc->resource(QTextDocument::ImageResource, QUrl(format.name()));
+    QImage image;
+    if (resource.canConvert<QImage>())
+        image = resource.value<QImage>();
+    if (image.isNull() && resource.canConvert<QPixmap>())
+        image = resource.value<QPixmap>().toImage();
+    if (image.isNull() && resource.canConvert<QByteArray>())
+        image.loadFromData(resource.toByteArray());
+    if (image.isNull())
+        return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        return {};
+    const double width = format.width() > 0 ? format.width() : image.width();
+    const double height = format.height() > 0 ? format.height() : image.height();
+    QByteArray out = "{\\pict\\pngblip\\picw" + QByteArray::number(image.width()) + "\\pich"
+                     + QByteArray::number(image.height()) + "\\picwgoal"
+                     + QByteArray::number(unitsToTwips(width)) + "\\pichgoal"
+                     + QByteArray::number(unitsToTwips(height)) + "\r\n";
+    const QByteArray hex = png.toHex();
+    for (qsizetype i = 0; i < hex.size(); i += 128)
+        out += hex.mid(i, 128) + "\r\n";
+    out += '}';
+    return out;
 }
 
 QByteArray Emitter::run()

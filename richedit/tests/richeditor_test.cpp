@@ -1,10 +1,17 @@
 // The editor widget driven through its toolbar, offscreen, with scripted dialogs.
 #include "richedit/richeditor.h"
+#include "richedit/rtfreader.h"
 
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QMimeData>
+#include <QUrl>
+#include <QTextImageFormat>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
@@ -337,6 +344,50 @@ TEST_F(RichEditorTest, PrintsAndPreviewsThroughThePresenter)
     printer.setOutputFileName(path(QStringLiteral("out.pdf")));
     editor.print(&printer);
     EXPECT_GT(QFile(path(QStringLiteral("out.pdf"))).size(), 500);
+}
+
+TEST_F(RichEditorTest, ClipboardCarriesRtfAndPictures)
+{
+    QClipboard *clipboard = QApplication::clipboard();
+    // RTF from a word processor keeps its formatting when pasted.
+    auto *rtf = new QMimeData;
+    rtf->setData(QStringLiteral("text/rtf"), "{\\rtf1\\ansi\\ansicpg936 {\\b \\'b4\\'d6}}");
+    rtf->setText(QStringLiteral("粗"));
+    clipboard->setMimeData(rtf);
+    type(QStringLiteral("A"));
+    act("actPaste")->trigger();
+    EXPECT_EQ(editor.plainText(), QStringLiteral("A粗"));
+    EXPECT_EQ(formatAt(2).fontWeight(), QFont::Bold);
+
+    // Copying offers RTF that other programs (and this editor) read back.
+    select(0, 2);
+    act("actCopy")->trigger();
+    QTextDocument copied;
+    ASSERT_TRUE(richedit::RtfReader().read(clipboard->mimeData()->data(QStringLiteral("text/rtf")),
+                                           &copied));
+    EXPECT_EQ(copied.toPlainText(), QStringLiteral("A粗"));
+
+    // A pasted picture is kept in the document and saved with it.
+    QImage image(8, 6, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    auto *picture = new QMimeData;
+    picture->setImageData(image);
+    clipboard->setMimeData(picture);
+    select(2, 2);
+    act("actPaste")->trigger();
+    EXPECT_EQ(editor.plainText(), QStringLiteral("A粗") + QChar(0xFFFC));
+    const QString file = path(QStringLiteral("picture.rtf"));
+    editor.SaveToFile(file);
+    RichEditor other;
+    other.LoadFromFile(file);
+    QTextCursor c(other.document());
+    c.setPosition(3);
+    ASSERT_TRUE(c.charFormat().isImageFormat());
+    const QImage back = other.document()
+                            ->resource(QTextDocument::ImageResource,
+                                       QUrl(c.charFormat().toImageFormat().name()))
+                            .value<QImage>();
+    EXPECT_EQ(back.size(), QSize(8, 6));
 }
 
 TEST_F(RichEditorTest, PlainTextAccessAndClear)

@@ -8,6 +8,9 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextList>
+#include <QImage>
+#include <QTextImageFormat>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -195,6 +198,37 @@ TEST(RtfWriter, ChineseTextCarriesUnicodeAndGbkFallback)
     // Only 7-bit bytes: the file survives any transport that mangles 8-bit text.
     for (const char b : rtf)
         ASSERT_LT(uchar(b), 0x80);
+}
+
+TEST(RtfWriter, PicturesTravelAsPngAtTheirShownSize)
+{
+    QTextDocument doc;
+    QImage image(20, 10, QImage::Format_RGB32);
+    image.fill(QColor(200, 30, 40));
+    doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("mem://logo")), image);
+    QTextCursor c(&doc);
+    c.insertText(QStringLiteral("logo:"));
+    QTextImageFormat f;
+    f.setName(QStringLiteral("mem://logo"));
+    f.setWidth(40);
+    f.setHeight(20);
+    c.insertImage(f);
+    c.insertText(QStringLiteral("end"));
+
+    QTextDocument back;
+    RtfReader reader;
+    ASSERT_TRUE(reader.read(RtfWriter().write(&doc), &back));
+    EXPECT_TRUE(reader.warnings().isEmpty());
+    EXPECT_EQ(back.toPlainText(), QStringLiteral("logo:") + QChar(0xFFFC) + QStringLiteral("end"));
+    QTextCursor at(&back);
+    at.setPosition(6);
+    ASSERT_TRUE(at.charFormat().isImageFormat());
+    const QTextImageFormat read = at.charFormat().toImageFormat();
+    EXPECT_DOUBLE_EQ(read.width(), 40);
+    EXPECT_DOUBLE_EQ(read.height(), 20);
+    const QImage pixels = back.resource(QTextDocument::ImageResource, QUrl(read.name())).value<QImage>();
+    ASSERT_EQ(pixels.size(), QSize(20, 10));
+    EXPECT_EQ(pixels.pixelColor(5, 5), QColor(200, 30, 40));
 }
 
 TEST(RtfWriter, WritesNothingTheReaderWouldTakeAsAControlWordParameter)

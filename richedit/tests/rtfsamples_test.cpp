@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextImageFormat>
 #include <QTextList>
+#include <QImage>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -75,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QStringLiteral("丂乕乗两端 Text with {braces} and a back\\slash."),
                     QStringLiteral("总部") + kLine + QStringLiteral("2026年12月")}},
         SampleCase{"word_unicode.rtf",
-                   {QStringLiteral("年度通知"), QStringLiteral("各网点请注意：红色提示 Arial words。"),
+                   {QStringLiteral("年度通知"), QStringLiteral("各网点请注意：红色提示 Arial words。") + QChar(0xFFFC),
                     QStringLiteral("项目甲"), QStringLiteral("项目乙"), QStringLiteral("第一步"),
                     QStringLiteral("子步骤"),
                     QStringLiteral("详见www.example.com and “引号”—") + QChar(0x00A0),
@@ -165,6 +168,22 @@ TEST(RtfSamples, WordFormattingListsAndHyperlink)
     EXPECT_EQ(link->href, QStringLiteral("http://www.example.com/notice"));
     EXPECT_TRUE(link->underline);
     EXPECT_EQ(p[8].alignment, Qt::AlignRight);
+
+    // The PNG picture (binary data holding braces and backslashes) shows at its goal size;
+    // the metafile stand-in beside it is not shown a second time.
+    QTextBlock block = doc.findBlockByNumber(1);
+    QTextImageFormat image;
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        if (it.fragment().charFormat().isImageFormat())
+            image = it.fragment().charFormat().toImageFormat();
+    }
+    ASSERT_TRUE(image.isValid());
+    EXPECT_DOUBLE_EQ(image.width(), 30);
+    EXPECT_DOUBLE_EQ(image.height(), 20);
+    const QImage pixels =
+        doc.resource(QTextDocument::ImageResource, QUrl(image.name())).value<QImage>();
+    ASSERT_EQ(pixels.size(), QSize(3, 2));
+    EXPECT_EQ(pixels.pixelColor(1, 1), QColor(0, 128, 255));
 }
 
 TEST(RtfSamples, LibreOfficeFormatting)
