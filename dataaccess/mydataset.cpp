@@ -1223,11 +1223,115 @@ bool TMyDataSet::lessThan(int a, int b) const
     return false;
 }
 
+namespace {
+
+// One sort key's values, pulled out of the rows into one contiguous array so that the
+// sort compares plain numbers or string views instead of walking rows of QVariants.
+struct SortColumn
+{
+    enum Kind { Integer, Real, Text, Other } kind = Other;
+    bool descending = false;
+    FieldType type = FieldType::String;
+    std::vector<char> null;
+    std::vector<qint64> ints;
+    std::vector<double> reals;
+    std::vector<QStringView> texts;
+    std::vector<QString> folded;              // case-insensitive keys, folded once
+    std::vector<const QVariant *> others;     // blobs and anything unusual
+};
+
+} // namespace
+
 void TMyDataSet::sortOrder(std::vector<int> &order) const
 {
-    if (m_sortKeys.empty())
+    if (m_sortKeys.empty() || order.size() < 2)
         return;
-    std::stable_sort(order.begin(), order.end(), [this](int a, int b) { return lessThan(a, b); });
+    const size_t n = order.size();
+    std::vector<SortColumn> cols(m_sortKeys.size());
+    for (size_t k = 0; k < m_sortKeys.size(); ++k) {
+        const SortKey &key = m_sortKeys[k];
+        SortColumn &c = cols[k];
+        c.descending = key.descending;
+        c.type = m_fields[size_t(key.field)]->m_def.type;
+        c.null.resize(n);
+        if (isStringType(c.type))
+            c.kind = SortColumn::Text;
+        else if (isIntegerType(c.type) || c.type == FieldType::Date || c.type == FieldType::Time
+                 || c.type == FieldType::DateTime || c.type == FieldType::Boolean)
+            c.kind = SortColumn::Integer;
+        else if (isNumericType(c.type))
+            c.kind = SortColumn::Real;
+        switch (c.kind) {
+        case SortColumn::Integer: c.ints.resize(n); break;
+        case SortColumn::Real: c.reals.resize(n); break;
+        case SortColumn::Text:
+            c.texts.resize(n);
+            c.folded.resize(n); // views into it must not move, so it is sized once
+            break;
+        case SortColumn::Other: c.others.resize(n); break;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const QVariant &v = m_records[size_t(order[i])].values.at(key.field);
+            c.null[i] = v.isNull();
+            if (c.null[i])
+                continue;
+            switch (c.kind) {
+            case SortColumn::Integer:
+                switch (c.type) {
+                case FieldType::Date: c.ints[i] = v.toDate().toJulianDay(); break;
+                case FieldType::Time: c.ints[i] = v.toTime().msecsSinceStartOfDay(); break;
+                case FieldType::DateTime: {
+                    const QDateTime dt = v.toDateTime();
+                    c.ints[i] = dt.date().toJulianDay() * 86400000 + dt.time().msecsSinceStartOfDay();
+                    break;
+                }
+                case FieldType::Boolean: c.ints[i] = v.toBool(); break;
+                default: c.ints[i] = intOf(v);
+                }
+                break;
+            case SortColumn::Real: c.reals[i] = doubleOf(v); break;
+            case SortColumn::Text:
+                if (key.caseInsensitive) {
+                    c.folded[i] = v.toString().toCaseFolded();
+                    c.texts[i] = c.folded[i];
+                } else if (v.typeId() == QMetaType::QString) {
+                    c.texts[i] = *static_cast<const QString *>(v.constData());
+                } else {
+                    c.folded[i] = v.toString();
+                    c.texts[i] = c.folded[i];
+                }
+                break;
+            case SortColumn::Other: c.others[i] = &v; break;
+            }
+        }
+    }
+    std::vector<int> idx(n);
+    for (size_t i = 0; i < n; ++i)
+        idx[i] = int(i);
+    std::stable_sort(idx.begin(), idx.end(), [&cols](int a, int b) {
+        for (const SortColumn &c : cols) {
+            int r;
+            const bool an = c.null[size_t(a)], bn = c.null[size_t(b)];
+            if (an || bn) {
+                r = an == bn ? 0 : (an ? -1 : 1);
+            } else {
+                switch (c.kind) {
+                case SortColumn::Integer: r = cmp(c.ints[size_t(a)], c.ints[size_t(b)]); break;
+                case SortColumn::Real: r = cmp(c.reals[size_t(a)], c.reals[size_t(b)]); break;
+                case SortColumn::Text: r = c.texts[size_t(a)].compare(c.texts[size_t(b)]); break;
+                default:
+                    r = compareValues(c.type, *c.others[size_t(a)], *c.others[size_t(b)], Qt::CaseSensitive);
+                }
+            }
+            if (r)
+                return c.descending ? r > 0 : r < 0;
+        }
+        return false;
+    });
+    std::vector<int> sorted(n);
+    for (size_t i = 0; i < n; ++i)
+        sorted[i] = order[size_t(idx[i])];
+    order.swap(sorted);
 }
 
 void TMyDataSet::rebuildOrder()

@@ -459,6 +459,35 @@ void writeValues(QCborStreamWriter &w, const QList<FieldDef> &fields, const QVar
     w.endArray();
 }
 
+// Shares equal texts of a column (site names, types ...) so that a big packet holds each
+// once. Gives up on a column whose texts are mostly distinct (bill codes, keys).
+struct Interner
+{
+    QSet<QString> seen;
+    int lookups = 0;
+    int misses = 0;
+    bool off = false;
+
+    QString intern(QString &&s)
+    {
+        if (off || s.size() > 64)
+            return std::move(s);
+        ++lookups;
+        const auto it = seen.constFind(s);
+        if (it != seen.constEnd())
+            return *it;
+        ++misses;
+        if (lookups >= 512 && misses * 2 > lookups) {
+            off = true;
+            seen = {};
+            return std::move(s);
+        }
+        if (seen.size() < 65536)
+            seen.insert(s);
+        return std::move(s);
+    }
+};
+
 class Reader
 {
 public:
@@ -494,6 +523,9 @@ public:
         }
         if (res.status == QCborStreamReader::Error)
             bad("broken text");
+        // The reader allocates generously; a big packet holds many small texts.
+        if (out.capacity() - out.size() > 4)
+            out.squeeze();
         return out;
     }
 
@@ -560,7 +592,9 @@ public:
             bad("broken item");
     }
 
-    QVariant value(const FieldDef &field)
+    std::vector<Interner> interners;
+
+    QVariant value(const FieldDef &field, Interner *interner = nullptr)
     {
         if (r.isNull()) {
             r.next();
@@ -570,7 +604,7 @@ public:
         case FieldType::String:
         case FieldType::WideString:
         case FieldType::Memo:
-            return text();
+            return interner ? interner->intern(text()) : text();
         case FieldType::SmallInt:
         case FieldType::Integer:
         case FieldType::LargeInt: {
@@ -637,7 +671,8 @@ public:
         while (r.hasNext()) {
             if (out.size() >= fields.size())
                 bad("row has more values than fields");
-            out.append(value(fields.at(out.size())));
+            const qsizetype i = out.size();
+            out.append(value(fields.at(i), size_t(i) < interners.size() ? &interners[size_t(i)] : nullptr));
         }
         check();
         if (out.size() != fields.size())
@@ -731,6 +766,7 @@ DataPacket DataPacket::fromBinary(const QByteArray &bytes)
         } else if (key == u"rows") {
             if (!haveFields)
                 in.bad("rows before fields");
+            in.interners.assign(size_t(p.fields.size()), Interner());
             p.rows.reserve(in.enterArray());
             while (in.r.hasNext())
                 p.rows.append(in.values(p.fields));
