@@ -20,7 +20,11 @@
 #include <QFontComboBox>
 #include <QFontDialog>
 #include <QLineEdit>
+#include <QDesktopServices>
 #include <QLocale>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QSyntaxHighlighter>
 #include <QMimeData>
 #include <QUrl>
 #include <QPrintDialog>
@@ -37,6 +41,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 
 namespace richedit {
 
@@ -72,6 +77,45 @@ QList<QTextBlock> selectedBlocks(const QTextCursor &cursor)
     return blocks;
 }
 
+// Web addresses in the text, as the editor shows them.
+const QRegularExpression &urlPattern()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("(?:https?://|ftp://|www\\.)[^\\s<>\"'，。；、）】《》“”]+"),
+        QRegularExpression::CaseInsensitiveOption);
+    return pattern;
+}
+
+// Marks web addresses blue and underlined on screen only: the document itself (and so the
+// saved RTF) is not changed.
+class UrlHighlighter : public QSyntaxHighlighter
+{
+public:
+    using QSyntaxHighlighter::QSyntaxHighlighter;
+
+protected:
+    void highlightBlock(const QString &text) override
+    {
+        QTextCharFormat link;
+        link.setForeground(QColor(0, 0, 255));
+        link.setFontUnderline(true);
+        auto it = urlPattern().globalMatch(text);
+        while (it.hasNext()) {
+            const auto m = it.next();
+            setFormat(int(m.capturedStart()), int(trimmedUrl(m.captured()).size()), link);
+        }
+    }
+
+public:
+    // An address without the punctuation that usually ends the sentence around it.
+    static QString trimmedUrl(QString url)
+    {
+        while (!url.isEmpty() && QStringLiteral(".,;:!?)]}").contains(url.back()))
+            url.chop(1);
+        return url;
+    }
+};
+
 const QStringList kRtfMimeTypes = {QStringLiteral("text/rtf"), QStringLiteral("application/rtf"),
                                    QStringLiteral("text/richtext")};
 
@@ -82,7 +126,45 @@ class EditArea : public QTextEdit
 public:
     using QTextEdit::QTextEdit;
 
+    // Called with the link under a click (read-only, or with Ctrl held).
+    std::function<void(const QString &)> onLinkClicked;
+
+    // The link target at a document position: a hyperlink's target or a web address.
+    QString linkAt(int position) const
+    {
+        QTextCursor c(document());
+        c.setPosition(std::clamp(position, 0, document()->characterCount() - 1));
+        c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+        const QTextCharFormat f = c.charFormat();
+        if (f.isAnchor() && !f.anchorHref().isEmpty())
+            return f.anchorHref();
+        const QTextBlock block = document()->findBlock(position);
+        const int offset = position - block.position();
+        auto it = urlPattern().globalMatch(block.text());
+        while (it.hasNext()) {
+            const auto m = it.next();
+            const QString url = UrlHighlighter::trimmedUrl(m.captured());
+            if (offset >= m.capturedStart() && offset < m.capturedStart() + url.size())
+                return url.startsWith(QLatin1String("www."), Qt::CaseInsensitive)
+                           ? QStringLiteral("http://") + url
+                           : url;
+        }
+        return {};
+    }
+
 protected:
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        QTextEdit::mouseReleaseEvent(event);
+        if (event->button() != Qt::LeftButton || textCursor().hasSelection() || !onLinkClicked)
+            return;
+        if (!isReadOnly() && !(event->modifiers() & Qt::ControlModifier))
+            return;
+        const QString link = linkAt(cursorForPosition(event->position().toPoint()).position());
+        if (!link.isEmpty())
+            onLinkClicked(link);
+    }
+
     QMimeData *createMimeDataFromSelection() const override
     {
         QMimeData *data = QTextEdit::createMimeDataFromSelection();
@@ -165,7 +247,14 @@ RichEditor::RichEditor(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("LMDRichEdit"));
-    m_edit = new EditArea(this);
+    auto *area = new EditArea(this);
+    m_edit = area;
+    area->onLinkClicked = [this](const QString &link) {
+        emit linkActivated(link);
+        if (m_openLinks)
+            QDesktopServices::openUrl(QUrl::fromUserInput(link));
+    };
+    new UrlHighlighter(m_edit->document());
     m_edit->setObjectName(QStringLiteral("edit"));
     m_edit->setAcceptRichText(true);
     m_edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -450,6 +539,11 @@ void RichEditor::clear()
     document()->setModified(false);
 }
 
+QString RichEditor::linkAt(int position) const
+{
+    return static_cast<const EditArea *>(m_edit)->linkAt(position);
+}
+
 bool RichEditor::isModified() const
 {
     return document()->isModified();
@@ -458,6 +552,8 @@ bool RichEditor::isModified() const
 void RichEditor::setReadOnly(bool readOnly)
 {
     m_edit->setReadOnly(readOnly);
+    if (readOnly) // links stay clickable in a reading pane
+        m_edit->setTextInteractionFlags(Qt::TextBrowserInteraction);
     updateEditActions();
 }
 

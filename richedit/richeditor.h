@@ -49,6 +49,13 @@ public:
     void setPlainText(const QString &text);
     void clear();
 
+    // The target of the link at a document position: a hyperlink, or a web address typed
+    // in the text (shown blue and underlined); empty when there is none.
+    QString linkAt(int position) const;
+    // Whether a clicked link opens in the desktop's browser (default true). A click on a
+    // link (read-only, or with Ctrl held) emits linkActivated either way.
+    void setOpenLinks(bool open) { m_openLinks = open; }
+
     bool isModified() const;
     void setReadOnly(bool readOnly);
     bool isReadOnly() const;
@@ -80,6 +87,7 @@ public:
 signals:
     // The font dialog was closed (accepted or not).
     void fontDialogFinished();
+    void linkActivated(const QString &link);
 
 private:
     QAction *addAction(const char *name, const QString &text, const QString &iconText,
@@ -108,6 +116,7 @@ private:
     QString m_lastFind;
     QTextDocument::FindFlags m_lastFindFlags;
     bool m_updating = false;
+    bool m_openLinks = true;
 };
 
 } // namespace richedit

@@ -24,6 +24,8 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
+#include <QTextLayout>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -388,6 +390,39 @@ TEST_F(RichEditorTest, ClipboardCarriesRtfAndPictures)
                                        QUrl(c.charFormat().toImageFormat().name()))
                             .value<QImage>();
     EXPECT_EQ(back.size(), QSize(8, 6));
+}
+
+TEST_F(RichEditorTest, DetectsWebAddressesWithoutChangingTheText)
+{
+    const QString text = QStringLiteral("访问 www.example.com/a, 或 https://x.cn/p?q=1。完");
+    type(text);
+    const int www = int(text.indexOf(u'w'));
+    const int https = int(text.indexOf(QStringLiteral("https")));
+    EXPECT_EQ(editor.linkAt(www + 3), QStringLiteral("http://www.example.com/a"));
+    EXPECT_EQ(editor.linkAt(https + 10), QStringLiteral("https://x.cn/p?q=1"));
+    EXPECT_EQ(editor.linkAt(1), QString());
+    EXPECT_EQ(editor.linkAt(int(text.size()) - 1), QString()); // past the closing "。"
+    // Shown underlined, but the document's own formats and the saved RTF stay plain.
+    const auto formats = editor.document()->begin().layout()->formats();
+    ASSERT_EQ(formats.size(), 2);
+    EXPECT_EQ(formats[0].start, www);
+    EXPECT_EQ(formats[0].length, QStringLiteral("www.example.com/a").size());
+    EXPECT_TRUE(formats[0].format.fontUnderline());
+    EXPECT_FALSE(formatAt(www + 3).fontUnderline());
+    EXPECT_FALSE(editor.rtf().contains("HYPERLINK"));
+
+    // In a reading pane a click on an address activates it.
+    editor.setOpenLinks(false);
+    editor.setReadOnly(true);
+    editor.resize(600, 200);
+    editor.show();
+    QSignalSpy activated(&editor, &RichEditor::linkActivated);
+    QTextCursor at(editor.document());
+    at.setPosition(www + 3);
+    const QPoint point = editor.textEdit()->cursorRect(at).center() + QPoint(2, 0);
+    QTest::mouseClick(editor.textEdit()->viewport(), Qt::LeftButton, {}, point);
+    ASSERT_EQ(activated.count(), 1);
+    EXPECT_EQ(activated[0][0].toString(), QStringLiteral("http://www.example.com/a"));
 }
 
 TEST_F(RichEditorTest, PlainTextAccessAndClear)
