@@ -1,0 +1,217 @@
+// ApplyData: inserts, updates, deletes in one transaction, conflicts, rollback and the
+// deployment key.
+#include "testserver.h"
+
+#include <QCborArray>
+#include <QDateTime>
+
+using namespace server;
+using namespace server::test;
+using quillon::DataPacket;
+using quillon::RowState;
+using quillon::protocol::ProtocolError;
+
+namespace {
+
+class Apply : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        srv = std::make_unique<TestServer>(20);
+        t = srv->client();
+    }
+
+    // Calls ApplyData; returns the refreshed packet.
+    DataPacket apply(const QString &table, const DataPacket &p)
+    {
+        const QCborArray r = t->callMethod(QStringLiteral("ApplyData"),
+                                           {table, p.toXml(), 0, QCborValue()});
+        EXPECT_TRUE(r.at(4).toBool());
+        return DataPacket::fromBinary(r.at(3).toByteArray());
+    }
+    int applyStatus(const QString &table, const DataPacket &p, QString *text = nullptr)
+    {
+        try {
+            apply(table, p);
+        } catch (const ProtocolError &e) {
+            if (text)
+                *text = e.message();
+            return e.status();
+        }
+        return 200;
+    }
+    static void modify(DataPacket &p, int row, const QString &field, const QVariant &value)
+    {
+        DataPacket::Change ch;
+        ch.state = RowState::Modified;
+        ch.row = row;
+        ch.original = p.rows.at(row);
+        p.rows[row][p.fieldIndex(field)] = value;
+        p.changes.append(ch);
+    }
+    static void insert(DataPacket &p, const QVariantMap &values)
+    {
+        QVariantList row;
+        for (const auto &f : std::as_const(p.fields))
+            row.append(values.value(f.name));
+        p.rows.append(row);
+        DataPacket::Change ch;
+        ch.state = RowState::Inserted;
+        ch.row = int(p.rows.size() - 1);
+        p.changes.append(ch);
+    }
+    static void remove(DataPacket &p, int row)
+    {
+        DataPacket::Change ch;
+        ch.state = RowState::Deleted;
+        ch.original = p.rows.takeAt(row);
+        for (DataPacket::Change &other : p.changes)
+            if (other.row > row)
+                --other.row;
+        p.changes.append(ch);
+    }
+    qlonglong count(const QString &sql, const QVariantList &params = {})
+    {
+        return srv->native(sql, params).rows.value(0).value(0).toLongLong();
+    }
+    QString firstBill()
+    {
+        return srv->native(QStringLiteral("select min(BILLCODE) from TAB_ACCOUNT")).rows.at(0).at(0).toString();
+    }
+
+    std::unique_ptr<TestServer> srv;
+    std::unique_ptr<quillon::protocol::Transport> t;
+};
+
+TEST_F(Apply, InsertsStampTheDeploymentAndComeBackRefreshed)
+{
+    DataPacket p = query(*t, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+    ASSERT_GE(p.fieldIndex(QStringLiteral("MSGREADTIME")), 0);
+    const QDateTime when(QDate(2026, 12, 7), QTime(10, 11, 12));
+    insert(p, {{"MSGID", "X1"}, {"MSGREADSITE", "上海浦东"}, {"MSGREADER", "马超"}, {"MSGREADTIME", when}});
+    const DataPacket back = apply(QStringLiteral("TAB_MSGREAD"), p);
+    EXPECT_TRUE(back.changes.isEmpty());
+    ASSERT_EQ(back.rows.size(), 1);
+    EXPECT_EQ(back.rows.at(0).at(back.fieldIndex(QStringLiteral("sysid"))).toString(), QStringLiteral("001"));
+    EXPECT_EQ(back.rows.at(0).at(back.fieldIndex(QStringLiteral("MSGREADTIME"))).toDateTime(), when);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='X1' and sysid='001' "
+                                   "and MSGReadTime='2026-12-07 10:11:12'")),
+              1);
+
+    // The update register's window selects no sysid column: new rows still get it.
+    DataPacket u = query(*t, QStringLiteral("select id, utheme, udllname, ucontent, utime, uemp, UVERSION, "
+                                            "UPATH, UFLAG from sys_update where 1=0"));
+    insert(u, {{"ID", 777}, {"UTHEME", "新功能"}, {"UDLLNAME", "px_Tally.dll"}, {"UFLAG", "1"}});
+    apply(QStringLiteral("sys_update"), u);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from sys_update where id=777 and sysid='001'")), 1);
+}
+
+TEST_F(Apply, UpdatesMatchTheKeyAndIgnoreForeignColumns)
+{
+    const QString bill = firstBill();
+    DataPacket p = query(*t, QStringLiteral("select 0 as sel, a.* from TAB_ACCOUNT a where BILLCODE='%1' "
+                                            "and sysid='001'").arg(bill));
+    ASSERT_GE(p.rows.size(), 1);
+    const QString station = p.rows.at(0).at(p.fieldIndex(QStringLiteral("STATIONCODE"))).toString();
+    modify(p, 0, QStringLiteral("WEIGHT"), 12.5);
+    p.rows[0][p.fieldIndex(QStringLiteral("DEST"))] = QStringLiteral("成都");
+    const DataPacket back = apply(QStringLiteral("TAB_ACCOUNT"), p);
+    EXPECT_DOUBLE_EQ(back.rows.at(0).at(back.fieldIndex(QStringLiteral("WEIGHT"))).toDouble(), 12.5);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where BILLCODE=? and STATIONCODE=? "
+                                   "and WEIGHT=12.5 and DEST='成都'"),
+                    {bill, station}),
+              1);
+
+    // A change of the column SEL, which the table lacks, does nothing and succeeds.
+    DataPacket q = query(*t, QStringLiteral("select 0 as sel, a.* from TAB_ACCOUNT a where BILLCODE='%1'").arg(bill));
+    modify(q, 0, QStringLiteral("SEL"), 1);
+    const DataPacket same = apply(QStringLiteral("TAB_ACCOUNT"), q);
+    EXPECT_EQ(same.rows.at(0).at(0), QVariant(1)); // the packet keeps its own column
+    EXPECT_DOUBLE_EQ(srv->native(QStringLiteral("select WEIGHT from TAB_ACCOUNT where BILLCODE=? and STATIONCODE=?"),
+                                 {bill, station}).rows.at(0).at(0).toDouble(),
+                     12.5);
+}
+
+TEST_F(Apply, DeletesRemoveExactlyTheRows)
+{
+    const qlonglong before = count(QStringLiteral("select count(*) from TAB_MSGRECORD"));
+    DataPacket p = query(*t, QStringLiteral("select * from TAB_MSGRECORD where sysid='001' order by MSGID"));
+    ASSERT_GE(p.rows.size(), 3);
+    const QString gone = p.rows.at(1).at(p.fieldIndex(QStringLiteral("MSGID"))).toString();
+    remove(p, 1);
+    const DataPacket back = apply(QStringLiteral("TAB_MSGRECORD"), p);
+    EXPECT_EQ(back.rows.size(), p.rows.size());
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD")), before - 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where MSGID=?"), {gone}), 0);
+}
+
+TEST_F(Apply, AConflictRollsBackTheWholePacket)
+{
+    DataPacket p = query(*t, QStringLiteral("select * from TAB_DFKRECORD where sysid='001' order by BILLCODE"));
+    ASSERT_GE(p.rows.size(), 2);
+    const QString first = p.rows.at(0).at(0).toString();
+    const QString second = p.rows.at(1).at(0).toString();
+    modify(p, 0, QStringLiteral("JZPAYCHARGE"), 3.0);
+    modify(p, 1, QStringLiteral("JZPAYCHARGE"), 4.0);
+    // Meanwhile someone else changes the second row.
+    srv->native(QStringLiteral("update TAB_DFKRECORD set JZPAYCHARGE=9 where BILLCODE=?"), {second});
+    QString text;
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_DFKRECORD"), p, &text), 409);
+    EXPECT_TRUE(text.contains(second)) << qPrintable(text);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_DFKRECORD where BILLCODE=? and JZPAYCHARGE=3"), {first}), 0);
+
+    // A row deleted meanwhile is a conflict too.
+    DataPacket d = query(*t, QStringLiteral("select * from TAB_DFKRECORD where BILLCODE='%1'").arg(first));
+    remove(d, 0);
+    srv->native(QStringLiteral("delete from TAB_DFKRECORD where BILLCODE=?"), {first});
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_DFKRECORD"), d), 409);
+
+    // A duplicate key fails the packet and keeps the earlier insert of it out.
+    DataPacket n = query(*t, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+    insert(n, {{"MSGID", "D1"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+    insert(n, {{"MSGID", "D2"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+    insert(n, {{"MSGID", "D2"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), n), 409);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID in ('D1','D2')")), 0);
+}
+
+TEST_F(Apply, RowsOfAnotherDeploymentAreRefused)
+{
+    srv->native(QStringLiteral("insert into TAB_MSGREAD values ('F1','北京朝阳','某人',null,'002')"));
+    DataPacket p = query(*t, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+    insert(p, {{"MSGID", "F2"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}, {"SYSID", "002"}});
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), p), 403);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='F2'")), 0);
+
+    // Reading the foreign row (the provider does not filter) and changing it is refused.
+    DataPacket f = query(*t, QStringLiteral("select * from TAB_MSGREAD where MSGID='F1'"));
+    modify(f, 0, QStringLiteral("MSGREADER"), QStringLiteral("改"));
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), f), 403);
+    // Even when the packet hides the sysid column, the row cannot be matched.
+    DataPacket h = query(*t, QStringLiteral("select MSGID, MSGREADSITE, MSGREADER from TAB_MSGREAD where MSGID='F1'"));
+    remove(h, 0);
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), h), 409);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='F1' and MSGReader='某人'")), 1);
+}
+
+TEST_F(Apply, BadRequestsAreRefusedWithAReason)
+{
+    DataPacket p = query(*t, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+    insert(p, {{"MSGID", "B1"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+    QString text;
+    EXPECT_EQ(applyStatus(QStringLiteral("NO_SUCH_TABLE"), p, &text), 400);
+    EXPECT_TRUE(text.contains(QStringLiteral("NO_SUCH_TABLE")));
+    EXPECT_EQ(applyStatus(QStringLiteral("sys_user"), p), 403);
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD; drop table x"), p), 400);
+    const QCborArray bad = {QStringLiteral("TAB_MSGREAD"), QStringLiteral("<DATAPACKET><broken"), 0, QCborValue()};
+    try {
+        t->callMethod(QStringLiteral("ApplyData"), bad);
+        ADD_FAILURE() << "malformed XML accepted";
+    } catch (const ProtocolError &e) {
+        EXPECT_EQ(e.status(), 400);
+    }
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='B1'")), 0);
+}
+
+} // namespace
