@@ -47,10 +47,17 @@ int DataSetModel::currentRow() const
 
 void DataSetModel::setCurrentRow(int row)
 {
-    if (!m_dataSet || !m_dataSet->Active() || row == currentRow())
+    if (!m_dataSet || !m_dataSet->Active() || row == currentRow() || row < 0 || row >= m_rows)
         return;
+    // A row shown below a new record belongs to the record one position up; name it by
+    // bookmark, since posting or cancelling the new record moves the rows.
+    int position = row;
+    if (m_dataSet->State() == DataSetState::Insert && row > m_dataSet->currentPosition())
+        --position;
+    const TBookmark target = m_dataSet->bookmarkAt(position);
     m_dataSet->CheckBrowseMode();
-    m_dataSet->SetRecNo(row + 1);
+    if (m_dataSet->BookmarkValid(target))
+        m_dataSet->GotoBookmark(target);
 }
 
 int DataSetModel::rowCount(const QModelIndex &parent) const
@@ -97,10 +104,14 @@ bool DataSetModel::setData(const QModelIndex &index, const QVariant &value, int 
     if (role != Qt::EditRole || !index.isValid() || !m_dataSet || !(flags(index) & Qt::ItemIsEditable))
         return false;
     try {
-        if (index.row() != currentRow())
+        if (index.row() != currentRow()) {
+            const TBookmark target = m_dataSet->bookmarkAt(
+                m_dataSet->State() == DataSetState::Insert && index.row() > currentRow() ? index.row() - 1
+                                                                                        : index.row());
             setCurrentRow(index.row());
-        if (index.row() != currentRow())
-            return false;
+            if (target == kNoBookmark || m_dataSet->GetBookmark() != target)
+                return false; // the row is gone or moved meanwhile
+        }
         m_dataSet->Edit();
         m_dataSet->Fields(index.column())->SetValue(value);
         m_lastError.clear();

@@ -316,9 +316,9 @@ void TMyDataSet::Execute()
 {
     if (Active())
         CheckBrowseMode();
-    const bool wasActive = Active();
+    const quint32 generation = m_generation;
     fetch(true);
-    if (Active() && (!wasActive || true))
+    if (Active() && m_generation != generation) // a result was opened
         DoAfterOpen();
 }
 

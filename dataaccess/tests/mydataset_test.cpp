@@ -497,6 +497,13 @@ TEST(DataSetModelAdapter, FollowsTheDatasetUnderTheModelTester)
     ds.Append();
     ds.Cancel();
     EXPECT_EQ(model.rowCount(), 5);
+    // Editing a row below a new record that is then dropped edits the record shown there.
+    ds.SetRecNo(1);
+    ds.Insert();
+    const QVariant shownId = model.data(model.index(3, 0));
+    EXPECT_TRUE(model.setData(model.index(3, 1), QStringLiteral("below")));
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("ID"))->Value(), shownId);
+    ds.Cancel();
     ds.SetIndexFieldNames(QStringLiteral("ID DESC"));
     EXPECT_EQ(model.data(model.index(0, 0)).toInt(), 9);
     ds.Last();
