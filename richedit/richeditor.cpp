@@ -267,11 +267,16 @@ RichEditor::RichEditor(QWidget *parent)
     m_toolBar->setObjectName(QStringLiteral("tbEdit"));
     m_toolBar->setIconSize(QSize(16, 16));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_formatBar = new QToolBar(this);
+    m_formatBar->setObjectName(QStringLiteral("tbFormat"));
+    m_formatBar->setIconSize(QSize(16, 16));
+    m_formatBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_toolBar);
+    layout->addWidget(m_formatBar);
     layout->addWidget(m_edit, 1);
 
     buildToolBar();
@@ -294,12 +299,14 @@ QAction *RichEditor::addAction(const char *name, const QString &text, const QStr
         action->setIcon(QIcon::fromTheme(themeIcon));
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     QWidget::addAction(action);
-    m_toolBar->addAction(action);
+    m_activeBar->addAction(action);
     return action;
 }
 
 void RichEditor::buildToolBar()
 {
+    // File and editing commands on the first row, formatting on the second.
+    m_activeBar = m_toolBar;
     QAction *a = addAction("actOpen", QStringLiteral("打开"), QStringLiteral("打开"),
                            QStringLiteral("document-open"));
     a->setShortcut(QKeySequence::Open);
@@ -350,22 +357,24 @@ void RichEditor::buildToolBar()
     connect(a, &QAction::triggered, m_edit, &QTextEdit::redo);
     a = addAction("actDateTime", QStringLiteral("插入日期和时间"), QStringLiteral("日期"));
     connect(a, &QAction::triggered, this, &RichEditor::showDateTime);
-    m_toolBar->addSeparator();
 
-    m_fontName = new QFontComboBox(m_toolBar);
+    m_activeBar = m_formatBar;
+    m_fontName = new QFontComboBox(m_formatBar);
     m_fontName->setObjectName(QStringLiteral("cbFontName"));
     m_fontName->setToolTip(QStringLiteral("字体"));
-    m_toolBar->addWidget(m_fontName);
+    m_fontName->setMaximumWidth(160);
+    m_formatBar->addWidget(m_fontName);
     connect(m_fontName, &QFontComboBox::textActivated, this, &RichEditor::setFontFamily);
-    m_fontSize = new QComboBox(m_toolBar);
+    m_fontSize = new QComboBox(m_formatBar);
     m_fontSize->setObjectName(QStringLiteral("cbFontSize"));
     m_fontSize->setToolTip(QStringLiteral("字号"));
     m_fontSize->setEditable(true);
+    m_fontSize->setMaximumWidth(64);
     for (const char *size : {"8", "9", "10", "10.5", "11", "12", "14", "16", "18", "20", "22",
                              "24", "26", "28", "36", "48", "72"})
         m_fontSize->addItem(QLatin1String(size));
     m_fontSize->setCurrentText(QStringLiteral("12"));
-    m_toolBar->addWidget(m_fontSize);
+    m_formatBar->addWidget(m_fontSize);
     connect(m_fontSize, &QComboBox::textActivated, this, [this](const QString &text) {
         bool ok = false;
         const double size = text.toDouble(&ok);
@@ -402,9 +411,17 @@ void RichEditor::buildToolBar()
         f.setFontWeight(on ? QFont::Bold : QFont::Normal);
         mergeFormat(f);
     });
+    for (const char *name : {"actBold", "actItalic", "actUnderline"}) {
+        QAction *style = findChild<QAction *>(QLatin1String(name));
+        QFont look = style->font();
+        look.setBold(style == findChild<QAction *>(QStringLiteral("actBold")));
+        look.setItalic(style == findChild<QAction *>(QStringLiteral("actItalic")));
+        look.setUnderline(style == findChild<QAction *>(QStringLiteral("actUnderline")));
+        style->setFont(look);
+    }
     a = addAction("actFont", QStringLiteral("字体..."), QStringLiteral("字体"));
     connect(a, &QAction::triggered, this, &RichEditor::showFontDialog);
-    m_toolBar->addSeparator();
+    m_formatBar->addSeparator();
 
     auto *alignGroup = new QActionGroup(this);
     const struct
@@ -428,7 +445,7 @@ void RichEditor::buildToolBar()
         const Qt::Alignment alignment = align.alignment;
         connect(a, &QAction::triggered, this, [this, alignment] { setTextAlignment(alignment); });
     }
-    m_toolBar->addSeparator();
+    m_formatBar->addSeparator();
 
     a = addAction("actNumbering", QStringLiteral("编号"), QStringLiteral("编号"),
                   QStringLiteral("format-list-ordered"));
@@ -465,6 +482,7 @@ QTextDocument *RichEditor::document() const
 void RichEditor::setToolBarVisible(bool visible)
 {
     m_toolBar->setVisible(visible);
+    m_formatBar->setVisible(visible);
 }
 
 // ---- content ----
@@ -849,6 +867,9 @@ void RichEditor::updateCharActions(const QTextCharFormat &format)
     const QStringList families = format.fontFamilies().toStringList();
     const QString family = families.isEmpty() ? document()->defaultFont().family() : families.first();
     m_fontName->setCurrentFont(QFont(family));
+    // A font this machine lacks still shows under its own name.
+    if (m_fontName->currentText() != family)
+        m_fontName->setEditText(family);
     const double size = format.fontPointSize() > 0 ? format.fontPointSize()
                                                    : document()->defaultFont().pointSizeF();
     m_fontSize->setCurrentText(QString::number(size));

@@ -62,7 +62,10 @@ public:
 
     QTextEdit *textEdit() const { return m_edit; }
     QTextDocument *document() const;
+    // The command rows: file and editing commands, then formatting commands.
     QToolBar *toolBar() const { return m_toolBar; }
+    QToolBar *formatBar() const { return m_formatBar; }
+    // Shows or hides both rows (a reading pane shows none).
     void setToolBarVisible(bool visible);
 
     // Folder the open and save dialogs start in (default: the working folder).
@@ -109,7 +112,9 @@ private:
     void showFontDialog();
 
     QTextEdit *m_edit = nullptr;
-    QToolBar *m_toolBar = nullptr;
+    QToolBar *m_toolBar = nullptr;   // file and editing commands
+    QToolBar *m_formatBar = nullptr; // formatting commands
+    QToolBar *m_activeBar = nullptr; // where addAction puts the next command
     QFontComboBox *m_fontName = nullptr;
     QComboBox *m_fontSize = nullptr;
     QString m_initialDir;
