@@ -354,3 +354,40 @@ TEST_F(Server, ConnectionParametersAreWrittenInOrderEvenWhenTheServerIsAway)
     EXPECT_EQ(c.ParamValue(QStringLiteral("DSAuthenticationPassword")), u"pw");
     EXPECT_TRUE(c.ParamValue(QStringLiteral("DSAuthenticationUser")).endsWith(u"\x0e" "001.zhang"));
 }
+
+TEST_F(Server, TheFeeCallTakesFifteenTypedParametersAndAnswersAField)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    TMyDataSet cdsTmp;
+    cdsTmp.SetMyConn(&c);
+    auto fee = [&](const QString &dest, double weight) {
+        cdsTmp.Close();
+        cdsTmp.SetCommandText(QStringLiteral(
+            " begin select F_CalcJSFee( Pi_FirstSite=>:1,Pi_Dest=>:2,Pi_FeeType=>:3,Pi_PCS=>:4,"
+            "Pi_Weight=>:5,Pi_BulkWeight=>:6, Pi_FastType=>:7,Pi_GoodsType=>:8,Pi_SevrType=>:9,"
+            "Pi_TransType=>:10,Pi_Finance=>:11, Pi_OpSite=>:12,Pi_CusName=>:13,Pi_ValidTime=>:14,"
+            "Pi_sysid=>:15 ) as wResult from dual; end;"));
+        cdsTmp.ClearParams();
+        const QVariantList values = {QStringLiteral("总部"), dest, QStringLiteral("派件费"), 1, weight, weight,
+                                     QString(), QString(), QString(), QString(), QStringLiteral("北京中心"),
+                                     QStringLiteral("总部"), QString(),
+                                     QDateTime(QDate(2026, 12, 1), QTime(10, 0)), QStringLiteral("001")};
+        const QList<FieldType> types = {FieldType::String, FieldType::String, FieldType::String,
+                                        FieldType::Integer, FieldType::Float, FieldType::Float,
+                                        FieldType::String, FieldType::String, FieldType::String,
+                                        FieldType::String, FieldType::String, FieldType::String,
+                                        FieldType::String, FieldType::DateTime, FieldType::String};
+        for (int i = 0; i < 15; ++i)
+            cdsTmp.CreateParam(types[i], QString::number(i + 1), values[i]);
+        cdsTmp.Execute();
+        return cdsTmp.FieldByName(QStringLiteral("wResult"))->AsFloat();
+    };
+    const double other = fee(QStringLiteral("上海"), 10);
+    const double shenzhen = fee(QStringLiteral("深圳"), 10);
+    EXPECT_GT(other, 0);
+    EXPECT_NE(shenzhen, other); // 深圳 has a rule of its own
+    EXPECT_LT(fee(QStringLiteral("上海"), 1), other);
+    EXPECT_FALSE(c.Connected()); // Tag 0: closed after each call
+    EXPECT_EQ(c.logOnCount(), 1);
+}
