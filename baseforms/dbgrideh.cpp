@@ -879,6 +879,10 @@ void TDBGridEh::updateFrozen()
     if (!m_frozen) {
         m_frozen = new QTableView(m_view);
         m_frozen->setObjectName(QStringLiteral("frozen"));
+        auto *frozenHeader = new detail::GridHeader(this);
+        frozenHeader->setSectionsMovable(false);
+        m_frozen->setHorizontalHeader(frozenHeader);
+        connect(frozenHeader, &QHeaderView::sectionClicked, m_header, &QHeaderView::sectionClicked);
         m_frozen->setModel(m_model);
         m_frozen->setSelectionModel(m_view->selectionModel());
         m_frozen->setFocusPolicy(Qt::NoFocus);
@@ -906,28 +910,34 @@ void TDBGridEh::updateFrozen()
             width += m_view->columnWidth(c);
         }
     }
+    if (auto *fh = qobject_cast<detail::GridHeader *>(m_frozen->horizontalHeader()))
+        if (fh->filterVisible() != m_filterVisible)
+            fh->setFilterVisible(m_filterVisible);
     m_frozen->horizontalHeader()->setFixedHeight(m_view->horizontalHeader()->height());
+    m_frozen->horizontalHeader()->setStyleSheet(m_header->styleSheet());
     m_frozen->setGeometry(m_view->verticalHeader()->width() + m_view->frameWidth(), m_view->frameWidth(),
                           width, m_view->viewport()->height() + m_view->horizontalHeader()->height());
-    m_frozen->setStyleSheet(m_view->horizontalHeader()->styleSheet().isEmpty()
-                                ? QString()
-                                : QStringLiteral("QHeaderView::section { background-color: %1; }")
-                                      .arg(FixedColor.name()));
 }
 
 void TDBGridEh::setFilterRowVisible(bool on)
 {
     m_filterVisible = on;
     m_header->setFilterVisible(on);
+    updateFrozen();
     if (!on)
         clearFilter();
 }
 
 void TDBGridEh::setFilterText(int column, const QString &text)
 {
-    if (QLineEdit *e = m_header->editor(column); e && e->text() != text) {
-        const QSignalBlocker block(e);
-        e->setText(text);
+    for (auto *h : {m_header, m_frozen ? qobject_cast<detail::GridHeader *>(m_frozen->horizontalHeader())
+                                       : nullptr}) {
+        if (!h)
+            continue;
+        if (QLineEdit *e = h->editor(column); e && e->text() != text) {
+            const QSignalBlocker block(e);
+            e->setText(text);
+        }
     }
     m_model->setFilter(column, text);
 }

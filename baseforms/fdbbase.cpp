@@ -307,6 +307,11 @@ TfIDM *TfDBBase::PDM() const
     return m_pdm;
 }
 
+void TfDBBase::SetPDM(TfIDM *dm)
+{
+    m_pdm = dm;
+}
+
 QString TfDBBase::gridLayoutPath() const
 {
     if (m_gridIniFile.isEmpty())

@@ -72,7 +72,7 @@ public:
 
     // The module's data module; throws host::UserError with the text of "Msg5" when unset.
     TfIDM *PDM() const;
-    void SetPDM(TfIDM *dm) { m_pdm = dm; }
+    void SetPDM(TfIDM *dm);
 
     int minOptionPanelHeight() const { return m_minOptionHeight; }
     int maxOptionPanelHeight() const { return m_maxOptionHeight; }
