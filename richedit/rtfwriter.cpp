@@ -26,29 +26,6 @@ namespace {
 constexpr int kChineseCharset = 134;
 constexpr int kDocumentCodepage = 936;
 
-bool isChineseFamily(const QString &family)
-{
-    for (const QChar ch : family) {
-        if (ch.unicode() > 0x7F)
-            return true;
-    }
-    static const QStringList known = {
-        QStringLiteral("simsun"),    QStringLiteral("nsimsun"),   QStringLiteral("simhei"),
-        QStringLiteral("kaiti"),     QStringLiteral("fangsong"),  QStringLiteral("microsoft yahei"),
-        QStringLiteral("dengxian"),  QStringLiteral("noto sans cjk"), QStringLiteral("noto serif cjk"),
-        QStringLiteral("source han"), QStringLiteral("wenquanyi"), QStringLiteral("ar pl"),
-        QStringLiteral("stsong"),    QStringLiteral("stheiti"),   QStringLiteral("stkaiti"),
-        QStringLiteral("lisu"),      QStringLiteral("youyuan"),   QStringLiteral("pmingliu"),
-        QStringLiteral("mingliu"),
-    };
-    const QString lower = family.toLower();
-    for (const QString &k : known) {
-        if (lower.startsWith(k))
-            return true;
-    }
-    return false;
-}
-
 class Emitter
 {
 public:
@@ -435,7 +412,9 @@ QByteArray Emitter::run()
     for (qsizetype i = 0; i < m_fonts.size(); ++i) {
         const QString &family = m_fonts[i];
         const bool symbol = i == m_symbolFont;
-        const int charset = symbol ? 2 : (isChineseFamily(family) ? kChineseCharset : 0);
+        // Every text font declares the Chinese character set: the fallback bytes after each
+        // Unicode escape are GBK, so a reader that ignores the escapes decodes them right.
+        const int charset = symbol ? 2 : kChineseCharset;
         int uc = 1;
         out += "{\\f" + QByteArray::number(i) + (symbol ? "\\ftech" : "\\fnil") + "\\fcharset"
                + QByteArray::number(charset) + escape(family, uc) + ";}";

@@ -8,7 +8,7 @@ class QTextDocument;
 namespace richedit {
 
 // Writes a QTextDocument as RTF that word processors open with the same text and
-// formatting: a font table (Chinese fonts with the GB2312 character set), a colour
+// formatting: a font table (text fonts with the GB2312 character set), a colour
 // table, paragraphs with alignment, indents and spacing, bulleted and numbered items
 // (as paragraph-numbering groups, understood by WordPad, Word and LibreOffice), and
 // character runs with font, size, bold, italic, underline, strike-out, super-/subscript,

@@ -8,6 +8,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextList>
+#include <QRegularExpression>
 #include <QImage>
 #include <QTextImageFormat>
 #include <QUrl>
@@ -198,6 +199,23 @@ TEST(RtfWriter, ChineseTextCarriesUnicodeAndGbkFallback)
     // Only 7-bit bytes: the file survives any transport that mangles 8-bit text.
     for (const char b : rtf)
         ASSERT_LT(uchar(b), 0x80);
+}
+
+TEST(RtfWriter, FallbackBytesAloneGiveTheSameText)
+{
+    // A reader that ignores Unicode escapes sees only the GBK fallback bytes, decoded in
+    // the character set of each font, the default font included.
+    QTextDocument doc;
+    QTextCursor c(&doc);
+    c.insertText(QStringLiteral("默认字体里的中文 café "));
+    c.insertText(QStringLiteral("宋体中文"), fmt(QStringLiteral("宋体"), 12));
+    c.insertText(QStringLiteral(" Arial 中文"), fmt(QStringLiteral("Arial"), 12));
+    QString rtf = QString::fromLatin1(RtfWriter().write(&doc));
+    rtf.remove(QRegularExpression(QStringLiteral("\\\\uc?-?\\d+ ?")));
+    ASSERT_FALSE(rtf.contains(QStringLiteral("\\u")));
+    QTextDocument back;
+    ASSERT_TRUE(RtfReader().read(rtf.toLatin1(), &back));
+    EXPECT_EQ(back.toPlainText(), doc.toPlainText());
 }
 
 TEST(RtfWriter, PicturesTravelAsPngAtTheirShownSize)
