@@ -48,6 +48,8 @@ namespace richedit {
 namespace {
 
 constexpr double kDefaultFontSize = 12;
+// Larger files are refused with a message rather than freezing the window.
+constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 
 const QString kFileFilter = QStringLiteral("RTF 文件 (*.rtf);;文本文件 (*.txt);;所有文件 (*)");
 
@@ -492,6 +494,10 @@ void RichEditor::LoadFromFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw host::UserError(QStringLiteral("无法打开文件[%1]: %2").arg(path, file.errorString()));
+    if (file.size() > kMaxFileSize)
+        throw host::UserError(QStringLiteral("文件[%1]过大(%2 MB)，无法在编辑器中打开。")
+                                  .arg(path)
+                                  .arg(file.size() / (1024 * 1024)));
     LoadFromStream(file);
 }
 
