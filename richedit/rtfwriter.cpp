@@ -126,8 +126,6 @@ void Emitter::collect()
                 colorIndex(f.foreground().color());
             if (f.background().style() != Qt::NoBrush)
                 colorIndex(f.background().color());
-            if (f.isAnchor())
-                colorIndex(QColor(Qt::blue));
         }
     }
 }
@@ -236,7 +234,7 @@ QByteArray Emitter::charProps(const QTextCharFormat &f)
         p += "\\b";
     if (f.fontItalic())
         p += "\\i";
-    if (f.fontUnderline() || f.isAnchor())
+    if (f.fontUnderline())
         p += "\\ul";
     if (f.fontStrikeOut())
         p += "\\strike";
@@ -246,8 +244,6 @@ QByteArray Emitter::charProps(const QTextCharFormat &f)
         p += "\\sub";
     if (f.foreground().style() != Qt::NoBrush)
         p += "\\cf" + QByteArray::number(colorIndex(f.foreground().color()));
-    else if (f.isAnchor())
-        p += "\\cf" + QByteArray::number(colorIndex(QColor(Qt::blue)));
     if (f.background().style() != Qt::NoBrush) {
         const QByteArray n = QByteArray::number(colorIndex(f.background().color()));
         p += "\\chcbpat" + n + "\\highlight" + n;

@@ -176,7 +176,11 @@ const RoundTripCase kCases[] = {
          link.setFontUnderline(true);
          link.setForeground(QColor(Qt::blue));
          c.insertText(QStringLiteral("the site"), link);
-         c.insertText(QStringLiteral(" now"), fmt(QStringLiteral("Arial"), 12));
+         c.insertText(QStringLiteral(" now "), fmt(QStringLiteral("Arial"), 12));
+         link.setAnchorHref(QStringLiteral("mailto:ops@example.com"));
+         link.setFontUnderline(false);
+         link.clearForeground();
+         c.insertText(QStringLiteral("plain-looking link"), link);
      }},
 };
 
