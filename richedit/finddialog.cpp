@@ -71,8 +71,7 @@ void FindDialog::findNext()
     if (text().isEmpty())
         return;
     if (!m_editor->find(text(), flags()))
-        host::dialogPresenter().showMessage(host::MessageKind::Information,
-                                            QStringLiteral("提示"),
+        host::dialogPresenter().showMessage(host::MessageKind::Information, QStringLiteral("提示"),
                                             QStringLiteral("找不到\"%1\"。").arg(text()));
 }
 

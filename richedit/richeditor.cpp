@@ -14,30 +14,30 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontComboBox>
 #include <QFontDialog>
 #include <QLineEdit>
-#include <QDesktopServices>
 #include <QLocale>
-#include <QMouseEvent>
-#include <QRegularExpression>
-#include <QSyntaxHighlighter>
 #include <QMimeData>
-#include <QUrl>
+#include <QMouseEvent>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QTextList>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -190,9 +190,9 @@ protected:
 
     bool canInsertFromMimeData(const QMimeData *source) const override
     {
-        return source->hasImage() || QTextEdit::canInsertFromMimeData(source)
-               || std::any_of(kRtfMimeTypes.begin(), kRtfMimeTypes.end(),
-                              [source](const QString &t) { return source->hasFormat(t); });
+        return source->hasImage() || QTextEdit::canInsertFromMimeData(source) ||
+               std::any_of(kRtfMimeTypes.begin(), kRtfMimeTypes.end(),
+                           [source](const QString &t) { return source->hasFormat(t); });
     }
 
     void insertFromMimeData(const QMimeData *source) override
@@ -211,8 +211,8 @@ protected:
             const QImage image = qvariant_cast<QImage>(source->imageData());
             if (!image.isNull()) {
                 static QAtomicInt counter;
-                const QUrl name(QStringLiteral("pasted-image://%1.png")
-                                    .arg(counter.fetchAndAddRelaxed(1) + 1));
+                const QUrl name(
+                    QStringLiteral("pasted-image://%1.png").arg(counter.fetchAndAddRelaxed(1) + 1));
                 document()->addResource(QTextDocument::ImageResource, name, image);
                 textCursor().insertImage(name.toString());
                 return;
@@ -372,8 +372,8 @@ void RichEditor::buildToolBar()
     m_fontSize->setToolTip(QStringLiteral("字号"));
     m_fontSize->setEditable(true);
     m_fontSize->setMaximumWidth(64);
-    for (const char *size : {"8", "9", "10", "10.5", "11", "12", "14", "16", "18", "20", "22",
-                             "24", "26", "28", "36", "48", "72"})
+    for (const char *size : {"8", "9", "10", "10.5", "11", "12", "14", "16", "18", "20", "22", "24",
+                             "26", "28", "36", "48", "72"})
         m_fontSize->addItem(QLatin1String(size));
     m_fontSize->setCurrentText(QStringLiteral("12"));
     m_formatBar->addWidget(m_fontSize);
@@ -752,7 +752,8 @@ void RichEditor::showError(const QString &text) const
 
 void RichEditor::openFile()
 {
-    const QString path = host::dialogPresenter().chooseOpenFile(QStringLiteral("打开"), kFileFilter);
+    const QString path =
+        host::dialogPresenter().chooseOpenFile(QStringLiteral("打开"), kFileFilter);
     if (path.isEmpty())
         return;
     try {
@@ -767,8 +768,8 @@ void RichEditor::saveFileAs()
 {
     const QString suggested = QDir(m_initialDir.isEmpty() ? QDir::currentPath() : m_initialDir)
                                   .filePath(QStringLiteral("文档.rtf"));
-    QString path = host::dialogPresenter().chooseSaveFile(QStringLiteral("另存为"), suggested,
-                                                           kFileFilter);
+    QString path =
+        host::dialogPresenter().chooseSaveFile(QStringLiteral("另存为"), suggested, kFileFilter);
     if (path.isEmpty())
         return;
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -777,8 +778,8 @@ void RichEditor::saveFileAs()
     try {
         if (suffix == QLatin1String("txt")) {
             QSaveFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(plainText().toUtf8()) < 0
-                || !file.commit())
+            if (!file.open(QIODevice::WriteOnly) || file.write(plainText().toUtf8()) < 0 ||
+                !file.commit())
                 throw host::UserError(
                     QStringLiteral("无法写入文件[%1]: %2").arg(path, file.errorString()));
         } else {
@@ -815,8 +816,7 @@ void RichEditor::printPreview()
     QPrinter printer(QPrinter::HighResolution);
     QPrintPreviewDialog dialog(&printer, this);
     dialog.setWindowTitle(QStringLiteral("打印预览"));
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter *p) { print(p); });
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter *p) { print(p); });
     host::dialogPresenter().execDialog(&dialog);
 }
 
@@ -871,7 +871,8 @@ void RichEditor::updateCharActions(const QTextCharFormat &format)
 {
     m_updating = true;
     const QStringList families = format.fontFamilies().toStringList();
-    const QString family = families.isEmpty() ? document()->defaultFont().family() : families.first();
+    const QString family =
+        families.isEmpty() ? document()->defaultFont().family() : families.first();
     m_fontName->setCurrentFont(QFont(family));
     // A font this machine lacks still shows under its own name.
     if (m_fontName->currentText() != family)
@@ -879,7 +880,8 @@ void RichEditor::updateCharActions(const QTextCharFormat &format)
     const double size = format.fontPointSize() > 0 ? format.fontPointSize()
                                                    : document()->defaultFont().pointSizeF();
     m_fontSize->setCurrentText(QString::number(size));
-    findChild<QAction *>(QStringLiteral("actBold"))->setChecked(format.fontWeight() >= QFont::DemiBold);
+    findChild<QAction *>(QStringLiteral("actBold"))
+        ->setChecked(format.fontWeight() >= QFont::DemiBold);
     findChild<QAction *>(QStringLiteral("actItalic"))->setChecked(format.fontItalic());
     findChild<QAction *>(QStringLiteral("actUnderline"))->setChecked(format.fontUnderline());
     m_updating = false;
@@ -895,13 +897,15 @@ void RichEditor::updateBlockActions()
     findChild<QAction *>(QStringLiteral("actAlignLeft"))
         ->setChecked(!(align & (Qt::AlignHCenter | Qt::AlignRight)));
     const QTextList *list = cursor.currentList();
-    const QTextListFormat::Style style = list ? list->format().style() : QTextListFormat::ListStyleUndefined;
+    const QTextListFormat::Style style =
+        list ? list->format().style() : QTextListFormat::ListStyleUndefined;
     findChild<QAction *>(QStringLiteral("actNumbering"))
-        ->setChecked(list && style != QTextListFormat::ListDisc && style != QTextListFormat::ListCircle
-                     && style != QTextListFormat::ListSquare);
+        ->setChecked(list && style != QTextListFormat::ListDisc &&
+                     style != QTextListFormat::ListCircle && style != QTextListFormat::ListSquare);
     findChild<QAction *>(QStringLiteral("actBullets"))
-        ->setChecked(list && (style == QTextListFormat::ListDisc || style == QTextListFormat::ListCircle
-                              || style == QTextListFormat::ListSquare));
+        ->setChecked(list &&
+                     (style == QTextListFormat::ListDisc || style == QTextListFormat::ListCircle ||
+                      style == QTextListFormat::ListSquare));
 }
 
 void RichEditor::updateEditActions()

@@ -5,17 +5,17 @@
 
 #include <QAtomicInt>
 #include <QColor>
-#include <QImage>
-#include <QTextImageFormat>
-#include <QUrl>
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextImageFormat>
 #include <QTextList>
+#include <QUrl>
 
 #include <algorithm>
 #include <cctype>
@@ -26,15 +26,15 @@ namespace richedit {
 namespace {
 
 enum class Dest {
-    Text,            // document body: text goes into the document
-    Skip,            // ignorable or unknown destination: everything is dropped
-    FontTable,       // \fonttbl and its entries
-    ColorTable,      // \colortbl
-    ListTable,       // \listtable and its \list / \listlevel groups
-    ListOverrides,   // \listoverridetable
-    ParaNumbering,   // {\*\pn ...}: numbering of the enclosing paragraph
+    Text,             // document body: text goes into the document
+    Skip,             // ignorable or unknown destination: everything is dropped
+    FontTable,        // \fonttbl and its entries
+    ColorTable,       // \colortbl
+    ListTable,        // \listtable and its \list / \listlevel groups
+    ListOverrides,    // \listoverridetable
+    ParaNumbering,    // {\*\pn ...}: numbering of the enclosing paragraph
     FieldInstruction, // {\*\fldinst ...}
-    Picture          // {\pict ...}: image data in hexadecimal or binary
+    Picture           // {\pict ...}: image data in hexadecimal or binary
 };
 
 enum class ListKind { None, Bullet, Decimal, LowerAlpha, UpperAlpha, LowerRoman, UpperRoman };
@@ -85,7 +85,7 @@ struct GroupState
     CharState chars;
     ParaState para;
     int uc = 1;
-    QString href;          // target of the hyperlink field this text belongs to
+    QString href;            // target of the hyperlink field this text belongs to
     bool fieldGroup = false; // this group opened a \field
     bool pictGroup = false;  // this group opened a \pict
 };
@@ -125,9 +125,9 @@ constexpr int kMaxDepth = 4000;
 bool isEastAsian(QChar ch)
 {
     const char16_t u = ch.unicode();
-    return (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF)
-           || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
-           || (u >= 0xFF00 && u <= 0xFFEF);
+    return (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
+           (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) ||
+           (u >= 0xFF00 && u <= 0xFFEF);
 }
 constexpr int kMaxWordLength = 32;
 
@@ -234,8 +234,8 @@ void Parser::run()
                 // A closing brace too many ends the document early; when text follows,
                 // read on rather than drop it.
                 qsizetype rest = pos;
-                while (rest < n && (m_data[rest] == '}' || m_data[rest] == '\0'
-                                    || QChar::isSpace(uchar(m_data[rest]))))
+                while (rest < n && (m_data[rest] == '}' || m_data[rest] == '\0' ||
+                                    QChar::isSpace(uchar(m_data[rest]))))
                     ++rest;
                 if (rest < n) {
                     m_warnings << QStringLiteral("多余的右括号");
@@ -290,16 +290,16 @@ void Parser::run()
         }
         if ((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z')) {
             const qsizetype start = pos;
-            while (pos < n && pos - start < kMaxWordLength
-                   && ((m_data[pos] >= 'a' && m_data[pos] <= 'z')
-                       || (m_data[pos] >= 'A' && m_data[pos] <= 'Z')))
+            while (pos < n && pos - start < kMaxWordLength &&
+                   ((m_data[pos] >= 'a' && m_data[pos] <= 'z') ||
+                    (m_data[pos] >= 'A' && m_data[pos] <= 'Z')))
                 ++pos;
             const QByteArray word = m_data.mid(start, pos - start);
             bool hasParam = false;
             bool negative = false;
             qint64 param = 0;
-            if (pos < n && m_data[pos] == '-' && pos + 1 < n && m_data[pos + 1] >= '0'
-                && m_data[pos + 1] <= '9') {
+            if (pos < n && m_data[pos] == '-' && pos + 1 < n && m_data[pos + 1] >= '0' &&
+                m_data[pos + 1] <= '9') {
                 negative = true;
                 ++pos;
             }
@@ -348,7 +348,7 @@ void Parser::run()
     if (!m_finished) {
         if (!m_stack.empty())
             m_warnings << QStringLiteral("文件不完整：缺少 %1 个右括号")
-                                  .arg(m_stack.size() + m_overflowDepth);
+                              .arg(m_stack.size() + m_overflowDepth);
         // Close what is open so the text read so far reaches the document.
         while (!m_stack.empty())
             popGroup();
@@ -836,10 +836,10 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
 
     // Text-producing words keep the current run.
     static const QHash<QByteArray, char16_t> specials = {
-        {"tab", u'\t'},       {"line", 0x2028},     {"emdash", 0x2014},   {"endash", 0x2013},
-        {"bullet", 0x2022},   {"lquote", 0x2018},   {"rquote", 0x2019},   {"ldblquote", 0x201C},
+        {"tab", u'\t'},        {"line", 0x2028},    {"emdash", 0x2014},  {"endash", 0x2013},
+        {"bullet", 0x2022},    {"lquote", 0x2018},  {"rquote", 0x2019},  {"ldblquote", 0x201C},
         {"rdblquote", 0x201D}, {"emspace", 0x2003}, {"enspace", 0x2002}, {"qmspace", 0x2005},
-        {"zwj", 0x200D},      {"zwnj", 0x200C},     {"ltrmark", 0x200E},  {"rtlmark", 0x200F},
+        {"zwj", 0x200D},       {"zwnj", 0x200C},    {"ltrmark", 0x200E}, {"rtlmark", 0x200F},
     };
     if (const auto it = specials.constFind(word); it != specials.constEnd()) {
         if (s.dest == Dest::Text)
@@ -859,17 +859,38 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
         return;
 
     // Destinations.
-    static const QList<QByteArray> skipped = {
-        "stylesheet", "info",     "header",    "headerl",   "headerr",  "headerf",
-        "footer",     "footerl",  "footerr",   "footerf",   "footnote",  "annotation", "atnid",
-        "atnauthor",  "xe",       "tc",        "txe",       "rxe",       "object",   "objdata",
-        "pntext",     "pntxta",   "pntxtb",    "listtext",  "leveltext", "levelnumbers",
-        "listname",   "nonshppict", "shp",     "shpinst",   "shptxt",    "sp",       "sn",
-        "sv",         "themedata", "colorschememapping", "datastore", "latentstyles",
-        "revtbl",     "rsidtbl",  "generator", "xmlnstbl",  "mmathPr",   "template", "userprops",
-        "docvar",     "ftnsep",   "ftnsepc",   "aftnsep",   "aftnsepc",  "bkmkstart", "bkmkend",
-        "pgdsctbl",   "fchars",   "lchars",    "panose",    "falt",      "fname",    "listpicture",
-        "filetbl",    "protusertbl", "wgrffmtfilter", "ftncn",  "aftncn"};
+    static const QList<QByteArray> skipped = {"stylesheet",  "info",
+                                              "header",      "headerl",
+                                              "headerr",     "headerf",
+                                              "footer",      "footerl",
+                                              "footerr",     "footerf",
+                                              "footnote",    "annotation",
+                                              "atnid",       "atnauthor",
+                                              "xe",          "tc",
+                                              "txe",         "rxe",
+                                              "object",      "objdata",
+                                              "pntext",      "pntxta",
+                                              "pntxtb",      "listtext",
+                                              "leveltext",   "levelnumbers",
+                                              "listname",    "nonshppict",
+                                              "shp",         "shpinst",
+                                              "shptxt",      "sp",
+                                              "sn",          "sv",
+                                              "themedata",   "colorschememapping",
+                                              "datastore",   "latentstyles",
+                                              "revtbl",      "rsidtbl",
+                                              "generator",   "xmlnstbl",
+                                              "mmathPr",     "template",
+                                              "userprops",   "docvar",
+                                              "ftnsep",      "ftnsepc",
+                                              "aftnsep",     "aftnsepc",
+                                              "bkmkstart",   "bkmkend",
+                                              "pgdsctbl",    "fchars",
+                                              "lchars",      "panose",
+                                              "falt",        "fname",
+                                              "listpicture", "filetbl",
+                                              "protusertbl", "wgrffmtfilter",
+                                              "ftncn",       "aftncn"};
     if (word == "shppict") // Word's picture wrapper: its \pict is the one to show
         return;
     if (word == "pict") {
@@ -963,8 +984,8 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
             m_lists.last().id = param;
         else if (word == "listlevel" && !m_lists.isEmpty())
             m_lists.last().levels.append(ListLevelDef());
-        else if ((word == "levelnfc" || word == "levelnfcn") && !m_lists.isEmpty()
-                 && !m_lists.last().levels.isEmpty())
+        else if ((word == "levelnfc" || word == "levelnfcn") && !m_lists.isEmpty() &&
+                 !m_lists.last().levels.isEmpty())
             m_lists.last().levels.last().nfc = param;
         return;
     case Dest::ListOverrides:
@@ -1002,8 +1023,8 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
             m_picture.format = "png";
         else if (word == "jpegblip")
             m_picture.format = "jpg";
-        else if (word == "wmetafile" || word == "emfblip" || word == "macpict"
-                 || word == "dibitmap" || word == "wbitmap" || word == "pmmetafile")
+        else if (word == "wmetafile" || word == "emfblip" || word == "macpict" ||
+                 word == "dibitmap" || word == "wbitmap" || word == "pmmetafile")
             m_picture.format.clear();
         else if (word == "picw")
             m_picture.width = param;
@@ -1074,11 +1095,11 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
         c.bold = on;
     } else if (word == "i") {
         c.italic = on;
-    } else if (word == "ul" || word == "uld" || word == "uldash" || word == "uldashd"
-               || word == "uldashdd" || word == "uldb" || word == "ulth" || word == "ulw"
-               || word == "ulwave" || word == "ulhwave" || word == "ululdbwave"
-               || word == "ulthd" || word == "ulthdash" || word == "ulldash"
-               || word == "ulthldash" || word == "ulthdashd" || word == "ulthdashdd") {
+    } else if (word == "ul" || word == "uld" || word == "uldash" || word == "uldashd" ||
+               word == "uldashdd" || word == "uldb" || word == "ulth" || word == "ulw" ||
+               word == "ulwave" || word == "ulhwave" || word == "ululdbwave" || word == "ulthd" ||
+               word == "ulthdash" || word == "ulldash" || word == "ulthldash" ||
+               word == "ulthdashd" || word == "ulthdashdd") {
         c.underline = on;
     } else if (word == "ulnone") {
         c.underline = false;
@@ -1152,8 +1173,8 @@ bool RtfReader::isRtf(const QByteArray &data)
     qsizetype i = 0;
     if (data.startsWith("\xEF\xBB\xBF"))
         i = 3;
-    while (i < data.size() && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r'
-                               || data[i] == '\n'))
+    while (i < data.size() &&
+           (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n'))
         ++i;
     return data.mid(i, 5) == "{\\rtf";
 }

@@ -5,17 +5,17 @@
 
 #include <QBuffer>
 #include <QColor>
-#include <QImage>
-#include <QPixmap>
-#include <QTextImageFormat>
-#include <QUrl>
 #include <QFontInfo>
 #include <QHash>
 #include <QIODevice>
+#include <QImage>
 #include <QList>
+#include <QPixmap>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextImageFormat>
 #include <QTextList>
+#include <QUrl>
 
 #include <cmath>
 
@@ -109,9 +109,9 @@ void Emitter::collect()
     for (QTextBlock block = m_doc->begin(); block.isValid(); block = block.next()) {
         fontIndex(familyOf(block.charFormat()));
         if (QTextList *list = block.textList()) {
-            if (list->format().style() == QTextListFormat::ListDisc
-                || list->format().style() == QTextListFormat::ListCircle
-                || list->format().style() == QTextListFormat::ListSquare) {
+            if (list->format().style() == QTextListFormat::ListDisc ||
+                list->format().style() == QTextListFormat::ListCircle ||
+                list->format().style() == QTextListFormat::ListSquare) {
                 if (m_symbolFont < 0)
                     m_symbolFont = fontIndex(QStringLiteral("Symbol"));
             }
@@ -256,8 +256,9 @@ void Emitter::writeListPrefix(const QTextBlock &block, QTextList *list, QByteArr
     const QTextListFormat lf = list->format();
     const int level = std::clamp(lf.indent(), 1, 9);
     const QTextListFormat::Style style = lf.style();
-    const bool bullet = style == QTextListFormat::ListDisc || style == QTextListFormat::ListCircle
-                        || style == QTextListFormat::ListSquare;
+    const bool bullet = style == QTextListFormat::ListDisc ||
+                        style == QTextListFormat::ListCircle ||
+                        style == QTextListFormat::ListSquare;
     QByteArray pn = "{\\*\\pn";
     QByteArray shown; // the item's number or bullet as a reader without numbering shows it
     if (bullet) {
@@ -358,8 +359,8 @@ void Emitter::writeBlock(const QTextBlock &block)
         QByteArray run = "{" + charProps(f) + escape(fragment.text(), uc) + "}";
         if (f.isAnchor() && !f.anchorHref().isEmpty()) {
             int instUc = 1;
-            run = "{\\field{\\*\\fldinst{HYPERLINK \"" + escape(f.anchorHref(), instUc, false)
-                  + "\"}}{\\fldrslt" + run + "}}";
+            run = "{\\field{\\*\\fldinst{HYPERLINK \"" + escape(f.anchorHref(), instUc, false) +
+                  "\"}}{\\fldrslt" + run + "}}";
         }
         out += run;
     }
@@ -386,10 +387,10 @@ QByteArray Emitter::picture(const QTextImageFormat &format) const
         return {};
     const double width = format.width() > 0 ? format.width() : image.width();
     const double height = format.height() > 0 ? format.height() : image.height();
-    QByteArray out = "{\\pict\\pngblip\\picw" + QByteArray::number(image.width()) + "\\pich"
-                     + QByteArray::number(image.height()) + "\\picwgoal"
-                     + QByteArray::number(unitsToTwips(width)) + "\\pichgoal"
-                     + QByteArray::number(unitsToTwips(height)) + "\r\n";
+    QByteArray out = "{\\pict\\pngblip\\picw" + QByteArray::number(image.width()) + "\\pich" +
+                     QByteArray::number(image.height()) + "\\picwgoal" +
+                     QByteArray::number(unitsToTwips(width)) + "\\pichgoal" +
+                     QByteArray::number(unitsToTwips(height)) + "\r\n";
     const QByteArray hex = png.toHex();
     for (qsizetype i = 0; i < hex.size(); i += 128)
         out += hex.mid(i, 128) + "\r\n";
@@ -412,14 +413,14 @@ QByteArray Emitter::run()
         // Unicode escape are GBK, so a reader that ignores the escapes decodes them right.
         const int charset = symbol ? 2 : kChineseCharset;
         int uc = 1;
-        out += "{\\f" + QByteArray::number(i) + (symbol ? "\\ftech" : "\\fnil") + "\\fcharset"
-               + QByteArray::number(charset) + escape(family, uc) + ";}";
+        out += "{\\f" + QByteArray::number(i) + (symbol ? "\\ftech" : "\\fnil") + "\\fcharset" +
+               QByteArray::number(charset) + escape(family, uc) + ";}";
     }
     out += "}\r\n{\\colortbl ;";
     for (qsizetype i = 1; i < m_colors.size(); ++i) {
         const QColor &c = m_colors[i];
-        out += "\\red" + QByteArray::number(c.red()) + "\\green" + QByteArray::number(c.green())
-               + "\\blue" + QByteArray::number(c.blue()) + ';';
+        out += "\\red" + QByteArray::number(c.red()) + "\\green" + QByteArray::number(c.green()) +
+               "\\blue" + QByteArray::number(c.blue()) + ';';
     }
     out += "}\r\n{\\*\\generator Waylink RichEdit;}\\viewkind4\\uc1\r\n";
     out += m_body;

@@ -70,7 +70,8 @@ BENCHMARK(BM_ReadRtf)->Arg(20)->Arg(2000)->Unit(benchmark::kMillisecond);
 // Code-page text as WordPad writes it: every Chinese character as two hex bytes.
 void BM_ReadGbkBytes(benchmark::State &state)
 {
-    QByteArray rtf = "{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0\\fnil\\fcharset134 \\'cb\\'ce\\'cc\\'e5;}}\\f0 ";
+    QByteArray rtf =
+        "{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0\\fnil\\fcharset134 \\'cb\\'ce\\'cc\\'e5;}}\\f0 ";
     for (int i = 0; i < state.range(0); ++i)
         rtf += "\\'b8\\'f7\\'cd\\'f8\\'b5\\'e3\\'c7\\'eb\\'d7\\'a2\\'d2\\'e2 Notice\\par\r\n";
     rtf += '}';

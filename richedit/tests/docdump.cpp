@@ -12,18 +12,18 @@ namespace richedit::test {
 
 bool Run::sameFormat(const Run &o) const
 {
-    return family == o.family && qFuzzyCompare(pointSize, o.pointSize) && bold == o.bold
-           && italic == o.italic && underline == o.underline && strike == o.strike
-           && vertical == o.vertical && foreground == o.foreground
-           && background == o.background && href == o.href;
+    return family == o.family && qFuzzyCompare(pointSize, o.pointSize) && bold == o.bold &&
+           italic == o.italic && underline == o.underline && strike == o.strike &&
+           vertical == o.vertical && foreground == o.foreground && background == o.background &&
+           href == o.href;
 }
 
 bool Paragraph::operator==(const Paragraph &o) const
 {
-    return text == o.text && alignment == o.alignment && leftTwips == o.leftTwips
-           && rightTwips == o.rightTwips && firstTwips == o.firstTwips
-           && beforeTwips == o.beforeTwips && afterTwips == o.afterTwips
-           && listStyle == o.listStyle && listIndent == o.listIndent && runs == o.runs;
+    return text == o.text && alignment == o.alignment && leftTwips == o.leftTwips &&
+           rightTwips == o.rightTwips && firstTwips == o.firstTwips &&
+           beforeTwips == o.beforeTwips && afterTwips == o.afterTwips && listStyle == o.listStyle &&
+           listIndent == o.listIndent && runs == o.runs;
 }
 
 QList<Paragraph> dump(const QTextDocument &doc)
@@ -52,7 +52,8 @@ QList<Paragraph> dump(const QTextDocument &doc)
             r.text = fr.text();
             const QStringList fam = f.fontFamilies().toStringList();
             r.family = fam.isEmpty() ? doc.defaultFont().family() : fam.first();
-            r.pointSize = f.fontPointSize() > 0 ? f.fontPointSize() : doc.defaultFont().pointSizeF();
+            r.pointSize =
+                f.fontPointSize() > 0 ? f.fontPointSize() : doc.defaultFont().pointSizeF();
             r.bold = f.fontWeight() >= QFont::DemiBold;
             r.italic = f.fontItalic();
             r.underline = f.fontUnderline();
@@ -75,9 +76,9 @@ QList<Paragraph> dump(const QTextDocument &doc)
 
 void PrintTo(const Run &r, std::ostream *os)
 {
-    *os << "Run(\"" << r.text.toStdString() << "\" " << r.family.toStdString() << ' '
-        << r.pointSize << "pt" << (r.bold ? " b" : "") << (r.italic ? " i" : "")
-        << (r.underline ? " u" : "") << (r.strike ? " s" : "") << " v" << r.vertical
+    *os << "Run(\"" << r.text.toStdString() << "\" " << r.family.toStdString() << ' ' << r.pointSize
+        << "pt" << (r.bold ? " b" : "") << (r.italic ? " i" : "") << (r.underline ? " u" : "")
+        << (r.strike ? " s" : "") << " v" << r.vertical
         << " fg=" << r.foreground.name().toStdString() << (r.foreground.isValid() ? "" : "?")
         << " bg=" << r.background.name().toStdString() << (r.background.isValid() ? "" : "?")
         << " href=" << r.href.toStdString() << ')';

@@ -7,31 +7,31 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
-#include <QImage>
-#include <QMimeData>
-#include <QUrl>
-#include <QTextImageFormat>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDate>
 #include <QFile>
 #include <QFontComboBox>
 #include <QFontDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
-#include <QTextLayout>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTextImageFormat>
+#include <QTextLayout>
 #include <QTextList>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -78,10 +78,11 @@ protected:
 TEST_F(RichEditorTest, OffersTheToolbarCommandsWithDefaults)
 {
     for (const char *name :
-         {"actOpen", "actSaveAs", "actPrint", "actPrintPreview", "actFind", "actCut", "actCopy",
-          "actPaste", "actUndo", "actRedo", "actDateTime", "actFont", "actAlignLeft",
-          "actAlignCenter", "actAlignRight", "actNumbering", "actBullets", "actIndent",
-          "actOutdent", "actBold", "actItalic", "actUnderline"})
+         {"actOpen",      "actSaveAs",   "actPrint",     "actPrintPreview", "actFind",
+          "actCut",       "actCopy",     "actPaste",     "actUndo",         "actRedo",
+          "actDateTime",  "actFont",     "actAlignLeft", "actAlignCenter",  "actAlignRight",
+          "actNumbering", "actBullets",  "actIndent",    "actOutdent",      "actBold",
+          "actItalic",    "actUnderline"})
         EXPECT_NE(act(name), nullptr) << name;
     auto *size = editor.findChild<QComboBox *>(QStringLiteral("cbFontSize"));
     ASSERT_NE(size, nullptr);
@@ -338,8 +339,8 @@ TEST_F(RichEditorTest, PrintsAndPreviewsThroughThePresenter)
     };
     act("actPrintPreview")->trigger();
     act("actPrint")->trigger();
-    EXPECT_EQ(kinds, (QStringList{QStringLiteral("QPrintPreviewDialog"),
-                                  QStringLiteral("QPrintDialog")}));
+    EXPECT_EQ(kinds,
+              (QStringList{QStringLiteral("QPrintPreviewDialog"), QStringLiteral("QPrintDialog")}));
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -385,10 +386,10 @@ TEST_F(RichEditorTest, ClipboardCarriesRtfAndPictures)
     QTextCursor c(other.document());
     c.setPosition(3);
     ASSERT_TRUE(c.charFormat().isImageFormat());
-    const QImage back = other.document()
-                            ->resource(QTextDocument::ImageResource,
-                                       QUrl(c.charFormat().toImageFormat().name()))
-                            .value<QImage>();
+    const QImage back =
+        other.document()
+            ->resource(QTextDocument::ImageResource, QUrl(c.charFormat().toImageFormat().name()))
+            .value<QImage>();
     EXPECT_EQ(back.size(), QSize(8, 6));
 }
 

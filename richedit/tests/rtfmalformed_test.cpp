@@ -15,12 +15,13 @@ struct DamagedCase
 {
     const char *name;
     QByteArray rtf;
-    QString text;      // the document's plain text after loading
-    bool warned;       // whether the reader must report a problem
+    QString text; // the document's plain text after loading
+    bool warned;  // whether the reader must report a problem
 };
 
 class Damaged : public ::testing::TestWithParam<DamagedCase>
-{};
+{
+};
 
 TEST_P(Damaged, LoadsWhatCanBeRead)
 {
@@ -47,12 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"InvalidHexByte", "{\\rtf1 a\\'zzb}", QStringLiteral("ab"), true},
         DamagedCase{"ExtraClosingBraceWithTextAfter", "{\\rtf1 {\\b bold}} after}",
                     QStringLiteral("bold after"), true},
-        DamagedCase{"TrailingGarbageAfterDocument", "{\\rtf1 done}\r\n}}",
-                    QStringLiteral("done"), false},
+        DamagedCase{"TrailingGarbageAfterDocument", "{\\rtf1 done}\r\n}}", QStringLiteral("done"),
+                    false},
         DamagedCase{"BinaryLongerThanFile", "{\\rtf1 keep{\\pict\\bin999999 abc}}",
                     QStringLiteral("keep"), true},
-        DamagedCase{"BinaryHoldingBraces", "{\\rtf1 a{\\pict\\bin4 }}{\\}b}",
-                    QStringLiteral("ab"), false},
+        DamagedCase{"BinaryHoldingBraces", "{\\rtf1 a{\\pict\\bin4 }}{\\}b}", QStringLiteral("ab"),
+                    false},
         DamagedCase{"NegativeBinaryLength", "{\\rtf1 a\\bin-5 b}", QStringLiteral("ab"), false},
         DamagedCase{"HugeParameters",
                     "{\\rtf1\\fs99999999999999999999\\li-99999999999\\uc99999 x\\u99999999 y}",
@@ -80,9 +81,8 @@ TEST(RtfReaderRefuses, DataThatIsNotRtf)
     QTextDocument doc;
     doc.setPlainText(QStringLiteral("keep me"));
     RtfReader reader;
-    for (const QByteArray &data :
-         {QByteArray(), QByteArray("plain text"), QByteArray("{\\rt"), QByteArray("\\rtf1 x}"),
-          QByteArray("<html>{\\rtf1}</html>")}) {
+    for (const QByteArray &data : {QByteArray(), QByteArray("plain text"), QByteArray("{\\rt"),
+                                   QByteArray("\\rtf1 x}"), QByteArray("<html>{\\rtf1}</html>")}) {
         EXPECT_FALSE(reader.read(data, &doc)) << data.constData();
         EXPECT_EQ(doc.toPlainText(), QStringLiteral("keep me"));
     }

@@ -5,12 +5,12 @@
 #include "richedit/rtfreader.h"
 #include "richedit/rtfwriter.h"
 
+#include <QImage>
+#include <QRegularExpression>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextList>
-#include <QRegularExpression>
-#include <QImage>
 #include <QTextImageFormat>
+#include <QTextList>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -45,7 +45,8 @@ struct RoundTripCase
 };
 
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase>
-{};
+{
+};
 
 TEST_P(RoundTrip, KeepsTextAndFormatting)
 {
@@ -92,7 +93,8 @@ const RoundTripCase kCases[] = {
      [](QTextCursor &c) {
          c.insertText(QStringLiteral("公告：明天"), fmt(QStringLiteral("宋体"), 14));
          c.insertText(QStringLiteral("放假"), fmt(QStringLiteral("黑体"), 16));
-         c.insertText(QStringLiteral(" Mixed 中英 text，标点！"), fmt(QStringLiteral("SimSun"), 12));
+         c.insertText(QStringLiteral(" Mixed 中英 text，标点！"),
+                      fmt(QStringLiteral("SimSun"), 12));
      }},
     {"CharactersOutsideGbkAndSurrogates",
      [](QTextCursor &c) {
@@ -102,9 +104,10 @@ const RoundTripCase kCases[] = {
      }},
     {"EscapedCharacters",
      [](QTextCursor &c) {
-         c.insertText(QStringLiteral("C:\\temp\\{file}.rtf\ttabbed"), fmt(QStringLiteral("Arial"), 12));
-         c.insertText(QString(QChar(0x2028)) + QStringLiteral("after line break")
-                          + QChar(0x00A0) + QStringLiteral("nbsp -1 \\u123 text"),
+         c.insertText(QStringLiteral("C:\\temp\\{file}.rtf\ttabbed"),
+                      fmt(QStringLiteral("Arial"), 12));
+         c.insertText(QString(QChar(0x2028)) + QStringLiteral("after line break") + QChar(0x00A0) +
+                          QStringLiteral("nbsp -1 \\u123 text"),
                       fmt(QStringLiteral("Arial"), 12));
      }},
     {"ParagraphFormats",
@@ -125,7 +128,8 @@ const RoundTripCase kCases[] = {
          b.setTopMargin(8);
          b.setBottomMargin(12);
          c.insertBlock(b);
-         c.insertText(QStringLiteral("justified with hanging indent"), fmt(QStringLiteral("Arial"), 12));
+         c.insertText(QStringLiteral("justified with hanging indent"),
+                      fmt(QStringLiteral("Arial"), 12));
          b = QTextBlockFormat();
          b.setTextIndent(32);
          c.insertBlock(b);
@@ -248,7 +252,8 @@ TEST(RtfWriter, PicturesTravelAsPngAtTheirShownSize)
     const QTextImageFormat read = at.charFormat().toImageFormat();
     EXPECT_DOUBLE_EQ(read.width(), 40);
     EXPECT_DOUBLE_EQ(read.height(), 20);
-    const QImage pixels = back.resource(QTextDocument::ImageResource, QUrl(read.name())).value<QImage>();
+    const QImage pixels =
+        back.resource(QTextDocument::ImageResource, QUrl(read.name())).value<QImage>();
     ASSERT_EQ(pixels.size(), QSize(20, 10));
     EXPECT_EQ(pixels.pixelColor(5, 5), QColor(200, 30, 40));
 }

@@ -6,11 +6,11 @@
 #include "richedit/rtfreader.h"
 
 #include <QFile>
+#include <QImage>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextImageFormat>
 #include <QTextList>
-#include <QImage>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -55,7 +55,8 @@ struct SampleCase
 };
 
 class Sample : public ::testing::TestWithParam<SampleCase>
-{};
+{
+};
 
 TEST_P(Sample, LoadsTextIntactWithoutWarnings)
 {
@@ -72,21 +73,23 @@ INSTANTIATE_TEST_SUITE_P(
     Rtf, Sample,
     ::testing::Values(
         SampleCase{"wordpad_gbk.rtf",
-                   {QStringLiteral("放假通知"), QStringLiteral("各网点：春节期间暂停收件，节后恢复。"),
+                   {QStringLiteral("放假通知"),
+                    QStringLiteral("各网点：春节期间暂停收件，节后恢复。"),
                     QStringLiteral("第一条"), QStringLiteral("第二条"), QStringLiteral("编号一"),
                     QStringLiteral("编号二"),
                     QStringLiteral("丂乕乗两端 Text with {braces} and a back\\slash."),
                     QStringLiteral("总部") + kLine + QStringLiteral("2026年12月")}},
         SampleCase{"word_unicode.rtf",
-                   {QStringLiteral("年度通知"), QStringLiteral("各网点请注意：红色提示 Arial words。") + QChar(0xFFFC),
+                   {QStringLiteral("年度通知"),
+                    QStringLiteral("各网点请注意：红色提示 Arial words。") + QChar(0xFFFC),
                     QStringLiteral("项目甲"), QStringLiteral("项目乙"), QStringLiteral("第一步"),
                     QStringLiteral("子步骤"),
                     QStringLiteral("详见www.example.com and “引号”—") + QChar(0x00A0),
                     QStringLiteral("网点\t件数"), QStringLiteral("末尾😀")}},
         SampleCase{"libreoffice_notice.rtf",
                    {QStringLiteral("关于春节放假的通知"),
-                    QStringLiteral("各网点：春节期间暂停收件 (Italic Arial) ，请各网点做好安排。") + kLine
-                        + QStringLiteral("第二行"),
+                    QStringLiteral("各网点：春节期间暂停收件 (Italic Arial) ，请各网点做好安排。") +
+                        kLine + QStringLiteral("第二行"),
                     QStringLiteral("项目一"), QStringLiteral("项目二"), QStringLiteral("编号一"),
                     QStringLiteral("编号二"), QStringLiteral("总部 2026年12月7日")}},
         SampleCase{"libreoffice_features.rtf",
@@ -161,8 +164,8 @@ TEST(RtfSamples, WordFormattingListsAndHyperlink)
     EXPECT_GT(p[5].listIndent, p[4].listIndent);
     // The hyperlink field keeps its target on the shown text.
     const auto &runs = p[6].runs;
-    const auto link = std::find_if(runs.begin(), runs.end(),
-                                   [](const auto &r) { return !r.href.isEmpty(); });
+    const auto link =
+        std::find_if(runs.begin(), runs.end(), [](const auto &r) { return !r.href.isEmpty(); });
     ASSERT_NE(link, runs.end());
     EXPECT_EQ(link->text, QStringLiteral("www.example.com"));
     EXPECT_EQ(link->href, QStringLiteral("http://www.example.com/notice"));
