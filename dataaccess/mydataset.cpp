@@ -360,10 +360,52 @@ void TMyDataSet::SetData(const DataPacket &packet)
 
 void TMyDataSet::SetData(DataPacket &&packet)
 {
+    normalizePacket(packet); // a packet that does not fit leaves the current data alone
     if (Active())
         Close();
     loadPacket(std::move(packet));
 }
+
+namespace {
+
+int storedTypeId(FieldType type)
+{
+    switch (type) {
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo: return QMetaType::QString;
+    case FieldType::SmallInt:
+    case FieldType::Integer: return QMetaType::Int;
+    case FieldType::LargeInt: return QMetaType::LongLong;
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::FMTBCD: return QMetaType::Double;
+    case FieldType::Date: return QMetaType::QDate;
+    case FieldType::Time: return QMetaType::QTime;
+    case FieldType::DateTime: return QMetaType::QDateTime;
+    case FieldType::Boolean: return QMetaType::Bool;
+    case FieldType::Blob: return QMetaType::QByteArray;
+    }
+    return QMetaType::UnknownType;
+}
+
+void normalizeRow(const QList<FieldDef> &fields, QVariantList &row)
+{
+    for (qsizetype f = 0; f < row.size(); ++f) {
+        QVariant &v = row[f];
+        if (v.isNull() ? !v.isValid() || v.typeId() == storedTypeId(fields[f].type)
+                       : v.typeId() == storedTypeId(fields[f].type))
+            continue;
+        bool ok = false;
+        QVariant c = convertValue(fields[f].type, v, &ok);
+        if (!ok)
+            throw DataSetError(QStringLiteral("'%1' 不是字段 '%2' 的有效值").arg(v.toString(), fields[f].name));
+        v = std::move(c);
+    }
+}
+
+} // namespace
 
 void TMyDataSet::clearData()
 {
@@ -406,6 +448,19 @@ void TMyDataSet::openFields(const QList<FieldDef> &defs)
         field->m_index = i;
         m_fields.push_back(std::move(field));
     }
+}
+
+void TMyDataSet::normalizePacket(DataPacket &packet)
+{
+    try {
+        packet.validate();
+    } catch (const PacketError &e) {
+        throw DataSetError(QStringLiteral("数据包不完整: %1").arg(QString::fromUtf8(e.what())));
+    }
+    for (QVariantList &row : packet.rows)
+        normalizeRow(packet.fields, row);
+    for (DataPacket::Change &c : packet.changes)
+        normalizeRow(packet.fields, c.original);
 }
 
 void TMyDataSet::loadPacket(DataPacket &&packet)
@@ -826,6 +881,9 @@ void TMyDataSet::setFieldValue(int field, const QVariant &value)
     QVariant v = convertValue(f->m_def.type, value, &ok);
     if (!ok)
         throw DataSetError(QStringLiteral("'%1' 不是字段 '%2' 的有效值").arg(value.toString(), f->m_def.name));
+    // As in the platform (and in the Oracle dialect), an empty text is NULL.
+    if (isStringType(f->m_def.type) && !v.isNull() && v.toString().isEmpty())
+        v = QVariant();
     m_buffer[field] = std::move(v);
     m_modified = true;
     notify(DataEvent::FieldChanged, field);

@@ -302,6 +302,9 @@ private:
         quint32 changeSeq = 0;   // order in the change log; 0 = no change
     };
 
+    // Checks a packet built in code and brings every value into its field's type (packets
+    // decoded from the binary or XML form are already so). Raises DataSetError.
+    static void normalizePacket(DataPacket &packet);
     void loadPacket(DataPacket &&packet);
     void clearData();
     void openFields(const QList<FieldDef> &defs);

@@ -685,6 +685,11 @@ public:
 
 } // namespace
 
+void DataPacket::validate() const
+{
+    checkShape(*this);
+}
+
 QByteArray DataPacket::toBinary() const
 {
     checkShape(*this);

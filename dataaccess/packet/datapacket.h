@@ -83,6 +83,10 @@ struct DataPacket
     // Index of the field with that name, compared without regard to case; -1 if none.
     int fieldIndex(const QString &name) const;
 
+    // Throws PacketError when rows and change log do not fit together (a row of the wrong
+    // width, a change that points at a missing row or names a row twice ...).
+    void validate() const;
+
     // Binary form: magic "WLDP", version, then CBOR. Throws PacketError on bad input.
     QByteArray toBinary() const;
     static DataPacket fromBinary(const QByteArray &bytes);

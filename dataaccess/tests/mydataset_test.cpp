@@ -96,6 +96,10 @@ TEST(DataSetEditing, EditPostCancelAndTheirGuards)
     EXPECT_THROW(fee->SetAsString(QStringLiteral("abc")), DataSetError);
     EXPECT_DOUBLE_EQ(fee->AsFloat(), 1.5); // the refused value left the field alone
     fee->SetAsString(QStringLiteral("3.25"));
+    fee->SetAsString(QString()); // an empty text clears a number field ...
+    EXPECT_TRUE(fee->IsNull());
+    name->SetAsString(QStringLiteral("")); // ... and a text field, as in the platform
+    EXPECT_TRUE(name->IsNull());
     ds.Cancel();
     EXPECT_EQ(name->AsString(), u"beijing");
     EXPECT_EQ(ds.ChangeCount(), 0);
@@ -249,6 +253,33 @@ TEST(DataSetChangeLog, SurvivesFilesInBothFormsAndCanStillBeCancelled)
         back.First();
         EXPECT_EQ(back.FieldByName(QStringLiteral("NAME"))->AsString(), u"beijing");
     }
+}
+
+TEST(DataSetFiles, PacketsBuiltInCodeAreCheckedAndTyped)
+{
+    TMyDataSet ds;
+    DataPacket p = sites();
+    p.rows[0][0] = QStringLiteral("12");             // text in an integer field
+    p.rows[1][3] = QStringLiteral("2024-02-03 04:05:06");
+    ds.SetData(p);
+    EXPECT_EQ(ds.Fields(0)->Value().typeId(), QMetaType::Int);
+    ds.SetIndexFieldNames(QStringLiteral("ID DESC"));
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("ID"))->AsInteger(), 12);
+    ds.SetIndexFieldNames(QString());
+    ds.Locate(QStringLiteral("ID"), 2);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("DAY"))->AsDateTime(), QDateTime(QDate(2024, 2, 3), QTime(4, 5, 6)));
+
+    DataPacket wrongWidth = sites();
+    wrongWidth.rows[2].removeLast();
+    EXPECT_THROW(ds.SetData(wrongWidth), DataSetError);
+    DataPacket badChange = sites();
+    badChange.changes.append({RowState::Modified, 7, badChange.rows[0]});
+    EXPECT_THROW(ds.SetData(badChange), DataSetError);
+    DataPacket badValue = sites();
+    badValue.rows[0][2] = QStringLiteral("abc");
+    EXPECT_THROW(ds.SetData(badValue), DataSetError);
+    EXPECT_EQ(ds.RecordCount(), 4); // the data in place stays
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("DAY"))->AsDateTime(), QDateTime(QDate(2024, 2, 3), QTime(4, 5, 6)));
 }
 
 TEST(DataSetFiles, UnreadableOrBrokenFilesRaiseAndKeepTheData)
