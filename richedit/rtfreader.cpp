@@ -1074,13 +1074,13 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
     ParaState &p = s.para;
     if (word == "par") {
         endParagraph();
-    } else if (word == "sect") {
-        endParagraph();
-    } else if (word == "page") {
-        endParagraph();
-        m_pageBreakBefore = true;
-    } else if (word == "row" || word == "nestrow") {
-        endParagraph();
+    } else if (word == "sect" || word == "page" || word == "row" || word == "nestrow") {
+        // These end the paragraph they stand in, but make no empty one after a \par.
+        m_pendingCellTab = false;
+        if (m_blockOpen)
+            endParagraph();
+        if (word == "page")
+            m_pageBreakBefore = true;
     } else if (word == "cell" || word == "nestcell") {
         m_pendingCellTab = true;
     } else if (word == "plain") {
