@@ -4,10 +4,8 @@
 #include <QPersistentModelIndex>
 
 #include "baseforms/ucommessage.h"
-#ifdef TESSERA_WITH_QUILLON
 #include "dataaccess/datasetmodel.h"
 #include "dataaccess/mydataset.h"
-#endif
 
 namespace tessera {
 
@@ -95,11 +93,7 @@ void TDataSource::setModel(QAbstractItemModel *model, const QList<quillon::Field
 
 quillon::TMyDataSet *TDataSource::DataSet() const
 {
-    #ifdef TESSERA_WITH_QUILLON
     return qobject_cast<quillon::TMyDataSet *>(m_dataSet.data());
-#else
-    return nullptr;
-#endif
 }
 
 QAbstractItemModel *TDataSource::model() const
@@ -199,7 +193,6 @@ bool isSummableField(quillon::FieldType type)
 
 } // namespace tessera
 
-#ifdef TESSERA_WITH_QUILLON
 namespace tessera {
 namespace detail {
 namespace {
@@ -299,15 +292,4 @@ void TDataSource::setDataSet(quillon::TMyDataSet *dataSet)
 }
 
 } // namespace tessera
-#else
 
-namespace tessera {
-void TDataSource::setDataSet(quillon::TMyDataSet *dataSet)
-{
-    if (dataSet)
-        throw std::logic_error("Tessera was built without the client dataset");
-    m_dataSet = nullptr;
-    setBackend(nullptr);
-}
-} // namespace tessera
-#endif

@@ -120,8 +120,11 @@ double numberOf(const QVariant &v, FieldType t)
     if (v.isNull() || !v.isValid())
         return -std::numeric_limits<double>::infinity();
     if (isDateType(t)) {
+        // Wall-clock order without time-zone arithmetic (much faster than epoch msecs).
         const QDateTime dt = v.toDateTime();
-        return dt.isValid() ? double(dt.toMSecsSinceEpoch()) : -std::numeric_limits<double>::infinity();
+        if (!dt.isValid())
+            return -std::numeric_limits<double>::infinity();
+        return double(dt.date().toJulianDay()) * 86400000.0 + dt.time().msecsSinceStartOfDay();
     }
     return v.toDouble();
 }
@@ -977,6 +980,12 @@ void TDBGridEh::setSumListActive(bool on)
 int TDBGridEh::footerHeight() const
 {
     return m_footerRows > 0 ? m_footer->sizeHint().height() : 0;
+}
+
+void TDBGridEh::recalcFooter()
+{
+    m_model->invalidateSums();
+    m_footer->update();
 }
 
 double TDBGridEh::footerSum(int column) const

@@ -114,6 +114,8 @@ public:
     void setSumListActive(bool on);
     // The footer value of a column as shown (empty when the column has no footer value).
     QString footerText(int column) const;
+    // Drops the computed sums; the next footer read computes them again.
+    void recalcFooter();
     // The computed sum of a column over the rows that pass the filter.
     double footerSum(int column) const;
 

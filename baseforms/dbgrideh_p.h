@@ -40,6 +40,7 @@ public:
     int gridRow(int sourceRow) const;
     QString text(int row, int column) const;
     double sum(int column) const;
+    void invalidateSums() { m_sumsValid = false; }
     quillon::FieldType fieldType(int column) const;
     int fieldOf(int column) const { return column >= 0 && column < int(m_fieldOf.size()) ? m_fieldOf[size_t(column)] : -1; }
 
