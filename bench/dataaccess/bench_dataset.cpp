@@ -137,6 +137,35 @@ void BM_OpenSplit_DecodePacket(benchmark::State &state)
 }
 BENCHMARK(BM_OpenSplit_DecodePacket)->Unit(benchmark::kMillisecond);
 
+// Part of split 1 done by the shared codec: encoding the packet on the server.
+void BM_OpenSplit_EncodePacket(benchmark::State &state)
+{
+    TMySktConnection c;
+    benchServer().logOn(c);
+    c.Open();
+    const DataPacket p = DataPacket::fromBinary(c.DBXConnection()->provider(kQuery));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(p.toBinary().size());
+}
+BENCHMARK(BM_OpenSplit_EncodePacket)->Unit(benchmark::kMillisecond);
+
+// The XML form that ApplyUpdates sends, for the same 10,000 rows.
+void BM_XmlPacket_10000x24(benchmark::State &state)
+{
+    TMySktConnection c;
+    benchServer().logOn(c);
+    c.Open();
+    const DataPacket p = DataPacket::fromBinary(c.DBXConnection()->provider(kQuery));
+    qsizetype chars = 0;
+    for (auto _ : state) {
+        const QString xml = p.toXml();
+        chars = xml.size();
+        benchmark::DoNotOptimize(DataPacket::fromXml(xml).rows.size());
+    }
+    state.counters["xml_chars"] = double(chars);
+}
+BENCHMARK(BM_XmlPacket_10000x24)->Unit(benchmark::kMillisecond);
+
 // Split 3: loading a decoded packet into the dataset.
 void BM_OpenSplit_LoadDataset(benchmark::State &state)
 {

@@ -880,6 +880,83 @@ bool isXmlSafe(const QString &s)
     return true;
 }
 
+// Fixed-width digits, written and read by hand: these forms are on the hot path of big
+// packets, where QDateTime's format parser costs microseconds a value.
+void putDigits(char16_t *&out, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char16_t(u'0' + value % 10);
+        value /= 10;
+    }
+    out += width;
+}
+
+int takeDigits(QStringView text, qsizetype at, int width)
+{
+    if (at + width > text.size())
+        return -1;
+    int value = 0;
+    for (int i = 0; i < width; ++i) {
+        const char16_t c = text[at + i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+QString formatDate(QDate d)
+{
+    char16_t buf[8];
+    char16_t *o = buf;
+    putDigits(o, d.year(), 4);
+    putDigits(o, d.month(), 2);
+    putDigits(o, d.day(), 2);
+    return QString(reinterpret_cast<const QChar *>(buf), 8);
+}
+
+QString formatTime(QTime t)
+{
+    char16_t buf[12];
+    char16_t *o = buf;
+    putDigits(o, t.hour(), 2);
+    *o++ = u':';
+    putDigits(o, t.minute(), 2);
+    *o++ = u':';
+    putDigits(o, t.second(), 2);
+    if (t.msec()) {
+        *o++ = u'.';
+        putDigits(o, t.msec(), 3);
+    }
+    return QString(reinterpret_cast<const QChar *>(buf), o - buf);
+}
+
+// "HH:mm:ss" or "HH:mm:ss.zzz" at `at` up to the end; invalid QTime when it is not.
+QTime parseTimeAt(QStringView text, qsizetype at)
+{
+    const qsizetype rest = text.size() - at;
+    if ((rest != 8 && rest != 12) || text[at + 2] != u':' || text[at + 5] != u':')
+        return {};
+    const int h = takeDigits(text, at, 2), m = takeDigits(text, at + 3, 2), sec = takeDigits(text, at + 6, 2);
+    int ms = 0;
+    if (rest == 12) {
+        if (text[at + 8] != u'.')
+            return {};
+        ms = takeDigits(text, at + 9, 3);
+    }
+    if (h < 0 || m < 0 || sec < 0 || ms < 0 || !QTime::isValid(h, m, sec, ms))
+        return {};
+    return QTime(h, m, sec, ms);
+}
+
+QDate parseDateAt(QStringView text)
+{
+    const int y = takeDigits(text, 0, 4), m = takeDigits(text, 4, 2), d = takeDigits(text, 6, 2);
+    if (y < 0 || m < 0 || d < 0 || !QDate::isValid(y, m, d))
+        return {};
+    return QDate(y, m, d);
+}
+
 QString xmlText(FieldType type, const QVariant &v)
 {
     switch (type) {
@@ -897,15 +974,12 @@ QString xmlText(FieldType type, const QVariant &v)
     case FieldType::FMTBCD:
         return QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
     case FieldType::Date:
-        return v.toDate().toString(QStringLiteral("yyyyMMdd"));
-    case FieldType::Time: {
-        const QTime t = v.toTime();
-        return t.toString(t.msec() ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss"));
-    }
+        return formatDate(v.toDate());
+    case FieldType::Time:
+        return formatTime(v.toTime());
     case FieldType::DateTime: {
         const QDateTime dt = v.toDateTime();
-        return dt.toString(dt.time().msec() ? QStringLiteral("yyyyMMddTHH:mm:ss.zzz")
-                                            : QStringLiteral("yyyyMMddTHH:mm:ss"));
+        return formatDate(dt.date()) + u'T' + formatTime(dt.time());
     }
     case FieldType::Boolean:
         return QString::fromLatin1(v.toBool() ? "TRUE" : "FALSE");
@@ -938,24 +1012,24 @@ QVariant parseXmlValue(const FieldDef &field, const QString &text)
     case FieldType::FMTBCD:
         v = text.toDouble(&ok);
         break;
-    case FieldType::Date:
-        v = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
-        ok = v.toDate().isValid();
+    case FieldType::Date: {
+        const QDate d = text.size() == 8 ? parseDateAt(text) : QDate();
+        ok = d.isValid();
+        v = d;
         break;
+    }
     case FieldType::Time: {
-        QTime t = QTime::fromString(text, QStringLiteral("HH:mm:ss.zzz"));
-        if (!t.isValid())
-            t = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
+        const QTime t = parseTimeAt(text, 0);
         ok = t.isValid();
         v = t;
         break;
     }
     case FieldType::DateTime: {
-        QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyyMMddTHH:mm:ss.zzz"));
-        if (!dt.isValid())
-            dt = QDateTime::fromString(text, QStringLiteral("yyyyMMddTHH:mm:ss"));
-        ok = dt.isValid();
-        v = dt;
+        const QDate d = text.size() >= 9 && text.at(8) == u'T' ? parseDateAt(text) : QDate();
+        const QTime t = d.isValid() ? parseTimeAt(text, 9) : QTime();
+        ok = d.isValid() && t.isValid();
+        if (ok)
+            v = QDateTime(d, t);
         break;
     }
     case FieldType::Boolean:
@@ -1136,6 +1210,7 @@ DataPacket DataPacket::fromXml(const QString &xml)
     QXmlStreamReader r(xml);
     DataPacket p;
     QHash<QString, int> fieldOfTag;
+    QStringList tagOfField;
     QString changeLog;
     bool haveChangeLog = false;
     struct Record
@@ -1182,6 +1257,7 @@ DataPacket DataPacket::fromXml(const QString &xml)
             if (fieldOfTag.contains(tag))
                 throw bad("field " + f.name.toStdString() + " appears twice");
             fieldOfTag.insert(tag, int(p.fields.size()));
+            tagOfField.append(tag);
             p.fields.append(f);
             seenFields = true;
         } else if (name == u"PARAMS") {
@@ -1196,6 +1272,7 @@ DataPacket DataPacket::fromXml(const QString &xml)
             Record rec;
             rec.values = QVariantList(p.fields.size());
             const auto attrs = r.attributes();
+            qsizetype guess = 0; // attributes mostly come in field order
             for (const QXmlStreamAttribute &a : attrs) {
                 if (a.name() == u"RowState") {
                     bool ok = false;
@@ -1206,10 +1283,17 @@ DataPacket DataPacket::fromXml(const QString &xml)
                         throw bad("unknown row state " + a.value().toString().toStdString());
                     continue;
                 }
-                const auto it = fieldOfTag.constFind(a.name().toString());
-                if (it == fieldOfTag.constEnd())
-                    throw bad("value for unknown field " + a.name().toString().toStdString());
-                rec.values[*it] = parseXmlValue(p.fields.at(*it), a.value().toString());
+                int field = -1;
+                if (guess < tagOfField.size() && a.name() == tagOfField.at(guess))
+                    field = int(guess++);
+                if (field < 0) {
+                    const auto it = fieldOfTag.constFind(a.name().toString());
+                    if (it == fieldOfTag.constEnd())
+                        throw bad("value for unknown field " + a.name().toString().toStdString());
+                    field = *it;
+                    guess = field + 1;
+                }
+                rec.values[field] = parseXmlValue(p.fields.at(field), a.value().toString());
             }
             // Children: base64 texts; then the end of the row.
             while (!r.atEnd()) {

@@ -228,6 +228,16 @@ TEST(DataPacketMalformed, XmlInputRaisesPacketError)
         head + QStringLiteral("</METADATA><ROWDATA><ROW ID=\"x\"/></ROWDATA></DATAPACKET>"),
         head + QStringLiteral("</METADATA><ROWDATA><ROW ID=\"99999999999\"/></ROWDATA></DATAPACKET>"),
         head + QStringLiteral("</METADATA><ROWDATA><ROW D=\"20241332\"/></ROWDATA></DATAPACKET>"),
+        head + QStringLiteral("</METADATA><ROWDATA><ROW D=\"2024-01-01\"/></ROWDATA></DATAPACKET>"),
+        head + QStringLiteral("</METADATA><ROWDATA><ROW D=\"2024010\"/></ROWDATA></DATAPACKET>"),
+        QStringLiteral("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"T\" fieldtype=\"time\"/></FIELDS></METADATA>"
+                       "<ROWDATA><ROW T=\"24:00:00\"/></ROWDATA></DATAPACKET>"),
+        QStringLiteral("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"T\" fieldtype=\"time\"/></FIELDS></METADATA>"
+                       "<ROWDATA><ROW T=\"12:00:00.5\"/></ROWDATA></DATAPACKET>"),
+        QStringLiteral("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"T\" fieldtype=\"dateTime\"/></FIELDS></METADATA>"
+                       "<ROWDATA><ROW T=\"20240101 12:00:00\"/></ROWDATA></DATAPACKET>"),
+        QStringLiteral("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"T\" fieldtype=\"dateTime\"/></FIELDS></METADATA>"
+                       "<ROWDATA><ROW T=\"20240101T12:0a:00\"/></ROWDATA></DATAPACKET>"),
         head + QStringLiteral("</METADATA><ROWDATA><ROW NOPE=\"1\"/></ROWDATA></DATAPACKET>"),
         head + QStringLiteral("</METADATA><ROWDATA><ROW RowState=\"16\"/></ROWDATA></DATAPACKET>"),
         head + QStringLiteral("</METADATA><ROWDATA><ROW RowState=\"8\" ID=\"1\"/></ROWDATA></DATAPACKET>"),
