@@ -15,6 +15,7 @@
 #include <QTextDocument>
 #include <QTextImageFormat>
 #include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 
 #include <algorithm>
@@ -70,6 +71,7 @@ struct ParaState
     int firstIndent = 0;
     int spaceBefore = 0;
     int spaceAfter = 0;
+    bool inTable = false; // \intbl: the paragraph belongs to a table cell
     int lineSpacing = 0; // \sl, twips (negative: exact)
     bool lineMultiple = false;
     // Numbering: either a list-table reference (\lsN \ilvlN) or a paragraph-numbering group.
@@ -101,6 +103,16 @@ struct PictureData
     int goalHeight = 0;
     int scaleX = 100;
     int scaleY = 100;
+};
+
+// One cell of a table row definition (\clvmgf, \clvmrg ... \cellxN).
+struct CellDef
+{
+    int right = 0; // right edge in twips
+    bool mergeDown = false;  // first cell of a vertical merge
+    bool mergedUp = false;   // continues the merge of the cell above
+
+    bool operator==(const CellDef &) const = default;
 };
 
 struct FontDef
@@ -162,6 +174,12 @@ private:
     void flushRun();
     void insertText(const QString &text);
     void ensureBlock();
+    void syncTable();
+    void openTable();
+    void moveToCell();
+    void closeTable();
+    void endCell();
+    void endRow();
     void endParagraph();
     void finishBlock();
     QTextCharFormat charFormat(bool eastAsian = false) const;
@@ -208,7 +226,17 @@ private:
     bool m_runHasFormat = false;
     bool m_pendingCellTab = false;
 
-    bool m_firstBlock = true;
+    bool m_freshBlock = true; // the cursor's block is empty and waits for the next paragraph
+
+    // The table being filled: cells of the current row are filled left to right; the
+    // cursor moves to the next cell or row only when its content arrives.
+    QTextTable *m_table = nullptr;
+    int m_row = 0;
+    int m_col = 0;
+    bool m_cellEnded = false;
+    bool m_rowEnded = false;
+    QList<CellDef> m_rowDef;
+    CellDef m_pendingCell;
     bool m_blockOpen = false;
     bool m_pageBreakBefore = false;
     QHash<QString, QPointer<QTextList>> m_listsInUse;
@@ -599,11 +627,117 @@ void Parser::ensureBlock()
 {
     if (m_blockOpen)
         return;
-    if (m_firstBlock)
-        m_firstBlock = false;
+    syncTable();
+    if (m_freshBlock)
+        m_freshBlock = false;
     else
         m_cursor.insertBlock(QTextBlockFormat(), charFormat());
     m_blockOpen = true;
+}
+
+// Brings the cursor where the next paragraph belongs: into a table (opening it, or moving
+// on to the next cell or row) when the paragraph is a cell's, after the table otherwise.
+void Parser::syncTable()
+{
+    if (!state().para.inTable) {
+        if (m_table)
+            closeTable();
+        return;
+    }
+    if (!m_table) {
+        openTable();
+    } else if (m_rowEnded) {
+        m_table->appendRows(1);
+        ++m_row;
+        m_col = 0;
+        m_rowEnded = m_cellEnded = false;
+        moveToCell();
+    } else if (m_cellEnded) {
+        ++m_col;
+        m_cellEnded = false;
+        moveToCell();
+    }
+}
+
+void Parser::openTable()
+{
+    QTextTableFormat format;
+    format.setBorder(1);
+    format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+    format.setBorderCollapse(true);
+    format.setCellSpacing(0);
+    format.setCellPadding(4);
+    QList<QTextLength> widths;
+    int left = 0;
+    for (const CellDef &cell : m_rowDef) {
+        if (cell.right <= left) {
+            widths.clear();
+            break;
+        }
+        widths << QTextLength(QTextLength::FixedLength, twipsToUnits(cell.right - left));
+        left = cell.right;
+    }
+    if (!widths.isEmpty())
+        format.setColumnWidthConstraints(widths);
+    const int columns = std::clamp(int(m_rowDef.size()), 1, 63);
+    m_table = m_cursor.insertTable(1, columns, format);
+    m_row = m_col = 0;
+    m_rowEnded = m_cellEnded = false;
+    moveToCell();
+}
+
+void Parser::moveToCell()
+{
+    while (m_col >= m_table->columns())
+        m_table->appendColumns(1);
+    m_cursor = m_table->cellAt(m_row, m_col).firstCursorPosition();
+    m_freshBlock = true;
+    m_blockOpen = false;
+}
+
+void Parser::closeTable()
+{
+    m_cursor = m_table->lastCursorPosition();
+    m_cursor.movePosition(QTextCursor::NextBlock);
+    m_table = nullptr;
+    m_freshBlock = true;
+    m_blockOpen = false;
+}
+
+void Parser::endCell()
+{
+    flushRun();
+    syncTable();
+    if (!m_table) { // a cell mark outside any table: keep the cells apart by a tab
+        m_pendingCellTab = true;
+        return;
+    }
+    if (m_blockOpen || !m_freshBlock)
+        endParagraph();
+    m_cellEnded = true;
+}
+
+void Parser::endRow()
+{
+    flushRun();
+    m_pendingCellTab = false;
+    if (!m_table) {
+        if (m_blockOpen)
+            endParagraph();
+        return;
+    }
+    if (m_blockOpen)
+        endParagraph();
+    // Cells that continue a vertical merge join the cell above them.
+    for (int c = 0; c < m_rowDef.size() && c < m_table->columns() && m_row > 0; ++c) {
+        if (!m_rowDef[c].mergedUp)
+            continue;
+        const QTextTableCell above = m_table->cellAt(m_row - 1, c);
+        if (above.isValid() && above.columnSpan() == 1)
+            m_table->mergeCells(above.row(), c, m_row - above.row() + 1, 1);
+    }
+    m_rowEnded = true;
+    m_cellEnded = false;
 }
 
 void Parser::endParagraph()
@@ -1074,14 +1208,33 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
     ParaState &p = s.para;
     if (word == "par") {
         endParagraph();
-    } else if (word == "sect" || word == "page" || word == "row" || word == "nestrow") {
+    } else if (word == "cell") {
+        endCell();
+    } else if (word == "row") {
+        endRow();
+    } else if (word == "trowd") {
+        m_rowDef.clear();
+        m_pendingCell = CellDef();
+    } else if (word == "clvmgf") {
+        m_pendingCell.mergeDown = true;
+    } else if (word == "clvmrg") {
+        m_pendingCell.mergedUp = true;
+    } else if (word == "cellx") {
+        m_pendingCell.right = param;
+        m_rowDef << m_pendingCell;
+        m_pendingCell = CellDef();
+    } else if (word == "intbl") {
+        p.inTable = true;
+    } else if (word == "itap") {
+        p.inTable = param > 0;
+    } else if (word == "sect" || word == "page" || word == "nestrow") {
         // These end the paragraph they stand in, but make no empty one after a \par.
         m_pendingCellTab = false;
         if (m_blockOpen)
             endParagraph();
         if (word == "page")
             m_pageBreakBefore = true;
-    } else if (word == "cell" || word == "nestcell") {
+    } else if (word == "nestcell") { // tables inside tables are flattened into their cell
         m_pendingCellTab = true;
     } else if (word == "plain") {
         c = CharState();

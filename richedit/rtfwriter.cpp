@@ -14,7 +14,9 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextImageFormat>
+#include <QTextFrame>
 #include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 
 #include <cmath>
@@ -43,7 +45,10 @@ private:
     int fontIndex(const QString &family);
     int colorIndex(const QColor &color);
     void collect();
-    void writeBlock(const QTextBlock &block);
+    // Writes one paragraph, ended by end ("\\par" or "\\cell").
+    void writeBlock(const QTextBlock &block, bool inTable, const QByteArray &end);
+    void writeFrame(const QTextFrame *frame);
+    void writeTable(const QTextTable *table);
     void writeListPrefix(const QTextBlock &block, QTextList *list, QByteArray &out);
     QByteArray charProps(const QTextCharFormat &f);
     QByteArray escape(QStringView text, int &uc, bool afterControlWord = true);
@@ -291,11 +296,13 @@ void Emitter::writeListPrefix(const QTextBlock &block, QTextList *list, QByteArr
     out += pn + "\\fi-360\\li" + QByteArray::number(left) + ' ' + shown;
 }
 
-void Emitter::writeBlock(const QTextBlock &block)
+void Emitter::writeBlock(const QTextBlock &block, bool inTable, const QByteArray &end)
 {
     QByteArray &out = m_body;
     const QTextBlockFormat bf = block.blockFormat();
     out += "\\pard";
+    if (inTable)
+        out += "\\intbl";
     if (bf.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
         out += "\\pagebb";
     switch (bf.alignment() & Qt::AlignHorizontal_Mask) {
@@ -364,7 +371,7 @@ void Emitter::writeBlock(const QTextBlock &block)
         }
         out += run;
     }
-    out += "\\par\r\n";
+    out += end;
 }
 
 // An image as a PNG picture group, at the size it is shown.
@@ -398,11 +405,102 @@ QByteArray Emitter::picture(const QTextImageFormat &format) const
     return out;
 }
 
+void Emitter::writeFrame(const QTextFrame *frame)
+{
+    for (auto it = frame->begin(); !it.atEnd(); ++it) {
+        if (const QTextFrame *child = it.currentFrame()) {
+            if (const auto *table = qobject_cast<const QTextTable *>(child))
+                writeTable(table);
+            else
+                writeFrame(child);
+        } else if (it.currentBlock().isValid()) {
+            writeBlock(it.currentBlock(), false, "\\par\r\n");
+        }
+    }
+}
+
+namespace {
+
+// The paragraphs of a cell; tables inside the cell are flattened into it.
+void cellBlocks(QTextFrame::iterator it, QList<QTextBlock> &blocks)
+{
+    for (; !it.atEnd(); ++it) {
+        if (const QTextFrame *child = it.currentFrame())
+            cellBlocks(child->begin(), blocks);
+        else if (it.currentBlock().isValid())
+            blocks << it.currentBlock();
+    }
+}
+
+} // namespace
+
+void Emitter::writeTable(const QTextTable *table)
+{
+    // Right edges of the columns in twips: fixed widths as given, percentages of a text
+    // width of 9000 twips (A4 with Word's margins), the rest shares what is left.
+    constexpr double kTextWidth = 9000;
+    const int columns = table->columns();
+    const QList<QTextLength> constraints = table->format().columnWidthConstraints();
+    QList<double> widths(columns, 0);
+    double used = 0;
+    int open = 0;
+    for (int c = 0; c < columns; ++c) {
+        const QTextLength l = constraints.value(c);
+        if (l.type() == QTextLength::FixedLength)
+            widths[c] = l.rawValue() * kTwipsPerUnit;
+        else if (l.type() == QTextLength::PercentageLength)
+            widths[c] = l.rawValue() * kTextWidth / 100;
+        else
+            ++open;
+        used += widths[c];
+    }
+    for (int c = 0; c < columns; ++c) {
+        if (widths[c] <= 0)
+            widths[c] = std::max(360.0, (kTextWidth - used) / std::max(1, open));
+    }
+    QList<int> rights;
+    double right = 0;
+    for (double w : widths)
+        rights << int(std::lround(right += w));
+
+    static const QByteArray borders = "\\clbrdrt\\brdrs\\brdrw10\\clbrdrl\\brdrs\\brdrw10"
+                                      "\\clbrdrb\\brdrs\\brdrw10\\clbrdrr\\brdrs\\brdrw10";
+    for (int r = 0; r < table->rows(); ++r) {
+        QByteArray &out = m_body;
+        out += "\\trowd\\trgaph108\\trleft0";
+        QList<QTextTableCell> cells;
+        for (int c = 0; c < columns;) {
+            const QTextTableCell cell = table->cellAt(r, c);
+            const int span = std::max(1, cell.columnSpan());
+            out += borders;
+            if (cell.row() != r)
+                out += "\\clvmrg";
+            else if (cell.rowSpan() > 1)
+                out += "\\clvmgf";
+            out += "\\cellx" + QByteArray::number(rights[std::min(c + span, columns) - 1]);
+            cells << cell;
+            c += span;
+        }
+        out += "\r\n";
+        for (const QTextTableCell &cell : cells) {
+            QList<QTextBlock> blocks;
+            if (cell.row() == r)
+                cellBlocks(cell.begin(), blocks);
+            if (blocks.isEmpty()) { // the lower part of a merged cell holds nothing
+                out += "\\pard\\intbl\\plain\\cell\r\n";
+                continue;
+            }
+            for (qsizetype i = 0; i < blocks.size(); ++i)
+                writeBlock(blocks[i], true, i + 1 < blocks.size() ? "\\par\r\n" : "\\cell\r\n");
+        }
+        out += "\\row\r\n";
+    }
+}
+
 QByteArray Emitter::run()
 {
     collect();
-    for (QTextBlock block = m_doc->begin(); block.isValid(); block = block.next())
-        writeBlock(block);
+    writeFrame(m_doc->rootFrame());
 
     QByteArray out = "{\\rtf1\\ansi\\ansicpg936\\deff0\\deflang1033\\deflangfe2052";
     out += "{\\fonttbl";

@@ -5,9 +5,15 @@
 #include <QString>
 #include <QTextListFormat>
 
-#include <iosfwd>
+#include <ostream>
 
 class QTextDocument;
+
+// Readable test failure output for Qt strings.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace richedit::test {
 

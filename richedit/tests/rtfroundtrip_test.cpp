@@ -11,6 +11,7 @@
 #include <QTextDocument>
 #include <QTextImageFormat>
 #include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -207,6 +208,53 @@ TEST(RtfWriter, ChineseTextCarriesUnicodeAndGbkFallback)
     // Only 7-bit bytes: the file survives any transport that mangles 8-bit text.
     for (const char b : rtf)
         ASSERT_LT(uchar(b), 0x80);
+}
+
+TEST(RtfRoundTrip, TablesKeepCellsWidthsAndVerticalMerges)
+{
+    QTextDocument doc;
+    doc.setDefaultFont(QFont(QStringLiteral("Arial"), 12));
+    QTextCursor c(&doc);
+    c.insertText(QStringLiteral("before"), fmt(QStringLiteral("Arial"), 12));
+    QTextTableFormat tf;
+    tf.setColumnWidthConstraints({QTextLength(QTextLength::FixedLength, 100),
+                                  QTextLength(QTextLength::FixedLength, 60),
+                                  QTextLength(QTextLength::FixedLength, 200)});
+    QTextTable *table = c.insertTable(3, 3, tf);
+    const char *texts[3][3] = {{"网点", "件数", "备注"}, {"总部", "12", ""}, {"分部", "7", "末行"}};
+    for (int r = 0; r < 3; ++r) {
+        for (int col = 0; col < 3; ++col)
+            table->cellAt(r, col).firstCursorPosition().insertText(QString::fromUtf8(texts[r][col]),
+                                                                   fmt(QStringLiteral("宋体"), 12));
+    }
+    QTextCursor cell = table->cellAt(0, 2).lastCursorPosition();
+    QTextBlockFormat centred;
+    centred.setAlignment(Qt::AlignHCenter);
+    cell.insertBlock(centred, fmt(QStringLiteral("Arial"), 12));
+    QTextCharFormat bold = fmt(QStringLiteral("Arial"), 12);
+    bold.setFontWeight(QFont::Bold);
+    cell.insertText(QStringLiteral("second paragraph"), bold);
+    table->mergeCells(1, 2, 2, 1); // "" and "末行" become one cell over two rows
+    c = table->lastCursorPosition();
+    c.movePosition(QTextCursor::NextBlock);
+    c.insertText(QStringLiteral("after"), fmt(QStringLiteral("Arial"), 12));
+
+    QTextDocument back;
+    back.setDefaultFont(doc.defaultFont());
+    roundTrip(doc, back);
+    EXPECT_EQ(dump(back), dump(doc)) << RtfWriter().write(&doc).constData();
+    QTextTable *read = QTextCursor(back.findBlockByNumber(1)).currentTable();
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->rows(), 3);
+    EXPECT_EQ(read->columns(), 3);
+    EXPECT_EQ(read->cellAt(2, 2).row(), 1);
+    EXPECT_EQ(read->cellAt(1, 2).rowSpan(), 2);
+    const auto widths = read->format().columnWidthConstraints();
+    ASSERT_EQ(widths.size(), 3);
+    EXPECT_DOUBLE_EQ(widths[0].rawValue(), 100);
+    EXPECT_DOUBLE_EQ(widths[2].rawValue(), 200);
+    EXPECT_EQ(QTextCursor(back.lastBlock()).currentTable(), nullptr);
+    EXPECT_EQ(back.lastBlock().text(), QStringLiteral("after"));
 }
 
 TEST(RtfWriter, FallbackBytesAloneGiveTheSameText)

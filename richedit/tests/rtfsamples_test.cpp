@@ -11,6 +11,7 @@
 #include <QTextDocument>
 #include <QTextImageFormat>
 #include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -85,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QStringLiteral("项目甲"), QStringLiteral("项目乙"), QStringLiteral("第一步"),
                     QStringLiteral("子步骤"),
                     QStringLiteral("详见www.example.com and “引号”—") + QChar(0x00A0),
-                    QStringLiteral("网点\t件数"), QStringLiteral("末尾😀")}},
+                    QStringLiteral("网点"), QStringLiteral("件数"), QStringLiteral("末尾😀")}},
         SampleCase{"libreoffice_notice.rtf",
                    {QStringLiteral("关于春节放假的通知"),
                     QStringLiteral("各网点：春节期间暂停收件 (Italic Arial) ，请各网点做好安排。") +
@@ -95,8 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         SampleCase{"libreoffice_features.rtf",
                    {QStringLiteral("网点公告"),
                     QStringLiteral("普通文字，粗体，斜体，下划线，蓝色，删除线，H2O，x2。"),
-                    QStringLiteral("链接：公告系统"), QStringLiteral("网点\t数量"),
-                    QStringLiteral("总部\t12"), QStringLiteral("缩进一英寸 Indented one inch."),
+                    QStringLiteral("链接：公告系统"), QStringLiteral("网点"), QStringLiteral("数量"),
+                    QStringLiteral("总部"), QStringLiteral("12"),
+                    QStringLiteral("缩进一英寸 Indented one inch."),
                     QStringLiteral("两端对齐 Justified text with Ünïcödé.")}}),
     [](const auto &info) {
         std::string name = info.param.file;
@@ -147,7 +149,7 @@ TEST(RtfSamples, WordFormattingListsAndHyperlink)
 {
     QTextDocument doc;
     const auto p = load("word_unicode.rtf", doc);
-    ASSERT_EQ(p.size(), 9);
+    ASSERT_EQ(p.size(), 10);
     EXPECT_EQ(p[0].alignment, Qt::AlignHCenter);
     EXPECT_TRUE(p[0].runs[0].bold);
     EXPECT_EQ(p[0].runs[0].pointSize, 16);
@@ -170,7 +172,18 @@ TEST(RtfSamples, WordFormattingListsAndHyperlink)
     EXPECT_EQ(link->text, QStringLiteral("www.example.com"));
     EXPECT_EQ(link->href, QStringLiteral("http://www.example.com/notice"));
     EXPECT_TRUE(link->underline);
-    EXPECT_EQ(p[8].alignment, Qt::AlignRight);
+    EXPECT_EQ(p[9].alignment, Qt::AlignRight);
+    // The table row becomes a table of one row and two cells of the row's widths; the
+    // paragraph after it is outside the table.
+    const QTextTable *table = QTextCursor(doc.findBlockByNumber(7)).currentTable();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rows(), 1);
+    EXPECT_EQ(table->columns(), 2);
+    EXPECT_EQ(table->cellAt(0, 1).firstCursorPosition().block().text(), QStringLiteral("件数"));
+    const auto widths = table->format().columnWidthConstraints();
+    ASSERT_EQ(widths.size(), 2);
+    EXPECT_NEAR(widths[1].rawValue(), (8414 - 4153) / 15.0, 0.01);
+    EXPECT_EQ(QTextCursor(doc.findBlockByNumber(9)).currentTable(), nullptr);
 
     // The PNG picture (binary data holding braces and backslashes) shows at its goal size;
     // the metafile stand-in beside it is not shown a second time.
@@ -193,7 +206,7 @@ TEST(RtfSamples, LibreOfficeFormatting)
 {
     QTextDocument doc;
     const auto p = load("libreoffice_features.rtf", doc);
-    ASSERT_EQ(p.size(), 7);
+    ASSERT_EQ(p.size(), 9);
     EXPECT_EQ(p[0].alignment, Qt::AlignHCenter);
     EXPECT_TRUE(p[0].runs[0].bold);
     auto runWith = [](const Paragraph &para, const QString &text) {
@@ -212,8 +225,13 @@ TEST(RtfSamples, LibreOfficeFormatting)
     EXPECT_EQ(runWith(p[1], QStringLiteral("2")).vertical, QTextCharFormat::AlignSubScript);
     EXPECT_EQ(runWith(p[2], QStringLiteral("公告系统")).href,
               QStringLiteral("http://www.example.com/notice?id=7"));
-    EXPECT_EQ(p[5].leftTwips, 1440);
-    EXPECT_EQ(p[6].alignment, Qt::AlignJustify);
+    const QTextTable *table = QTextCursor(doc.findBlockByNumber(3)).currentTable();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rows(), 2);
+    EXPECT_EQ(table->columns(), 2);
+    EXPECT_EQ(table->cellAt(1, 0).firstCursorPosition().block().text(), QStringLiteral("总部"));
+    EXPECT_EQ(p[7].leftTwips, 1440);
+    EXPECT_EQ(p[8].alignment, Qt::AlignJustify);
 
     QTextDocument notice;
     const auto n = load("libreoffice_notice.rtf", notice);
