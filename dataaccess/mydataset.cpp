@@ -343,6 +343,36 @@ void TMyDataSet::CreateDataSet()
     loadPacket(std::move(p));
 }
 
+void TMyDataSet::Refresh()
+{
+    checkActive();
+    CheckBrowseMode();
+    if (ChangeCount() > 0)
+        throw DataSetError(QStringLiteral("有尚未保存的修改，请先保存再刷新"));
+    const int recNo = RecNo();
+    DisableControls();
+    try {
+        Close();
+        Open();
+    } catch (...) {
+        EnableControls();
+        throw;
+    }
+    if (recNo > 0 && RecordCount() > 0)
+        m_cur = std::min(recNo, RecordCount()) - 1;
+    EnableControls();
+}
+
+void TMyDataSet::EmptyDataSet()
+{
+    checkActive();
+    Cancel();
+    DataPacket p;
+    for (const auto &f : m_fields)
+        p.fields.append(f->m_def);
+    loadPacket(std::move(p));
+}
+
 QList<FieldDef> TMyDataSet::FieldDefs() const
 {
     if (m_fields.empty())

@@ -181,6 +181,11 @@ public:
     void Execute();
     // Opens an empty dataset with the field definitions of SetFieldDefs.
     void CreateDataSet();
+    // Fetches the command text again and returns to the same record number. Refused
+    // while changes wait to be applied (they would be lost).
+    void Refresh();
+    // Removes every record and the change log; the fields stay.
+    void EmptyDataSet();
     QList<FieldDef> FieldDefs() const;
     void SetFieldDefs(const QList<FieldDef> &defs) { m_fieldDefs = defs; }
 

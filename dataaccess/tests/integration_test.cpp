@@ -247,6 +247,20 @@ TEST_F(Server, DatasetOpensThroughTheProviderAndClosesTheConnection)
     EXPECT_EQ(tmp.FieldByName(QStringLiteral("WRESULT"))->AsString(), u"总部-x");
     EXPECT_EQ(tmp.FieldByName(QStringLiteral("n"))->AsInteger(), 42);
 
+    // Refresh re-fetches and keeps the record number; pending changes forbid it.
+    ds.SetRecNo(3);
+    ds.Refresh();
+    EXPECT_EQ(ds.RecNo(), 3);
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("PHONE"))->SetAsString(QStringLiteral("1"));
+    ds.Post();
+    EXPECT_THROW(ds.Refresh(), DataSetError);
+    EXPECT_EQ(ds.ChangeCount(), 1);
+    ds.EmptyDataSet();
+    EXPECT_EQ(ds.RecordCount(), 0);
+    EXPECT_EQ(ds.ChangeCount(), 0);
+    EXPECT_NE(ds.FindField(QStringLiteral("SITENAME")), nullptr);
+
     ds.Close();
     ds.SetCommandText(QStringLiteral("select * from no_such_table"));
     EXPECT_THROW(ds.Open(), protocol::ProtocolError);
