@@ -72,7 +72,7 @@ struct ParaState
     int spaceBefore = 0;
     int spaceAfter = 0;
     bool inTable = false; // \intbl: the paragraph belongs to a table cell
-    int lineSpacing = 0; // \sl, twips (negative: exact)
+    int lineSpacing = 0;  // \sl, twips (negative: exact)
     bool lineMultiple = false;
     // Numbering: either a list-table reference (\lsN \ilvlN) or a paragraph-numbering group.
     int listOverride = 0;
@@ -108,9 +108,9 @@ struct PictureData
 // One cell of a table row definition (\clvmgf, \clvmrg ... \cellxN).
 struct CellDef
 {
-    int right = 0; // right edge in twips
-    bool mergeDown = false;  // first cell of a vertical merge
-    bool mergedUp = false;   // continues the merge of the cell above
+    int right = 0;          // right edge in twips
+    bool mergeDown = false; // first cell of a vertical merge
+    bool mergedUp = false;  // continues the merge of the cell above
 
     bool operator==(const CellDef &) const = default;
 };

@@ -13,8 +13,8 @@
 #include <QPixmap>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextImageFormat>
 #include <QTextFrame>
+#include <QTextImageFormat>
 #include <QTextList>
 #include <QTextTable>
 #include <QUrl>

@@ -51,6 +51,11 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"SectionAndPageBreaksMakeNoEmptyParagraphs",
                     "{\\rtf1 a\\par\\sect\\sectd b\\page c\\par\\page\\par}",
                     QStringLiteral("a\nb\nc\n"), false},
+        DamagedCase{"CellMarksWithoutTable", "{\\rtf1 a\\cell b\\cell\\row c}",
+                    QStringLiteral("a\tb\nc"), false},
+        DamagedCase{"TableCutOffInARow",
+                    "{\\rtf1\\trowd\\cellx500\\cellx-3\\cellx0\\pard\\intbl a\\cell b",
+                    QStringLiteral("\na\nb\n\n"), true},
         DamagedCase{"TrailingGarbageAfterDocument", "{\\rtf1 done}\r\n}}", QStringLiteral("done"),
                     false},
         DamagedCase{"BinaryLongerThanFile", "{\\rtf1 keep{\\pict\\bin999999 abc}}",
@@ -112,10 +117,14 @@ TEST(RtfReaderLimits, RandomDamageNeverCrashes)
 {
     // Every prefix of a realistic document, and the document with bytes flipped, must
     // load without crashing; prefixes keep the text read so far.
-    const QByteArray good = "{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0\\fcharset134 \\'cb\\'ce;}}"
-                            "{\\colortbl ;\\red255\\green0\\blue0;}\\pard\\qc\\f0\\fs24\\cf1 "
-                            "\\'c4\\'e3\\uc1\\u22909?{\\*\\pn\\pnlvlblt{\\pntxtb\\'b7}}"
-                            "{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}}\\par end}";
+    const QByteArray good =
+        "{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0\\fcharset134 \\'cb\\'ce;}}"
+        "{\\colortbl ;\\red255\\green0\\blue0;}\\pard\\qc\\f0\\fs24\\cf1 "
+        "\\'c4\\'e3\\uc1\\u22909?{\\*\\pn\\pnlvlblt{\\pntxtb\\'b7}}"
+        "{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}}\\par "
+        "\\trowd\\clvmgf\\cellx1000\\cellx2000\\pard\\intbl x\\cell y\\cell\\row"
+        "\\trowd\\clvmrg\\cellx1000\\cellx2000\\pard\\intbl\\cell z\\cell\\row"
+        "\\pard end}";
     for (qsizetype n = 5; n <= good.size(); ++n) {
         QTextDocument doc;
         RtfReader().read(good.left(n), &doc);
@@ -133,7 +142,7 @@ TEST(RtfReaderLimits, RandomDamageNeverCrashes)
     }
     QTextDocument doc;
     RtfReader().read(good, &doc);
-    EXPECT_EQ(doc.toPlainText(), QStringLiteral("你好link\nend"));
+    EXPECT_EQ(doc.toPlainText(), QStringLiteral("你好link\nx\ny\nz\nend"));
 }
 
 } // namespace

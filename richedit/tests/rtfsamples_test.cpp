@@ -96,8 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
         SampleCase{"libreoffice_features.rtf",
                    {QStringLiteral("网点公告"),
                     QStringLiteral("普通文字，粗体，斜体，下划线，蓝色，删除线，H2O，x2。"),
-                    QStringLiteral("链接：公告系统"), QStringLiteral("网点"), QStringLiteral("数量"),
-                    QStringLiteral("总部"), QStringLiteral("12"),
+                    QStringLiteral("链接：公告系统"), QStringLiteral("网点"),
+                    QStringLiteral("数量"), QStringLiteral("总部"), QStringLiteral("12"),
                     QStringLiteral("缩进一英寸 Indented one inch."),
                     QStringLiteral("两端对齐 Justified text with Ünïcödé.")}}),
     [](const auto &info) {
