@@ -4,6 +4,7 @@
 #include "server/schema.h"
 #include "server/seed.h"
 #include "server/sql/backend.h"
+#include "server/sql/oracledialect.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -161,6 +162,7 @@ int run(const QStringList &argv)
 
 int main(int argc, char **argv)
 {
+    server::pinLocalTimeZone();
     QCoreApplication app(argc, argv);
     try {
         return run(app.arguments().mid(1));

@@ -447,8 +447,37 @@ QString canonicalDate(const QDateTime &value)
     return value.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+namespace {
+// "YYYY-MM-DD HH:MM:SS" exactly, as stored: read without the general parser.
+bool parseFixed(const QString &t, QDateTime *out)
+{
+    if (t.size() != 19 || t.at(4) != QLatin1Char('-') || t.at(7) != QLatin1Char('-')
+        || t.at(10) != QLatin1Char(' ') || t.at(13) != QLatin1Char(':') || t.at(16) != QLatin1Char(':'))
+        return false;
+    auto num = [&t](int from, int len, bool *ok) {
+        int v = 0;
+        for (int i = from; i < from + len; ++i) {
+            const QChar c = t.at(i);
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                *ok = false;
+            v = v * 10 + (c.unicode() - '0');
+        }
+        return v;
+    };
+    bool ok = true;
+    const QDate d(num(0, 4, &ok), num(5, 2, &ok), num(8, 2, &ok));
+    const QTime tm(num(11, 2, &ok), num(14, 2, &ok), num(17, 2, &ok));
+    if (!ok || !d.isValid() || !tm.isValid())
+        return false;
+    *out = QDateTime(d, tm);
+    return true;
+}
+} // namespace
+
 bool parseCanonicalDate(const QString &text, QDateTime *out)
 {
+    if (parseFixed(text, out))
+        return true;
     const QString t = text.trimmed();
     if (t.size() < 10 || t.at(4) != QLatin1Char('-') || t.at(7) != QLatin1Char('-'))
         return false;
@@ -570,4 +599,17 @@ QString formatOracleDate(const QDateTime &value, const QString &format)
     return out;
 }
 
+} // namespace server
+
+#include <cstdlib>
+#include <ctime>
+
+namespace server {
+void pinLocalTimeZone()
+{
+    if (!std::getenv("TZ")) {
+        setenv("TZ", ":/etc/localtime", 0);
+        tzset();
+    }
+}
 } // namespace server

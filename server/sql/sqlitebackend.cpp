@@ -8,6 +8,9 @@
 #include <QRegularExpression>
 #include <cmath>
 #include <sqlite3.h>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace server {
 
@@ -344,6 +347,102 @@ void fnServer(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     }
 }
 
+// Shares equal short texts of a column (site names, types ...) so that they are decoded
+// and allocated once per query; gives up on columns whose texts are mostly distinct.
+class TextPool
+{
+public:
+    QString get(const char *t, int n)
+    {
+        if (m_off || n > 48)
+            return QString::fromUtf8(t, n);
+        const std::string_view key(t, size_t(n));
+        const auto it = m_map.find(key);
+        if (it != m_map.end())
+            return it->second;
+        QString s = QString::fromUtf8(t, n);
+        if (m_map.size() >= 512) {
+            m_off = true;
+            m_map.clear();
+            return s;
+        }
+        m_map.emplace(std::string(key), s);
+        return s;
+    }
+
+private:
+    struct Hash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
+    };
+    std::unordered_map<std::string, QString, Hash, std::equal_to<>> m_map;
+    bool m_off = false;
+};
+
+// Reads a column of a declared type into the value type of its field; values of another
+// storage class (a text in a number column ...) are converted or, failing that, kept.
+QVariant readTyped(sqlite3_stmt *st, int c, quillon::FieldType type, bool *odd, TextPool &pool)
+{
+    using quillon::FieldType;
+    const int storage = sqlite3_column_type(st, c);
+    if (storage == SQLITE_NULL)
+        return QVariant();
+    switch (type) {
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::LargeInt:
+        if (storage == SQLITE_INTEGER) {
+            const qint64 n = sqlite3_column_int64(st, c);
+            if (type != FieldType::LargeInt && n >= INT32_MIN && n <= INT32_MAX)
+                return QVariant(int(n));
+            *odd = true; // the field becomes a large integer
+            return QVariant(qlonglong(n));
+        }
+        break;
+    case FieldType::Float:
+        if (storage == SQLITE_FLOAT || storage == SQLITE_INTEGER)
+            return QVariant(sqlite3_column_double(st, c));
+        break;
+    case FieldType::DateTime:
+        if (storage == SQLITE_TEXT) {
+            const char *t = reinterpret_cast<const char *>(sqlite3_column_text(st, c));
+            const int n = sqlite3_column_bytes(st, c);
+            auto digits = [t](int from, int len) {
+                int v = 0;
+                for (int i = from; i < from + len; ++i) {
+                    if (t[i] < '0' || t[i] > '9')
+                        return -1;
+                    v = v * 10 + (t[i] - '0');
+                }
+                return v;
+            };
+            if (n == 19 && t[4] == '-' && t[7] == '-' && t[10] == ' ' && t[13] == ':' && t[16] == ':') {
+                const QDate d(digits(0, 4), digits(5, 2), digits(8, 2));
+                const QTime tm(digits(11, 2), digits(14, 2), digits(17, 2));
+                if (d.isValid() && tm.isValid())
+                    return QVariant(QDateTime(d, tm));
+            }
+            QDateTime dt;
+            if (parseCanonicalDate(QString::fromUtf8(t, n), &dt))
+                return QVariant(dt);
+            return QVariant();
+        }
+        break;
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo:
+        if (storage == SQLITE_TEXT)
+            return QVariant(pool.get(reinterpret_cast<const char *>(sqlite3_column_text(st, c)),
+                                     sqlite3_column_bytes(st, c)));
+        break;
+    default:
+        break;
+    }
+    *odd = true;
+    return readValue(st, c);
+}
+
 class SqliteConnection : public Connection
 {
 public:
@@ -447,12 +546,27 @@ public:
             }
             result.fields.append(f);
         }
+        // Declared columns are read straight into their field's type; expressions are
+        // read by storage class and typed afterwards.
+        std::vector<quillon::FieldType> kind(size_t(cols), quillon::FieldType::String);
+        std::vector<bool> odd(size_t(cols), false);
+        std::vector<TextPool> pools(static_cast<size_t>(cols));
+        for (int c = 0; c < cols; ++c)
+            kind[size_t(c)] = result.fields.at(c).type;
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             QVariantList row;
             row.reserve(cols);
-            for (int c = 0; c < cols; ++c)
-                row.append(readValue(st, c));
+            for (int c = 0; c < cols; ++c) {
+                if (!declared[size_t(c)]) {
+                    row.append(readValue(st, c));
+                    continue;
+                }
+                bool o = false;
+                row.append(readTyped(st, c, kind[size_t(c)], &o, pools[size_t(c)]));
+                if (o)
+                    odd[size_t(c)] = true;
+            }
             result.rows.append(std::move(row));
         }
         if (rc != SQLITE_DONE) {
@@ -461,15 +575,21 @@ public:
             throw DbError(msg);
         }
         sqlite3_reset(st);
-        finishTypes(result, declared);
+        std::vector<bool> check(static_cast<size_t>(cols), false);
+        for (int c = 0; c < cols; ++c)
+            check[size_t(c)] = !declared[size_t(c)] || odd[size_t(c)];
+        finishTypes(result, declared, check);
         return result;
     }
 
-    static void finishTypes(QueryResult &r, const std::vector<bool> &declared)
+    static void finishTypes(QueryResult &r, const std::vector<bool> &declared,
+                            const std::vector<bool> &check)
     {
         using quillon::FieldType;
         for (qsizetype c = 0; c < r.fields.size(); ++c) {
             quillon::FieldDef &f = r.fields[c];
+            if (!check[size_t(c)])
+                continue; // read in its type already
             if (!declared[size_t(c)]) {
                 // An expression: the type of its values.
                 bool anyInt = false, anyFloat = false, anyText = false, anyBlob = false;
@@ -525,6 +645,8 @@ public:
                             large = true;
                     } else if (v.typeId() == QMetaType::Double) {
                         f.type = FieldType::Float; // a REAL value in an integer column
+                    } else if (v.typeId() == QMetaType::Int) {
+                        // read in its type already
                     } else {
                         bool ok = false;
                         const qlonglong n = v.toString().toLongLong(&ok);
@@ -557,6 +679,9 @@ public:
             if (f.type == FieldType::Integer || f.type == FieldType::SmallInt) {
                 if (large) {
                     f.type = FieldType::LargeInt;
+                    for (QVariantList &row : r.rows)
+                        if (row.at(c).typeId() == QMetaType::Int)
+                            row[c] = QVariant(qlonglong(row.at(c).toInt()));
                 } else {
                     for (QVariantList &row : r.rows)
                         if (row.at(c).typeId() == QMetaType::LongLong)

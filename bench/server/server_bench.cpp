@@ -1,0 +1,254 @@
+// Application server figures: EchoString over keep-alive (requests per second and
+// latency), 10,000 account rows through the provider against the same query stepped
+// directly in SQLite, and ApplyData of 1,000 modified rows.
+#include "dataaccess/packet/datapacket.h"
+#include "dataaccess/protocol/transport.h"
+#include "server/httpserver.h"
+#include "server/schema.h"
+#include "server/seed.h"
+#include "server/sql/backend.h"
+#include "server/sql/oracledialect.h"
+
+#include <QCborArray>
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <sqlite3.h>
+
+using namespace server;
+using quillon::DataPacket;
+using quillon::protocol::Transport;
+
+namespace {
+
+const char kAccountQuery[] = "select * from TAB_ACCOUNT where rownum<=10000";
+
+struct Env
+{
+    QTemporaryDir dir;
+    QString db;
+    std::unique_ptr<Backend> backend;
+    std::unique_ptr<HttpServer> http;
+
+    Env()
+    {
+        db = dir.filePath(QStringLiteral("bench.sqlite"));
+        backend = Backend::open(db, true);
+        {
+            auto c = backend->acquire();
+            createSchema(*c);
+            SeedOptions o;
+            o.waybills = 5600; // a little over 10,000 account lines
+            o.fastHash = true;
+            seedDemo(*c, o);
+        }
+        ServerOptions so;
+        so.port = 0;
+        so.quiet = true;
+        so.threads = 4;
+        http = std::make_unique<HttpServer>(*backend, dir.filePath(QStringLiteral("files")), so);
+        http->start();
+    }
+
+    std::unique_ptr<Transport> client()
+    {
+        Transport::Options o;
+        o.host = QStringLiteral("127.0.0.1");
+        o.port = http->port();
+        auto t = std::make_unique<Transport>(o);
+        quillon::protocol::SessionRequest r;
+        r.authenticationUser = quillon::protocol::AuthUser{QStringLiteral("000000000000"), QStringLiteral("1"),
+                                                           QStringLiteral("101"), QStringLiteral("001.zhang")}
+                                   .join();
+        r.authenticationPassword = QStringLiteral("123456");
+        t->openSession(r);
+        return t;
+    }
+};
+
+Env *env()
+{
+    static Env *e = new Env();
+    return e;
+}
+
+void BM_EchoStringKeepAlive(benchmark::State &state)
+{
+    auto t = env()->client();
+    std::vector<double> micros;
+    micros.reserve(200000);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const QCborArray r = t->callMethod(QStringLiteral("EchoString"), {QStringLiteral("ping")});
+        micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+        benchmark::DoNotOptimize(r);
+    }
+    std::sort(micros.begin(), micros.end());
+    state.SetItemsProcessed(state.iterations());
+    state.counters["p50_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+}
+BENCHMARK(BM_EchoStringKeepAlive)->UseRealTime()->MinTime(2.0);
+
+// The whole client path: request, query, packet, transfer and decoding.
+void BM_Provider10kAccountRows(benchmark::State &state)
+{
+    auto t = env()->client();
+    qsizetype rows = 0;
+    for (auto _ : state) {
+        const DataPacket p = DataPacket::fromBinary(t->provider(QString::fromLatin1(kAccountQuery)));
+        rows = p.rows.size();
+        benchmark::DoNotOptimize(p);
+    }
+    state.counters["rows"] = double(rows);
+}
+BENCHMARK(BM_Provider10kAccountRows)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The server side without the transfer: translation, query, typed rows and encoding.
+void BM_Provider10kServerSide(benchmark::State &state)
+{
+    for (auto _ : state) {
+        auto c = env()->backend->acquire();
+        const TranslatedSql sql = c->translate(QString::fromLatin1(kAccountQuery));
+        QueryResult r = c->query(sql.sql, {}, true);
+        DataPacket p;
+        p.fields = r.fields;
+        p.rows = std::move(r.rows);
+        benchmark::DoNotOptimize(p.toBinary());
+    }
+}
+BENCHMARK(BM_Provider10kServerSide)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The two halves of the server side: typed rows from SQLite, and the packet encoding.
+void BM_Query10kTypedRows(benchmark::State &state)
+{
+    auto c = env()->backend->acquire();
+    const QString sql = c->translate(QString::fromLatin1(kAccountQuery)).sql;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(c->query(sql, {}, true));
+}
+BENCHMARK(BM_Query10kTypedRows)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_Encode10kPacket(benchmark::State &state)
+{
+    auto c = env()->backend->acquire();
+    QueryResult r = c->query(c->translate(QString::fromLatin1(kAccountQuery)).sql, {}, true);
+    DataPacket p;
+    p.fields = r.fields;
+    p.rows = std::move(r.rows);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(p.toBinary());
+}
+BENCHMARK(BM_Encode10kPacket)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same rows stepped directly in SQLite, every column read.
+double directOnce(sqlite3 *db)
+{
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db, "select * from TAB_ACCOUNT limit 10000", -1, &st, nullptr);
+    double sink = 0;
+    const int cols = sqlite3_column_count(st);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        for (int c = 0; c < cols; ++c) {
+            switch (sqlite3_column_type(st, c)) {
+            case SQLITE_INTEGER: sink += double(sqlite3_column_int64(st, c)); break;
+            case SQLITE_FLOAT: sink += sqlite3_column_double(st, c); break;
+            case SQLITE_TEXT: sink += double(sqlite3_column_bytes(st, c)) + double(*sqlite3_column_text(st, c)); break;
+            default: break;
+            }
+        }
+    }
+    sqlite3_finalize(st);
+    return sink;
+}
+
+void BM_Direct10kAccountRows(benchmark::State &state)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(env()->db.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(directOnce(db));
+    sqlite3_close(db);
+}
+BENCHMARK(BM_Direct10kAccountRows)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_ApplyData1000Modified(benchmark::State &state)
+{
+    auto t = env()->client();
+    DataPacket base = DataPacket::fromBinary(
+        t->provider(QStringLiteral("select * from TAB_ACCOUNT where rownum<=1000 order by BILLCODE")));
+    const int w = base.fieldIndex(QStringLiteral("OTHERCHARGE"));
+    // Two packets that swap the value back and forth, each with the other's originals.
+    auto make = [&](double from, double to) {
+        DataPacket p = base;
+        for (int r = 0; r < p.rows.size(); ++r) {
+            DataPacket::Change ch;
+            ch.state = quillon::RowState::Modified;
+            ch.row = r;
+            ch.original = p.rows.at(r);
+            ch.original[w] = from;
+            p.rows[r][w] = to;
+            p.changes.append(ch);
+        }
+        return p.toXml();
+    };
+    const QString forth = make(0.0, 1.5), back = make(1.5, 0.0);
+    bool even = true;
+    for (auto _ : state) {
+        const QCborArray r = t->callMethod(QStringLiteral("ApplyData"),
+                                           {QStringLiteral("TAB_ACCOUNT"), even ? forth : back, 0, QCborValue()});
+        if (!r.at(4).toBool())
+            state.SkipWithError("ApplyData failed");
+        even = !even;
+    }
+    state.SetItemsProcessed(state.iterations() * 1000);
+}
+BENCHMARK(BM_ApplyData1000Modified)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+double medianMs(const std::function<void()> &fn, int runs)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        fn();
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    server::pinLocalTimeZone();
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+
+    // The ratio asked for: provider (whole client path) over direct SQLite, same run.
+    auto t = env()->client();
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(env()->db.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const double direct = medianMs([db] { benchmark::DoNotOptimize(directOnce(db)); }, 21);
+    const double provider = medianMs([&t] {
+        benchmark::DoNotOptimize(DataPacket::fromBinary(t->provider(QString::fromLatin1(kAccountQuery))));
+    }, 21);
+    const double serverSide = medianMs([] {
+        auto c = env()->backend->acquire();
+        QueryResult r = c->query(c->translate(QString::fromLatin1(kAccountQuery)).sql, {}, true);
+        DataPacket p;
+        p.fields = r.fields;
+        p.rows = std::move(r.rows);
+        benchmark::DoNotOptimize(p.toBinary());
+    }, 21);
+    sqlite3_close(db);
+    std::printf("10,000 account rows: direct SQLite %.2f ms, provider (client path) %.2f ms "
+                "(ratio %.2f), server side only %.2f ms (ratio %.2f)\n",
+                direct, provider, provider / direct, serverSide, serverSide / direct);
+    benchmark::Shutdown();
+    return 0;
+}
