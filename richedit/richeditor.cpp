@@ -4,6 +4,7 @@
 #include "finddialog.h"
 #include "rtfreader.h"
 #include "rtfwriter.h"
+#include "ruler.h"
 
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
@@ -279,6 +280,8 @@ RichEditor::RichEditor(QWidget *parent)
     layout->setSpacing(0);
     layout->addWidget(m_toolBar);
     layout->addWidget(m_formatBar);
+    m_ruler = new Ruler(m_edit, this);
+    layout->addWidget(m_ruler);
     layout->addWidget(m_edit, 1);
 
     buildToolBar();
@@ -479,6 +482,16 @@ void RichEditor::connectEditor()
 QTextDocument *RichEditor::document() const
 {
     return m_edit->document();
+}
+
+QWidget *RichEditor::ruler() const
+{
+    return m_ruler;
+}
+
+void RichEditor::setRulerVisible(bool visible)
+{
+    m_ruler->setVisible(visible);
 }
 
 void RichEditor::setToolBarVisible(bool visible)

@@ -15,10 +15,12 @@ class QToolBar;
 
 namespace richedit {
 
+class Ruler;
+
 // The rich-text editor of the notice windows: a text area with a toolbar of editing
 // commands (open, save as, print, print preview, find, cut, copy, paste, undo, redo,
 // date and time, font name and size, bold, italic, underline, font dialog, alignment,
-// numbering, bullets and indents). Content is read and written as RTF. Every modal
+// numbering, bullets and indents) above a ruler. Content is read and written as RTF. Every modal
 // dialog goes through host::dialogPresenter(), so tests drive it without a screen.
 //
 // Toolbar actions carry object names for tests and for windows that route them:
@@ -67,6 +69,9 @@ public:
     QToolBar *formatBar() const { return m_formatBar; }
     // Shows or hides both rows (a reading pane shows none).
     void setToolBarVisible(bool visible);
+    // The ruler (object name "ruler") between the command rows and the text; shown by default.
+    QWidget *ruler() const;
+    void setRulerVisible(bool visible);
 
     // Folder the open and save dialogs start in (default: the working folder).
     void setInitialDir(const QString &dir) { m_initialDir = dir; }
@@ -115,6 +120,7 @@ private:
     QToolBar *m_toolBar = nullptr;   // file and editing commands
     QToolBar *m_formatBar = nullptr; // formatting commands
     QToolBar *m_activeBar = nullptr; // where addAction puts the next command
+    Ruler *m_ruler = nullptr;
     QFontComboBox *m_fontName = nullptr;
     QComboBox *m_fontSize = nullptr;
     QString m_initialDir;

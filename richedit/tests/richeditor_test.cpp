@@ -1,6 +1,7 @@
 // The editor widget driven through its toolbar, offscreen, with scripted dialogs.
 #include "richedit/richeditor.h"
 #include "richedit/rtfreader.h"
+#include "richedit/ruler.h"
 
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
@@ -424,6 +426,61 @@ TEST_F(RichEditorTest, DetectsWebAddressesWithoutChangingTheText)
     QTest::mouseClick(editor.textEdit()->viewport(), Qt::LeftButton, {}, point);
     ASSERT_EQ(activated.count(), 1);
     EXPECT_EQ(activated[0][0].toString(), QStringLiteral("http://www.example.com/a"));
+}
+
+TEST_F(RichEditorTest, RulerDragsSetTheParagraphIndents)
+{
+    using richedit::Ruler;
+    editor.resize(700, 300);
+    editor.show();
+    type(QStringLiteral("first\nsecond"));
+    select(0, 0);
+    auto *ruler = qobject_cast<Ruler *>(editor.ruler());
+    ASSERT_NE(ruler, nullptr);
+    const double cm = 96 / 2.54;
+    auto drag = [ruler](Ruler::Marker marker, int dx) {
+        const int y = marker == Ruler::Marker::FirstLine ? 2 : ruler->height() - 3;
+        const QPointF from(ruler->markerX(marker), y);
+        const QPointF to = from + QPointF(dx, 0);
+        QMouseEvent press(QEvent::MouseButtonPress, from, ruler->mapToGlobal(from), Qt::LeftButton,
+                          Qt::LeftButton, {});
+        QApplication::sendEvent(ruler, &press);
+        QMouseEvent move(QEvent::MouseMove, to, ruler->mapToGlobal(to), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QApplication::sendEvent(ruler, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, to, ruler->mapToGlobal(to), Qt::LeftButton,
+                            Qt::NoButton, {});
+        QApplication::sendEvent(ruler, &release);
+    };
+    auto format = [this](int block) {
+        return editor.document()->findBlockByNumber(block).blockFormat();
+    };
+
+    // The left indent moves the paragraph; its first line stays where it was.
+    drag(Ruler::Marker::Left, int(std::lround(2 * cm)));
+    EXPECT_NEAR(format(0).leftMargin(), 2 * cm, 0.5);
+    EXPECT_NEAR(format(0).leftMargin() + format(0).textIndent(), 0, 0.5);
+    EXPECT_DOUBLE_EQ(format(1).leftMargin(), 0);
+    drag(Ruler::Marker::FirstLine, int(std::lround(1 * cm)));
+    EXPECT_NEAR(format(0).leftMargin() + format(0).textIndent(), 1 * cm, 0.5);
+    drag(Ruler::Marker::Right, -int(std::lround(3 * cm)));
+    EXPECT_NEAR(format(0).rightMargin(), 3 * cm, cm / 4 + 0.5);
+    EXPECT_EQ(ruler->markerX(Ruler::Marker::Left),
+              ruler->markerX(Ruler::Marker::FirstLine) + int(std::lround(cm)));
+
+    // The indents are saved with the text.
+    RichEditor other;
+    other.setRtf(editor.rtf());
+    const QTextBlockFormat back = other.document()->begin().blockFormat();
+    EXPECT_NEAR(back.leftMargin(), format(0).leftMargin(), 0.1);
+    EXPECT_NEAR(back.textIndent(), format(0).textIndent(), 0.1);
+    EXPECT_NEAR(back.rightMargin(), format(0).rightMargin(), 0.1);
+
+    // A reading pane's ruler cannot change anything.
+    editor.setReadOnly(true);
+    const double before = format(0).leftMargin();
+    drag(Ruler::Marker::Left, 50);
+    EXPECT_DOUBLE_EQ(format(0).leftMargin(), before);
 }
 
 TEST_F(RichEditorTest, PlainTextAccessAndClear)
