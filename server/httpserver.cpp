@@ -106,7 +106,8 @@ void HttpServer::install()
                 answerError(res, e.status(), error);
             } catch (const DbError &e) {
                 error = e.message();
-                const bool refused = error.contains(QLatin1String("writing statements"));
+                const bool refused = error.contains(QLatin1String("writing statements"))
+                                     || error.contains(QLatin1String("cannot be read by clients"));
                 answerError(res, refused ? 403 : 400, error);
             } catch (const quillon::PacketError &e) {
                 error = QString::fromUtf8(e.what());

@@ -1,5 +1,6 @@
 #include "server/provider.h"
 
+#include "server/applydata.h"
 #include "server/sql/backend.h"
 
 #include <QCborArray>
@@ -64,6 +65,10 @@ quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
     if (!head.match(sql.sql).hasMatch())
         throw DbError(QStringLiteral("the provider only runs queries; writing statements are "
                                      "refused"));
+    // Password hashes and the signing key stay on the server.
+    for (const QString &id : sql.identifiers)
+        if (isProtectedTable(id) && id != QLatin1String("dual"))
+            throw DbError(QStringLiteral("the table %1 cannot be read by clients").arg(id));
     QueryResult r = c.query(sql.sql, bindProviderParams(sql, params), true);
     quillon::DataPacket packet;
     QSet<QString> seen;

@@ -54,6 +54,8 @@ struct TranslatedSql
     QStringList parameterNames;
     // Identifiers that the text wrote in double quotes: their case is kept.
     QStringList quotedNames;
+    // Every identifier of the text, in lower case (quoted ones without their quotes).
+    QStringList identifiers;
 };
 
 // One connection to a database, used by one thread at a time.

@@ -292,6 +292,7 @@ QString Translator::emitNode(const QList<Node> &nodes, qsizetype &i, bool *isDat
     }
     switch (n.tok.kind) {
     case Tok::Ident: {
+        m_out.identifiers.append(n.tok.text.toLower());
         const qsizetype j = nextSig(nodes, i + 1);
         const bool call = j < nodes.size() && nodes.at(j).group;
         if (!call && n.tok.text.compare(QLatin1String("sysdate"), Qt::CaseInsensitive) == 0) {
@@ -312,6 +313,7 @@ QString Translator::emitNode(const QList<Node> &nodes, qsizetype &i, bool *isDat
     case Tok::QuotedIdent:
         ++i;
         m_out.quotedNames.append(n.tok.text.mid(1, n.tok.text.size() - 2));
+        m_out.identifiers.append(m_out.quotedNames.last().toLower());
         return n.tok.text;
     default:
         ++i;

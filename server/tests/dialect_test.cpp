@@ -193,6 +193,11 @@ TEST_F(DialectOnSqlite, ProviderRefusesWritingStatements)
         EXPECT_THROW(runProviderQuery(*conn, QString::fromUtf8(sql)), DbError) << sql;
     }
     EXPECT_EQ(value(QStringLiteral("select count(*) from t")), QVariant(3));
+    // Password hashes and the token key are not for clients, however the name is written.
+    for (const char *sql : {"select * from sys_user", "select PWHASH from SYS_USER u",
+                            "select 1 from dual where exists (select 1 from \"sys_server\")"})
+        EXPECT_THROW(runProviderQuery(*conn, QString::fromUtf8(sql)), DbError) << sql;
+    EXPECT_EQ(value(QStringLiteral("select 'sys_user' from dual")), QVariant(QStringLiteral("sys_user")));
 }
 
 } // namespace
