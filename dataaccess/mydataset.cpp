@@ -537,7 +537,7 @@ void TMyDataSet::loadPacket(DataPacket &&packet)
     m_sortKeys.clear();
     if (!m_indexFieldNames.isEmpty()) {
         try {
-            SetIndexFieldNames(m_indexFieldNames);
+            m_sortKeys = parseIndexFieldNames(m_indexFieldNames);
         } catch (const DataSetError &) {
             m_sortKeys.clear();
         }
@@ -990,10 +990,9 @@ void TMyDataSet::Post()
     } else {
         const int r = int(m_records.size());
         Record rec;
-        rec.values = std::move(m_buffer);
+        rec.values = m_buffer; // shared: the new row is still shown from the buffer below
         rec.state = RowState::Inserted;
         rec.changeSeq = nextChangeSeq();
-        m_buffer.clear();
         // Natural order: before the record the new one was inserted in front of.
         auto nat = m_natural.end();
         if (m_insertAt < int(m_order.size()))
@@ -1011,6 +1010,7 @@ void TMyDataSet::Post()
             // The new row stays where it was shown: it only becomes a record.
             m_state = DataSetState::Browse;
             m_insertAt = -1;
+            m_buffer.clear();
             m_order.insert(m_order.begin() + pos, r);
             m_posOfValid = false;
             m_cur = pos;
@@ -1019,6 +1019,7 @@ void TMyDataSet::Post()
             notify(DataEvent::RecordAboutToBeRemoved, shownAt);
             m_state = DataSetState::Browse;
             m_insertAt = -1;
+            m_buffer.clear();
             notify(DataEvent::RecordRemoved, shownAt);
             if (pos >= 0) {
                 notify(DataEvent::RecordAboutToBeInserted, pos);
@@ -1252,12 +1253,10 @@ int TMyDataSet::ApplyUpdates(int maxErrors)
 
 // ---- order, filter, search -------------------------------------------------------------------------
 
-void TMyDataSet::SetIndexFieldNames(const QString &names)
+std::vector<TMyDataSet::SortKey> TMyDataSet::parseIndexFieldNames(const QString &names) const
 {
-    if (Active())
-        CheckBrowseMode();
     std::vector<SortKey> keys;
-    if (Active()) {
+    {
         const QStringList parts = names.split(u';', Qt::SkipEmptyParts);
         for (QString part : parts) {
             part = part.trimmed();
@@ -1284,9 +1283,18 @@ void TMyDataSet::SetIndexFieldNames(const QString &names)
             keys.push_back(key);
         }
     }
-    m_indexFieldNames = names;
-    if (!Active())
+    return keys;
+}
+
+void TMyDataSet::SetIndexFieldNames(const QString &names)
+{
+    if (!Active()) {
+        m_indexFieldNames = names; // resolved when data comes
         return;
+    }
+    CheckBrowseMode();
+    std::vector<SortKey> keys = parseIndexFieldNames(names);
+    m_indexFieldNames = names;
     const TBookmark keep = GetBookmark();
     m_sortKeys = std::move(keys);
     if (m_state == DataSetState::Browse && !m_order.empty()) {

@@ -353,6 +353,7 @@ private:
         bool descending;
         bool caseInsensitive;
     };
+    std::vector<SortKey> parseIndexFieldNames(const QString &names) const;
     std::vector<SortKey> m_sortKeys;
     QString m_indexFieldNames;
     RecordFilter m_filter;

@@ -7,6 +7,9 @@
 #include <QAbstractItemModelTester>
 #include <QTemporaryDir>
 
+#include <map>
+#include <set>
+
 using namespace quillon;
 
 namespace {
@@ -557,4 +560,176 @@ TEST(DataSetModelAdapter, FollowsTheDatasetUnderTheModelTester)
     ds.Close();
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(model.columnCount(), 0);
+}
+
+// Random operations against a plain reference of what the dataset must hold; the item
+// model watches every step under the model tester.
+class DataSetRandomised : public ::testing::TestWithParam<quint32>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Seeds, DataSetRandomised, ::testing::Values(12345u, 777u, 4242u, 99u));
+
+TEST_P(DataSetRandomised, ManyOperationsKeepRowsChangeLogAndModelConsistent)
+{
+    TMyDataSet ds;
+    DataSetModel model(&ds);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    DataPacket p;
+    p.fields = {{QStringLiteral("ID"), FieldType::Integer, 0, true},
+                {QStringLiteral("NAME"), FieldType::String, 10, false}};
+    std::map<int, QString> loaded;
+    for (int i = 1; i <= 30; ++i) {
+        const QString name = QStringLiteral("aBcDe").mid((i * 7) % 5, 1) + QString::number(i % 4);
+        p.rows.append({i, name});
+        loaded[i] = name;
+    }
+    ds.SetData(p);
+    std::map<int, QString> current = loaded;
+    std::set<int> edited, deletedLoaded;
+    int nextId = 100;
+    quint32 seed = GetParam();
+    auto rnd = [&seed](int n) {
+        seed = seed * 1103515245u + 12345u;
+        return int((seed >> 16) % quint32(n));
+    };
+    const QStringList orders = {QString(), QStringLiteral("NAME"), QStringLiteral("ID DESC"),
+                                QStringLiteral("NAME:N;ID")};
+    auto randomName = [&]() -> QString { return QStringLiteral("AbCdeF").mid(rnd(6), 1) + QString::number(rnd(3)); };
+    auto gotoRandom = [&] {
+        ds.SetRecNo(1 + rnd(ds.RecordCount()));
+        return ds.FieldByName(QStringLiteral("ID"))->AsInteger();
+    };
+
+    for (int step = 0; step < 2000; ++step) {
+        const int op = rnd(12);
+        SCOPED_TRACE(testing::Message() << "step " << step << " op " << op);
+        switch (op) {
+        case 0:
+        case 1: { // a new record, appended or inserted
+            if (op == 1 && ds.RecordCount() > 0)
+                gotoRandom();
+            op == 0 ? ds.Append() : ds.Insert();
+            const int id = nextId++;
+            const QString name = randomName();
+            ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(id);
+            ds.FieldByName(QStringLiteral("NAME"))->SetAsString(name);
+            if (rnd(5) == 0) {
+                ds.Cancel();
+            } else {
+                ds.Post();
+                current[id] = name;
+            }
+            break;
+        }
+        case 2:
+        case 3: { // an edit, posted or cancelled
+            if (ds.RecordCount() == 0)
+                break;
+            const int id = gotoRandom();
+            const QString name = randomName();
+            ds.Edit();
+            ds.FieldByName(QStringLiteral("NAME"))->SetAsString(name);
+            if (op == 3) {
+                ds.Cancel();
+            } else {
+                ds.Post();
+                current[id] = name;
+                if (loaded.count(id))
+                    edited.insert(id);
+            }
+            break;
+        }
+        case 4: { // a delete
+            if (ds.RecordCount() == 0)
+                break;
+            const int id = gotoRandom();
+            ds.Delete();
+            current.erase(id);
+            edited.erase(id);
+            if (loaded.count(id))
+                deletedLoaded.insert(id);
+            break;
+        }
+        case 5:
+            ds.SetIndexFieldNames(orders[rnd(orders.size())]);
+            break;
+        case 6: { // locate an existing record; a filtered one is not found
+            if (current.empty())
+                break;
+            auto it = current.begin();
+            std::advance(it, rnd(int(current.size())));
+            const bool visible = !ds.Filtered() || it->first % 2 == 0;
+            ASSERT_EQ(ds.Locate(QStringLiteral("ID"), it->first), visible);
+            if (visible) {
+                ASSERT_EQ(ds.FieldByName(QStringLiteral("NAME"))->AsString(), it->second);
+            }
+            break;
+        }
+        case 7:
+            if (rnd(4) == 0) {
+                ds.CancelUpdates();
+                current = loaded;
+                edited.clear();
+                deletedLoaded.clear();
+            }
+            break;
+        case 8: { // through the XML form and back, change log included
+            const QString order = ds.IndexFieldNames();
+            ds.SetData(DataPacket::fromXml(ds.XMLData()));
+            ASSERT_EQ(ds.IndexFieldNames(), order);
+            break;
+        }
+        case 9:
+            if (rnd(6) == 0) {
+                ds.MergeChangeLog();
+                loaded = current;
+                edited.clear();
+                deletedLoaded.clear();
+            }
+            break;
+        case 10: {
+            if (rnd(2) == 0) {
+                ds.SetFilter(nullptr);
+            } else {
+                ds.SetFilter([](const QVariantList &row) { return row[0].toInt() % 2 == 0; });
+            }
+            break;
+        }
+        case 11:
+            ds.SetFilter(nullptr);
+            break;
+        }
+
+        // The visible rows are the reference's (less the filtered ones), in the order asked.
+        std::map<int, QString> seen;
+        QList<QVariantList> shown;
+        for (int pos = 0; pos < ds.RecordCount(); ++pos) {
+            const int id = ds.valueAt(pos, 0).toInt();
+            ASSERT_TRUE(seen.emplace(id, ds.valueAt(pos, 1).toString()).second) << "twice: " << id;
+            shown.append({id, ds.valueAt(pos, 1)});
+        }
+        std::map<int, QString> expected;
+        for (const auto &[id, name] : current)
+            if (!ds.Filtered() || id % 2 == 0)
+                expected[id] = name;
+        ASSERT_EQ(seen, expected);
+        ASSERT_EQ(model.rowCount(), ds.RecordCount());
+        const QString order = ds.IndexFieldNames();
+        for (qsizetype i = 1; i < shown.size(); ++i) {
+            const QVariantList &a = shown[i - 1], &b = shown[i];
+            if (order == u"NAME")
+                ASSERT_LE(a[1].toString().compare(b[1].toString()), 0);
+            else if (order == u"ID DESC")
+                ASSERT_GT(a[0].toInt(), b[0].toInt());
+            else if (order == u"NAME:N;ID") {
+                const int c = a[1].toString().compare(b[1].toString(), Qt::CaseInsensitive);
+                ASSERT_TRUE(c < 0 || (c == 0 && a[0].toInt() < b[0].toInt()));
+            }
+        }
+        int inserted = 0;
+        for (const auto &[id, name] : current)
+            inserted += loaded.count(id) ? 0 : 1;
+        ASSERT_EQ(ds.ChangeCount(), inserted + int(edited.size() + deletedLoaded.size()));
+    }
 }
