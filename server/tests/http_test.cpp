@@ -7,7 +7,9 @@
 #include <QCborArray>
 #include <QCborMap>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <httplib.h>
 #include <thread>
 
@@ -308,6 +310,62 @@ TEST_F(Http, ParallelClientsAreServed)
     for (auto &th : threads)
         th.join();
     EXPECT_EQ(ok.load(), 100);
+}
+
+} // namespace
+
+namespace {
+
+TEST(HttpTls, SessionsAndCallsRunOverTls)
+{
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert,
+                   QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+        GTEST_SKIP() << "openssl cannot make a test certificate";
+
+    const QString db = dir.filePath(QStringLiteral("tls.sqlite"));
+    auto backend = Backend::open(db, true);
+    {
+        auto c = backend->acquire();
+        createSchema(*c);
+        SeedOptions o;
+        o.waybills = 5;
+        o.fastHash = true;
+        seedDemo(*c, o);
+    }
+    ServerOptions so;
+    so.port = 0;
+    so.quiet = true;
+    so.certFile = cert;
+    so.keyFile = key;
+    HttpServer http(*backend, dir.filePath(QStringLiteral("files")), so);
+    http.start();
+
+    Transport::Options o;
+    o.host = QStringLiteral("127.0.0.1");
+    o.port = http.port();
+    o.tls = true;
+    o.caCertFile = cert;
+    Transport t(o);
+    t.openSession(TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456")));
+    EXPECT_EQ(t.callMethod(QStringLiteral("EchoString"), {QStringLiteral("secret")}).at(1).toString(),
+              QStringLiteral("secret"));
+
+    // Plain HTTP to the TLS port gets no answer; an untrusted certificate is refused.
+    o.tls = false;
+    Transport plain(o);
+    EXPECT_EQ(statusOf([&] { plain.openSession(TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"))); }), 0);
+    o.tls = true;
+    o.caCertFile = dir.filePath(QStringLiteral("missing.pem"));
+    Transport untrusted(o);
+    EXPECT_EQ(statusOf([&] { untrusted.openSession(TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"))); }), 0);
 }
 
 } // namespace
