@@ -54,9 +54,14 @@ constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 
 const QString kFileFilter = QStringLiteral("RTF 文件 (*.rtf);;文本文件 (*.txt);;所有文件 (*)");
 
-// Plain text files: UTF-8 when they are valid UTF-8, else the Chinese Windows code page.
+// Plain text files: by their byte order mark (UTF-16/32), UTF-8 when they are valid UTF-8,
+// else the Chinese Windows code page.
 QString decodePlainText(const QByteArray &data)
 {
+    if (const auto bom = QStringConverter::encodingForData(data)) {
+        QStringDecoder decoder(*bom);
+        return decoder.decode(data);
+    }
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(data);
     if (!utf8.hasError())
@@ -566,7 +571,10 @@ QString RichEditor::plainText() const
 
 void RichEditor::setPlainText(const QString &text)
 {
-    m_edit->setPlainText(text);
+    // Texts stored by Windows clients end their lines with CR LF.
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    m_edit->setPlainText(lines);
     document()->setModified(false);
 }
 

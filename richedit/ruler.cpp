@@ -146,6 +146,7 @@ void Ruler::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton && !m_edit->isReadOnly())
         m_drag = markerAt(event->position().toPoint());
+    m_dragEdited = false;
 }
 
 void Ruler::mouseMoveEvent(QMouseEvent *event)
@@ -168,8 +169,13 @@ void Ruler::mouseReleaseEvent(QMouseEvent *event)
 void Ruler::dragTo(int x)
 {
     const double at = std::clamp(toUnits(x), 0.0, textWidth());
+    // One drag is one step to undo.
     QTextCursor cursor = m_edit->textCursor();
-    cursor.beginEditBlock();
+    if (m_dragEdited)
+        cursor.joinPreviousEditBlock();
+    else
+        cursor.beginEditBlock();
+    m_dragEdited = true;
     for (const QTextBlock &block : blocksOf(cursor)) {
         QTextCursor c(block);
         QTextBlockFormat f = block.blockFormat();

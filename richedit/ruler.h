@@ -40,6 +40,7 @@ private:
 
     QTextEdit *m_edit;
     Marker m_drag = Marker::None;
+    bool m_dragEdited = false; // the current drag already changed the text
 };
 
 } // namespace richedit

@@ -231,9 +231,17 @@ TEST_F(RichEditorTest, LoadsPlainTextFilesAndReportsUnreadableOnes)
     }
     editor.LoadFromFile(path(QStringLiteral("gbk.txt")));
     EXPECT_EQ(editor.plainText(), QStringLiteral("网点通知"));
+    {
+        QFile f(path(QStringLiteral("utf16.txt")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+        f.write(utf16.encode(QStringLiteral("记事本")));
+    }
+    editor.LoadFromFile(path(QStringLiteral("utf16.txt")));
+    EXPECT_EQ(editor.plainText(), QStringLiteral("记事本"));
 
     EXPECT_THROW(editor.LoadFromFile(path(QStringLiteral("missing.rtf"))), host::UserError);
-    EXPECT_EQ(editor.plainText(), QStringLiteral("网点通知"));
+    EXPECT_EQ(editor.plainText(), QStringLiteral("记事本"));
     EXPECT_THROW(editor.SaveToFile(path(QStringLiteral("no/such/folder/x.rtf"))), host::UserError);
 }
 
@@ -459,6 +467,11 @@ TEST_F(RichEditorTest, RulerDragsSetTheParagraphIndents)
     // The left indent moves the paragraph; its first line stays where it was.
     drag(Ruler::Marker::Left, int(std::lround(2 * cm)));
     EXPECT_NEAR(format(0).leftMargin(), 2 * cm, 0.5);
+    act("actUndo")->trigger(); // one drag, one undo step
+    EXPECT_DOUBLE_EQ(format(0).leftMargin(), 0);
+    act("actRedo")->trigger();
+    EXPECT_NEAR(format(0).leftMargin(), 2 * cm, 0.5);
+    select(0, 0); // undo and redo moved the cursor
     EXPECT_NEAR(format(0).leftMargin() + format(0).textIndent(), 0, 0.5);
     EXPECT_DOUBLE_EQ(format(1).leftMargin(), 0);
     drag(Ruler::Marker::FirstLine, int(std::lround(1 * cm)));
@@ -495,6 +508,10 @@ TEST_F(RichEditorTest, PlainTextAccessAndClear)
     EXPECT_EQ(editor.plainText(), QStringLiteral("x\ny"));
     editor.setRtf("just text");
     EXPECT_EQ(editor.plainText(), QStringLiteral("just text"));
+    // Windows line ends make lines, not stray characters.
+    editor.setPlainText(QStringLiteral("a\r\nb\rc"));
+    EXPECT_EQ(editor.document()->blockCount(), 3);
+    EXPECT_EQ(editor.plainText(), QStringLiteral("a\nb\nc"));
 }
 
 } // namespace
