@@ -6,6 +6,7 @@
 #include "baseforms/environment.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDateTime>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -189,8 +190,9 @@ void GridModel::rebuild()
         m_filters << QString();
     while (m_filters.size() > m_grid->m_columns.size())
         m_filters.removeLast();
-    if (m_sortColumn >= m_grid->m_columns.size())
-        m_sortColumn = -1;
+    m_sortKeys.removeIf([this](const QPair<int, Qt::SortOrder> &k) {
+        return k.first >= m_grid->m_columns.size();
+    });
     remap();
     endResetModel();
     emit rowsRemapped();
@@ -247,26 +249,50 @@ void GridModel::remap()
             m_rows.push_back(r);
     }
 
-    if (m_sortColumn >= 0 && fieldOf(m_sortColumn) >= 0) {
-        const int field = fieldOf(m_sortColumn);
+    // Sort keys: numbers (and date-times, Booleans) compare as numbers, the rest as text.
+    struct Key
+    {
+        bool numeric = false;
+        bool desc = false;
+        std::vector<double> nums;
+        std::vector<QString> strs;
+    };
+    std::vector<Key> keys;
+    for (const auto &sk : std::as_const(m_sortKeys)) {
+        const int field = fieldOf(sk.first);
+        if (field < 0)
+            continue;
         const FieldType type = m_fields[field].type;
-        const bool desc = m_sortOrder == Qt::DescendingOrder;
-        if (isNumericField(type) || isDateType(type) || type == FieldType::Boolean) {
-            std::vector<double> keys(static_cast<size_t>(n));
+        Key k;
+        k.desc = sk.second == Qt::DescendingOrder;
+        k.numeric = isNumericField(type) || isDateType(type) || type == FieldType::Boolean;
+        if (k.numeric) {
+            k.nums.resize(static_cast<size_t>(n));
             for (int r : m_rows)
-                keys[size_t(r)] = numberOf(m_source->value(r, field), type);
-            std::stable_sort(m_rows.begin(), m_rows.end(), [&](int a, int b) {
-                return desc ? keys[size_t(b)] < keys[size_t(a)] : keys[size_t(a)] < keys[size_t(b)];
-            });
+                k.nums[size_t(r)] = numberOf(m_source->value(r, field), type);
         } else {
-            std::vector<QString> keys(static_cast<size_t>(n));
+            k.strs.resize(static_cast<size_t>(n));
             for (int r : m_rows)
-                keys[size_t(r)] = m_source->value(r, field).toString();
-            std::stable_sort(m_rows.begin(), m_rows.end(), [&](int a, int b) {
-                const int c = QString::compare(keys[size_t(a)], keys[size_t(b)]);
-                return desc ? c > 0 : c < 0;
-            });
+                k.strs[size_t(r)] = m_source->value(r, field).toString();
         }
+        keys.push_back(std::move(k));
+    }
+    if (!keys.empty()) {
+        std::stable_sort(m_rows.begin(), m_rows.end(), [&](int a, int b) {
+            for (const Key &k : keys) {
+                int c;
+                if (k.numeric) {
+                    const double x = k.nums[size_t(a)];
+                    const double y = k.nums[size_t(b)];
+                    c = x < y ? -1 : (y < x ? 1 : 0);
+                } else {
+                    c = QString::compare(k.strs[size_t(a)], k.strs[size_t(b)]);
+                }
+                if (c != 0)
+                    return k.desc ? c > 0 : c < 0;
+            }
+            return false;
+        });
     }
 
     m_gridOf.assign(size_t(n), -1);
@@ -319,10 +345,9 @@ void GridModel::clearFilters()
     emit rowsRemapped();
 }
 
-void GridModel::sortBy(int column, Qt::SortOrder order)
+void GridModel::setSortKeys(const QList<QPair<int, Qt::SortOrder>> &keys)
 {
-    m_sortColumn = column;
-    m_sortOrder = order;
+    m_sortKeys = keys;
     beginResetModel();
     remap();
     endResetModel();
@@ -697,11 +722,17 @@ TDBGridEh::TDBGridEh(QWidget *parent)
     connect(m_header, &QHeaderView::sectionClicked, this, [this](int logical) {
         if (!m_titleButtons || !m_localSort)
             return;
-        const Qt::SortOrder order = m_model->sortColumn() == logical
-                                            && m_model->sortOrder() == Qt::AscendingOrder
-                                        ? Qt::DescendingOrder
-                                        : Qt::AscendingOrder;
-        sortByColumn(logical, order);
+        // A click sorts by that column (again: the other way); with Ctrl held the column
+        // joins the sort keys (or turns round when it is one already).
+        const auto keys = m_model->sortKeys();
+        Qt::SortOrder order = Qt::AscendingOrder;
+        for (const auto &k : keys)
+            if (k.first == logical && k.second == Qt::AscendingOrder)
+                order = Qt::DescendingOrder;
+        if (QApplication::keyboardModifiers() & Qt::ControlModifier)
+            addSortColumn(logical, order);
+        else
+            sortByColumn(logical, order);
     });
     connect(m_header, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
         if (TColumnEh *c = m_columns.value(logical))
@@ -1019,12 +1050,37 @@ QString TDBGridEh::footerText(int column) const
 
 void TDBGridEh::sortByColumn(int column, Qt::SortOrder order)
 {
-    const QVariant bookmark = m_source ? m_source->bookmark(m_source->currentRow()) : QVariant();
-    m_model->sortBy(column, order);
+    setSortKeys(column < 0 ? QList<QPair<int, Qt::SortOrder>>()
+                           : QList<QPair<int, Qt::SortOrder>>{{column, order}});
+}
+
+void TDBGridEh::addSortColumn(int column, Qt::SortOrder order)
+{
+    auto keys = m_model->sortKeys();
+    bool found = false;
+    for (auto &k : keys)
+        if (k.first == column) {
+            k.second = order;
+            found = true;
+        }
+    if (!found)
+        keys.append({column, order});
+    setSortKeys(keys);
+}
+
+QList<QPair<int, Qt::SortOrder>> TDBGridEh::sortKeys() const
+{
+    return m_model->sortKeys();
+}
+
+void TDBGridEh::setSortKeys(const QList<QPair<int, Qt::SortOrder>> &keys)
+{
+    m_model->setSortKeys(keys);
+    const int column = keys.isEmpty() ? -1 : keys.first().first;
+    const Qt::SortOrder order = keys.isEmpty() ? Qt::AscendingOrder : keys.first().second;
     m_header->setSortIndicator(column, order);
     if (m_frozen)
         m_frozen->horizontalHeader()->setSortIndicator(column, order);
-    Q_UNUSED(bookmark);
 }
 
 int TDBGridEh::sortColumn() const
@@ -1161,12 +1217,12 @@ void TDBGridEh::SaveColumnsLayout(IniFile &ini, const QString &section) const
         ini.setValue(section, c->FieldName + QStringLiteral(".Visible"),
                      c->Visible ? QStringLiteral("1") : QStringLiteral("0"));
     }
-    if (m_model->sortColumn() >= 0)
-        if (TColumnEh *c = m_columns.value(m_model->sortColumn()))
-            ini.setValue(section, QStringLiteral("SortMarker"),
-                         c->FieldName + (m_model->sortOrder() == Qt::DescendingOrder
-                                             ? QStringLiteral(" DESC")
-                                             : QStringLiteral(" ASC")));
+    QStringList markers;
+    for (const auto &k : m_model->sortKeys())
+        if (TColumnEh *c = m_columns.value(k.first))
+            markers << c->FieldName + (k.second == Qt::DescendingOrder ? QStringLiteral(" DESC")
+                                                                       : QStringLiteral(" ASC"));
+    ini.setValue(section, QStringLiteral("SortMarker"), markers.join(QLatin1Char(';')));
 }
 
 void TDBGridEh::RestoreColumnsLayout(const IniFile &ini, const QString &section, bool orderAndWidthsOnly)
@@ -1217,8 +1273,44 @@ void TDBGridEh::applyLayout(const QList<QPair<QString, QString>> &values, bool o
     updateFrozen();
 }
 
+QString TDBGridEh::selectionText() const
+{
+    QList<int> rows;
+    for (const QModelIndex &i : m_view->selectionModel()->selectedRows())
+        rows << i.row();
+    std::sort(rows.begin(), rows.end());
+    QList<int> columns;
+    for (int v = 0; v < m_header->count(); ++v)
+        if (!m_header->isSectionHidden(m_header->logicalIndex(v)))
+            columns << m_header->logicalIndex(v);
+    if (rows.isEmpty()) {
+        const QModelIndex cur = m_view->currentIndex();
+        return cur.isValid() ? cellText(cur.row(), cur.column()) : QString();
+    }
+    QStringList lines;
+    for (int r : rows) {
+        QStringList cells;
+        for (int c : columns)
+            cells << cellText(r, c);
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 bool TDBGridEh::handleKey(QKeyEvent *event)
 {
+    // Edit actions: copy and select all only (no cut, paste or delete of cells).
+    if (event->matches(QKeySequence::Copy)) {
+        QGuiApplication::clipboard()->setText(selectionText());
+        return true;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        m_view->selectAll();
+        return true;
+    }
+    if (event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste))
+        return true;
+
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (!enter || !m_enterAsTab || event->modifiers() != Qt::NoModifier)
         return false;

@@ -121,6 +121,10 @@ public:
 
     // Sorting on the client: the rows shown reorder, the data stays as it is.
     void sortByColumn(int column, Qt::SortOrder order);
+    // Adds a column to the sort keys (or changes its order when it is one already).
+    void addSortColumn(int column, Qt::SortOrder order);
+    QList<QPair<int, Qt::SortOrder>> sortKeys() const;
+    void setSortKeys(const QList<QPair<int, Qt::SortOrder>> &keys);
     int sortColumn() const;
     Qt::SortOrder sortOrder() const;
 
@@ -137,6 +141,9 @@ public:
     void selectAllRows();
     void clearSelectedRows();
     void selectRow(int row, bool on = true);
+    // The selected rows (visible columns, tab-separated), or the current cell: what Ctrl+C
+    // puts on the clipboard.
+    QString selectionText() const;
 
     // Colours.
     QColor EvenRowColor;

@@ -32,9 +32,13 @@ public:
     void setFilter(int column, const QString &text);
     QString filter(int column) const { return column < m_filters.size() ? m_filters[column] : QString(); }
     void clearFilters();
-    void sortBy(int column, Qt::SortOrder order);
-    int sortColumn() const { return m_sortColumn; }
-    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+    void setSortKeys(const QList<QPair<int, Qt::SortOrder>> &keys);
+    QList<QPair<int, Qt::SortOrder>> sortKeys() const { return m_sortKeys; }
+    int sortColumn() const { return m_sortKeys.isEmpty() ? -1 : m_sortKeys.first().first; }
+    Qt::SortOrder sortOrder() const
+    {
+        return m_sortKeys.isEmpty() ? Qt::AscendingOrder : m_sortKeys.first().second;
+    }
 
     int sourceRow(int row) const { return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)] : -1; }
     int gridRow(int sourceRow) const;
@@ -63,8 +67,7 @@ private:
     std::vector<int> m_fieldOf;     // column -> field index
     QList<quillon::FieldDef> m_fields;
     QStringList m_filters;
-    int m_sortColumn = -1;
-    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    QList<QPair<int, Qt::SortOrder>> m_sortKeys;
     mutable std::vector<double> m_sums;
     mutable bool m_sumsValid = false;
 };

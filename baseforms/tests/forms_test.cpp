@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QImage>
 #include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
@@ -426,4 +427,78 @@ TEST_F(FormsTest, GetBillCodeListOfAMemo)
     EXPECT_EQ(TfDBBase::GetBillCodeList(&memo), QStringLiteral("'*'"));
     memo.setPlainText(QStringLiteral("A1\nB2"));
     EXPECT_EQ(TfDBBase::GetBillCodeList(&memo), QStringLiteral("'B2','A1'"));
+}
+
+TEST_F(FormsTest, LookupHelpersWriteOnlyChangedResults)
+{
+    auto ds = demoData();
+    auto lookup = demoData();
+    std::unique_ptr<GridForm> f(createForm<GridForm>(ds.get()));
+    QString answer;
+    QStringList asked;
+    setShowFindForm([&](const QString &caption, quillon::TMyDataSet *, const QString &, const QString &,
+                        const QString &current) {
+        asked << caption + QLatin1Char(':') + current;
+        return answer;
+    });
+
+    TDBEditEh edit;
+    edit.setDataSource(f->dsData);
+    edit.setDataField(QStringLiteral("CODE"));
+    ds->First();
+    answer = QStringLiteral("A1"); // the same as shown: nothing changes
+    f->DBEditEhLookup(&edit, QStringLiteral("编码"), lookup.get(), QStringLiteral("CODE"), QStringLiteral("CODE"));
+    EXPECT_EQ(ds->State(), quillon::DataSetState::Browse);
+    answer = QStringLiteral("Z9");
+    f->DBEditEhLookup(&edit, QStringLiteral("编码"), lookup.get(), QStringLiteral("CODE"), QStringLiteral("CODE"));
+    EXPECT_EQ(ds->State(), quillon::DataSetState::Edit);
+    EXPECT_EQ(ds->FieldByName(QStringLiteral("CODE"))->AsString(), QStringLiteral("Z9"));
+    ds->Cancel();
+
+    answer = QStringLiteral("Q7");
+    f->ColumnEhLookup(f->DBGridData, QStringLiteral("CODE"), QStringLiteral("列"), lookup.get(),
+                      QStringLiteral("CODE"), QStringLiteral("CODE"));
+    EXPECT_EQ(ds->FieldByName(QStringLiteral("CODE"))->AsString(), QStringLiteral("Q7"));
+    EXPECT_EQ(asked, (QStringList{QStringLiteral("编码:A1"), QStringLiteral("编码:A1"), QStringLiteral("列:")}));
+    ds->Cancel();
+
+    TDBGridEh noSource;
+    EXPECT_THROW(f->ColumnEhLookup(&noSource, QStringLiteral("CODE"), QString(), lookup.get(),
+                                   QStringLiteral("CODE"), QString()),
+                 host::UserError);
+    TDataSource empty;
+    noSource.setDataSource(&empty);
+    try {
+        f->ColumnEhLookup(&noSource, QStringLiteral("CODE"), QString(), lookup.get(), QStringLiteral("CODE"),
+                          QString());
+        ADD_FAILURE() << "no error without a dataset";
+    } catch (const host::UserError &e) {
+        EXPECT_EQ(e.message(), MsgConfig().GetMsgStr(QStringLiteral("Msg12")));
+    }
+    setShowFindForm(nullptr);
+}
+
+TEST_F(FormsTest, LogosLoadWhenPresentAndABrokenOneIsReportedWithoutStoppingTheForm)
+{
+    QDir(dir.path()).mkpath(QStringLiteral("_jpg"));
+    {
+        std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
+        EXPECT_TRUE(f->imgCusLogo->isHidden());
+        EXPECT_TRUE(f->pnlToolLogo->isHidden());
+    }
+    QImage logo(176, 88, QImage::Format_RGB32);
+    logo.fill(Qt::blue);
+    ASSERT_TRUE(logo.save(dir.filePath(QStringLiteral("_jpg/cuslogo.jpg"))));
+    {
+        std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
+        EXPECT_FALSE(f->imgCusLogo->isHidden());
+        EXPECT_EQ(f->imgCusLogo->size(), QSize(88, 44));
+        EXPECT_TRUE(presenter->shown.isEmpty());
+    }
+    testdata::writeFile(dir.filePath(QStringLiteral("_jpg/cuslogo.jpg")), "not a picture");
+    std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
+    ASSERT_EQ(presenter->shown.size(), 1);
+    EXPECT_EQ(presenter->shown[0].kind, host::MessageKind::Error);
+    EXPECT_EQ(presenter->shown[0].text, MsgConfig().GetMsgStr(QStringLiteral("Msg4")));
+    EXPECT_TRUE(f->isCreated());
 }

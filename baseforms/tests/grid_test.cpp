@@ -252,3 +252,66 @@ TEST_F(GridTest, DataAwareEditsFollowAndWriteTheCurrentRecord)
     EXPECT_EQ(ds->valueAt(1, 5).toString(), QStringLiteral("上海"));
     EXPECT_EQ(grid.cellText(1, 5), QStringLiteral("上海"));
 }
+
+TEST_F(GridTest, CtrlClickAddsSortKeysAndTheLayoutKeepsThem)
+{
+    grid.show();
+    QHeaderView *header = grid.view()->horizontalHeader();
+    auto clickTitle = [&](int column, Qt::KeyboardModifiers mods) {
+        const QPoint p(header->sectionViewportPosition(column) + 5, 5);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, mods, p);
+    };
+    // Sites 北京 and 北京东 sort before 总部; within equal sites pieces decide.
+    ds->Append();
+    ds->FieldByName(QStringLiteral("BILLCODE"))->SetAsString(QStringLiteral("D004"));
+    ds->FieldByName(QStringLiteral("PIECES"))->SetAsInteger(9);
+    ds->FieldByName(QStringLiteral("SITE"))->SetAsString(QStringLiteral("北京"));
+    ds->Post();
+    clickTitle(5, Qt::NoModifier);
+    clickTitle(1, Qt::ControlModifier);
+    clickTitle(1, Qt::ControlModifier); // the second key turns round
+    ASSERT_EQ(grid.sortKeys().size(), 2);
+    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("D004"), QStringLiteral("A001"), QStringLiteral("C002"),
+                                     QStringLiteral("B003")}));
+    IniFile ini;
+    grid.SaveColumnsLayout(ini, QStringLiteral("g"));
+    EXPECT_EQ(ini.value(QStringLiteral("g"), QStringLiteral("SortMarker")),
+              QStringLiteral("SITE ASC;PIECES DESC"));
+    clickTitle(0, Qt::NoModifier);
+    EXPECT_EQ(grid.sortKeys().size(), 1) << "a plain click starts over";
+}
+
+TEST_F(GridTest, CopyGivesTheSelectedRowsAsShown)
+{
+    grid.setMultiSelect(true);
+    grid.sortByColumn(0, Qt::AscendingOrder);
+    grid.view()->hideColumn(2);
+    grid.selectRow(0);
+    grid.selectRow(1);
+    EXPECT_EQ(grid.selectionText(),
+              QStringLiteral("A001\t1\t2\t20\t北京\t0\nB003\t3\t1\t10\t总部\t1"));
+    grid.clearSelectedRows();
+    grid.view()->setCurrentIndex(grid.gridModel()->index(2, 5));
+    grid.clearSelectedRows();
+    EXPECT_EQ(grid.selectionText(), QStringLiteral("北京东"));
+}
+
+TEST_F(GridTest, FrozenFirstColumnSharesFilterAndSelection)
+{
+    grid.applyStandardStyle(UIConfig());
+    grid.setFrozenCols(1);
+    grid.show();
+    QTableView *frozen = grid.frozenView();
+    ASSERT_TRUE(frozen);
+    EXPECT_FALSE(frozen->isColumnHidden(0));
+    for (int c = 1; c < grid.Columns().size(); ++c)
+        EXPECT_TRUE(frozen->isColumnHidden(c)) << c;
+    EXPECT_EQ(frozen->selectionModel(), grid.view()->selectionModel());
+    EXPECT_EQ(frozen->width(), grid.view()->columnWidth(0));
+
+    grid.setFilterText(0, QStringLiteral("C"));
+    EXPECT_EQ(grid.filterEditor(0)->text(), QStringLiteral("C"));
+    EXPECT_EQ(grid.visibleRowCount(), 1);
+    grid.setFrozenCols(0);
+    EXPECT_EQ(grid.frozenView(), nullptr);
+}
