@@ -4,6 +4,7 @@
 #include "server/schema.h"
 #include "server/seed.h"
 #include "server/sql/backend.h"
+#include "server/sql/sqlitebackend.h"
 #include "server/sql/oracledialect.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ const char kUsage[] =
     "  waylink-server passwd --db FILE USER PASSWORD\n"
     "  waylink-server serve  --db FILE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
+    "                        [--statement-timeout SECONDS]\n"
     "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
     "the super administrator. The demo users of \"seed\" have the password 123456.\n";
 
@@ -36,7 +38,7 @@ Args parse(const QStringList &argv)
 {
     static const QStringList valued = {"--db", "--files", "--listen", "--port", "--threads",
                                        "--log", "--cert", "--key", "--token-ttl", "--waybills",
-                                       "--site", "--name"};
+                                       "--site", "--name", "--statement-timeout"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -144,6 +146,7 @@ int run(const QStringList &argv)
         o.certFile = a.options.value(QStringLiteral("--cert"));
         o.keyFile = a.options.value(QStringLiteral("--key"));
         o.tokenTtl = intOption(a, "--token-ttl", int(o.tokenTtl));
+        server::SqliteBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::HttpServer http(*backend, need(a, "--files"), o);
         http.bind();
         g_server = &http;

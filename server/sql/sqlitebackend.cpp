@@ -4,6 +4,8 @@
 #include "server/sql/oracledialect.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <atomic>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cmath>
@@ -459,6 +461,9 @@ public:
             throw DbError(QStringLiteral("cannot open %1: %2").arg(path, msg));
         }
         sqlite3_busy_timeout(m_db, 10000);
+        // A runaway statement (a join without conditions ...) is interrupted instead of
+        // holding a worker for ever.
+        sqlite3_progress_handler(m_db, 100000, &SqliteConnection::onProgress, this);
         executeScript(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
                                      "PRAGMA case_sensitive_like=ON;"));
         const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
@@ -485,8 +490,18 @@ public:
         return translateOracle(oracleSql, target);
     }
 
+    static int onProgress(void *self)
+    {
+        auto *c = static_cast<SqliteConnection *>(self);
+        return c->m_deadline.hasExpired() ? 1 : 0;
+    }
+
+    // Statement time limit in milliseconds; 0 or less: none.
+    static inline std::atomic<qint64> s_limitMs{120000};
+
     sqlite3_stmt *prepare(const QString &sql)
     {
+        m_deadline = s_limitMs > 0 ? QDeadlineTimer(s_limitMs.load()) : QDeadlineTimer();
         auto it = m_cache.find(sql);
         if (it != m_cache.end()) {
             sqlite3_reset(it.value());
@@ -570,7 +585,10 @@ public:
             result.rows.append(std::move(row));
         }
         if (rc != SQLITE_DONE) {
-            const QString msg = dbMessage(m_db);
+            const QString msg = rc == SQLITE_INTERRUPT
+                                    ? QStringLiteral("the statement ran longer than %1 s and was stopped")
+                                          .arg(double(s_limitMs.load()) / 1000.0)
+                                    : dbMessage(m_db);
             sqlite3_reset(st);
             throw DbError(msg);
         }
@@ -776,6 +794,7 @@ public:
 private:
     sqlite3 *m_db = nullptr;
     QHash<QString, sqlite3_stmt *> m_cache;
+    QDeadlineTimer m_deadline;
 };
 
 } // namespace
@@ -785,6 +804,11 @@ SqliteBackend::SqliteBackend(const QString &path, bool create)
     , m_create(create)
 {
     acquire(); // fails early on a bad path
+}
+
+void SqliteBackend::setStatementTimeLimit(qint64 milliseconds)
+{
+    SqliteConnection::s_limitMs = milliseconds;
 }
 
 QString SqliteBackend::describe() const

@@ -12,6 +12,9 @@ public:
     // create: make the file when missing (init); otherwise a missing file is an error.
     SqliteBackend(const QString &path, bool create);
     QString describe() const override;
+    // Longest run of one statement before it is stopped with an error (default 120 s;
+    // 0: no limit). Applies to every SQLite connection of the process.
+    static void setStatementTimeLimit(qint64 milliseconds);
     const QString &path() const { return m_path; }
 
 protected:

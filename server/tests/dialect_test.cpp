@@ -5,6 +5,7 @@
 #include "server/schema.h"
 #include "server/sql/backend.h"
 #include "server/sql/oracledialect.h"
+#include "server/sql/sqlitebackend.h"
 
 #include <QCborArray>
 #include <QCborMap>
@@ -200,4 +201,16 @@ TEST_F(DialectOnSqlite, ProviderRefusesWritingStatements)
     EXPECT_EQ(value(QStringLiteral("select 'sys_user' from dual")), QVariant(QStringLiteral("sys_user")));
 }
 
+} // namespace
+
+namespace {
+TEST_F(DialectOnSqlite, ARunawayQueryIsStopped)
+{
+    SqliteBackend::setStatementTimeLimit(200);
+    EXPECT_THROW(runProviderQuery(*conn, QStringLiteral("with recursive c(x) as (select 1 union all "
+                                                        "select x+1 from c) select count(*) from c")),
+                 DbError);
+    SqliteBackend::setStatementTimeLimit(120000);
+    EXPECT_EQ(value(QStringLiteral("select count(*) from t")), QVariant(3));
+}
 } // namespace
