@@ -557,7 +557,9 @@ void RichEditor::setRtf(const QByteArray &rtf)
     }
     // Loading is not an edit the user could undo.
     document()->setUndoRedoEnabled(false);
-    RtfReader().read(rtf, document());
+    RtfReader reader;
+    reader.read(rtf, document());
+    m_loadWarnings = reader.warnings();
     document()->setUndoRedoEnabled(true);
     document()->setModified(false);
     m_edit->moveCursor(QTextCursor::Start);
@@ -571,6 +573,7 @@ QString RichEditor::plainText() const
 
 void RichEditor::setPlainText(const QString &text)
 {
+    m_loadWarnings.clear();
     // Texts stored by Windows clients end their lines with CR LF.
     QString lines = text;
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
@@ -780,6 +783,11 @@ void RichEditor::openFile()
     try {
         LoadFromFile(path);
         m_initialDir = QFileInfo(path).absolutePath();
+        if (!m_loadWarnings.isEmpty())
+            host::dialogPresenter().showMessage(
+                host::MessageKind::Warning, QStringLiteral("警告"),
+                QStringLiteral("文件[%1]已损坏，只读出了能读的部分：\n%2")
+                    .arg(path, m_loadWarnings.join(u'\n')));
     } catch (const host::UserError &e) {
         showError(e.message());
     }

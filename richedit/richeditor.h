@@ -45,6 +45,10 @@ public:
     void LoadFromStream(QIODevice &device);
     void SaveToStream(QIODevice &device) const;
 
+    // What was wrong with the RTF last loaded (empty when it was sound); the open command
+    // shows it to the user.
+    const QStringList &lastLoadWarnings() const { return m_loadWarnings; }
+
     QByteArray rtf() const;
     void setRtf(const QByteArray &rtf);
     QString plainText() const;
@@ -124,6 +128,7 @@ private:
     QFontComboBox *m_fontName = nullptr;
     QComboBox *m_fontSize = nullptr;
     QString m_initialDir;
+    QStringList m_loadWarnings;
     QString m_lastFind;
     QTextDocument::FindFlags m_lastFindFlags;
     bool m_updating = false;

@@ -298,12 +298,9 @@ void Parser::run()
         const char next = m_data[pos];
         if (next == '\'') {
             int value = -1;
-            if (pos + 2 < n) {
-                bool ok = false;
-                value = m_data.mid(pos + 1, 2).toInt(&ok, 16);
-                if (!ok)
-                    value = -1;
-            }
+            if (pos + 2 < n && std::isxdigit(uchar(m_data[pos + 1])) &&
+                std::isxdigit(uchar(m_data[pos + 2])))
+                value = m_data.mid(pos + 1, 2).toInt(nullptr, 16);
             pos = std::min(pos + 3, n);
             if (value < 0) {
                 m_warnings << QStringLiteral("无效的十六进制字符");

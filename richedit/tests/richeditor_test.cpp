@@ -262,6 +262,21 @@ TEST_F(RichEditorTest, OpenAndSaveAsGoThroughThePresenter)
     ASSERT_EQ(scripted->shown.size(), 1);
     EXPECT_EQ(scripted->shown[0].kind, host::MessageKind::Error);
     EXPECT_TRUE(scripted->shown[0].text.contains(QStringLiteral("missing.rtf")));
+    // A damaged file loads what can be read, and the user is told.
+    {
+        QFile f(path(QStringLiteral("cut.rtf")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{\\rtf1 kept text\\par {\\b cut");
+    }
+    scripted->files << path(QStringLiteral("cut.rtf"));
+    act("actOpen")->trigger();
+    EXPECT_EQ(editor.plainText(), QStringLiteral("kept text\ncut"));
+    ASSERT_EQ(scripted->shown.size(), 2);
+    EXPECT_EQ(scripted->shown[1].kind, host::MessageKind::Warning);
+    EXPECT_FALSE(editor.lastLoadWarnings().isEmpty());
+    scripted->files << path(QStringLiteral("in.rtf"));
+    act("actOpen")->trigger();
+    EXPECT_TRUE(editor.lastLoadWarnings().isEmpty());
 
     // A name without extension gets ".rtf"; ".txt" saves plain text.
     scripted->files << path(QStringLiteral("out")) << path(QStringLiteral("out.txt"));
