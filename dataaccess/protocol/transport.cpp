@@ -59,6 +59,8 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
     httplib::Headers headers;
     if (withToken && !m_token.isEmpty())
         headers.emplace("Authorization", "Bearer " + m_token.toStdString());
+    if (m_options.gzip)
+        headers.emplace("Accept-Encoding", "gzip");
     auto res = d->client->Post(path.toStdString(), headers, body.constData(), size_t(body.size()),
                                kCborType);
     if (!res) {

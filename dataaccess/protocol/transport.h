@@ -23,6 +23,7 @@ public:
         QString caCertFile;      // TLS: trusted certificates; empty = system default
         bool verifyPeer = true;  // TLS: verify the server certificate
         int timeoutMs = 60000;   // connect, read and write timeout
+        bool gzip = true;        // accept gzip answers (the server decides whether to send them)
     };
 
     Transport();

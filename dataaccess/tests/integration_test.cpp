@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <set>
+
 using namespace quillon;
 
 namespace {
@@ -87,7 +89,53 @@ protected:
     static inline server::HttpServer *s_server = nullptr;
 };
 
+// Local ports of this process's established TCP connections to a server port.
+std::set<int> clientPorts(int serverPort)
+{
+    std::set<int> ports;
+    QFile f(QStringLiteral("/proc/self/net/tcp"));
+    if (!f.open(QIODevice::ReadOnly))
+        return ports;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> cols = lines[i].simplified().split(' ');
+        if (cols.size() < 4 || cols[3] != "01")
+            continue;
+        const int local = cols[1].split(':').value(1).toInt(nullptr, 16);
+        const int remote = cols[2].split(':').value(1).toInt(nullptr, 16);
+        if (remote == serverPort)
+            ports.insert(local);
+    }
+    return ports;
+}
+
 } // namespace
+
+TEST_F(Server, ReopeningKeepsTheKeepAliveSocketUntilCredentialsChange)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    TMyDataSet ds;
+    ds.SetMyConn(&c);
+    ds.SetCommandText(QStringLiteral("select * from tab_Mdd where sysid='001'"));
+    ds.Open(); // opens, fetches, closes
+    const std::set<int> first = clientPorts(s_server->port());
+    ASSERT_EQ(first.size(), 1u);
+    for (int i = 0; i < 3; ++i) {
+        ds.Close();
+        ds.Open();
+    }
+    EXPECT_EQ(clientPorts(s_server->port()), first);
+    EXPECT_EQ(c.logOnCount(), 1);
+    c.SetUsername(QStringLiteral("001.li"));
+    c.SetSiteCode(QStringLiteral("100"));
+    ds.Close();
+    ds.Open();
+    EXPECT_EQ(c.logOnCount(), 2);
+    const std::set<int> after = clientPorts(s_server->port());
+    EXPECT_EQ(after.size(), 1u);
+    EXPECT_NE(after, first); // a new user gets a new socket
+}
 
 TEST_F(Server, ReopeningWithUnchangedCredentialsKeepsTheSession)
 {
