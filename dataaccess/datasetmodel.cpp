@@ -144,6 +144,19 @@ Qt::ItemFlags DataSetModel::flags(const QModelIndex &index) const
     return fl;
 }
 
+void DataSetModel::sort(int column, Qt::SortOrder order)
+{
+    const TField *f = field(column);
+    if (!f || !m_dataSet)
+        return;
+    try {
+        m_dataSet->SetIndexFieldNames(f->FieldName()
+                                      + (order == Qt::DescendingOrder ? QStringLiteral(" DESC") : QString()));
+    } catch (const DataSetError &e) {
+        m_lastError = e.message(); // a pending edit that cannot be posted keeps the order
+    }
+}
+
 void DataSetModel::reset()
 {
     beginResetModel();

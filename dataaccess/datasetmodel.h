@@ -41,6 +41,8 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Orders the dataset by the column's field (its IndexFieldNames), as a header click asks.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 signals:
     // The dataset's cursor moved to another row (-1 for none).

@@ -538,7 +538,8 @@ TEST(DataSetModelAdapter, FollowsTheDatasetUnderTheModelTester)
     EXPECT_TRUE(model.setData(model.index(3, 1), QStringLiteral("below")));
     EXPECT_EQ(ds.FieldByName(QStringLiteral("ID"))->Value(), shownId);
     ds.Cancel();
-    ds.SetIndexFieldNames(QStringLiteral("ID DESC"));
+    model.sort(0, Qt::DescendingOrder);
+    EXPECT_EQ(ds.IndexFieldNames(), u"ID DESC");
     EXPECT_EQ(model.data(model.index(0, 0)).toInt(), 9);
     ds.Last();
     ds.Edit();
