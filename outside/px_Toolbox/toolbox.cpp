@@ -54,9 +54,10 @@ T *objectAt(const Params &params, const QString &name)
 std::unique_ptr<quillon::TMyDataSet> openQuery(const QString &sql)
 {
     auto ds = std::make_unique<quillon::TMyDataSet>();
-    if (host::g_DBConn)
-        if (auto *conn = host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>())
-            ds->SetMyConn(conn);
+    auto *conn = host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>() : nullptr;
+    if (!conn)
+        throw host::UserError(QStringLiteral("没有应用服务器连接"));
+    ds->SetMyConn(conn);
     ds->SetCommandText(sql);
     ds->Open();
     return ds;
