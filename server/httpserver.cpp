@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <httplib.h>
+#include <zlib.h>
 
 namespace server {
 
@@ -28,6 +29,32 @@ void answerCbor(httplib::Response &res, const QCborValue &value)
     const QByteArray body = value.toCbor();
     res.status = 200;
     res.set_content(body.constData(), size_t(body.size()), kCborType);
+}
+
+// gzip of a large answer when the client accepts it; level 1, the network is the cost.
+void maybeCompress(const httplib::Request &req, httplib::Response &res, bool enabled)
+{
+    constexpr size_t kThreshold = 64 * 1024;
+    if (!enabled || res.body.size() < kThreshold
+        || req.get_header_value("Accept-Encoding").find("gzip") == std::string::npos)
+        return;
+    z_stream zs{};
+    if (deflateInit2(&zs, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return;
+    std::string out;
+    out.resize(deflateBound(&zs, uLong(res.body.size())));
+    zs.next_in = reinterpret_cast<Bytef *>(res.body.data());
+    zs.avail_in = uInt(res.body.size());
+    zs.next_out = reinterpret_cast<Bytef *>(out.data());
+    zs.avail_out = uInt(out.size());
+    const int rc = deflate(&zs, Z_FINISH);
+    const size_t produced = zs.total_out;
+    deflateEnd(&zs);
+    if (rc != Z_STREAM_END)
+        return;
+    out.resize(produced);
+    res.body = std::move(out);
+    res.set_header("Content-Encoding", "gzip");
 }
 
 QByteArray bodyOf(const httplib::Request &req)
@@ -74,7 +101,7 @@ void HttpServer::install()
     s.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
     s.set_tcp_nodelay(true);
     s.set_keep_alive_max_count(1000000);
-    s.set_keep_alive_timeout(30);
+    s.set_keep_alive_timeout(5); // also bounds how long stop() waits for idle clients
     s.set_payload_max_length(size_t(1) << 30);
     s.set_read_timeout(60, 0);
     s.set_write_timeout(60, 0);
@@ -173,6 +200,7 @@ void HttpServer::install()
                }
                res.status = 200;
                res.set_content(packet.constData(), size_t(packet.size()), kPacketType);
+               maybeCompress(req, res, m_options.gzip);
            }));
 
     s.Post(R"(/waylink/v1/call/([^/]+))",
@@ -192,6 +220,7 @@ void HttpServer::install()
                    throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
                MethodContext ctx{m_backend, m_files, session};
                answerCbor(res, callServerMethod(ctx, method, v.toArray()));
+               maybeCompress(req, res, m_options.gzip);
            }));
 
     s.set_error_handler([](const httplib::Request &, httplib::Response &res) {

@@ -27,6 +27,7 @@ struct ServerOptions
     qint64 tokenTtl = 12 * 3600;
     QString logFile;          // empty: stderr
     bool quiet = false;       // no request log at all
+    bool gzip = false;        // gzip large answers for clients that accept it
 };
 
 // The HTTP front of the application server: session, provider and server-method routes

@@ -24,12 +24,13 @@ const char kUsage[] =
     "  waylink-server passwd --db FILE USER PASSWORD\n"
     "  waylink-server serve  --db FILE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
-    "                        [--statement-timeout SECONDS]\n"
+    "                        [--statement-timeout SECONDS] [--gzip]\n"
     "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
     "the super administrator. The demo users of \"seed\" have the password 123456.\n";
 
 struct Args
 {
+    QStringList flags;
     QStringList positional;
     QHash<QString, QString> options;
 };
@@ -46,6 +47,8 @@ Args parse(const QStringList &argv)
             if (i + 1 >= argv.size())
                 throw std::runtime_error("missing value after " + s.toStdString());
             a.options.insert(s, argv.at(++i));
+        } else if (s == QLatin1String("--gzip")) {
+            a.flags.append(s);
         } else if (s.startsWith(QLatin1String("--"))) {
             throw std::runtime_error("unknown option " + s.toStdString());
         } else {
@@ -146,6 +149,7 @@ int run(const QStringList &argv)
         o.certFile = a.options.value(QStringLiteral("--cert"));
         o.keyFile = a.options.value(QStringLiteral("--key"));
         o.tokenTtl = intOption(a, "--token-ttl", int(o.tokenTtl));
+        o.gzip = a.flags.contains(QStringLiteral("--gzip"));
         server::SqliteBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::HttpServer http(*backend, need(a, "--files"), o);
         http.bind();

@@ -20,6 +20,12 @@ using quillon::protocol::Transport;
 
 namespace {
 
+qsizetype srv_rows(Backend &b, const QString &sql)
+{
+    auto c = b.acquire();
+    return qsizetype(c->query(sql, {}, true).rows.at(0).at(0).toLongLong());
+}
+
 class Http : public ::testing::Test
 {
 protected:
@@ -366,6 +372,73 @@ TEST(HttpTls, SessionsAndCallsRunOverTls)
     o.caCertFile = dir.filePath(QStringLiteral("missing.pem"));
     Transport untrusted(o);
     EXPECT_EQ(statusOf([&] { untrusted.openSession(TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"))); }), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(HttpOptions, GzipAnswersAndTheRequestLog)
+{
+    QTemporaryDir dir;
+    auto backend = Backend::open(dir.filePath(QStringLiteral("g.sqlite")), true);
+    {
+        auto c = backend->acquire();
+        createSchema(*c);
+        SeedOptions o;
+        o.waybills = 300;
+        o.fastHash = true;
+        seedDemo(*c, o);
+    }
+    ServerOptions so;
+    so.port = 0;
+    so.gzip = true;
+    so.logFile = dir.filePath(QStringLiteral("server.log"));
+    HttpServer http(*backend, dir.filePath(QStringLiteral("files")), so);
+    http.start();
+
+    Transport::Options o;
+    o.host = QStringLiteral("127.0.0.1");
+    o.port = http.port();
+    Transport t(o);
+    const auto logOn = TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
+    t.openSession(logOn);
+    const QString sql = QStringLiteral("select * from TAB_ACCOUNT order by BILLCODE, STATIONCODE");
+    const QByteArray zipped = t.provider(sql);
+
+    // The raw answer is compressed; the transport hands back the same packet as unzipped.
+    httplib::Client raw("127.0.0.1", http.port());
+    raw.set_decompress(false);
+    httplib::Headers h{{"Authorization", "Bearer " + t.token().toStdString()}, {"Accept-Encoding", "gzip"}};
+    const QByteArray body = quillon::protocol::encodeProviderRequest(sql, QCborValue());
+    auto res = raw.Post("/waylink/v1/provider/dspPublic", h, body.constData(), size_t(body.size()), "application/cbor");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Content-Encoding"), "gzip");
+    EXPECT_LT(res->body.size(), size_t(zipped.size()) / 2);
+
+    o.gzip = false;
+    Transport plain(o);
+    plain.openSession(logOn);
+    EXPECT_EQ(plain.provider(sql), zipped);
+    EXPECT_EQ(quillon::DataPacket::fromBinary(zipped).rows.size(),
+              srv_rows(*backend, QStringLiteral("select count(*) from TAB_ACCOUNT")));
+
+    try {
+        t.callMethod(QStringLiteral("DownloadByStream"), {QStringLiteral("..\\x")});
+    } catch (const ProtocolError &) {
+    }
+    t.disconnect();
+    plain.disconnect();
+    raw.stop();
+    http.stop();
+    QFile log(so.logFile);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("session user=001.zhang"))) << qPrintable(text);
+    EXPECT_TRUE(text.contains(QStringLiteral("status=200")));
+    EXPECT_TRUE(text.contains(QStringLiteral("DownloadByStream user=001.zhang")));
+    EXPECT_TRUE(text.contains(QStringLiteral("status=403 error=path refused")));
+    EXPECT_TRUE(text.contains(QStringLiteral("ms ")));
 }
 
 } // namespace
