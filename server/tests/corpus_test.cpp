@@ -410,3 +410,31 @@ TEST_F(Corpus, OperationLogAndUpdateRegister)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Corpus, CachedTablesOfTheLogOn)
+{
+    const QString sub = QStringLiteral("select * from tab_Site where sysid='001' and (SiteName='%1' or BELONGSITE='%1' or "
+                                       "BELONGSITE in (select SiteName from tab_Site where BELONGSITE='%1' and sysid='001'))");
+    EXPECT_EQ(query(*client, sub.arg(QStringLiteral("总部"))).rows.size(), 12);
+    EXPECT_EQ(query(*client, sub.arg(QStringLiteral("上海中心"))).rows.size(), 4);
+    EXPECT_EQ(query(*client, sub.arg(QStringLiteral("上海浦东"))).rows.size(), 1);
+    EXPECT_EQ(query(*client, QStringLiteral("select * from tab_Site where sysid='001' and ISFINANCE=1")).rows.size(), 4);
+    const quillon::DataPacket menu = query(*client, QStringLiteral(
+        "select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, OFFLINEENABLED, PNGNAME from sys_menu where sysid='dk' order by POSID"));
+    ASSERT_EQ(menu.rows.size(), 23);
+    EXPECT_EQ(menu.fields.at(5).type, quillon::FieldType::Integer);
+    // Headers first, each group before its entries, every function of the three modules.
+    QStringList functions;
+    for (const QVariantList &r : menu.rows)
+        if (!r.at(2).toString().isEmpty())
+            functions.append(r.at(2).toString());
+    EXPECT_EQ(functions.size(), 15);
+    EXPECT_TRUE(functions.contains(QStringLiteral("px_Herald.fNoReadMessage")));
+    EXPECT_TRUE(functions.contains(QStringLiteral("px_Tally.fDFPFQuery")));
+    EXPECT_TRUE(functions.contains(QStringLiteral("px_Tuner.fSysUpdate")));
+    EXPECT_EQ(menu.rows.at(0).at(0).toString(), QStringLiteral("001.000.000"));
+}
+
+} // namespace
