@@ -10,6 +10,7 @@
 #include <QList>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -990,38 +991,38 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
         return;
 
     // Destinations.
-    static const QList<QByteArray> skipped = {"stylesheet",  "info",
-                                              "header",      "headerl",
-                                              "headerr",     "headerf",
-                                              "footer",      "footerl",
-                                              "footerr",     "footerf",
-                                              "footnote",    "annotation",
-                                              "atnid",       "atnauthor",
-                                              "xe",          "tc",
-                                              "txe",         "rxe",
-                                              "object",      "objdata",
-                                              "pntext",      "pntxta",
-                                              "pntxtb",      "listtext",
-                                              "leveltext",   "levelnumbers",
-                                              "listname",    "nonshppict",
-                                              "shp",         "shpinst",
-                                              "shptxt",      "sp",
-                                              "sn",          "sv",
-                                              "themedata",   "colorschememapping",
-                                              "datastore",   "latentstyles",
-                                              "revtbl",      "rsidtbl",
-                                              "generator",   "xmlnstbl",
-                                              "mmathPr",     "template",
-                                              "userprops",   "docvar",
-                                              "ftnsep",      "ftnsepc",
-                                              "aftnsep",     "aftnsepc",
-                                              "bkmkstart",   "bkmkend",
-                                              "pgdsctbl",    "fchars",
-                                              "lchars",      "panose",
-                                              "falt",        "fname",
-                                              "listpicture", "filetbl",
-                                              "protusertbl", "wgrffmtfilter",
-                                              "ftncn",       "aftncn"};
+    static const QSet<QByteArray> skipped = {"stylesheet",  "info",
+                                             "header",      "headerl",
+                                             "headerr",     "headerf",
+                                             "footer",      "footerl",
+                                             "footerr",     "footerf",
+                                             "footnote",    "annotation",
+                                             "atnid",       "atnauthor",
+                                             "xe",          "tc",
+                                             "txe",         "rxe",
+                                             "object",      "objdata",
+                                             "pntext",      "pntxta",
+                                             "pntxtb",      "listtext",
+                                             "leveltext",   "levelnumbers",
+                                             "listname",    "nonshppict",
+                                             "shp",         "shpinst",
+                                             "shptxt",      "sp",
+                                             "sn",          "sv",
+                                             "themedata",   "colorschememapping",
+                                             "datastore",   "latentstyles",
+                                             "revtbl",      "rsidtbl",
+                                             "generator",   "xmlnstbl",
+                                             "mmathPr",     "template",
+                                             "userprops",   "docvar",
+                                             "ftnsep",      "ftnsepc",
+                                             "aftnsep",     "aftnsepc",
+                                             "bkmkstart",   "bkmkend",
+                                             "pgdsctbl",    "fchars",
+                                             "lchars",      "panose",
+                                             "falt",        "fname",
+                                             "listpicture", "filetbl",
+                                             "protusertbl", "wgrffmtfilter",
+                                             "ftncn",       "aftncn"};
     if (word == "shppict") // Word's picture wrapper: its \pict is the one to show
         return;
     if (word == "pict") {
