@@ -14,6 +14,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 namespace quillon {
@@ -488,6 +489,35 @@ struct Interner
     }
 };
 
+// Date-times of a column that repeat (business dates at midnight) are built once: making
+// a local QDateTime asks the system's zone rules each time, which is slow.
+struct DateTimeCache
+{
+    QHash<qint64, QDateTime> seen;
+    int lookups = 0;
+    int misses = 0;
+    bool off = false;
+
+    QDateTime get(qint64 ms, const std::function<QDateTime()> &make)
+    {
+        if (off)
+            return make();
+        ++lookups;
+        const auto it = seen.constFind(ms);
+        if (it != seen.constEnd())
+            return *it;
+        ++misses;
+        QDateTime dt = make();
+        if (lookups >= 512 && misses * 2 > lookups) {
+            off = true;
+            seen = {};
+        } else if (seen.size() < 65536) {
+            seen.insert(ms, dt);
+        }
+        return dt;
+    }
+};
+
 class Reader
 {
 public:
@@ -593,8 +623,9 @@ public:
     }
 
     std::vector<Interner> interners;
+    std::vector<DateTimeCache> dateTimes;
 
-    QVariant value(const FieldDef &field, Interner *interner = nullptr)
+    QVariant value(const FieldDef &field, Interner *interner = nullptr, DateTimeCache *dtCache = nullptr)
     {
         if (r.isNull()) {
             r.next();
@@ -649,7 +680,10 @@ public:
             const QDate d = QDate::fromJulianDay(day);
             if (!d.isValid())
                 bad("bad date-time");
-            return QVariant(QDateTime(d, QTime::fromMSecsSinceStartOfDay(int(ms - day * kMsecsPerDay))));
+            const auto make = [&] {
+                return QDateTime(d, QTime::fromMSecsSinceStartOfDay(int(ms - day * kMsecsPerDay)));
+            };
+            return QVariant(dtCache ? dtCache->get(ms, make) : make());
         }
         case FieldType::Boolean:
             return QVariant(boolean());
@@ -671,8 +705,9 @@ public:
         while (r.hasNext()) {
             if (out.size() >= fields.size())
                 bad("row has more values than fields");
-            const qsizetype i = out.size();
-            out.append(value(fields.at(i), size_t(i) < interners.size() ? &interners[size_t(i)] : nullptr));
+            const size_t i = size_t(out.size());
+            out.append(value(fields.at(qsizetype(i)), i < interners.size() ? &interners[i] : nullptr,
+                             i < dateTimes.size() ? &dateTimes[i] : nullptr));
         }
         check();
         if (out.size() != fields.size())
@@ -772,6 +807,7 @@ DataPacket DataPacket::fromBinary(const QByteArray &bytes)
             if (!haveFields)
                 in.bad("rows before fields");
             in.interners.assign(size_t(p.fields.size()), Interner());
+            in.dateTimes.assign(size_t(p.fields.size()), DateTimeCache());
             p.rows.reserve(in.enterArray());
             while (in.r.hasNext())
                 p.rows.append(in.values(p.fields));
