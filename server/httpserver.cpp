@@ -258,9 +258,16 @@ void HttpServer::run()
 void HttpServer::start()
 {
     bind();
-    m_thread = std::thread([this] { run(); });
-    while (!m_http->is_running())
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    m_thread = std::thread([this, finished] {
+        run();
+        *finished = true;
+    });
+    while (!m_http->is_running()) {
+        if (*finished)
+            throw std::runtime_error("the server stopped at once");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void HttpServer::stop()

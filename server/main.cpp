@@ -25,6 +25,7 @@ const char kUsage[] =
     "  waylink-server serve  --db FILE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
     "                        [--statement-timeout SECONDS] [--gzip]\n"
+    "PASSWORD \"-\" reads the password from standard input.\n"
     "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
     "the super administrator. The demo users of \"seed\" have the password 123456.\n";
 
@@ -79,6 +80,18 @@ int intOption(const Args &a, const char *name, int fallback)
 
 server::HttpServer *g_server = nullptr;
 
+// "-" as password: read it from the first line of standard input (keeps it out of the
+// process list and the shell history).
+QString passwordArg(const QString &value)
+{
+    if (value != QLatin1String("-"))
+        return value;
+    char line[1024] = {};
+    if (!std::fgets(line, sizeof line, stdin))
+        throw std::runtime_error("no password on standard input");
+    return QString::fromLocal8Bit(line).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+}
+
 void onSignal(int)
 {
     if (g_server)
@@ -121,7 +134,7 @@ int run(const QStringList &argv)
             throw std::runtime_error("usage: user add --db FILE USER PASSWORD --site CODE --name NAME");
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquire();
-        server::addUser(*c, a.positional.at(1), a.positional.at(2), need(a, "--site"),
+        server::addUser(*c, a.positional.at(1), passwordArg(a.positional.at(2)), need(a, "--site"),
                         need(a, "--name"));
         std::printf("user %s added\n", qPrintable(a.positional.at(1)));
         return 0;
@@ -131,7 +144,7 @@ int run(const QStringList &argv)
             throw std::runtime_error("usage: passwd --db FILE USER PASSWORD");
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquire();
-        server::setPassword(*c, a.positional.at(0), a.positional.at(1));
+        server::setPassword(*c, a.positional.at(0), passwordArg(a.positional.at(1)));
         std::printf("password of %s changed\n", qPrintable(a.positional.at(0)));
         return 0;
     }
