@@ -96,6 +96,10 @@ IUIBase *ModuleService::module(const QString &moduleName) const
 
 void ModuleService::registerModule(const QString &moduleName, IUIBase *ui)
 {
+    if (!ui) {
+        m_modules.remove(moduleName.toLower());
+        return;
+    }
     Loaded &m = m_modules[moduleName.toLower()];
     m.ui = ui;
     m.connected = false;
@@ -166,17 +170,19 @@ void ModuleService::CallFunc(const QString &funcName, int HelpIndex, const QStri
     if (!validModuleName(moduleName))
         throw UserError(QStringLiteral("功能名“%1”中的模块名无效").arg(funcName));
 
-    Loaded &m = load(moduleName);
-    if (!m.connected) {
-        m.ui->InitConn();
-        m.connected = true;
+    // The module may call further modules from InitConn or ExecFunc, which can add to
+    // m_modules: no reference into it is held across those calls.
+    IUIBase *ui = load(moduleName).ui;
+    if (!m_modules.value(moduleName.toLower()).connected) {
+        ui->InitConn();
+        m_modules[moduleName.toLower()].connected = true;
     }
     QString desc = title;
     if (desc.isEmpty())
         desc = menuTitleOf(name);
     if (desc.isEmpty())
         desc = func;
-    m.ui->ExecFunc(func, desc, QString(), params, HelpIndex);
+    ui->ExecFunc(func, desc, QString(), params, HelpIndex);
 }
 
 QWidget *ModuleService::ShowMDIForm(QWidget *instance, const QString &formClass,

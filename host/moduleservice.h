@@ -36,7 +36,8 @@ public:
     bool isLoaded(const QString &moduleName) const;
     // The interface of a loaded module (nullptr when not loaded).
     IUIBase *module(const QString &moduleName) const;
-    // Registers a module that lives in the program itself (no library to load).
+    // Registers a module that lives in the program itself (no library to load); nullptr
+    // forgets it again.
     void registerModule(const QString &moduleName, IUIBase *ui);
 
     // The caption of the menu entry whose function is funcName, from "SysMenu".

@@ -33,6 +33,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 
 Q_LOGGING_CATEGORY(lcShell, "waylink.shell", QtWarningMsg)
 
@@ -90,13 +91,13 @@ QPixmap noticeGlyph()
 
 const char kPanelStyle[] = R"(
 QLineEdit, QComboBox {
-    border: 1px solid palette(mid); border-radius: 3px; background: white;
+    border: 1px solid palette(dark); border-radius: 3px; background: white;
     padding: 2px 6px; color: #1f2d3d; font-size: 10pt;
     selection-background-color: #2d7dd2;
 }
 QLineEdit:focus, QComboBox:focus { border: 1px solid rgb(0, 0, 255); }
 QLineEdit[echoMode="2"] { lineedit-password-character: 42; }
-QPushButton { border: 1px solid palette(dark); }
+QPushButton { border: 1px solid palette(shadow); }
 QPushButton:focus { border: 1px solid rgb(255, 255, 0); }
 )";
 
@@ -187,6 +188,27 @@ void TfClient::createComponents()
         if (RzPgeCtrl->count() == 0)
             RzPgeCtrl->hide();
     });
+    // The menu button of the page control lists the open windows.
+    auto *pages = new QToolButton(RzPgeCtrl);
+    pages->setObjectName(QStringLiteral("RzPgeCtrlMenu"));
+    pages->setAutoRaise(true);
+    pages->setArrowType(Qt::DownArrow);
+    pages->setToolTip(QStringLiteral("已打开的窗口"));
+    pages->setPopupMode(QToolButton::InstantPopup);
+    auto *pageMenu = new QMenu(pages);
+    pages->setMenu(pageMenu);
+    connect(pageMenu, &QMenu::aboutToShow, this, [this, pageMenu] {
+        pageMenu->clear();
+        for (int i = 0; i < RzPgeCtrl->count(); ++i) {
+            QAction *a = pageMenu->addAction(RzPgeCtrl->tabText(i));
+            a->setCheckable(true);
+            a->setChecked(i == RzPgeCtrl->currentIndex());
+            QWidget *page = RzPgeCtrl->widget(i);
+            connect(a, &QAction::triggered, RzPgeCtrl,
+                    [this, page] { RzPgeCtrl->setCurrentWidget(page); });
+        }
+    });
+    RzPgeCtrl->setCornerWidget(pages, Qt::TopRightCorner);
 
     PnlTop = new QWidget(this);
     PnlTop->setObjectName(QStringLiteral("PnlTop"));
@@ -590,11 +612,6 @@ void TfClient::closeEvent(QCloseEvent *event)
     FippMenu.clear();
     event->accept();
     m_opt.terminate(0);
-}
-
-void TfClient::keyPressEvent(QKeyEvent *event)
-{
-    TSkinForm::keyPressEvent(event);
 }
 
 bool TfClient::eventFilter(QObject *watched, QEvent *event)

@@ -124,7 +124,6 @@ protected:
     void ModuleClick(int CtlID, int index) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     void FormCreate();

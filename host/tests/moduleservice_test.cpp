@@ -89,6 +89,54 @@ TEST(ModuleService, UnresolvableNamesGiveClearErrorsNotCrashes)
 
 namespace {
 
+class Filler : public host::IUIBase
+{
+public:
+    void InitConn() override {}
+    void ExecFunc(const QString &, const QString &, const QString &, const QStringList &,
+                  int) override
+    {
+        ++execs;
+    }
+    int execs = 0;
+};
+
+// A module whose initialisation reaches other modules (as a module that needs a lookup
+// function of px_Toolbox at once would).
+class Nester : public host::IUIBase
+{
+public:
+    void InitConn() override
+    {
+        ++inits;
+        for (int i = 0; i < 64; ++i)
+            service().registerModule(QStringLiteral("px_Filler%1").arg(i), &filler);
+        service().CallFunc(QStringLiteral("px_Filler7.fX"));
+    }
+    void ExecFunc(const QString &, const QString &, const QString &, const QStringList &,
+                  int) override
+    {
+        service().CallFunc(QStringLiteral("px_Filler8.fY"));
+    }
+    Filler filler;
+    int inits = 0;
+};
+
+} // namespace
+
+TEST(ModuleService, NestedCallsFromAModuleKeepTheLoaderConsistent)
+{
+    Nester nester;
+    service().registerModule(QStringLiteral("px_Nester"), &nester);
+    service().CallFunc(QStringLiteral("px_Nester.fGo"));
+    service().CallFunc(QStringLiteral("px_Nester.fGo"));
+    EXPECT_EQ(nester.inits, 1);
+    EXPECT_EQ(nester.filler.execs, 3);
+    service().registerModule(QStringLiteral("px_Nester"), nullptr);
+}
+
+namespace {
+
 class TfAlpha : public QLabel
 {
     Q_OBJECT
