@@ -314,3 +314,43 @@ TEST(ConvertValue, ConvertsTypedTextAndRefusesWhatDoesNotFit)
         EXPECT_EQ(v, c.out) << fieldTypeName(c.type).toStdString() << " " << c.in.toString().toStdString();
     }
 }
+
+TEST(DataPacketMalformed, RandomDamageNeverCrashesEitherDecoder)
+{
+    const DataPacket source = everyType();
+    DataPacket logged = withChangeLog();
+    const QByteArray binary = source.toBinary() + QByteArray();
+    const QByteArray logBinary = logged.toBinary();
+    const QString xml = logged.toXml();
+    quint32 seed = 2026;
+    auto rnd = [&seed](int n) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % quint32(n));
+    };
+    int decoded = 0;
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray b = round % 2 ? binary : logBinary;
+        QString x = xml;
+        for (int k = 0; k < 3; ++k) {
+            const int at = 5 + rnd(int(b.size()) - 5);
+            switch (rnd(3)) {
+            case 0: b[at] = char(rnd(256)); break;
+            case 1: b.remove(at, 1 + rnd(4)); break;
+            default: b.insert(at, char(rnd(256))); break;
+            }
+            const int xa = rnd(int(x.size()));
+            x[xa] = QChar(u"<>\"=/ 0aZ&;"[rnd(11)]);
+        }
+        try {
+            const DataPacket p = DataPacket::fromBinary(b);
+            p.validate(); // whatever decodes is consistent
+            ++decoded;
+        } catch (const PacketError &) {
+        }
+        try {
+            DataPacket::fromXml(x).validate();
+        } catch (const PacketError &) {
+        }
+    }
+    EXPECT_LT(decoded, 3000); // most damage is noticed
+}
