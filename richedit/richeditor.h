@@ -17,13 +17,13 @@ namespace richedit {
 
 class Ruler;
 
-// The rich-text editor of the notice windows: a text area with a toolbar of editing
-// commands (open, save as, print, print preview, find, cut, copy, paste, undo, redo,
-// date and time, font name and size, bold, italic, underline, font dialog, alignment,
-// numbering, bullets and indents) above a ruler. Content is read and written as RTF. Every modal
-// dialog goes through host::dialogPresenter(), so tests drive it without a screen.
+// The rich-text editor of the notice windows: a text area below two rows of commands
+// (open, save as, print, print preview, find, cut, copy, paste, undo, redo, date and time;
+// font name and size, bold, italic, underline, font dialog, alignment, numbering, bullets
+// and indents) and a ruler. Content is read and written as RTF. Every modal dialog goes
+// through host::dialogPresenter(), so tests drive it without a screen.
 //
-// Toolbar actions carry object names for tests and for windows that route them:
+// Commands are actions with object names, for tests and for windows that route them:
 // actOpen, actSaveAs, actPrint, actPrintPreview, actFind, actFindNext, actCut, actCopy,
 // actPaste, actUndo, actRedo, actDateTime, actBold, actItalic, actUnderline, actFont,
 // actAlignLeft, actAlignCenter, actAlignRight, actNumbering, actBullets, actOutdent,
@@ -36,8 +36,9 @@ public:
     explicit RichEditor(QWidget *parent = nullptr);
     ~RichEditor() override;
 
-    // Loads an RTF file (any other file as plain text, UTF-8 or else GBK). Throws
-    // host::UserError when the file cannot be read; the content is then unchanged.
+    // Loads an RTF file (any other file as plain text: UTF-16 by its byte order mark,
+    // UTF-8, or else GBK). Throws host::UserError when the file cannot be read or is larger
+    // than 64 MB; the content is then unchanged.
     void LoadFromFile(const QString &path);
     // Writes the content as RTF. Throws host::UserError when the file cannot be written.
     void SaveToFile(const QString &path) const;
@@ -77,7 +78,8 @@ public:
     QWidget *ruler() const;
     void setRulerVisible(bool visible);
 
-    // Folder the open and save dialogs start in (default: the working folder).
+    // Folder the save dialog suggests (default: the working folder; the open dialog
+    // cannot be given one).
     void setInitialDir(const QString &dir) { m_initialDir = dir; }
     QString initialDir() const { return m_initialDir; }
 
