@@ -1,5 +1,6 @@
-# Copies the deployment folder into the program's folder. Files that the administrator
-# may have changed there (configuration, offline cache) are not overwritten.
+# Copies the deployment folder into the program's folder, replacing files that differ.
+# It runs when a file under deploy/ changed, so settings saved in the program's folder
+# (the chosen background, the offline cache) last until the deployment files change.
 file(GLOB_RECURSE files RELATIVE ${SRC} ${SRC}/*)
 foreach(f ${files})
   if(f MATCHES "^tools/" OR f MATCHES "README")

@@ -403,6 +403,23 @@ int main(int argc, char **argv)
     for (const Icon &ic : icons)
         drawModuleIcon(QString::fromLatin1(ic.code), ic.c1, ic.c2, modules);
 
+    // Previews of the backgrounds for the window-style settings: fg1..fg10 show Skinkd1..10
+    // as the main window would, with its module buttons.
+    for (int i = 1; i <= 10; ++i) {
+        const QImage skin(skins + QStringLiteral("/Skinkd%1.jpg").arg(i));
+        QImage view = skin.copy(skin.width() - 1170, 0, 1170, 777);
+        QPainter p(&view);
+        p.setRenderHint(QPainter::Antialiasing);
+        const char *codes[] = {"GG", "CW", "YD", "CX", "BB", "XT"};
+        for (int b = 0; b < 6; ++b) {
+            const QImage ic(modules + u'/' + QString::fromLatin1(codes[b]) + QStringLiteral(".png"));
+            p.drawImage(QPoint(7 + b * 90 + 12, 30), ic);
+        }
+        p.end();
+        view.scaled(390, 259, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .save(jpg + QStringLiteral("/fg%1.jpg").arg(i), "JPG", 85);
+    }
+
     drawLogOnPanel(jpg + QStringLiteral("/login_m.jpg"));
     drawBanner(jpg + QStringLiteral("/login_top.jpg"));
     drawIcon(jpg + QStringLiteral("/App.ico"));
