@@ -124,6 +124,29 @@ public:
     }
 };
 
+// Pictures are resources of their document: copies of text that holds some take them along.
+void copyImageResources(const QTextDocument &from, QTextDocument &to)
+{
+    for (QTextBlock b = to.begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            if (f.isImageFormat()) {
+                const QUrl name(f.toImageFormat().name());
+                to.addResource(QTextDocument::ImageResource, name,
+                               from.resource(QTextDocument::ImageResource, name));
+            }
+        }
+    }
+}
+
+// The selected part of the cursor's document, as a document of its own.
+void copySelection(const QTextCursor &cursor, QTextDocument &target)
+{
+    target.setDefaultFont(cursor.document()->defaultFont());
+    QTextCursor(&target).insertFragment(cursor.selection());
+    copyImageResources(*cursor.document(), target);
+}
+
 const QStringList kRtfMimeTypes = {QStringLiteral("text/rtf"), QStringLiteral("application/rtf"),
                                    QStringLiteral("text/richtext")};
 
@@ -177,19 +200,7 @@ protected:
     {
         QMimeData *data = QTextEdit::createMimeDataFromSelection();
         QTextDocument selection;
-        selection.setDefaultFont(document()->defaultFont());
-        QTextCursor(&selection).insertFragment(textCursor().selection());
-        // Pictures of the selection are document resources: carry them over.
-        for (QTextBlock b = selection.begin(); b.isValid(); b = b.next()) {
-            for (auto it = b.begin(); !it.atEnd(); ++it) {
-                const QTextCharFormat f = it.fragment().charFormat();
-                if (f.isImageFormat()) {
-                    const QUrl name(f.toImageFormat().name());
-                    selection.addResource(QTextDocument::ImageResource, name,
-                                          document()->resource(QTextDocument::ImageResource, name));
-                }
-            }
-        }
+        copySelection(textCursor(), selection);
         data->setData(QStringLiteral("text/rtf"), RtfWriter().write(&selection));
         return data;
     }
@@ -233,6 +244,7 @@ private:
     {
         QTextCursor cursor = textCursor();
         cursor.beginEditBlock();
+        // The pictures' names are unique in the process, so they can join this document.
         for (QTextBlock b = other.begin(); b.isValid(); b = b.next()) {
             for (auto it = b.begin(); !it.atEnd(); ++it) {
                 const QTextCharFormat f = it.fragment().charFormat();
@@ -440,17 +452,19 @@ void RichEditor::buildToolBar()
         QString text;
         QString icon;
         Qt::Alignment alignment;
+        QKeySequence shortcut;
     } aligns[] = {
         {"actAlignLeft", QStringLiteral("左对齐"), QStringLiteral("format-justify-left"),
-         Qt::AlignLeft},
+         Qt::AlignLeft, QKeySequence(Qt::CTRL | Qt::Key_L)},
         {"actAlignCenter", QStringLiteral("居中"), QStringLiteral("format-justify-center"),
-         Qt::AlignHCenter},
+         Qt::AlignHCenter, QKeySequence(Qt::CTRL | Qt::Key_E)},
         {"actAlignRight", QStringLiteral("右对齐"), QStringLiteral("format-justify-right"),
-         Qt::AlignRight},
+         Qt::AlignRight, QKeySequence(Qt::CTRL | Qt::Key_R)},
     };
     for (const auto &align : aligns) {
         a = addAction(align.name, align.text, align.text.left(2), align.icon);
         a->setCheckable(true);
+        a->setShortcut(align.shortcut);
         alignGroup->addAction(a);
         const Qt::Alignment alignment = align.alignment;
         connect(a, &QAction::triggered, this, [this, alignment] { setTextAlignment(alignment); });
@@ -832,8 +846,7 @@ void RichEditor::printDocument()
         return;
     if (printer.printRange() == QPrinter::Selection) {
         QTextDocument selection;
-        selection.setDefaultFont(document()->defaultFont());
-        QTextCursor(&selection).insertFragment(m_edit->textCursor().selection());
+        copySelection(m_edit->textCursor(), selection);
         selection.print(&printer);
     } else {
         print(&printer);
