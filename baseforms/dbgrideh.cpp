@@ -680,6 +680,15 @@ void GridView::scrollContentsBy(int dx, int dy)
         m_grid->m_footer->update();
 }
 
+void GridView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    // Enter in a cell editor commits and, with Enter acting as Tab, moves on like Tab.
+    const bool moveOn = hint == QAbstractItemDelegate::SubmitModelCache && m_grid->EnterAsTab();
+    QTableView::closeEditor(editor, moveOn ? QAbstractItemDelegate::NoHint : hint);
+    if (moveOn)
+        m_grid->moveToNextCell();
+}
+
 void GridView::updateGeometries()
 {
     QTableView::updateGeometries();
@@ -1310,14 +1319,19 @@ bool TDBGridEh::handleKey(QKeyEvent *event)
     }
     if (event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste))
         return true;
-
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (!enter || !m_enterAsTab || event->modifiers() != Qt::NoModifier)
         return false;
+    moveToNextCell();
+    return true;
+}
+
+void TDBGridEh::moveToNextCell()
+{
     // Enter acts as Tab: next visible column, then the first column of the next row.
     const QModelIndex cur = m_view->currentIndex();
     if (!cur.isValid())
-        return false;
+        return;
     int visual = m_header->visualIndex(cur.column());
     int row = cur.row();
     for (;;) {
@@ -1326,12 +1340,12 @@ bool TDBGridEh::handleKey(QKeyEvent *event)
             visual = 0;
             ++row;
             if (row >= m_model->rowCount())
-                return true;
+                return;
         }
         const int logical = m_header->logicalIndex(visual);
         if (!m_header->isSectionHidden(logical)) {
             m_view->setCurrentIndex(m_model->index(row, logical));
-            return true;
+            return;
         }
     }
 }

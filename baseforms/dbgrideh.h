@@ -144,6 +144,8 @@ public:
     // The selected rows (visible columns, tab-separated), or the current cell: what Ctrl+C
     // puts on the clipboard.
     QString selectionText() const;
+    // Enter acting as Tab: the next visible column, then the first column of the next row.
+    void moveToNextCell();
 
     // Colours.
     QColor EvenRowColor;

@@ -288,6 +288,12 @@ TEST_F(FormsTest, GridLayoutFileNameAndRoundTrip)
     auto ds = demoData();
     auto *f = createForm<GridForm>(ds.get());
     const int count = f->ComponentCount();
+    // The create event restyled the grid: filter row, one footer row, sums from column 1.
+    EXPECT_TRUE(f->DBGridData->FilterRowVisible());
+    EXPECT_EQ(f->DBGridData->FooterRowCount(), 1);
+    EXPECT_EQ(f->DBGridData->footerText(0), QString());
+    EXPECT_EQ(f->DBGridData->footerText(1), QStringLiteral("5"));
+    EXPECT_EQ(f->DBGridData->footerText(2), QStringLiteral("3.75"));
     EXPECT_EQ(f->DBGridIniFile(), QStringLiteral("fDemo%1.ini").arg(count));
     EXPECT_EQ(f->gridLayoutPath(), dir.path() + QStringLiteral("/myini/fDemo%1.ini").arg(count));
 

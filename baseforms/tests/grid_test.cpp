@@ -5,6 +5,7 @@
 #include "testdata.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QKeyEvent>
@@ -314,4 +315,22 @@ TEST_F(GridTest, FrozenFirstColumnSharesFilterAndSelection)
     EXPECT_EQ(grid.visibleRowCount(), 1);
     grid.setFrozenCols(0);
     EXPECT_EQ(grid.frozenView(), nullptr);
+}
+
+TEST_F(GridTest, EnterInACellEditorCommitsAndMovesOn)
+{
+    grid.applyStandardStyle(UIConfig());
+    grid.show();
+    QApplication::setActiveWindow(&grid);
+    grid.view()->setFocus();
+    const QModelIndex pieces = grid.gridModel()->index(0, 1);
+    grid.view()->setCurrentIndex(pieces);
+    grid.view()->edit(pieces);
+    auto *editor = QApplication::focusWidget();
+    ASSERT_TRUE(editor && editor != grid.view());
+    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(editor, QStringLiteral("8"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(ds->valueAt(0, 1).toInt(), 8);
+    EXPECT_EQ(grid.view()->currentIndex(), grid.gridModel()->index(0, 2));
 }
