@@ -1135,6 +1135,8 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
     case Dest::ParaNumbering:
         if (word == "pnlvlblt")
             s.para.pnKind = ListKind::Bullet;
+        else if (word == "pnlvlcont") // a paragraph continuing an item: no number of its own
+            s.para.pnKind = ListKind::None;
         else if (word == "pnlvlbody" && s.para.pnKind == ListKind::Bullet)
             s.para.pnKind = ListKind::Decimal;
         else if (word == "pnlvl")
