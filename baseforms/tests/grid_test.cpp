@@ -334,3 +334,26 @@ TEST_F(GridTest, EnterInACellEditorCommitsAndMovesOn)
     EXPECT_EQ(ds->valueAt(0, 1).toInt(), 8);
     EXPECT_EQ(grid.view()->currentIndex(), grid.gridModel()->index(0, 2));
 }
+
+TEST(GridOnClosedDataSet, ColumnsAndSumsFollowWhenTheDataSetOpensLater)
+{
+    quillon::TMyDataSet ds;
+    TDataSource source;
+    source.setDataSet(&ds);
+    TDBGridEh grid;
+    grid.setDataSource(&source);
+    grid.applyStandardStyle(UIConfig());
+    EXPECT_TRUE(grid.Columns().isEmpty());
+    EXPECT_EQ(grid.FooterRowCount(), 1);
+
+    quillon::DataPacket p;
+    p.fields = {{QStringLiteral("CODE"), FieldType::String, 4}, {QStringLiteral("FEE"), FieldType::Float}};
+    p.rows = {{QStringLiteral("a"), 1.5}, {QStringLiteral("b"), 2.0}};
+    ds.SetData(std::move(p));
+    ASSERT_EQ(grid.Columns().size(), 2);
+    EXPECT_EQ(grid.visibleRowCount(), 2);
+    EXPECT_EQ(grid.footerText(1), QStringLiteral("3.50"));
+
+    ds.Close();
+    EXPECT_EQ(grid.visibleRowCount(), 0);
+}
