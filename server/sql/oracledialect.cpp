@@ -187,9 +187,10 @@ public:
         , m_out(out)
     {}
 
-    QString emitSeq(const QList<Node> &nodes);
+    QString emitSeq(const QList<Node> &nodes, bool top = false);
 
 private:
+    qsizetype m_limit = -1; // rownum limit of the query level being written
     QString emitNode(const QList<Node> &nodes, qsizetype &i, bool *isDate);
     QString emitCall(const QString &name, const Node &group, bool *isDate);
     QString placeholder(const QString &name);
@@ -321,10 +322,18 @@ QString Translator::emitNode(const QList<Node> &nodes, qsizetype &i, bool *isDat
     }
 }
 
-QString Translator::emitSeq(const QList<Node> &nodes)
+QString Translator::emitSeq(const QList<Node> &nodes, bool top)
 {
+    // A query level (the whole text or a parenthesised select) owns the LIMIT that a
+    // rownum condition anywhere in it asks for, also inside boolean parentheses.
+    const qsizetype first = nextSig(nodes, 0);
+    const bool queryLevel = top
+                            || (first < nodes.size()
+                                && (isIdent(nodes.at(first), "select") || isIdent(nodes.at(first), "with")));
+    const qsizetype outerLimit = m_limit;
+    if (queryLevel)
+        m_limit = -1;
     QString out;
-    qsizetype limit = -1;
     qsizetype i = 0;
     while (i < nodes.size()) {
         // rownum <= n / rownum < n / rownum = n: becomes a LIMIT of this query level.
@@ -341,7 +350,7 @@ QString Translator::emitSeq(const QList<Node> &nodes)
                     qsizetype l = o == QLatin1String("<") ? v - 1 : v;
                     if (o == QLatin1String("=") && v != 1)
                         l = 0; // rownum = 2 never holds in Oracle
-                    limit = limit < 0 ? l : std::min(limit, l);
+                    m_limit = m_limit < 0 ? l : std::min(m_limit, l);
                     out += QLatin1String("1=1");
                     i = num + 1;
                     continue;
@@ -373,8 +382,11 @@ QString Translator::emitSeq(const QList<Node> &nodes)
         }
         out += piece;
     }
-    if (limit >= 0)
-        out += QStringLiteral(" LIMIT %1").arg(limit);
+    if (queryLevel) {
+        if (m_limit >= 0)
+            out += QStringLiteral(" LIMIT %1").arg(m_limit);
+        m_limit = outerLimit;
+    }
     return out;
 }
 
@@ -423,7 +435,7 @@ TranslatedSql translateOracle(const QString &oracleSql, const DialectTarget &tar
     const QList<Node> tree = buildTree(toks, i, false);
     TranslatedSql out;
     Translator tr(target, out);
-    out.sql = tr.emitSeq(tree);
+    out.sql = tr.emitSeq(tree, true);
     return out;
 }
 

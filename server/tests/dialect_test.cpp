@@ -37,6 +37,8 @@ TEST(OracleDialect, RewritesTheClientsConstructs)
         {"select * from t where rownum < 5", "select * from t where 1=1 LIMIT 4"},
         {"select * from t where x in (select y from u where rownum<=1)",
          "select * from t where x in(select y from u where 1=1 LIMIT 1)"},
+        {"select * from t where (rownum<=5 and x=1) order by x",
+         "select * from t where(1=1 and x=1) order by x LIMIT 5"},
         {"select sysdate from dual", "select wl_sysdate() from dual"},
         {"where OPTIME >=trunc(sysdate-10) ",
          "where OPTIME >=wl_trunc(wl_datearith(wl_sysdate(),'-',10))"},
