@@ -109,9 +109,10 @@ struct PictureData
 // One cell of a table row definition (\clvmgf, \clvmrg ... \cellxN).
 struct CellDef
 {
-    int right = 0;          // right edge in twips
-    bool mergeDown = false; // first cell of a vertical merge
-    bool mergedUp = false;  // continues the merge of the cell above
+    int right = 0;           // right edge in twips
+    bool mergeDown = false;  // first cell of a vertical merge
+    bool mergedUp = false;   // continues the merge of the cell above
+    bool mergedLeft = false; // continues the merge of the cell to the left (\clmrg)
 
     bool operator==(const CellDef &) const = default;
 };
@@ -726,13 +727,24 @@ void Parser::endRow()
     }
     if (m_blockOpen)
         endParagraph();
-    // Cells that continue a vertical merge join the cell above them.
+    // Cells that continue a horizontal merge join the cell to their left, those that
+    // continue a vertical merge the cell above them.
+    for (int c = 1; c < m_rowDef.size() && c < m_table->columns(); ++c) {
+        if (!m_rowDef[c].mergedLeft)
+            continue;
+        const QTextTableCell left = m_table->cellAt(m_row, c - 1);
+        if (left.isValid() && left.rowSpan() == 1)
+            m_table->mergeCells(m_row, left.column(), 1, c - left.column() + 1);
+    }
     for (int c = 0; c < m_rowDef.size() && c < m_table->columns() && m_row > 0; ++c) {
         if (!m_rowDef[c].mergedUp)
             continue;
+        const QTextTableCell here = m_table->cellAt(m_row, c);
         const QTextTableCell above = m_table->cellAt(m_row - 1, c);
-        if (above.isValid() && above.columnSpan() == 1)
-            m_table->mergeCells(above.row(), c, m_row - above.row() + 1, 1);
+        if (here.column() != c || here.row() != m_row) // handled at the merge's first column
+            continue;
+        if (above.isValid() && above.column() == c && above.columnSpan() == here.columnSpan())
+            m_table->mergeCells(above.row(), c, m_row - above.row() + 1, here.columnSpan());
     }
     m_rowEnded = true;
     m_cellEnded = false;
@@ -1219,6 +1231,8 @@ void Parser::controlWord(const QByteArray &word, bool hasParam, int param)
         m_pendingCell.mergeDown = true;
     } else if (word == "clvmrg") {
         m_pendingCell.mergedUp = true;
+    } else if (word == "clmrg") {
+        m_pendingCell.mergedLeft = true;
     } else if (word == "cellx") {
         m_pendingCell.right = param;
         m_rowDef << m_pendingCell;

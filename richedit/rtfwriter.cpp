@@ -468,25 +468,31 @@ void Emitter::writeTable(const QTextTable *table)
     for (int r = 0; r < table->rows(); ++r) {
         QByteArray &out = m_body;
         out += "\\trowd\\trgaph108\\trleft0";
-        QList<QTextTableCell> cells;
-        for (int c = 0; c < columns;) {
+        // Every column gets a cell; the covered parts of merged cells are marked as
+        // continuing the merge (\clvmrg downwards, \clmrg sideways) and stay empty.
+        QList<bool> holds;
+        for (int c = 0; c < columns; ++c) {
             const QTextTableCell cell = table->cellAt(r, c);
-            const int span = std::max(1, cell.columnSpan());
             out += borders;
-            if (cell.row() != r)
+            const bool below = cell.row() != r;
+            const bool beside = cell.column() != c;
+            if (below)
                 out += "\\clvmrg";
-            else if (cell.rowSpan() > 1)
+            else if (!beside && cell.rowSpan() > 1)
                 out += "\\clvmgf";
-            out += "\\cellx" + QByteArray::number(rights[std::min(c + span, columns) - 1]);
-            cells << cell;
-            c += span;
+            if (beside)
+                out += "\\clmrg";
+            else if (cell.columnSpan() > 1)
+                out += "\\clmgf";
+            out += "\\cellx" + QByteArray::number(rights[c]);
+            holds << (!below && !beside);
         }
         out += "\r\n";
-        for (const QTextTableCell &cell : cells) {
+        for (int c = 0; c < columns; ++c) {
             QList<QTextBlock> blocks;
-            if (cell.row() == r)
-                cellBlocks(cell.begin(), blocks);
-            if (blocks.isEmpty()) { // the lower part of a merged cell holds nothing
+            if (holds[c])
+                cellBlocks(table->cellAt(r, c).begin(), blocks);
+            if (blocks.isEmpty()) { // a covered part of a merged cell holds nothing
                 out += "\\pard\\intbl\\plain\\cell\r\n";
                 continue;
             }

@@ -210,7 +210,7 @@ TEST(RtfWriter, ChineseTextCarriesUnicodeAndGbkFallback)
         ASSERT_LT(uchar(b), 0x80);
 }
 
-TEST(RtfRoundTrip, TablesKeepCellsWidthsAndVerticalMerges)
+TEST(RtfRoundTrip, TablesKeepCellsWidthsAndMerges)
 {
     QTextDocument doc;
     doc.setDefaultFont(QFont(QStringLiteral("Arial"), 12));
@@ -235,6 +235,7 @@ TEST(RtfRoundTrip, TablesKeepCellsWidthsAndVerticalMerges)
     bold.setFontWeight(QFont::Bold);
     cell.insertText(QStringLiteral("second paragraph"), bold);
     table->mergeCells(1, 2, 2, 1); // "" and "末行" become one cell over two rows
+    table->mergeCells(2, 0, 1, 2); // "分部" and "7" one cell over two columns
     c = table->lastCursorPosition();
     c.movePosition(QTextCursor::NextBlock);
     c.insertText(QStringLiteral("after"), fmt(QStringLiteral("Arial"), 12));
@@ -249,6 +250,8 @@ TEST(RtfRoundTrip, TablesKeepCellsWidthsAndVerticalMerges)
     EXPECT_EQ(read->columns(), 3);
     EXPECT_EQ(read->cellAt(2, 2).row(), 1);
     EXPECT_EQ(read->cellAt(1, 2).rowSpan(), 2);
+    EXPECT_EQ(read->cellAt(2, 0).columnSpan(), 2);
+    EXPECT_EQ(read->cellAt(2, 1).column(), 0);
     const auto widths = read->format().columnWidthConstraints();
     ASSERT_EQ(widths.size(), 3);
     EXPECT_DOUBLE_EQ(widths[0].rawValue(), 100);

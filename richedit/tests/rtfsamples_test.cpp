@@ -244,4 +244,22 @@ TEST(RtfSamples, LibreOfficeFormatting)
     EXPECT_EQ(n[6].alignment, Qt::AlignRight);
 }
 
+TEST(RtfSamples, OldStyleHorizontalMerge)
+{
+    // Older writers merge cells sideways with \clmgf and \clmrg.
+    QTextDocument doc;
+    RtfReader().read("{\\rtf1\\trowd\\clmgf\\cellx1000\\clmrg\\cellx2000\\cellx3000"
+                     "\\pard\\intbl wide\\cell\\cell right\\cell\\row"
+                     "\\trowd\\cellx1000\\cellx2000\\cellx3000"
+                     "\\pard\\intbl a\\cell b\\cell c\\cell\\row\\pard after\\par}",
+                     &doc);
+    const QTextTable *table = QTextCursor(doc.findBlockByNumber(1)).currentTable();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rows(), 2);
+    EXPECT_EQ(table->cellAt(0, 0).columnSpan(), 2);
+    EXPECT_EQ(table->cellAt(0, 2).firstCursorPosition().block().text(), QStringLiteral("right"));
+    EXPECT_EQ(table->cellAt(1, 1).firstCursorPosition().block().text(), QStringLiteral("b"));
+    EXPECT_EQ(doc.lastBlock().text(), QStringLiteral("after"));
+}
+
 } // namespace
