@@ -75,6 +75,7 @@ struct SessionRequest
 
     QCborMap toCbor() const;
     static SessionRequest fromCbor(const QCborMap &map);
+    bool operator==(const SessionRequest &) const = default;
 };
 
 // The session answer: a signed token and what the server knows of the user.

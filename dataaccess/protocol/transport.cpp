@@ -1,5 +1,6 @@
 #include "dataaccess/protocol/transport.h"
 
+#include <QDateTime>
 #include <httplib.h>
 
 namespace quillon::protocol {
@@ -121,7 +122,19 @@ SessionReply Transport::openSession(const SessionRequest &request)
     m_token = session.token;
     m_credentials = request;
     m_haveCredentials = true;
+    m_session = session;
     return session;
+}
+
+bool Transport::ensureSession(const SessionRequest &request)
+{
+    std::lock_guard lock(m_mutex);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (m_haveCredentials && !m_token.isEmpty() && request == m_credentials
+        && (m_session.expiresAt == 0 || now < m_session.expiresAt - 5))
+        return false;
+    openSession(request);
+    return true;
 }
 
 bool Transport::hasSession() const
@@ -146,6 +159,7 @@ void Transport::closeSession()
 {
     std::lock_guard lock(m_mutex);
     m_token.clear();
+    m_session = SessionReply();
     m_haveCredentials = false;
     m_credentials = SessionRequest();
 }

@@ -39,6 +39,11 @@ public:
     // Opens a session; remembers the request so that an expired token is renewed once
     // transparently. Throws ProtocolError (401) when the server refuses the user.
     SessionReply openSession(const SessionRequest &request);
+    // Logs on only when there is no session yet, the credentials differ from those of
+    // the current session, or its token has expired: re-opening a connection with
+    // unchanged credentials costs no password check. Returns true when it logged on.
+    bool ensureSession(const SessionRequest &request);
+    const SessionReply &lastSession() const { return m_session; }
     bool hasSession() const;
     QString token() const;
     void setToken(const QString &token);   // a token obtained elsewhere
@@ -74,6 +79,7 @@ private:
     QString m_token;
     bool m_haveCredentials = false;
     SessionRequest m_credentials;
+    SessionReply m_session;
 };
 
 } // namespace quillon::protocol

@@ -442,3 +442,20 @@ TEST(HttpOptions, GzipAnswersAndTheRequestLog)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Http, ReopeningWithUnchangedCredentialsNeedsNoNewLogOn)
+{
+    Transport t(srv->options());
+    auto request = TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
+    EXPECT_TRUE(t.ensureSession(request));
+    const QString token = t.token();
+    EXPECT_FALSE(t.ensureSession(request));
+    EXPECT_EQ(t.token(), token);
+    EXPECT_EQ(t.lastSession().user.value(QStringLiteral("LogOnEmpName")).toString(), QStringLiteral("马超"));
+    request.authenticationPassword = QStringLiteral("changed");
+    EXPECT_EQ(statusOf([&] { t.ensureSession(request); }), 401);
+}
+
+} // namespace
