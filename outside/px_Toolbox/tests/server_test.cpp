@@ -1,5 +1,7 @@
-// fLookupDlg end to end: the query runs on an in-process application server through the
-// host's connection, the user picks in the dialog, ReturnData comes back.
+// px_Toolbox against an in-process application server: the lookup query runs through
+// the host's connection and ReturnData comes back; the parameter window saves edits.
+#include "baseforms/dbgrideh.h"
+#include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
 #include "host/uintf.h"
@@ -11,7 +13,7 @@
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
-TEST(ToolboxLookupOnServer, ChosenSitesComeBackAsNamesOrCancel)
+TEST(ToolboxOnServer, LookupReturnsChosenSitesAndParameterWindowSaves)
 {
     server::test::TestServer srv(20);
     quillon::TMySktConnection conn;
@@ -50,6 +52,25 @@ TEST(ToolboxLookupOnServer, ChosenSitesComeBackAsNamesOrCancel)
     bad[0] = QStringLiteral("DlgSelectSQL=select nothing from no_such_table");
     EXPECT_ANY_THROW(toolbox::execute(QStringLiteral("fLookupDlg"), toolbox::Params(bad)));
     EXPECT_EQ(host::g_lstVars->value(QStringLiteral("ReturnData")), QStringLiteral("CANCEL"));
+
+    // fParamSet: the user changes a value in the parameter window; OK saves it.
+    presenter->onDialog = [&](QWidget *w) {
+        auto *grid = w->findChild<tessera::TDBGridEh *>(QStringLiteral("DBGridParam"));
+        ASSERT_TRUE(grid);
+        tessera::TColumnEh *name = grid->columnByField(QStringLiteral("CNAME"));
+        ASSERT_TRUE(name);
+        QAbstractItemModel *m = grid->gridModel();
+        ASSERT_GT(m->rowCount(), 0);
+        EXPECT_TRUE(m->setData(m->index(0, name->index()), QStringLiteral("改过的类型"), Qt::EditRole));
+    };
+    presenter->dialogResults = {QDialog::Accepted};
+    const QString sql = QStringLiteral("select * from tab_GoodsType where sysid='001' order by Code");
+    toolbox::execute(QStringLiteral("fParamSet"), toolbox::Params({QStringLiteral("ParamSql=") + sql}));
+    quillon::TMyDataSet check;
+    check.SetMyConn(&conn);
+    check.SetCommandText(sql);
+    check.Open();
+    EXPECT_EQ(check.FieldByName(QStringLiteral("CNAME"))->AsString(), QStringLiteral("改过的类型"));
 
     host::setConnection(nullptr);
     host::g_DBConn = nullptr;
