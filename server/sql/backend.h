@@ -128,7 +128,7 @@ public:
 
     // "file.sqlite" (or any path) selects SQLite; "postgresql://..." is reserved for the
     // PostgreSQL backend. Throws DbError when the database cannot be opened.
-    static std::unique_ptr<Backend> open(const QString &spec, bool create = false);
+    static std::unique_ptr<Backend> open(const QString &location, bool create = false);
 
 protected:
     virtual std::unique_ptr<Connection> connect() = 0;

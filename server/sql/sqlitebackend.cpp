@@ -42,11 +42,11 @@ Backend::Lease Backend::acquire()
     });
 }
 
-std::unique_ptr<Backend> Backend::open(const QString &spec, bool create)
+std::unique_ptr<Backend> Backend::open(const QString &location, bool create)
 {
-    if (spec.startsWith(QLatin1String("postgresql://")) || spec.startsWith(QLatin1String("postgres://")))
+    if (location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://")))
         throw DbError(QStringLiteral("the PostgreSQL backend is not built into this server yet"));
-    return std::make_unique<SqliteBackend>(spec, create);
+    return std::make_unique<SqliteBackend>(location, create);
 }
 
 namespace {
