@@ -72,7 +72,7 @@ public:
     bool AsBoolean() const;
 
     // Converts to the field's type; text that does not fit raises DataSetError naming the
-    // field, and the value stays unchanged.
+    // field, and the value stays unchanged. An empty text makes the field NULL.
     void SetValue(const QVariant &value);
     void SetAsString(const QString &value) { SetValue(value); }
     void SetAsInteger(int value) { SetValue(value); }
