@@ -54,7 +54,7 @@ QStringList ModuleService::moduleDirectories() const
 {
     QStringList dirs = m_extraDirs;
     const QString env = qEnvironmentVariable("WAYLINK_MODULE_PATH");
-    for (const QString &d : env.split(u':', Qt::SkipEmptyParts))
+    for (const QString &d : env.split(QDir::listSeparator(), Qt::SkipEmptyParts))
         dirs.append(normalizePath(d));
     const QString exe = exeDir();
     dirs.append(exe);

@@ -4,8 +4,8 @@
 //
 // A module "px_Tuner" is the file px_Tuner.so (px_Tuner.dll on Windows) in, in this
 // order: the folders added with addModuleDirectory, the folders of the environment
-// variable WAYLINK_MODULE_PATH (":"-separated), the program's folder and its "modules"
-// subfolder. Module names are matched without regard to case.
+// variable WAYLINK_MODULE_PATH (":"-separated, ";" on Windows), the program's folder and
+// its "modules" subfolder. Module names are matched without regard to case.
 
 #include "host/uintf.h"
 
