@@ -255,7 +255,10 @@ public:
     }
     int currentRow() const override { return m_model->currentRow(); }
     void setCurrentRow(int row) override { m_model->setCurrentRow(row); }
-    QVariant bookmark(int row) const override { return QVariant::fromValue(m_dataSet->bookmarkAt(row)); }
+    QVariant bookmark(int row) const override
+    {
+        return QVariant::fromValue(m_dataSet->bookmarkAt(row));
+    }
     int rowOfBookmark(const QVariant &bookmark) const override
     {
         return m_dataSet->positionOf(bookmark.value<quillon::TBookmark>());
@@ -267,8 +270,8 @@ public:
     }
     bool isEditing() const override
     {
-        return m_dataSet->State() == quillon::DataSetState::Edit
-               || m_dataSet->State() == quillon::DataSetState::Insert;
+        return m_dataSet->State() == quillon::DataSetState::Edit ||
+               m_dataSet->State() == quillon::DataSetState::Insert;
     }
     bool controlsDisabled() const override { return m_dataSet->ControlsDisabled(); }
 
@@ -292,4 +295,3 @@ void TDataSource::setDataSet(quillon::TMyDataSet *dataSet)
 }
 
 } // namespace tessera
-

@@ -108,8 +108,8 @@ QAction *TDBEditEh::addEditButton(const QIcon &icon)
 void TDBEditEh::keyPressEvent(QKeyEvent *event)
 {
     // The first edit button's shortcut (F4 after restyling) works while the edit has focus.
-    if (!m_buttons.isEmpty() && !m_buttons.first()->shortcut().isEmpty()
-        && QKeySequence(event->keyCombination()) == m_buttons.first()->shortcut()) {
+    if (!m_buttons.isEmpty() && !m_buttons.first()->shortcut().isEmpty() &&
+        QKeySequence(event->keyCombination()) == m_buttons.first()->shortcut()) {
         m_buttons.first()->trigger();
         return;
     }
@@ -203,8 +203,8 @@ void TDBMemo::showValue()
 
 void TDBMemo::focusOutEvent(QFocusEvent *event)
 {
-    if (!m_showing && m_link->isActive() && !isReadOnly()
-        && m_link->value().toString() != toPlainText())
+    if (!m_showing && m_link->isActive() && !isReadOnly() &&
+        m_link->value().toString() != toPlainText())
         m_link->setValue(toPlainText());
     QPlainTextEdit::focusOutEvent(event);
 }

@@ -1,9 +1,9 @@
 #include "baseforms/dbgrideh.h"
 
 #include "baseforms/dbgrideh_p.h"
+#include "baseforms/environment.h"
 #include "baseforms/inifile.h"
 #include "baseforms/uiconfig.h"
-#include "baseforms/environment.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -74,7 +74,11 @@ ParsedFilter parseFilter(const QString &raw, FieldType type)
 {
     ParsedFilter f;
     QString t = raw.trimmed();
-    static const struct { const char *token; ParsedFilter::Op op; } ops[] = {
+    static const struct
+    {
+        const char *token;
+        ParsedFilter::Op op;
+    } ops[] = {
         {"<>", ParsedFilter::Ne}, {">=", ParsedFilter::Ge}, {"<=", ParsedFilter::Le},
         {"=", ParsedFilter::Eq},  {">", ParsedFilter::Gt},  {"<", ParsedFilter::Lt},
     };
@@ -105,13 +109,20 @@ ParsedFilter parseFilter(const QString &raw, FieldType type)
 bool compareOp(int cmp, ParsedFilter::Op op)
 {
     switch (op) {
-    case ParsedFilter::Eq: return cmp == 0;
-    case ParsedFilter::Ne: return cmp != 0;
-    case ParsedFilter::Gt: return cmp > 0;
-    case ParsedFilter::Ge: return cmp >= 0;
-    case ParsedFilter::Lt: return cmp < 0;
-    case ParsedFilter::Le: return cmp <= 0;
-    case ParsedFilter::Contains: break;
+    case ParsedFilter::Eq:
+        return cmp == 0;
+    case ParsedFilter::Ne:
+        return cmp != 0;
+    case ParsedFilter::Gt:
+        return cmp > 0;
+    case ParsedFilter::Ge:
+        return cmp >= 0;
+    case ParsedFilter::Lt:
+        return cmp < 0;
+    case ParsedFilter::Le:
+        return cmp <= 0;
+    case ParsedFilter::Contains:
+        break;
     }
     return false;
 }
@@ -190,9 +201,8 @@ void GridModel::rebuild()
         m_filters << QString();
     while (m_filters.size() > m_grid->m_columns.size())
         m_filters.removeLast();
-    m_sortKeys.removeIf([this](const QPair<int, Qt::SortOrder> &k) {
-        return k.first >= m_grid->m_columns.size();
-    });
+    m_sortKeys.removeIf(
+        [this](const QPair<int, Qt::SortOrder> &k) { return k.first >= m_grid->m_columns.size(); });
     remap();
     endResetModel();
     emit rowsRemapped();
@@ -423,17 +433,16 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
         if (!col->Checkboxes)
             return {};
         const QVariant v = m_source->value(src, f);
-        const bool on = m_fields[f].type == FieldType::Boolean
-                            ? v.toBool()
-                            : v.toString() == col->CheckedValue;
+        const bool on =
+            m_fields[f].type == FieldType::Boolean ? v.toBool() : v.toString() == col->CheckedValue;
         return on ? Qt::Checked : Qt::Unchecked;
     }
     case Qt::BackgroundRole:
         // Record numbers count from 1: the first row is odd.
         return index.row() % 2 == 0 ? m_grid->OddRowColor : m_grid->EvenRowColor;
     case Qt::TextAlignmentRole:
-        return int((isNumericField(m_fields[f].type) ? Qt::AlignRight : Qt::AlignLeft)
-                   | Qt::AlignVCenter);
+        return int((isNumericField(m_fields[f].type) ? Qt::AlignRight : Qt::AlignLeft) |
+                   Qt::AlignVCenter);
     default:
         return {};
     }
@@ -451,8 +460,9 @@ bool GridModel::setData(const QModelIndex &index, const QVariant &value, int rol
     QVariant v = value;
     if (role == Qt::CheckStateRole) {
         const bool on = value.toInt() == Qt::Checked;
-        v = m_fields[f].type == FieldType::Boolean ? QVariant(on)
-                                                   : QVariant(on ? col->CheckedValue : col->UncheckedValue);
+        v = m_fields[f].type == FieldType::Boolean
+                ? QVariant(on)
+                : QVariant(on ? col->CheckedValue : col->UncheckedValue);
     } else if (role != Qt::EditRole) {
         return false;
     }
@@ -577,7 +587,8 @@ void GridHeader::syncEditors()
             e->hide();
             continue;
         }
-        e->setGeometry(sectionViewportPosition(i) + 1, height() - fh + 1, sectionSize(i) - 2, fh - 2);
+        e->setGeometry(sectionViewportPosition(i) + 1, height() - fh + 1, sectionSize(i) - 2,
+                       fh - 2);
         e->show();
     }
 }
@@ -622,7 +633,8 @@ void GridFooter::paintEvent(QPaintEvent *)
     for (int c = 0; c < model->columnCount(); ++c) {
         if (m_view->isColumnHidden(c))
             continue;
-        const QRect cell(x0 + m_view->columnViewportPosition(c), 0, m_view->columnWidth(c), height());
+        const QRect cell(x0 + m_view->columnViewportPosition(c), 0, m_view->columnWidth(c),
+                         height());
         // Raised look of the footer cells.
         p.setPen(QColor(255, 255, 255));
         p.drawLine(cell.topLeft(), cell.topRight());
@@ -636,8 +648,8 @@ void GridFooter::paintEvent(QPaintEvent *)
         p.setPen(palette().color(QPalette::WindowText));
         TColumnEh *col = m_grid->Columns().value(c);
         const bool right = col && col->FooterType != FooterValueType::StaticText;
-        p.drawText(cell.adjusted(3, 0, -3, 0), (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
-                   text);
+        p.drawText(cell.adjusted(3, 0, -3, 0),
+                   (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, text);
     }
 }
 
@@ -901,8 +913,9 @@ void TDBGridEh::updateEditTriggers()
     else if (m_alwaysShowEditor)
         m_view->setEditTriggers(QAbstractItemView::AllEditTriggers);
     else
-        m_view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-                                | QAbstractItemView::AnyKeyPressed);
+        m_view->setEditTriggers(QAbstractItemView::DoubleClicked |
+                                QAbstractItemView::EditKeyPressed |
+                                QAbstractItemView::AnyKeyPressed);
     updateSelectionMode();
 }
 
@@ -937,7 +950,8 @@ void TDBGridEh::updateFrozen()
         m_frozen->setFrameShape(QFrame::NoFrame);
         m_frozen->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_frozen->setStyleSheet(QStringLiteral("QTableView { border-right: 1px solid #808080; }"));
-        m_frozen->verticalHeader()->setDefaultSectionSize(m_view->verticalHeader()->defaultSectionSize());
+        m_frozen->verticalHeader()->setDefaultSectionSize(
+            m_view->verticalHeader()->defaultSectionSize());
         connect(m_frozen->verticalScrollBar(), &QAbstractSlider::valueChanged,
                 m_view->verticalScrollBar(), &QAbstractSlider::setValue);
         connect(m_view->verticalScrollBar(), &QAbstractSlider::valueChanged,
@@ -958,8 +972,9 @@ void TDBGridEh::updateFrozen()
             fh->setFilterVisible(m_filterVisible);
     m_frozen->horizontalHeader()->setFixedHeight(m_view->horizontalHeader()->height());
     m_frozen->horizontalHeader()->setStyleSheet(m_header->styleSheet());
-    m_frozen->setGeometry(m_view->verticalHeader()->width() + m_view->frameWidth(), m_view->frameWidth(),
-                          width, m_view->viewport()->height() + m_view->horizontalHeader()->height());
+    m_frozen->setGeometry(m_view->verticalHeader()->width() + m_view->frameWidth(),
+                          m_view->frameWidth(), width,
+                          m_view->viewport()->height() + m_view->horizontalHeader()->height());
 }
 
 void TDBGridEh::setFilterRowVisible(bool on)
@@ -973,8 +988,9 @@ void TDBGridEh::setFilterRowVisible(bool on)
 
 void TDBGridEh::setFilterText(int column, const QString &text)
 {
-    for (auto *h : {m_header, m_frozen ? qobject_cast<detail::GridHeader *>(m_frozen->horizontalHeader())
-                                       : nullptr}) {
+    for (auto *h :
+         {m_header,
+          m_frozen ? qobject_cast<detail::GridHeader *>(m_frozen->horizontalHeader()) : nullptr}) {
         if (!h)
             continue;
         if (QLineEdit *e = h->editor(column); e && e->text() != text) {
@@ -1151,8 +1167,10 @@ void TDBGridEh::selectRow(int row, bool on)
 {
     if (row < 0 || row >= m_model->rowCount() || m_model->columnCount() == 0)
         return;
-    const QItemSelection sel(m_model->index(row, 0), m_model->index(row, m_model->columnCount() - 1));
-    m_view->selectionModel()->select(sel, on ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+    const QItemSelection sel(m_model->index(row, 0),
+                             m_model->index(row, m_model->columnCount() - 1));
+    m_view->selectionModel()->select(sel, on ? QItemSelectionModel::Select
+                                             : QItemSelectionModel::Deselect);
 }
 
 void TDBGridEh::applyColors()
@@ -1166,8 +1184,9 @@ void TDBGridEh::applyColors()
                                            " border-bottom: 1px solid #a0a0a0; padding: 2px; }")
                                 .arg(fixed));
     m_view->verticalHeader()->setStyleSheet(m_header->styleSheet());
-    m_view->setStyleSheet(QStringLiteral("QTableView QTableCornerButton::section { background-color: %1; }")
-                              .arg(fixed));
+    m_view->setStyleSheet(
+        QStringLiteral("QTableView QTableCornerButton::section { background-color: %1; }")
+            .arg(fixed));
     m_view->viewport()->update();
     m_footer->update();
 }
@@ -1202,8 +1221,8 @@ void TDBGridEh::applyStandardStyle(const TUIConfig &config)
             if (!col->EditButtons.isEmpty())
                 col->EditButtons.first()->setShortcut(QKeySequence(Qt::Key_F4));
             const int f = m_model->fieldOf(c);
-            if (c >= 1 && col->FooterType == FooterValueType::None && f >= 0
-                && isSummableField(m_model->fieldType(c)))
+            if (c >= 1 && col->FooterType == FooterValueType::None && f >= 0 &&
+                isSummableField(m_model->fieldType(c)))
                 col->FooterType = FooterValueType::Sum;
         }
     }
@@ -1234,7 +1253,8 @@ void TDBGridEh::SaveColumnsLayout(IniFile &ini, const QString &section) const
     ini.setValue(section, QStringLiteral("SortMarker"), markers.join(QLatin1Char(';')));
 }
 
-void TDBGridEh::RestoreColumnsLayout(const IniFile &ini, const QString &section, bool orderAndWidthsOnly)
+void TDBGridEh::RestoreColumnsLayout(const IniFile &ini, const QString &section,
+                                     bool orderAndWidthsOnly)
 {
     if (!ini.hasSection(section))
         return;
@@ -1370,8 +1390,8 @@ void TDBGridEh::syncFromSource(int sourceRow)
     const int col = std::max(0, m_view->currentIndex().column());
     m_view->selectionModel()->setCurrentIndex(m_model->index(row, col),
                                               m_multiSelect ? QItemSelectionModel::NoUpdate
-                                                            : QItemSelectionModel::ClearAndSelect
-                                                                  | QItemSelectionModel::Rows);
+                                                            : QItemSelectionModel::ClearAndSelect |
+                                                                  QItemSelectionModel::Rows);
     m_syncing = false;
 }
 

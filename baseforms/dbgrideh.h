@@ -28,7 +28,7 @@ public:
     TColumnEh(TDBGridEh *grid, const QString &fieldName);
 
     QString FieldName;
-    QString TitleCaption;       // empty: the field name
+    QString TitleCaption; // empty: the field name
     int Width = 80;
     bool Visible = true;
     bool ReadOnly = false;
@@ -38,11 +38,11 @@ public:
     QString CheckedValue = QStringLiteral("1");
     QString UncheckedValue = QStringLiteral("0");
     FooterValueType FooterType = FooterValueType::None;
-    QString FooterText;         // the static footer text
+    QString FooterText; // the static footer text
     QList<QAction *> EditButtons;
 
     int index() const;
-    int fieldIndex() const;     // index in the data source's fields, -1 when missing
+    int fieldIndex() const; // index in the data source's fields, -1 when missing
     QString title() const { return TitleCaption.isEmpty() ? FieldName : TitleCaption; }
     // Adds an edit button (an action the user triggers from the cell); the grid owns it.
     QAction *addEditButton();

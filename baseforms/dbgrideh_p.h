@@ -30,7 +30,10 @@ public:
     void rebuild();
     void setSource(TDataSource *source);
     void setFilter(int column, const QString &text);
-    QString filter(int column) const { return column < m_filters.size() ? m_filters[column] : QString(); }
+    QString filter(int column) const
+    {
+        return column < m_filters.size() ? m_filters[column] : QString();
+    }
     void clearFilters();
     void setSortKeys(const QList<QPair<int, Qt::SortOrder>> &keys);
     QList<QPair<int, Qt::SortOrder>> sortKeys() const { return m_sortKeys; }
@@ -40,13 +43,19 @@ public:
         return m_sortKeys.isEmpty() ? Qt::AscendingOrder : m_sortKeys.first().second;
     }
 
-    int sourceRow(int row) const { return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)] : -1; }
+    int sourceRow(int row) const
+    {
+        return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)] : -1;
+    }
     int gridRow(int sourceRow) const;
     QString text(int row, int column) const;
     double sum(int column) const;
     void invalidateSums() { m_sumsValid = false; }
     quillon::FieldType fieldType(int column) const;
-    int fieldOf(int column) const { return column >= 0 && column < int(m_fieldOf.size()) ? m_fieldOf[size_t(column)] : -1; }
+    int fieldOf(int column) const
+    {
+        return column >= 0 && column < int(m_fieldOf.size()) ? m_fieldOf[size_t(column)] : -1;
+    }
 
 signals:
     void rowsRemapped();
@@ -62,9 +71,9 @@ private:
     QPointer<TDataSource> m_source;
     QList<QMetaObject::Connection> m_connections;
     QList<QMetaObject::Connection> m_modelConnections;
-    std::vector<int> m_rows;        // grid row -> source row
-    std::vector<int> m_gridOf;      // source row -> grid row, -1 when filtered out
-    std::vector<int> m_fieldOf;     // column -> field index
+    std::vector<int> m_rows;    // grid row -> source row
+    std::vector<int> m_gridOf;  // source row -> grid row, -1 when filtered out
+    std::vector<int> m_fieldOf; // column -> field index
     QList<quillon::FieldDef> m_fields;
     QStringList m_filters;
     QList<QPair<int, Qt::SortOrder>> m_sortKeys;

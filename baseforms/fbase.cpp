@@ -43,9 +43,11 @@ void makeFlat(QWidget *w)
     const char *cls = w->metaObject()->className();
     Q_UNUSED(cls);
     if (qobject_cast<QLineEdit *>(w))
-        w->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid #a5acb5; padding: 0 2px; }"));
+        w->setStyleSheet(
+            QStringLiteral("QLineEdit { border: 1px solid #a5acb5; padding: 0 2px; }"));
     else if (qobject_cast<QComboBox *>(w))
-        w->setStyleSheet(QStringLiteral("QComboBox { border: 1px solid #a5acb5; padding: 0 2px; }"));
+        w->setStyleSheet(
+            QStringLiteral("QComboBox { border: 1px solid #a5acb5; padding: 0 2px; }"));
     else if (qobject_cast<QAbstractSpinBox *>(w))
         w->setStyleSheet(
             QStringLiteral("QAbstractSpinBox { border: 1px solid #a5acb5; padding: 0 2px; }"));
@@ -178,8 +180,8 @@ void TfBase::restyle(QObject *c)
         return;
 
     // 2. Plain panels and group boxes take their parent's colour.
-    if (isExactly(w, QFrame::staticMetaObject) || isExactly(w, QWidget::staticMetaObject)
-        || isExactly(w, QGroupBox::staticMetaObject))
+    if (isExactly(w, QFrame::staticMetaObject) || isExactly(w, QWidget::staticMetaObject) ||
+        isExactly(w, QGroupBox::staticMetaObject))
         setParentColor(w);
 
     // 3. The first edit button of a data-aware edit opens with F4.

@@ -45,8 +45,7 @@ public:
     int ComponentCount() const { return int(components().size()); }
     // Registers `component` as owned by the form (its QObject parent stays as given) and
     // gives it `name` as objectName when one is passed. Returns it.
-    template<class T>
-    T *addComponent(T *component, const QString &name = {})
+    template<class T> T *addComponent(T *component, const QString &name = {})
     {
         if (!name.isEmpty())
             component->setObjectName(name);
@@ -102,8 +101,7 @@ private:
 };
 
 // Makes a form and runs its create event.
-template<class T, class... Args>
-T *createForm(Args &&...args)
+template<class T, class... Args> T *createForm(Args &&...args)
 {
     T *form = new T(std::forward<Args>(args)...);
     form->create();

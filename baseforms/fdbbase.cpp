@@ -169,27 +169,41 @@ TfDBBase::TfDBBase(QWidget *parent)
     addComponent(new QObject(this), QStringLiteral("ilToolImage"));
 
     const QKeySequence none;
-    actQuery = makeAction("actQuery", QStringLiteral("查询"), QStringLiteral("查询"), 7, QKeySequence(Qt::CTRL | Qt::Key_Q));
-    actNew = makeAction("actNew", QStringLiteral("新增"), QStringLiteral("新增"), 0, QKeySequence(Qt::CTRL | Qt::Key_N));
-    actEdit = makeAction("actEdit", QStringLiteral("修改"), QStringLiteral("修改"), 1, QKeySequence(Qt::CTRL | Qt::Key_E));
-    actDel = makeAction("actDel", QStringLiteral("删除"), QStringLiteral("删除"), 2, QKeySequence(Qt::CTRL | Qt::Key_D));
-    actSave = makeAction("actSave", QStringLiteral("保存"), QStringLiteral("保存"), 4, QKeySequence(Qt::CTRL | Qt::Key_S));
+    actQuery = makeAction("actQuery", QStringLiteral("查询"), QStringLiteral("查询"), 7,
+                          QKeySequence(Qt::CTRL | Qt::Key_Q));
+    actNew = makeAction("actNew", QStringLiteral("新增"), QStringLiteral("新增"), 0,
+                        QKeySequence(Qt::CTRL | Qt::Key_N));
+    actEdit = makeAction("actEdit", QStringLiteral("修改"), QStringLiteral("修改"), 1,
+                         QKeySequence(Qt::CTRL | Qt::Key_E));
+    actDel = makeAction("actDel", QStringLiteral("删除"), QStringLiteral("删除"), 2,
+                        QKeySequence(Qt::CTRL | Qt::Key_D));
+    actSave = makeAction("actSave", QStringLiteral("保存"), QStringLiteral("保存"), 4,
+                         QKeySequence(Qt::CTRL | Qt::Key_S));
     actCancel = makeAction("actCancel", QStringLiteral("撤消"), QStringLiteral("撤消"), 3, none);
-    actPrint = makeAction("actPrint", QStringLiteral("打印"), QStringLiteral("打印"), 5, QKeySequence(Qt::CTRL | Qt::Key_P));
-    actExport = makeAction("actExport", QStringLiteral("导出"), QStringLiteral("导出"), 17, QKeySequence(Qt::ALT | Qt::Key_E));
+    actPrint = makeAction("actPrint", QStringLiteral("打印"), QStringLiteral("打印"), 5,
+                          QKeySequence(Qt::CTRL | Qt::Key_P));
+    actExport = makeAction("actExport", QStringLiteral("导出"), QStringLiteral("导出"), 17,
+                           QKeySequence(Qt::ALT | Qt::Key_E));
     actChart = makeAction("actChart", QStringLiteral("图表"), QString(), 22, none);
     actSelAll = makeAction("actSelAll", QStringLiteral("全选"), QStringLiteral("全选"), 11, none);
-    actUnSelAll = makeAction("actUnSelAll", QStringLiteral("反选"), QStringLiteral("反选"), 10, none);
-    actClose = makeAction("actClose", QStringLiteral("关闭"), QStringLiteral("关闭(Esc)"), 14, none);
-    actSwitch = makeAction("actSwitch", QStringLiteral("切换"), QStringLiteral("切换此界面的显示位置(左/右)"), 31, none);
-    actRefresh = makeAction("actRefresh", QStringLiteral("刷新"), QStringLiteral("刷新"), 6, QKeySequence(Qt::CTRL | Qt::Key_R));
+    actUnSelAll =
+        makeAction("actUnSelAll", QStringLiteral("反选"), QStringLiteral("反选"), 10, none);
+    actClose =
+        makeAction("actClose", QStringLiteral("关闭"), QStringLiteral("关闭(Esc)"), 14, none);
+    actSwitch = makeAction("actSwitch", QStringLiteral("切换"),
+                           QStringLiteral("切换此界面的显示位置(左/右)"), 31, none);
+    actRefresh = makeAction("actRefresh", QStringLiteral("刷新"), QStringLiteral("刷新"), 6,
+                            QKeySequence(Qt::CTRL | Qt::Key_R));
     actDelAll = makeAction("actDelAll", QStringLiteral("清空"), QStringLiteral("清空"), 27, none);
-    actUpload = makeAction("actUpload", QStringLiteral("上传"), QStringLiteral("上传"), 15, QKeySequence(Qt::ALT | Qt::Key_T));
+    actUpload = makeAction("actUpload", QStringLiteral("上传"), QStringLiteral("上传"), 15,
+                           QKeySequence(Qt::ALT | Qt::Key_T));
     actCopy = makeAction("actCopy", QStringLiteral("复制"), QStringLiteral("复制"), 36, none);
     actConfig = makeAction("actConfig", QStringLiteral("配置"), QStringLiteral("配置"), 28, none);
     actDetail = makeAction("actDetail", QStringLiteral("明细"), QStringLiteral("明细"), 33, none);
-    actCollection = makeAction("actCollection", QStringLiteral("收款"), QStringLiteral("收款"), 29, none);
-    actCollectionAffirm = makeAction("actCollectionAffirm", QStringLiteral("确认收款"), QStringLiteral("确认收款"), 29, none);
+    actCollection =
+        makeAction("actCollection", QStringLiteral("收款"), QStringLiteral("收款"), 29, none);
+    actCollectionAffirm = makeAction("actCollectionAffirm", QStringLiteral("确认收款"),
+                                     QStringLiteral("确认收款"), 29, none);
     actStat = makeAction("actStat", QStringLiteral("统计"), QStringLiteral("统计"), 20, none);
     actCalc = makeAction("actCalc", QStringLiteral("计算"), QStringLiteral("计算"), 18, none);
 
@@ -351,7 +365,8 @@ void TfDBBase::FormCreate()
         if (!w || !c->inherits("tessera::TMyDBXEdit"))
             continue;
         w->setProperty("BevelKind", QStringLiteral("Flat"));
-        w->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid #a5acb5; padding: 0 2px; }"));
+        w->setStyleSheet(
+            QStringLiteral("QLineEdit { border: 1px solid #a5acb5; padding: 0 2px; }"));
         const int h = designHeight(w);
         if (h == 50) {
             setFontSize(w, 28);
@@ -464,7 +479,8 @@ void TfDBBase::OpenCds(quillon::TMyDataSet *cds, const QString &sql)
 
 void TfDBBase::LoadReport(TfrxReport *report, const QString &fileName)
 {
-    const QString path = m_appPath + QStringLiteral("_report/") + QDir::fromNativeSeparators(fileName);
+    const QString path =
+        m_appPath + QStringLiteral("_report/") + QDir::fromNativeSeparators(fileName);
     if (fileName.isEmpty() || !QFileInfo(path).isFile()) {
         MSGHintDialog(msgText(QStringLiteral("Msg6")));
         throw host::SilentAbort();
@@ -508,7 +524,8 @@ bool TfDBBase::ExportToExcel(TDBGridEh *grid, const QString &title, const QStrin
     lines.set(QStringLiteral("FormatFile"), formatFile);
     lines.set(QStringLiteral("ExcelFile"), excelFile);
     lines.set(QStringLiteral("ConditionDescr"), conditionDescr);
-    lines.set(QStringLiteral("ShowFlag"), showFlag ? QStringLiteral("True") : QStringLiteral("False"));
+    lines.set(QStringLiteral("ShowFlag"),
+              showFlag ? QStringLiteral("True") : QStringLiteral("False"));
     dm->CallFunc(QStringLiteral("px_Toolbox.GridEhToExcel"), nullptr);
     return true;
 }

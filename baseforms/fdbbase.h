@@ -155,8 +155,8 @@ protected:
     bool alActionExecute(QAction *action);
 
 private:
-    QAction *makeAction(const char *name, const QString &caption, const QString &hint,
-                        int image, const QKeySequence &shortcut);
+    QAction *makeAction(const char *name, const QString &caption, const QString &hint, int image,
+                        const QKeySequence &shortcut);
     void loadLogos();
     void restoreGridLayouts();
     void saveGridLayouts();

@@ -41,8 +41,7 @@ public:
     // Creates or shows a module window of class `formClass` (made by `create`).
     virtual QWidget *MyShowMDIForm(const QString &formClass, const host::FormFactory &create,
                                    QWidget *&instance, const QString &controls, int helpIndex,
-                                   const QString &params)
-        = 0;
+                                   const QString &params) = 0;
 
     // Closes the dataset, binds it to cnServer when it has no connection, sets the command
     // text when `sql` is not empty, and opens it; its controls stay quiet meanwhile. Errors

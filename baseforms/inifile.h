@@ -27,8 +27,7 @@ public:
     QStringList sections() const;
     // The name=value pairs of a section, in file order.
     QList<QPair<QString, QString>> values(const QString &section) const;
-    QString value(const QString &section, const QString &name,
-                  const QString &fallback = {}) const;
+    QString value(const QString &section, const QString &name, const QString &fallback = {}) const;
     bool contains(const QString &section, const QString &name) const;
     // Decimal integer; the fallback when the key is missing or not a number.
     qint64 intValue(const QString &section, const QString &name, qint64 fallback) const;

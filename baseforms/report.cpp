@@ -81,8 +81,7 @@ bool TfrxReport::loadFromText(const QString &text)
     m_title = ini.value(QStringLiteral("Report"), QStringLiteral("Title"));
     m_footer = ini.value(QStringLiteral("Report"), QStringLiteral("Footer"));
     m_landscape = ini.value(QStringLiteral("Report"), QStringLiteral("Orientation"))
-                      .compare(QStringLiteral("Landscape"), Qt::CaseInsensitive)
-                  == 0;
+                      .compare(QStringLiteral("Landscape"), Qt::CaseInsensitive) == 0;
     return true;
 }
 
@@ -114,7 +113,8 @@ QString TfrxReport::toHtml() const
     double totalWidth = 0;
     for (const Column &c : m_columns)
         totalWidth += c.widthMm;
-    QString html = QStringLiteral("<html><body style=\"font-family:'Noto Sans CJK SC',sans-serif;\">");
+    QString html =
+        QStringLiteral("<html><body style=\"font-family:'Noto Sans CJK SC',sans-serif;\">");
     html += QStringLiteral("<h2 align=\"center\">%1</h2>").arg(esc(expand(m_title)));
     html += QStringLiteral("<table width=\"100%\" border=\"1\" cellspacing=\"0\" cellpadding=\"3\""
                            " style=\"border-collapse:collapse; font-size:9pt;\"><thead><tr>");
@@ -157,7 +157,8 @@ QString TfrxReport::toHtml() const
             QString text;
             if (m_columns[i].total == Total::Sum) {
                 const double s = sums[i];
-                text = s == double(qint64(s)) ? QString::number(qint64(s)) : QString::number(s, 'f', 2);
+                text = s == double(qint64(s)) ? QString::number(qint64(s))
+                                              : QString::number(s, 'f', 2);
             } else if (m_columns[i].total == Total::Count) {
                 text = QString::number(rows);
             } else if (i == 0) {
@@ -198,8 +199,7 @@ void TfrxReport::ShowReport()
     printer.setPageSize(QPageSize(QPageSize::A4));
     QPrintPreviewDialog dialog(&printer);
     dialog.setWindowTitle(expand(m_title));
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter *p) { print(p); });
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter *p) { print(p); });
     host::dialogPresenter().execDialog(&dialog);
 }
 

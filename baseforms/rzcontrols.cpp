@@ -1,7 +1,7 @@
 #include "baseforms/rzcontrols.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 namespace tessera {
 
@@ -66,8 +66,7 @@ void TRzGroupBox::setBorderColor(const QColor &c)
     setStyleSheet(QStringLiteral("QGroupBox#%1 { border: 1px solid %2; margin-top: 1.1em; }"
                                  "QGroupBox#%1::title { subcontrol-origin: margin;"
                                  " subcontrol-position: top center; padding: 0 3px; }")
-                      .arg(objectName().isEmpty() ? QStringLiteral("x") : objectName(),
-                           c.name()));
+                      .arg(objectName().isEmpty() ? QStringLiteral("x") : objectName(), c.name()));
 }
 
 TRzToolBar::TRzToolBar(QWidget *parent)

@@ -15,7 +15,8 @@ QStringList splitLines(const QString &text)
             lines << current;
             current.clear();
             pending = false;
-            if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            if (c == QLatin1Char('\r') && i + 1 < text.size() &&
+                text.at(i + 1) == QLatin1Char('\n'))
                 ++i;
             continue;
         }

@@ -62,8 +62,8 @@ QPixmap draw(int index)
         sheet(p, QRectF(4, 3, 18, 24), kBlue);
         p.setPen(QPen(kOrange.darker(130), 1));
         p.setBrush(kOrange);
-        p.drawPolygon(QPolygonF({QPointF(27, 9), QPointF(30, 12), QPointF(16, 26), QPointF(12, 27),
-                                 QPointF(13, 23)}));
+        p.drawPolygon(QPolygonF(
+            {QPointF(27, 9), QPointF(30, 12), QPointF(16, 26), QPointF(12, 27), QPointF(13, 23)}));
         break;
     }
     case 2: // delete

@@ -25,8 +25,8 @@ class CharacterTable
 public:
     CharacterTable()
     {
-        const QByteArray path = QFile::encodeName(
-            QStringLiteral("/usr/share/opencc/STCharacters.ocd2"));
+        const QByteArray path =
+            QFile::encodeName(QStringLiteral("/usr/share/opencc/STCharacters.ocd2"));
         FILE *fp = std::fopen(path.constData(), "rb");
         if (!fp) {
             qCWarning(lcMessages, "OpenCC character table not found; no conversion");
@@ -55,7 +55,8 @@ public:
             const QString value = QString::fromStdString(entry.Get()->GetDefault());
             const auto ucs = value.toUcs4();
             // Keep only one-to-one mappings that keep the UTF-16 width.
-            if (ucs.size() == 1 && QChar::requiresSurrogates(ucs[0]) == QChar::requiresSurrogates(c))
+            if (ucs.size() == 1 &&
+                QChar::requiresSurrogates(ucs[0]) == QChar::requiresSurrogates(c))
                 out = ucs[0];
         }
         m_cache.insert(c, out);

@@ -15,12 +15,12 @@
 #include <QDir>
 #include <QFile>
 #include <QGridLayout>
-#include <QVBoxLayout>
-#include <cmath>
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
 
 using namespace tessera;
 using quillon::FieldType;
@@ -29,8 +29,8 @@ namespace {
 
 std::unique_ptr<quillon::TMyDataSet> demoWaybills(int rows)
 {
-    static const char *const sites[] = {"总部", "北京分拨中心", "上海浦东", "广州白云", "深圳南山",
-                                        "杭州西湖", "成都武侯", "武汉江汉"};
+    static const char *const sites[] = {"总部",     "北京分拨中心", "上海浦东", "广州白云",
+                                        "深圳南山", "杭州西湖",     "成都武侯", "武汉江汉"};
     static const char *const goods[] = {"文件", "服装", "电子产品", "食品", "日用品"};
     quillon::DataPacket p;
     p.fields = {{QStringLiteral("BILLCODE"), FieldType::String, 14},
@@ -49,11 +49,8 @@ std::unique_ptr<quillon::TMyDataSet> demoWaybills(int rows)
         p.rows.append({QStringLiteral("8800%1").arg(102400 + i * 7, 8, 10, QLatin1Char('0')),
                        QString::fromUtf8(sites[rng.bounded(8)]),
                        QString::fromUtf8(sites[rng.bounded(8)]),
-                       QString::fromUtf8(goods[rng.bounded(5)]),
-                       1 + int(rng.bounded(5)),
-                       weight,
-                       std::round((8 + weight * 2.5) * 100) / 100,
-                       start.addSecs(qint64(i) * 1777),
+                       QString::fromUtf8(goods[rng.bounded(5)]), 1 + int(rng.bounded(5)), weight,
+                       std::round((8 + weight * 2.5) * 100) / 100, start.addSecs(qint64(i) * 1777),
                        rng.bounded(3) == 0 ? QStringLiteral("0") : QStringLiteral("1")});
     }
     auto ds = std::make_unique<quillon::TMyDataSet>();
@@ -70,20 +67,26 @@ public:
         setObjectName(QStringLiteral("fDemoQuery"));
         setWindowTitle(QStringLiteral("运单查询"));
         resize(1100, 640);
-        for (auto [action, name] : {std::pair{actQuery, "tbQuery"}, {actExport, "tbExcel"},
-                                    {actPrint, "tbPrint"}, {actChart, "tbChart"},
+        for (auto [action, name] : {std::pair{actQuery, "tbQuery"},
+                                    {actExport, "tbExcel"},
+                                    {actPrint, "tbPrint"},
+                                    {actChart, "tbChart"},
                                     {actClose, "tbClose"}})
             addToolButton(action, QString::fromLatin1(name));
 
-        auto *lblFrom = addComponent(new QLabel(QStringLiteral("发件日期"), gbOption), QStringLiteral("lblFrom"));
-        dtFrom = addComponent(new QDateEdit(QDate(2026, 11, 1), gbOption), QStringLiteral("dtFrom"));
+        auto *lblFrom = addComponent(new QLabel(QStringLiteral("发件日期"), gbOption),
+                                     QStringLiteral("lblFrom"));
+        dtFrom =
+            addComponent(new QDateEdit(QDate(2026, 11, 1), gbOption), QStringLiteral("dtFrom"));
         dtFrom->setCalendarPopup(true);
         dtFrom->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-        auto *lblTo = addComponent(new QLabel(QStringLiteral("至"), gbOption), QStringLiteral("lblTo"));
+        auto *lblTo =
+            addComponent(new QLabel(QStringLiteral("至"), gbOption), QStringLiteral("lblTo"));
         dtTo = addComponent(new QDateEdit(QDate(2026, 12, 7), gbOption), QStringLiteral("dtTo"));
         dtTo->setCalendarPopup(true);
         dtTo->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-        auto *lblSite = addComponent(new QLabel(QStringLiteral("发件网点"), gbOption), QStringLiteral("lblSite"));
+        auto *lblSite = addComponent(new QLabel(QStringLiteral("发件网点"), gbOption),
+                                     QStringLiteral("lblSite"));
         edtSite = addComponent(new TRzEdit(gbOption), QStringLiteral("edtSite"));
         edtSite->setFixedHeight(22);
         chkUnsigned = addComponent(new QCheckBox(QStringLiteral("只看未签收"), gbOption),
@@ -112,7 +115,8 @@ public:
         DBGridData->addColumn(QStringLiteral("WEIGHT"), QStringLiteral("重量"), 70);
         DBGridData->addColumn(QStringLiteral("FREIGHT"), QStringLiteral("运费"), 80);
         DBGridData->addColumn(QStringLiteral("SENDDATE"), QStringLiteral("发件时间"), 140);
-        DBGridData->addColumn(QStringLiteral("SIGNED"), QStringLiteral("签收"), 45)->Checkboxes = true;
+        DBGridData->addColumn(QStringLiteral("SIGNED"), QStringLiteral("签收"), 45)->Checkboxes =
+            true;
         DBGridData->setReadOnly(true);
         DBGridData->setFrozenCols(1);
 

@@ -16,12 +16,12 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
-#include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -60,8 +60,7 @@ public:
         e->addEditButton();
         add(new QPlainTextEdit, "memo");
     }
-    template<class T>
-    T *c(const char *name) const
+    template<class T> T *c(const char *name) const
     {
         return qobject_cast<T *>(findComponent(QString::fromLatin1(name)));
     }
@@ -170,9 +169,14 @@ std::unique_ptr<quillon::TMyDataSet> demoData()
 TEST_F(FormsTest, RestylingSetsHeightsFontsAndColoursByKind)
 {
     std::unique_ptr<StyledForm> f(createForm<StyledForm>());
-    struct Expect { const char *name; int height; int points; };
+    struct Expect
+    {
+        const char *name;
+        int height;
+        int points;
+    };
     const Expect cases[] = {
-        {"edt22", 23, 13}, {"edt50", 50, 30}, {"rzEdt22", 23, 12}, {"cbb22", 23, 10},
+        {"edt22", 23, 13}, {"edt50", 50, 30},   {"rzEdt22", 23, 12}, {"cbb22", 23, 10},
         {"cbb48", 48, 32}, {"rzCbb50", 50, 32}, {"dtp", 23, 10},
     };
     for (const auto &e : cases) {
@@ -190,14 +194,17 @@ TEST_F(FormsTest, RestylingSetsHeightsFontsAndColoursByKind)
     EXPECT_EQ(f->c<QCheckBox>("chk")->palette().color(QPalette::Window), colorFromBgr(0xF7F5F4));
     EXPECT_EQ(f->c<TRzPanel>("rzPanel")->borderColor(), colorFromBgr(0xF0CAA6));
     EXPECT_EQ(f->c<TRzGroupBox>("rzGroup")->borderColor(), colorFromBgr(11758082));
-    EXPECT_EQ(f->c<TRzGroupBox>("rzGroup")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-    EXPECT_EQ(f->c<TDBEditEh>("dbEdt")->editButtons().first()->shortcut(), QKeySequence(Qt::Key_F4));
+    EXPECT_EQ(f->c<TRzGroupBox>("rzGroup")->alignment() & Qt::AlignHorizontal_Mask,
+              Qt::AlignHCenter);
+    EXPECT_EQ(f->c<TDBEditEh>("dbEdt")->editButtons().first()->shortcut(),
+              QKeySequence(Qt::Key_F4));
     EXPECT_EQ(f->c<QPlainTextEdit>("memo")->frameShadow(), QFrame::Plain);
 }
 
 TEST_F(FormsTest, ConfiguredFormColourAndStartParameters)
 {
-    testdata::writeFile(dir.filePath(QStringLiteral("waylink.ini")), "[C_sysColor]\nC_MainColor=255\n");
+    testdata::writeFile(dir.filePath(QStringLiteral("waylink.ini")),
+                        "[C_sysColor]\nC_MainColor=255\n");
     reloadUIConfig();
     qApp->setProperty("Tag", QStringLiteral("SiteCode=001"));
     std::unique_ptr<TfBase> f(createForm<TfBase>());
@@ -212,11 +219,15 @@ TEST_F(FormsTest, EnterMovesToTheNextControlExceptInMemosAndTaggedControls)
     std::unique_ptr<NavForm> f(createForm<NavForm>());
     f->show();
     QApplication::setActiveWindow(f.get());
-    struct Step { const char *from; const char *expectFocus; };
+    struct Step
+    {
+        const char *from;
+        const char *expectFocus;
+    };
     const Step steps[] = {
-        {"edt1", "edt2"},          // moves on
-        {"edtTagged", "edtTagged"},// a tagged control keeps Enter
-        {"memo", "memo"},          // a memo keeps Enter (new line)
+        {"edt1", "edt2"},           // moves on
+        {"edtTagged", "edtTagged"}, // a tagged control keeps Enter
+        {"memo", "memo"},           // a memo keeps Enter (new line)
         {"edt3", "memo"},
     };
     for (const auto &s : steps) {
@@ -241,7 +252,14 @@ TEST_F(FormsTest, DialogWrappersShowOnlyTheMessage)
 TEST_F(FormsTest, DataFormActionsCarryCaptionsHintsShortcutsAndImages)
 {
     std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
-    struct A { const char *name; const char *caption; const char *hint; int image; QKeySequence key; };
+    struct A
+    {
+        const char *name;
+        const char *caption;
+        const char *hint;
+        int image;
+        QKeySequence key;
+    };
     const A table[] = {
         {"actQuery", "查询", "查询", 7, QKeySequence(Qt::CTRL | Qt::Key_Q)},
         {"actExport", "导出", "导出", 17, QKeySequence(Qt::ALT | Qt::Key_E)},
@@ -365,7 +383,8 @@ TEST_F(FormsTest, ActionErrorsAreShownAndSilentAbortsAreNot)
 
 TEST_F(FormsTest, MissingDataModuleRaisesMsg5)
 {
-    testdata::writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")), "[MsgList]\nMsg5=没有数据模块\n");
+    testdata::writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")),
+                        "[MsgList]\nMsg5=没有数据模块\n");
     std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
     try {
         f->PDM();
@@ -404,16 +423,19 @@ TEST_F(FormsTest, ToolboxCallsSetTheirLinesOnlyDuringTheCall)
     auto ds = demoData();
     std::unique_ptr<GridForm> f(createForm<GridForm>(ds.get(), &dm));
 
-    f->ExportToExcel(f->DBGridData, QStringLiteral("应收-汇总"), QString(), QString(), QString(), true);
-    f->LookupDlg(QStringLiteral("select 1 from dual"), QStringLiteral("a,b"), QStringLiteral("请选择"),
-                 QStringLiteral("SiteCode"), QStringLiteral("SiteName"), QStringLiteral("BELONGSITE"), 1, 0);
+    f->ExportToExcel(f->DBGridData, QStringLiteral("应收-汇总"), QString(), QString(), QString(),
+                     true);
+    f->LookupDlg(QStringLiteral("select 1 from dual"), QStringLiteral("a,b"),
+                 QStringLiteral("请选择"), QStringLiteral("SiteCode"), QStringLiteral("SiteName"),
+                 QStringLiteral("BELONGSITE"), 1, 0);
     QStringList extra{QStringLiteral("x=1")};
     f->FileUpload(f->DBGridData, QStringLiteral("T"), QStringLiteral("dir"), QString(), QString(),
                   QString(), &extra);
 
     ASSERT_EQ(dm.calls.size(), 3);
     EXPECT_EQ(dm.calls[0].name, QStringLiteral("px_Toolbox.GridEhToExcel"));
-    EXPECT_EQ(dm.calls[0].vars.value(QStringLiteral("Grid")).toULongLong(), quintptr(f->DBGridData));
+    EXPECT_EQ(dm.calls[0].vars.value(QStringLiteral("Grid")).toULongLong(),
+              quintptr(f->DBGridData));
     EXPECT_EQ(dm.calls[0].vars.value(QStringLiteral("Title")), QStringLiteral("应收-汇总"));
     EXPECT_EQ(dm.calls[0].vars.value(QStringLiteral("ShowFlag")), QStringLiteral("True"));
     EXPECT_EQ(dm.calls[1].name, QStringLiteral("px_Toolbox.fLookupDlg"));
@@ -442,8 +464,8 @@ TEST_F(FormsTest, LookupHelpersWriteOnlyChangedResults)
     std::unique_ptr<GridForm> f(createForm<GridForm>(ds.get()));
     QString answer;
     QStringList asked;
-    setShowFindForm([&](const QString &caption, quillon::TMyDataSet *, const QString &, const QString &,
-                        const QString &current) {
+    setShowFindForm([&](const QString &caption, quillon::TMyDataSet *, const QString &,
+                        const QString &, const QString &current) {
         asked << caption + QLatin1Char(':') + current;
         return answer;
     });
@@ -453,10 +475,12 @@ TEST_F(FormsTest, LookupHelpersWriteOnlyChangedResults)
     edit.setDataField(QStringLiteral("CODE"));
     ds->First();
     answer = QStringLiteral("A1"); // the same as shown: nothing changes
-    f->DBEditEhLookup(&edit, QStringLiteral("编码"), lookup.get(), QStringLiteral("CODE"), QStringLiteral("CODE"));
+    f->DBEditEhLookup(&edit, QStringLiteral("编码"), lookup.get(), QStringLiteral("CODE"),
+                      QStringLiteral("CODE"));
     EXPECT_EQ(ds->State(), quillon::DataSetState::Browse);
     answer = QStringLiteral("Z9");
-    f->DBEditEhLookup(&edit, QStringLiteral("编码"), lookup.get(), QStringLiteral("CODE"), QStringLiteral("CODE"));
+    f->DBEditEhLookup(&edit, QStringLiteral("编码"), lookup.get(), QStringLiteral("CODE"),
+                      QStringLiteral("CODE"));
     EXPECT_EQ(ds->State(), quillon::DataSetState::Edit);
     EXPECT_EQ(ds->FieldByName(QStringLiteral("CODE"))->AsString(), QStringLiteral("Z9"));
     ds->Cancel();
@@ -465,7 +489,8 @@ TEST_F(FormsTest, LookupHelpersWriteOnlyChangedResults)
     f->ColumnEhLookup(f->DBGridData, QStringLiteral("CODE"), QStringLiteral("列"), lookup.get(),
                       QStringLiteral("CODE"), QStringLiteral("CODE"));
     EXPECT_EQ(ds->FieldByName(QStringLiteral("CODE"))->AsString(), QStringLiteral("Q7"));
-    EXPECT_EQ(asked, (QStringList{QStringLiteral("编码:A1"), QStringLiteral("编码:A1"), QStringLiteral("列:")}));
+    EXPECT_EQ(asked, (QStringList{QStringLiteral("编码:A1"), QStringLiteral("编码:A1"),
+                                  QStringLiteral("列:")}));
     ds->Cancel();
 
     TDBGridEh noSource;
@@ -475,8 +500,8 @@ TEST_F(FormsTest, LookupHelpersWriteOnlyChangedResults)
     TDataSource empty;
     noSource.setDataSource(&empty);
     try {
-        f->ColumnEhLookup(&noSource, QStringLiteral("CODE"), QString(), lookup.get(), QStringLiteral("CODE"),
-                          QString());
+        f->ColumnEhLookup(&noSource, QStringLiteral("CODE"), QString(), lookup.get(),
+                          QStringLiteral("CODE"), QString());
         ADD_FAILURE() << "no error without a dataset";
     } catch (const host::UserError &e) {
         EXPECT_EQ(e.message(), MsgConfig().GetMsgStr(QStringLiteral("Msg12")));

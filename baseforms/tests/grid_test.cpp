@@ -7,8 +7,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -30,9 +30,12 @@ protected:
                                 {QStringLiteral("SITE"), FieldType::String, 20},
                                 {QStringLiteral("SIGNED"), FieldType::String, 1}},
                                {
-                                   {QStringLiteral("B003"), 3, 1.5, 1, 10.0, QStringLiteral("总部"), QStringLiteral("1")},
-                                   {QStringLiteral("A001"), 1, 2.25, 2, 20.0, QStringLiteral("北京"), QStringLiteral("0")},
-                                   {QStringLiteral("C002"), 5, 0.25, 3, 30.0, QStringLiteral("北京东"), QStringLiteral("0")},
+                                   {QStringLiteral("B003"), 3, 1.5, 1, 10.0, QStringLiteral("总部"),
+                                    QStringLiteral("1")},
+                                   {QStringLiteral("A001"), 1, 2.25, 2, 20.0,
+                                    QStringLiteral("北京"), QStringLiteral("0")},
+                                   {QStringLiteral("C002"), 5, 0.25, 3, 30.0,
+                                    QStringLiteral("北京东"), QStringLiteral("0")},
                                });
         source.setDataSet(ds.get());
         grid.setDataSource(&source);
@@ -55,7 +58,8 @@ protected:
 
 TEST_F(GridTest, ModelPassesTheItemModelChecks)
 {
-    QAbstractItemModelTester tester(grid.gridModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester tester(grid.gridModel(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     grid.sortByColumn(1, Qt::DescendingOrder);
     grid.setFilterText(5, QStringLiteral("北京"));
     ds->Append();
@@ -80,8 +84,8 @@ TEST_F(GridTest, FooterSumsOnlyIntegerAndFloatColumnsFromTheSecondOn)
 
     EXPECT_EQ(grid.FooterRowCount(), 1);
     EXPECT_TRUE(grid.SumListActive());
-    const QStringList expected{QString(), QStringLiteral("4.00"), QString(), QString(), QString(),
-                               QStringLiteral("合计")};
+    const QStringList expected{QString(), QStringLiteral("4.00"), QString(), QString(),
+                               QString(), QStringLiteral("合计")};
     for (int c = 0; c < expected.size(); ++c)
         EXPECT_EQ(grid.footerText(c), expected[c]) << c;
 
@@ -104,7 +108,12 @@ TEST_F(GridTest, FilterRowFiltersOnTheClientAndSumsFollow)
 {
     grid.applyStandardStyle(UIConfig());
     ASSERT_TRUE(grid.FilterRowVisible());
-    const struct { int column; QString text; QStringList codes; } cases[] = {
+    const struct
+    {
+        int column;
+        QString text;
+        QStringList codes;
+    } cases[] = {
         {5, QStringLiteral("北京"), {QStringLiteral("A001"), QStringLiteral("C002")}},
         {1, QStringLiteral(">=3"), {QStringLiteral("B003"), QStringLiteral("C002")}},
         {1, QStringLiteral("5"), {QStringLiteral("C002")}},
@@ -140,11 +149,14 @@ TEST_F(GridTest, TitleClicksSortOnTheClientWithoutMovingTheData)
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, p);
     };
     clickTitle(0);
-    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("A001"), QStringLiteral("B003"), QStringLiteral("C002")}));
+    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("A001"), QStringLiteral("B003"),
+                                     QStringLiteral("C002")}));
     clickTitle(0);
-    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("C002"), QStringLiteral("B003"), QStringLiteral("A001")}));
+    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("C002"), QStringLiteral("B003"),
+                                     QStringLiteral("A001")}));
     clickTitle(2);
-    EXPECT_EQ(shown(2), (QStringList{QStringLiteral("0.25"), QStringLiteral("1.5"), QStringLiteral("2.25")}));
+    EXPECT_EQ(shown(2),
+              (QStringList{QStringLiteral("0.25"), QStringLiteral("1.5"), QStringLiteral("2.25")}));
     EXPECT_EQ(ds->valueAt(0, 0).toString(), QStringLiteral("B003")) << "dataset order unchanged";
 
     // Moving in the sorted grid moves the dataset to the same record.
@@ -226,7 +238,8 @@ TEST_F(GridTest, ColumnLayoutRoundTripByFieldName)
     restored.RestoreColumnsLayout(ini, QStringLiteral("DBGridData"));
     EXPECT_EQ(restored.view()->horizontalHeader()->logicalIndex(0), 5);
     EXPECT_EQ(restored.view()->columnWidth(5), 150);
-    EXPECT_FALSE(restored.view()->isColumnHidden(4)) << "the data form restores order and widths only";
+    EXPECT_FALSE(restored.view()->isColumnHidden(4))
+        << "the data form restores order and widths only";
     restored.RestoreColumnsLayout(ini, QStringLiteral("DBGridData"), false);
     EXPECT_TRUE(restored.view()->isColumnHidden(4));
 }
@@ -272,8 +285,8 @@ TEST_F(GridTest, CtrlClickAddsSortKeysAndTheLayoutKeepsThem)
     clickTitle(1, Qt::ControlModifier);
     clickTitle(1, Qt::ControlModifier); // the second key turns round
     ASSERT_EQ(grid.sortKeys().size(), 2);
-    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("D004"), QStringLiteral("A001"), QStringLiteral("C002"),
-                                     QStringLiteral("B003")}));
+    EXPECT_EQ(shown(0), (QStringList{QStringLiteral("D004"), QStringLiteral("A001"),
+                                     QStringLiteral("C002"), QStringLiteral("B003")}));
     IniFile ini;
     grid.SaveColumnsLayout(ini, QStringLiteral("g"));
     EXPECT_EQ(ini.value(QStringLiteral("g"), QStringLiteral("SortMarker")),
@@ -347,7 +360,8 @@ TEST(GridOnClosedDataSet, ColumnsAndSumsFollowWhenTheDataSetOpensLater)
     EXPECT_EQ(grid.FooterRowCount(), 1);
 
     quillon::DataPacket p;
-    p.fields = {{QStringLiteral("CODE"), FieldType::String, 4}, {QStringLiteral("FEE"), FieldType::Float}};
+    p.fields = {{QStringLiteral("CODE"), FieldType::String, 4},
+                {QStringLiteral("FEE"), FieldType::Float}};
     p.rows = {{QStringLiteral("a"), 1.5}, {QStringLiteral("b"), 2.0}};
     ds.SetData(std::move(p));
     ASSERT_EQ(grid.Columns().size(), 2);
@@ -356,4 +370,37 @@ TEST(GridOnClosedDataSet, ColumnsAndSumsFollowWhenTheDataSetOpensLater)
 
     ds.Close();
     EXPECT_EQ(grid.visibleRowCount(), 0);
+}
+
+TEST_F(GridTest, MemoAndDateTimeEditWriteBackWhenTheUserLeavesThem)
+{
+    using quillon::FieldType;
+    auto notes = testdata::dataSet({{QStringLiteral("REMARK"), FieldType::Memo},
+                                    {QStringLiteral("SENDDATE"), FieldType::DateTime}},
+                                   {{QStringLiteral("第一行"), QDateTime(QDate(2026, 12, 1), QTime(9, 30))}});
+    TDataSource src;
+    src.setDataSet(notes.get());
+    QWidget host;
+    auto *memo = new TDBMemo(&host);
+    memo->setDataSource(&src);
+    memo->setDataField(QStringLiteral("REMARK"));
+    auto *when = new TDBDateTimeEditEh(&host);
+    when->setDataSource(&src);
+    when->setDataField(QStringLiteral("SENDDATE"));
+    auto *other = new QLineEdit(&host);
+    host.show();
+    QApplication::setActiveWindow(&host);
+    EXPECT_EQ(memo->toPlainText(), QStringLiteral("第一行"));
+    EXPECT_EQ(when->dateTime(), QDateTime(QDate(2026, 12, 1), QTime(9, 30)));
+    EXPECT_EQ(when->displayFormat(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+
+    memo->setFocus();
+    memo->setPlainText(QStringLiteral("第一行\n第二行"));
+    other->setFocus();
+    EXPECT_EQ(notes->valueAt(0, 0).toString(), QStringLiteral("第一行\n第二行"));
+
+    when->setFocus();
+    when->setDateTime(QDateTime(QDate(2026, 12, 2), QTime(10, 0)));
+    other->setFocus();
+    EXPECT_EQ(notes->valueAt(0, 1).toDateTime(), QDateTime(QDate(2026, 12, 2), QTime(10, 0)));
 }

@@ -66,15 +66,17 @@ TEST(MsgConfig, RetriesUntilFoundThenKeepsTheFirstLoad)
 TEST(MsgConfig, KeepsCommasAndCharactersOutsideTheAnsiCodePage)
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")),
-              "[MsgList]\nMsg7=a,b\\c ünï 😀\n");
+    writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")), "[MsgList]\nMsg7=a,b\\c ünï 😀\n");
     TMsgConfig config(dir.path());
     EXPECT_EQ(config.GetMsgStr(QStringLiteral("Msg7")), QStringLiteral("a,b\\c ünï 😀"));
 }
 
 TEST(Cn2Big, ConvertsCharacterByCharacterKeepingTheLength)
 {
-    const struct { QString in, out; } cases[] = {
+    const struct
+    {
+        QString in, out;
+    } cases[] = {
         {QStringLiteral("错误"), QStringLiteral("錯誤")},
         {QStringLiteral("发表公告成功"), QStringLiteral("發表公告成功")},
         {QStringLiteral("abc 123,.!"), QStringLiteral("abc 123,.!")},

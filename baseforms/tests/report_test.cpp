@@ -11,10 +11,11 @@ using namespace tessera;
 using quillon::FieldType;
 
 namespace {
-const char *const kDefinition = "; waybill list\n[Report]\nTitle=运单清单 [Site]\nOrientation=Landscape\n"
-                                "Footer=制表 [Emp]\n[Columns]\nColumn1=BILLCODE;运单号;30\n"
-                                "Column2=PIECES;件数;15;Sum\nColumn3=WEIGHT;重量;15;Sum\n"
-                                "Column4=MISSING;不存在;10;Count\n";
+const char *const kDefinition =
+    "; waybill list\n[Report]\nTitle=运单清单 [Site]\nOrientation=Landscape\n"
+    "Footer=制表 [Emp]\n[Columns]\nColumn1=BILLCODE;运单号;30\n"
+    "Column2=PIECES;件数;15;Sum\nColumn3=WEIGHT;重量;15;Sum\n"
+    "Column4=MISSING;不存在;10;Count\n";
 }
 
 TEST(Report, DefinitionParsingAndRejection)
@@ -34,10 +35,11 @@ TEST(Report, DefinitionParsingAndRejection)
 
 TEST(Report, RendersRowsTotalsAndVariablesAndWritesPdf)
 {
-    auto ds = testdata::dataSet({{QStringLiteral("BILLCODE"), FieldType::String, 12},
-                                 {QStringLiteral("PIECES"), FieldType::Integer},
-                                 {QStringLiteral("WEIGHT"), FieldType::Float}},
-                                {{QStringLiteral("A<1>"), 2, 1.25}, {QStringLiteral("B2"), 3, 2.5}});
+    auto ds =
+        testdata::dataSet({{QStringLiteral("BILLCODE"), FieldType::String, 12},
+                           {QStringLiteral("PIECES"), FieldType::Integer},
+                           {QStringLiteral("WEIGHT"), FieldType::Float}},
+                          {{QStringLiteral("A<1>"), 2, 1.25}, {QStringLiteral("B2"), 3, 2.5}});
     TDataSource source;
     source.setDataSet(ds.get());
     TfrxReport r;

@@ -8,7 +8,10 @@ using namespace tessera;
 
 TEST(SqlText, DelSqlCommentsKeepsCodeLinesEachFollowedByABlank)
 {
-    const struct { QString in, out; } cases[] = {
+    const struct
+    {
+        QString in, out;
+    } cases[] = {
         {QStringLiteral("select a\n   -- comment\nfrom t"), QStringLiteral("select a from t ")},
         {QStringLiteral("select a\r\n\r\n  \r\nfrom t -- trailing stays\r\n"),
          QStringLiteral("select a from t -- trailing stays ")},
@@ -25,7 +28,8 @@ TEST(SqlText, FormatSqlReplacesWithoutRegardToCase)
     EXPECT_EQ(FormatSql(QStringLiteral("a=:X and b=:x and c=:y"), QStringLiteral(":x"),
                         QStringLiteral("'1'")),
               QStringLiteral("a='1' and b='1' and c=:y"));
-    EXPECT_EQ(FormatSql(QStringLiteral("abc"), QString(), QStringLiteral("z")), QStringLiteral("abc"));
+    EXPECT_EQ(FormatSql(QStringLiteral("abc"), QString(), QStringLiteral("z")),
+              QStringLiteral("abc"));
 }
 
 TEST(SqlText, GetBillCodeListQuotesInReverseOrder)
@@ -39,7 +43,8 @@ TEST(SqlText, GetBillCodeListQuotesInReverseOrder)
 
 TEST(SqlText, RemoveParamFromVarRemovesOnlyThatName)
 {
-    QStringList list{QStringLiteral("Grid=1"), QStringLiteral("Title=x=y"), QStringLiteral("title2=z")};
+    QStringList list{QStringLiteral("Grid=1"), QStringLiteral("Title=x=y"),
+                     QStringLiteral("title2=z")};
     RemoveParamFromVar(list, QStringLiteral("TITLE"));
     EXPECT_EQ(list, (QStringList{QStringLiteral("Grid=1"), QStringLiteral("title2=z")}));
     RemoveParamFromVar(list, QStringLiteral("missing"));

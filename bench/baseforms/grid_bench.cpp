@@ -18,8 +18,8 @@ constexpr int kRows = 100000;
 quillon::TMyDataSet &bigDataSet()
 {
     static quillon::TMyDataSet *ds = [] {
-        static const char *const sites[] = {"总部", "北京分拨中心", "上海浦东", "广州白云",
-                                            "深圳南山", "杭州西湖", "成都武侯", "武汉江汉"};
+        static const char *const sites[] = {"总部",     "北京分拨中心", "上海浦东", "广州白云",
+                                            "深圳南山", "杭州西湖",     "成都武侯", "武汉江汉"};
         quillon::DataPacket p;
         p.fields = {{QStringLiteral("BILLCODE"), FieldType::String, 14},
                     {QStringLiteral("SENDSITE"), FieldType::String, 20},
@@ -33,10 +33,11 @@ quillon::TMyDataSet &bigDataSet()
         const QDateTime start(QDate(2026, 1, 1), QTime(0, 0));
         p.rows.reserve(kRows);
         for (int i = 0; i < kRows; ++i)
-            p.rows.append({QStringLiteral("88%1").arg(rng.bounded(100000000), 10, 10, QLatin1Char('0')),
-                           QString::fromUtf8(sites[rng.bounded(8)]), QString::fromUtf8(sites[rng.bounded(8)]),
-                           int(rng.bounded(9)) + 1, rng.bounded(5000) / 100.0, rng.bounded(20000) / 100.0,
-                           start.addSecs(qint64(i) * 300), QStringLiteral("备注 %1").arg(i)});
+            p.rows.append(
+                {QStringLiteral("88%1").arg(rng.bounded(100000000), 10, 10, QLatin1Char('0')),
+                 QString::fromUtf8(sites[rng.bounded(8)]), QString::fromUtf8(sites[rng.bounded(8)]),
+                 int(rng.bounded(9)) + 1, rng.bounded(5000) / 100.0, rng.bounded(20000) / 100.0,
+                 start.addSecs(qint64(i) * 300), QStringLiteral("备注 %1").arg(i)});
         auto *d = new quillon::TMyDataSet;
         d->SetData(std::move(p));
         return d;

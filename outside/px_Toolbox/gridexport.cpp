@@ -62,7 +62,8 @@ void writeGridToXlsx(const tessera::TDBGridEh *grid, const QString &fileName, co
     }
     for (int i = 0; i < columns.size(); ++i) {
         tessera::TColumnEh *c = gridColumns.value(columns[i]);
-        const QString text = c ? c->title() : model->headerData(columns[i], Qt::Horizontal).toString();
+        const QString text =
+            c ? c->title() : model->headerData(columns[i], Qt::Horizontal).toString();
         worksheet_write_string(ws, row, lxw_col_t(i), text.toUtf8().constData(), headFmt);
         const double width = view->columnWidth(columns[i]) / 7.0;
         worksheet_set_column(ws, lxw_col_t(i), lxw_col_t(i), std::clamp(width, 6.0, 60.0), nullptr);
@@ -75,9 +76,9 @@ void writeGridToXlsx(const tessera::TDBGridEh *grid, const QString &fileName, co
             const QModelIndex idx = model->index(r, columns[i]);
             const QVariant raw = model->data(idx, Qt::EditRole);
             tessera::TColumnEh *c = gridColumns.value(columns[i]);
-            const bool numeric = raw.isValid() && !raw.isNull() && c && !c->Checkboxes
-                                 && tessera::isNumericField(
-                                     grid->DataSource()->fields().value(c->fieldIndex()).type);
+            const bool numeric =
+                raw.isValid() && !raw.isNull() && c && !c->Checkboxes &&
+                tessera::isNumericField(grid->DataSource()->fields().value(c->fieldIndex()).type);
             if (numeric) {
                 worksheet_write_number(ws, row, lxw_col_t(i), raw.toDouble(), cellFmt);
             } else {
@@ -99,9 +100,11 @@ void writeGridToXlsx(const tessera::TDBGridEh *grid, const QString &fileName, co
                 tessera::TColumnEh *c = gridColumns.value(columns[i]);
                 const QString text = grid->footerText(columns[i]);
                 if (c && c->FooterType == tessera::FooterValueType::Sum && !text.isEmpty())
-                    worksheet_write_number(ws, row, lxw_col_t(i), grid->footerSum(columns[i]), footFmt);
+                    worksheet_write_number(ws, row, lxw_col_t(i), grid->footerSum(columns[i]),
+                                           footFmt);
                 else
-                    worksheet_write_string(ws, row, lxw_col_t(i), text.toUtf8().constData(), footFmt);
+                    worksheet_write_string(ws, row, lxw_col_t(i), text.toUtf8().constData(),
+                                           footFmt);
             }
         }
     }

@@ -65,7 +65,8 @@ LookupChooser::LookupChooser(quillon::TMyDataSet *data, const Options &options, 
     const QStringList pre = splitKeys(options.preselection);
     for (int r = 0; r < rows; ++r) {
         auto cell = [&](int field) {
-            return new QTableWidgetItem(field >= 0 ? data->valueAt(r, field).toString() : QString());
+            return new QTableWidgetItem(field >= 0 ? data->valueAt(r, field).toString()
+                                                   : QString());
         };
         QTableWidgetItem *code = cell(codeField);
         if (options.multiple)

@@ -27,8 +27,8 @@ public:
         QString nameField;
         QString belongField;
         bool multiple = false;
-        int returnKind = 0;      // 0: codes, 1: names
-        QString preselection;    // comma-separated codes or names
+        int returnKind = 0;   // 0: codes, 1: names
+        QString preselection; // comma-separated codes or names
     };
     LookupChooser(quillon::TMyDataSet *data, const Options &options, QWidget *parent = nullptr);
 

@@ -41,8 +41,7 @@ bool Params::has(const QString &name) const
 
 namespace {
 
-template<class T>
-T *objectAt(const Params &params, const QString &name)
+template<class T> T *objectAt(const Params &params, const QString &name)
 {
     bool ok = false;
     const quintptr address = params.value(name).toULongLong(&ok);
@@ -54,7 +53,8 @@ T *objectAt(const Params &params, const QString &name)
 std::unique_ptr<quillon::TMyDataSet> openQuery(const QString &sql)
 {
     auto ds = std::make_unique<quillon::TMyDataSet>();
-    auto *conn = host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>() : nullptr;
+    auto *conn =
+        host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>() : nullptr;
     if (!conn)
         throw host::UserError(QStringLiteral("没有应用服务器连接"));
     ds->SetMyConn(conn);
@@ -80,7 +80,8 @@ void GridEhToExcel(const Params &params)
             file += QStringLiteral(".xlsx");
     }
     writeGridToXlsx(grid, file, title, params.value(QStringLiteral("ConditionDescr")));
-    if (params.value(QStringLiteral("ShowFlag")).compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0)
+    if (params.value(QStringLiteral("ShowFlag"))
+            .compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0)
         tessera::HintDialog(QStringLiteral("已导出到 %1").arg(file));
 }
 
@@ -184,8 +185,8 @@ void fParamSet(const Params &params)
 {
     QString sql = params.value(QStringLiteral("ParamSql"));
     if (sql.isEmpty())
-        sql = QStringLiteral("select * from TAB_PARAMETER where sysid=")
-              + tessera::quotedSql(host::g_lstVars->value(QStringLiteral("sysid")));
+        sql = QStringLiteral("select * from TAB_PARAMETER where sysid=") +
+              tessera::quotedSql(host::g_lstVars->value(QStringLiteral("sysid")));
     auto ds = openQuery(sql);
     tessera::TDataSource source;
     source.setDataSet(ds.get());

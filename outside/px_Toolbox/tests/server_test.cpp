@@ -29,10 +29,15 @@ TEST(ToolboxOnServer, LookupReturnsChosenSitesAndParameterWindowSaves)
     host::setDialogPresenter(std::move(p));
 
     const QStringList lines{
-        QStringLiteral("DlgSelectSQL=select SiteCode,SiteName,BELONGSITE From tab_Site where sysid='001'"),
-        QStringLiteral("DlgFlag=1"), QStringLiteral("DlgSelText=上海浦东"), QStringLiteral("DlgCaption=请选择"),
-        QStringLiteral("DlgCode=SiteCode"), QStringLiteral("DlgName=SiteName"),
-        QStringLiteral("DlgBelong=BELONGSITE"), QStringLiteral("DlgReturn=1")};
+        QStringLiteral(
+            "DlgSelectSQL=select SiteCode,SiteName,BELONGSITE From tab_Site where sysid='001'"),
+        QStringLiteral("DlgFlag=1"),
+        QStringLiteral("DlgSelText=上海浦东"),
+        QStringLiteral("DlgCaption=请选择"),
+        QStringLiteral("DlgCode=SiteCode"),
+        QStringLiteral("DlgName=SiteName"),
+        QStringLiteral("DlgBelong=BELONGSITE"),
+        QStringLiteral("DlgReturn=1")};
     int rows = 0;
     presenter->onDialog = [&](QWidget *w) {
         auto *d = qobject_cast<toolbox::LookupChooser *>(w);
@@ -61,11 +66,14 @@ TEST(ToolboxOnServer, LookupReturnsChosenSitesAndParameterWindowSaves)
         ASSERT_TRUE(name);
         QAbstractItemModel *m = grid->gridModel();
         ASSERT_GT(m->rowCount(), 0);
-        EXPECT_TRUE(m->setData(m->index(0, name->index()), QStringLiteral("改过的类型"), Qt::EditRole));
+        EXPECT_TRUE(
+            m->setData(m->index(0, name->index()), QStringLiteral("改过的类型"), Qt::EditRole));
     };
     presenter->dialogResults = {QDialog::Accepted};
-    const QString sql = QStringLiteral("select * from tab_GoodsType where sysid='001' order by Code");
-    toolbox::execute(QStringLiteral("fParamSet"), toolbox::Params({QStringLiteral("ParamSql=") + sql}));
+    const QString sql =
+        QStringLiteral("select * from tab_GoodsType where sysid='001' order by Code");
+    toolbox::execute(QStringLiteral("fParamSet"),
+                     toolbox::Params({QStringLiteral("ParamSql=") + sql}));
     quillon::TMyDataSet check;
     check.SetMyConn(&conn);
     check.SetCommandText(sql);

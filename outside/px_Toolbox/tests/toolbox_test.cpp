@@ -91,19 +91,21 @@ protected:
 
 TEST_F(ToolboxTest, ExportWritesTheGridAsShownAndReadsBack)
 {
-    grid.setFilterText(2, QStringLiteral("总部"));          // 北京 and 上海
-    grid.sortByColumn(3, Qt::DescendingOrder);              // 上海 first
-    grid.view()->hideColumn(2);                             // BELONGSITE not exported
-    grid.view()->horizontalHeader()->moveSection(1, 0);     // name before code
+    grid.setFilterText(2, QStringLiteral("总部"));      // 北京 and 上海
+    grid.sortByColumn(3, Qt::DescendingOrder);          // 上海 first
+    grid.view()->hideColumn(2);                         // BELONGSITE not exported
+    grid.view()->horizontalHeader()->moveSection(1, 0); // name before code
     const QString file = dir.filePath(QStringLiteral("out.xlsx"));
 
-    toolbox::execute(QStringLiteral("px_Toolbox.GridEhToExcel"), toolbox::Params(exportLines(file)));
+    toolbox::execute(QStringLiteral("px_Toolbox.GridEhToExcel"),
+                     toolbox::Params(exportLines(file)));
 
     ASSERT_TRUE(QFile::exists(file));
-    EXPECT_EQ(sharedStrings(file),
-              (QStringList{QStringLiteral("网点-汇总"), QStringLiteral("名称"), QStringLiteral("编码"),
-                           QStringLiteral("PIECES"), QStringLiteral("WEIGHT"), QStringLiteral("上海"),
-                           QStringLiteral("003"), QStringLiteral("北京"), QStringLiteral("002")}));
+    EXPECT_EQ(
+        sharedStrings(file),
+        (QStringList{QStringLiteral("网点-汇总"), QStringLiteral("名称"), QStringLiteral("编码"),
+                     QStringLiteral("PIECES"), QStringLiteral("WEIGHT"), QStringLiteral("上海"),
+                     QStringLiteral("003"), QStringLiteral("北京"), QStringLiteral("002")}));
     const QString sheet = unzipEntry(file, QStringLiteral("xl/worksheets/sheet1.xml"));
     // Numbers stay numbers: pieces and weight of 上海, 北京, then the footer sums.
     QStringList numbers;
@@ -113,9 +115,9 @@ TEST_F(ToolboxTest, ExportWritesTheGridAsShownAndReadsBack)
         if (!sheet.mid(m.capturedStart(), m.capturedLength()).contains(QStringLiteral("t=\"s\"")))
             numbers << m.captured(1) + QLatin1Char('=') + m.captured(2);
     }
-    EXPECT_EQ(numbers, (QStringList{QStringLiteral("C3=30"), QStringLiteral("D3=4"), QStringLiteral("C4=20"),
-                                    QStringLiteral("D4=2.25"), QStringLiteral("C5=50"),
-                                    QStringLiteral("D5=6.25")}));
+    EXPECT_EQ(numbers, (QStringList{QStringLiteral("C3=30"), QStringLiteral("D3=4"),
+                                    QStringLiteral("C4=20"), QStringLiteral("D4=2.25"),
+                                    QStringLiteral("C5=50"), QStringLiteral("D5=6.25")}));
     EXPECT_FALSE(sheet.contains(QStringLiteral("E1"))) << "hidden column left out";
     EXPECT_TRUE(presenter->shown.isEmpty());
 }
@@ -147,16 +149,19 @@ TEST_F(ToolboxTest, ExportThroughTheHostLoadsTheModuleByName)
 
 TEST_F(ToolboxTest, LookupReturnsCodesOrNamesOrCancel)
 {
-    const struct {
+    const struct
+    {
         QStringList lines;
         std::function<void(toolbox::LookupChooser *)> user;
         int result;
         QString expected;
     } cases[] = {
         // Multiple choice, names back, preselected 北京 plus 上海 ticked by the user.
-        {{QStringLiteral("DlgFlag=1"), QStringLiteral("DlgReturn=1"), QStringLiteral("DlgSelText=北京")},
+        {{QStringLiteral("DlgFlag=1"), QStringLiteral("DlgReturn=1"),
+          QStringLiteral("DlgSelText=北京")},
          [](toolbox::LookupChooser *d) { d->choose(QStringLiteral("003")); },
-         QDialog::Accepted, QStringLiteral("北京,上海")},
+         QDialog::Accepted,
+         QStringLiteral("北京,上海")},
         // Multiple choice, codes back, the search narrows what "all" ticks.
         {{QStringLiteral("DlgFlag=1"), QStringLiteral("DlgReturn=0")},
          [](toolbox::LookupChooser *d) {
@@ -165,10 +170,12 @@ TEST_F(ToolboxTest, LookupReturnsCodesOrNamesOrCancel)
              d->setSearchText(QStringLiteral("北"));
              d->chooseAllVisible(true);
          },
-         QDialog::Accepted, QStringLiteral("002")},
+         QDialog::Accepted,
+         QStringLiteral("002")},
         // Single choice.
         {{QStringLiteral("DlgFlag=0"), QStringLiteral("DlgReturn=0")},
-         [](toolbox::LookupChooser *d) { d->choose(QStringLiteral("上海")); }, QDialog::Accepted,
+         [](toolbox::LookupChooser *d) { d->choose(QStringLiteral("上海")); },
+         QDialog::Accepted,
          QStringLiteral("003")},
         {{QStringLiteral("DlgFlag=1")}, nullptr, QDialog::Rejected, QStringLiteral("CANCEL")},
     };
@@ -197,7 +204,8 @@ TEST_F(ToolboxTest, FileUploadAppendsTheRowsOfTheChosenFile)
     f.write("编码,名称,PIECES\n004,广州,7\n\n005,深圳,x8\n");
     f.close();
     presenter->files = {csv};
-    const QStringList lines{QStringLiteral("DataGrid=%1").arg(quintptr(&grid)), QStringLiteral("TableName=")};
+    const QStringList lines{QStringLiteral("DataGrid=%1").arg(quintptr(&grid)),
+                            QStringLiteral("TableName=")};
     // A value the field refuses stops the upload with its message; nothing is half-added.
     EXPECT_THROW(toolbox::execute(QStringLiteral("fFileUpload"), toolbox::Params(lines)),
                  host::UserError);
