@@ -270,8 +270,17 @@ void TfDBBase::setUpdateHandler(QAction *action, std::function<bool()> enabled)
 
 void TfDBBase::updateActions()
 {
-    for (auto it = m_update.cbegin(); it != m_update.cend(); ++it)
-        it.key()->setEnabled(it.value()());
+    for (auto it = m_update.cbegin(); it != m_update.cend(); ++it) {
+        // An enabling rule that fails (no data module yet, a closed dataset ...) disables
+        // its action instead of breaking the idle update.
+        bool enabled = false;
+        try {
+            enabled = it.value()();
+        } catch (const std::exception &) {
+            enabled = false;
+        }
+        it.key()->setEnabled(enabled);
+    }
 }
 
 bool TfDBBase::alActionExecute(QAction *)

@@ -381,6 +381,24 @@ TEST_F(FormsTest, ActionErrorsAreShownAndSilentAbortsAreNot)
     EXPECT_EQ(presenter->shown[0].text, QStringLiteral("删除失败"));
 }
 
+TEST_F(FormsTest, UpdateHandlersEnableActionsAndAFailingRuleDisables)
+{
+    std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
+    bool haveRows = false;
+    f->setUpdateHandler(f->actExport, [&] { return haveRows; });
+    f->setUpdateHandler(f->actPrint, [&]() -> bool { return f->PDM() != nullptr; }); // no module
+    f->updateActions();
+    EXPECT_FALSE(f->actExport->isEnabled());
+    EXPECT_FALSE(f->actPrint->isEnabled());
+    haveRows = true;
+    f->updateActions();
+    EXPECT_TRUE(f->actExport->isEnabled());
+    int ran = 0;
+    f->setExecuteHandler(f->actPrint, [&] { ++ran; });
+    f->actPrint->trigger();
+    EXPECT_EQ(ran, 0) << "a disabled action does not run";
+}
+
 TEST_F(FormsTest, MissingDataModuleRaisesMsg5)
 {
     testdata::writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")),
