@@ -24,8 +24,8 @@ void ensureSodium()
 
 QString keyFilePath()
 {
-    QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                               : QDir::currentPath();
+    QString dir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
     return QDir(dir).filePath(QStringLiteral("waylink.key"));
 }
 
@@ -88,8 +88,8 @@ bool LineCipher::looksEncrypted(const QString &line)
 QString LineCipher::encrypt(const QString &plain) const
 {
     const QByteArray msg = plain.toUtf8();
-    QByteArray out(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES + msg.size()
-                       + crypto_aead_xchacha20poly1305_ietf_ABYTES,
+    QByteArray out(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES + msg.size() +
+                       crypto_aead_xchacha20poly1305_ietf_ABYTES,
                    Qt::Uninitialized);
     auto *nonce = reinterpret_cast<unsigned char *>(out.data());
     randombytes_buf(nonce, crypto_aead_xchacha20poly1305_ietf_NPUBBYTES);
@@ -118,15 +118,16 @@ QString LineCipher::decrypt(const QString &line) const
 {
     const QString trimmed = line.trimmed();
     if (!looksEncrypted(trimmed))
-        throw UserError(QStringLiteral("不是加密文本行（应以“%1”开头）").arg(QLatin1String(kPrefix)));
-    const auto decoded = QByteArray::fromBase64Encoding(
-        trimmed.mid(int(sizeof(kPrefix) - 1)).toLatin1(),
-        kBase64 | QByteArray::AbortOnBase64DecodingErrors);
+        throw UserError(
+            QStringLiteral("不是加密文本行（应以“%1”开头）").arg(QLatin1String(kPrefix)));
+    const auto decoded =
+        QByteArray::fromBase64Encoding(trimmed.mid(int(sizeof(kPrefix) - 1)).toLatin1(),
+                                       kBase64 | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         throw UserError(QStringLiteral("加密文本行已损坏（含有非法字符）"));
     const QByteArray &raw = *decoded;
-    constexpr int overhead = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES
-                             + crypto_aead_xchacha20poly1305_ietf_ABYTES;
+    constexpr int overhead =
+        crypto_aead_xchacha20poly1305_ietf_NPUBBYTES + crypto_aead_xchacha20poly1305_ietf_ABYTES;
     if (raw.size() < overhead)
         throw UserError(QStringLiteral("加密文本行已损坏（长度不足）"));
     QByteArray msg(raw.size() - overhead, Qt::Uninitialized);

@@ -132,8 +132,7 @@ ModuleService::Loaded &ModuleService::load(const QString &moduleName)
         // loaded: unloading code whose static objects may be alive is not safe.
         g_UIIntf = previous;
         qCWarning(lcModules) << path << "loaded but registered no module interface";
-        throw UserError(
-            QStringLiteral("“%1”不是有效的模块库：载入后没有登记模块接口").arg(path));
+        throw UserError(QStringLiteral("“%1”不是有效的模块库：载入后没有登记模块接口").arg(path));
     }
     qCInfo(lcModules) << "loaded" << path;
     Loaded &m = m_modules[moduleName.toLower()];
@@ -162,8 +161,7 @@ void ModuleService::CallFunc(const QString &funcName, int HelpIndex, const QStri
     const QString name = funcName.trimmed();
     const qsizetype dot = name.indexOf(u'.');
     if (dot <= 0 || dot == name.size() - 1) {
-        throw UserError(
-            QStringLiteral("功能名“%1”无效：应为“模块名.功能名”").arg(funcName));
+        throw UserError(QStringLiteral("功能名“%1”无效：应为“模块名.功能名”").arg(funcName));
     }
     const QString moduleName = name.left(dot);
     const QString func = name.mid(dot + 1);
@@ -186,8 +184,7 @@ void ModuleService::CallFunc(const QString &funcName, int HelpIndex, const QStri
 }
 
 QWidget *ModuleService::ShowMDIForm(QWidget *instance, const QString &formClass,
-                                    const FormFactory &create, int HelpIndex,
-                                    const QString &title)
+                                    const FormFactory &create, int HelpIndex, const QString &title)
 {
     QTabWidget *tabs = ParentCtrl.data();
     auto bringToFront = [tabs](QWidget *w) {

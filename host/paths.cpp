@@ -14,8 +14,8 @@ QString normalizePath(const QString &path)
 
 QString exeDir()
 {
-    QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                               : QDir::currentPath();
+    QString dir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
     if (!dir.endsWith(u'/'))
         dir += u'/';
     return dir;

@@ -33,8 +33,8 @@ public:
 
     bool MsgQuestion(const QString &text) override
     {
-        return dialogPresenter().showMessage(MessageKind::Question, QStringLiteral("询问"), text)
-               == Answer::Yes;
+        return dialogPresenter().showMessage(MessageKind::Question, QStringLiteral("询问"), text) ==
+               Answer::Yes;
     }
 
     QString EncryptStr(const QString &plain, int) override { return cipher().encrypt(plain); }
@@ -43,8 +43,7 @@ public:
         return cipher().decrypt(encrypted);
     }
 
-    void GetFileList(const QString &directory, QStringList &list, const QString &mask,
-                     int) override
+    void GetFileList(const QString &directory, QStringList &list, const QString &mask, int) override
     {
         QDir dir(normalizePath(directory));
         if (!dir.exists())

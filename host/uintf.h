@@ -41,9 +41,8 @@ public:
     virtual void InitConn() = 0;
     // Runs one function. callfunc is the function part of "Module.Function"; funcdesc
     // is its title (the menu caption); params are name=value lines.
-    virtual void ExecFunc(const QString &callfunc, const QString &funcdesc,
-                          const QString &controls, const QStringList &params, int HelpIndex)
-        = 0;
+    virtual void ExecFunc(const QString &callfunc, const QString &funcdesc, const QString &controls,
+                          const QStringList &params, int HelpIndex) = 0;
 };
 
 // Creates a new, unparented module window.
@@ -61,11 +60,9 @@ public:
     // the window opens as an ordinary top-level window.
     virtual QWidget *ShowMDIForm(QWidget *instance, const QString &formClass,
                                  const FormFactory &create, int HelpIndex,
-                                 const QString &title)
-        = 0;
+                                 const QString &title) = 0;
 
-    template<class Form>
-    Form *ShowMDIForm(QWidget *instance, int HelpIndex, const QString &title)
+    template<class Form> Form *ShowMDIForm(QWidget *instance, int HelpIndex, const QString &title)
     {
         return static_cast<Form *>(ShowMDIForm(
             instance, QString::fromLatin1(Form::staticMetaObject.className()),
@@ -78,8 +75,7 @@ public:
     // through unchanged. `title` defaults to the caption of the menu entry that names the
     // function (from "SysMenu"), else the function name.
     virtual void CallFunc(const QString &funcName, int HelpIndex = 0,
-                          const QStringList &params = {}, const QString &title = {})
-        = 0;
+                          const QStringList &params = {}, const QString &title = {}) = 0;
 };
 
 // The function object.
@@ -98,9 +94,8 @@ public:
     // Appends to `list` the full names of the files in `directory` matching `mask`
     // ("*.cds"; several masks separated by ";"), sorted by name. A missing directory
     // adds nothing.
-    virtual void GetFileList(const QString &directory, QStringList &list,
-                             const QString &mask, int flags = 1)
-        = 0;
+    virtual void GetFileList(const QString &directory, QStringList &list, const QString &mask,
+                             int flags = 1) = 0;
     // The application server's current time as "yyyy-MM-dd hh:mm:ss" (the local clock
     // until the program installs a server clock).
     virtual QString GetServerTime() = 0;
@@ -115,11 +110,7 @@ public:
     // The one connection object of the process (a quillon::TMySktConnection), or nullptr
     // before the program has set it.
     virtual QObject *GetConnection() = 0;
-    template<class T>
-    T *GetConnectionAs()
-    {
-        return qobject_cast<T *>(GetConnection());
-    }
+    template<class T> T *GetConnectionAs() { return qobject_cast<T *>(GetConnection()); }
 };
 
 extern VarList *const g_lstVars;

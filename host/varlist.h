@@ -65,8 +65,7 @@ public:
     // The object attached to the line whose whole text is `name`, else to the name=value
     // line of that name; nullptr when there is no such line or nothing is attached.
     QObject *object(const QString &name) const;
-    template<class T>
-    T *objectAs(const QString &name) const
+    template<class T> T *objectAs(const QString &name) const
     {
         return qobject_cast<T *>(object(name));
     }

@@ -87,15 +87,14 @@ LoadReport appendMessageTable(const QString &path, host::VarList &vars)
     return r;
 }
 
-LoadReport appendConfigFile(const QString &path, host::VarList &vars,
-                            const LineDecryptor &decrypt)
+LoadReport appendConfigFile(const QString &path, host::VarList &vars, const LineDecryptor &decrypt)
 {
     LoadReport r;
     QStringList lines;
     QString error;
     if (!readTextLines(path, &lines, &error)) {
-        r.problems.append(QStringLiteral("配置文件“%1”无法读取（%2），将使用默认设置。")
-                              .arg(path, error));
+        r.problems.append(
+            QStringLiteral("配置文件“%1”无法读取（%2），将使用默认设置。").arg(path, error));
         return r;
     }
     r.fileFound = true;
@@ -161,8 +160,8 @@ LoadReport appendLocalData(const QString &path, host::VarList &vars, const LineD
 
 QStringList localDataLines(const host::VarList &vars)
 {
-    static const char *const names[] = {"LogOnSiteCode", "LogOnUser",       "LogOnPass",
-                                        "LogOnTime",     "LogOnFinance",    "LogOnBelongSite",
+    static const char *const names[] = {"LogOnSiteCode", "LogOnUser",    "LogOnPass",
+                                        "LogOnTime",     "LogOnFinance", "LogOnBelongSite",
                                         "LogOnFBType"};
     QStringList out;
     for (const char *n : names) {

@@ -39,8 +39,7 @@ LoadReport appendMessageTable(const QString &path, host::VarList &vars);
 // plain and every non-blank line is appended; otherwise every non-blank line is decrypted
 // and the result appended; colour lines (holding "C_") are kept plain in that form and
 // taken as they are. Any other line that does not decrypt is reported and skipped.
-LoadReport appendConfigFile(const QString &path, host::VarList &vars,
-                            const LineDecryptor &decrypt);
+LoadReport appendConfigFile(const QString &path, host::VarList &vars, const LineDecryptor &decrypt);
 
 // Appends the offline cache: every line decrypted; a line that does not decrypt is
 // skipped. A missing cache is not a problem.

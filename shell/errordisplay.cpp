@@ -25,8 +25,7 @@ void showException(std::exception_ptr e) noexcept
         text = QStringLiteral("发生未知错误");
     }
     try {
-        host::dialogPresenter().showMessage(host::MessageKind::Error, QStringLiteral("错误"),
-                                            text);
+        host::dialogPresenter().showMessage(host::MessageKind::Error, QStringLiteral("错误"), text);
     } catch (...) {
         qCCritical(lcShellErrors) << "cannot show error:" << text;
     }

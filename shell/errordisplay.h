@@ -12,8 +12,7 @@ namespace shell {
 void showException(std::exception_ptr e) noexcept;
 
 // Runs f; an exception escaping it is shown instead of propagating into Qt.
-template<class F>
-void guarded(F &&f) noexcept
+template<class F> void guarded(F &&f) noexcept
 {
     try {
         std::forward<F>(f)();

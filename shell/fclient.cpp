@@ -14,8 +14,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDir>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -235,8 +235,8 @@ void TfClient::createLogOnPanel()
     QFont caption = GrpLogIn->font();
     caption.setBold(true);
     GrpLogIn->setFont(caption);
-    GrpLogIn->setStyleSheet(QStringLiteral("QGroupBox#GrpLogIn { border: none; color: red; }")
-                            + QString::fromLatin1(kPanelStyle));
+    GrpLogIn->setStyleSheet(QStringLiteral("QGroupBox#GrpLogIn { border: none; color: red; }") +
+                            QString::fromLatin1(kPanelStyle));
 
     imglogin = new QLabel(GrpLogIn);
     imglogin->setObjectName(QStringLiteral("imglogin"));
@@ -326,7 +326,8 @@ void TfClient::createStatusBar()
     m_clock = new QTimer(this);
     m_clock->setInterval(1000);
     auto tick = [this] {
-        Rzstat4->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        Rzstat4->setText(
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     };
     connect(m_clock, &QTimer::timeout, this, tick);
     tick();
@@ -447,16 +448,16 @@ void TfClient::FormCreate()
     host::setConnection(connection);
     host::setServerClock([connection]() -> QDateTime {
         // Before an online log-on there is no server to ask: the local clock serves.
-        if (connection->Username().isEmpty()
-            || host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE"))
+        if (connection->Username().isEmpty() ||
+            host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE"))
             return QDateTime::currentDateTime();
         const quillon::DataPacket p =
             connection->MyGetData(QStringLiteral("select sysdate as SERVERTIME from dual"));
-        const QDateTime t = p.rows.isEmpty() || p.rows.first().isEmpty()
-                                ? QDateTime()
-                                : quillon::convertValue(quillon::FieldType::DateTime,
-                                                        p.rows.first().first())
-                                      .toDateTime();
+        const QDateTime t =
+            p.rows.isEmpty() || p.rows.first().isEmpty()
+                ? QDateTime()
+                : quillon::convertValue(quillon::FieldType::DateTime, p.rows.first().first())
+                      .toDateTime();
         if (!t.isValid())
             throw host::UserError(QStringLiteral("无法取得服务器时间"));
         return t;
@@ -467,9 +468,10 @@ void TfClient::FormCreate()
     vars.setValue(QStringLiteral("iExePath"), m_exeDir);
     auto collect = [this](const LoadReport &r) { m_problems += r.problems; };
     collect(appendMessageTable(m_exeDir + QStringLiteral("ShowMsg.ini"), vars));
-    const QString configName = m_opt.configName.isEmpty()
-                                   ? QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()
-                                   : m_opt.configName;
+    const QString configName =
+        m_opt.configName.isEmpty()
+            ? QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()
+            : m_opt.configName;
     const auto decrypt = [](const QString &line) { return host::g_FuncObj->DecryptStr(line, 0); };
     collect(appendConfigFile(m_exeDir + configName + QStringLiteral(".ini"), vars, decrypt));
     LoadLocalData();
@@ -596,13 +598,13 @@ void TfClient::RzPgeCtrlClose(int index)
 
 void TfClient::closeEvent(QCloseEvent *event)
 {
-    if (host::g_FuncObj
-        && !host::g_FuncObj->MsgQuestion(msgText(QStringLiteral("Msg33"),
-                                                 QStringLiteral("确定要退出系统吗？")))) {
+    if (host::g_FuncObj && !host::g_FuncObj->MsgQuestion(msgText(
+                               QStringLiteral("Msg33"), QStringLiteral("确定要退出系统吗？")))) {
         event->ignore();
         return;
     }
-    if (closeBlockedByFlag(RzPgeCtrl->count(), host::g_lstVars->value(QStringLiteral("CloseFlag")))) {
+    if (closeBlockedByFlag(RzPgeCtrl->count(),
+                           host::g_lstVars->value(QStringLiteral("CloseFlag")))) {
         host::g_FuncObj->MsgBox(QStringLiteral("为安全起见,请先退出所有的子窗口再退出系统!"), 0);
         event->ignore();
         return;
@@ -683,7 +685,8 @@ void TfClient::setNoticeGlyph(bool visible)
 
 void TfClient::StartNoticeMonitor()
 {
-    const int seconds = notifyIntervalSeconds(host::g_lstVars->value(QStringLiteral("NotifyInterval")));
+    const int seconds =
+        notifyIntervalSeconds(host::g_lstVars->value(QStringLiteral("NotifyInterval")));
     tmMonitor->setInterval(seconds * 1000);
     // An interval of 0 means no ticks at all (a zero Qt timer would fire continuously).
     if (seconds > 0)
@@ -757,8 +760,8 @@ void TfClient::BuildModuleBar()
             bool ok = false;
             it.mCltID = f.value(0).toInt(&ok);
             if (!ok) {
-                throw host::UserError(
-                    QStringLiteral("菜单记录“%1”的序号不是整数").arg(QString(rec).replace(sep, u'|')));
+                throw host::UserError(QStringLiteral("菜单记录“%1”的序号不是整数")
+                                          .arg(QString(rec).replace(sep, u'|')));
             }
             it.mPOSID = f.value(1);
             it.mName = f.value(2);
@@ -795,13 +798,14 @@ void TfClient::BindActions()
 
 void TfClient::ApplySystemMenuVisibility()
 {
-    const bool superUser = host::g_lstVars->value(QStringLiteral("LogOnUser")) == QLatin1String("dk");
+    const bool superUser =
+        host::g_lstVars->value(QStringLiteral("LogOnUser")) == QLatin1String("dk");
     const QList<QAction *> items = ppSys->actions();
     for (QAction *item : items)
         item->setVisible(item->property("tag").toInt() == 9 ? superUser : true);
     if (host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE")) {
-        for (const char *name : {"MIStart", "MIChgPwd", "MILevel", "MIfUser", "MIfRole",
-                                 "MIChkNew", "MIOpLog", "MISysSet"}) {
+        for (const char *name : {"MIStart", "MIChgPwd", "MILevel", "MIfUser", "MIfRole", "MIChkNew",
+                                 "MIOpLog", "MISysSet"}) {
             if (QAction *item = menuItem(QString::fromLatin1(name)))
                 item->setVisible(false);
         }

@@ -258,8 +258,8 @@ void TSkinForm::drawModuleButton(QPainter &p, const TSkinControl &c) const
     }
     if (c.bImage) {
         const QSize s = moduleImageSize(c.Image.size());
-        const QRect target(c.x + (c.Width - s.width()) / 2,
-                           c.y + (c.Height - 20 - s.height()) / 2, s.width(), s.height());
+        const QRect target(c.x + (c.Width - s.width()) / 2, c.y + (c.Height - 20 - s.height()) / 2,
+                           s.width(), s.height());
         p.drawImage(target, c.Image);
     }
     if (!c.Caption.isEmpty()) {
@@ -423,8 +423,8 @@ int TSkinForm::AddModuleButton(int CtlID, const QString &Caption, const QString 
                                const QString &ResType, const QString &FuncName)
 {
     FiModuleWidth = moduleGap(FiModuleWidth, width());
-    const int index = addControl(SCT_MODULEBUTTON, CtlID, FuncName, m_ModuleLeft,
-                                 ModuleButtonTop, ModuleButtonWidth, ModuleButtonHeight);
+    const int index = addControl(SCT_MODULEBUTTON, CtlID, FuncName, m_ModuleLeft, ModuleButtonTop,
+                                 ModuleButtonWidth, ModuleButtonHeight);
     m_ModuleLeft += ModuleButtonWidth + FiModuleWidth;
     TSkinControl &c = m_ControlArray[index];
     c.Caption = Caption;
@@ -460,8 +460,7 @@ QMenu *TSkinForm::BuildModuleMenu(int CtlID)
     for (QMenu *m : oldSubs)
         m->deleteLater();
 
-    const bool offline = host::g_lstVars->value(QStringLiteral("OffLine"))
-                         == QLatin1String("TRUE");
+    const bool offline = host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE");
     // Groups that have entries become sub-menus (a parent only opens its sub-menu).
     QSet<QString> parents;
     for (const TmItem &it : std::as_const(FippMenu)) {
@@ -516,8 +515,8 @@ void TSkinForm::ShowPPMenu(QMenu *ppSys, int CtlID)
     int index = -1;
     for (int i = 0; i < m_ControlArray.size(); ++i) {
         const TSkinControl &c = m_ControlArray.at(i);
-        if ((c.SCType == SCT_MODULEBUTTON || (c.SCType == SCT_SYSBUTTON && c.CtlID == SysMenuID))
-            && c.CtlID == CtlID) {
+        if ((c.SCType == SCT_MODULEBUTTON || (c.SCType == SCT_SYSBUTTON && c.CtlID == SysMenuID)) &&
+            c.CtlID == CtlID) {
             index = i;
             break;
         }

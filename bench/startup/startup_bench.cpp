@@ -33,6 +33,9 @@ static void BM_ProcessStartToLogOnPanel(benchmark::State &state)
     state.counters["main_to_visible_ms"] =
         benchmark::Counter(inProcessTotal, benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_ProcessStartToLogOnPanel)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_ProcessStartToLogOnPanel)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 BENCHMARK_MAIN();

@@ -10,9 +10,8 @@ using host::LineCipher;
 TEST(LineCipher, RoundTripGivesOnePrintableLineAndFreshNonces)
 {
     const LineCipher c(QStringLiteral("site key"));
-    const QStringList samples = {QStringLiteral("SvrLst=演示服务器;备用"),
-                                 QString(), QStringLiteral("a=b\tc"),
-                                 QString(2000, u'x')};
+    const QStringList samples = {QStringLiteral("SvrLst=演示服务器;备用"), QString(),
+                                 QStringLiteral("a=b\tc"), QString(2000, u'x')};
     for (const QString &s : samples) {
         const QString enc = c.encrypt(s);
         EXPECT_FALSE(enc.contains(u'\n'));

@@ -42,10 +42,16 @@ TEST(ModuleService, LoadsOnceInitialisesOnceThenExecutes)
 
     // Module part matched without regard to case; InitConn is not repeated. Without a
     // title the caption of the menu entry naming the function is used.
-    vars->setValue(QStringLiteral("SysMenu"),
-                   QStringLiteral("100\x0e" "001.000.000\x0e" "系统\x0e\x0e\x0e\x0e" "1\x0e/"
-                                  "101\x0e" "001.001.000\x0e" "探针\x0e" "px_Probe.fTwo\x0e"
-                                  "\x0e\x0e" "1\x0e"));
+    vars->setValue(QStringLiteral("SysMenu"), QStringLiteral("100\x0e"
+                                                             "001.000.000\x0e"
+                                                             "系统\x0e\x0e\x0e\x0e"
+                                                             "1\x0e/"
+                                                             "101\x0e"
+                                                             "001.001.000\x0e"
+                                                             "探针\x0e"
+                                                             "px_Probe.fTwo\x0e"
+                                                             "\x0e\x0e"
+                                                             "1\x0e"));
     service().CallFunc(QStringLiteral("PX_PROBE.fTwo"));
     vars->remove(QStringLiteral("SysMenu"));
     EXPECT_EQ(vars->value(QStringLiteral("ProbeInit")), QStringLiteral("1"));
@@ -75,7 +81,7 @@ TEST(ModuleService, UnresolvableNamesGiveClearErrorsNotCrashes)
         {"px_Garbage.fX", "px_Garbage"}, // not a library at all
         {"px_Probe", "px_Probe"},        // no function part
         {"px_Probe.", "px_Probe."},
-        {"../etc/passwd.fX", "passwd"},  // a path is not a module name
+        {"../etc/passwd.fX", "passwd"}, // a path is not a module name
     };
     for (const Case &c : cases) {
         const QString msg = callError(QString::fromUtf8(c.name));

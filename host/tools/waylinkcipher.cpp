@@ -54,8 +54,8 @@ int main(int argc, char **argv)
             haveKey = true;
         } else if (a == QLatin1String("--config")) {
             config = true;
-        } else if ((a == QLatin1String("encrypt") || a == QLatin1String("decrypt"))
-                   && mode.isEmpty()) {
+        } else if ((a == QLatin1String("encrypt") || a == QLatin1String("decrypt")) &&
+                   mode.isEmpty()) {
             mode = a;
         } else {
             return usage();
@@ -68,8 +68,8 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    const host::LineCipher cipher = haveKey ? host::LineCipher(keyText)
-                                            : host::LineCipher::deploymentCipher();
+    const host::LineCipher cipher =
+        haveKey ? host::LineCipher(keyText) : host::LineCipher::deploymentCipher();
     QTextStream in(stdin);
     in.setEncoding(QStringConverter::Utf8);
     QTextStream out(stdout);
@@ -85,7 +85,8 @@ int main(int argc, char **argv)
             out << '\n';
             continue;
         }
-        if (config && line.contains(QLatin1String("C_")) && !host::LineCipher::looksEncrypted(line)) {
+        if (config && line.contains(QLatin1String("C_")) &&
+            !host::LineCipher::looksEncrypted(line)) {
             out << line << '\n';
             continue;
         }

@@ -45,21 +45,22 @@ TEST(ConfigFile, PlainFormKeepsEveryNonBlankLineEvenIfItLooksEncrypted)
 {
     QTemporaryDir dir;
     const QString enc = cipher().encrypt(QStringLiteral("x=1"));
-    const QString path = writeFile(dir, QStringLiteral("waylink.ini"),
-                                   "[Config]\r\napptitle=网点\r\n   \r\n\r\n" + enc.toUtf8()
-                                       + "\r\nSysType=1\r\n");
+    const QString path =
+        writeFile(dir, QStringLiteral("waylink.ini"),
+                  "[Config]\r\napptitle=网点\r\n   \r\n\r\n" + enc.toUtf8() + "\r\nSysType=1\r\n");
     host::VarList vars;
     const LoadReport r = appendConfigFile(path, vars, decryptLine);
     EXPECT_TRUE(r.problems.isEmpty());
-    EXPECT_EQ(vars.lines(), (QStringList{QStringLiteral("[Config]"), QStringLiteral("apptitle=网点"),
-                                         enc, QStringLiteral("SysType=1")}));
+    EXPECT_EQ(vars.lines(),
+              (QStringList{QStringLiteral("[Config]"), QStringLiteral("apptitle=网点"), enc,
+                           QStringLiteral("SysType=1")}));
 }
 
 TEST(ConfigFile, EncryptedFormDecryptsEveryLineAndReportsTheBadOne)
 {
     QTemporaryDir dir;
     QByteArray bytes = encLines({QStringLiteral("[Config]"), QStringLiteral("apptitle=网点")});
-    bytes += "\r\nWL1:damaged\r\n"; // blank line 3, damaged line 4
+    bytes += "\r\nWL1:damaged\r\n";      // blank line 3, damaged line 4
     bytes += "C_MainColor=16250356\r\n"; // colour lines stay plain in this form
     bytes += "LogOnUser=plain text\r\n"; // any other plain line is refused
     bytes += encLines({QStringLiteral("SysType=2")});
@@ -81,8 +82,8 @@ TEST(ConfigFile, MissingFilesAreReportedByNameAndLoadNothing)
 {
     QTemporaryDir dir;
     host::VarList vars;
-    const LoadReport c = appendConfigFile(dir.filePath(QStringLiteral("absent.ini")), vars,
-                                          decryptLine);
+    const LoadReport c =
+        appendConfigFile(dir.filePath(QStringLiteral("absent.ini")), vars, decryptLine);
     const LoadReport m = appendMessageTable(dir.filePath(QStringLiteral("ShowMsg.ini")), vars);
     EXPECT_FALSE(c.fileFound);
     EXPECT_FALSE(m.fileFound);
@@ -196,7 +197,7 @@ TEST(StartupRules, NumbersFromTheConfiguration)
         int interval;
         int moduleWidth;
     };
-    const Case cases[] = {{"", 60, 0},    {"abc", 60, 0}, {"0", 0, 0},    {"30", 30, 30},
+    const Case cases[] = {{"", 60, 0},      {"abc", 60, 0}, {"0", 0, 0},   {"30", 30, 30},
                           {" 45 ", 45, 45}, {"-5", 60, -5}, {"1.5", 60, 0}};
     for (const Case &c : cases) {
         EXPECT_EQ(notifyIntervalSeconds(QString::fromLatin1(c.text)), c.interval) << c.text;
@@ -236,8 +237,8 @@ TEST(Deployment, EncryptedSampleMatchesThePlainOneAndTheMessageTableIsComplete)
 
     host::VarList msgs;
     appendMessageTable(deploy + QStringLiteral("/ShowMsg.ini"), msgs);
-    for (int n : {2, 3, 4, 5, 6, 7, 10, 11, 12, 15, 16, 17, 22, 23, 24, 25, 26, 28, 29, 30, 31, 32,
-                  33, 37, 39, 40, 41, 44, 45, 46, 54, 57}) {
+    for (int n : {2,  3,  4,  5,  6,  7,  10, 11, 12, 15, 16, 17, 22, 23, 24, 25,
+                  26, 28, 29, 30, 31, 32, 33, 37, 39, 40, 41, 44, 45, 46, 54, 57}) {
         EXPECT_FALSE(msgs.value(QStringLiteral("Msg%1").arg(n)).isEmpty()) << "Msg" << n;
     }
 }

@@ -372,8 +372,8 @@ TEST_F(ClientTest, ModuleBarFromTheMenuRecords)
     auto c = makeClient();
     c->resize(1170, 777);
     const QChar s(0x0E);
-    auto rec = [s](const QString &seq, const QString &pos, const QString &name,
-                   const QString &func, const QString &offline = QStringLiteral("1")) {
+    auto rec = [s](const QString &seq, const QString &pos, const QString &name, const QString &func,
+                   const QString &offline = QStringLiteral("1")) {
         return QStringList{seq, pos, name, func, QString(), QString(), offline, QString()}.join(s);
     };
     const QStringList recs = {
@@ -429,7 +429,8 @@ TEST_F(ClientTest, ModuleBarFromTheMenuRecords)
 TEST_F(ClientTest, ABadMenuSequenceNumberFailsTheBuild)
 {
     auto c = makeClient();
-    host::g_lstVars->setValue(QStringLiteral("SysMenu"), QStringLiteral("x\x0e" "001.000.000"));
+    host::g_lstVars->setValue(QStringLiteral("SysMenu"), QStringLiteral("x\x0e"
+                                                                        "001.000.000"));
     EXPECT_THROW(c->BuildModuleBar(), host::UserError);
 }
 

@@ -13,8 +13,8 @@ namespace {
 void mouse(QWidget *w, QEvent::Type type, QPoint pos)
 {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons buttons = type == QEvent::MouseButtonPress ? Qt::LeftButton
-                                                                       : Qt::NoButton;
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
     QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons,
                   Qt::NoModifier);
     QApplication::sendEvent(w, &e);
@@ -161,14 +161,14 @@ TEST(SkinForm, BackgroundPictureTopRightPartOrNineGrid)
 {
     ShownForm f(QSize(700, 500));
     TSkinForm &form = f.form;
-    EXPECT_FALSE(form.SetBkImage(QStringLiteral("imgBack"), QStringLiteral("Skinkd"), 255, 150,
-                                 60, 60));
-    EXPECT_FALSE(form.SetBkImage(QStringLiteral("imgBack"), QStringLiteral("Skinwl1"), 255, 150,
-                                 60, 60));
+    EXPECT_FALSE(
+        form.SetBkImage(QStringLiteral("imgBack"), QStringLiteral("Skinkd"), 255, 150, 60, 60));
+    EXPECT_FALSE(
+        form.SetBkImage(QStringLiteral("imgBack"), QStringLiteral("Skinwl1"), 255, 150, 60, 60));
     EXPECT_EQ(form.cacheImage().pixel(300, 300), QColor(50, 150, 190).rgb());
 
-    ASSERT_TRUE(form.SetBkImage(QStringLiteral("imgBack"), QStringLiteral("Skinkd3"), 255, 150,
-                                60, 60));
+    ASSERT_TRUE(
+        form.SetBkImage(QStringLiteral("imgBack"), QStringLiteral("Skinkd3"), 255, 150, 60, 60));
     const QImage pic = QImage(QStringLiteral(":/SKINKD3/IMGBACK"))
                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     ASSERT_FALSE(pic.isNull());

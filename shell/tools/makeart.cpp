@@ -85,8 +85,8 @@ void drawSkin(const Palette &pal, int variant, const QString &file)
         wave.moveTo(0, H);
         wave.lineTo(0, base);
         for (int x = 0; x <= W; x += 20) {
-            const double y = base + 26 * std::sin(x / (230.0 + 40 * k) + variant + k)
-                             + 14 * std::sin(x / 97.0 + k * 2.1);
+            const double y = base + 26 * std::sin(x / (230.0 + 40 * k) + variant + k) +
+                             14 * std::sin(x / 97.0 + k * 2.1);
             wave.lineTo(x, y);
         }
         wave.lineTo(W, H);
@@ -260,8 +260,7 @@ void drawLogOnPanel(const QString &file)
     p.drawLine(QPointF(48, 28), QPointF(46, 34));
     p.setPen(Qt::white);
     p.setFont(uiFont(21, true));
-    p.drawText(QRect(64, 8, 210, 30), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("用户登录"));
+    p.drawText(QRect(64, 8, 210, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("用户登录"));
     p.setPen(QColor(210, 228, 248));
     p.setFont(uiFont(11));
     p.drawText(QRect(64, 36, 215, 20), Qt::AlignLeft | Qt::AlignVCenter,
@@ -290,8 +289,7 @@ void drawLogOnPanel(const QString &file)
 
     p.setPen(QColor(140, 152, 168));
     p.setFont(uiFont(11));
-    p.drawText(QRect(0, 336, W, 24), Qt::AlignCenter,
-               QStringLiteral("按 Enter 登录 · Esc 退出"));
+    p.drawText(QRect(0, 336, W, 24), Qt::AlignCenter, QStringLiteral("按 Enter 登录 · Esc 退出"));
     p.setPen(QColor(200, 210, 222));
     p.setBrush(Qt::NoBrush);
     p.drawRect(QRect(0, 0, W - 1, H - 1));
@@ -364,24 +362,39 @@ int main(int argc, char **argv)
     QDir().mkpath(jpg);
 
     const Palette pals[] = {
-        {"Skinkd1", QColor(14, 70, 140), QColor(30, 110, 185), QColor(92, 160, 215), QColor(196, 224, 243), QColor(255, 190, 60)},
-        {"Skinkd2", QColor(8, 92, 100), QColor(20, 135, 140), QColor(90, 180, 178), QColor(206, 236, 230), QColor(255, 214, 102)},
-        {"Skinkd3", QColor(40, 40, 110), QColor(70, 70, 160), QColor(128, 128, 205), QColor(216, 216, 242), QColor(255, 170, 90)},
-        {"Skinkd4", QColor(30, 120, 200), QColor(60, 160, 225), QColor(130, 195, 240), QColor(226, 242, 252), QColor(255, 255, 255)},
-        {"Skinkd5", QColor(20, 96, 56), QColor(40, 140, 84), QColor(112, 184, 130), QColor(220, 240, 222), QColor(255, 226, 110)},
-        {"Skinkd6", QColor(70, 30, 110), QColor(110, 60, 160), QColor(160, 120, 200), QColor(232, 220, 244), QColor(255, 196, 120)},
-        {"Skinkd7", QColor(40, 56, 72), QColor(66, 86, 108), QColor(120, 140, 162), QColor(216, 224, 232), QColor(120, 200, 255)},
-        {"Skinkd8", QColor(170, 70, 20), QColor(216, 110, 40), QColor(240, 170, 110), QColor(252, 232, 212), QColor(255, 255, 255)},
-        {"Skinkd9", QColor(130, 20, 36), QColor(176, 40, 56), QColor(212, 116, 124), QColor(246, 222, 224), QColor(255, 210, 120)},
-        {"Skinkd10", QColor(30, 30, 34), QColor(58, 60, 66), QColor(106, 110, 120), QColor(206, 210, 216), QColor(255, 160, 40)},
-        {"Skincc1", QColor(0, 110, 130), QColor(0, 160, 170), QColor(90, 200, 196), QColor(214, 244, 240), QColor(255, 255, 255)},
-        {"Skincc2", QColor(150, 40, 90), QColor(196, 80, 130), QColor(228, 150, 180), QColor(250, 228, 236), QColor(255, 236, 150)},
-        {"Skincc3", QColor(140, 100, 10), QColor(190, 146, 30), QColor(226, 196, 110), QColor(250, 240, 210), QColor(255, 255, 255)},
-        {"Skincc4", QColor(10, 20, 50), QColor(24, 44, 90), QColor(50, 80, 140), QColor(150, 176, 214), QColor(120, 220, 255)},
+        {"Skinkd1", QColor(14, 70, 140), QColor(30, 110, 185), QColor(92, 160, 215),
+         QColor(196, 224, 243), QColor(255, 190, 60)},
+        {"Skinkd2", QColor(8, 92, 100), QColor(20, 135, 140), QColor(90, 180, 178),
+         QColor(206, 236, 230), QColor(255, 214, 102)},
+        {"Skinkd3", QColor(40, 40, 110), QColor(70, 70, 160), QColor(128, 128, 205),
+         QColor(216, 216, 242), QColor(255, 170, 90)},
+        {"Skinkd4", QColor(30, 120, 200), QColor(60, 160, 225), QColor(130, 195, 240),
+         QColor(226, 242, 252), QColor(255, 255, 255)},
+        {"Skinkd5", QColor(20, 96, 56), QColor(40, 140, 84), QColor(112, 184, 130),
+         QColor(220, 240, 222), QColor(255, 226, 110)},
+        {"Skinkd6", QColor(70, 30, 110), QColor(110, 60, 160), QColor(160, 120, 200),
+         QColor(232, 220, 244), QColor(255, 196, 120)},
+        {"Skinkd7", QColor(40, 56, 72), QColor(66, 86, 108), QColor(120, 140, 162),
+         QColor(216, 224, 232), QColor(120, 200, 255)},
+        {"Skinkd8", QColor(170, 70, 20), QColor(216, 110, 40), QColor(240, 170, 110),
+         QColor(252, 232, 212), QColor(255, 255, 255)},
+        {"Skinkd9", QColor(130, 20, 36), QColor(176, 40, 56), QColor(212, 116, 124),
+         QColor(246, 222, 224), QColor(255, 210, 120)},
+        {"Skinkd10", QColor(30, 30, 34), QColor(58, 60, 66), QColor(106, 110, 120),
+         QColor(206, 210, 216), QColor(255, 160, 40)},
+        {"Skincc1", QColor(0, 110, 130), QColor(0, 160, 170), QColor(90, 200, 196),
+         QColor(214, 244, 240), QColor(255, 255, 255)},
+        {"Skincc2", QColor(150, 40, 90), QColor(196, 80, 130), QColor(228, 150, 180),
+         QColor(250, 228, 236), QColor(255, 236, 150)},
+        {"Skincc3", QColor(140, 100, 10), QColor(190, 146, 30), QColor(226, 196, 110),
+         QColor(250, 240, 210), QColor(255, 255, 255)},
+        {"Skincc4", QColor(10, 20, 50), QColor(24, 44, 90), QColor(50, 80, 140),
+         QColor(150, 176, 214), QColor(120, 220, 255)},
     };
     int variant = 0;
     for (const Palette &pal : pals)
-        drawSkin(pal, ++variant, skins + u'/' + QString::fromLatin1(pal.name) + QStringLiteral(".jpg"));
+        drawSkin(pal, ++variant,
+                 skins + u'/' + QString::fromLatin1(pal.name) + QStringLiteral(".jpg"));
 
     struct Icon
     {
@@ -412,7 +425,8 @@ int main(int argc, char **argv)
         p.setRenderHint(QPainter::Antialiasing);
         const char *codes[] = {"GG", "CW", "YD", "CX", "BB", "XT"};
         for (int b = 0; b < 6; ++b) {
-            const QImage ic(modules + u'/' + QString::fromLatin1(codes[b]) + QStringLiteral(".png"));
+            const QImage ic(modules + u'/' + QString::fromLatin1(codes[b]) +
+                            QStringLiteral(".png"));
             p.drawImage(QPoint(7 + b * 90 + 12, 30), ic);
         }
         p.end();
