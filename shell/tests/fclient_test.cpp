@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace shell;
@@ -447,4 +448,29 @@ TEST(ErrorDisplay, UserErrorsAreShownAndSilentAbortsSwallowed)
     EXPECT_EQ(presenter->shown[0].text, QStringLiteral("网点不存在"));
     EXPECT_EQ(presenter->shown[1].text, QStringLiteral("disk full"));
     host::setDialogPresenter(nullptr);
+}
+
+TEST_F(ClientTest, TrayMessagesAndThePageMenu)
+{
+    auto c = makeClient();
+    c->show();
+    c->WMTrayNotify(Qt::LeftButton);
+    EXPECT_FALSE(c->isVisible());
+    c->WMTrayNotify(Qt::LeftButton);
+    EXPECT_TRUE(c->isVisible());
+    c->WMTrayNotify(Qt::RightButton);
+    EXPECT_TRUE(c->isVisible());
+
+    c->RzPgeCtrl->addTab(new QWidget, QStringLiteral("公告发表"));
+    c->RzPgeCtrl->addTab(new QWidget, QStringLiteral("中心账查询"));
+    c->RzPgeCtrl->setCurrentIndex(0);
+    auto *button = c->RzPgeCtrl->findChild<QToolButton *>(QStringLiteral("RzPgeCtrlMenu"));
+    ASSERT_NE(button, nullptr);
+    QMenu *menu = button->menu();
+    emit menu->aboutToShow();
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_TRUE(menu->actions()[0]->isChecked());
+    EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("中心账查询"));
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(c->RzPgeCtrl->currentIndex(), 1);
 }
