@@ -140,6 +140,34 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         return conds.join(QStringLiteral(" and "));
     };
 
+    // A value must fit its column, as the database would insist: a number where a
+    // number is kept, a date where a date is, a text no longer than the column.
+    auto fit = [&](int fi, const QVariant &v) -> QVariant {
+        const int col = colOf.at(fi);
+        if (v.isNull())
+            return v;
+        const quillon::FieldType type = info.types.at(col);
+        const QString column = info.columns.at(col);
+        if (type == quillon::FieldType::String || type == quillon::FieldType::Memo) {
+            const QString text = v.typeId() == QMetaType::QDateTime
+                                     ? v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                     : v.toString();
+            const int size = info.sizes.value(col);
+            if (size > 0 && text.size() > size)
+                throw ApplyError(400, QStringLiteral("%1.%2 takes at most %3 characters: %4")
+                                          .arg(tableName, column)
+                                          .arg(size)
+                                          .arg(text.left(40)));
+            return text;
+        }
+        bool ok = true;
+        const QVariant converted = quillon::convertValue(type, v, &ok);
+        if (!ok || converted.isNull())
+            throw ApplyError(400, QStringLiteral("%1.%2 cannot take the value %3")
+                                      .arg(tableName, column, v.toString().left(40)));
+        return converted;
+    };
+
     QList<int> written; // rows to re-read
     try {
         Transaction t(c);
@@ -163,7 +191,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                     }
                     cols.append(q(info.columns.at(colOf.at(i))));
                     marks.append(QStringLiteral("?"));
-                    params.append(v);
+                    params.append(fit(int(i), v));
                 }
                 if (!haveSysid) {
                     cols.append(q(info.columns.at(sysidCol)));
@@ -197,7 +225,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                 QVariantList params;
                 for (int fi : changed) {
                     sets.append(q(info.columns.at(colOf.at(fi))) + QStringLiteral(" = ?"));
-                    params.append(row.value(fi));
+                    params.append(fit(fi, row.value(fi)));
                 }
                 const QString where = whereClause(orig, changed, &params);
                 if (c.execute(QStringLiteral("update %1 set %2 where %3")

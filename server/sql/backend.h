@@ -41,6 +41,7 @@ struct TableInfo
     QString name;                 // as declared
     QStringList columns;          // as declared
     QList<quillon::FieldType> types;
+    QList<int> sizes;             // characters of VARCHAR2(n) columns, 0 otherwise
     QStringList primaryKey;       // as declared, in key order
     bool exists() const { return !columns.isEmpty(); }
     int columnIndex(const QString &name) const; // case-insensitive, -1 if none

@@ -733,6 +733,7 @@ public:
             info.columns.append(row.at(0).toString());
             int size = 0;
             info.types.append(typeFromDecl(row.at(1).toString().toUpper(), &size));
+            info.sizes.append(size);
             if (row.at(2).toInt() > 0)
                 pk.append({row.at(2).toInt(), row.at(0).toString()});
         }

@@ -212,6 +212,24 @@ TEST_F(Apply, BadRequestsAreRefusedWithAReason)
         EXPECT_EQ(e.status(), 400);
     }
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='B1'")), 0);
+
+    // Values must fit their columns; nothing of the packet is written otherwise.
+    DataPacket v = query(*t, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+    v.fields[v.fieldIndex(QStringLiteral("MSGREADTIME"))].type = quillon::FieldType::String; // a client that says so
+    insert(v, {{"MSGID", "V1"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+    insert(v, {{"MSGID", "V2"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}, {"MSGREADTIME", "not a date"}});
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), v, &text), 400);
+    EXPECT_TRUE(text.contains(QStringLiteral("MSGReadTime"))) << qPrintable(text);
+    DataPacket longKey = query(*t, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+    insert(longKey, {{"MSGID", QString(31, QLatin1Char('9'))}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), longKey), 400);
+    DataPacket w = query(*t, QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, WEIGHT from TAB_ACCOUNT where rownum<=1"));
+    w.fields[3].type = quillon::FieldType::String;
+    w.rows[0][3] = w.rows[0][3].toString();
+    modify(w, 0, QStringLiteral("WEIGHT"), QStringLiteral("abc"));
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), w), 400);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID like 'V%' or length(MSGID)>30")), 0);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where WEIGHT='abc'")), 0);
 }
 
 } // namespace
