@@ -265,8 +265,10 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         }
         t.commit();
     } catch (const DbError &e) {
-        const int status = e.message().contains(QLatin1String("UNIQUE")) ? 409 : 400;
-        throw ApplyError(status, QStringLiteral("%1: %2").arg(tableName, e.message()));
+        if (e.message().contains(QLatin1String("UNIQUE")))
+            throw ApplyError(409, QStringLiteral("%1: a row with the same key exists already (%2)")
+                                      .arg(tableName, e.message()));
+        throw ApplyError(400, QStringLiteral("%1: %2").arg(tableName, e.message()));
     }
 
     // The refreshed packet: rows as stored now, no change log.
