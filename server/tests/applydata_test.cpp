@@ -4,6 +4,8 @@
 
 #include <QCborArray>
 #include <QDateTime>
+#include <atomic>
+#include <thread>
 
 using namespace server;
 using namespace server::test;
@@ -230,6 +232,33 @@ TEST_F(Apply, BadRequestsAreRefusedWithAReason)
     EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), w), 400);
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID like 'V%' or length(MSGID)>30")), 0);
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where WEIGHT='abc'")), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Apply, ConcurrentWritersWaitForEachOther)
+{
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([this, k, &ok] {
+            auto client = srv->client();
+            for (int i = 0; i < 10; ++i) {
+                DataPacket p = query(*client, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+                insert(p, {{"MSGID", QStringLiteral("C%1-%2").arg(k).arg(i)}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+                const QCborArray r = client->callMethod(QStringLiteral("ApplyData"),
+                                                        {QStringLiteral("TAB_MSGREAD"), p.toXml(), 0, QCborValue()});
+                if (r.at(4).toBool())
+                    ++ok;
+            }
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    EXPECT_EQ(ok.load(), 40);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID like 'C%'")), 40);
 }
 
 } // namespace
