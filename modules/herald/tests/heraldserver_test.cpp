@@ -1,0 +1,419 @@
+// Publishing and reading notices end to end: the windows of px_Herald against the
+// application server, started in-process on a loopback port with a seeded SQLite database.
+#include "baseforms/environment.h"
+#include "dataaccess/mydataset.h"
+#include "dataaccess/mysktconnection.h"
+#include "host/dialogpresenter.h"
+#include "host/errors.h"
+#include "host/moduleservice.h"
+#include "host/uintf.h"
+#include "modules/herald/fnoreadmessage.h"
+#include "modules/herald/fsendmessage.h"
+#include "modules/herald/udm_func.h"
+#include "richedit/richeditor.h"
+#include "server/tests/testserver.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace herald;
+using quillon::TMyDataSet;
+
+namespace {
+
+// Stands in for px_Toolbox: answers each lookup with the next prepared "ReturnData".
+class FakeToolbox : public host::IUIBase
+{
+public:
+    void InitConn() override {}
+    void ExecFunc(const QString &callfunc, const QString &, const QString &, const QStringList &,
+                  int) override
+    {
+        calls << callfunc + QLatin1Char(':') + host::g_lstVars->value(QStringLiteral("DlgSelectSQL"))
+                     + QLatin1Char(':') + host::g_lstVars->value(QStringLiteral("DlgReturn"));
+        host::g_lstVars->setValue(QStringLiteral("ReturnData"),
+                                  answers.isEmpty() ? QStringLiteral("CANCEL") : answers.takeFirst());
+    }
+    QStringList answers;
+    QStringList calls;
+};
+
+class HeraldServer : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { s_srv = new server::test::TestServer(5); }
+    static void TearDownTestSuite()
+    {
+        delete s_srv;
+        s_srv = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        tessera::setAppPath(m_dir.path());
+        auto p = std::make_unique<host::ScriptedPresenter>();
+        presenter = p.get();
+        host::setDialogPresenter(std::move(p));
+        host::CdbCommObj();
+        signOn(m_conn, QStringLiteral("101"), QStringLiteral("001.zhang"));
+        host::setConnection(&m_conn);
+        DM_Func()->InitConn();
+        DM_Func()->openLocalFile = [this](const QString &f) { opened << f; };
+        setUser(QStringLiteral("上海浦东"), QStringLiteral("马超"));
+        host::ModuleService::instance().registerModule(QStringLiteral("px_Toolbox"), &toolbox);
+
+        m_employees = new TMyDataSet;
+        m_employees->SetMyConn(DM_Func()->cnServer);
+        DM_Func()->OpenCds(m_employees, QStringLiteral("select EmpCode,EmpName,BELONGSITE from "
+                                                       "tab_Employee where sysid='001'"));
+        host::g_lstVars->attachTo(QStringLiteral("cdsEmployeeAll"), m_employees);
+    }
+
+    void TearDown() override
+    {
+        host::ModuleService::instance().registerModule(QStringLiteral("px_Toolbox"), nullptr);
+        host::g_lstVars->remove(QStringLiteral("cdsEmployeeAll"));
+        delete m_employees;
+        host::ParentCtrl = nullptr;
+        host::setConnection(nullptr);
+        DM_Func()->cnServer = nullptr;
+        DM_Func()->cdsMSGData->Close();
+        host::setDialogPresenter(nullptr);
+        tessera::setAppPath(QString());
+    }
+
+    static void signOn(quillon::TMySktConnection &c, const QString &site, const QString &user)
+    {
+        c.SetHost(QStringLiteral("127.0.0.1"));
+        c.SetPort(s_srv->http->port());
+        c.SetSiteCode(site);
+        c.SetUsername(user);
+        c.SetPassword(QStringLiteral("123456"));
+    }
+    static void setUser(const QString &site, const QString &name)
+    {
+        host::g_lstVars->setValue(QStringLiteral("sysid"), QStringLiteral("001"));
+        host::g_lstVars->setValue(QStringLiteral("LogOnSiteName"), site);
+        host::g_lstVars->setValue(QStringLiteral("LogOnEmpName"), name);
+    }
+    static int count(const QString &sql, const QVariantList &params = {})
+    {
+        return s_srv->native(sql, params).rows.value(0).value(0).toInt();
+    }
+    static QVariantList row(const QString &sql, const QVariantList &params = {})
+    {
+        return s_srv->native(sql, params).rows.value(0);
+    }
+    QStringList shownTexts() const
+    {
+        QStringList t;
+        for (const auto &s : presenter->shown)
+            t << s.text;
+        return t;
+    }
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    // The keys listed by the unread function for the current user.
+    QStringList unreadKeys()
+    {
+        // The window opens in a page control of its own that goes with it.
+        QTabWidget tabs;
+        const QPointer<QTabWidget> previous = host::ParentCtrl;
+        host::ParentCtrl = &tabs;
+        struct Restore
+        {
+            QPointer<QTabWidget> p;
+            ~Restore() { host::ParentCtrl = p; }
+        } restore{previous};
+        DM_Func()->new_execute(QStringLiteral("fNoReadMessage"), QStringLiteral("未阅读公告"), {}, {}, 0);
+        QStringList keys;
+        TMyDataSet *d = DM_Func()->cdsMSGData;
+        for (d->First(); !d->Eof(); d->Next())
+            keys << d->FieldByName(QStringLiteral("MSGID"))->AsString();
+        return keys;
+    }
+    TfSendMessage *newSendWindow()
+    {
+        auto *form = tessera::createForm<TfSendMessage>();
+        m_forms.emplace_back(form);
+        form->show();
+        return form;
+    }
+
+    static inline server::test::TestServer *s_srv = nullptr;
+    QTemporaryDir m_dir;
+    quillon::TMySktConnection m_conn;
+    host::ScriptedPresenter *presenter = nullptr;
+    FakeToolbox toolbox;
+    TMyDataSet *m_employees = nullptr;
+    QStringList opened;
+    std::vector<std::unique_ptr<QWidget>> m_forms;
+};
+
+} // namespace
+
+TEST_F(HeraldServer, PublishedNoticeReachesRecipientsAndIsReadOnce)
+{
+    TfSendMessage *send = newSendWindow();
+    send->edtObject->setText(QStringLiteral("端到端公告"));
+    send->LMDRichEdit->setPlainText(QStringLiteral("请各网点查收附件。"));
+    // Sites through the chooser (names), employees through the chooser (codes): 10201 works
+    // at 上海闵行, 20102 at the chosen site 北京朝阳 and is skipped.
+    toolbox.answers = {QStringLiteral("北京朝阳"), QStringLiteral("10201,20102,99999")};
+    send->actChooseSites->trigger();
+    send->actChooseEmps->trigger();
+    ASSERT_EQ(toolbox.calls.size(), 2);
+    EXPECT_TRUE(toolbox.calls[0].startsWith(
+        QStringLiteral("fLookupDlg:select SiteCode,SiteName,BELONGSITE From tab_Site where sysid='001':1")));
+    EXPECT_TRUE(toolbox.calls[1].endsWith(QStringLiteral("tab_Employee where sysid='001':0")));
+    EXPECT_EQ(send->edtSites->text(), QStringLiteral("北京朝阳"));
+    const QString emp102 = row(QStringLiteral("select EmpName from tab_Employee where EmpCode='10201'"))[0].toString();
+    const QString emp201 = row(QStringLiteral("select EmpName from tab_Employee where EmpCode='20102'"))[0].toString();
+    EXPECT_EQ(send->edtEmps->text(), emp102 + u',' + emp201); // the unknown code is skipped
+    EXPECT_EQ(send->employeeSites(), (QStringList{"上海闵行", "北京朝阳"}));
+    // A cancelled chooser leaves the field as it was.
+    send->actChooseSites->trigger();
+    EXPECT_EQ(send->edtSites->text(), QStringLiteral("北京朝阳"));
+
+    const QByteArray attachment(300000, 'a');
+    send->edtFile->setText(writeFile(QStringLiteral("报表.xls"), attachment));
+    send->ChkReadOnly->setChecked(true);
+    send->actSaveExecute();
+    EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("公告发表成功")});
+    EXPECT_TRUE(send->edtObject->text().isEmpty());
+    EXPECT_TRUE(send->edtFile->text().isEmpty());
+    EXPECT_TRUE(send->LMDRichEdit->plainText().isEmpty());
+    EXPECT_TRUE(send->ChkReadOnly->isChecked());
+
+    const QString key = send->lastNoticeKey();
+    ASSERT_GE(key.size(), 15);
+    const QVariantList rec = row(QStringLiteral("select MSGOBJECT, MSGCONTENT, MSGFILE, MSGTYPE, OPSITE, "
+                                                "OPEMP, sysid from TAB_MSGRECORD where MSGID=?"), {key});
+    ASSERT_EQ(rec.size(), 7);
+    EXPECT_EQ(rec[0].toString(), QStringLiteral("端到端公告"));
+    EXPECT_TRUE(rec[1].toString().startsWith(QStringLiteral("notice\\")));
+    EXPECT_TRUE(rec[1].toString().endsWith(QStringLiteral(".rtf")));
+    EXPECT_TRUE(rec[2].toString().endsWith(QStringLiteral("}.xls")));
+    EXPECT_EQ(rec[3].toString(), QStringLiteral("必读"));
+    EXPECT_EQ(rec[4].toString(), QStringLiteral("上海浦东"));
+    EXPECT_EQ(rec[5].toString(), QStringLiteral("马超"));
+    EXPECT_EQ(rec[6].toString(), QStringLiteral("001"));
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGSITE where MSGID=? and MSGSITE='北京朝阳'"), {key}), 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGSITE where MSGID=?"), {key}), 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGEMP where MSGID=?"), {key}), 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGEMP where MSGID=? and MSGEMP=? and MSGSITE='上海闵行'"),
+                    {key, emp102}), 1);
+    QFile stored(s_srv->dir.filePath(QStringLiteral("files/") + rec[2].toString().replace(u'\\', u'/')));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), attachment);
+
+    // The employee of another site finds it among his unread notices.
+    setUser(QStringLiteral("上海闵行"), emp102);
+    EXPECT_TRUE(unreadKeys().contains(key));
+
+    // 宋佳 of 北京朝阳, signed on elsewhere, opens it.
+    quillon::TMySktConnection other;
+    signOn(other, QStringLiteral("201"), QStringLiteral("001.wang"));
+    host::setConnection(&other);
+    DM_Func()->InitConn();
+    setUser(QStringLiteral("北京朝阳"), QStringLiteral("宋佳"));
+    QTabWidget tabs;
+    host::ParentCtrl = &tabs;
+    DM_Func()->ExecFunc(QStringLiteral("fNoReadMessage"), QStringLiteral("未阅读公告"), {}, {}, 0);
+    ASSERT_EQ(tabs.count(), 1);
+    auto *unread = qobject_cast<TfNoReadMessage *>(tabs.widget(0));
+    ASSERT_TRUE(unread);
+    QTreeWidgetItem *item = nullptr;
+    for (int i = 0; i < unread->lvMsg->topLevelItemCount(); ++i)
+        if (unread->lvMsg->topLevelItem(i)->text(TfNoReadMessage::ColId) == key)
+            item = unread->lvMsg->topLevelItem(i);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->text(TfNoReadMessage::ColSite), QStringLiteral("北京朝阳"));
+    EXPECT_EQ(item->text(TfNoReadMessage::ColType), QStringLiteral("必读"));
+    const QString receipts = QStringLiteral("select count(*) from TAB_MSGREAD where MSGID=? and "
+                                            "MSGReadSite='北京朝阳' and MSGReader='宋佳' and sysid='001'");
+    EXPECT_EQ(count(receipts, {key}), 0);
+    unread->lvMsg->setCurrentItem(item);
+    unread->lvMsgClick();
+    unread->lvMsgClick();
+    EXPECT_EQ(count(receipts, {key}), 1);
+    EXPECT_EQ(unread->LMDRichEdit->plainText().trimmed(), QStringLiteral("请各网点查收附件。"));
+    EXPECT_TRUE(item->treeWidget()); // reading leaves the list as it was
+
+    unread->lvMsgDblClick();
+    ASSERT_EQ(opened.size(), 1);
+    QFile local(opened[0]);
+    ASSERT_TRUE(local.open(QIODevice::ReadOnly));
+    EXPECT_EQ(local.readAll(), attachment);
+
+    EXPECT_FALSE(unreadKeys().contains(key));
+    unread->close();
+    host::setConnection(&m_conn);
+}
+
+TEST_F(HeraldServer, RecipientsMessageTypeAndSubjectLength)
+{
+    struct Case
+    {
+        QString subject, sites, empCodes;
+        bool mustRead;
+        int siteRows, empRows;
+    };
+    const QString fifty(50, u'通');
+    const Case cases[] = {
+        {fifty, QStringLiteral("上海闵行,杭州西湖"), QString(), false, 2, 0},
+        {QStringLiteral("只发员工"), QString(), QStringLiteral("10201"), true, 0, 1},
+        // The employee of a chosen site gets no row of his own; a repeated site one row.
+        {QStringLiteral("两者"), QStringLiteral("上海闵行 上海闵行"), QStringLiteral("10202,20101"), false, 1, 1},
+    };
+    for (const Case &c : cases) {
+        presenter->shown.clear();
+        TfSendMessage *send = newSendWindow();
+        send->edtObject->setText(c.subject);
+        send->edtSites->setText(c.sites);
+        if (!c.empCodes.isEmpty()) {
+            toolbox.answers = {c.empCodes};
+            send->edtEmpsButtonClick();
+        }
+        send->ChkReadOnly->setChecked(c.mustRead);
+        send->actSaveExecute();
+        ASSERT_EQ(shownTexts(), QStringList{QStringLiteral("公告发表成功")}) << c.subject.toStdString();
+        const QString key = send->lastNoticeKey();
+        EXPECT_EQ(row(QStringLiteral("select MSGTYPE from TAB_MSGRECORD where MSGID=?"), {key})[0].toString(),
+                  c.mustRead ? QStringLiteral("必读") : QStringLiteral("普通"));
+        EXPECT_TRUE(row(QStringLiteral("select MSGFILE from TAB_MSGRECORD where MSGID=?"), {key})[0]
+                        .toString().isEmpty());
+        EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGSITE where MSGID=?"), {key}), c.siteRows);
+        EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGEMP where MSGID=?"), {key}), c.empRows);
+    }
+    // One character more is refused.
+    TfSendMessage *send = newSendWindow();
+    presenter->shown.clear();
+    send->edtObject->setText(fifty + u'x');
+    send->edtSites->setText(QStringLiteral("上海闵行"));
+    send->actSaveExecute();
+    EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("主题长度不能起过50个字符(25个汉字)!")});
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where MSGOBJECT=?"), {QVariant(fifty + u'x')}), 0);
+}
+
+TEST_F(HeraldServer, FailedPublicationLeavesNothingAndARetryPublishesOnce)
+{
+    TfSendMessage *send = newSendWindow();
+    const QString subject = QStringLiteral("附件丢失/重试");
+    send->edtObject->setText(subject);
+    send->edtSites->setText(QStringLiteral("杭州西湖"));
+    const QString missing = m_dir.filePath(QStringLiteral("gone.doc"));
+    send->edtFile->setText(missing);
+    EXPECT_THROW(send->actSaveExecute(), host::SilentAbort);
+    EXPECT_EQ(shownTexts(), (QStringList{QStringLiteral("文件[") + missing + QStringLiteral("]不存在."),
+                                         QStringLiteral("公告发表失败!")}));
+    const QString failedKey = send->lastNoticeKey();
+    EXPECT_EQ(send->edtObject->text(), subject); // inputs stay for a retry
+    EXPECT_FALSE(send->cdsMSG->Active() && send->cdsMSG->ChangeCount() > 0);
+    EXPECT_FALSE(send->cdsSiteMSG->Active() && send->cdsSiteMSG->ChangeCount() > 0);
+
+    // Apply failure of the employee rows (an employee without a site): the site rows that
+    // were already stored are taken back, the notice row never goes.
+    auto *emps = new TMyDataSet(m_employees);
+    emps->SetFieldDefs({{QStringLiteral("EmpCode"), quillon::FieldType::String, 10},
+                        {QStringLiteral("EmpName"), quillon::FieldType::String, 20},
+                        {QStringLiteral("BELONGSITE"), quillon::FieldType::String, 20}});
+    emps->CreateDataSet();
+    emps->Append();
+    emps->Fields(0)->SetAsString(QStringLiteral("X1"));
+    emps->Fields(1)->SetAsString(QStringLiteral("无站员工"));
+    emps->Post();
+    host::g_lstVars->attachTo(QStringLiteral("cdsEmployeeAll"), emps);
+    toolbox.answers = {QStringLiteral("X1")};
+    send->edtEmpsButtonClick();
+    send->edtFile->clear();
+    presenter->shown.clear();
+    send->actSaveExecute();
+    ASSERT_EQ(shownTexts(), QStringList{QStringLiteral("公告发表失败:")});
+    const QString applyFailedKey = send->lastNoticeKey();
+    EXPECT_EQ(send->edtObject->text(), subject);
+    for (const QString &k : {failedKey, applyFailedKey}) {
+        EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where MSGID=?"), {k}), 0);
+        EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGSITE where MSGID=?"), {k}), 0);
+    }
+
+    // The retry (the employee removed) publishes exactly one notice with one site row.
+    send->edtEmps->clear();
+    presenter->shown.clear();
+    send->actSaveExecute();
+    EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("公告发表成功")});
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where MSGOBJECT=?"), {subject}), 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGSITE a, TAB_MSGRECORD b where "
+                                   "a.MSGID=b.MSGID and b.MSGOBJECT=?"), {subject}), 1);
+    host::g_lstVars->attachTo(QStringLiteral("cdsEmployeeAll"), m_employees);
+}
+
+TEST_F(HeraldServer, UnreadListCoversTenDaysFromMidnightAndSkipsReadNotices)
+{
+    // Notices to a site of their own, stored directly with chosen publication times.
+    const QString site = QStringLiteral("边界网点");
+    setUser(site, QStringLiteral("测试员"));
+    const QDateTime midnight(QDate::currentDate().addDays(-10), QTime(0, 0));
+    struct Notice
+    {
+        const char *id;
+        QDateTime when;
+        bool listed;
+    };
+    const Notice notices[] = {{"B1", midnight, true},
+                              {"B2", midnight.addSecs(-1), false},
+                              {"B3", QDateTime::currentDateTime().addSecs(-60), true}};
+    TMyDataSet rec, sites;
+    rec.SetMyConn(DM_Func()->cnServer);
+    sites.SetMyConn(DM_Func()->cnServer);
+    DM_Func()->OpenCds(&rec, QStringLiteral("select * from TAB_MSGRECORD where 1=0"));
+    DM_Func()->OpenCds(&sites, QStringLiteral("select * from TAB_MSGSITE where 1=0"));
+    for (const Notice &n : notices) {
+        rec.Append();
+        rec.FieldByName(QStringLiteral("MSGID"))->SetAsString(QString::fromLatin1(n.id));
+        rec.FieldByName(QStringLiteral("MSGOBJECT"))->SetAsString(QStringLiteral("边界"));
+        rec.FieldByName(QStringLiteral("OPTIME"))->SetAsDateTime(n.when);
+        rec.FieldByName(QStringLiteral("sysid"))->SetAsString(QStringLiteral("001"));
+        rec.Post();
+        sites.Append();
+        sites.FieldByName(QStringLiteral("MSGID"))->SetAsString(QString::fromLatin1(n.id));
+        sites.FieldByName(QStringLiteral("MSGSITE"))->SetAsString(site);
+        sites.FieldByName(QStringLiteral("sysid"))->SetAsString(QStringLiteral("001"));
+        sites.Post();
+    }
+    rec.ApplyUpdates(0);
+    sites.ApplyUpdates(0);
+
+    QStringList keys = unreadKeys();
+    keys.sort();
+    EXPECT_EQ(keys, (QStringList{"B1", "B3"}));
+
+    // A receipt of this reader at this site hides it; one of another reader does not.
+    TMyDataSet receipt;
+    receipt.SetMyConn(DM_Func()->cnServer);
+    EXPECT_TRUE(DM_Func()->WriteReadReceipt(&receipt, QStringLiteral("B3")));
+    EXPECT_FALSE(DM_Func()->WriteReadReceipt(&receipt, QStringLiteral("B3")));
+    setUser(site, QStringLiteral("别人"));
+    keys = unreadKeys();
+    keys.sort();
+    EXPECT_EQ(keys, (QStringList{"B1", "B3"}));
+    setUser(site, QStringLiteral("测试员"));
+    EXPECT_EQ(unreadKeys(), QStringList{"B1"});
+
+    // Quotes in the user's values stay inside the text of the query.
+    setUser(QStringLiteral("x' or '1'='1"), QStringLiteral("o'neil"));
+    EXPECT_TRUE(unreadKeys().isEmpty());
+}
