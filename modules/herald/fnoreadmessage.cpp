@@ -159,12 +159,7 @@ void TfNoReadMessage::lvMsgClick()
     if (!item || !item->isSelected())
         return;
     DM_Func()->WriteReadReceipt(cdsTemp, item->text(ColId));
-    const QString body = item->text(ColContent);
-    if (!body.isEmpty()) {
-        const QString local = DM_Func()->DownLoadFile(body);
-        if (QFileInfo::exists(local))
-            LMDRichEdit->LoadFromFile(local);
-    }
+    DM_Func()->ShowBody(item->text(ColContent), LMDRichEdit);
 }
 
 void TfNoReadMessage::lvMsgDblClick()
@@ -172,10 +167,7 @@ void TfNoReadMessage::lvMsgDblClick()
     QTreeWidgetItem *item = lvMsg->currentItem();
     if (!item || !item->isSelected())
         return;
-    if (!item->text(ColFile).isEmpty())
-        DM_Func()->BrowerFile(item->text(ColFile));
-    else if (!item->text(ColContent).isEmpty())
-        DM_Func()->BrowerFile(item->text(ColContent));
+    DM_Func()->OpenNoticeFile(item->text(ColFile), item->text(ColContent));
 }
 
 void TfNoReadMessage::lvMsgColumnClick(int column)

@@ -9,6 +9,7 @@
 #include "modules/herald/fnoreadmessage.h"
 #include "modules/herald/form1.h"
 #include "modules/herald/fsendmessage.h"
+#include "richedit/richeditor.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
@@ -135,6 +136,39 @@ bool TDM_Func::WriteReadReceipt(quillon::TMyDataSet *cds, const QString &msgId)
         throw;
     }
     return true;
+}
+
+bool TDM_Func::IsBodyFile(const QString &content)
+{
+    QString c = content;
+    while (c.endsWith(u'\n') || c.endsWith(u'\r'))
+        c.chop(1);
+    return c.endsWith(QLatin1String("rtf"));
+}
+
+void TDM_Func::ShowBody(const QString &content, richedit::RichEditor *editor)
+{
+    if (content.isEmpty()) {
+        editor->clear();
+        return;
+    }
+    if (!IsBodyFile(content)) {
+        editor->setPlainText(content);
+        return;
+    }
+    const QString local = DownLoadFile(content);
+    if (QFileInfo::exists(local))
+        editor->LoadFromFile(local);
+    else
+        editor->clear();
+}
+
+void TDM_Func::OpenNoticeFile(const QString &attachment, const QString &content)
+{
+    if (!attachment.isEmpty())
+        BrowerFile(attachment);
+    else if (!content.isEmpty() && IsBodyFile(content))
+        BrowerFile(content);
 }
 
 namespace {

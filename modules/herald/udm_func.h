@@ -14,6 +14,9 @@
 namespace quillon {
 class TMyDataSet;
 }
+namespace richedit {
+class RichEditor;
+}
 
 namespace herald {
 
@@ -48,6 +51,17 @@ public:
     // Fetches a server file and opens it with the desktop's program for its type. An empty
     // name does nothing.
     void BrowerFile(const QString &AServerFile);
+
+    // Whether a stored MSGCONTENT names a body file (it ends in "rtf", a final line break
+    // ignored) rather than holding the body text itself, as notices written by other
+    // programs do.
+    static bool IsBodyFile(const QString &content);
+    // Shows a notice's body in `editor`: a body file is fetched and loaded (nothing shows
+    // when the server has none), a body text is shown as it is.
+    void ShowBody(const QString &content, richedit::RichEditor *editor);
+    // Opens the attachment, else a body file, with the desktop's program. A body held as
+    // text has no file: nothing is opened.
+    void OpenNoticeFile(const QString &attachment, const QString &content);
 
     // The text of the unread-notice query for the signed-on user (shared variables
     // LogOnSiteName, LogOnEmpName and sysid).

@@ -191,6 +191,20 @@ TEST_F(HeraldTest, LocalCopiesAreReusedAndNamesCannotLeaveTheFolder)
     EXPECT_EQ(opened, QStringList{local});
 }
 
+TEST_F(HeraldTest, BodyFilesAreToldFromBodyTexts)
+{
+    struct Case
+    {
+        const char *content;
+        bool file;
+    };
+    const Case cases[] = {{"notice\\d\\{X}.rtf", true}, {"MSGData\\1.rtf\r\n", true},
+                          {"x.rtf\n", true},   {"请查收", false}, {"x.RTF", false},
+                          {"rtf", true},        {"", false},      {"x.rtf ", false}};
+    for (const Case &c : cases)
+        EXPECT_EQ(TDM_Func::IsBodyFile(QString::fromUtf8(c.content)), c.file) << c.content;
+}
+
 TEST_F(HeraldTest, UploadOfAMissingFileTellsTheUserAndStops)
 {
     const QString missing = m_dir.filePath(QStringLiteral("none.doc"));
@@ -252,7 +266,7 @@ TEST_F(HeraldTest, UnreadListColumnsSortingAndOpeningFiles)
     };
     const Row rows[] = {{"3", "beta", "notice\\d\\{B}.rtf", ""},
                         {"1", "Alpha", "notice\\d\\{C}.rtf", "notice\\d\\{F}.doc"},
-                        {"2", "gamma ", "", ""}};
+                        {"2", "gamma ", "plain body a/b", ""}};
     for (const Row &r : rows) {
         data->Append();
         data->FieldByName(QStringLiteral("MSGID"))->SetAsString(QString::fromLatin1(r.id));
@@ -304,6 +318,11 @@ TEST_F(HeraldTest, UnreadListColumnsSortingAndOpeningFiles)
     open(2);
     open(1);
     EXPECT_EQ(opened, (QStringList{folder + "{F}.doc", folder + "{B}.rtf"}));
+    // A body held as text is shown directly, never fetched or opened.
+    DM_Func()->ShowBody(QStringLiteral("plain body a/b"), form->LMDRichEdit);
+    EXPECT_EQ(form->LMDRichEdit->plainText(), QStringLiteral("plain body a/b"));
+    DM_Func()->ShowBody(QStringLiteral("notice\\d\\{B}.rtf"), form->LMDRichEdit);
+    EXPECT_EQ(form->LMDRichEdit->plainText().trimmed(), QStringLiteral("B"));
     // Nothing selected: nothing happens.
     lv->clearSelection();
     form->lvMsgDblClick();
