@@ -1,5 +1,6 @@
 #include "shell/fclient.h"
 
+#include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
@@ -26,6 +27,7 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QPushButton>
 #include <QSaveFile>
@@ -153,6 +155,11 @@ QString TfClient::msgText(const QString &key, const QString &fallback)
 QString TfClient::localDataPath() const
 {
     return m_exeDir + QStringLiteral("localdata/ClientData.xml");
+}
+
+QString TfClient::cdsDir() const
+{
+    return m_exeDir + QStringLiteral("LocalData/cds/");
 }
 
 QAction *TfClient::action(const QString &name) const
@@ -543,6 +550,10 @@ void TfClient::SaveLocalData()
         return;
     if (host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE"))
         return;
+    // Only credentials that the server accepted are kept: the values of a failed or
+    // missing log-on (a mistyped password) must never become the offline password.
+    if (!m_onlineLogOn)
+        return;
     try {
         QDir().mkpath(m_exeDir + QStringLiteral("localdata"));
         // Written to a temporary file and renamed: a failed write keeps the old cache.
@@ -639,6 +650,294 @@ void TfClient::setState(State s)
 void TfClient::RzBtnLogInClick()
 {
     emit logOnRequested();
+    // A process logs on once; a new log-on goes through a restart.
+    if (m_state == State::Working)
+        return;
+    host::VarList &vars = *host::g_lstVars;
+    vars.setValue(QStringLiteral("Host"), vars.value(cboServer->currentText()));
+    try {
+        logOn();
+    } catch (...) {
+        QString text;
+        try {
+            throw;
+        } catch (const host::SilentAbort &) {
+            text.clear();
+        } catch (const host::UserError &e) {
+            text = e.message();
+        } catch (const std::exception &e) {
+            text = QString::fromUtf8(e.what());
+        } catch (...) {
+            text = QStringLiteral("发生未知错误");
+        }
+        PnlTop->show();
+        GrpLogIn->show();
+        setState(State::LogOn);
+        const QString head = msgText(QStringLiteral("Msg41"), QStringLiteral("登录失败："));
+        showException(std::make_exception_ptr(host::UserError(head + QStringLiteral("\r\n") + text)));
+    }
+}
+
+void TfClient::logOn()
+{
+    host::VarList &vars = *host::g_lstVars;
+    auto refuse = [](const QString &key, const QString &fallback, QLineEdit *focus) {
+        host::g_FuncObj->MsgBox(msgText(key, fallback), 0);
+        focus->setFocus();
+    };
+    // 3.-4. The panel's fields.
+    if (edtSite->text().isEmpty())
+        return refuse(QStringLiteral("Msg44"), QStringLiteral("请输入网点编号！"), edtSite);
+    if (edtUser->text().isEmpty())
+        return refuse(QStringLiteral("Msg45"), QStringLiteral("请输入用户名！"), edtUser);
+    if (edtPwd->text().isEmpty())
+        return refuse(QStringLiteral("Msg46"), QStringLiteral("请输入密码！"), edtPwd);
+    const QString user = edtUser->text();
+    if ((user.size() < 4 || user.at(3) != u'.') && user != QLatin1String("dk"))
+        return refuse(QStringLiteral("Msg57"), QStringLiteral("用户名格式不正确！"), edtUser);
+
+    // 5. The deployment key.
+    vars.setValue(QStringLiteral("sysid"), user.left(3));
+    PnlTop->hide();
+
+    if (cboOffLine->currentText() != QStringLiteral("是")) {
+        // 6. Online: the verification function checks the user against the server.
+        GrpLogIn->hide();
+        setState(State::Verifying);
+        vars.setValue(QStringLiteral("LogOnSiteCode"), edtSite->text());
+        vars.setValue(QStringLiteral("LogOnUser"), user);
+        vars.setValue(QStringLiteral("LogOnPass"), edtPwd->text());
+        if (user.toUpper() == QLatin1String("DK")) {
+            vars.setValue(QStringLiteral("LogOnSiteName"), QStringLiteral("总部"));
+            vars.setValue(QStringLiteral("LogOnEmpName"), QStringLiteral("超级管理员"));
+        }
+        host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fVefify"));
+        vars.setValue(QStringLiteral("OffLine"), QStringLiteral("FALSE"));
+    } else if (!logOnOffline()) {
+        return; // 7. refused: no reload check
+    }
+
+    if (vars.value(QStringLiteral("LVerify")) != QLatin1String("TRUE")) {
+        // 8. Not verified: the verification function has told the user why.
+        setState(State::LogOn);
+        GrpLogIn->show();
+        edtPwd->selectAll();
+        edtPwd->setFocus();
+    } else {
+        if (vars.value(QStringLiteral("OffLine")) == QLatin1String("FALSE"))
+            m_onlineLogOn = true;
+        logOnSucceeded();
+    }
+
+    // 10. Reload request (also after a failed verification).
+    if (vars.value(QStringLiteral("bReload")) == QLatin1String("TRUE")) {
+        host::g_FuncObj->MsgBox(msgText(QStringLiteral("Msg54"), QStringLiteral("程序需要重新加载。")),
+                                0);
+        RunScriptAndExit(QStringLiteral("ReLoad"));
+    }
+}
+
+QStringList TfClient::readLocalDataFile(bool *exists) const
+{
+    *exists = QFileInfo::exists(localDataPath());
+    if (!*exists)
+        return {};
+    host::VarList cache;
+    appendLocalData(localDataPath(), cache,
+                    [](const QString &line) { return host::g_FuncObj->DecryptStr(line, 0); });
+    return cache.lines();
+}
+
+bool TfClient::logOnOffline()
+{
+    host::VarList &vars = *host::g_lstVars;
+    vars.setValue(QStringLiteral("OffLine"), QStringLiteral("TRUE"));
+    bool exists = false;
+    // Compared with the file itself, not with the variables: an online attempt of this
+    // process has put the typed (unverified) values into them.
+    host::VarList cache;
+    cache.appendLines(readLocalDataFile(&exists));
+    if (!exists) {
+        host::g_FuncObj->MsgBox(QStringLiteral("在线成功登录过的用户才允许脱机登录！"), 0);
+        return false;
+    }
+    struct Check
+    {
+        const char *name;
+        QLineEdit *edit;
+        const char *message;
+    };
+    const Check checks[] = {{"LogOnSiteCode", edtSite, "网点输入错误！"},
+                            {"LogOnUser", edtUser, "用户输入错误！"},
+                            {"LogOnPass", edtPwd, "密码输入错误！"}};
+    for (const Check &c : checks) {
+        const QString name = QString::fromLatin1(c.name);
+        if (!cache.hasName(name) || cache.value(name) != c.edit->text()) {
+            c.edit->setFocus();
+            host::g_FuncObj->MsgBox(QString::fromUtf8(c.message), 0);
+            return false;
+        }
+    }
+    for (int i = 0; i < cache.count(); ++i) {
+        if (!cache.nameAt(i).isEmpty())
+            vars.setValue(cache.nameAt(i), cache.valueAt(i));
+    }
+    vars.setValue(QStringLiteral("LVerify"), QStringLiteral("TRUE"));
+    GrpLogIn->hide();
+    return true;
+}
+
+void TfClient::logOnSucceeded()
+{
+    host::VarList &vars = *host::g_lstVars;
+    const bool offline = vars.value(QStringLiteral("OffLine")) == QLatin1String("TRUE");
+    // 9.1 Status bar.
+    try {
+        Rzstat1->setText(vars.value(QStringLiteral("LogOnSiteName")));
+        Rzstat2->setText(vars.value(QStringLiteral("LogOnEmpName")));
+        Rzstat3->setText(vars.value(QStringLiteral("LogOnTime")));
+        Rzstat5->setText(offline ? msgText(QStringLiteral("Msg39"), QStringLiteral("脱机"))
+                                 : msgText(QStringLiteral("Msg40"), QStringLiteral("在线")));
+        Rzstat6->setText(QString());
+        Rzstat7->setText(vars.value(QStringLiteral("app_Ver")));
+    } catch (...) {
+    }
+    // 9.2-9.3 Module gap, menu and module bar.
+    FiModuleWidth = moduleWidthValue(vars.value(QStringLiteral("ModuleWidth")));
+    LoadMenuData();
+    BuildModuleBar();
+    // 9.4 Cached lookup tables.
+    LoadCachedTables();
+    setState(State::Working);
+    // 9.5 Start page and notice monitor, online only.
+    if (vars.value(QStringLiteral("OffLine")) == QLatin1String("FALSE")) {
+        const QString start = vars.value(QStringLiteral("StartMenu"));
+        // A start page that fails is reported, but the user stays logged on: the module
+        // bar is built already and a second log-on would build it twice.
+        if (!start.isEmpty())
+            guarded([&] { host::g_UINetIntf->CallFunc(start); });
+        StartNoticeMonitor();
+    }
+    emit loggedOn();
+}
+
+namespace {
+
+// A component name: a letter or "_" first, then letters, digits and "_".
+bool validComponentName(const QString &name)
+{
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return re.match(name).hasMatch();
+}
+
+} // namespace
+
+void TfClient::LoadCachedTables()
+{
+    m_cachedTables.clear();
+    m_skippedCacheFiles.clear();
+    QStringList files;
+    try {
+        host::g_FuncObj->GetFileList(cdsDir(), files, QStringLiteral("*.cds"), 1);
+    } catch (...) {
+        return;
+    }
+    auto *connection = host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>()
+                                      : nullptr;
+    for (const QString &file : std::as_const(files)) {
+        QCoreApplication::processEvents();
+        const QString name = QFileInfo(file).fileName().remove(QStringLiteral(".cds"));
+        // A name that cannot be a component name is skipped alone; the rest still load.
+        if (!validComponentName(name)) {
+            qCWarning(lcShell) << "cached table skipped, not a valid name:" << file;
+            m_skippedCacheFiles.append(file);
+            continue;
+        }
+        bool clash = false;
+        const QList<QObject *> owned = findChildren<QObject *>();
+        for (const QObject *o : owned) {
+            if (o->objectName().compare(name, Qt::CaseInsensitive) == 0) {
+                clash = true;
+                break;
+            }
+        }
+        if (clash) {
+            qCWarning(lcShell) << "cached table skipped, the window has a component" << name;
+            m_skippedCacheFiles.append(file);
+            continue;
+        }
+        auto *ds = new quillon::TMyDataSet(this);
+        ds->setObjectName(name);
+        try {
+            ds->LoadFromFile(file);
+        } catch (...) {
+            qCWarning(lcShell) << "cached table skipped, unreadable:" << file;
+            m_skippedCacheFiles.append(file);
+            delete ds;
+            continue;
+        }
+        if (connection)
+            ds->SetMyConn(connection);
+        host::g_lstVars->attachTo(name, ds);
+        m_cachedTables.append(name);
+    }
+}
+
+void TfClient::LoadMenuData()
+{
+    host::VarList &vars = *host::g_lstVars;
+    const bool superUser = vars.value(QStringLiteral("LogOnUser")) == QLatin1String("dk");
+    const QString file = cdsDir() + (superUser ? QStringLiteral("cdsMenu.cds")
+                                               : QStringLiteral("cdsSysMenu.cds"));
+    if (!QFileInfo::exists(file)) {
+        throw host::UserError(
+            QStringLiteral("菜单缓存文件“%1”不存在").arg(QDir::toNativeSeparators(file)));
+    }
+    std::unique_ptr<quillon::TMyDataSet> ds(new quillon::TMyDataSet(this));
+    ds->LoadFromFile(file);
+    const char *const names[] = {"POSID",    "MENUNAME",       "FUNCNAME", "ORGANLEVEL",
+                                 "SHORTCUT", "OFFLINEENABLED", "PNGNAME"};
+    QList<quillon::TField *> fields;
+    for (const char *n : names)
+        fields.append(ds->FieldByName(QString::fromLatin1(n)));
+    const QString offLine = vars.value(QStringLiteral("OffLine"));
+    const QChar sep(0x0E);
+    // "/" and character 14 delimit "SysMenu": inside a caption they would split a record.
+    auto clean = [sep](QString t) {
+        t.replace(u'/', QChar(0xFF0F));
+        t.remove(sep);
+        return t;
+    };
+    int seq = 100;
+    QString sysMenu;
+    QString allNames;
+    ds->First();
+    while (!ds->Eof()) {
+        const QString offlineEnabled = fields[5]->AsString();
+        const bool take = offLine == QLatin1String("FALSE") ||
+                          (offlineEnabled.trimmed().toInt() == 1 && offLine == QLatin1String("TRUE"));
+        if (take) {
+            QStringList rec{QString::number(seq)};
+            for (quillon::TField *f : std::as_const(fields))
+                rec.append(clean(f->AsString()));
+            if (!sysMenu.isEmpty())
+                sysMenu += u'/';
+            sysMenu += rec.join(sep);
+            const QString pos = fields[0]->AsString();
+            if (pos.trimmed() != QLatin1String("@") && pos.mid(3, 8) == QLatin1String(".000.000"))
+                ++seq;
+            const QString func = fields[2]->AsString();
+            if (!func.isEmpty()) {
+                if (!allNames.isEmpty())
+                    allNames += u',';
+                allNames += fields[1]->AsString();
+            }
+        }
+        ds->Next();
+        QCoreApplication::processEvents();
+    }
+    vars.setValue(QStringLiteral("SysMenu"), sysMenu);
+    vars.setValue(QStringLiteral("AllMenuName"), allNames);
 }
 
 void TfClient::RzBtnCancelClick()
@@ -750,9 +1049,11 @@ void TfClient::ModuleClick(int CtlID, int index)
 
 void TfClient::BuildModuleBar()
 {
-    FippMenu.clear();
     const QString menu = host::g_lstVars->value(QStringLiteral("SysMenu"));
     const QChar sep(0x0E);
+    // Every record is parsed before the first button is added, so a bad record leaves
+    // no half-built bar behind.
+    QList<TmItem> items;
     if (!menu.isEmpty()) {
         for (const QString &rec : menu.split(u'/')) {
             const QStringList f = rec.split(sep);
@@ -770,15 +1071,19 @@ void TfClient::BuildModuleBar()
             it.mShortcut = f.value(5);
             it.mOffLine = f.value(6);
             it.mPngName = f.value(7);
-            const QString pos = it.mPOSID.trimmed();
-            if (pos != QLatin1String("@") && pos.mid(3, 8) == QLatin1String(".000.000")) {
-                if (it.mPngName.isEmpty())
-                    it.mPngName = QStringLiteral("System");
-                AddModuleButton(it.mCltID + 1, it.mName, it.mPngName, QStringLiteral("Skin"),
-                                it.mFunc);
-            }
-            FippMenu.append(it);
+            items.append(it);
         }
+    }
+    FippMenu.clear();
+    for (TmItem &it : items) {
+        const QString pos = it.mPOSID.trimmed();
+        if (pos != QLatin1String("@") && pos.mid(3, 8) == QLatin1String(".000.000")) {
+            if (it.mPngName.isEmpty())
+                it.mPngName = QStringLiteral("System");
+            AddModuleButton(it.mCltID + 1, it.mName, it.mPngName, QStringLiteral("Skin"),
+                            it.mFunc);
+        }
+        FippMenu.append(it);
     }
     ReDrawWindow();
     BindActions();

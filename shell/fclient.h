@@ -58,6 +58,15 @@ public:
     QString exePath() const { return m_exeDir; }
     // "localdata/ClientData.xml" beside the program.
     QString localDataPath() const;
+    // "LocalData/cds/" beside the program: the cached menus and lookup tables.
+    QString cdsDir() const;
+    // Whether this process has logged on successfully online (the cache is written at
+    // close only then).
+    bool loggedOnOnline() const { return m_onlineLogOn; }
+    // The cached tables published by the last log-on, in load order, and the files that
+    // were skipped (name clash, not a valid component name, unreadable).
+    const QStringList &cachedTables() const { return m_cachedTables; }
+    const QStringList &skippedCacheFiles() const { return m_skippedCacheFiles; }
 
     // A message text of the table, or `fallback` when the table lacks it.
     static QString msgText(const QString &key, const QString &fallback = {});
@@ -109,6 +118,9 @@ public slots:
     void WMTrayNotify(Qt::MouseButton button);
 
     // Menu of the main window.
+    // Reads the cached menu ("cdsMenu.cds" for "dk", else "cdsSysMenu.cds"), filtered for
+    // offline work, into "SysMenu" and "AllMenuName".
+    void LoadMenuData();
     // Turns "SysMenu" into menu records and module buttons, binds the system actions and
     // sets the system menu's visibility.
     void BuildModuleBar();
@@ -117,8 +129,10 @@ public slots:
     void ApplySystemMenuVisibility();
 
 signals:
-    // Raised when the log-on button is used; the log-on itself is attached here.
+    // Raised when the log-on button is used, before the log-on runs.
     void logOnRequested();
+    // Raised once the log-on has succeeded and the working state is reached.
+    void loggedOn();
 
 protected:
     void ModuleClick(int CtlID, int index) override;
@@ -133,6 +147,9 @@ protected:
     void CheckNotify();
     void LoadLocalData();
     void SaveLocalData();
+    // Loads every "*.cds" under cdsDir() into a dataset owned by the form and publishes
+    // it in g_lstVars under the file's name without ".cds".
+    void LoadCachedTables();
     // Opens the restart or reload script and ends the program; when the script cannot
     // be started the user is told and the program stays.
     bool RunScriptAndExit(const QString &baseName);
@@ -146,6 +163,12 @@ private:
     void loadPicture(QLabel *label, const QString &file, const QString &fallbackResource);
     void setNoticeGlyph(bool visible);
     void reportStartupProblems();
+    // The steps of the log-on after the panel check; throws on unexpected errors.
+    void logOn();
+    bool logOnOffline();
+    void logOnSucceeded();
+    // The offline cache as name=value pairs, read from the file now (empty if none).
+    QStringList readLocalDataFile(bool *exists) const;
 
     Options m_opt;
     QString m_exeDir;
@@ -154,6 +177,9 @@ private:
     State m_state = State::LogOn;
     quint32 FTick = 0;
     bool m_glyphVisible = false;
+    bool m_onlineLogOn = false;
+    QStringList m_cachedTables;
+    QStringList m_skippedCacheFiles;
     QTimer *m_clock = nullptr;
 };
 
