@@ -5,6 +5,7 @@
 #include "host/uintf.h"
 #include "shell/errordisplay.h"
 #include "shell/fclient.h"
+#include "shell/tests/menucache.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,6 +38,8 @@ public:
                   int) override
     {
         calls.append(callfunc);
+        if (callfunc == QLatin1String("fVefify"))
+            host::g_lstVars->setValue(QStringLiteral("LVerify"), QStringLiteral("TRUE"));
         showNotify.append(host::g_lstVars->value(QStringLiteral("ShowNotiFy")));
         if (fail)
             throw host::UserError(QStringLiteral("server unreachable"));
@@ -221,10 +224,17 @@ TEST_F(ClientTest, ClosingAsksThenHonoursCloseFlagThenWritesTheCache)
 {
     write(QStringLiteral("ShowMsg.ini"), "[MsgList]\r\nMsg33=确定退出？\r\n");
     write(QStringLiteral("waylink.ini"), "[Config]\r\nCloseFlag=1\r\n");
+    shell::test::writeMenuCache(dir.filePath(QStringLiteral("LocalData/cds/cdsSysMenu.cds")),
+                                {{"001.000.000", "公告", "", 1, "GG"}});
+    sentry();
     auto c = makeClient();
+    // The cache keeps the values of a successful online log-on.
+    c->edtSite->setText(QStringLiteral("003"));
+    c->edtUser->setText(QStringLiteral("001.wang"));
+    c->edtPwd->setText(QStringLiteral("p@ss"));
+    c->RzBtnLogIn->click();
+    ASSERT_EQ(c->state(), TfClient::State::Working);
     c->RzPgeCtrl->addTab(new QWidget, QStringLiteral("公告发表"));
-    host::g_lstVars->setValue(QStringLiteral("LogOnSiteCode"), QStringLiteral("003"));
-    host::g_lstVars->setValue(QStringLiteral("LogOnPass"), QStringLiteral("p@ss"));
 
     presenter->answers = {host::Answer::No};
     QCloseEvent e1;
