@@ -80,6 +80,22 @@ void heightRule(QWidget *w, int big, int small)
     }
 }
 
+QList<TfBase *> &formRegistry()
+{
+    static QList<TfBase *> forms;
+    return forms;
+}
+
+// Publishes the registry object once an application exists.
+void publishRegistry()
+{
+    if (!qApp || qApp->property("TesseraForms").isValid())
+        return;
+    auto *registry = new TFormRegistry(qApp);
+    registry->setObjectName(QStringLiteral("TesseraForms"));
+    qApp->setProperty("TesseraForms", QVariant::fromValue<QObject *>(registry));
+}
+
 bool isMemo(const QWidget *w)
 {
     return qobject_cast<const QPlainTextEdit *>(w) || qobject_cast<const QTextEdit *>(w);
@@ -91,6 +107,8 @@ TfBase::TfBase(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("fBase"));
+    formRegistry().append(this);
+    publishRegistry();
     setWindowTitle(QStringLiteral("_Basic Form"));
     resize(452, 339);
     setWindowColor(this, colorFromBgr(16250356));
@@ -103,7 +121,27 @@ TfBase::TfBase(QWidget *parent)
 
 TfBase::~TfBase()
 {
+    formRegistry().removeOne(this);
     FormDestroy();
+}
+
+bool TfBase::CloseQuery()
+{
+    return true;
+}
+
+bool TfBase::CloseQueryAll()
+{
+    const QList<QPointer<TfBase>> forms(formRegistry().cbegin(), formRegistry().cend());
+    for (const QPointer<TfBase> &f : forms)
+        if (f && f->isCreated() && !f->CloseQuery())
+            return false;
+    return true;
+}
+
+QList<TfBase *> TfBase::openForms()
+{
+    return formRegistry();
 }
 
 void TfBase::create()
@@ -309,6 +347,10 @@ void TfBase::showEvent(QShowEvent *event)
 
 void TfBase::closeEvent(QCloseEvent *event)
 {
+    if (!CloseQuery()) {
+        event->ignore();
+        return;
+    }
     bool freeOnClose = testAttribute(Qt::WA_DeleteOnClose);
     FormClose(freeOnClose);
     setAttribute(Qt::WA_DeleteOnClose, freeOnClose);

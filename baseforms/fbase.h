@@ -55,6 +55,17 @@ public:
     // The owned component of that objectName, or nullptr.
     QObject *findComponent(const QString &name) const;
 
+    // Asked before the window closes (and by CloseQueryAll before the program ends): true
+    // when it may close now. A window with changes that are not saved yet asks the user to
+    // save, discard or stay. Callable by name (QMetaObject::invokeMethod) from code that
+    // does not link Tessera.
+    Q_INVOKABLE virtual bool CloseQuery();
+    // Asks every open window in the order they were made; false as soon as one wants to
+    // stay (the windows asked before it have saved or discarded their changes).
+    static bool CloseQueryAll();
+    // Every form that exists, in the order they were made.
+    static QList<TfBase *> openForms();
+
     // The focused control of this window: the application's focus widget when the form is
     // embedded in another window, else the form's own.
     QWidget *GetActiveControl() const;
@@ -98,6 +109,19 @@ private:
     bool m_created = false;
     QString m_initParams;
     QList<QPointer<QObject>> m_components;
+};
+
+// The forms of the process as one object that code without a link to Tessera reaches by
+// name: the application's dynamic property "TesseraForms" holds it from the first form on.
+//   QObject *forms = qApp->property("TesseraForms").value<QObject *>();
+//   bool mayQuit = true;
+//   if (forms) QMetaObject::invokeMethod(forms, "CloseQueryAll", Q_RETURN_ARG(bool, mayQuit));
+class TFormRegistry : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    Q_INVOKABLE bool CloseQueryAll() { return TfBase::CloseQueryAll(); }
 };
 
 // Makes a form and runs its create event.
