@@ -8,6 +8,7 @@
 #include "modules/framework/funcs.h"
 #include "modules/herald/fnoreadmessage.h"
 #include "modules/herald/form1.h"
+#include "modules/herald/fquerymessage.h"
 #include "modules/herald/fsendmessage.h"
 #include "richedit/richeditor.h"
 
@@ -73,7 +74,9 @@ void TDM_Func::new_execute(const QString &callfunc, const QString &funcdesc,
         Form1->show();
     } else if (is("fSendMessage")) {
         MyShowMDIForm<TfSendMessage>(none, controls, HelpIndex, funcdesc);
-    } else if (is("fQueryMessage") || is("fManagerMessage") || is("fReadQMessage")) {
+    } else if (is("fQueryMessage")) {
+        MyShowMDIForm<TfQueryMessage>(none, controls, HelpIndex, funcdesc);
+    } else if (is("fManagerMessage") || is("fReadQMessage")) {
         // These windows are not part of this build of the module.
         FuncNotExists();
     } else if (is("fNoReadMessage")) {

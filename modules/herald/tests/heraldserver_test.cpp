@@ -8,12 +8,15 @@
 #include "host/moduleservice.h"
 #include "host/uintf.h"
 #include "modules/herald/fnoreadmessage.h"
+#include "modules/herald/fquerymessage.h"
 #include "modules/herald/fsendmessage.h"
 #include "modules/herald/udm_func.h"
 #include "richedit/richeditor.h"
 #include "server/tests/testserver.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -416,4 +419,73 @@ TEST_F(HeraldServer, UnreadListCoversTenDaysFromMidnightAndSkipsReadNotices)
     // Quotes in the user's values stay inside the text of the query.
     setUser(QStringLiteral("x' or '1'='1"), QStringLiteral("o'neil"));
     EXPECT_TRUE(unreadKeys().isEmpty());
+}
+
+TEST_F(HeraldServer, QueryWindowListsByReadStateAndKeepsItsResult)
+{
+    // A notice of today to the reader's site and to him personally: listed twice.
+    const QString site = QStringLiteral("查询网点");
+    setUser(site, QStringLiteral("查询员"));
+    const QString id = QStringLiteral("Q%1").arg(QDateTime::currentMSecsSinceEpoch());
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    {
+        auto c = s_srv->backend->acquire();
+        c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPTIME, OPSITE, "
+                                  "OPEMP, MSGTYPE, sysid) values (?,?,?,?,?,?,?,?)"),
+                   {id, QStringLiteral("查询公告"), QStringLiteral("正文就在这里"), now,
+                    QStringLiteral("总部"), QStringLiteral("张伟"), QStringLiteral("普通 "), QStringLiteral("001")});
+        c->execute(QStringLiteral("insert into TAB_MSGSITE (MSGID, MSGSITE, MSGTime, sysid) values (?,?,?,?)"),
+                   {id, site, now, QStringLiteral("001")});
+        c->execute(QStringLiteral("insert into TAB_MSGEMP (MSGID, MSGEMP, MSGSITE, MSGTime, sysid) values (?,?,?,?,?)"),
+                   {id, QStringLiteral("查询员"), site, now, QStringLiteral("001")});
+    }
+    auto *form = tessera::createForm<TfQueryMessage>();
+    m_forms.emplace_back(form);
+    form->show();
+    EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("未阅读"));
+    EXPECT_EQ(form->ComboBox1->count(), 3);
+
+    auto listed = [form] {
+        QStringList ids;
+        for (int i = 0; i < form->lvMsg->topLevelItemCount(); ++i)
+            ids << form->lvMsg->topLevelItem(i)->text(TfNoReadMessage::ColId);
+        return ids;
+    };
+    form->actQueryExecute();
+    ASSERT_EQ(listed(), (QStringList{id, id}));
+    EXPECT_EQ(form->lvMsg->topLevelItem(0)->text(TfNoReadMessage::ColType), QStringLiteral("普通"));
+
+    // Reading writes the receipt and shows the body text; the query result stays.
+    form->lvMsg->setCurrentItem(form->lvMsg->topLevelItem(0));
+    form->lvMsgClick();
+    EXPECT_EQ(form->LMDRichEdit->plainText(), QStringLiteral("正文就在这里"));
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID=?"), {id}), 1);
+    EXPECT_EQ(form->cdsData->RecordCount(), 2);
+    EXPECT_TRUE(form->cdsData->FindField(QStringLiteral("MSGOBJECT")));
+    form->lvMsgDblClick(); // a body held as text has no file to open
+    EXPECT_TRUE(opened.isEmpty());
+
+    // Unread finds nothing now (and leaves the list), read finds it, all finds it.
+    form->actQueryExecute();
+    EXPECT_EQ(form->cdsData->RecordCount(), 0);
+    EXPECT_EQ(listed(), (QStringList{id, id}));
+    form->ComboBox1->setCurrentIndex(1);
+    form->lvMsg->clear();
+    form->actQueryExecute();
+    EXPECT_EQ(listed(), (QStringList{id, id}));
+    form->ComboBox1->setCurrentIndex(0);
+    form->lvMsg->clear();
+    form->actQueryExecute();
+    EXPECT_EQ(listed(), (QStringList{id, id}));
+
+    // A range that ended yesterday lists nothing; a reversed range is refused.
+    form->lvMsg->clear();
+    form->BDate->setDate(QDate::currentDate().addDays(-3));
+    form->EDate->setDate(QDate::currentDate().addDays(-1));
+    form->actQueryExecute();
+    EXPECT_TRUE(listed().isEmpty());
+    presenter->shown.clear();
+    form->BDate->setDate(QDate::currentDate());
+    form->actQueryExecute();
+    EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("开始日期不能大于结束日期")});
 }
