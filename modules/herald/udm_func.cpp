@@ -7,6 +7,7 @@
 #include "host/uintf.h"
 #include "modules/framework/funcs.h"
 #include "modules/herald/fnoreadmessage.h"
+#include "modules/herald/fmanagermessage.h"
 #include "modules/herald/form1.h"
 #include "modules/herald/fquerymessage.h"
 #include "modules/herald/fsendmessage.h"
@@ -76,7 +77,9 @@ void TDM_Func::new_execute(const QString &callfunc, const QString &funcdesc,
         MyShowMDIForm<TfSendMessage>(none, controls, HelpIndex, funcdesc);
     } else if (is("fQueryMessage")) {
         MyShowMDIForm<TfQueryMessage>(none, controls, HelpIndex, funcdesc);
-    } else if (is("fManagerMessage") || is("fReadQMessage")) {
+    } else if (is("fManagerMessage")) {
+        MyShowMDIForm<TfManagerMessage>(none, controls, HelpIndex, funcdesc);
+    } else if (is("fReadQMessage")) {
         // These windows are not part of this build of the module.
         FuncNotExists();
     } else if (is("fNoReadMessage")) {

@@ -84,7 +84,7 @@ TEST_F(HeraldTest, DispatchIgnoresCaseOfLettersOnlyAndUnknownNames)
                                            QStringLiteral("FNOREADMESSAGE")));
 
     // Windows not built in this module tell the user instead of doing nothing.
-    DM_Func()->ExecFunc(QStringLiteral("fManagerMessage"), QStringLiteral("公告管理"), {}, {}, 0);
+    DM_Func()->ExecFunc(QStringLiteral("fReadQMessage"), QStringLiteral("公告阅读查询"), {}, {}, 0);
     EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("此功能暂无法运行,请联系您的软件供应商!")});
     EXPECT_EQ(tabs.count(), 1);
     delete tabs.widget(0);

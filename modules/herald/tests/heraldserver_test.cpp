@@ -7,6 +7,7 @@
 #include "host/errors.h"
 #include "host/moduleservice.h"
 #include "host/uintf.h"
+#include "modules/herald/fmanagermessage.h"
 #include "modules/herald/fnoreadmessage.h"
 #include "modules/herald/fquerymessage.h"
 #include "modules/herald/fsendmessage.h"
@@ -488,4 +489,110 @@ TEST_F(HeraldServer, QueryWindowListsByReadStateAndKeepsItsResult)
     form->BDate->setDate(QDate::currentDate());
     form->actQueryExecute();
     EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("开始日期不能大于结束日期")});
+}
+
+TEST_F(HeraldServer, ManagementListsCountsTicksAndDeletesTheTickedNotices)
+{
+    // Four notices of a publishing site of their own, published today.
+    const QString publisher = QStringLiteral("管理测试站");
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QStringList ids;
+    {
+        auto c = s_srv->backend->acquire();
+        for (int i = 0; i < 4; ++i) {
+            const QString id = QStringLiteral("M%1").arg(i);
+            ids << id;
+            c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPTIME, "
+                                      "OPSITE, OPEMP, sysid) values (?,?,?,?,?,?,?)"),
+                       {id, QStringLiteral("管理%1").arg(i), QStringLiteral("notice\\d\\{M%1}.rtf").arg(i), now,
+                        publisher, QStringLiteral("张伟"), QStringLiteral("001")});
+            for (const char *site : {"上海浦东", "北京朝阳"})
+                c->execute(QStringLiteral("insert into TAB_MSGSITE (MSGID, MSGSITE, MSGTime, sysid) values (?,?,?,?)"),
+                           {id, QString::fromUtf8(site), now, QStringLiteral("001")});
+            if (i == 0)
+                c->execute(QStringLiteral("insert into TAB_MSGEMP (MSGID, MSGEMP, MSGSITE, MSGTime, sysid) "
+                                          "values (?,?,?,?,?)"),
+                           {id, QStringLiteral("马超"), QStringLiteral("上海浦东"), now, QStringLiteral("001")});
+        }
+    }
+    auto *form = tessera::createForm<TfManagerMessage>();
+    m_forms.emplace_back(form);
+    form->show();
+    form->edtSite->setText(publisher);
+    form->actQueryExecute();
+    TMyDataSet *d = form->cdsData;
+    ASSERT_EQ(d->RecordCount(), 4);
+    auto valueOf = [d](const QString &id, const char *field) {
+        EXPECT_TRUE(d->Locate(QStringLiteral("MSGID"), id));
+        return d->FieldByName(QString::fromLatin1(field))->AsString();
+    };
+    EXPECT_EQ(valueOf(QStringLiteral("M0"), "SiteCnt"), QStringLiteral("2"));
+    EXPECT_EQ(valueOf(QStringLiteral("M0"), "EmpCnt"), QStringLiteral("1"));
+    EXPECT_EQ(valueOf(QStringLiteral("M1"), "EmpCnt"), QStringLiteral("0"));
+    EXPECT_EQ(valueOf(QStringLiteral("M1"), "Sel"), QStringLiteral("0"));
+
+    // Details of M0, then of M1 (which has no employee rows: its grid is emptied).
+    d->Locate(QStringLiteral("MSGID"), QStringLiteral("M0"));
+    form->DBGridDataMouseDown();
+    EXPECT_EQ(form->cdsSiteMsg->RecordCount(), 2);
+    EXPECT_EQ(form->cdsEmpMsg->RecordCount(), 1);
+    d->Locate(QStringLiteral("MSGID"), QStringLiteral("M1"));
+    form->DBGridDataMouseDown();
+    EXPECT_EQ(form->cdsSiteMsg->RecordCount(), 2);
+    EXPECT_FALSE(form->cdsEmpMsg->Active() && form->cdsEmpMsg->RecordCount() > 0);
+
+    // The body column opens the body file; other columns open nothing.
+    QDir().mkpath(TDM_Func::localFileFolder());
+    QFile body(TDM_Func::localFileFolder() + QStringLiteral("{M1}.rtf"));
+    ASSERT_TRUE(body.open(QIODevice::WriteOnly));
+    body.close();
+    form->DBGridDataDblClick(QStringLiteral("MSGOBJECT"));
+    EXPECT_TRUE(opened.isEmpty());
+    form->DBGridDataDblClick(QStringLiteral("MSGCONTENT"));
+    EXPECT_EQ(opened, QStringList{body.fileName()});
+
+    // Nothing ticked: refused. Invert twice gives back the ticks; tick all; untick one.
+    presenter->shown.clear();
+    form->actDelExecute();
+    EXPECT_EQ(shownTexts(), (QStringList{QStringLiteral("您确认是否删除当前选中的公告？"),
+                                         QStringLiteral("操作失败,没有选中需要删除的公告!")}));
+    auto ticked = [d] {
+        QStringList t;
+        for (d->First(); !d->Eof(); d->Next())
+            if (d->FieldByName(QStringLiteral("Sel"))->AsInteger() == 1)
+                t << d->FieldByName(QStringLiteral("MSGID"))->AsString();
+        t.sort();
+        return t;
+    };
+    d->Locate(QStringLiteral("MSGID"), QStringLiteral("M2"));
+    d->Edit();
+    d->FieldByName(QStringLiteral("Sel"))->SetAsInteger(1);
+    d->Post();
+    form->actUnSelAllExecute();
+    EXPECT_EQ(ticked(), (QStringList{"M0", "M1", "M3"}));
+    form->actUnSelAllExecute();
+    EXPECT_EQ(ticked(), QStringList{"M2"});
+    form->actSelAllExecute();
+    EXPECT_EQ(ticked(), (QStringList{"M0", "M1", "M2", "M3"}));
+    d->Locate(QStringLiteral("MSGID"), QStringLiteral("M3"));
+    d->Edit();
+    d->FieldByName(QStringLiteral("Sel"))->SetAsInteger(0);
+    d->Post();
+
+    // A declined question deletes nothing; a confirmed one exactly the three ticked.
+    presenter->answers = {host::Answer::No};
+    form->actDelExecute();
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where OPSITE=?"), {publisher}), 4);
+    presenter->shown.clear();
+    form->actDelExecute();
+    EXPECT_EQ(shownTexts().value(1), QStringLiteral("操作成功!"));
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where OPSITE=?"), {publisher}), 1);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where MSGID='M3'")), 1);
+    ASSERT_EQ(d->RecordCount(), 1); // reloaded
+    EXPECT_EQ(d->FieldByName(QStringLiteral("MSGID"))->AsString(), QStringLiteral("M3"));
+
+    // A quote in the site field stays inside the literal.
+    form->edtSite->setText(QStringLiteral("x' or '1'='1"));
+    form->actQueryExecute();
+    EXPECT_EQ(d->RecordCount(), 0);
 }
