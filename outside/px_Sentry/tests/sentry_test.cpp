@@ -3,10 +3,13 @@
 #include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
+#include "host/errors.h"
+#include "host/moduleservice.h"
 #include "host/uintf.h"
 #include "sentry.h"
 #include "server/tests/testserver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QTableWidget>
@@ -195,4 +198,15 @@ TEST_F(SentryTest, NotifyListsUnreadNoticesOnceUnlessAsked)
     vars().setValue(QStringLiteral("OffLine"), QStringLiteral("TRUE"));
     sentry::fNotify();
     EXPECT_FALSE(popup->isVisible());
+}
+
+TEST_F(SentryTest, TheModuleLibraryIsFoundByNameAndVerifies)
+{
+    // The real library beside the test, loaded by the host as the log-on does.
+    host::ModuleService::instance().addModuleDirectory(QCoreApplication::applicationDirPath());
+    enter(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
+    host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fVefify"));
+    EXPECT_EQ(vars().value(QStringLiteral("LVerify")), QStringLiteral("TRUE"));
+    EXPECT_EQ(vars().value(QStringLiteral("LogOnEmpName")), QStringLiteral("马超"));
+    EXPECT_THROW(host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fNoSuch")), host::UserError);
 }
