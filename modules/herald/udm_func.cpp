@@ -10,6 +10,7 @@
 #include "modules/herald/fmanagermessage.h"
 #include "modules/herald/form1.h"
 #include "modules/herald/fquerymessage.h"
+#include "modules/herald/freadqmessage.h"
 #include "modules/herald/fsendmessage.h"
 #include "richedit/richeditor.h"
 
@@ -80,8 +81,7 @@ void TDM_Func::new_execute(const QString &callfunc, const QString &funcdesc,
     } else if (is("fManagerMessage")) {
         MyShowMDIForm<TfManagerMessage>(none, controls, HelpIndex, funcdesc);
     } else if (is("fReadQMessage")) {
-        // These windows are not part of this build of the module.
-        FuncNotExists();
+        MyShowMDIForm<TfReadQMessage>(none, controls, HelpIndex, funcdesc);
     } else if (is("fNoReadMessage")) {
         cdsMSGData->SetMyConn(cnServer);
         cdsMSGData->Close();

@@ -83,10 +83,25 @@ TEST_F(HeraldTest, DispatchIgnoresCaseOfLettersOnlyAndUnknownNames)
     EXPECT_TRUE(TDM_Func::sameFunctionName(QStringLiteral("fNoReadMessage"),
                                            QStringLiteral("FNOREADMESSAGE")));
 
-    // Windows not built in this module tell the user instead of doing nothing.
-    DM_Func()->ExecFunc(QStringLiteral("fReadQMessage"), QStringLiteral("公告阅读查询"), {}, {}, 0);
-    EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("此功能暂无法运行,请联系您的软件供应商!")});
-    EXPECT_EQ(tabs.count(), 1);
+    // Every window of the module, each with its own class and title.
+    const struct
+    {
+        const char *name;
+        const char *cls;
+        const char16_t *title;
+    } windows[] = {{"fQueryMessage", "herald::TfQueryMessage", u"公告查询"},
+                   {"FMANAGERMESSAGE", "herald::TfManagerMessage", u"公告管理"},
+                   {"freadqmessage", "herald::TfReadQMessage", u"公告阅读查询"}};
+    for (const auto &w : windows)
+        DM_Func()->ExecFunc(QString::fromLatin1(w.name), QString::fromUtf16(w.title), {}, {}, 0);
+    ASSERT_EQ(tabs.count(), 4);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_STREQ(tabs.widget(i + 1)->metaObject()->className(), windows[i].cls);
+        EXPECT_EQ(tabs.tabText(i + 1), QString::fromUtf16(windows[i].title));
+    }
+    EXPECT_TRUE(presenter->shown.isEmpty());
+    while (tabs.count() > 1)
+        delete tabs.widget(1);
     delete tabs.widget(0);
 }
 

@@ -10,6 +10,9 @@
 #include "modules/herald/fmanagermessage.h"
 #include "modules/herald/fnoreadmessage.h"
 #include "modules/herald/fquerymessage.h"
+#include "modules/herald/freadqmessage.h"
+#include "baseforms/mydbxedit.h"
+#include <QLabel>
 #include "modules/herald/fsendmessage.h"
 #include "modules/herald/udm_func.h"
 #include "richedit/richeditor.h"
@@ -595,4 +598,56 @@ TEST_F(HeraldServer, ManagementListsCountsTicksAndDeletesTheTickedNotices)
     form->edtSite->setText(QStringLiteral("x' or '1'='1"));
     form->actQueryExecute();
     EXPECT_EQ(d->RecordCount(), 0);
+}
+
+TEST_F(HeraldServer, ReceiptQueryListsReadersAndShowsTheNotice)
+{
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    {
+        auto c = s_srv->backend->acquire();
+        c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, MSGFILE, OPTIME, "
+                                  "OPSITE, OPEMP, sysid) values (?,?,?,?,?,?,?,?)"),
+                   {QStringLiteral("R1"), QStringLiteral("阅读查询"), QStringLiteral("直接的正文"),
+                    QStringLiteral("notice\\d\\{R}.doc"), now, QStringLiteral("总部"),
+                    QStringLiteral("张伟"), QStringLiteral("001")});
+        for (const char *reader : {"甲", "乙"})
+            c->execute(QStringLiteral("insert into TAB_MSGREAD (MSGID, MSGReadSite, MSGReader, MSGReadTime, sysid) "
+                                      "values (?,?,?,?,?)"),
+                       {QStringLiteral("R1"), QStringLiteral("阅读站"), QString::fromUtf8(reader), now,
+                        QStringLiteral("001")});
+    }
+    auto *form = tessera::createForm<TfReadQMessage>();
+    m_forms.emplace_back(form);
+    form->show();
+    auto readers = [form] {
+        QStringList r;
+        TMyDataSet *d = form->cdsData;
+        for (d->First(); !d->Eof(); d->Next())
+            if (d->FieldByName(QStringLiteral("MSGID"))->AsString() == QLatin1String("R1"))
+                r << d->FieldByName(QStringLiteral("MSGREADER"))->AsString();
+        r.sort();
+        return r;
+    };
+    form->executeAction(form->actQuery);
+    EXPECT_EQ(readers(), (QStringList{"乙", "甲"}));
+    form->edtEmp->setText(QStringLiteral("甲"));
+    EXPECT_TRUE(form->GetSql().endsWith(QStringLiteral(" and b.MSGREADER='甲'")));
+    form->cdsData->Close();
+    form->cdsData->SetCommandText(form->GetSql());
+    form->cdsData->Open();
+    EXPECT_EQ(readers(), QStringList{"甲"});
+    ASSERT_TRUE(form->cdsData->Locate(QStringLiteral("MSGID"), QStringLiteral("R1")));
+    form->DBGridDataDblClick();
+    EXPECT_EQ(form->lblObject->text(), QStringLiteral("阅读查询"));
+    EXPECT_EQ(form->lblRecSite->text(), QStringLiteral("阅读站"));
+    EXPECT_EQ(form->lblUser->text(), QStringLiteral("张伟"));
+    EXPECT_EQ(form->lblLuyan->text(), QStringLiteral("附件名: notice\\d\\{R}.doc"));
+    EXPECT_EQ(form->LMDRichEdit->plainText(), QStringLiteral("直接的正文"));
+
+    // A quote typed into a field stays inside its literal.
+    form->edtEmp->setText(QStringLiteral("x' or '1'='1"));
+    form->cdsData->Close();
+    form->cdsData->SetCommandText(form->GetSql());
+    form->cdsData->Open();
+    EXPECT_TRUE(readers().isEmpty());
 }
