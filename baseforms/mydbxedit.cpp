@@ -64,7 +64,8 @@ public:
     explicit LookupList(QWidget *edit)
         : QTableView(edit)
     {
-        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+        // A tool-tip window is never activated, on any platform plug-in.
+        setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
         setAttribute(Qt::WA_ShowWithoutActivating);
         setFocusPolicy(Qt::NoFocus);
         setObjectName(QStringLiteral("FDataList"));
@@ -195,6 +196,12 @@ void TMyDBXEdit::keyPressEvent(QKeyEvent *e)
 
 void TMyDBXEdit::focusOutEvent(QFocusEvent *e)
 {
+    if (FListVisible && QApplication::activeWindow() == FDataList) {
+        // The list window got activated by its platform: typing goes on in the edit.
+        TDBEditEh::focusOutEvent(e);
+        window()->activateWindow();
+        return;
+    }
     if (FListVisible && QApplication::focusWidget() != FDataList)
         CloseUp(false);
     FStopList = true;
