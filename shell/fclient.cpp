@@ -27,9 +27,9 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
 #include <QTabBar>
@@ -674,7 +674,8 @@ void TfClient::RzBtnLogInClick()
         GrpLogIn->show();
         setState(State::LogOn);
         const QString head = msgText(QStringLiteral("Msg41"), QStringLiteral("登录失败："));
-        showException(std::make_exception_ptr(host::UserError(head + QStringLiteral("\r\n") + text)));
+        showException(
+            std::make_exception_ptr(host::UserError(head + QStringLiteral("\r\n") + text)));
     }
 }
 
@@ -731,8 +732,8 @@ void TfClient::logOn()
 
     // 10. Reload request (also after a failed verification).
     if (vars.value(QStringLiteral("bReload")) == QLatin1String("TRUE")) {
-        host::g_FuncObj->MsgBox(msgText(QStringLiteral("Msg54"), QStringLiteral("程序需要重新加载。")),
-                                0);
+        host::g_FuncObj->MsgBox(
+            msgText(QStringLiteral("Msg54"), QStringLiteral("程序需要重新加载。")), 0);
         RunScriptAndExit(QStringLiteral("ReLoad"));
     }
 }
@@ -842,8 +843,8 @@ void TfClient::LoadCachedTables()
     } catch (...) {
         return;
     }
-    auto *connection = host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>()
-                                      : nullptr;
+    auto *connection =
+        host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>() : nullptr;
     for (const QString &file : std::as_const(files)) {
         QCoreApplication::processEvents();
         const QString name = QFileInfo(file).fileName().remove(QStringLiteral(".cds"));
@@ -887,8 +888,8 @@ void TfClient::LoadMenuData()
 {
     host::VarList &vars = *host::g_lstVars;
     const bool superUser = vars.value(QStringLiteral("LogOnUser")) == QLatin1String("dk");
-    const QString file = cdsDir() + (superUser ? QStringLiteral("cdsMenu.cds")
-                                               : QStringLiteral("cdsSysMenu.cds"));
+    const QString file =
+        cdsDir() + (superUser ? QStringLiteral("cdsMenu.cds") : QStringLiteral("cdsSysMenu.cds"));
     if (!QFileInfo::exists(file)) {
         throw host::UserError(
             QStringLiteral("菜单缓存文件“%1”不存在").arg(QDir::toNativeSeparators(file)));
@@ -914,8 +915,9 @@ void TfClient::LoadMenuData()
     ds->First();
     while (!ds->Eof()) {
         const QString offlineEnabled = fields[5]->AsString();
-        const bool take = offLine == QLatin1String("FALSE") ||
-                          (offlineEnabled.trimmed().toInt() == 1 && offLine == QLatin1String("TRUE"));
+        const bool take =
+            offLine == QLatin1String("FALSE") ||
+            (offlineEnabled.trimmed().toInt() == 1 && offLine == QLatin1String("TRUE"));
         if (take) {
             QStringList rec{QString::number(seq)};
             for (quillon::TField *f : std::as_const(fields))
@@ -1080,8 +1082,7 @@ void TfClient::BuildModuleBar()
         if (pos != QLatin1String("@") && pos.mid(3, 8) == QLatin1String(".000.000")) {
             if (it.mPngName.isEmpty())
                 it.mPngName = QStringLiteral("System");
-            AddModuleButton(it.mCltID + 1, it.mName, it.mPngName, QStringLiteral("Skin"),
-                            it.mFunc);
+            AddModuleButton(it.mCltID + 1, it.mName, it.mPngName, QStringLiteral("Skin"), it.mFunc);
         }
         FippMenu.append(it);
     }

@@ -29,7 +29,8 @@ class SentryModule : public host::IUIBase
 {
 public:
     void InitConn() override {}
-    void ExecFunc(const QString &f, const QString &, const QString &, const QStringList &, int) override
+    void ExecFunc(const QString &f, const QString &, const QString &, const QStringList &,
+                  int) override
     {
         sentry::execute(f);
     }
@@ -39,7 +40,8 @@ class LobbyModule : public host::IUIBase
 {
 public:
     void InitConn() override {}
-    void ExecFunc(const QString &f, const QString &t, const QString &, const QStringList &, int) override
+    void ExecFunc(const QString &f, const QString &t, const QString &, const QStringList &,
+                  int) override
     {
         lobby::execute(f, t);
     }
@@ -71,7 +73,8 @@ struct Fixture
         so.port = 0;
         so.threads = 2;
         so.quiet = true;
-        http = std::make_unique<server::HttpServer>(*backend, dir.filePath(QStringLiteral("files")), so);
+        http = std::make_unique<server::HttpServer>(*backend, dir.filePath(QStringLiteral("files")),
+                                                    so);
         http->start();
 
         auto writeFile = [this](const QString &name, const QByteArray &bytes) {
@@ -122,7 +125,8 @@ void BM_LogOnToWorkingState(benchmark::State &state)
             state.SkipWithError("log-on did not reach the working state");
             break;
         }
-        auto *emp = host::g_lstVars->objectAs<quillon::TMyDataSet>(QStringLiteral("cdsEmployeeAll"));
+        auto *emp =
+            host::g_lstVars->objectAs<quillon::TMyDataSet>(QStringLiteral("cdsEmployeeAll"));
         employees = emp ? emp->RecordCount() : 0;
         client.reset();
         host::g_lstVars->clear();

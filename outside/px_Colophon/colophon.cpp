@@ -35,12 +35,13 @@ Lines databaseLines()
     const host::VarList &vars = *host::g_lstVars;
     Lines out;
     const bool offline = vars.value(QStringLiteral("OffLine")) == QLatin1String("TRUE");
-    auto *conn = host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>()
-                                : nullptr;
-    out.append({QStringLiteral("连接方式"), offline ? QStringLiteral("脱机") : QStringLiteral("在线")});
+    auto *conn =
+        host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>() : nullptr;
+    out.append(
+        {QStringLiteral("连接方式"), offline ? QStringLiteral("脱机") : QStringLiteral("在线")});
     if (conn && !offline) {
-        out.append({QStringLiteral("应用服务器"),
-                    conn->Host() + u':' + QString::number(conn->Port())});
+        out.append(
+            {QStringLiteral("应用服务器"), conn->Host() + u':' + QString::number(conn->Port())});
         out.append({QStringLiteral("连接驱动"), conn->DriverName()});
         out.append({QStringLiteral("协议版本"), conn->AbortInfo()});
     }

@@ -57,11 +57,17 @@ QList<Figure> todayFigures(const QString &sysid)
     const QString s = sentry::quoted(sysid);
     return {
         {QStringLiteral("今日中心账单"),
-         QStringLiteral("select count(*) as N from TAB_ACCOUNT where SCANTIME >= trunc(sysdate) and sysid=") + s},
+         QStringLiteral(
+             "select count(*) as N from TAB_ACCOUNT where SCANTIME >= trunc(sysdate) and sysid=") +
+             s},
         {QStringLiteral("今日签收到付款"),
-         QStringLiteral("select count(*) as N from TAB_DFKRECORD where SIGNTIME >= trunc(sysdate) and sysid=") + s},
+         QStringLiteral("select count(*) as N from TAB_DFKRECORD where SIGNTIME >= trunc(sysdate) "
+                        "and sysid=") +
+             s},
         {QStringLiteral("近十天公告"),
-         QStringLiteral("select count(*) as N from TAB_MSGRECORD where OPTIME >= trunc(sysdate-10) and sysid=") + s},
+         QStringLiteral("select count(*) as N from TAB_MSGRECORD where OPTIME >= trunc(sysdate-10) "
+                        "and sysid=") +
+             s},
     };
 }
 
@@ -97,8 +103,9 @@ TfStart::TfStart(QWidget *parent)
                                   .arg(vars.value(QStringLiteral("LogOnSiteName")),
                                        vars.value(QStringLiteral("LogOnEmpName"))),
                               this, 16, true));
-    layout->addWidget(caption(QStringLiteral("登录时间：%1").arg(vars.value(QStringLiteral("LogOnTime"))),
-                              this, 10, false));
+    layout->addWidget(
+        caption(QStringLiteral("登录时间：%1").arg(vars.value(QStringLiteral("LogOnTime"))), this,
+                10, false));
 
     auto *cards = new QHBoxLayout;
     auto addCard = [&](const QString &title) {
@@ -161,10 +168,8 @@ void execute(const QString &function, const QString &title)
 {
     if (function.compare(QLatin1String("fStart"), Qt::CaseInsensitive) != 0)
         throw host::UserError(QStringLiteral("px_Lobby 没有功能“%1”").arg(function));
-    host::g_UINetIntf->ShowMDIForm<TfStart>(nullptr, 0,
-                                            title.isEmpty() || title == function
-                                                ? QStringLiteral("起始页")
-                                                : title);
+    host::g_UINetIntf->ShowMDIForm<TfStart>(
+        nullptr, 0, title.isEmpty() || title == function ? QStringLiteral("起始页") : title);
 }
 
 } // namespace lobby

@@ -34,8 +34,8 @@ void tell(const QString &text)
 
 quillon::TMySktConnection *hostConnection()
 {
-    auto *c = host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>()
-                             : nullptr;
+    auto *c =
+        host::g_DBConn ? host::g_DBConn->GetConnectionAs<quillon::TMySktConnection>() : nullptr;
     if (!c)
         throw host::UserError(QStringLiteral("程序没有提供服务器连接，无法验证用户。"));
     return c;
@@ -43,8 +43,7 @@ quillon::TMySktConnection *hostConnection()
 
 void writeCache(quillon::TMySktConnection *conn, const QString &dir, const CacheTable &t)
 {
-    const quillon::DataPacket packet =
-        conn->providerFetch(QStringLiteral("dspPublic"), t.sql, {});
+    const quillon::DataPacket packet = conn->providerFetch(QStringLiteral("dspPublic"), t.sql, {});
     QSaveFile f(dir + t.name + QStringLiteral(".cds"));
     if (!f.open(QIODevice::WriteOnly) || f.write(packet.toBinary()) < 0 || !f.commit()) {
         throw host::UserError(QStringLiteral("无法写入本地缓存“%1”：%2")
@@ -106,8 +105,8 @@ QList<CacheTable> cacheTables(const QString &sysid, const QString &siteName)
         {QStringLiteral("cdsSysMenu"), menu},
         {QStringLiteral("cdsSite"), QStringLiteral("select * from tab_Site where sysid=") + s},
         {QStringLiteral("cdsSiteSub"), QStringLiteral("select * from tab_Site where ") + subSites},
-        {QStringLiteral("cdsFNSite"),
-         QStringLiteral("select * from tab_Site where sysid=") + s + QStringLiteral(" and ISFINANCE=1")},
+        {QStringLiteral("cdsFNSite"), QStringLiteral("select * from tab_Site where sysid=") + s +
+                                          QStringLiteral(" and ISFINANCE=1")},
         {QStringLiteral("cdsEmployeeAll"),
          QStringLiteral("select * from tab_Employee where sysid=") + s},
         {QStringLiteral("cdsEmployeeSub"),
@@ -115,7 +114,8 @@ QList<CacheTable> cacheTables(const QString &sysid, const QString &siteName)
              QStringLiteral(" and BELONGSITE in (select SiteName from tab_Site where ") + subSites +
              u')'},
         {QStringLiteral("cdsMdd"), QStringLiteral("select * from tab_Mdd where sysid=") + s},
-        {QStringLiteral("cdsGoodsType"), QStringLiteral("select * from tab_GoodsType where sysid=") + s},
+        {QStringLiteral("cdsGoodsType"),
+         QStringLiteral("select * from tab_GoodsType where sysid=") + s},
     };
 }
 
@@ -196,10 +196,11 @@ void fVefify()
         vars.setValue(QStringLiteral("sysid"), sysid);
 
     const QString dir = host::normalizePath(vars.value(QStringLiteral("iExePath")));
-    const QString cds = (dir.isEmpty() || dir.endsWith(u'/') ? dir : dir + u'/') +
-                        QStringLiteral("LocalData/cds/");
+    const QString cds =
+        (dir.isEmpty() || dir.endsWith(u'/') ? dir : dir + u'/') + QStringLiteral("LocalData/cds/");
     if (!QDir().mkpath(cds))
-        throw host::UserError(QStringLiteral("无法建立本地缓存目录“%1”").arg(QDir::toNativeSeparators(cds)));
+        throw host::UserError(
+            QStringLiteral("无法建立本地缓存目录“%1”").arg(QDir::toNativeSeparators(cds)));
     for (const CacheTable &t : cacheTables(vars.value(QStringLiteral("sysid")),
                                            vars.value(QStringLiteral("LogOnSiteName")))) {
         writeCache(conn, cds, t);

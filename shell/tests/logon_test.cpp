@@ -91,7 +91,8 @@ protected:
         };
         write(QStringLiteral("ShowMsg.ini"),
               "[MsgList]\r\nMsg39=脱机\r\nMsg40=在线\r\nMsg41=登录失败：\r\nMsg44=请输入网点！\r\n"
-              "Msg45=请输入用户！\r\nMsg46=请输入密码！\r\nMsg54=需要更新\r\nMsg57=用户名格式错！\r\n");
+              "Msg45=请输入用户！\r\nMsg46=请输入密码！\r\nMsg54=需要更新\r\nMsg57="
+              "用户名格式错！\r\n");
         write(QStringLiteral("waylink.ini"),
               "[Config]\r\nSvrLst=演示\r\n演示=127.0.0.1:8801\r\napp_Ver=V9\r\n"
               "StartMenu=px_Lobby.fStart\r\nNotifyInterval=30\r\n");
@@ -103,7 +104,10 @@ protected:
         host::g_lstVars->clear();
     }
 
-    QString cds(const QString &file) const { return dir.filePath(QStringLiteral("LocalData/cds/") + file); }
+    QString cds(const QString &file) const
+    {
+        return dir.filePath(QStringLiteral("LocalData/cds/") + file);
+    }
     void write(const QString &name, const QByteArray &bytes)
     {
         const QString path = dir.filePath(name);
@@ -142,7 +146,10 @@ protected:
             out.append(s.text);
         return out;
     }
-    static QString var(const char *name) { return host::g_lstVars->value(QString::fromLatin1(name)); }
+    static QString var(const char *name)
+    {
+        return host::g_lstVars->value(QString::fromLatin1(name));
+    }
     static QList<int> moduleIds(const TfClient &c)
     {
         QList<int> ids;
@@ -177,7 +184,7 @@ TEST_F(LogOnTest, FieldChecksStopBeforeAnythingElse)
         {"", "001.zhang", "x", "请输入网点！", "edtSite"},
         {"101", "", "x", "请输入用户！", "edtUser"},
         {"101", "001.zhang", "", "请输入密码！", "edtPwd"},
-        {"101", "DK", "x", "用户名格式错！", "edtUser"},     // only "dk" goes without a full stop
+        {"101", "DK", "x", "用户名格式错！", "edtUser"}, // only "dk" goes without a full stop
         {"101", "00.1zhang", "x", "用户名格式错！", "edtUser"}, // full stop in third place
         {"101", "001", "x", "用户名格式错！", "edtUser"},
     };
@@ -203,8 +210,8 @@ TEST_F(LogOnTest, OnlineLogOnBuildsTheWorkingStateFromTheCaches)
 {
     fake();
     shell::test::writeTable(cds(QStringLiteral("cdsSite.cds")), 3);
-    shell::test::writeTable(cds(QStringLiteral("1abc.cds")), 1);      // not a component name
-    shell::test::writeTable(cds(QStringLiteral("tmMonitor.cds")), 1); // the form's timer
+    shell::test::writeTable(cds(QStringLiteral("1abc.cds")), 1);       // not a component name
+    shell::test::writeTable(cds(QStringLiteral("tmMonitor.cds")), 1);  // the form's timer
     shell::test::writeTable(cds(QStringLiteral("zzEmployee.cds")), 5); // after both
     write(QStringLiteral("LocalData/cds/cdsBroken.cds"), "not a packet");
     const int waiting = host::g_lstVars->append(QStringLiteral("cdsSite")); // awaits its table
@@ -256,7 +263,9 @@ TEST_F(LogOnTest, OnlineLogOnBuildsTheWorkingStateFromTheCaches)
     ASSERT_NE(site, nullptr);
     EXPECT_EQ(site->RecordCount(), 3);
     EXPECT_EQ(host::g_lstVars->objectAt(waiting), site);
-    EXPECT_EQ(host::g_lstVars->objectAs<quillon::TMyDataSet>(QStringLiteral("zzEmployee"))->RecordCount(), 5);
+    EXPECT_EQ(
+        host::g_lstVars->objectAs<quillon::TMyDataSet>(QStringLiteral("zzEmployee"))->RecordCount(),
+        5);
     EXPECT_EQ(c->tmMonitor, timer);
     EXPECT_EQ(host::g_lstVars->object(QStringLiteral("tmMonitor")), nullptr);
 
@@ -385,7 +394,8 @@ TEST_F(LogOnTest, CacheIsWrittenOnlyAfterAnOnlineLogOnAndServesTheOfflineOne)
                           {"101", "001.zhang", "654321", "密码输入错误！"}};
     for (const Case &k : cases) {
         presenter->shown.clear();
-        enter(*c, QString::fromUtf8(k.site), QString::fromUtf8(k.user), QString::fromUtf8(k.pass), true);
+        enter(*c, QString::fromUtf8(k.site), QString::fromUtf8(k.user), QString::fromUtf8(k.pass),
+              true);
         c->RzBtnLogIn->click();
         EXPECT_EQ(messages(), QStringList{QString::fromUtf8(k.message)});
         EXPECT_EQ(var("OffLine"), QStringLiteral("TRUE"));
@@ -454,13 +464,14 @@ TEST_F(LogOnTest, ModuleWidthSetsTheGapWithinItsLimits)
         int width;
         int gap;
     };
-    const Case cases[] = {{"35", 1170, 20}, {"5", 1170, 5}, {"abc", 1170, 18}, {"", 900, 0},
-                          {"-4", 1170, 0}};
+    const Case cases[] = {
+        {"35", 1170, 20}, {"5", 1170, 5}, {"abc", 1170, 18}, {"", 900, 0}, {"-4", 1170, 0}};
     for (const Case &k : cases) {
         host::g_lstVars->clear();
         auto c = makeClient();
         c->resize(k.width, 777);
-        host::g_lstVars->setValue(QStringLiteral("ModuleWidth"), QString::fromLatin1(k.moduleWidth));
+        host::g_lstVars->setValue(QStringLiteral("ModuleWidth"),
+                                  QString::fromLatin1(k.moduleWidth));
         enter(*c, QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
         c->RzBtnLogIn->click();
         ASSERT_EQ(moduleIds(*c).size(), 2) << k.moduleWidth;

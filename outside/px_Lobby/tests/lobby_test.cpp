@@ -15,17 +15,24 @@ TEST(LobbyRules, ShortcutsComeFromMenuEntriesWithAFunction)
 {
     const QChar s(0x0E);
     auto rec = [s](const char *seq, const char *pos, const char *name, const char *func) {
-        return QStringList{QString::fromUtf8(seq), QString::fromUtf8(pos), QString::fromUtf8(name),
-                           QString::fromUtf8(func), {}, {}, QStringLiteral("1"), {}}
+        return QStringList{QString::fromUtf8(seq),
+                           QString::fromUtf8(pos),
+                           QString::fromUtf8(name),
+                           QString::fromUtf8(func),
+                           {},
+                           {},
+                           QStringLiteral("1"),
+                           {}}
             .join(s);
     };
-    const QString menu = QStringList{rec("100", "001.000.000", "公告", ""),
-                                     rec("101", "001.001.000", "公告管理", ""),
-                                     rec("101", "001.001.001", "公告发表", "px_Herald.fSendMessage"),
-                                     rec("101", "@", "隐藏", "px_Herald.fHidden"),
-                                     rec("101", "002.000.000", "通知", "px_Sentry.fNotify"),
-                                     rec("102", "002.001.001", "查询", "px_Tally.fDFKQuery")}
-                             .join(u'/');
+    const QString menu =
+        QStringList{rec("100", "001.000.000", "公告", ""),
+                    rec("101", "001.001.000", "公告管理", ""),
+                    rec("101", "001.001.001", "公告发表", "px_Herald.fSendMessage"),
+                    rec("101", "@", "隐藏", "px_Herald.fHidden"),
+                    rec("101", "002.000.000", "通知", "px_Sentry.fNotify"),
+                    rec("102", "002.001.001", "查询", "px_Tally.fDFKQuery")}
+            .join(u'/');
     const auto all = lobby::shortcutsFromMenu(menu, 10);
     ASSERT_EQ(all.size(), 3);
     EXPECT_EQ(all[0].first, QStringLiteral("公告发表"));

@@ -47,9 +47,9 @@ protected:
     void enter(const QString &site, const QString &user, const QString &pass,
                const QString &hostText = {})
     {
-        vars().setValue(QStringLiteral("Host"), hostText.isEmpty()
-                                                    ? QStringLiteral("127.0.0.1:%1").arg(srv->http->port())
-                                                    : hostText);
+        vars().setValue(QStringLiteral("Host"),
+                        hostText.isEmpty() ? QStringLiteral("127.0.0.1:%1").arg(srv->http->port())
+                                           : hostText);
         vars().setValue(QStringLiteral("LogOnSiteCode"), site);
         vars().setValue(QStringLiteral("LogOnUser"), user);
         vars().setValue(QStringLiteral("LogOnPass"), pass);
@@ -62,7 +62,8 @@ protected:
     int rowsOf(const QString &table)
     {
         quillon::TMyDataSet ds;
-        ds.LoadFromFile(dir.filePath(QStringLiteral("LocalData/cds/") + table + QStringLiteral(".cds")));
+        ds.LoadFromFile(
+            dir.filePath(QStringLiteral("LocalData/cds/") + table + QStringLiteral(".cds")));
         return ds.RecordCount();
     }
 
@@ -88,9 +89,12 @@ TEST(SentryRules, QuotingHostSplittingAndCacheQueries)
         int port;
     };
     const Case cases[] = {
-        {"127.0.0.1", true, "127.0.0.1", 8801},      {" srv.example:9000 ", true, "srv.example", 9000},
-        {"host:0", false, "", 0},                    {"host:abc", false, "", 0},
-        {"", false, "", 8801},                       {"::1", true, "::1", 8801},
+        {"127.0.0.1", true, "127.0.0.1", 8801},
+        {" srv.example:9000 ", true, "srv.example", 9000},
+        {"host:0", false, "", 0},
+        {"host:abc", false, "", 0},
+        {"", false, "", 8801},
+        {"::1", true, "::1", 8801},
     };
     for (const Case &c : cases) {
         QString address;
