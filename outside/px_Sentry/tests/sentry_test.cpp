@@ -214,3 +214,14 @@ TEST_F(SentryTest, TheModuleLibraryIsFoundByNameAndVerifies)
     EXPECT_EQ(vars().value(QStringLiteral("LogOnEmpName")), QStringLiteral("马超"));
     EXPECT_THROW(host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fNoSuch")), host::UserError);
 }
+
+TEST_F(SentryTest, SuperAdministratorGetsTheMenusOfItsOwnKey)
+{
+    enter(QStringLiteral("000"), QStringLiteral("dk"), QStringLiteral("123456"));
+    sentry::fVefify();
+    EXPECT_TRUE(presenter->shown.isEmpty()) << lastMessage().toStdString();
+    EXPECT_EQ(vars().value(QStringLiteral("LVerify")), QStringLiteral("TRUE"));
+    EXPECT_EQ(vars().value(QStringLiteral("sysid")), QStringLiteral("dk"));
+    EXPECT_GT(rowsOf(QStringLiteral("cdsMenu")), 10);
+    EXPECT_EQ(rowsOf(QStringLiteral("cdsSite")), 0); // the business data belongs to "001"
+}
