@@ -120,6 +120,11 @@ void TfQueryMessage::InitPDM()
 void TfQueryMessage::FormShow()
 {
     TfDBBase::FormShow();
+    // Only when the window first shows: coming back to its page keeps the user's dates and
+    // list.
+    if (m_shown)
+        return;
+    m_shown = true;
     BDate->setDate(QDate::currentDate());
     EDate->setDate(QDate::currentDate());
     lvMsg->clear();

@@ -63,6 +63,8 @@ protected:
 private:
     void fillList();
     void guarded(const std::function<void()> &handler);
+
+    bool m_shown = false;
 };
 
 } // namespace herald

@@ -482,6 +482,11 @@ TEST_F(HeraldServer, QueryWindowListsByReadStateAndKeepsItsResult)
     form->actQueryExecute();
     EXPECT_EQ(listed(), (QStringList{id, id}));
 
+    // Coming back to the window (hidden and shown again, as a page is) keeps the list.
+    form->hide();
+    form->show();
+    EXPECT_EQ(listed(), (QStringList{id, id}));
+
     // A range that ended yesterday lists nothing; a reversed range is refused.
     form->lvMsg->clear();
     form->BDate->setDate(QDate::currentDate().addDays(-3));
