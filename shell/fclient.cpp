@@ -673,6 +673,7 @@ void TfClient::RzBtnLogInClick()
         PnlTop->show();
         GrpLogIn->show();
         setState(State::LogOn);
+        Rzstat1->clear();
         const QString head = msgText(QStringLiteral("Msg41"), QStringLiteral("登录失败："));
         showException(
             std::make_exception_ptr(host::UserError(head + QStringLiteral("\r\n") + text)));
@@ -712,6 +713,9 @@ void TfClient::logOn()
             vars.setValue(QStringLiteral("LogOnSiteName"), QStringLiteral("总部"));
             vars.setValue(QStringLiteral("LogOnEmpName"), QStringLiteral("超级管理员"));
         }
+        // The verification may take a while (it fetches the caches): say so.
+        Rzstat1->setText(QStringLiteral("正在验证用户，请稍候…"));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fVefify"));
         vars.setValue(QStringLiteral("OffLine"), QStringLiteral("FALSE"));
     } else if (!logOnOffline()) {
@@ -721,6 +725,7 @@ void TfClient::logOn()
     if (vars.value(QStringLiteral("LVerify")) != QLatin1String("TRUE")) {
         // 8. Not verified: the verification function has told the user why.
         setState(State::LogOn);
+        Rzstat1->clear();
         GrpLogIn->show();
         edtPwd->selectAll();
         edtPwd->setFocus();

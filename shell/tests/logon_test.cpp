@@ -310,6 +310,7 @@ TEST_F(LogOnTest, FailedVerificationReturnsToThePanelAndStillHonoursReload)
     EXPECT_EQ(c->state(), TfClient::State::LogOn);
     EXPECT_TRUE(c->GrpLogIn->isVisibleTo(c.get()));
     EXPECT_EQ(c->edtPwd->selectedText(), QStringLiteral("bad"));
+    EXPECT_TRUE(c->Rzstat1->text().isEmpty()); // no "verifying" text left behind
     EXPECT_EQ(c->focusWidget(), c->edtPwd);
     EXPECT_TRUE(moduleIds(*c).isEmpty());
     EXPECT_FALSE(c->tmMonitor->isActive());
