@@ -90,6 +90,8 @@ TfSendMessage::TfSendMessage(QWidget *parent)
     opt->addWidget(edtFile, 2, 1, 1, 3);
     opt->setColumnStretch(1, 1);
     opt->setColumnStretch(3, 1);
+    // Three rows of inputs under the caption row.
+    setDesignHeight(pnlOption, 118);
 
     gbContent = addComponent(new QGroupBox(QStringLiteral("公告内容"), this),
                              QStringLiteral("gbContent"));
