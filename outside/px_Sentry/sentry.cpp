@@ -195,6 +195,12 @@ void fVefify()
     if (!sysid.isEmpty())
         vars.setValue(QStringLiteral("sysid"), sysid);
 
+    // The connection is closed again however the caching ends.
+    struct CloseAfter
+    {
+        quillon::TMySktConnection *c;
+        ~CloseAfter() { c->Close(); }
+    } closeAfter{conn};
     const QString dir = host::normalizePath(vars.value(QStringLiteral("iExePath")));
     const QString cds =
         (dir.isEmpty() || dir.endsWith(u'/') ? dir : dir + u'/') + QStringLiteral("LocalData/cds/");
@@ -206,7 +212,6 @@ void fVefify()
         writeCache(conn, cds, t);
         QCoreApplication::processEvents();
     }
-    conn->Close();
     vars.setValue(QStringLiteral("LVerify"), QStringLiteral("TRUE"));
 }
 

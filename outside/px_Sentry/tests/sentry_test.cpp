@@ -225,3 +225,16 @@ TEST_F(SentryTest, SuperAdministratorGetsTheMenusOfItsOwnKey)
     EXPECT_GT(rowsOf(QStringLiteral("cdsMenu")), 10);
     EXPECT_EQ(rowsOf(QStringLiteral("cdsSite")), 0); // the business data belongs to "001"
 }
+
+TEST_F(SentryTest, CachesThatCannotBeWrittenFailTheVerification)
+{
+    QTemporaryDir other;
+    QFile blocker(other.filePath(QStringLiteral("LocalData"))); // a file where the folder goes
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    vars().setValue(QStringLiteral("iExePath"), other.path() + u'/');
+    enter(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
+    EXPECT_THROW(sentry::fVefify(), host::UserError);
+    EXPECT_EQ(vars().value(QStringLiteral("LVerify")), QStringLiteral("FALSE"));
+    EXPECT_FALSE(conn.Connected());
+}
