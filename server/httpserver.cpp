@@ -195,7 +195,7 @@ void HttpServer::install()
                what = QStringLiteral("provider ") + commandText.simplified().left(80);
                QByteArray packet;
                {
-                   auto conn = m_backend.acquire();
+                   auto conn = m_backend.acquire(session.sysid);
                    packet = runProviderQuery(*conn, commandText, params).toBinary();
                }
                res.status = 200;

@@ -118,7 +118,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         return out;
     }
     if (name == QLatin1String("GetData")) {
-        auto conn = ctx.backend.acquire();
+        auto conn = ctx.backend.acquire(ctx.session.sysid);
         out[2] = runProviderQuery(*conn, text(0)).toBinary();
         return out;
     }

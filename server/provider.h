@@ -13,7 +13,8 @@ struct TranslatedSql;
 // Runs an Oracle-dialect query for the provider "dspPublic" (and GetData) and returns the
 // rows as a data packet. Result column names of unquoted identifiers are upper case;
 // a repeated name gets "_1", "_2" ... appended. Writing statements are refused.
-// Throws DbError.
+// Callers pass a connection restricted to the caller's deployment
+// (Backend::acquire(sysid)), so that the query sees only its rows. Throws DbError.
 quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
                                      const QCborValue &params = QCborValue());
 

@@ -93,6 +93,16 @@ void BM_EchoStringKeepAlive(benchmark::State &state)
 }
 BENCHMARK(BM_EchoStringKeepAlive)->UseRealTime()->MinTime(2.0);
 
+// A one-row query: what a lookup or a fee call costs, row filter included.
+void BM_ProviderOneRow(benchmark::State &state)
+{
+    auto t = env()->client();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(t->provider(QStringLiteral("select SiteName from tab_Site where SiteCode='101' and sysid='001'")));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ProviderOneRow)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
 // The whole client path: request, query, packet, transfer and decoding.
 void BM_Provider10kAccountRows(benchmark::State &state)
 {

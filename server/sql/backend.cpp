@@ -2,6 +2,8 @@
 
 #include "server/sql/sqlitebackend.h"
 
+#include <algorithm>
+
 namespace server {
 
 int TableInfo::columnIndex(const QString &name) const
@@ -12,18 +14,29 @@ int TableInfo::columnIndex(const QString &name) const
     return -1;
 }
 
-Backend::Lease Backend::acquire()
+Backend::Lease Backend::acquire(const QString &rowFilter)
 {
     std::unique_ptr<Connection> c;
     {
         std::lock_guard lock(m_mutex);
         if (!m_idle.empty()) {
-            c = std::move(m_idle.back());
-            m_idle.pop_back();
+            auto it = std::find_if(m_idle.rbegin(), m_idle.rend(), [&rowFilter](const auto &idle) {
+                return idle->rowFilter() == rowFilter;
+            });
+            auto pick = it != m_idle.rend() ? std::prev(it.base()) : std::prev(m_idle.end());
+            c = std::move(*pick);
+            m_idle.erase(pick);
         }
     }
     if (!c)
         c = connect();
+    try {
+        c->restrictRows(rowFilter);
+    } catch (...) {
+        std::lock_guard lock(m_mutex);
+        m_idle.push_back(std::move(c));
+        throw;
+    }
     return Lease(c.release(), [this](Connection *conn) {
         std::lock_guard lock(m_mutex);
         m_idle.emplace_back(conn);

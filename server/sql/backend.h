@@ -86,6 +86,32 @@ public:
 
     // Quotes an identifier for this backend.
     virtual QString quoteIdentifier(const QString &name) const = 0;
+
+    // While set, unqualified reads of every table with a sysid column see only the rows
+    // of that deployment (empty: no restriction). Writes are not affected.
+    virtual void restrictRows(const QString &sysid) = 0;
+    virtual QString rowFilter() const = 0;
+};
+
+// Restricts the reads of a connection to one deployment for its lifetime.
+class RowRestriction
+{
+public:
+    RowRestriction(Connection &c, const QString &sysid)
+        : m_c(c)
+    {
+        m_c.restrictRows(sysid);
+    }
+    ~RowRestriction()
+    {
+        try {
+            m_c.restrictRows(QString());
+        } catch (...) {
+        }
+    }
+
+private:
+    Connection &m_c;
 };
 
 // Rolls back unless committed.
@@ -125,7 +151,10 @@ public:
     virtual QString describe() const = 0;
 
     using Lease = std::unique_ptr<Connection, std::function<void(Connection *)>>;
-    Lease acquire();
+    // A connection whose reads are restricted to rowFilter (empty: unrestricted). Idle
+    // connections that already carry the same restriction are preferred, so that
+    // switching restrictions (which rebuilds views) stays rare.
+    Lease acquire(const QString &rowFilter = QString());
 
     // "file.sqlite" (or any path) selects SQLite; "postgresql://..." is reserved for the
     // PostgreSQL backend. Throws DbError when the database cannot be opened.

@@ -752,6 +752,41 @@ public:
         return info;
     }
 
+    // Temporary views named like the tables shadow them for unqualified names.
+    void restrictRows(const QString &sysid) override
+    {
+        if (sysid == m_filter)
+            return;
+        QString script;
+        for (const QString &t : std::as_const(m_filterViews))
+            script += QStringLiteral("drop view if exists temp.%1;").arg(quoteIdentifier(t));
+        m_filterViews.clear();
+        m_filter.clear();
+        if (!sysid.isEmpty()) {
+            if (m_sysidTables.isEmpty()) {
+                const QueryResult r = query(
+                    QStringLiteral("select m.name from main.sqlite_schema m where m.type='table' and "
+                                   "exists (select 1 from pragma_table_info(m.name) p where "
+                                   "lower(p.name)='sysid')"),
+                    {}, true);
+                for (const QVariantList &row : r.rows)
+                    m_sysidTables.append(row.at(0).toString());
+            }
+            QString value = sysid;
+            value.replace(QLatin1Char('\''), QLatin1String("''"));
+            for (const QString &t : std::as_const(m_sysidTables)) {
+                script += QStringLiteral("create temp view %1 as select * from main.%1 where sysid='%2';")
+                              .arg(quoteIdentifier(t), value);
+                m_filterViews.append(t);
+            }
+        }
+        if (!script.isEmpty())
+            executeScript(script);
+        m_filter = sysid;
+    }
+
+    QString rowFilter() const override { return m_filter; }
+
     QString quoteIdentifier(const QString &name) const override
     {
         QString n = name;
@@ -763,6 +798,9 @@ private:
     sqlite3 *m_db = nullptr;
     QHash<QString, sqlite3_stmt *> m_cache;
     QDeadlineTimer m_deadline;
+    QString m_filter;
+    QStringList m_filterViews;
+    QStringList m_sysidTables;
 };
 
 } // namespace

@@ -186,12 +186,22 @@ TEST_F(Apply, RowsOfAnotherDeploymentAreRefused)
     EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), p), 403);
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='F2'")), 0);
 
-    // Reading the foreign row (the provider does not filter) and changing it is refused.
-    DataPacket f = query(*t, QStringLiteral("select * from TAB_MSGREAD where MSGID='F1'"));
+    // The provider shows the caller's deployment only.
+    EXPECT_EQ(query(*t, QStringLiteral("select * from TAB_MSGREAD where MSGID='F1'")).rows.size(), 0);
+    EXPECT_EQ(query(*t, QStringLiteral("select count(*) from TAB_MSGREAD where sysid='002'")).rows.at(0).at(0), QVariant(0));
+    // A packet that claims the foreign row is refused.
+    DataPacket f = query(*t, QStringLiteral("select * from TAB_MSGREAD where 1=0"));
+    QVariantList foreign(f.fields.size());
+    foreign[f.fieldIndex(QStringLiteral("MSGID"))] = QStringLiteral("F1");
+    foreign[f.fieldIndex(QStringLiteral("MSGREADSITE"))] = QStringLiteral("北京朝阳");
+    foreign[f.fieldIndex(QStringLiteral("MSGREADER"))] = QStringLiteral("某人");
+    foreign[f.fieldIndex(QStringLiteral("SYSID"))] = QStringLiteral("002");
+    f.rows.append(foreign);
     modify(f, 0, QStringLiteral("MSGREADER"), QStringLiteral("改"));
     EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), f), 403);
     // Even when the packet hides the sysid column, the row cannot be matched.
-    DataPacket h = query(*t, QStringLiteral("select MSGID, MSGREADSITE, MSGREADER from TAB_MSGREAD where MSGID='F1'"));
+    DataPacket h = query(*t, QStringLiteral("select MSGID, MSGREADSITE, MSGREADER from TAB_MSGREAD where 1=0"));
+    h.rows.append({QStringLiteral("F1"), QStringLiteral("北京朝阳"), QStringLiteral("某人")});
     remove(h, 0);
     EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), h), 409);
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='F1' and MSGReader='某人'")), 1);

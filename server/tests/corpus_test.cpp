@@ -422,8 +422,15 @@ TEST_F(Corpus, CachedTablesOfTheLogOn)
     EXPECT_EQ(query(*client, sub.arg(QStringLiteral("上海浦东"))).rows.size(), 1);
     EXPECT_EQ(query(*client, QStringLiteral("select * from tab_Site where sysid='001' and ISFINANCE=1")).rows.size(), 4);
     const quillon::DataPacket menu = query(*client, QStringLiteral(
-        "select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, OFFLINEENABLED, PNGNAME from sys_menu where sysid='dk' order by POSID"));
+        "select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, OFFLINEENABLED, PNGNAME from sys_menu where sysid='001' order by POSID"));
     ASSERT_EQ(menu.rows.size(), 23);
+    // Another deployment's rows (here the super administrator's menus) stay invisible.
+    EXPECT_EQ(query(*client, QStringLiteral("select * from sys_menu where sysid='dk'")).rows.size(), 0);
+    auto dk = srv->client(QStringLiteral("000"), QStringLiteral("dk"));
+    EXPECT_EQ(query(*dk, QStringLiteral("select * from sys_menu where sysid='dk'")).rows.size(), 23);
+    EXPECT_EQ(query(*dk, QStringLiteral("select * from sys_menu")).rows.size(), 23);
+    EXPECT_EQ(query(*client, QStringLiteral("select * from sys_menu")).rows.size(), 23);
+    EXPECT_EQ(query(*client, QStringLiteral("select count(*) from sys_menu where sysid='dk'")).rows.at(0).at(0), QVariant(0));
     EXPECT_EQ(menu.fields.at(5).type, quillon::FieldType::Integer);
     // Headers first, each group before its entries, every function of the three modules.
     QStringList functions;
