@@ -193,6 +193,12 @@ TEST_F(HeraldServer, PublishedNoticeReachesRecipientsAndIsReadOnce)
     EXPECT_EQ(send->employeeSites(), (QStringList{"上海闵行", "北京朝阳"}));
     // A cancelled chooser leaves the field as it was.
     send->actChooseSites->trigger();
+    // Choosing employees again replaces the list and its sites.
+    toolbox.answers = {QStringLiteral("20101"), QStringLiteral("10201,20102,99999")};
+    send->actChooseEmps->trigger();
+    EXPECT_EQ(send->employeeSites(), QStringList{"北京朝阳"});
+    send->actChooseEmps->trigger();
+    EXPECT_EQ(send->employeeSites(), (QStringList{"上海闵行", "北京朝阳"}));
     EXPECT_EQ(send->edtSites->text(), QStringLiteral("北京朝阳"));
 
     const QByteArray attachment(300000, 'a');
