@@ -338,6 +338,7 @@ void TMyDBXEdit::DropDown()
     QPointer<quillon::TMyDataSet> guard(lookup);
     QList<QVariantList> exact;
     QList<QVariantList> rest;
+    bool stopped = false;
     {
         ControlsOff offLookup(lookup);
         ControlsOff offList(list);
@@ -387,16 +388,29 @@ void TMyDBXEdit::DropDown()
                 QCoreApplication::processEvents();
                 // A newer keystroke (it runs its own search) or a focus loss ends this one.
                 if (!self || !guard || m_destroying || FStopList || text() != typed ||
-                    lookup->RecordCount() != count)
-                    return;
+                    lookup->RecordCount() != count) {
+                    stopped = true;
+                    break;
+                }
             }
         }
-        quillon::DataPacket packet;
-        packet.fields = lookup->FieldDefs();
-        packet.rows = exact + rest;
-        list->SetData(std::move(packet));
-        lookup->First();
-        list->First();
+        if (!stopped) {
+            quillon::DataPacket packet;
+            packet.fields = lookup->FieldDefs();
+            packet.rows = exact + rest;
+            list->SetData(std::move(packet));
+            lookup->First();
+            list->First();
+        }
+    }
+    if (!self || m_destroying)
+        return;
+    if (stopped) {
+        // The newer search has shown its rows while this one still held the controls off:
+        // lay the list out again now that the grid sees them.
+        if (FListVisible)
+            refreshList();
+        return;
     }
     showOrHideList();
 }
@@ -425,13 +439,16 @@ void TMyDBXEdit::showOrHideList()
         placeList();
         FDataList->show();
     }
-    if (FListVisible) {
-        placeList();
-        if (FDataListSource->rowCount() > 0)
-            FDataList->setCurrentIndex(FDataListSource->index(0, list->fieldIndex(m_nameField) >= 0
-                                                                  ? list->fieldIndex(m_nameField)
-                                                                  : 0));
-    }
+    if (FListVisible)
+        refreshList();
+}
+
+void TMyDBXEdit::refreshList()
+{
+    placeList();
+    const int nameIdx = FDataListDataset->fieldIndex(m_nameField);
+    if (FDataListSource->rowCount() > 0)
+        FDataList->setCurrentIndex(FDataListSource->index(0, nameIdx >= 0 ? nameIdx : 0));
 }
 
 void TMyDBXEdit::placeList()

@@ -95,6 +95,7 @@ protected:
 
 private:
     void placeList();
+    void refreshList();
 
     QString m_caption;
     QPointer<quillon::TMyDataSet> m_lookupCds;

@@ -245,6 +245,9 @@ TEST_F(LookupEditTest, ListStopsAtTwentyAndANewerKeystrokeStopsARunningSearch)
     EXPECT_EQ(edit->text(), QStringLiteral("站点49999"));
     EXPECT_TRUE(edit->listVisible());
     EXPECT_EQ(edit->dataListDataset()->RecordCount(), 1);
+    // The grid shows the newer rows, not the picture it had while the older search ran.
+    EXPECT_EQ(edit->dataList()->model()->rowCount(), 1);
+    EXPECT_EQ(edit->dataList()->currentIndex().row(), 0);
     EXPECT_EQ(edit->listNames(), QStringList{QStringLiteral("站点49999")});
 }
 

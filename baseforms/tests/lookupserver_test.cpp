@@ -1,0 +1,91 @@
+// The query lookup edit against an in-process application server: the statements it builds
+// run on the server, the rows fetched become the lookup dataset, and the pick and the check
+// use them.
+#include "baseforms/fdbbase.h"
+#include "baseforms/myqdbxedit.h"
+#include "dataaccess/mysktconnection.h"
+#include "lookuptestenv.h"
+#include "server/tests/testserver.h"
+
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace tessera;
+
+namespace {
+
+class QueryEditOnServer : public lookuptest::Env
+{};
+
+bool waitFor(const std::function<bool()> &done, int ms = 5000)
+{
+    for (int waited = 0; !done() && waited < ms; waited += 20)
+        QTest::qWait(20);
+    return done();
+}
+
+} // namespace
+
+TEST_F(QueryEditOnServer, TypingQueriesTheServerAndTheCheckUsesTheRowsFetched)
+{
+    server::test::TestServer srv(10);
+    quillon::TMySktConnection conn;
+    conn.SetHost(QStringLiteral("127.0.0.1"));
+    conn.SetPort(srv.http->port());
+    conn.SetSiteCode(QStringLiteral("101"));
+    conn.SetUsername(QStringLiteral("001.zhang"));
+    conn.SetPassword(QStringLiteral("123456"));
+
+    for (const QString &command :
+         {QStringLiteral("tab_Site"),
+          QStringLiteral("select SiteCode,SiteName from tab_Site where sysid='001'")}) {
+        SCOPED_TRACE(command.toStdString());
+        quillon::TMyDataSet lookup;
+        lookup.SetMyConn(&conn);
+        lookup.SetCommandText(command);
+        QWidget window;
+        auto *l = new QVBoxLayout(&window);
+        auto *edit = new TMyQDBXEdit(&window);
+        auto *other = new QLineEdit(&window);
+        l->addWidget(edit);
+        l->addWidget(other);
+        edit->SetMSD_Caption(QStringLiteral("网点"));
+        edit->SetMSD_LookupCds(&lookup);
+        edit->SetMSD_CodeField(QStringLiteral("SiteCode"));
+        edit->SetMSD_NameField(QStringLiteral("SiteName"));
+        lookuptest::showActive(&window);
+        edit->setFocus();
+
+        lookuptest::typeText(edit, QStringLiteral("上海"));
+        ASSERT_TRUE(waitFor([&] { return edit->listVisible(); }));
+        EXPECT_TRUE(presenter->shown.isEmpty());
+        const QStringList names = edit->listNames();
+        EXPECT_EQ(names.size(), 3) << names.join(QLatin1Char(',')).toStdString();
+        for (const QString &n : names)
+            EXPECT_TRUE(n.contains(QStringLiteral("上海"))) << n.toStdString();
+        // The lookup dataset now holds exactly the rows of the list.
+        EXPECT_EQ(lookup.RecordCount(), names.size());
+
+        QTest::keyClick(edit, Qt::Key_Down);
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_EQ(edit->text(), names.at(1));
+        EXPECT_EQ(lookup.FieldByName(QStringLiteral("SiteName"))->AsString(), names.at(1));
+
+        // A code of a fetched row is accepted and completed to its name.
+        edit->setText(lookup.FieldByName(QStringLiteral("SiteCode"))->AsString());
+        edit->setModified(true);
+        CancelModeEvent e;
+        QCoreApplication::sendEvent(edit, &e);
+        EXPECT_FALSE(e.refused());
+        EXPECT_EQ(edit->text(), names.at(1));
+
+        // Typing a text that matches nothing on the server hides the list.
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("zzqq"));
+        ASSERT_TRUE(waitFor([&] { return !edit->timer()->isActive(); }));
+        EXPECT_FALSE(edit->listVisible());
+        EXPECT_TRUE(presenter->shown.isEmpty());
+    }
+}
