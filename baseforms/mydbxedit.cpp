@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QStringMatcher>
 #include <QTableView>
 
 namespace tessera {
@@ -355,6 +356,8 @@ void TMyDBXEdit::DropDown()
         const int fieldCount = lookup->FieldCount();
         const int count = lookup->RecordCount();
         const int keys[3] = {nameIdx, codeIdx, assistIdx};
+        // One matcher for the whole table: the typed text's tables are built once.
+        const QStringMatcher matcher(typed, Qt::CaseInsensitive);
         for (int pos = 0; pos < count; ++pos) {
             bool matches = typed.isEmpty();
             bool isExact = false;
@@ -362,10 +365,14 @@ void TMyDBXEdit::DropDown()
                 for (int k : keys) {
                     if (k < 0)
                         continue;
-                    const QString v = lookup->valueAt(pos, k).toString();
-                    if (v.contains(typed, Qt::CaseInsensitive)) {
+                    const QVariant cell = lookup->valueAt(pos, k);
+                    QString converted;
+                    const QString *v = cell.metaType().id() == QMetaType::QString
+                                           ? static_cast<const QString *>(cell.constData())
+                                           : &(converted = cell.toString());
+                    if (v->size() >= typed.size() && matcher.indexIn(*v) >= 0) {
                         matches = true;
-                        if (v.size() == typed.size()) {
+                        if (v->size() == typed.size()) {
                             isExact = true;
                             break;
                         }
