@@ -124,6 +124,17 @@ TEST_F(LookupEditTest, TypingListsExactMatchesFirstAndEnterTakesTheRowWithoutMov
     EXPECT_TRUE(edit->listVisible());
     QTest::keyClicks(edit, QStringLiteral("zzz"));
     EXPECT_FALSE(edit->listVisible());
+
+    // A click on a row takes it.
+    edit->clear();
+    QTest::keyClicks(edit, QStringLiteral("ab"));
+    ASSERT_TRUE(edit->listVisible());
+    QTableView *list = edit->dataList();
+    const QModelIndex third = list->model()->index(2, 1); // the NAME column of "xab"
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(third).center());
+    EXPECT_FALSE(edit->listVisible());
+    EXPECT_EQ(edit->text(), QStringLiteral("xab"));
+    EXPECT_EQ(ds->FieldByName(QStringLiteral("CODE"))->AsString(), QStringLiteral("2"));
     EXPECT_TRUE(shownTexts().isEmpty());
 }
 
