@@ -173,6 +173,7 @@ private:
     void addByte(uchar byte);
     void addText(const QString &text);
     void flushBytes();
+    void deliverText(const QString &text);
     void flushRun();
     void insertText(const QString &text);
     void ensureBlock();
@@ -474,25 +475,18 @@ void Parser::flushBytes()
         return;
     const QString text = detail::decodeCodepage(m_bytes, m_bytesCodepage);
     m_bytes.clear();
-    switch (state().dest) {
-    case Dest::FontTable:
-        m_fontName += text;
-        break;
-    case Dest::FieldInstruction:
-        if (!m_fieldInstructions.isEmpty())
-            m_fieldInstructions.last() += text;
-        break;
-    case Dest::Text:
-        insertText(text);
-        break;
-    default:
-        break;
-    }
+    deliverText(text);
 }
 
 void Parser::addText(const QString &text)
 {
     flushBytes();
+    deliverText(text);
+}
+
+// Decoded text goes where the current destination collects it.
+void Parser::deliverText(const QString &text)
+{
     switch (state().dest) {
     case Dest::FontTable:
         m_fontName += text;

@@ -1,6 +1,6 @@
 #include "shell/application.h"
 
-#include "shell/errordisplay.h"
+#include "host/errordisplay.h"
 
 namespace shell {
 
@@ -16,7 +16,7 @@ bool WaylinkApplication::notify(QObject *receiver, QEvent *event)
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        showException(std::current_exception());
+        host::showException(std::current_exception());
         return false;
     }
 }

@@ -8,7 +8,7 @@
 #include "host/paths.h"
 #include "host/uintf.h"
 #include "shell/clientconfig.h"
-#include "shell/errordisplay.h"
+#include "host/errordisplay.h"
 
 #include <QAction>
 #include <QApplication>
@@ -675,7 +675,7 @@ void TfClient::RzBtnLogInClick()
         setState(State::LogOn);
         Rzstat1->clear();
         const QString head = msgText(QStringLiteral("Msg41"), QStringLiteral("登录失败："));
-        showException(
+        host::showException(
             std::make_exception_ptr(host::UserError(head + QStringLiteral("\r\n") + text)));
     }
 }
@@ -821,7 +821,7 @@ void TfClient::logOnSucceeded()
         // A start page that fails is reported, but the user stays logged on: the module
         // bar is built already and a second log-on would build it twice.
         if (!start.isEmpty())
-            guarded([&] { host::g_UINetIntf->CallFunc(start); });
+            host::guarded([&] { host::g_UINetIntf->CallFunc(start); });
         StartNoticeMonitor();
     }
     emit loggedOn();

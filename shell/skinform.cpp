@@ -1,7 +1,7 @@
 #include "shell/skinform.h"
 
 #include "host/uintf.h"
-#include "shell/errordisplay.h"
+#include "host/errordisplay.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -539,7 +539,7 @@ void TSkinForm::ShowPPMenu(QMenu *ppSys, int CtlID)
 
 void TSkinForm::RunFunction(const QString &funcName, const QString &title)
 {
-    guarded([&] { host::g_UINetIntf->CallFunc(funcName, 0, {}, title); });
+    host::guarded([&] { host::g_UINetIntf->CallFunc(funcName, 0, {}, title); });
 }
 
 void TSkinForm::SkinClick(int CtlID, int index)

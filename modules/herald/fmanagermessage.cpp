@@ -1,5 +1,6 @@
 #include "modules/herald/fmanagermessage.h"
 
+#include "host/errordisplay.h"
 #include "baseforms/datasource.h"
 #include "baseforms/dbgrideh.h"
 #include "baseforms/rzcontrols.h"
@@ -111,13 +112,13 @@ TfManagerMessage::TfManagerMessage(QWidget *parent)
     clientLayout()->addWidget(splitter, 1);
 
     connect(DBGridData->view(), &QTableView::pressed, this,
-            [this] { guarded([this] { DBGridDataMouseDown(); }); });
+            [this] { host::guarded([this] { DBGridDataMouseDown(); }); });
     connect(DBGridData->view(), &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
         const QList<tessera::TColumnEh *> cols = DBGridData->Columns();
         const QString field = index.column() >= 0 && index.column() < cols.size()
                                   ? cols.at(index.column())->FieldName
                                   : QString();
-        guarded([this, field] { DBGridDataDblClick(field); });
+        host::guarded([this, field] { DBGridDataDblClick(field); });
     });
 }
 
@@ -143,17 +144,6 @@ void TfManagerMessage::actCloseExecute()
     TfDBBase::actCloseExecute();
 }
 
-void TfManagerMessage::guarded(const std::function<void()> &handler)
-{
-    try {
-        handler();
-    } catch (const host::SilentAbort &) {
-    } catch (const host::UserError &e) {
-        tessera::ErrorDialog(e.message(), QString());
-    } catch (const std::exception &e) {
-        tessera::ErrorDialog(QString::fromUtf8(e.what()), QString());
-    }
-}
 
 QString TfManagerMessage::GetSql() const
 {

@@ -63,7 +63,6 @@ protected:
 
 private:
     void setTicks(bool invert);
-    void guarded(const std::function<void()> &handler);
 };
 
 } // namespace herald

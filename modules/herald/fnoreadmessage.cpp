@@ -1,5 +1,6 @@
 #include "modules/herald/fnoreadmessage.h"
 
+#include "host/errordisplay.h"
 #include "baseforms/rzcontrols.h"
 #include "baseforms/ucommessage.h"
 #include "dataaccess/mydataset.h"
@@ -64,9 +65,9 @@ TfNoReadMessage::TfNoReadMessage(QWidget *parent)
 
     cdsTemp = addComponent(new TMyDataSet(this), QStringLiteral("cdsTemp"));
 
-    connect(lvMsg, &QTreeWidget::itemClicked, this, [this] { guarded([this] { lvMsgClick(); }); });
+    connect(lvMsg, &QTreeWidget::itemClicked, this, [this] { host::guarded([this] { lvMsgClick(); }); });
     connect(lvMsg, &QTreeWidget::itemDoubleClicked, this,
-            [this] { guarded([this] { lvMsgDblClick(); }); });
+            [this] { host::guarded([this] { lvMsgDblClick(); }); });
     connect(lvMsg->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { lvMsgColumnClick(column); });
 }
@@ -106,17 +107,6 @@ void TfNoReadMessage::actCloseExecute()
     TfDBBase::actCloseExecute();
 }
 
-void TfNoReadMessage::guarded(const std::function<void()> &handler)
-{
-    try {
-        handler();
-    } catch (const host::SilentAbort &) {
-    } catch (const host::UserError &e) {
-        tessera::ErrorDialog(e.message(), QString());
-    } catch (const std::exception &e) {
-        tessera::ErrorDialog(QString::fromUtf8(e.what()), QString());
-    }
-}
 
 void TfNoReadMessage::FillList()
 {

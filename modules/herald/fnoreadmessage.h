@@ -55,7 +55,6 @@ protected:
 
 private:
     // Runs a handler; errors reach the user as the default error display shows them.
-    void guarded(const std::function<void()> &handler);
 
     int m_sortColumn = -1;
     bool m_ascending = true;

@@ -1,5 +1,6 @@
 #include "modules/herald/fquerymessage.h"
 
+#include "host/errordisplay.h"
 #include "baseforms/datasource.h"
 #include "baseforms/dbgrideh.h"
 #include "baseforms/rzcontrols.h"
@@ -102,9 +103,9 @@ TfQueryMessage::TfQueryMessage(QWidget *parent)
     DBGridData->addColumn(QStringLiteral("CLOSEDATE"), QStringLiteral("保留时间"));
     DBGridData->hide(); // kept for the export only
 
-    connect(lvMsg, &QTreeWidget::itemClicked, this, [this] { guarded([this] { lvMsgClick(); }); });
+    connect(lvMsg, &QTreeWidget::itemClicked, this, [this] { host::guarded([this] { lvMsgClick(); }); });
     connect(lvMsg, &QTreeWidget::itemDoubleClicked, this,
-            [this] { guarded([this] { lvMsgDblClick(); }); });
+            [this] { host::guarded([this] { lvMsgDblClick(); }); });
 }
 
 TfQueryMessage::~TfQueryMessage() = default;
@@ -140,17 +141,6 @@ void TfQueryMessage::actCloseExecute()
     TfDBBase::actCloseExecute();
 }
 
-void TfQueryMessage::guarded(const std::function<void()> &handler)
-{
-    try {
-        handler();
-    } catch (const host::SilentAbort &) {
-    } catch (const host::UserError &e) {
-        tessera::ErrorDialog(e.message(), QString());
-    } catch (const std::exception &e) {
-        tessera::ErrorDialog(QString::fromUtf8(e.what()), QString());
-    }
-}
 
 QString TfQueryMessage::QuerySql(const QDate &from, const QDate &to, const QString &readState)
 {

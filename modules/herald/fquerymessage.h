@@ -62,7 +62,6 @@ protected:
 
 private:
     void fillList();
-    void guarded(const std::function<void()> &handler);
 
     bool m_shown = false;
 };

@@ -3,7 +3,7 @@
 #include "host/linecipher.h"
 #include "host/moduleservice.h"
 #include "host/uintf.h"
-#include "shell/errordisplay.h"
+#include "host/errordisplay.h"
 #include "shell/fclient.h"
 #include "shell/tests/menucache.h"
 
@@ -450,9 +450,9 @@ TEST(ErrorDisplay, UserErrorsAreShownAndSilentAbortsSwallowed)
     auto p = std::make_unique<host::ScriptedPresenter>();
     auto *presenter = p.get();
     host::setDialogPresenter(std::move(p));
-    guarded([] { throw host::UserError(QStringLiteral("网点不存在")); });
-    guarded([] { throw host::SilentAbort(); });
-    guarded([] { throw std::runtime_error("disk full"); });
+    host::guarded([] { throw host::UserError(QStringLiteral("网点不存在")); });
+    host::guarded([] { throw host::SilentAbort(); });
+    host::guarded([] { throw std::runtime_error("disk full"); });
     ASSERT_EQ(presenter->shown.size(), 2);
     EXPECT_EQ(presenter->shown[0].caption, QStringLiteral("错误"));
     EXPECT_EQ(presenter->shown[0].text, QStringLiteral("网点不存在"));

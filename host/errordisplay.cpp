@@ -1,4 +1,4 @@
-#include "shell/errordisplay.h"
+#include "host/errordisplay.h"
 
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
@@ -6,9 +6,9 @@
 #include <QLoggingCategory>
 #include <QString>
 
-Q_LOGGING_CATEGORY(lcShellErrors, "waylink.shell.errors", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcHostErrors, "waylink.host.errors", QtWarningMsg)
 
-namespace shell {
+namespace host {
 
 void showException(std::exception_ptr e) noexcept
 {
@@ -27,8 +27,8 @@ void showException(std::exception_ptr e) noexcept
     try {
         host::dialogPresenter().showMessage(host::MessageKind::Error, QStringLiteral("错误"), text);
     } catch (...) {
-        qCCritical(lcShellErrors) << "cannot show error:" << text;
+        qCCritical(lcHostErrors) << "cannot show error:" << text;
     }
 }
 
-} // namespace shell
+} // namespace host

@@ -6,7 +6,7 @@
 #include <exception>
 #include <utility>
 
-namespace shell {
+namespace host {
 
 // Shows the exception `e` as described above. Never throws.
 void showException(std::exception_ptr e) noexcept;
@@ -21,4 +21,4 @@ template<class F> void guarded(F &&f) noexcept
     }
 }
 
-} // namespace shell
+} // namespace host
