@@ -265,7 +265,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         }
         t.commit();
     } catch (const DbError &e) {
-        if (e.message().contains(QLatin1String("UNIQUE")))
+        if (e.message().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive))
             throw ApplyError(409, QStringLiteral("%1: a row with the same key exists already (%2)")
                                       .arg(tableName, e.message()));
         throw ApplyError(400, QStringLiteral("%1: %2").arg(tableName, e.message()));

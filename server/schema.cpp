@@ -333,9 +333,10 @@ void createSchema(Connection &c)
         c.execute(QStringLiteral("insert into sys_server (NAME, VALUE) values ('token_key', ?)"),
                   {key});
     }
-    c.execute(QStringLiteral("insert or replace into sys_server (NAME, VALUE) values "
-                             "('schema_version', ?)"),
-              {schemaVersion()});
+    c.execute(QStringLiteral("delete from sys_server where NAME='schema_version'"));
+    c.execute(QStringLiteral("insert into sys_server (NAME, VALUE) values ('schema_version', ?)"),
+              {QByteArray::number(schemaVersion())});
+    c.finishSchema();
     t.commit();
 }
 

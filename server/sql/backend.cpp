@@ -1,5 +1,6 @@
 #include "server/sql/backend.h"
 
+#include "server/sql/pgbackend.h"
 #include "server/sql/sqlitebackend.h"
 
 #include <algorithm>
@@ -46,7 +47,7 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
 std::unique_ptr<Backend> Backend::open(const QString &location, bool create)
 {
     if (location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://")))
-        throw DbError(QStringLiteral("the PostgreSQL backend is not built into this server yet"));
+        return std::make_unique<PgBackend>(location, create);
     return std::make_unique<SqliteBackend>(location, create);
 }
 

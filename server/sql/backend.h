@@ -75,6 +75,9 @@ public:
     virtual qint64 execute(const QString &sql, const QVariantList &params = {}) = 0;
     // Runs a script of several statements without parameters (schema).
     virtual void executeScript(const QString &sql) = 0;
+    // After the tables are made: installs what the backend keeps in the database itself
+    // (SQL functions, row-level security). Inside the schema transaction.
+    virtual void finishSchema() {}
 
     virtual void begin() = 0;
     virtual void commit() = 0;
@@ -156,8 +159,8 @@ public:
     // switching restrictions (which rebuilds views) stays rare.
     Lease acquire(const QString &rowFilter = QString());
 
-    // "file.sqlite" (or any path) selects SQLite; "postgresql://..." is reserved for the
-    // PostgreSQL backend. Throws DbError when the database cannot be opened.
+    // "file.sqlite" (or any path) selects SQLite; "postgresql://..." (or "postgres://...")
+    // selects PostgreSQL. Throws DbError when the database cannot be opened.
     static std::unique_ptr<Backend> open(const QString &location, bool create = false);
 
 protected:

@@ -5,12 +5,14 @@
 #include "server/auth.h"
 #include "server/schema.h"
 #include "server/sql/backend.h"
+#include "testserver.h"
 
 #include <QCborArray>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace server;
+using server::test::testDatabase;
 using namespace quillon::protocol;
 
 namespace {
@@ -18,7 +20,7 @@ namespace {
 TEST(UserAdmin, AddAndChangePasswordsWithChecks)
 {
     QTemporaryDir dir;
-    auto backend = Backend::open(dir.filePath(QStringLiteral("u.sqlite")), true);
+    auto backend = Backend::open(testDatabase(dir, QStringLiteral("u.sqlite")), true);
     auto c = backend->acquire();
     createSchema(*c);
     c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('101','上海浦东','001')"));

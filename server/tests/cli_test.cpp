@@ -46,7 +46,7 @@ TEST(CommandLine, AdministrationAndScriptedChecks)
     if (!haveTools())
         GTEST_SKIP() << "waylink-server and waylink-sql are not built";
     QTemporaryDir dir;
-    const QString db = dir.filePath(QStringLiteral("cli.sqlite"));
+    const QString db = server::test::testDatabase(dir, QStringLiteral("cli.sqlite"));
     const QString server = QStringLiteral("waylink-server");
     EXPECT_EQ(run(server, {QStringLiteral("init"), QStringLiteral("--db"), db}).code, 0);
     EXPECT_EQ(run(server, {QStringLiteral("seed"), QStringLiteral("--db"), db, QStringLiteral("--waybills"), QStringLiteral("20")}).code, 0);

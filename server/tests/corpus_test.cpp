@@ -322,7 +322,7 @@ TEST_F(Corpus, LookupCallsReturnTheWaybillEvents)
     EXPECT_DOUBLE_EQ(call(QStringLiteral("F_GetMaxWeight"), QStringLiteral(","), QStringLiteral("wResult")).toDouble(),
                      native(QStringLiteral("select max(w) from (select WEIGHT w from TAB_PICKUP where BILLCODE=?1 union all "
                                            "select WEIGHT from TAB_SCAN where BILLCODE=?1 union all select WEIGHT from "
-                                           "TAB_BILLENTRY where BILLCODE=?1 union all select WEIGHT from TAB_WAYBILL where BILLCODE=?1)")).toDouble());
+                                           "TAB_BILLENTRY where BILLCODE=?1 union all select WEIGHT from TAB_WAYBILL where BILLCODE=?1) e")).toDouble());
     EXPECT_EQ(call(QStringLiteral("F_GetSignSite"), QStringLiteral(","), QStringLiteral("sResult")).toString(),
               native(QStringLiteral("select SIGNSITE from TAB_SIGN where BILLCODE=?1")).toString());
     EXPECT_EQ(call(QStringLiteral("F_GetFirstSite"), QStringLiteral(",1,"), QStringLiteral("mResult")).toString(),

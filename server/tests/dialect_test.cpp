@@ -4,6 +4,7 @@
 #include "server/provider.h"
 #include "server/schema.h"
 #include "server/sql/backend.h"
+#include "testserver.h"
 #include "server/sql/oracledialect.h"
 #include "server/sql/sqlitebackend.h"
 
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 using namespace server;
+using server::test::testDatabase;
 
 namespace {
 
@@ -110,12 +112,12 @@ TEST(OracleDialect, DateFormatsAreReadLenientlyLikeOracle)
               QStringLiteral("2026-01-05 07:08:09"));
 }
 
-class DialectOnSqlite : public ::testing::Test
+class DialectOnBackend : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        backend = Backend::open(dir.filePath(QStringLiteral("d.sqlite")), true);
+        backend = Backend::open(testDatabase(dir, QStringLiteral("d.sqlite")), true);
         conn = backend->acquire();
         createSchema(*conn);
         conn->execute(QStringLiteral("create table t (NAME VARCHAR2(10), N INTEGER, D DATE, "
@@ -135,7 +137,7 @@ protected:
     Backend::Lease conn;
 };
 
-TEST_F(DialectOnSqlite, DateFunctionsAndArithmeticGiveOracleValues)
+TEST_F(DialectOnBackend, DateFunctionsAndArithmeticGiveOracleValues)
 {
     const QDate today = QDate::currentDate();
     EXPECT_EQ(value(QStringLiteral("select to_date('2026-12-07 08:09:10','YYYY-MM-DD HH24:MI:SS') d from dual")),
@@ -159,7 +161,7 @@ TEST_F(DialectOnSqlite, DateFunctionsAndArithmeticGiveOracleValues)
     EXPECT_THROW(value(QStringLiteral("select to_date('2026-13-01','YYYY-MM-DD') from dual")), DbError);
 }
 
-TEST_F(DialectOnSqlite, ValuesNamesAndParameters)
+TEST_F(DialectOnBackend, ValuesNamesAndParameters)
 {
     EXPECT_EQ(value(QStringLiteral("select nvl(N,0) from t where NAME='xyz'")), QVariant(0));
     EXPECT_DOUBLE_EQ(value(QStringLiteral("select trunc(3.79, 1) from dual")).toDouble(), 3.7);
@@ -189,7 +191,7 @@ TEST_F(DialectOnSqlite, ValuesNamesAndParameters)
     EXPECT_THROW(value(QStringLiteral("select N from t where NAME=:1")), DbError);
 }
 
-TEST_F(DialectOnSqlite, ProviderRefusesWritingStatements)
+TEST_F(DialectOnBackend, ProviderRefusesWritingStatements)
 {
     for (const char *sql : {"delete from t", "update t set N=1", "insert into t (N) values (1)",
                             "drop table t", "create table x (a)", "pragma journal_mode=delete"}) {
@@ -206,7 +208,7 @@ TEST_F(DialectOnSqlite, ProviderRefusesWritingStatements)
 } // namespace
 
 namespace {
-TEST_F(DialectOnSqlite, ARunawayQueryIsStopped)
+TEST_F(DialectOnBackend, ARunawayQueryIsStopped)
 {
     SqliteBackend::setStatementTimeLimit(200);
     EXPECT_THROW(runProviderQuery(*conn, QStringLiteral("with recursive c(x) as (select 1 union all "

@@ -3,11 +3,13 @@
 #include "server/schema.h"
 #include "server/serverfunctions.h"
 #include "server/sql/backend.h"
+#include "testserver.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace server;
+using server::test::testDatabase;
 
 namespace {
 
@@ -16,7 +18,7 @@ class ServerFunctions : public ::testing::Test
 protected:
     void SetUp() override
     {
-        backend = Backend::open(dir.filePath(QStringLiteral("f.sqlite")), true);
+        backend = Backend::open(testDatabase(dir, QStringLiteral("f.sqlite")), true);
         c = backend->acquire();
         createSchema(*c);
         // id, type, finance, site, dest, goods, from, to, base, first, perKg, perPcs, min, validTo

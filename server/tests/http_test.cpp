@@ -336,7 +336,7 @@ TEST(HttpTls, SessionsAndCallsRunOverTls)
     if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
         GTEST_SKIP() << "openssl cannot make a test certificate";
 
-    const QString db = dir.filePath(QStringLiteral("tls.sqlite"));
+    const QString db = testDatabase(dir, QStringLiteral("tls.sqlite"));
     auto backend = Backend::open(db, true);
     {
         auto c = backend->acquire();
@@ -381,7 +381,7 @@ namespace {
 TEST(HttpOptions, GzipAnswersAndTheRequestLog)
 {
     QTemporaryDir dir;
-    auto backend = Backend::open(dir.filePath(QStringLiteral("g.sqlite")), true);
+    auto backend = Backend::open(testDatabase(dir, QStringLiteral("g.sqlite")), true);
     {
         auto c = backend->acquire();
         createSchema(*c);

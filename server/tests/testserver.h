@@ -8,11 +8,55 @@
 #include "server/seed.h"
 #include "server/sql/backend.h"
 
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace server::test {
+
+// The PostgreSQL cluster of this test run ("postgresql://..."), empty when the tests run
+// on SQLite: WAYLINK_TEST_PG_URL, or the file named by WAYLINK_TEST_PG_URL_FILE.
+inline QString pgClusterUrl()
+{
+    static const QString url = [] {
+        QString u = qEnvironmentVariable("WAYLINK_TEST_PG_URL");
+        if (u.isEmpty() && qEnvironmentVariableIsSet("WAYLINK_TEST_PG_URL_FILE")) {
+            QFile f(qEnvironmentVariable("WAYLINK_TEST_PG_URL_FILE"));
+            if (f.open(QIODevice::ReadOnly))
+                u = QString::fromUtf8(f.readAll()).trimmed();
+            if (u.isEmpty())
+                ADD_FAILURE() << "no PostgreSQL test cluster URL in "
+                              << qPrintable(qEnvironmentVariable("WAYLINK_TEST_PG_URL_FILE"));
+        }
+        return u;
+    }();
+    return url;
+}
+
+inline bool onPostgres()
+{
+    return !pgClusterUrl().isEmpty();
+}
+
+// Where a test keeps its database: a file of the temporary folder on SQLite; a new
+// database of the test cluster on PostgreSQL (made by Backend::open(..., true)).
+inline QString testDatabase(const QTemporaryDir &dir, const QString &fileName)
+{
+    if (!onPostgres())
+        return dir.filePath(fileName);
+    static QAtomicInt counter;
+    QString stem = fileName.section(QLatin1Char('.'), 0, 0);
+    QUrl u(pgClusterUrl());
+    u.setPath(QStringLiteral("/wl_%1_%2_%3")
+                  .arg(stem)
+                  .arg(QCoreApplication::applicationPid())
+                  .arg(counter.fetchAndAddRelaxed(1)));
+    return u.toString();
+}
 
 // A seeded temporary database with an in-process server on an ephemeral loopback port.
 struct TestServer
@@ -20,7 +64,7 @@ struct TestServer
     explicit TestServer(int waybills = 200, qint64 tokenTtl = 3600)
     {
         EXPECT_TRUE(dir.isValid());
-        dbPath = dir.filePath(QStringLiteral("test.sqlite"));
+        dbPath = testDatabase(dir, QStringLiteral("test.sqlite"));
         backend = Backend::open(dbPath, true);
         {
             auto c = backend->acquire();
@@ -68,7 +112,7 @@ struct TestServer
         return t;
     }
 
-    // Runs SQLite's own SQL directly, bypassing the server.
+    // Runs the backend's own SQL directly, bypassing the server ("?" placeholders).
     QueryResult native(const QString &sql, const QVariantList &params = {})
     {
         auto c = backend->acquire();

@@ -1,0 +1,668 @@
+#include "server/sql/pgbackend.h"
+
+#include "server/sql/oracledialect.h"
+#include "server/sql/pgfunctions.sql.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QUrl>
+#include <libpq-fe.h>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+namespace server {
+
+namespace {
+
+// Type OIDs of pg_type that the results use.
+enum : Oid {
+    kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kOid = 26,
+    kFloat4 = 700, kFloat8 = 701, kUnknown = 705, kBpchar = 1042, kVarchar = 1043,
+    kDate = 1082, kTimestamp = 1114, kTimestamptz = 1184, kNumeric = 1700,
+};
+
+QString pgMessage(PGconn *db)
+{
+    return QString::fromUtf8(PQerrorMessage(db)).trimmed();
+}
+
+QString resultMessage(PGresult *r)
+{
+    const char *primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+    if (primary)
+        return QString::fromUtf8(primary);
+    return QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
+}
+
+struct ResultGuard
+{
+    PGresult *r;
+    ~ResultGuard() { PQclear(r); }
+};
+
+// Declared spelling of every table and column of the schema, by lower-case name: the
+// names PostgreSQL reports come back folded to lower case.
+class NameCase
+{
+public:
+    void learn(const QString &ddl)
+    {
+        static const QRegularExpression table(
+            QStringLiteral("create\\s+table\\s+(?:if\\s+not\\s+exists\\s+)?([A-Za-z_][A-Za-z0-9_$#]*)\\s*\\(([^;]*)\\)\\s*;"),
+            QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression column(QStringLiteral("(?:^|,)\\s*([A-Za-z_][A-Za-z0-9_$#]*)\\s"));
+        std::lock_guard lock(m_mutex);
+        for (auto it = table.globalMatch(ddl); it.hasNext();) {
+            const auto m = it.next();
+            m_names.insert(m.captured(1).toLower(), m.captured(1));
+            for (auto ci = column.globalMatch(m.captured(2)); ci.hasNext();) {
+                const QString name = ci.next().captured(1);
+                const QString lower = name.toLower();
+                if (lower == QLatin1String("primary") || lower == QLatin1String("unique")
+                    || lower == QLatin1String("constraint"))
+                    continue;
+                if (!m_names.contains(lower))
+                    m_names.insert(lower, name);
+            }
+        }
+    }
+    QString spelling(const QString &lower) const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_names.value(lower);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QHash<QString, QString> m_names;
+};
+
+NameCase &nameCase()
+{
+    static NameCase n;
+    return n;
+}
+
+// Oracle/SQLite column types of the schema script in PostgreSQL's spelling.
+QString pgDdl(const QString &script)
+{
+    QString s = script;
+    static const QList<QPair<QRegularExpression, QString>> swaps = {
+        {QRegularExpression(QStringLiteral("\\bVARCHAR2\\b"), QRegularExpression::CaseInsensitiveOption), QStringLiteral("varchar")},
+        {QRegularExpression(QStringLiteral("\\bBLOB\\b"), QRegularExpression::CaseInsensitiveOption), QStringLiteral("bytea")},
+        {QRegularExpression(QStringLiteral("\\bCLOB\\b"), QRegularExpression::CaseInsensitiveOption), QStringLiteral("text")},
+        {QRegularExpression(QStringLiteral("\\bNUMBER\\b"), QRegularExpression::CaseInsensitiveOption), QStringLiteral("numeric")},
+        {QRegularExpression(QStringLiteral("(\\w\\s+)DATE\\b")), QStringLiteral("\\1timestamp(0)")},
+    };
+    for (const auto &sw : swaps)
+        s.replace(sw.first, sw.second);
+    return s;
+}
+
+// "?" and "?N" placeholders (outside literals) to "$N".
+QString pgPlaceholders(const QString &source)
+{
+    if (!source.contains(QLatin1Char('?')))
+        return source;
+    // "a IS ?" compares with nulls equal.
+    static const QRegularExpression isParam(QStringLiteral("\\bIS\\s+\\?"));
+    QString sql = source;
+    sql.replace(isParam, QStringLiteral("IS NOT DISTINCT FROM ?"));
+    QString out;
+    out.reserve(sql.size() + 8);
+    int next = 1;
+    QChar quote;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar ch = sql.at(i);
+        if (!quote.isNull()) {
+            out += ch;
+            if (ch == quote)
+                quote = QChar();
+            continue;
+        }
+        if (ch == QLatin1Char('\'') || ch == QLatin1Char('"')) {
+            quote = ch;
+            out += ch;
+            continue;
+        }
+        if (ch != QLatin1Char('?')) {
+            out += ch;
+            continue;
+        }
+        qsizetype j = i + 1;
+        while (j < sql.size() && sql.at(j).isDigit())
+            ++j;
+        if (j > i + 1) {
+            out += QLatin1Char('$') + sql.mid(i + 1, j - i - 1);
+            i = j - 1;
+        } else {
+            out += QStringLiteral("$%1").arg(next++);
+        }
+    }
+    return out;
+}
+
+QString firstWord(const QString &sql)
+{
+    qsizetype i = 0;
+    while (i < sql.size() && (sql.at(i).isSpace() || sql.at(i) == QLatin1Char('(')))
+        ++i;
+    qsizetype j = i;
+    while (j < sql.size() && sql.at(j).isLetter())
+        ++j;
+    return sql.mid(i, j - i).toLower();
+}
+
+quillon::FieldType fieldType(Oid oid, int mod, int *size)
+{
+    using quillon::FieldType;
+    *size = 0;
+    switch (oid) {
+    case kInt2: return FieldType::SmallInt;
+    case kInt4: case kBool: case kOid: return FieldType::Integer;
+    case kInt8: return FieldType::LargeInt;
+    case kFloat4: case kFloat8: case kNumeric: return FieldType::Float;
+    case kDate: case kTimestamp: case kTimestamptz: return FieldType::DateTime;
+    case kBytea: return FieldType::Blob;
+    case kVarchar: case kBpchar:
+        *size = mod > 4 ? mod - 4 : 0;
+        return FieldType::String;
+    default: return FieldType::String;
+    }
+}
+
+QVariant readCell(PGresult *r, int row, int col, Oid oid)
+{
+    if (PQgetisnull(r, row, col))
+        return QVariant();
+    const char *v = PQgetvalue(r, row, col);
+    const int len = PQgetlength(r, row, col);
+    switch (oid) {
+    case kInt2: case kInt4: case kOid:
+        return QVariant(int(std::strtol(v, nullptr, 10)));
+    case kInt8:
+        return QVariant(qlonglong(std::strtoll(v, nullptr, 10)));
+    case kBool:
+        return QVariant(int(v[0] == 't' ? 1 : 0));
+    case kFloat4: case kFloat8: case kNumeric:
+        return QVariant(std::strtod(v, nullptr));
+    case kDate: case kTimestamp: case kTimestamptz: {
+        QDateTime dt;
+        QString t = QString::fromLatin1(v, len);
+        if (oid == kTimestamptz) {
+            QDateTime z = QDateTime::fromString(t.replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
+            if (z.isValid())
+                return QVariant(z.toLocalTime());
+            return QVariant();
+        }
+        const qsizetype dot = t.indexOf(QLatin1Char('.'));
+        if (dot > 0)
+            t.truncate(dot);
+        if (parseCanonicalDate(t, &dt))
+            return QVariant(dt);
+        return QVariant();
+    }
+    case kBytea: {
+        if (len >= 2 && v[0] == '\\' && v[1] == 'x')
+            return QVariant(QByteArray::fromHex(QByteArray(v + 2, len - 2)));
+        size_t n = 0;
+        unsigned char *raw = PQunescapeBytea(reinterpret_cast<const unsigned char *>(v), &n);
+        QByteArray out(reinterpret_cast<const char *>(raw), qsizetype(n));
+        PQfreemem(raw);
+        return QVariant(out);
+    }
+    default:
+        return QVariant(QString::fromUtf8(v, len));
+    }
+}
+
+// Values as text with the type left to the server, except bytes.
+struct Params
+{
+    explicit Params(const QVariantList &values)
+    {
+        data.reserve(values.size());
+        for (const QVariant &v : values) {
+            if (v.isNull() || !v.isValid()) {
+                data.append(QByteArray());
+                isNull.push_back(true);
+                types.push_back(0);
+                continue;
+            }
+            isNull.push_back(false);
+            switch (v.typeId()) {
+            case QMetaType::Bool:
+                data.append(v.toBool() ? "1" : "0");
+                types.push_back(0);
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                data.append(QByteArray::number(v.toDouble(), 'g', 17));
+                types.push_back(0);
+                break;
+            case QMetaType::QDateTime:
+                data.append(canonicalDate(v.toDateTime()).toUtf8());
+                types.push_back(0);
+                break;
+            case QMetaType::QDate:
+                data.append(canonicalDate(QDateTime(v.toDate(), QTime(0, 0))).toUtf8());
+                types.push_back(0);
+                break;
+            case QMetaType::QByteArray:
+                data.append("\\x" + v.toByteArray().toHex());
+                types.push_back(kBytea);
+                break;
+            default:
+                data.append(v.toString().toUtf8());
+                types.push_back(0);
+                break;
+            }
+        }
+        for (qsizetype i = 0; i < data.size(); ++i)
+            pointers.push_back(isNull[size_t(i)] ? nullptr : data.at(i).constData());
+    }
+    QList<QByteArray> data;
+    std::vector<bool> isNull;
+    std::vector<Oid> types;
+    std::vector<const char *> pointers;
+};
+
+class PgConnection : public Connection
+{
+public:
+    static inline const bool s_trace = qEnvironmentVariableIsSet("WAYLINK_PG_TRACE");
+    explicit PgConnection(const QString &url)
+    {
+        m_db = PQconnectdb(url.toUtf8().constData());
+        if (PQstatus(m_db) != CONNECTION_OK) {
+            const QString msg = pgMessage(m_db);
+            PQfinish(m_db);
+            m_db = nullptr;
+            throw DbError(QStringLiteral("cannot connect to PostgreSQL: %1").arg(msg));
+        }
+        PQsetNoticeProcessor(m_db, [](void *, const char *) {}, nullptr);
+        // orafce, when installed, adds further Oracle functions (decode, nvl2, instr ...)
+        // after the own schema; the translation layer does not rely on it.
+        executeScript(QStringLiteral("set client_encoding = 'UTF8'; set datestyle = 'ISO, YMD'; "
+                                     "set intervalstyle = 'iso_8601'; set bytea_output = 'hex'; "
+                                     "set search_path = \"$user\", public, oracle; "
+                                     "set statement_timeout = '120s'"));
+    }
+
+    ~PgConnection() override { PQfinish(m_db); }
+
+    TranslatedSql translate(const QString &oracleSql) const override
+    {
+        static const DialectTarget target = [] {
+            DialectTarget t;
+            t.nvl = QStringLiteral("coalesce");
+            t.sysdate = QStringLiteral("localtimestamp(0)");
+            t.placeholder = [](int i) { return QStringLiteral("$%1").arg(i); };
+            return t;
+        }();
+        return translateOracle(oracleSql, target);
+    }
+
+    PGresult *run(const QString &sql, const QVariantList &params)
+    {
+        QString statement = pgPlaceholders(sql);
+        if (firstWord(statement) == QLatin1String("create")) {
+            nameCase().learn(statement + QLatin1Char(';'));
+            statement = pgDdl(statement);
+        }
+        const QByteArray text = statement.toUtf8();
+        if (s_trace)
+            std::fprintf(stderr, "pg: %s\n", text.constData());
+        const Params p(params);
+        PGresult *r = PQexecParams(m_db, text.constData(), int(p.pointers.size()),
+                                   p.types.empty() ? nullptr : p.types.data(),
+                                   p.pointers.empty() ? nullptr : p.pointers.data(), nullptr,
+                                   nullptr, 0);
+        const ExecStatusType st = PQresultStatus(r);
+        if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
+            const QString msg = r ? resultMessage(r) : pgMessage(m_db);
+            PQclear(r);
+            throw DbError(msg);
+        }
+        return r;
+    }
+
+    QueryResult query(const QString &sql, const QVariantList &params, bool readOnly) override
+    {
+        if (readOnly)
+            checkReadOnly(sql);
+        // A reading statement of a restricted session runs in a read-only transaction, so
+        // that nothing it calls can write or change the session's restriction.
+        const bool wrap = readOnly && !m_inTransaction && !m_filter.isEmpty()
+                          && firstWord(sql) == QLatin1String("with");
+        if (wrap)
+            executeScript(QStringLiteral("begin read only"));
+        PGresult *raw = nullptr;
+        try {
+            raw = run(sql, params);
+        } catch (...) {
+            if (wrap)
+                executeScript(QStringLiteral("rollback"));
+            throw;
+        }
+        ResultGuard g{raw};
+        if (wrap)
+            executeScript(QStringLiteral("commit"));
+        return toResult(raw, sql);
+    }
+
+    static void checkReadOnly(const QString &sql)
+    {
+        const QString w = firstWord(sql);
+        if (w != QLatin1String("select") && w != QLatin1String("with") && w != QLatin1String("values"))
+            throw DbError(QStringLiteral("the provider only runs queries; writing statements "
+                                         "are refused"));
+        // Functions that change the session or reach outside the database.
+        static const QRegularExpression refused(
+            QStringLiteral("\\b(set_config|pg_read_file|pg_read_binary_file|pg_ls_dir|lo_import|"
+                           "lo_export|dblink\\w*|pg_terminate_backend|pg_cancel_backend|"
+                           "pg_reload_conf|pg_sleep\\w*|nextval|setval)\\s*\\("),
+            QRegularExpression::CaseInsensitiveOption);
+        if (refused.match(sql).hasMatch())
+            throw DbError(QStringLiteral("the provider only runs queries; this function is refused"));
+        static const QRegularExpression writes(
+            QStringLiteral("\\b(insert|update|delete|merge|truncate)\\b"),
+            QRegularExpression::CaseInsensitiveOption);
+        if (w == QLatin1String("with") && writes.match(stripLiterals(sql)).hasMatch())
+            throw DbError(QStringLiteral("the provider only runs queries; writing statements "
+                                         "are refused"));
+    }
+
+    static QString stripLiterals(const QString &sql)
+    {
+        static const QRegularExpression lit(QStringLiteral("'(?:[^']|'')*'"));
+        QString s = sql;
+        s.replace(lit, QStringLiteral("''"));
+        return s;
+    }
+
+    QueryResult toResult(PGresult *r, const QString &sql) const
+    {
+        QueryResult result;
+        const int cols = PQnfields(r);
+        const int rows = PQntuples(r);
+        // Names as the statement wrote them; columns of "select *" as the schema declares.
+        QHash<QString, QString> written;
+        static const QRegularExpression ident(QStringLiteral("[A-Za-z_][A-Za-z0-9_$#]*"));
+        const QString bare = stripLiterals(sql);
+        for (auto it = ident.globalMatch(bare); it.hasNext();) {
+            const QString w = it.next().captured(0);
+            const QString lower = w.toLower();
+            if (!written.contains(lower))
+                written.insert(lower, w);
+        }
+        std::vector<Oid> oids(static_cast<size_t>(cols));
+        for (int c = 0; c < cols; ++c) {
+            quillon::FieldDef f;
+            const QString name = QString::fromUtf8(PQfname(r, c));
+            QString spelled = written.value(name);
+            if (spelled.isEmpty())
+                spelled = nameCase().spelling(name);
+            f.name = spelled.isEmpty() ? name : spelled;
+            oids[size_t(c)] = PQftype(r, c);
+            int size = 0;
+            f.type = fieldType(oids[size_t(c)], PQfmod(r, c), &size);
+            if (oids[size_t(c)] == kText && PQftable(r, c) != InvalidOid)
+                f.type = quillon::FieldType::Memo;
+            f.size = size;
+            result.fields.append(f);
+        }
+        result.rows.reserve(rows);
+        for (int i = 0; i < rows; ++i) {
+            QVariantList row;
+            row.reserve(cols);
+            for (int c = 0; c < cols; ++c)
+                row.append(readCell(r, i, c, oids[size_t(c)]));
+            result.rows.append(std::move(row));
+        }
+        // Counts and sums come as bigint: an Integer field while they fit.
+        for (int c = 0; c < cols; ++c) {
+            quillon::FieldDef &f = result.fields[c];
+            if (f.type == quillon::FieldType::LargeInt) {
+                bool fits = true;
+                for (const QVariantList &row : std::as_const(result.rows)) {
+                    const QVariant &v = row.at(c);
+                    if (!v.isNull() && (v.toLongLong() < INT32_MIN || v.toLongLong() > INT32_MAX)) {
+                        fits = false;
+                        break;
+                    }
+                }
+                if (fits) {
+                    f.type = quillon::FieldType::Integer;
+                    for (QVariantList &row : result.rows)
+                        if (!row.at(c).isNull())
+                            row[c] = QVariant(int(row.at(c).toLongLong()));
+                }
+            } else if (f.type == quillon::FieldType::String && f.size <= 0) {
+                int maxLen = 1;
+                for (const QVariantList &row : std::as_const(result.rows))
+                    maxLen = std::max(maxLen, int(row.at(c).toString().size()));
+                f.size = maxLen;
+            }
+        }
+        return result;
+    }
+
+    qint64 execute(const QString &sql, const QVariantList &params) override
+    {
+        PGresult *r = run(sql, params);
+        ResultGuard g{r};
+        const char *n = PQcmdTuples(r);
+        return n && *n ? std::strtoll(n, nullptr, 10) : 0;
+    }
+
+    void executeScript(const QString &sql) override
+    {
+        QString script = sql;
+        if (script.contains(QLatin1String("create table"), Qt::CaseInsensitive)) {
+            nameCase().learn(script);
+            script = pgDdl(script);
+        }
+        PGresult *r = PQexec(m_db, script.toUtf8().constData());
+        ResultGuard g{r};
+        const ExecStatusType st = PQresultStatus(r);
+        if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK)
+            throw DbError(r ? resultMessage(r) : pgMessage(m_db));
+    }
+
+    void finishSchema() override
+    {
+        executeScript(QString::fromUtf8(pgsql::kFunctions));
+        executeScript(QStringLiteral("grant usage on schema public to waylink_tenant; "
+                                     "grant select on all tables in schema public to waylink_tenant; "
+                                     "grant execute on all functions in schema public to waylink_tenant"));
+        for (const QString &t : sysidTables()) {
+            const QString q = quoteIdentifier(t);
+            executeScript(QStringLiteral(
+                              "alter table %1 enable row level security; "
+                              "drop policy if exists waylink_deployment on %1; "
+                              "create policy waylink_deployment on %1 for select to waylink_tenant "
+                              "using (sysid = current_setting('waylink.sysid', true))")
+                              .arg(q));
+        }
+    }
+
+    QStringList sysidTables()
+    {
+        const QueryResult r = query(QStringLiteral(
+                                        "select c.table_name from information_schema.columns c "
+                                        "join information_schema.tables t on t.table_schema=c.table_schema "
+                                        "and t.table_name=c.table_name and t.table_type='BASE TABLE' "
+                                        "where c.table_schema='public' and c.column_name='sysid'"),
+                                    {}, false);
+        QStringList out;
+        for (const QVariantList &row : r.rows)
+            out.append(row.at(0).toString());
+        return out;
+    }
+
+    void begin() override
+    {
+        executeScript(QStringLiteral("begin"));
+        m_inTransaction = true;
+    }
+    void commit() override
+    {
+        m_inTransaction = false;
+        executeScript(QStringLiteral("commit"));
+    }
+    void rollback() override
+    {
+        m_inTransaction = false;
+        if (PQtransactionStatus(m_db) != PQTRANS_IDLE)
+            executeScript(QStringLiteral("rollback"));
+    }
+
+    TableInfo tableInfo(const QString &table) override
+    {
+        TableInfo info;
+        static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
+        if (!ident.match(table).hasMatch())
+            return info;
+        const QueryResult r = query(
+            QStringLiteral("select a.attname, format_type(a.atttypid, a.atttypmod), "
+                           "coalesce(array_position(i.indkey::int2[], a.attnum) "
+                           "- array_lower(i.indkey::int2[], 1) + 1, 0), c.relname "
+                           "from pg_class c join pg_namespace n on n.oid=c.relnamespace "
+                           "join pg_attribute a on a.attrelid=c.oid and a.attnum>0 and not a.attisdropped "
+                           "left join pg_index i on i.indrelid=c.oid and i.indisprimary "
+                           "where n.nspname='public' and c.relkind='r' and c.relname=lower($1) "
+                           "order by a.attnum"),
+            {table}, false);
+        QList<QPair<int, QString>> pk;
+        for (const QVariantList &row : r.rows) {
+            const QString lower = row.at(0).toString();
+            const QString spelled = nameCase().spelling(lower);
+            const QString name = spelled.isEmpty() ? lower : spelled;
+            info.columns.append(name);
+            const QString decl = row.at(1).toString().toUpper();
+            int size = 0;
+            quillon::FieldType type = quillon::FieldType::String;
+            if (decl.startsWith(QLatin1String("CHARACTER VARYING")) || decl.startsWith(QLatin1String("CHARACTER("))) {
+                static const QRegularExpression n(QStringLiteral("\\((\\d+)\\)"));
+                const auto m = n.match(decl);
+                size = m.hasMatch() ? m.captured(1).toInt() : 0;
+            } else if (decl == QLatin1String("TEXT")) {
+                type = quillon::FieldType::Memo;
+            } else if (decl == QLatin1String("SMALLINT")) {
+                type = quillon::FieldType::SmallInt;
+            } else if (decl == QLatin1String("INTEGER")) {
+                type = quillon::FieldType::Integer;
+            } else if (decl == QLatin1String("BIGINT")) {
+                type = quillon::FieldType::LargeInt;
+            } else if (decl.startsWith(QLatin1String("TIMESTAMP")) || decl == QLatin1String("DATE")) {
+                type = quillon::FieldType::DateTime;
+            } else if (decl == QLatin1String("BYTEA")) {
+                type = quillon::FieldType::Blob;
+            } else if (decl.startsWith(QLatin1String("NUMERIC")) || decl.startsWith(QLatin1String("DOUBLE"))
+                       || decl == QLatin1String("REAL")) {
+                type = quillon::FieldType::Float;
+            }
+            info.types.append(type);
+            info.sizes.append(size);
+            if (row.at(2).toInt() > 0)
+                pk.append({row.at(2).toInt(), name});
+            if (info.name.isEmpty()) {
+                const QString t = nameCase().spelling(row.at(3).toString());
+                info.name = t.isEmpty() ? row.at(3).toString() : t;
+            }
+        }
+        std::sort(pk.begin(), pk.end());
+        for (const auto &p : pk)
+            info.primaryKey.append(p.second);
+        return info;
+    }
+
+    // Reads of a restricted session run as the role waylink_tenant, to which the
+    // row-level policies apply; the deployment is the setting waylink.sysid.
+    void restrictRows(const QString &sysid) override
+    {
+        if (sysid == m_filter)
+            return;
+        if (sysid.isEmpty()) {
+            executeScript(QStringLiteral("reset role; reset waylink.sysid"));
+        } else {
+            PGresult *r = run(QStringLiteral("select set_config('waylink.sysid', $1, false), "
+                                             "set_config('role', 'waylink_tenant', false)"),
+                              {sysid});
+            PQclear(r);
+        }
+        m_filter = sysid;
+    }
+
+    QString rowFilter() const override { return m_filter; }
+
+    QString quoteIdentifier(const QString &name) const override
+    {
+        // Unquoted names fold to lower case, as the tables were made.
+        static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+        if (plain.match(name).hasMatch())
+            return name.toLower();
+        QString n = name;
+        n.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        return QLatin1Char('"') + n + QLatin1Char('"');
+    }
+
+private:
+    PGconn *m_db = nullptr;
+    QString m_filter;
+    bool m_inTransaction = false;
+};
+
+// The URL with another database name.
+QString withDatabase(const QString &url, const QString &db)
+{
+    QUrl u(url);
+    u.setPath(QLatin1Char('/') + db);
+    return u.toString();
+}
+
+} // namespace
+
+PgBackend::PgBackend(const QString &url, bool create)
+    : m_url(url)
+{
+    if (create) {
+        PGconn *probe = PQconnectdb(url.toUtf8().constData());
+        const bool ok = PQstatus(probe) == CONNECTION_OK;
+        const QByteArray state = ok ? QByteArray() : QByteArray(PQerrorMessage(probe));
+        PQfinish(probe);
+        if (!ok && state.contains("does not exist")) {
+            const QString name = QUrl(url).path().mid(1);
+            static const QRegularExpression ident(QStringLiteral("^[A-Za-z0-9_]+$"));
+            if (!ident.match(name).hasMatch())
+                throw DbError(QStringLiteral("cannot create the database %1: use letters, digits "
+                                             "and _ in its name").arg(name));
+            PgConnection admin(withDatabase(url, QStringLiteral("postgres")));
+            admin.executeScript(QStringLiteral("create database %1").arg(name));
+        }
+    }
+    auto c = acquire(); // fails early on a bad URL
+    if (create) {
+        try {
+            c->executeScript(QStringLiteral("create extension if not exists orafce"));
+        } catch (const DbError &) {
+            // orafce is optional
+        }
+    }
+}
+
+QString PgBackend::describe() const
+{
+    QUrl u(m_url);
+    u.setPassword(QString());
+    return QStringLiteral("PostgreSQL %1").arg(u.toString());
+}
+
+std::unique_ptr<Connection> PgBackend::connect()
+{
+    return std::make_unique<PgConnection>(m_url);
+}
+
+} // namespace server

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "server/sql/backend.h"
+
+namespace server {
+
+// PostgreSQL 15 database given by a "postgresql://user@host:port/db" URL: one libpq
+// connection per worker, the Oracle-dialect helpers and the server functions as SQL
+// functions, and row-level security for the reads of a session (role waylink_tenant with
+// the setting waylink.sysid).
+class PgBackend : public Backend
+{
+public:
+    // create: make the database when it does not exist yet (init).
+    PgBackend(const QString &url, bool create);
+    QString describe() const override;
+    const QString &url() const { return m_url; }
+
+protected:
+    std::unique_ptr<Connection> connect() override;
+
+private:
+    QString m_url;
+};
+
+} // namespace server

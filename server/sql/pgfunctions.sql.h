@@ -1,0 +1,193 @@
+#pragma once
+
+// Helper functions of the Oracle dialect, the server functions (F_*) and the tenant role
+// of a PostgreSQL database; installed by createSchema, idempotent. The rules are those of
+// server/serverfunctions.cpp (docs/fees.md); the shared vectors in the tests keep the two
+// in step.
+namespace server::pgsql {
+
+inline const char *const kFunctions = R"SQL(
+-- Read as Oracle reads: separators may differ or be missing between the fields.
+create or replace function wl_to_date(t text, f text default 'YYYY-MM-DD HH24:MI:SS')
+returns timestamp(0) language plpgsql immutable as $$
+declare
+  digits text; model text;
+begin
+  if t is null or btrim(t) = '' then return null; end if;
+  begin
+    return to_timestamp(btrim(t), f)::timestamp(0);
+  exception when others then
+    digits := regexp_replace(t, '[^0-9]', '', 'g');
+    model := regexp_replace(upper(f), '[^A-Z0-9]', '', 'g');
+    return to_timestamp(digits, model)::timestamp(0);
+  end;
+end $$;
+
+-- SQLite's name of coalesce, for the administrators' own SQL.
+create or replace function ifnull(a anycompatible, b anycompatible)
+returns anycompatible language sql immutable as $$ select coalesce(a, b) $$;
+create or replace function wl_to_date(t timestamp, f text default null)
+returns timestamp(0) language sql immutable as $$ select t::timestamp(0) $$;
+
+create or replace function wl_to_char(t timestamp, f text default 'YYYY-MM-DD HH24:MI:SS')
+returns text language sql immutable as $$ select to_char(t, f) $$;
+create or replace function wl_to_char(n numeric)
+returns text language sql immutable as $$ select n::text $$;
+create or replace function wl_to_char(n numeric, f text)
+returns text language sql immutable as $$ select btrim(to_char(n, f)) $$;
+create or replace function wl_to_char(t text)
+returns text language sql immutable as $$ select t $$;
+
+create or replace function wl_trunc(t timestamp, f text default 'DD')
+returns timestamp(0) language sql immutable as $$
+  select case upper(coalesce(f, 'DD'))
+    when 'YYYY' then date_trunc('year', t) when 'YEAR' then date_trunc('year', t)
+    when 'Y' then date_trunc('year', t)
+    when 'MM' then date_trunc('month', t) when 'MONTH' then date_trunc('month', t)
+    when 'MON' then date_trunc('month', t)
+    when 'HH' then date_trunc('hour', t) when 'HH24' then date_trunc('hour', t)
+    when 'MI' then date_trunc('minute', t)
+    else date_trunc('day', t) end $$;
+create or replace function wl_trunc(n numeric)
+returns numeric language sql immutable as $$ select trunc(n) $$;
+create or replace function wl_trunc(n numeric, d integer)
+returns numeric language sql immutable as $$ select trunc(n, d) $$;
+
+create or replace function wl_datearith(a timestamp, op text, days numeric)
+returns timestamp(0) language sql immutable as $$
+  select (a + (case when op = '-' then -days else days end) * interval '1 day')::timestamp(0) $$;
+create or replace function wl_datearith(a timestamp, op text, b timestamp)
+returns numeric language sql immutable as $$
+  select (extract(epoch from a) - extract(epoch from b)) / 86400.0 $$;
+
+-- The site to which a waybill number was issued: the latest range that holds it.
+create or replace function wl_issuesite(bill text, sys text)
+returns text language sql stable as $$
+  select nullif(btrim(SITENAME), '') from TAB_BILLISSUE where sysid = sys
+     and length(BILLSTART) = length(bill) and bill between BILLSTART and BILLEND
+   order by ISSUETIME desc limit 1 $$;
+
+create or replace function F_CalcJSFee(
+  Pi_FirstSite text, Pi_Dest text, Pi_FeeType text, Pi_PCS numeric, Pi_Weight numeric,
+  Pi_BulkWeight numeric, Pi_FastType text, Pi_GoodsType text, Pi_SevrType text,
+  Pi_TransType text, Pi_Finance text, Pi_OpSite text, Pi_CusName text, Pi_ValidTime text,
+  Pi_sysid text)
+returns double precision language plpgsql stable as $$
+declare
+  whenx text;
+  w double precision := greatest(coalesce(Pi_Weight, 0), coalesce(Pi_BulkWeight, 0));
+  keys text[] := array[btrim(coalesce(Pi_Finance, '')), btrim(coalesce(Pi_FirstSite, '')),
+                       btrim(coalesce(Pi_Dest, '')), btrim(coalesce(Pi_GoodsType, ''))];
+  r record;
+  vals text[];
+  score int; ok boolean; k int; v text;
+  fromw double precision;
+  best record; bestscore int := -1; bestfrom double precision := -1;
+  over double precision; steps double precision; fee double precision;
+begin
+  begin
+    whenx := to_char(to_timestamp(btrim(Pi_ValidTime), 'YYYY-MM-DD HH24:MI:SS'), 'YYYY-MM-DD HH24:MI:SS');
+  exception when others then whenx := null;
+  end;
+  if whenx is null or btrim(coalesce(Pi_ValidTime, '')) = '' then
+    whenx := to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS');
+  end if;
+  for r in select RULEID, FINANCE, FIRSTSITE, DEST, GOODSTYPE, WEIGHTFROM, WEIGHTTO, BASEFEE,
+                  FIRSTWEIGHT, PERKG, PERPCS, MINFEE from TAB_FEERULE
+            where sysid = btrim(coalesce(Pi_sysid, '')) and FEETYPE = btrim(coalesce(Pi_FeeType, ''))
+              and (VALIDFROM is null or VALIDFROM <= whenx::timestamp)
+              and (VALIDTO is null or VALIDTO >= whenx::timestamp)
+            order by RULEID loop
+    vals := array[btrim(coalesce(r.FINANCE::text, '')), btrim(coalesce(r.FIRSTSITE::text, '')),
+                  btrim(coalesce(r.DEST::text, '')), btrim(coalesce(r.GOODSTYPE::text, ''))];
+    score := 0; ok := true;
+    for k in 1..4 loop
+      v := vals[k];
+      continue when v = '' or v = '*';
+      if v <> keys[k] then ok := false; exit; end if;
+      score := score + (1 << (4 - k));
+    end loop;
+    continue when not ok;
+    fromw := coalesce(r.WEIGHTFROM, 0);
+    continue when w < fromw or (r.WEIGHTTO is not null and w >= r.WEIGHTTO);
+    if score > bestscore or (score = bestscore and fromw > bestfrom) then
+      best := r; bestscore := score; bestfrom := fromw;
+    end if;
+  end loop;
+  if bestscore < 0 then return 0; end if;
+  over := greatest(0, w - coalesce(best.FIRSTWEIGHT, 0));
+  steps := ceil(over * 2.0 - 1e-9) / 2.0;
+  fee := coalesce(best.BASEFEE, 0) + steps * coalesce(best.PERKG, 0)
+         + greatest(0, trunc(coalesce(Pi_PCS, 0))) * coalesce(best.PERPCS, 0);
+  fee := greatest(fee, coalesce(best.MINFEE, 0));
+  return round((fee * 100.0)::numeric) / 100.0;
+end $$;
+
+create or replace function F_CalcJSFee(
+  Pi_FirstSite text, Pi_Dest text, Pi_FeeType text, Pi_PCS numeric, Pi_Weight numeric,
+  Pi_BulkWeight numeric, Pi_FastType text, Pi_GoodsType text, Pi_SevrType text,
+  Pi_TransType text, Pi_Finance text, Pi_OpSite text, Pi_CusName text, Pi_ValidTime timestamp,
+  Pi_sysid text)
+returns double precision language sql stable as $$
+  select F_CalcJSFee(Pi_FirstSite, Pi_Dest, Pi_FeeType, Pi_PCS, Pi_Weight, Pi_BulkWeight,
+    Pi_FastType, Pi_GoodsType, Pi_SevrType, Pi_TransType, Pi_Finance, Pi_OpSite, Pi_CusName,
+    to_char(Pi_ValidTime, 'YYYY-MM-DD HH24:MI:SS'), Pi_sysid) $$;
+
+create or replace function F_GetFFSite(bill text, sys text)
+returns text language sql stable as $$ select wl_issuesite(btrim(bill), btrim(sys)) $$;
+
+create or replace function F_GetSJSite(bill text, sys text)
+returns text language sql stable as $$
+  select nullif(btrim(SITENAME), '') from TAB_PICKUP where BILLCODE = btrim(bill)
+     and sysid = btrim(sys) order by PICKTIME limit 1 $$;
+
+create or replace function F_GetAccMdd(bill text, mode numeric, sys text)
+returns text language sql stable as $$
+  select case trunc(mode)
+    when 0 then (select nullif(btrim(DEST), '') from TAB_BILLENTRY where BILLCODE = btrim(bill)
+                   and sysid = btrim(sys) order by ENTRYTIME desc limit 1)
+    when 1 then (select nullif(btrim(s.DEFAULTMDD), '') from TAB_SIGN g join tab_Site s
+                   on s.SiteName = g.SIGNSITE and s.sysid = g.sysid
+                  where g.BILLCODE = btrim(bill) and g.sysid = btrim(sys)
+                  order by g.SIGNTIME desc limit 1)
+    end $$;
+
+create or replace function F_GetMaxWeight(bill text, sys text)
+returns double precision language sql stable as $$
+  select max(WEIGHT)::double precision from (
+    select WEIGHT from TAB_PICKUP where BILLCODE = btrim(bill) and sysid = btrim(sys)
+    union all select WEIGHT from TAB_BILLENTRY where BILLCODE = btrim(bill) and sysid = btrim(sys)
+    union all select WEIGHT from TAB_SCAN where BILLCODE = btrim(bill) and sysid = btrim(sys)
+    union all select WEIGHT from TAB_WAYBILL where BILLCODE = btrim(bill) and sysid = btrim(sys)) w $$;
+
+create or replace function F_GetSignSite(bill text, sys text)
+returns text language sql stable as $$
+  select nullif(btrim(SIGNSITE), '') from TAB_SIGN where BILLCODE = btrim(bill)
+     and sysid = btrim(sys) order by SIGNTIME desc limit 1 $$;
+
+create or replace function F_GetFirstSite(bill text, mode numeric, sys text)
+returns text language sql stable as $$
+  select case trunc(mode)
+    when 0 then wl_issuesite(btrim(bill), btrim(sys))
+    when 1 then (select nullif(btrim(SENDSITE), '') from TAB_BILLENTRY where BILLCODE = btrim(bill)
+                   and sysid = btrim(sys) order by ENTRYTIME desc limit 1)
+    end $$;
+
+create or replace function F_GetWeight(bill text, mode numeric, sys text)
+returns double precision language sql stable as $$
+  select case trunc(mode)
+    when 0 then (select WEIGHT::double precision from TAB_BILLENTRY where BILLCODE = btrim(bill)
+                   and sysid = btrim(sys) order by ENTRYTIME desc limit 1)
+    when 2 then (select WEIGHT::double precision from TAB_WAYBILL where BILLCODE = btrim(bill)
+                   and sysid = btrim(sys))
+    end $$;
+
+do $$ begin
+  if not exists (select 1 from pg_roles where rolname = 'waylink_tenant') then
+    create role waylink_tenant nologin;
+  end if;
+exception when duplicate_object then null;
+end $$;
+)SQL";
+
+} // namespace server::pgsql
