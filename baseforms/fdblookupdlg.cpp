@@ -260,7 +260,6 @@ void TfDBLookupDlg::InitData()
 
     dsMain->setDataSet(m_lookupTable);
     dbgrdhMain->clearColumns();
-    dbgrdhMain->setFilterRowVisible(false);
 
     int total = 0;
     const QStringList items = splitDelimitedText(m_fieldList, QLatin1Char(';'), false);
@@ -281,7 +280,13 @@ void TfDBLookupDlg::InitData()
         dbgrdhMain->addColumn(m_lookupTable->FindField(parts.at(0))->FieldName(), title, width);
         total += width;
     }
+    // The grid's standard look follows its data; the dialog's own settings come after it.
+    dbgrdhMain->setFilterRowVisible(false);
     dbgrdhMain->setFooterRowCount(1);
+    dbgrdhMain->setReadOnly(true);
+    dbgrdhMain->FooterColor = colorFromBgr(16768477);
+    dbgrdhMain->OddRowColor = colorFromBgr(16767950);
+    dbgrdhMain->applyColors();
 
     QSignalBlocker block(cbbIndexFields);
     cbbIndexFields->clear();

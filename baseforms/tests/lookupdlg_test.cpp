@@ -98,6 +98,8 @@ TEST_F(LookupDlgTest, FieldListBuildsColumnsChooserAndWindowWidth)
     EXPECT_EQ(dlg->cbbIndexFields->currentIndex(), 2);
     EXPECT_EQ(frame->width(), 80 + 120 + 60);
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("选择网点"));
+    EXPECT_FALSE(dlg->dbgrdhMain->FilterRowVisible());
+    EXPECT_EQ(dlg->dbgrdhMain->FooterRowCount(), 1);
     EXPECT_EQ(dlg->btnOk->text(), QStringLiteral("确定"));
     EXPECT_EQ(dlg->GetFieldName(QStringLiteral("名称")), QStringLiteral("NAME"));
     EXPECT_EQ(dlg->GetFieldName(QStringLiteral("名")), QString());
