@@ -91,6 +91,32 @@ TEST_F(ServerFunctions, FeeRulesPickTheMostSpecificRuleInTheWeightBand)
                      2.0);
 }
 
+// Edges where the two backends' implementations could part: band limits, trimming,
+// validity dates and odd arguments.
+TEST_F(ServerFunctions, FeeEdgesGiveTheSameAnswersOnEveryBackend)
+{
+    struct Case
+    {
+        const char *args; // after the fee type ...
+        double expected;
+    } cases[] = {
+        {"'site','北京','中转费',1,30,0,'','','','','上海中心','site','','2026-12-07 10:00:00','001'", 9.0},
+        {"'site','北京','中转费',1,29.99,0,'','','','','上海中心','site','','2026-12-07 10:00:00','001'", 15.5},
+        {"'site','深圳','派件费',1,10,0,'','','','','上海中心','site','','2026-12-07 10:00:00','001'", 0.0},
+        {"'site','深圳','派件费',1,9.99,0,'','','','','上海中心','site','','2026-12-07 10:00:00','001'", 2.0},
+        {"'site',' 上海 ','中转费',1,1,0,'','','','',' 北京中心 ','site','','2026-12-07 10:00:00','001'", 3.0},
+        {"'site','北京','扫描费',-4,1,0,'','','','','上海中心','site','','2026-12-07 10:00:00','001'", 0.5},
+        {"'site','北京','旧费',1,1,0,'','','','','上海中心','site','','1999-12-31 23:00:00','001'", 7.0},
+        {"'site','北京','旧费',1,1,0,'','','','','上海中心','site','','','001'", 0.0},
+        {"'site','北京','中转费',1,1,0,'','','','','北京中心','site','','not a date',' 001 '", 2.0},
+        {"'site','北京','中转费',null,null,null,'','','','','上海中心','site','',null,'001'", 1.0},
+    };
+    for (const Case &k : cases) {
+        const QString call = QStringLiteral("select F_CalcJSFee(%1)").arg(QString::fromUtf8(k.args));
+        EXPECT_DOUBLE_EQ(sql(call).toDouble(), k.expected) << k.args;
+    }
+}
+
 TEST_F(ServerFunctions, LookupsReadTheWaybillEvents)
 {
     c->executeScript(QStringLiteral(
