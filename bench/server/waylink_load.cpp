@@ -1,0 +1,296 @@
+// waylink-load: N simulated clients against an application server on loopback. Each
+// client logs on, then repeats a round of what a branch does (open the unread notice list,
+// publish a notice, run two finance queries, call the fee function twice) until it has
+// done its rounds or the time is up. Clients start 4 ms apart. Prints throughput, latency percentiles and errors.
+//
+//   waylink-load [--db LOCATION] [--clients N] [--rounds N] [--seconds S]
+//                [--server-threads N] [--waybills N]
+// LOCATION: a SQLite file (default: a temporary one) or postgresql://...; the database is
+// made and seeded when empty.
+#include "dataaccess/packet/datapacket.h"
+#include "dataaccess/protocol/transport.h"
+#include "server/httpserver.h"
+#include "server/schema.h"
+#include "server/seed.h"
+#include "server/sql/backend.h"
+
+#include <QCborArray>
+#include <QCoreApplication>
+#include <QDate>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace server;
+using quillon::DataPacket;
+using quillon::protocol::Transport;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Options
+{
+    QString db;
+    int clients = 50;
+    int rounds = 20;
+    double seconds = 60;
+    int serverThreads = 0; // 0: one per client (keep-alive holds a worker per client)
+    int waybills = 1000;
+};
+
+enum Op { LogOn, Unread, Publish, FinanceList, FinanceSum, Fee, OpCount };
+const char *const kOpNames[OpCount] = {"log-on", "unread list", "publish", "finance list",
+                                       "finance sums", "fee call"};
+
+struct Stats
+{
+    std::vector<double> ms[OpCount];
+    qint64 errors = 0;
+    QString firstError;
+};
+
+QString text(const char *s)
+{
+    return QString::fromUtf8(s);
+}
+
+void usage()
+{
+    std::fprintf(stderr, "usage: waylink-load [--db LOCATION] [--clients N] [--rounds N] "
+                         "[--seconds S] [--server-threads N] [--waybills N]\n");
+}
+
+bool parse(const QStringList &args, Options *o)
+{
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString a = args.at(i);
+        if (i + 1 >= args.size())
+            return false;
+        const QString v = args.at(++i);
+        bool ok = true;
+        if (a == QLatin1String("--db"))
+            o->db = v;
+        else if (a == QLatin1String("--clients"))
+            o->clients = v.toInt(&ok);
+        else if (a == QLatin1String("--rounds"))
+            o->rounds = v.toInt(&ok);
+        else if (a == QLatin1String("--seconds"))
+            o->seconds = v.toDouble(&ok);
+        else if (a == QLatin1String("--server-threads"))
+            o->serverThreads = v.toInt(&ok);
+        else if (a == QLatin1String("--waybills"))
+            o->waybills = v.toInt(&ok);
+        else
+            return false;
+        if (!ok)
+            return false;
+    }
+    return o->clients > 0 && o->clients <= 2000 && o->rounds > 0 && o->seconds > 0;
+}
+
+double percentile(std::vector<double> &v, double p)
+{
+    if (v.empty())
+        return 0;
+    const size_t k = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
+    std::nth_element(v.begin(), v.begin() + qsizetype(k), v.end());
+    return v[k];
+}
+
+class Client
+{
+public:
+    Client(int id, int port, Clock::time_point deadline, int rounds)
+        : m_id(id)
+        , m_deadline(deadline)
+        , m_rounds(rounds)
+    {
+        Transport::Options o;
+        o.host = QStringLiteral("127.0.0.1");
+        o.port = port;
+        o.timeoutMs = 30000;
+        m_t = std::make_unique<Transport>(o);
+    }
+
+    void run(Stats &s)
+    {
+        quillon::protocol::SessionRequest r;
+        r.authenticationUser = quillon::protocol::AuthUser{QStringLiteral("0A1B2C3D4E5F"), QStringLiteral("1"),
+                                                           QStringLiteral("101"), QStringLiteral("001.zhang")}
+                                   .join();
+        r.authenticationPassword = QStringLiteral("123456");
+        if (!timed(s, LogOn, [&] { m_t->openSession(r); }))
+            return;
+        const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        const QString weekAgo = QDate::currentDate().addDays(-7).toString(QStringLiteral("yyyy-MM-dd"));
+        const QString unread = text(
+            "select b.*, a.MSGSITE, null as MSGEMP from TAB_MSGSITE a, TAB_MSGRECORD b where a.MSGID=b.MSGID "
+            "and a.sysid=b.sysid and a.MSGSITE='上海浦东' and b.OPTIME >= trunc(sysdate-10) and a.sysid='001' "
+            "and not exists (select 1 from TAB_MSGREAD c where c.MSGReadSite=a.MSGSITE and c.MSGReader='马超' "
+            "and c.MSGID=a.MSGID) order by b.OPTIME desc");
+        const QString list = text("select * from TAB_ACCOUNT where SCANTIME between to_date('%1 00:00:00',"
+                                  "'yyyy-mm-dd hh24:mi:ss') and to_date('%2 23:59:59','yyyy-mm-dd hh24:mi:ss') "
+                                  "and STATIONCODE='上海浦东' and sysid='001'")
+                                 .arg(weekAgo, today);
+        const QString sums = text("select FINANCECENTER, count(*) as N, sum(nvl(AR_TRANS_FEE,0)) as FEE, "
+                                  "sum(nvl(WEIGHT,0)) as W from TAB_ACCOUNT where sysid='001' and "
+                                  "SCANTIME >= trunc(sysdate)-30 group by FINANCECENTER");
+        const QString fee = text(
+            " begin select F_CalcJSFee( Pi_FirstSite=>:1,Pi_Dest=>:2,Pi_FeeType=>:3,Pi_PCS=>:4,Pi_Weight=>:5,"
+            "Pi_BulkWeight=>:6, Pi_FastType=>:7,Pi_GoodsType=>:8,Pi_SevrType=>:9,Pi_TransType=>:10,"
+            "Pi_Finance=>:11, Pi_OpSite=>:12,Pi_CusName=>:13,Pi_ValidTime=>:14,Pi_sysid=>:15 ) as wResult "
+            "from dual; end;");
+        DataPacket shape;
+        if (!timed(s, Unread, [&] { shape = DataPacket::fromBinary(m_t->provider(text("select * from TAB_MSGRECORD where 1=0"))); }))
+            return;
+        for (int round = 0; round < m_rounds && Clock::now() < m_deadline; ++round) {
+            timed(s, Unread, [&] { DataPacket::fromBinary(m_t->provider(unread)); });
+            timed(s, Publish, [&] {
+                DataPacket p = shape;
+                p.rows.clear();
+                p.changes.clear();
+                QVariantList row;
+                for (const auto &f : std::as_const(p.fields)) {
+                    const QString n = f.name.toUpper();
+                    if (n == QLatin1String("MSGID"))
+                        row.append(QStringLiteral("L%1-%2-%3").arg(m_id).arg(round).arg(QDateTime::currentMSecsSinceEpoch()));
+                    else if (n == QLatin1String("MSGOBJECT"))
+                        row.append(QStringLiteral("全网"));
+                    else if (n == QLatin1String("MSGCONTENT"))
+                        row.append(QStringLiteral("负载测试公告 %1").arg(round));
+                    else if (n == QLatin1String("OPSITE"))
+                        row.append(QStringLiteral("上海浦东"));
+                    else if (n == QLatin1String("OPEMP"))
+                        row.append(QStringLiteral("马超"));
+                    else if (n == QLatin1String("OPTIME"))
+                        row.append(QDateTime::currentDateTime());
+                    else if (n == QLatin1String("SYSID"))
+                        row.append(QStringLiteral("001"));
+                    else
+                        row.append(QVariant());
+                }
+                p.rows.append(row);
+                DataPacket::Change ch;
+                ch.state = quillon::RowState::Inserted;
+                ch.row = 0;
+                p.changes.append(ch);
+                m_t->callMethod(QStringLiteral("ApplyData"), {QStringLiteral("TAB_MSGRECORD"), p.toXml(), 0, QCborValue()});
+            });
+            timed(s, FinanceList, [&] { DataPacket::fromBinary(m_t->provider(list)); });
+            timed(s, FinanceSum, [&] { DataPacket::fromBinary(m_t->provider(sums)); });
+            for (int k = 0; k < 2; ++k) {
+                timed(s, Fee, [&] {
+                    const QCborArray params{QStringLiteral("上海浦东"), k ? QStringLiteral("深圳") : QStringLiteral("北京"),
+                                            QStringLiteral("中转费"), 1, 0.5 + round % 7 + k, 0, QString(), QString(),
+                                            QString(), QString(), QStringLiteral("上海中心"), QStringLiteral("上海浦东"),
+                                            QString(), QString(), QStringLiteral("001")};
+                    DataPacket::fromBinary(m_t->provider(fee, params));
+                });
+            }
+        }
+    }
+
+private:
+    template <typename F>
+    bool timed(Stats &s, Op op, F &&f)
+    {
+        const auto t0 = Clock::now();
+        try {
+            f();
+        } catch (const std::exception &e) {
+            ++s.errors;
+            if (s.firstError.isEmpty())
+                s.firstError = QStringLiteral("%1: %2").arg(text(kOpNames[op]), text(e.what()));
+            return false;
+        }
+        s.ms[op].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        return true;
+    }
+
+    int m_id;
+    Clock::time_point m_deadline;
+    int m_rounds;
+    std::unique_ptr<Transport> m_t;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Options o;
+    if (!parse(app.arguments(), &o)) {
+        usage();
+        return 2;
+    }
+    QTemporaryDir dir;
+    if (o.db.isEmpty())
+        o.db = dir.filePath(QStringLiteral("load.sqlite"));
+    try {
+        auto backend = Backend::open(o.db, true);
+        {
+            auto c = backend->acquire();
+            createSchema(*c);
+            SeedOptions so;
+            so.waybills = o.waybills;
+            so.fastHash = true;
+            seedDemo(*c, so);
+        }
+        ServerOptions so;
+        so.port = 0;
+        so.quiet = true;
+        so.threads = o.serverThreads > 0 ? o.serverThreads : o.clients;
+        HttpServer http(*backend, dir.filePath(QStringLiteral("files")), so);
+        http.start();
+
+        const auto start = Clock::now();
+        const auto deadline = start + std::chrono::milliseconds(qint64(o.seconds * 1000));
+        std::vector<Stats> stats(size_t(o.clients));
+        std::vector<std::thread> threads;
+        threads.reserve(size_t(o.clients));
+        for (int i = 0; i < o.clients; ++i)
+            threads.emplace_back([&, i] {
+                // Clients arrive over a moment, not in the same millisecond: the
+                // listening socket's backlog is short.
+                std::this_thread::sleep_for(std::chrono::milliseconds(4 * i));
+                Client c(i, http.port(), deadline, o.rounds);
+                c.run(stats[size_t(i)]);
+            });
+        for (auto &t : threads)
+            t.join();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        http.stop();
+
+        Stats all;
+        for (Stats &s : stats) {
+            for (int op = 0; op < OpCount; ++op)
+                all.ms[op].insert(all.ms[op].end(), s.ms[op].begin(), s.ms[op].end());
+            all.errors += s.errors;
+            if (all.firstError.isEmpty())
+                all.firstError = s.firstError;
+        }
+        std::vector<double> every;
+        for (auto &v : all.ms)
+            every.insert(every.end(), v.begin(), v.end());
+        std::printf("backend: %s\nclients: %d  rounds: %d  server threads: %d  time limit: %.0f s\n",
+                    qPrintable(backend->describe()), o.clients, o.rounds, so.threads, o.seconds);
+        std::printf("requests: %zu  errors: %lld  elapsed: %.2f s  throughput: %.0f requests/s\n",
+                    every.size(), static_cast<long long>(all.errors), elapsed, double(every.size()) / elapsed);
+        std::printf("latency ms: p50 %.2f  p90 %.2f  p99 %.2f  max %.2f\n", percentile(every, 0.5),
+                    percentile(every, 0.9), percentile(every, 0.99), percentile(every, 1.0));
+        for (int op = 0; op < OpCount; ++op)
+            std::printf("  %-13s n=%-6zu p50 %7.2f  p99 %7.2f\n", kOpNames[op], all.ms[op].size(),
+                        percentile(all.ms[op], 0.5), percentile(all.ms[op], 0.99));
+        if (all.errors)
+            std::printf("first error: %s\n", qPrintable(all.firstError));
+        return all.errors ? 1 : 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "waylink-load: %s\n", e.what());
+        return 1;
+    }
+}
