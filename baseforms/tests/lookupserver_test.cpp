@@ -2,6 +2,7 @@
 // run on the server, the rows fetched become the lookup dataset, and the pick and the check
 // use them.
 #include "baseforms/fdbbase.h"
+#include "baseforms/fdbmultibase_batch.h"
 #include "baseforms/myqdbxedit.h"
 #include "dataaccess/mysktconnection.h"
 #include "lookuptestenv.h"
@@ -88,4 +89,84 @@ TEST_F(QueryEditOnServer, TypingQueriesTheServerAndTheCheckUsesTheRowsFetched)
         EXPECT_FALSE(edit->listVisible());
         EXPECT_TRUE(presenter->shown.isEmpty());
     }
+}
+
+namespace {
+class GoodsTypes : public TfDBMultiBase_Batch
+{
+public:
+    explicit GoodsTypes(TfIDM *dm)
+        : m_dm(dm)
+    {}
+    // The module framework binds the form's datasets to the module's connection here.
+    void InitPDM() override
+    {
+        SetPDM(m_dm);
+        cdsData->SetMyConn(m_dm->cnServer);
+    }
+    QString GetSql() override
+    {
+        return QStringLiteral("select * from tab_GoodsType where sysid='001' order by Code");
+    }
+    TfIDM *m_dm;
+};
+
+QStringList serverNames(quillon::TMySktConnection &conn)
+{
+    quillon::TMyDataSet check;
+    check.SetMyConn(&conn);
+    check.SetCommandText(
+        QStringLiteral("select Cname from tab_GoodsType where sysid='001' order by Code"));
+    check.Open();
+    QStringList names;
+    for (check.First(); !check.Eof(); check.Next())
+        names << check.FieldByName(QStringLiteral("Cname"))->AsString();
+    return names;
+}
+} // namespace
+
+TEST_F(QueryEditOnServer, BatchFormSavesDeletesAndSavesOnClose)
+{
+    server::test::TestServer srv(10);
+    quillon::TMySktConnection conn;
+    conn.SetHost(QStringLiteral("127.0.0.1"));
+    conn.SetPort(srv.http->port());
+    conn.SetSiteCode(QStringLiteral("101"));
+    conn.SetUsername(QStringLiteral("001.zhang"));
+    conn.SetPassword(QStringLiteral("123456"));
+    testdata::RecordingDM dm;
+    dm.cnServer = &conn;
+
+    auto *f = createForm<GoodsTypes>(&dm);
+    QPointer<GoodsTypes> alive(f);
+    f->executeAction(f->actQuery);
+    quillon::TMyDataSet *ds = f->cdsData;
+    const QStringList before = serverNames(conn);
+    ASSERT_GE(ds->RecordCount(), 3) << shownTexts().join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(before.size(), ds->RecordCount());
+
+    ds->First();
+    ds->Edit();
+    ds->FieldByName(QStringLiteral("Cname"))->SetAsString(QStringLiteral("改过的类型"));
+    f->updateActions();
+    f->executeAction(f->actSave);
+    EXPECT_TRUE(presenter->shown.isEmpty());
+    EXPECT_EQ(ds->ChangeCount(), 0);
+    EXPECT_EQ(serverNames(conn).value(0), QStringLiteral("改过的类型"));
+
+    presenter->answers = {host::Answer::Yes};
+    ds->Last();
+    f->updateActions();
+    f->executeAction(f->actDel);
+    EXPECT_EQ(serverNames(conn).size(), before.size() - 1);
+
+    // A change left unsaved: closing asks, "yes" saves it and the window closes.
+    ds->First();
+    ds->Edit();
+    ds->FieldByName(QStringLiteral("Cname"))->SetAsString(QStringLiteral("关闭前保存"));
+    presenter->answers = {host::Answer::Yes};
+    EXPECT_TRUE(f->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(alive.isNull());
+    EXPECT_EQ(serverNames(conn).value(0), QStringLiteral("关闭前保存"));
 }
