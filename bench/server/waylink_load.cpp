@@ -236,10 +236,12 @@ int main(int argc, char **argv)
         {
             auto c = backend->acquire();
             createSchema(*c);
-            SeedOptions so;
-            so.waybills = o.waybills;
-            so.fastHash = true;
-            seedDemo(*c, so);
+            if (c->query(QStringLiteral("select 1 from tab_Site where sysid='001'"), {}, true).rows.isEmpty()) {
+                SeedOptions so;
+                so.waybills = o.waybills;
+                so.fastHash = true;
+                seedDemo(*c, so);
+            }
         }
         ServerOptions so;
         so.port = 0;
