@@ -4,6 +4,7 @@
 #include "server/schema.h"
 #include "server/seed.h"
 #include "server/sql/backend.h"
+#include "server/sql/pgbackend.h"
 #include "server/sql/sqlitebackend.h"
 #include "server/sql/oracledialect.h"
 
@@ -18,13 +19,14 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  waylink-server init   --db FILE\n"
-    "  waylink-server seed   --db FILE [--waybills N]\n"
-    "  waylink-server user add --db FILE USER PASSWORD --site CODE --name NAME\n"
-    "  waylink-server passwd --db FILE USER PASSWORD\n"
-    "  waylink-server serve  --db FILE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
+    "  waylink-server init   --db DATABASE\n"
+    "  waylink-server seed   --db DATABASE [--waybills N]\n"
+    "  waylink-server user add --db DATABASE USER PASSWORD --site CODE --name NAME\n"
+    "  waylink-server passwd --db DATABASE USER PASSWORD\n"
+    "  waylink-server serve  --db DATABASE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
     "                        [--statement-timeout SECONDS] [--gzip]\n"
+    "DATABASE is a SQLite file or a PostgreSQL URL (postgresql://user@host:port/name).\n"
     "PASSWORD \"-\" reads the password from standard input.\n"
     "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
     "the super administrator. The demo users of \"seed\" have the password 123456.\n";
@@ -131,7 +133,7 @@ int run(const QStringList &argv)
     }
     if (command == QLatin1String("user")) {
         if (a.positional.size() != 3 || a.positional.first() != QLatin1String("add"))
-            throw std::runtime_error("usage: user add --db FILE USER PASSWORD --site CODE --name NAME");
+            throw std::runtime_error("usage: user add --db DATABASE USER PASSWORD --site CODE --name NAME");
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquire();
         server::addUser(*c, a.positional.at(1), passwordArg(a.positional.at(2)), need(a, "--site"),
@@ -141,7 +143,7 @@ int run(const QStringList &argv)
     }
     if (command == QLatin1String("passwd")) {
         if (a.positional.size() != 2)
-            throw std::runtime_error("usage: passwd --db FILE USER PASSWORD");
+            throw std::runtime_error("usage: passwd --db DATABASE USER PASSWORD");
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquire();
         server::setPassword(*c, a.positional.at(0), passwordArg(a.positional.at(1)));
@@ -164,6 +166,7 @@ int run(const QStringList &argv)
         o.tokenTtl = intOption(a, "--token-ttl", int(o.tokenTtl));
         o.gzip = a.flags.contains(QStringLiteral("--gzip"));
         server::SqliteBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
+        server::PgBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::HttpServer http(*backend, need(a, "--files"), o);
         http.bind();
         g_server = &http;

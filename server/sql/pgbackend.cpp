@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <libpq-fe.h>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -271,6 +272,7 @@ struct Params
 class PgConnection : public Connection
 {
 public:
+    static inline std::atomic<qint64> s_limitMs{120000};
     static inline const bool s_trace = qEnvironmentVariableIsSet("WAYLINK_PG_TRACE");
     explicit PgConnection(const QString &url)
     {
@@ -287,7 +289,8 @@ public:
         executeScript(QStringLiteral("set client_encoding = 'UTF8'; set datestyle = 'ISO, YMD'; "
                                      "set intervalstyle = 'iso_8601'; set bytea_output = 'hex'; "
                                      "set search_path = \"$user\", public, oracle; "
-                                     "set statement_timeout = '120s'"));
+                                     "set statement_timeout = %1")
+                              .arg(s_limitMs.load()));
     }
 
     ~PgConnection() override { PQfinish(m_db); }
@@ -651,6 +654,11 @@ PgBackend::PgBackend(const QString &url, bool create)
             // orafce is optional
         }
     }
+}
+
+void PgBackend::setStatementTimeLimit(qint64 milliseconds)
+{
+    PgConnection::s_limitMs = std::max<qint64>(0, milliseconds);
 }
 
 QString PgBackend::describe() const
