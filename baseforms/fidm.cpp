@@ -24,7 +24,8 @@ void TfIDM::OpenCds(quillon::TMyDataSet *cds, const QString &sql)
         quillon::TMyDataSet *ds;
         ~Enable() { ds->EnableControls(); }
     } enable{cds};
-    if (!cds->MyConn() && cnServer)
+    // A new dataset carries a private connection without a provider: it is not bound yet.
+    if ((!cds->MyConn() || cds->ProviderName().isEmpty()) && cnServer)
         cds->SetMyConn(cnServer);
     if (!sql.isEmpty())
         cds->SetCommandText(sql);

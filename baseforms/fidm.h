@@ -43,7 +43,8 @@ public:
                                    QWidget *&instance, const QString &controls, int helpIndex,
                                    const QString &params) = 0;
 
-    // Closes the dataset, binds it to cnServer when it has no connection, sets the command
+    // Closes the dataset, binds it to cnServer when it has no connection (or only the
+    // private one of a new dataset, which has no provider), sets the command
     // text when `sql` is not empty, and opens it; its controls stay quiet meanwhile. Errors
     // of the open reach the caller.
     virtual void OpenCds(quillon::TMyDataSet *cds, const QString &sql);

@@ -40,5 +40,10 @@ TEST(TfIDM, OpenCdsBindsUnconnectedDatasetsAndKeepsCommandTextWhenSqlIsEmpty)
     EXPECT_EQ(bound.MyConn(), own.get()) << "a dataset with a connection keeps it";
     EXPECT_EQ(bound.CommandText(), QStringLiteral("select 1 from dual"));
 
+    quillon::TMyDataSet fresh; // its private connection has no provider
+    fresh.SetCommandText(QStringLiteral("select * from tab_site"));
+    EXPECT_ANY_THROW(dm.OpenCds(&fresh, QString()));
+    EXPECT_EQ(fresh.MyConn(), server.get());
+
     EXPECT_THROW(dm.OpenCds(nullptr, QString()), host::UserError);
 }

@@ -98,12 +98,7 @@ public:
     explicit GoodsTypes(TfIDM *dm)
         : m_dm(dm)
     {}
-    // The module framework binds the form's datasets to the module's connection here.
-    void InitPDM() override
-    {
-        SetPDM(m_dm);
-        cdsData->SetMyConn(m_dm->cnServer);
-    }
+    void InitPDM() override { SetPDM(m_dm); }
     QString GetSql() override
     {
         return QStringLiteral("select * from tab_GoodsType where sysid='001' order by Code");
