@@ -372,9 +372,15 @@ public:
         static const QRegularExpression writes(
             QStringLiteral("\\b(insert|update|delete|merge|truncate)\\b"),
             QRegularExpression::CaseInsensitiveOption);
-        if (w == QLatin1String("with") && writes.match(stripLiterals(sql)).hasMatch())
+        const QString bare = stripLiterals(sql);
+        if (w == QLatin1String("with") && writes.match(bare).hasMatch())
             throw DbError(QStringLiteral("the provider only runs queries; writing statements "
                                          "are refused"));
+        // "select ... into t" makes a table.
+        static const QRegularExpression into(QStringLiteral("\\binto\\b"),
+                                             QRegularExpression::CaseInsensitiveOption);
+        if (into.match(bare).hasMatch())
+            throw DbError(QStringLiteral("the provider only runs queries; select into is refused"));
     }
 
     static QString stripLiterals(const QString &sql)

@@ -188,6 +188,11 @@ do $$ begin
   end if;
 exception when duplicate_object then null;
 end $$;
+-- The server's login role switches to the tenant role for the reads of a session.
+do $$ begin
+  execute format('grant waylink_tenant to %I', current_user);
+exception when others then null;
+end $$;
 )SQL";
 
 } // namespace server::pgsql

@@ -85,6 +85,7 @@ TEST_F(Isolation, TheSessionCannotLiftItsOwnFilter)
         "set waylink.sysid = '002'",
         "with d as (delete from tab_Site returning sysid) select sysid from d",
         "drop view tab_Site",
+        "select * into tab_copy from tab_Site",
     };
     for (const char *sql : attempts)
         EXPECT_THROW(query(*first, QString::fromUtf8(sql)), quillon::protocol::ProtocolError) << sql;
