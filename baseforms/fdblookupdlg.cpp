@@ -191,8 +191,8 @@ TfDBLookupDlg::TfDBLookupDlg(QWidget *owner)
     auto *bl = new QHBoxLayout(bottom);
     bl->setContentsMargins(0, 0, 0, 0);
     bl->addStretch(1);
-    btnOk = addComponent(new QPushButton(QStringLiteral("确定(&O)"), bottom),
-                         QStringLiteral("btnOk"));
+    btnOk =
+        addComponent(new QPushButton(QStringLiteral("确定(&O)"), bottom), QStringLiteral("btnOk"));
     btnOk->setDefault(true);
     btnOk->setAutoDefault(true);
     btnCancel = addComponent(new QPushButton(QStringLiteral("取消(&C)"), bottom),

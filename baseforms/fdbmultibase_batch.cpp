@@ -138,9 +138,9 @@ bool TfDBMultiBase_Batch::resolvePendingChanges()
     if (!hasPendingChanges())
         return true;
     QString text = QStringLiteral("%1: 有修改尚未保存。是否保存？").arg(windowTitle());
-    const host::Answer answer = host::dialogPresenter().showMessage(
-        host::MessageKind::Question, QStringLiteral("询问"), text,
-        host::QuestionButtons::YesNoCancel);
+    const host::Answer answer =
+        host::dialogPresenter().showMessage(host::MessageKind::Question, QStringLiteral("询问"),
+                                            text, host::QuestionButtons::YesNoCancel);
     switch (answer) {
     case host::Answer::Yes:
     case host::Answer::Ok:

@@ -177,9 +177,9 @@ void TMyDBXEdit::keyPressEvent(QKeyEvent *e)
             case Qt::Key_Home:
             case Qt::Key_End: {
                 // Home and End move between rows in the list, not between columns.
-                const Qt::KeyboardModifiers mods =
-                    key == Qt::Key_Home || key == Qt::Key_End ? Qt::ControlModifier
-                                                              : Qt::NoModifier;
+                const Qt::KeyboardModifiers mods = key == Qt::Key_Home || key == Qt::Key_End
+                                                       ? Qt::ControlModifier
+                                                       : Qt::NoModifier;
                 QKeyEvent forward(QEvent::KeyPress, key, mods);
                 QCoreApplication::sendEvent(FDataList, &forward);
                 e->accept();
@@ -278,8 +278,7 @@ void TMyDBXEdit::checkText(const QString &t, bool searchByNameAndCode, bool with
         found = true;
     };
     if (usable && searchByNameAndCode) {
-        if (!m_nameField.isEmpty() && ds->FindField(m_nameField) &&
-            ds->Locate(m_nameField, t)) {
+        if (!m_nameField.isEmpty() && ds->FindField(m_nameField) && ds->Locate(m_nameField, t)) {
             found = true;
         } else if (const quillon::TField *code =
                        m_codeField.isEmpty() ? nullptr : ds->FindField(m_codeField)) {

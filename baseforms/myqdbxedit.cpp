@@ -59,11 +59,10 @@ QString TMyQDBXEdit::BuildQuerySql(const QString &commandText, const QString &co
         base = commandText + QStringLiteral(" where 1=1 ");
     }
     const QString pattern = sqlQuoted(QLatin1Char('%') + typedText.toLower() + QLatin1Char('%'));
-    QString condition =
-        codeField.isEmpty()
-            ? QStringLiteral(" and (lower(%1) like %2)").arg(nameField, pattern)
-            : QStringLiteral(" and (lower(%1) like %2 or lower(%3) like %4)")
-                  .arg(nameField, pattern, codeField, pattern);
+    QString condition = codeField.isEmpty()
+                            ? QStringLiteral(" and (lower(%1) like %2)").arg(nameField, pattern)
+                            : QStringLiteral(" and (lower(%1) like %2 or lower(%3) like %4)")
+                                  .arg(nameField, pattern, codeField, pattern);
     return base + QStringLiteral(" and rownum<=20 ") + condition;
 }
 

@@ -16,7 +16,8 @@ using quillon::FieldType;
 namespace {
 
 class DataFormsTest : public lookuptest::Env
-{};
+{
+};
 
 const QList<quillon::FieldDef> kFields{{QStringLiteral("BILLCODE"), FieldType::String, 20, true},
                                        {QStringLiteral("SITE"), FieldType::String, 20},
@@ -93,8 +94,11 @@ TEST_F(DataFormsTest, SingleQueryFormEnablesOutputOnlyWithRows)
                             QStringLiteral("actPrint"), QStringLiteral("actChart"),
                             QStringLiteral("actClose")};
     auto state = [&](bool data) {
-        return QMap<QString, bool>{{names[0], true}, {names[1], data}, {names[2], data},
-                                   {names[3], data}, {names[4], true}};
+        return QMap<QString, bool>{{names[0], true},
+                                   {names[1], data},
+                                   {names[2], data},
+                                   {names[3], data},
+                                   {names[4], true}};
     };
     EXPECT_EQ(enabledOf(f.get(), names), state(false));
     f->sql = QStringLiteral("select none");
@@ -179,10 +183,12 @@ TEST_F(DataFormsTest, BatchFormEnablingFollowsTheDataset)
         return m;
     };
     //                              new   edit   del    save   cancel print  export chart
-    EXPECT_EQ(enabledOf(f.get(), names), row({true, false, false, false, false, false, false, false}));
+    EXPECT_EQ(enabledOf(f.get(), names),
+              row({true, false, false, false, false, false, false, false}));
     f->sql = QStringLiteral("select none");
     f->executeAction(f->actQuery);
-    EXPECT_EQ(enabledOf(f.get(), names), row({true, false, false, true, true, false, false, false}));
+    EXPECT_EQ(enabledOf(f.get(), names),
+              row({true, false, false, true, true, false, false, false}));
     f->sql = QStringLiteral("select rows");
     f->executeAction(f->actQuery);
     EXPECT_EQ(f->afterQueries, 2);

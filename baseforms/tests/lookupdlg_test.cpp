@@ -6,9 +6,9 @@
 #include "baseforms/dbcontrols.h"
 
 #include <QComboBox>
-#include <QPushButton>
 #include <QDialog>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
@@ -18,19 +18,19 @@ using quillon::FieldType;
 namespace {
 
 class LookupDlgTest : public lookuptest::Env
-{};
+{
+};
 
 std::unique_ptr<quillon::TMyDataSet> sites()
 {
     // In code order 120 comes before 12, so a prefix search on numbers would stop too early.
-    return testdata::dataSet(
-        {{QStringLiteral("CODE"), FieldType::Integer},
-         {QStringLiteral("NAME"), FieldType::String, 20},
-         {QStringLiteral("AREA"), FieldType::String, 20}},
-        {{120, QStringLiteral("上海浦东"), QStringLiteral("华东")},
-         {12, QStringLiteral("Abc站"), QStringLiteral("华北")},
-         {7, QStringLiteral("xab站"), QStringLiteral("ABX区")},
-         {31, QStringLiteral("abd站"), QStringLiteral("华南")}});
+    return testdata::dataSet({{QStringLiteral("CODE"), FieldType::Integer},
+                              {QStringLiteral("NAME"), FieldType::String, 20},
+                              {QStringLiteral("AREA"), FieldType::String, 20}},
+                             {{120, QStringLiteral("上海浦东"), QStringLiteral("华东")},
+                              {12, QStringLiteral("Abc站"), QStringLiteral("华北")},
+                              {7, QStringLiteral("xab站"), QStringLiteral("ABX区")},
+                              {31, QStringLiteral("abd站"), QStringLiteral("华南")}});
 }
 
 // The dialog inside the frame a presenter is handed.
@@ -50,17 +50,23 @@ TEST(FieldListSplit, QuotesKeepBlanksAndDelimitersSplitLikeDelimitedText)
         QStringList parts;
     };
     const QList<Case> cases{
-        {QStringLiteral("code,编码,80;name,名称"), QLatin1Char(';'),
+        {QStringLiteral("code,编码,80;name,名称"),
+         QLatin1Char(';'),
          {QStringLiteral("code,编码,80"), QStringLiteral("name,名称")}},
-        {QStringLiteral("code,编码,80"), QLatin1Char(','),
+        {QStringLiteral("code,编码,80"),
+         QLatin1Char(','),
          {QStringLiteral("code"), QStringLiteral("编码"), QStringLiteral("80")}},
         // A blank separates unless the part is quoted.
-        {QStringLiteral("code,编 码,80"), QLatin1Char(','),
-         {QStringLiteral("code"), QStringLiteral("编"), QStringLiteral("码"), QStringLiteral("80")}},
-        {QStringLiteral("code,\"编 码\",80"), QLatin1Char(','),
+        {QStringLiteral("code,编 码,80"),
+         QLatin1Char(','),
+         {QStringLiteral("code"), QStringLiteral("编"), QStringLiteral("码"),
+          QStringLiteral("80")}},
+        {QStringLiteral("code,\"编 码\",80"),
+         QLatin1Char(','),
          {QStringLiteral("code"), QStringLiteral("编 码"), QStringLiteral("80")}},
         {QStringLiteral("  a ; b  "), QLatin1Char(';'), {QStringLiteral("a"), QStringLiteral("b")}},
-        {QStringLiteral("a;;b"), QLatin1Char(';'),
+        {QStringLiteral("a;;b"),
+         QLatin1Char(';'),
          {QStringLiteral("a"), QString(), QStringLiteral("b")}},
         {QString(), QLatin1Char(';'), {}},
     };
@@ -184,13 +190,13 @@ TEST_F(LookupDlgTest, KeysMoveFromTheSearchEditAndEnterOrCancelDecide)
             dlg->btnCancel->click();
     };
     presenter->dialogResults = {QDialog::Accepted, QDialog::Rejected};
-    const QString chosen = ShowFindForm(QStringLiteral("网点"), ds.get(), QStringLiteral("NAME"),
-                                        QStringLiteral("CODE,编码,80;NAME,名称"),
-                                        QStringLiteral("abc"));
+    const QString chosen =
+        ShowFindForm(QStringLiteral("网点"), ds.get(), QStringLiteral("NAME"),
+                     QStringLiteral("CODE,编码,80;NAME,名称"), QStringLiteral("abc"));
     EXPECT_EQ(chosen, QStringLiteral("Abc站")); // the second record by code
-    const QString cancelled = ShowFindForm(QStringLiteral("网点"), ds.get(), QStringLiteral("NAME"),
-                                           QStringLiteral("CODE,编码,80;NAME,名称"),
-                                           QStringLiteral("abc"));
+    const QString cancelled =
+        ShowFindForm(QStringLiteral("网点"), ds.get(), QStringLiteral("NAME"),
+                     QStringLiteral("CODE,编码,80;NAME,名称"), QStringLiteral("abc"));
     EXPECT_EQ(cancelled, QStringLiteral("abc"));
     EXPECT_EQ(dialogs, 2);
 }
@@ -208,7 +214,8 @@ TEST_F(LookupDlgTest, ConfigurationWarningsComeInOrderAndOpenNoDialog)
     };
     const QList<Case> cases{
         {nullptr, QString(), QString(), QStringLiteral("没有设置查找数据集！")},
-        {&closed, QStringLiteral("NAME"), QStringLiteral("NAME"), QStringLiteral("查找数据集没有打开！")},
+        {&closed, QStringLiteral("NAME"), QStringLiteral("NAME"),
+         QStringLiteral("查找数据集没有打开！")},
         {ds.get(), QString(), QStringLiteral("NAME"), QStringLiteral("没有设置查找字段！")},
         {ds.get(), QStringLiteral("NAME"), QString(), QStringLiteral("没有设置显示字段列表！")},
     };

@@ -19,7 +19,8 @@ using quillon::FieldType;
 namespace {
 
 class LookupEditTest : public lookuptest::Env
-{};
+{
+};
 
 // A window with a lookup edit between two plain edits.
 class EditForm : public TfBase
@@ -150,13 +151,19 @@ TEST_F(LookupEditTest, CheckFindsNameCodeOrAssistCodeAndRefusesTheRest)
         QString codeAfter; // the lookup record the check leaves current
     };
     const QList<Case> cases{
-        {FieldType::String, QStringLiteral(" AB \n"), true, true, QStringLiteral("AB"), QStringLiteral("3")},
-        {FieldType::String, QStringLiteral("2"), true, true, QStringLiteral("xab"), QStringLiteral("2")},
-        {FieldType::String, QStringLiteral("sez"), true, true, QStringLiteral("十二号站"), QStringLiteral("12")},
-        {FieldType::Integer, QStringLiteral("12"), true, true, QStringLiteral("十二号站"), QStringLiteral("12")},
+        {FieldType::String, QStringLiteral(" AB \n"), true, true, QStringLiteral("AB"),
+         QStringLiteral("3")},
+        {FieldType::String, QStringLiteral("2"), true, true, QStringLiteral("xab"),
+         QStringLiteral("2")},
+        {FieldType::String, QStringLiteral("sez"), true, true, QStringLiteral("十二号站"),
+         QStringLiteral("12")},
+        {FieldType::Integer, QStringLiteral("12"), true, true, QStringLiteral("十二号站"),
+         QStringLiteral("12")},
         // A text that is no number tries the code -999.
-        {FieldType::Integer, QStringLiteral("无此站"), true, true, QStringLiteral("未知站"), QStringLiteral("-999")},
-        {FieldType::Float, QStringLiteral("3"), true, true, QStringLiteral("AB"), QStringLiteral("3")},
+        {FieldType::Integer, QStringLiteral("无此站"), true, true, QStringLiteral("未知站"),
+         QStringLiteral("-999")},
+        {FieldType::Float, QStringLiteral("3"), true, true, QStringLiteral("AB"),
+         QStringLiteral("3")},
         {FieldType::String, QStringLiteral("ab"), true, false, QStringLiteral("ab"), QString()},
         {FieldType::String, QStringLiteral("ab"), false, true, QStringLiteral("ab"), QString()},
         {FieldType::String, QStringLiteral("   "), true, true, QString(), QString()},
@@ -248,8 +255,8 @@ TEST_F(LookupEditTest, ListStopsAtTwentyAndANewerKeystrokeStopsARunningSearch)
     edit->setText(QStringLiteral("站点4999"));
     int searches = 0;
     QObject counter;
-    QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier,
-                                                    QStringLiteral("9")));
+    QCoreApplication::postEvent(
+        edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, QStringLiteral("9")));
     QObject::connect(edit, &QLineEdit::textEdited, &counter, [&] { ++searches; });
     edit->DropDown();
     EXPECT_EQ(searches, 1);

@@ -18,7 +18,8 @@ using namespace tessera;
 namespace {
 
 class QueryEditOnServer : public lookuptest::Env
-{};
+{
+};
 
 bool waitFor(const std::function<bool()> &done, int ms = 5000)
 {

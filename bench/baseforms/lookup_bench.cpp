@@ -120,8 +120,8 @@ void BM_SqliteLikeSameSearch(benchmark::State &state)
         sqlite3_stmt *ins = nullptr;
         sqlite3_prepare_v2(d, "insert into t values (?,?,?,?)", -1, &ins, nullptr);
         for (int i = 0; i < kRecords; ++i) {
-            const QByteArray v[4] = {codeOf(i).toUtf8(), nameOf(i).toUtf8(),
-                                     assistOf(i).toUtf8(), nameOf(i / 50).toUtf8()};
+            const QByteArray v[4] = {codeOf(i).toUtf8(), nameOf(i).toUtf8(), assistOf(i).toUtf8(),
+                                     nameOf(i / 50).toUtf8()};
             for (int c = 0; c < 4; ++c)
                 sqlite3_bind_text(ins, c + 1, v[c].constData(), int(v[c].size()), SQLITE_TRANSIENT);
             sqlite3_step(ins);
