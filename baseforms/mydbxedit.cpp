@@ -197,6 +197,7 @@ void TMyDBXEdit::keyPressEvent(QKeyEvent *e)
 
 void TMyDBXEdit::focusOutEvent(QFocusEvent *e)
 {
+    trace(QStringLiteral("Call WMKillFocus"));
     if (FListVisible && QApplication::activeWindow() == FDataList) {
         // The list window got activated by its platform: typing goes on in the edit.
         TDBEditEh::focusOutEvent(e);
@@ -493,6 +494,7 @@ void TMyDBXEdit::placeList()
 
 void TMyDBXEdit::CloseUp(bool accept)
 {
+    trace(QStringLiteral("call CloseUp"));
     int row = -1;
     if (FDataList && FDataList->currentIndex().isValid())
         row = FDataList->currentIndex().row();

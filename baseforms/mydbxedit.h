@@ -77,6 +77,8 @@ protected:
     virtual void textTyped();
     // The Down key with the list hidden.
     virtual void downKey() { DropDown(); }
+    // Debug trace of focus loss and list closing (the query edit writes them).
+    virtual void trace(const QString &) {}
 
     // The part of CheckValue after the text was cleaned; `withAssistCode` for step 7.
     void checkText(const QString &text, bool searchByNameAndCode, bool withAssistCode);

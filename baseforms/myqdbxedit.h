@@ -38,6 +38,7 @@ public:
 protected:
     void CMCancelMode(CancelModeEvent *event) override;
     void textTyped() override { StartTimer(); }
+    void trace(const QString &text) override { V(text); }
 
 private:
     QTimer *FTimer = nullptr;
