@@ -620,11 +620,30 @@ void TfClient::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // The process ends at once below, so every open window with unsaved changes asks
+    // first (save, discard or stay); "stay" keeps the program open.
+    if (!openWindowsMayClose()) {
+        event->ignore();
+        return;
+    }
     SaveLocalData();
     FPopMenu->clear();
     FippMenu.clear();
     event->accept();
     m_opt.terminate(0);
+}
+
+bool TfClient::openWindowsMayClose()
+{
+    // The base forms publish their registry as an application property; the shell does
+    // not link them, so it asks by name.
+    QObject *forms = qApp->property("TesseraForms").value<QObject *>();
+    if (!forms)
+        return true;
+    bool mayClose = true;
+    if (!QMetaObject::invokeMethod(forms, "CloseQueryAll", Q_RETURN_ARG(bool, mayClose)))
+        return true;
+    return mayClose;
 }
 
 bool TfClient::eventFilter(QObject *watched, QEvent *event)

@@ -137,6 +137,8 @@ signals:
 protected:
     void ModuleClick(int CtlID, int index) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Asks every open window with unsaved changes whether it may close; false to stay.
+    static bool openWindowsMayClose();
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -285,6 +285,42 @@ TEST_F(ClientTest, OfflineCloseLeavesTheCacheAloneAndNoFlagAllowsOpenWindows)
     EXPECT_EQ(cache.readAll(), QByteArray("old cache\r\n"));
 }
 
+namespace {
+// Stands in for the base forms' registry of open windows.
+class PendingWindows : public QObject
+{
+    Q_OBJECT
+public:
+    bool answer = false;
+    int asked = 0;
+    Q_INVOKABLE bool CloseQueryAll()
+    {
+        ++asked;
+        return answer;
+    }
+};
+} // namespace
+
+TEST_F(ClientTest, WindowsWithUnsavedChangesAreAskedBeforeTheProgramEnds)
+{
+    auto c = makeClient();
+    PendingWindows windows;
+    qApp->setProperty("TesseraForms", QVariant::fromValue<QObject *>(&windows));
+    QCloseEvent stay; // a window answers "stay": the program keeps running
+    QApplication::sendEvent(c.get(), &stay);
+    EXPECT_FALSE(stay.isAccepted());
+    EXPECT_EQ(windows.asked, 1);
+    EXPECT_TRUE(terminated.isEmpty());
+
+    windows.answer = true; // saved or discarded: now it ends
+    QCloseEvent go;
+    QApplication::sendEvent(c.get(), &go);
+    qApp->setProperty("TesseraForms", QVariant());
+    EXPECT_TRUE(go.isAccepted());
+    EXPECT_EQ(windows.asked, 2);
+    EXPECT_EQ(terminated, QList<int>{0});
+}
+
 TEST_F(ClientTest, RestartRunsTheScriptOrStaysWhenItCannot)
 {
     auto c = makeClient();
@@ -484,3 +520,5 @@ TEST_F(ClientTest, TrayMessagesAndThePageMenu)
     menu->actions()[1]->trigger();
     EXPECT_EQ(c->RzPgeCtrl->currentIndex(), 1);
 }
+
+#include "fclient_test.moc"
