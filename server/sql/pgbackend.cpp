@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QTimeZone>
 #include <QUrl>
 #include <libpq-fe.h>
 #include <atomic>
@@ -291,6 +292,16 @@ public:
                                      "set search_path = \"$user\", public, oracle; "
                                      "set statement_timeout = %1")
                               .arg(s_limitMs.load()));
+        // sysdate and the dates the server reads are local times of the server's zone.
+        const QByteArray zone = QTimeZone::systemTimeZoneId();
+        static const QRegularExpression zoneName(QStringLiteral("^[A-Za-z0-9_+/-]+$"));
+        if (!zone.isEmpty() && zoneName.match(QString::fromLatin1(zone)).hasMatch()) {
+            try {
+                executeScript(QStringLiteral("set timezone = '%1'").arg(QString::fromLatin1(zone)));
+            } catch (const DbError &) {
+                // the database does not know the zone: keep its own
+            }
+        }
     }
 
     ~PgConnection() override { PQfinish(m_db); }

@@ -218,3 +218,38 @@ TEST_F(DialectOnBackend, ARunawayQueryIsStopped)
     EXPECT_EQ(value(QStringLiteral("select count(*) from t")), QVariant(3));
 }
 } // namespace
+
+// What ApplyData and the administration rely on: table descriptions with the declared
+// spelling and the key in key order, "?" placeholders beside literals, null-safe "IS ?".
+TEST_F(DialectOnBackend, TableInfoAndNativeStatementsAgreeOnEveryBackend)
+{
+    const TableInfo account = conn->tableInfo(QStringLiteral("tab_account"));
+    EXPECT_EQ(account.name, QStringLiteral("TAB_ACCOUNT"));
+    EXPECT_EQ(account.primaryKey,
+              (QStringList{"BILLCODE", "STATIONCODE", "SCANTYPE", "sysid"}));
+    const int weight = account.columnIndex(QStringLiteral("weight"));
+    ASSERT_GE(weight, 0);
+    EXPECT_EQ(account.columns.at(weight), QStringLiteral("WEIGHT"));
+    EXPECT_EQ(account.types.at(weight), quillon::FieldType::Float);
+    const int sysid = account.columnIndex(QStringLiteral("SYSID"));
+    ASSERT_GE(sysid, 0);
+    EXPECT_EQ(account.sizes.at(sysid), 3);
+    EXPECT_FALSE(conn->tableInfo(QStringLiteral("no_such_table")).exists());
+    EXPECT_FALSE(conn->tableInfo(QStringLiteral("t; drop table t")).exists());
+
+    EXPECT_EQ(conn->query(QStringLiteral("select count(*) from t where NAME <> '?' and NAME = ?"),
+                          {QStringLiteral("abd")}, true)
+                  .rows.value(0)
+                  .value(0)
+                  .toInt(),
+              1);
+    // "IS ?" matches a null with a null and a value with the same value only.
+    EXPECT_EQ(conn->execute(QStringLiteral("update t set N = 9 where N IS ? and NAME = ?"),
+                            {QVariant(), QStringLiteral("xyz")}),
+              1);
+    EXPECT_EQ(conn->execute(QStringLiteral("update t set N = 8 where N IS ? and NAME = ?"),
+                            {QVariant(), QStringLiteral("xyz")}),
+              0);
+    EXPECT_EQ(conn->execute(QStringLiteral("delete from t where N IS ?"), {2}), 1);
+    EXPECT_EQ(conn->query(QStringLiteral("select count(*) from t"), {}, true).rows.value(0).value(0).toInt(), 2);
+}
