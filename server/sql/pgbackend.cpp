@@ -291,7 +291,7 @@ public:
                                      "set intervalstyle = 'iso_8601'; set bytea_output = 'hex'; "
                                      "set search_path = \"$user\", public, oracle; "
                                      "set statement_timeout = %1")
-                              .arg(s_limitMs.load()));
+                              .arg(m_appliedLimit));
         // sysdate and the dates the server reads are local times of the server's zone.
         const QByteArray zone = QTimeZone::systemTimeZoneId();
         static const QRegularExpression zoneName(QStringLiteral("^[A-Za-z0-9_+/-]+$"));
@@ -320,6 +320,11 @@ public:
 
     PGresult *run(const QString &sql, const QVariantList &params)
     {
+        const qint64 limit = s_limitMs.load();
+        if (limit != m_appliedLimit) {
+            executeScript(QStringLiteral("set statement_timeout = %1").arg(limit));
+            m_appliedLimit = limit;
+        }
         QString statement = pgPlaceholders(sql);
         if (firstWord(statement) == QLatin1String("create")) {
             nameCase().learn(statement + QLatin1Char(';'));
@@ -631,6 +636,7 @@ public:
 
 private:
     PGconn *m_db = nullptr;
+    qint64 m_appliedLimit = s_limitMs.load();
     QString m_filter;
     bool m_inTransaction = false;
 };

@@ -14,8 +14,8 @@ public:
     // create: make the database when it does not exist yet (init).
     PgBackend(const QString &url, bool create);
     QString describe() const override;
-    // Longest run of one statement (default 120 s; 0: no limit), for connections made
-    // after the call.
+    // Longest run of one statement (default 120 s; 0: no limit), for every connection of
+    // the process from its next statement on.
     static void setStatementTimeLimit(qint64 milliseconds);
     const QString &url() const { return m_url; }
 

@@ -6,6 +6,7 @@
 #include "server/sql/backend.h"
 #include "testserver.h"
 #include "server/sql/oracledialect.h"
+#include "server/sql/pgbackend.h"
 #include "server/sql/sqlitebackend.h"
 
 #include <QCborArray>
@@ -211,10 +212,12 @@ namespace {
 TEST_F(DialectOnBackend, ARunawayQueryIsStopped)
 {
     SqliteBackend::setStatementTimeLimit(200);
+    PgBackend::setStatementTimeLimit(200);
     EXPECT_THROW(runProviderQuery(*conn, QStringLiteral("with recursive c(x) as (select 1 union all "
                                                         "select x+1 from c) select count(*) from c")),
                  DbError);
     SqliteBackend::setStatementTimeLimit(120000);
+    PgBackend::setStatementTimeLimit(120000);
     EXPECT_EQ(value(QStringLiteral("select count(*) from t")), QVariant(3));
 }
 } // namespace
