@@ -186,7 +186,7 @@ do $$ begin
   if not exists (select 1 from pg_roles where rolname = 'waylink_tenant') then
     create role waylink_tenant nologin;
   end if;
-exception when duplicate_object then null;
+exception when duplicate_object or unique_violation then null; -- made meanwhile by another init
 end $$;
 -- The server's login role switches to the tenant role for the reads of a session.
 do $$ begin
