@@ -1,8 +1,6 @@
 #include "dataaccess/packet/datapacket.h"
 
-#include <QBuffer>
 #include <QCborStreamReader>
-#include <QCborStreamWriter>
 #include <QDateTime>
 #include <QHash>
 #include <QLocale>
@@ -10,11 +8,11 @@
 #include <QXmlStreamWriter>
 
 #include <QSet>
+#include <QStringDecoder>
 
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
 
 namespace quillon {
@@ -407,57 +405,259 @@ void checkShape(const DataPacket &p)
 
 // ---- binary form -----------------------------------------------------------------------
 
-void writeValue(QCborStreamWriter &w, const FieldDef &field, const QVariant &raw)
+// Writes CBOR straight into a byte array: the shortest head for every length and
+// integer, doubles always as 64-bit floats, texts as UTF-8, definite lengths only. These
+// are the bytes the packets in cache files were written with, so they must not change.
+class CborOut
+{
+public:
+    explicit CborOut(QByteArray &out)
+        : m_out(out), m_used(out.size())
+    {}
+
+    ~CborOut() { m_out.truncate(m_used); }
+
+    void head(quint8 major, quint64 v)
+    {
+        const quint8 m = quint8(major << 5);
+        if (v < 24) {
+            *room(1) = char(m | v);
+        } else if (v <= 0xff) {
+            char *p = room(2);
+            p[0] = char(m | 24);
+            p[1] = char(v);
+        } else if (v <= 0xffff) {
+            char *p = room(3);
+            p[0] = char(m | 25);
+            bigEndian(p + 1, v, 2);
+        } else if (v <= 0xffffffffULL) {
+            char *p = room(5);
+            p[0] = char(m | 26);
+            bigEndian(p + 1, v, 4);
+        } else {
+            char *p = room(9);
+            p[0] = char(m | 27);
+            bigEndian(p + 1, v, 8);
+        }
+    }
+
+    void integer(qint64 v)
+    {
+        if (v >= 0)
+            head(0, quint64(v));
+        else
+            head(1, quint64(-1 - v));
+    }
+
+    void number(double d)
+    {
+        quint64 bits;
+        memcpy(&bits, &d, sizeof bits);
+        char *p = room(9);
+        p[0] = char(0xfb);
+        bigEndian(p + 1, bits, 8);
+    }
+
+    void null() { *room(1) = char(0xf6); }
+    void boolean(bool b) { *room(1) = char(b ? 0xf5 : 0xf4); }
+
+    void latin1(const char *ascii)
+    {
+        const size_t n = strlen(ascii);
+        head(3, n);
+        memcpy(room(qsizetype(n)), ascii, n);
+    }
+
+    void bytes(const QByteArray &b)
+    {
+        head(2, quint64(b.size()));
+        if (!b.isEmpty())
+            memcpy(room(b.size()), b.constData(), size_t(b.size()));
+    }
+
+    void text(QStringView s)
+    {
+        const char16_t *u = s.utf16();
+        const qsizetype n = s.size();
+        qsizetype len = 0;
+        bool surrogates = false;
+        for (qsizetype i = 0; i < n; ++i) {
+            const char16_t c = u[i];
+            len += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+            surrogates |= (c & 0xf800) == 0xd800;
+        }
+        if (surrogates) { // pairs and strays: leave them to Qt's encoder
+            const QByteArray utf8 = s.toUtf8();
+            head(3, quint64(utf8.size()));
+            memcpy(room(utf8.size()), utf8.constData(), size_t(utf8.size()));
+            return;
+        }
+        head(3, quint64(len));
+        if (len == 0)
+            return;
+        uchar *p = reinterpret_cast<uchar *>(room(len));
+        if (len == n) {
+            for (qsizetype i = 0; i < n; ++i)
+                p[i] = uchar(u[i]);
+            return;
+        }
+        for (qsizetype i = 0; i < n; ++i) {
+            const char16_t c = u[i];
+            if (c < 0x80) {
+                *p++ = uchar(c);
+            } else if (c < 0x800) {
+                *p++ = uchar(0xc0 | (c >> 6));
+                *p++ = uchar(0x80 | (c & 0x3f));
+            } else {
+                *p++ = uchar(0xe0 | (c >> 12));
+                *p++ = uchar(0x80 | ((c >> 6) & 0x3f));
+                *p++ = uchar(0x80 | (c & 0x3f));
+            }
+        }
+    }
+
+private:
+    static void bigEndian(char *p, quint64 v, int n)
+    {
+        for (int i = n - 1; i >= 0; --i) {
+            p[i] = char(v & 0xff);
+            v >>= 8;
+        }
+    }
+
+    char *room(qsizetype n)
+    {
+        if (m_used + n > m_out.size())
+            m_out.resize(qMax(qMax(m_out.capacity(), m_out.size() * 2), m_used + n + 4096));
+        char *p = m_out.data() + m_used;
+        m_used += n;
+        return p;
+    }
+
+    QByteArray &m_out;
+    qsizetype m_used;
+};
+
+// Values of the field's own type are written directly; anything else goes through the
+// conversion (and its refusal) that the other encodings use.
+void writeConverted(CborOut &w, const FieldDef &field, const QVariant &raw)
 {
     const QVariant v = encodableValue(field, raw);
     if (v.isNull()) {
-        w.appendNull();
+        w.null();
         return;
     }
     switch (field.type) {
     case FieldType::String:
     case FieldType::WideString:
     case FieldType::Memo:
-        w.append(v.toString());
+        w.text(v.toString());
         break;
     case FieldType::SmallInt:
     case FieldType::Integer:
     case FieldType::LargeInt:
-        w.append(qint64(v.toLongLong()));
+        w.integer(qint64(v.toLongLong()));
         break;
     case FieldType::Float:
     case FieldType::Currency:
     case FieldType::BCD:
     case FieldType::FMTBCD:
-        w.append(v.toDouble());
+        w.number(v.toDouble());
         break;
     case FieldType::Date:
-        w.append(qint64(v.toDate().toJulianDay()));
+        w.integer(qint64(v.toDate().toJulianDay()));
         break;
     case FieldType::Time:
-        w.append(qint64(v.toTime().msecsSinceStartOfDay()));
+        w.integer(qint64(v.toTime().msecsSinceStartOfDay()));
         break;
     case FieldType::DateTime: {
         // Wall-clock time without a zone: the database's date-times are local and naive.
         const QDateTime dt = v.toDateTime();
-        w.append(qint64(dt.date().toJulianDay() * kMsecsPerDay + dt.time().msecsSinceStartOfDay()));
+        w.integer(qint64(dt.date().toJulianDay() * kMsecsPerDay + dt.time().msecsSinceStartOfDay()));
         break;
     }
     case FieldType::Boolean:
-        w.append(v.toBool());
+        w.boolean(v.toBool());
         break;
     case FieldType::Blob:
-        w.append(v.toByteArray());
+        w.bytes(v.toByteArray());
         break;
     }
 }
 
-void writeValues(QCborStreamWriter &w, const QList<FieldDef> &fields, const QVariantList &values)
+template<typename T>
+const T &held(const QVariant &v)
 {
-    w.startArray(quint64(values.size()));
+    return *static_cast<const T *>(v.constData());
+}
+
+bool fitsField(FieldType type, qint64 n)
+{
+    if (type == FieldType::SmallInt)
+        return n >= -32768 && n <= 32767;
+    if (type == FieldType::Integer)
+        return n >= std::numeric_limits<qint32>::min() && n <= std::numeric_limits<qint32>::max();
+    return true;
+}
+
+void writeValue(CborOut &w, const FieldDef &field, const QVariant &raw)
+{
+    if (!raw.isValid() || raw.isNull()) {
+        w.null();
+        return;
+    }
+    const int id = raw.typeId();
+    switch (field.type) {
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo:
+        if (id == QMetaType::QString)
+            return w.text(held<QString>(raw));
+        break;
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::LargeInt:
+        if (id == QMetaType::Int)
+            if (fitsField(field.type, held<int>(raw)))
+                return w.integer(held<int>(raw));
+        if (id == QMetaType::LongLong)
+            if (fitsField(field.type, held<qlonglong>(raw)))
+                return w.integer(held<qlonglong>(raw));
+        break;
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::FMTBCD:
+        if (id == QMetaType::Double)
+            return w.number(held<double>(raw));
+        break;
+    case FieldType::Date:
+        if (id == QMetaType::QDate && held<QDate>(raw).isValid())
+            return w.integer(held<QDate>(raw).toJulianDay());
+        break;
+    case FieldType::DateTime:
+        if (id == QMetaType::QDateTime) {
+            const QDateTime &dt = held<QDateTime>(raw);
+            if (dt.isValid())
+                return w.integer(dt.date().toJulianDay() * kMsecsPerDay
+                                 + dt.time().msecsSinceStartOfDay());
+        }
+        break;
+    case FieldType::Boolean:
+        if (id == QMetaType::Bool)
+            return w.boolean(held<bool>(raw));
+        break;
+    default:
+        break;
+    }
+    writeConverted(w, field, raw);
+}
+
+void writeValues(CborOut &w, const QList<FieldDef> &fields, const QVariantList &values)
+{
+    w.head(4, quint64(values.size()));
     for (qsizetype i = 0; i < values.size(); ++i)
         writeValue(w, fields.at(i), values.at(i));
-    w.endArray();
 }
 
 // Shares equal texts of a column (site names, types ...) so that a big packet holds each
@@ -498,7 +698,8 @@ struct DateTimeCache
     int misses = 0;
     bool off = false;
 
-    QDateTime get(qint64 ms, const std::function<QDateTime()> &make)
+    template<typename Make>
+    QDateTime get(qint64 ms, const Make &make)
     {
         if (off)
             return make();
@@ -515,6 +716,265 @@ struct DateTimeCache
             seen.insert(ms, dt);
         }
         return dt;
+    }
+};
+
+// Reads packets as this program writes them (definite lengths, known keys, the fields
+// in order) straight from the bytes. Anything else it leaves to the general reader
+// below by throwing Unusual: older or later writers' packets, and damaged ones, whose
+// errors the general reader reports.
+struct Unusual
+{};
+
+class DirectReader
+{
+public:
+    DirectReader(const char *data, qsizetype size)
+        : p(reinterpret_cast<const uchar *>(data)), end(p + size)
+    {}
+
+    const uchar *p;
+    const uchar *end;
+    std::vector<Interner> interners;
+    std::vector<DateTimeCache> dateTimes;
+
+    bool atEnd() const { return p == end; }
+
+    quint64 head(int major)
+    {
+        if (p >= end || (*p >> 5) != major)
+            throw Unusual();
+        const uchar info = *p++ & 0x1f;
+        if (info < 24)
+            return info;
+        const int n = info == 24 ? 1 : info == 25 ? 2 : info == 26 ? 4 : info == 27 ? 8 : 0;
+        if (n == 0 || end - p < n)
+            throw Unusual();
+        quint64 v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | p[i];
+        p += n;
+        return v;
+    }
+
+    // A count of items that follow, each at least one byte long.
+    qsizetype count(int major)
+    {
+        const quint64 n = head(major);
+        if (n > quint64(end - p))
+            throw Unusual();
+        return qsizetype(n);
+    }
+
+    bool takeNull()
+    {
+        if (p < end && *p == 0xf6) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+
+    qint64 integer()
+    {
+        if (p >= end)
+            throw Unusual();
+        const bool negative = (*p >> 5) == 1;
+        const quint64 v = head(negative ? 1 : 0);
+        if (v > quint64(std::numeric_limits<qint64>::max()))
+            throw Unusual();
+        return negative ? -1 - qint64(v) : qint64(v);
+    }
+
+    bool boolean()
+    {
+        if (p < end && (*p == 0xf5 || *p == 0xf4))
+            return *p++ == 0xf5;
+        throw Unusual();
+    }
+
+    QString text()
+    {
+        const qsizetype n = qsizetype(head(3));
+        if (n > end - p)
+            throw Unusual();
+        const uchar *s = p;
+        p += n;
+        qsizetype i = 0;
+        while (i < n && s[i] < 0x80)
+            ++i;
+        if (i == n)
+            return QString::fromLatin1(reinterpret_cast<const char *>(s), n);
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless
+                                                           | QStringConverter::Flag::ConvertInitialBom);
+        QString out = decoder.decode(QByteArrayView(s, n));
+        if (decoder.hasError())
+            throw Unusual();
+        if (out.capacity() - out.size() > 4)
+            out.squeeze();
+        return out;
+    }
+
+    bool isText(const char *ascii)
+    {
+        const qsizetype n = qsizetype(strlen(ascii));
+        if (end - p < n + 1 || *p != uchar(0x60 + n) || memcmp(p + 1, ascii, size_t(n)) != 0)
+            return false;
+        p += n + 1;
+        return true;
+    }
+
+    double number()
+    {
+        if (p < end && *p == 0xfb && end - p >= 9) {
+            quint64 bits = 0;
+            for (int i = 1; i <= 8; ++i)
+                bits = (bits << 8) | p[i];
+            p += 9;
+            double d;
+            memcpy(&d, &bits, sizeof d);
+            return d;
+        }
+        if (p < end && *p == 0xfa && end - p >= 5) {
+            quint32 bits = 0;
+            for (int i = 1; i <= 4; ++i)
+                bits = (bits << 8) | p[i];
+            p += 5;
+            float f;
+            memcpy(&f, &bits, sizeof f);
+            return f;
+        }
+        if (p < end && (*p >> 5) <= 1)
+            return double(integer());
+        throw Unusual();
+    }
+
+    QVariant value(const FieldDef &field, Interner &interner, DateTimeCache &dtCache)
+    {
+        if (takeNull())
+            return {};
+        switch (field.type) {
+        case FieldType::String:
+        case FieldType::WideString:
+        case FieldType::Memo:
+            return interner.intern(text());
+        case FieldType::SmallInt:
+        case FieldType::Integer: {
+            const qint64 n = integer();
+            if (!fitsField(field.type, n))
+                throw Unusual();
+            return QVariant(int(n));
+        }
+        case FieldType::LargeInt:
+            return QVariant(qlonglong(integer()));
+        case FieldType::Float:
+        case FieldType::Currency:
+        case FieldType::BCD:
+        case FieldType::FMTBCD:
+            return QVariant(number());
+        case FieldType::Date: {
+            const QDate d = QDate::fromJulianDay(integer());
+            if (!d.isValid())
+                throw Unusual();
+            return QVariant(d);
+        }
+        case FieldType::Time: {
+            const qint64 ms = integer();
+            if (ms < 0 || ms >= kMsecsPerDay)
+                throw Unusual();
+            return QVariant(QTime::fromMSecsSinceStartOfDay(int(ms)));
+        }
+        case FieldType::DateTime: {
+            const qint64 ms = integer();
+            const qint64 day = ms >= 0 ? ms / kMsecsPerDay : (ms - kMsecsPerDay + 1) / kMsecsPerDay;
+            const QDate d = QDate::fromJulianDay(day);
+            if (!d.isValid())
+                throw Unusual();
+            return QVariant(dtCache.get(ms, [&] {
+                return QDateTime(d, QTime::fromMSecsSinceStartOfDay(int(ms - day * kMsecsPerDay)));
+            }));
+        }
+        case FieldType::Boolean:
+            return QVariant(boolean());
+        case FieldType::Blob: {
+            const qsizetype n = count(2);
+            const char *b = reinterpret_cast<const char *>(p);
+            p += n;
+            return QVariant(QByteArray(b, n));
+        }
+        }
+        throw Unusual();
+    }
+
+    QVariantList values(const QList<FieldDef> &fields)
+    {
+        if (takeNull())
+            return {};
+        if (count(4) != fields.size())
+            throw Unusual();
+        QVariantList out;
+        out.reserve(fields.size());
+        for (qsizetype i = 0; i < fields.size(); ++i)
+            out.append(value(fields.at(i), interners[size_t(i)], dateTimes[size_t(i)]));
+        return out;
+    }
+
+    DataPacket packet()
+    {
+        DataPacket pk;
+        if (head(5) != 3 || !isText("fields"))
+            throw Unusual();
+        const qsizetype nFields = count(4);
+        pk.fields.reserve(nFields);
+        for (qsizetype i = 0; i < nFields; ++i) {
+            if (head(4) != 4)
+                throw Unusual();
+            FieldDef f;
+            f.name = text();
+            if (!fieldTypeFromName(text(), &f.type))
+                throw Unusual();
+            const qint64 size = integer();
+            f.size = int(size);
+            f.required = boolean();
+            pk.fields.append(f);
+        }
+        interners.assign(size_t(nFields), Interner());
+        dateTimes.assign(size_t(nFields), DateTimeCache());
+        if (!isText("rows"))
+            throw Unusual();
+        const qsizetype nRows = count(4);
+        pk.rows.reserve(nRows);
+        for (qsizetype i = 0; i < nRows; ++i) {
+            if (takeNull())
+                pk.rows.append(QVariantList());
+            else
+                pk.rows.append(values(pk.fields));
+        }
+        if (!isText("changes"))
+            throw Unusual();
+        const qsizetype nChanges = count(4);
+        for (qsizetype i = 0; i < nChanges; ++i) {
+            if (head(4) != 3)
+                throw Unusual();
+            DataPacket::Change c;
+            switch (integer()) {
+            case kStateInserted: c.state = RowState::Inserted; break;
+            case kStateModified: c.state = RowState::Modified; break;
+            case kStateDeleted: c.state = RowState::Deleted; break;
+            default: throw Unusual();
+            }
+            c.row = int(integer());
+            c.original = values(pk.fields);
+            pk.changes.append(c);
+        }
+        if (!atEnd())
+            throw Unusual();
+        try {
+            checkShape(pk);
+        } catch (const PacketError &) {
+            throw Unusual();
+        }
+        return pk;
     }
 };
 
@@ -729,43 +1189,37 @@ QByteArray DataPacket::toBinary() const
 {
     checkShape(*this);
     QByteArray out;
-    out.reserve(64 + rows.size() * qMax<qsizetype>(fields.size(), 1) * 8);
+    out.reserve(64 + rows.size() * qMax<qsizetype>(fields.size(), 1) * 10);
     out.append(kMagic, 4);
     out.append(char(kVersion));
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly | QIODevice::Append);
-    QCborStreamWriter w(&buffer);
-    w.startMap(3);
-    w.append(QLatin1String("fields"));
-    w.startArray(quint64(fields.size()));
-    for (const FieldDef &f : fields) {
-        w.startArray(4);
-        w.append(f.name);
-        w.append(fieldTypeName(f.type));
-        w.append(qint64(f.size));
-        w.append(f.required);
-        w.endArray();
+    {
+        CborOut w(out);
+        w.head(5, 3);
+        w.latin1("fields");
+        w.head(4, quint64(fields.size()));
+        for (const FieldDef &f : fields) {
+            w.head(4, 4);
+            w.text(f.name);
+            w.text(fieldTypeName(f.type));
+            w.integer(f.size);
+            w.boolean(f.required);
+        }
+        w.latin1("rows");
+        w.head(4, quint64(rows.size()));
+        for (const QVariantList &row : rows)
+            writeValues(w, fields, row);
+        w.latin1("changes");
+        w.head(4, quint64(changes.size()));
+        for (const Change &c : changes) {
+            w.head(4, 3);
+            w.integer(stateCode(c.state));
+            w.integer(c.row);
+            if (c.state == RowState::Inserted)
+                w.null();
+            else
+                writeValues(w, fields, c.original);
+        }
     }
-    w.endArray();
-    w.append(QLatin1String("rows"));
-    w.startArray(quint64(rows.size()));
-    for (const QVariantList &row : rows)
-        writeValues(w, fields, row);
-    w.endArray();
-    w.append(QLatin1String("changes"));
-    w.startArray(quint64(changes.size()));
-    for (const Change &c : changes) {
-        w.startArray(3);
-        w.append(qint64(stateCode(c.state)));
-        w.append(qint64(c.row));
-        if (c.state == RowState::Inserted)
-            w.appendNull();
-        else
-            writeValues(w, fields, c.original);
-        w.endArray();
-    }
-    w.endArray();
-    w.endMap();
     return out;
 }
 
@@ -776,6 +1230,12 @@ DataPacket DataPacket::fromBinary(const QByteArray &bytes)
     if (quint8(bytes.at(4)) != kVersion)
         throw PacketError("data packet version " + std::to_string(quint8(bytes.at(4)))
                           + " is not supported");
+    try {
+        DirectReader direct(bytes.constData() + 5, bytes.size() - 5);
+        return direct.packet();
+    } catch (const Unusual &) {
+        // read below by the general reader, which also names what is wrong
+    }
     Reader in(bytes.mid(5));
     DataPacket p;
     if (!in.r.isMap())

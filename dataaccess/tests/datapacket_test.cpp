@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCborStreamWriter>
 #include <QDateTime>
 #include <functional>
 
@@ -353,4 +354,159 @@ TEST(DataPacketMalformed, RandomDamageNeverCrashesEitherDecoder)
         }
     }
     EXPECT_LT(decoded, 3000); // most damage is noticed
+}
+
+// The binary form sits in cache files on users' disks: the bytes written for a packet of
+// every type and a change log must not drift, and those bytes must read back.
+TEST(DataPacketBinaryFormat, BytesAreStableAndReadBack)
+{
+    struct Case
+    {
+        const char *name;
+        DataPacket packet;
+        const char *hex;
+    };
+    const Case cases[] = {
+        {"every type", everyType(),
+             "574c445001a3666669656c64738f84615366737472696e6714f58461576a737472696e672e756e69"
+             "181ef48462493262693200f48462493462693400f48462493862693800f484614662723800f48461"
+             "43656d6f6e657900f484614265666978656400f484624642686669786564464d5400f48461446464"
+             "61746500f48461546474696d6500f484624454686461746554696d6500f48464424f4f4c67626f6f"
+             "6c65616e00f484614d646d656d6f00f48462424c64626c6f6200f464726f7773838f6ce680bbe983"
+             "a8203c2622273e706c696e65310a6c696e6532097461620d397fff1a7fffffff3b00200000000000"
+             "00fb3fb999999999999afb4028ae147ae147aefb81a56e1fc2f8f359fb7e37e43c8800759c1a0024"
+             "d9ab1a05265bff1b0000c156330f7801f578186374726c0e6368617220616e6420656d6f6a6920f0"
+             "9f9880430001ff8f6060f6f6f6f6f6f6f6f6f6f6f6f6f68f617860000000fbbfe0000000000000fb"
+             "0000000000000000fb0000000000000000fb00000000000000001a00256859001b0000bfc840e650"
+             "00f46040676368616e67657380"},
+        {"change log", withChangeLog(),
+             "574c445001a3666669656c6473828462494462693400f584644e414d4566737472696e670af46472"
+             "6f777384820161618202626232820361638204636e6577676368616e67657384830220820964676f"
+             "6e6583080182026162830403f68302208208f6"},
+    };
+    for (const Case &c : cases) {
+        const QByteArray bytes = c.packet.toBinary();
+        EXPECT_EQ(bytes.toHex().toStdString(), std::string(c.hex)) << c.name;
+        expectSame(c.packet, DataPacket::fromBinary(QByteArray::fromHex(c.hex)));
+    }
+}
+
+// Packets from other CBOR writers (indefinite lengths, chunked texts, float widths, keys
+// of a later version, extra items in a field entry) still read, with the same values.
+TEST(DataPacketBinaryFormat, OtherWritersLayoutsStillRead)
+{
+    QByteArray cbor;
+    {
+        QCborStreamWriter w(&cbor);
+        w.startMap(); // indefinite
+        w.append(QLatin1String("later"));
+        w.append(42);
+        w.append(QLatin1String("fields"));
+        w.startArray();
+        const char *defs[][2] = {{"NAME", "string"}, {"N", "i4"}, {"F", "r8"}, {"DT", "dateTime"}};
+        for (const auto &d : defs) {
+            w.startArray(5);
+            w.append(QLatin1String(d[0]));
+            w.append(QLatin1String(d[1]));
+            w.append(0);
+            w.append(false);
+            w.append(QLatin1String("extra"));
+            w.endArray();
+        }
+        w.endArray();
+        w.append(QLatin1String("rows"));
+        w.startArray();
+        w.startArray(4);
+        w.appendTextString("ab\xe7\xab\x99", 5);
+        w.append(7);
+        w.append(1.5f);
+        w.append(qint64(QDate(2024, 3, 1).toJulianDay() * 86400000LL + 3600000));
+        w.endArray();
+        w.endArray();
+        w.endMap();
+    }
+    const DataPacket p = DataPacket::fromBinary(QByteArray("WLDP\x01", 5) + cbor);
+    ASSERT_EQ(p.fields.size(), 4);
+    ASSERT_EQ(p.rows.size(), 1);
+    EXPECT_EQ(p.rows[0][0], QVariant(QStringLiteral("ab站")));
+    EXPECT_EQ(p.rows[0][1], QVariant(7));
+    EXPECT_EQ(p.rows[0][2], QVariant(1.5));
+    EXPECT_EQ(p.rows[0][3], QVariant(QDateTime(QDate(2024, 3, 1), QTime(1, 0))));
+    EXPECT_TRUE(p.changes.isEmpty());
+}
+
+// Texts that need care on the direct path: a leading byte-order mark, characters outside
+// the basic plane, lone surrogates, long and many mostly equal texts.
+TEST(DataPacketBinaryFormat, TextsRoundTripExactly)
+{
+    DataPacket p;
+    p.fields = {{QStringLiteral("T"), FieldType::String, 0, false},
+                {QStringLiteral("M"), FieldType::Memo, 0, false}};
+    const QString samples[] = {
+        QStringLiteral("\uFEFFstarts with a BOM"),
+        QStringLiteral("\U0001F600 emoji and 总部"),
+        QString(QChar(0xd800)) + QStringLiteral("x"),
+        QString(5000, QChar(u'长')),
+        QStringLiteral("é"),
+        QString(),
+    };
+    for (int i = 0; i < 2000; ++i)
+        p.rows.append({samples[i % 6], QStringLiteral("memo %1").arg(i % 3)});
+    const DataPacket back = DataPacket::fromBinary(p.toBinary());
+    ASSERT_EQ(back.rows.size(), p.rows.size());
+    for (qsizetype r = 0; r < p.rows.size(); ++r) {
+        const QString want = p.rows[r][0].toString();
+        // A lone surrogate cannot be carried as UTF-8; everything else must be exact.
+        if (!want.contains(QChar(0xd800))) {
+            ASSERT_EQ(back.rows[r][0].toString(), want) << "row " << r;
+        }
+        ASSERT_EQ(back.rows[r][1], p.rows[r][1]) << "row " << r;
+    }
+}
+
+// Damage that the direct path must not accept: invalid UTF-8, a half-width float, a row
+// one value short, trailing bytes and an integer too big for its field.
+TEST(DataPacketMalformed, DirectPathRefusesWhatTheFormatForbids)
+{
+    DataPacket p;
+    p.fields = {{QStringLiteral("S"), FieldType::String, 0, false},
+                {QStringLiteral("N"), FieldType::SmallInt, 0, false},
+                {QStringLiteral("F"), FieldType::Float, 0, false}};
+    p.rows = {{QStringLiteral("é"), 5, 2.0}};
+    const QByteArray good = p.toBinary();
+    ASSERT_NO_THROW(DataPacket::fromBinary(good));
+    const qsizetype text = good.indexOf(QByteArray("\x62\xc3\xa9", 3));
+    const qsizetype small = good.indexOf(QByteArray("\x05\xfb", 2));
+    ASSERT_GT(text, 0);
+    ASSERT_GT(small, 0);
+
+    QByteArray badUtf8 = good;
+    badUtf8[text + 2] = char(0x41); // lead byte without its continuation
+    QByteArray halfFloat = good;
+    halfFloat.replace(small + 1, 9, QByteArray("\xf9\x40\x00", 3));
+    QByteArray trailing = good + QByteArray("\x00", 1);
+    QByteArray tooBig = good;
+    tooBig.replace(small, 1, QByteArray("\x1a\x00\x01\x00\x00", 5)); // 65536 in a SmallInt
+    QByteArray shortRow = good;
+    shortRow[shortRow.indexOf(char(0x83))] = char(0x82);
+
+    struct Case { const char *name; QByteArray bytes; bool mayRead; };
+    const Case cases[] = {
+        {"invalid UTF-8", badUtf8, false},
+        {"half-width float", halfFloat, false},
+        {"integer too big", tooBig, false},
+        {"row one value short", shortRow, false},
+        {"trailing byte", trailing, true}, // ignored as before, but never misread
+    };
+    for (const Case &c : cases) {
+        if (c.mayRead) {
+            try {
+                const DataPacket d = DataPacket::fromBinary(c.bytes);
+                EXPECT_EQ(d.rows.value(0), p.rows[0]) << c.name;
+            } catch (const PacketError &) {
+            }
+        } else {
+            EXPECT_THROW(DataPacket::fromBinary(c.bytes), PacketError) << c.name;
+        }
+    }
 }
