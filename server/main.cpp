@@ -1,4 +1,5 @@
 // waylink-server: the application server and its administration commands.
+#include "dataaccess/packet/localtimezone.h"
 #include "server/auth.h"
 #include "server/httpserver.h"
 #include "server/schema.h"
@@ -185,7 +186,7 @@ int run(const QStringList &argv)
 
 int main(int argc, char **argv)
 {
-    server::pinLocalTimeZone();
+    quillon::pinLocalTimeZone();
     QCoreApplication app(argc, argv);
     try {
         return run(app.arguments().mid(1));

@@ -1,4 +1,5 @@
 // Waylink: the desktop client's entry point.
+#include "dataaccess/packet/localtimezone.h"
 #include "shell/application.h"
 #include "shell/fclient.h"
 
@@ -41,6 +42,7 @@ int main(int argc, char **argv)
 {
     QElapsedTimer clock;
     clock.start();
+    quillon::pinLocalTimeZone();
     shell::WaylinkApplication app(argc, argv);
     shell::TfClient form;
     StartupProbe probe(clock);

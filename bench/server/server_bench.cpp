@@ -3,6 +3,7 @@
 // directly in SQLite, and ApplyData of 1,000 modified rows.
 #include "dataaccess/packet/datapacket.h"
 #include "dataaccess/protocol/transport.h"
+#include "dataaccess/packet/localtimezone.h"
 #include "server/httpserver.h"
 #include "server/schema.h"
 #include "server/seed.h"
@@ -256,7 +257,7 @@ double medianMs(const std::function<void()> &fn, int runs)
 
 int main(int argc, char **argv)
 {
-    server::pinLocalTimeZone();
+    quillon::pinLocalTimeZone();
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -614,16 +614,3 @@ QString formatOracleDate(const QDateTime &value, const QString &format)
 }
 
 } // namespace server
-
-#include <cstdlib>
-#include <ctime>
-
-namespace server {
-void pinLocalTimeZone()
-{
-    if (!std::getenv("TZ")) {
-        setenv("TZ", ":/etc/localtime", 0);
-        tzset();
-    }
-}
-} // namespace server

@@ -38,9 +38,3 @@ QString canonicalDate(const QDateTime &value);
 bool parseCanonicalDate(const QString &text, QDateTime *out);
 
 } // namespace server
-
-namespace server {
-// Local time conversions look up the zone file on every call unless TZ is set; the
-// server sets it once at start (to the system's zone) so that dates cost no file access.
-void pinLocalTimeZone();
-} // namespace server
