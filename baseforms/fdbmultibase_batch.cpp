@@ -1,5 +1,7 @@
 #include "baseforms/fdbmultibase_batch.h"
 
+#include "dataaccess/controlsoff.h"
+
 #include "baseforms/datasource.h"
 #include "baseforms/dbgrideh.h"
 #include "baseforms/fdbquerybase_single.h"
@@ -19,22 +21,6 @@
 namespace tessera {
 
 namespace {
-struct ControlsOff
-{
-    quillon::TMyDataSet *ds;
-    explicit ControlsOff(quillon::TMyDataSet *d)
-        : ds(d)
-    {
-        if (ds)
-            ds->DisableControls();
-    }
-    ~ControlsOff()
-    {
-        if (ds)
-            ds->EnableControls();
-    }
-};
-
 bool isEditing(const quillon::TMyDataSet *ds)
 {
     return ds->State() == quillon::DataSetState::Edit ||
@@ -185,7 +171,7 @@ void TfDBMultiBase_Batch::actQueryExecute()
     if (!resolvePendingChanges())
         throw host::SilentAbort();
     const QString sql = GetSql();
-    ControlsOff off(cdsData);
+    quillon::ControlsOff off(cdsData);
     OpenCds(cdsData, sql);
     AfterQuery();
     cdsData->First();
@@ -240,7 +226,7 @@ void TfDBMultiBase_Batch::actCancelExecute()
 void TfDBMultiBase_Batch::actPrintExecute()
 {
     quillon::TMyDataSet *ds = sourceDataSet();
-    ControlsOff off(ds);
+    quillon::ControlsOff off(ds);
     LoadReport(frxReport, ReportName);
     frxReport->ShowReport();
 }

@@ -1,5 +1,7 @@
 #include "baseforms/fdbquerybase_single.h"
 
+#include "dataaccess/controlsoff.h"
+
 #include "baseforms/datasource.h"
 #include "baseforms/dbgrideh.h"
 #include "baseforms/environment.h"
@@ -27,20 +29,6 @@ void designResultGrid(TDBGridEh *grid)
     grid->applyColors();
 }
 } // namespace detail
-
-namespace {
-// Keeps a dataset's controls quiet until the scope ends, whatever happens.
-struct ControlsOff
-{
-    quillon::TMyDataSet *ds;
-    explicit ControlsOff(quillon::TMyDataSet *d)
-        : ds(d)
-    {
-        ds->DisableControls();
-    }
-    ~ControlsOff() { ds->EnableControls(); }
-};
-} // namespace
 
 TfDBQueryBase_Single::TfDBQueryBase_Single(QWidget *parent)
     : TfDBBase(parent)
@@ -111,7 +99,7 @@ void TfDBQueryBase_Single::actExportExecute()
 
 void TfDBQueryBase_Single::actPrintExecute()
 {
-    ControlsOff off(cdsData);
+    quillon::ControlsOff off(cdsData);
     LoadReport(frxReport, ReportName);
     BeforePrint();
     frxReport->ShowReport();

@@ -1,5 +1,7 @@
 #include "baseforms/mydbxedit.h"
 
+#include "dataaccess/controlsoff.h"
+
 #include "baseforms/environment.h"
 #include "baseforms/fdbbase.h"
 #include "baseforms/fdblookupdlg.h"
@@ -39,23 +41,6 @@ QIcon ellipsisIcon()
         p.drawRect(x, 11, 2, 2);
     return QIcon(pm);
 }
-
-// Keeps a dataset's controls quiet for a scope.
-struct ControlsOff
-{
-    QPointer<quillon::TMyDataSet> ds;
-    explicit ControlsOff(quillon::TMyDataSet *d)
-        : ds(d)
-    {
-        if (ds)
-            ds->DisableControls();
-    }
-    ~ControlsOff()
-    {
-        if (ds)
-            ds->EnableControls();
-    }
-};
 
 // The list grid: a window of its own under the edit that never takes the focus, so that
 // typing goes on in the edit while it shows.
@@ -341,8 +326,8 @@ void TMyDBXEdit::DropDown()
     QList<QVariantList> rest;
     bool stopped = false;
     {
-        ControlsOff offLookup(lookup);
-        ControlsOff offList(list);
+        quillon::ControlsOff offLookup(lookup);
+        quillon::ControlsOff offList(list);
         FStopList = false;
         const QString typed = text();
         const int nameIdx = m_nameField.isEmpty() ? -1 : lookup->fieldIndex(m_nameField);
