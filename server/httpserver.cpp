@@ -155,8 +155,11 @@ void HttpServer::install()
         static const std::string prefix = "Bearer ";
         if (header.compare(0, prefix.size(), prefix) != 0)
             throw AuthError(QStringLiteral("no session: log on first"));
-        return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
-                                QDateTime::currentSecsSinceEpoch());
+        SessionInfo session = m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
+                                               QDateTime::currentSecsSinceEpoch());
+        // A password change, disabling or deleting the user since the log-on.
+        checkTokenGeneration(m_backend, session);
+        return session;
     };
 
     s.Post(kSessionPath, guarded("session", [this](const httplib::Request &req,
