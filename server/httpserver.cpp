@@ -131,6 +131,9 @@ void HttpServer::install()
             } catch (const FileError &e) {
                 error = e.message();
                 answerError(res, e.status(), error);
+            } catch (const AccessDenied &e) {
+                error = e.message();
+                answerError(res, 403, error);
             } catch (const DbError &e) {
                 error = e.message();
                 const bool refused = error.contains(QLatin1String("writing statements"))
