@@ -10,7 +10,7 @@ namespace server {
 bool isServerTable(const QString &table)
 {
     static const QStringList names = {QStringLiteral("sys_user"), QStringLiteral("sys_server"),
-                                      QStringLiteral("sys_tenant")};
+                                      QStringLiteral("sys_tenant"), QStringLiteral("sys_filepurge")};
     return names.contains(table.toLower());
 }
 
