@@ -51,7 +51,7 @@ private:
     void install();
 
     Backend &m_backend;
-    FileArea m_files;
+    FileAreas m_files;
     ServerOptions m_options;
     RequestLog m_log;
     std::unique_ptr<TokenSigner> m_signer;

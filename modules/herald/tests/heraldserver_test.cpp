@@ -229,7 +229,7 @@ TEST_F(HeraldServer, PublishedNoticeReachesRecipientsAndIsReadOnce)
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGEMP where MSGID=?"), {key}), 1);
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGEMP where MSGID=? and MSGEMP=? and MSGSITE='上海闵行'"),
                     {key, emp102}), 1);
-    QFile stored(s_srv->dir.filePath(QStringLiteral("files/") + rec[2].toString().replace(u'\\', u'/')));
+    QFile stored(s_srv->dir.filePath(QStringLiteral("files/001/") + rec[2].toString().replace(u'\\', u'/')));
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_EQ(stored.readAll(), attachment);
 
