@@ -1717,11 +1717,18 @@ DataPacket DataPacket::fromXml(const QString &xml)
     QList<Record> records;
     bool seenPacket = false;
     bool seenFields = false;
+    // The layout nests five elements deep; a text nested far deeper is not a packet.
+    constexpr int kMaxDepth = 32;
+    int depth = 0;
 
     while (!r.atEnd()) {
         r.readNext();
+        if (r.isEndElement())
+            --depth;
         if (!r.isStartElement())
             continue;
+        if (++depth > kMaxDepth)
+            throw bad("elements nested more than " + std::to_string(kMaxDepth) + " deep");
         const QStringView name = r.name();
         if (name == u"DATAPACKET") {
             seenPacket = true;
@@ -1811,6 +1818,7 @@ DataPacket DataPacket::fromXml(const QString &xml)
                     rec.values[*it] = QString::fromUtf8(res.decoded);
                 }
             }
+            --depth; // the row's end was read here
             records.append(rec);
         }
     }
