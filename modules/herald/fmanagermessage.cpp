@@ -76,7 +76,7 @@ TfManagerMessage::TfManagerMessage(QWidget *parent)
         bool visible;
     } columns[] = {{"MSGOBJECT", u"主题", 200, true},     {"OPSITE", u"留言网点", 90, true},
                    {"OPEMP", u"留言人", 70, true},        {"SiteCnt", u"网点数", 50, true},
-                   {"EmpCnt", u"员工数", 50, true},       {"OPTIME", u"留言时间", 130, true},
+                   {"EmpCnt", u"员工数", 50, true},       {"OPTIME", u"留言时间", 150, true},
                    {"MSGID", u"留言ID", 80, false},       {"MSGTYPE", u"类型", 50, false},
                    {"CLOSEDATE", u"截止日期", 80, false}, {"MSGFILENAME", u"附件", 140, true},
                    {"MSGCONTENT", u"留言", 160, true}};
@@ -106,14 +106,14 @@ TfManagerMessage::TfManagerMessage(QWidget *parent)
     DBGridSite->setDataSource(dsSiteMsg);
     DBGridSite->addColumn(QStringLiteral("MSGSITE"), QStringLiteral("收信网点"), 110);
     DBGridSite->addColumn(QStringLiteral("HASREAD"), QStringLiteral("是否阅读"), 60);
-    DBGridSite->addColumn(QStringLiteral("READTIME"), QStringLiteral("阅读时间"), 130);
+    DBGridSite->addColumn(QStringLiteral("READTIME"), QStringLiteral("阅读时间"), 150);
     DBGridSite->addColumn(QStringLiteral("READEMP"), QStringLiteral("阅读人"), 80);
     DBGridEmp = addComponent(new tessera::TDBGridEh(details), QStringLiteral("DBGridEmp"));
     DBGridEmp->setDataSource(dsEmpMsg);
     DBGridEmp->addColumn(QStringLiteral("MSGEMP"), QStringLiteral("收信员工"), 80);
     DBGridEmp->addColumn(QStringLiteral("MSGSITE"), QStringLiteral("所属网点"), 110);
     DBGridEmp->addColumn(QStringLiteral("HASREAD"), QStringLiteral("是否阅读"), 60);
-    DBGridEmp->addColumn(QStringLiteral("READTIME"), QStringLiteral("阅读时间"), 130);
+    DBGridEmp->addColumn(QStringLiteral("READTIME"), QStringLiteral("阅读时间"), 150);
     for (tessera::TDBGridEh *g : {DBGridSite, DBGridEmp})
         g->setReadOnly(true);
     splitter->setStretchFactor(0, 3);

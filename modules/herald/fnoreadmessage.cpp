@@ -41,9 +41,9 @@ TfNoReadMessage::TfNoReadMessage(QWidget *parent)
     {
         const char16_t *caption;
         int width;
-    } columns[ColumnCount] = {{u"时间", 105},    {u"主题", 200},     {u"收件网点", 100},
+    } columns[ColumnCount] = {{u"时间", 140},    {u"主题", 200},     {u"收件网点", 100},
                               {u"收信员工", 100}, {u"发表网点", 75},  {u"发表人", 70},
-                              {u"类型", 50},      {u"保留时间", 80},  {u"附件", 100},
+                              {u"类型", 50},      {u"保留时间", 140}, {u"附件", 120},
                               {u"留言", 100},     {u"ID", 100}};
     QStringList headers;
     for (const auto &c : columns)

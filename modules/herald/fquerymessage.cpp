@@ -71,9 +71,9 @@ TfQueryMessage::TfQueryMessage(QWidget *parent)
     {
         const char16_t *caption;
         int width;
-    } columns[Col::ColumnCount] = {{u"时间", 123},    {u"主题", 233},     {u"收件网点", 117},
+    } columns[Col::ColumnCount] = {{u"时间", 140},    {u"主题", 233},     {u"收件网点", 117},
                                    {u"收件员工", 100}, {u"发表网点", 88},  {u"发表人", 82},
-                                   {u"类型", 58},      {u"保留时间", 93},  {u"附件", 100},
+                                   {u"类型", 58},      {u"保留时间", 140}, {u"附件", 120},
                                    {u"留言", 100},     {u"ID", 100}};
     QStringList headers;
     for (const auto &c : columns)

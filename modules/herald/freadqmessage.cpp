@@ -60,7 +60,7 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
     DBGridData->addColumn(QStringLiteral("MSGOBJECT"), QStringLiteral("主题"), 200);
     DBGridData->addColumn(QStringLiteral("MSGREADSITE"), QStringLiteral("网点"), 100);
     DBGridData->addColumn(QStringLiteral("MSGREADER"), QStringLiteral("阅读人"), 80);
-    DBGridData->addColumn(QStringLiteral("MSGREADTIME"), QStringLiteral("阅读时间"), 130);
+    DBGridData->addColumn(QStringLiteral("MSGREADTIME"), QStringLiteral("阅读时间"), 150);
 
     auto *detail = addComponent(new QWidget(this), QStringLiteral("pnlDetail"));
     auto *grid = new QGridLayout(detail);
@@ -97,6 +97,7 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
     LMDRichEdit->setReadOnly(true);
     grid->addWidget(LMDRichEdit, r, 0, 1, 2);
     grid->setRowStretch(r, 1);
+    grid->setColumnStretch(1, 1); // the values stand right beside their captions
     clientLayout()->addWidget(detail, 1);
 
     connect(DBGridData->view(), &QTableView::doubleClicked, this,
