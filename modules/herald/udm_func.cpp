@@ -174,7 +174,9 @@ QString TDM_Func::BodyLocalFile(const QString &content, const QString &msgId)
         // "MSGData\<MSGID>.<ext>", the extension being up to six characters after the
         // last dot of the stored value; kept in "OutPut/".
         const QString trimmed = content.trimmed();
-        const QString ext = trimmed.mid(trimmed.lastIndexOf(u'.') + 1).left(6);
+        const QString name =
+            trimmed.mid(std::max(trimmed.lastIndexOf(u'\\'), trimmed.lastIndexOf(u'/')) + 1);
+        const QString ext = name.mid(name.lastIndexOf(u'.') + 1).left(6);
         if (msgId.isEmpty() || msgId.contains(u'/') || msgId.contains(u'\\')
             || msgId.startsWith(u'.'))
             throw host::UserError(QStringLiteral("公告编号[") + msgId
