@@ -141,6 +141,9 @@ void HttpServer::install()
             } catch (const FileError &e) {
                 error = e.message();
                 answerError(res, e.status(), error);
+            } catch (const AccessDenied &e) {
+                error = e.message();
+                answerError(res, 403, error);
             } catch (const DbError &e) {
                 error = e.message();
                 const bool refused = error.contains(QLatin1String("writing statements"))
@@ -160,7 +163,8 @@ void HttpServer::install()
         };
     };
 
-    auto authenticate = [this](const httplib::Request &req) {
+    // The signature and expiry of the token (no database work: checked on the header).
+    auto verifyToken = [this](const httplib::Request &req) {
         const std::string header = req.get_header_value("Authorization");
         static const std::string prefix = "Bearer ";
         if (header.compare(0, prefix.size(), prefix) != 0)
@@ -168,18 +172,24 @@ void HttpServer::install()
         return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
                                 QDateTime::currentSecsSinceEpoch());
     };
+    auto authenticate = [this, verifyToken](const httplib::Request &req) {
+        SessionInfo session = verifyToken(req);
+        // A password change, disabling or deleting the user since the log-on.
+        checkTokenGeneration(m_backend, session);
+        return session;
+    };
 
     // Limits checked on the header alone, before a body is read: its declared size, one
     // unambiguous length, no compressed bodies, and the token of every route but the
     // session (a caller without one never gets to send a large body).
-    s.set_pre_routing_handler([this, authenticate](const httplib::Request &req,
-                                                   httplib::Response &res) {
+    s.set_pre_routing_handler([this, verifyToken](const httplib::Request &req,
+                                                  httplib::Response &res) {
         QString error;
         int status = 0;
         try {
             checkHeader(req);
             if (req.path != kSessionPath)
-                authenticate(req);
+                verifyToken(req);
             return httplib::Server::HandlerResponse::Unhandled;
         } catch (const LimitError &e) {
             status = e.status();
