@@ -455,7 +455,7 @@ TEST_F(LogOnTest, TheCacheKeepsAVerifierAndAnOlderCacheIsUpgradedByItsFirstUse)
                                QStringLiteral("LogOnFBType=网点")};
     QByteArray bytes;
     for (const QString &line : older)
-        bytes += host::g_FuncObj->EncryptStr(line, 0).toUtf8() + "\r\n";
+        bytes += host::CFuncObj()->EncryptStr(line, 0).toUtf8() + "\r\n";
     write(QStringLiteral("localdata/ClientData.xml"), bytes);
     auto readBack = [this] {
         QFile f(dir.filePath(QStringLiteral("localdata/ClientData.xml")));
@@ -463,7 +463,7 @@ TEST_F(LogOnTest, TheCacheKeepsAVerifierAndAnOlderCacheIsUpgradedByItsFirstUse)
         QStringList lines;
         for (const QByteArray &l : f.readAll().split('\n'))
             if (!l.trimmed().isEmpty())
-                lines.append(host::g_FuncObj->DecryptStr(QString::fromUtf8(l).trimmed(), 0));
+                lines.append(host::CFuncObj()->DecryptStr(QString::fromUtf8(l).trimmed(), 0));
         return lines;
     };
 
@@ -483,9 +483,11 @@ TEST_F(LogOnTest, TheCacheKeepsAVerifierAndAnOlderCacheIsUpgradedByItsFirstUse)
     // neither holds nor decrypts to it.
     const QStringList now = readBack();
     ASSERT_EQ(now.size(), 7);
-    for (int i = 0; i < 7; ++i)
-        if (i != 2)
+    for (int i = 0; i < 7; ++i) {
+        if (i != 2) {
             EXPECT_EQ(now.at(i), older.at(i));
+        }
+    }
     ASSERT_TRUE(now.at(2).startsWith(QStringLiteral("LogOnPass=$argon2id$"))) << now.at(2).toStdString();
     EXPECT_FALSE(now.at(2).contains(QStringLiteral("123456")));
 

@@ -818,7 +818,7 @@ TEST_F(HeraldServer, ReceiptWindowLooksUpSitesAndReadersAndOpensBothBodyLayouts)
     // whose MSGCONTENT is the publisher's local path (it even names a folder "notice").
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     auto serverFile = [](const QString &path, const QByteArray &bytes) {
-        const QString local = s_srv->dir.filePath(QStringLiteral("files/") + QString(path).replace(u'\\', u'/'));
+        const QString local = s_srv->dir.filePath(QStringLiteral("files/001/") + QString(path).replace(u'\\', u'/'));
         QDir().mkpath(QFileInfo(local).path());
         QFile f(local);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
