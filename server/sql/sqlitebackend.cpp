@@ -779,6 +779,8 @@ public:
         }
         bindAll(st, params);
         quillon::BinaryPacketWriter w(cols);
+        const AnswerLimit limit = answerLimit();
+        qint64 answerBytes = 0;
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             w.beginRow();
@@ -789,6 +791,18 @@ public:
                 }
             }
             w.endRow();
+            if (limit.bounded()) { // counted as query() counts
+                for (int c = 0; c < cols; ++c) {
+                    const int t = sqlite3_column_type(st, c);
+                    answerBytes += t == SQLITE_TEXT || t == SQLITE_BLOB ? sqlite3_column_bytes(st, c) : 8;
+                }
+                try {
+                    limit.check(w.rows(), answerBytes);
+                } catch (...) {
+                    sqlite3_reset(st);
+                    throw;
+                }
+            }
         }
         if (rc != SQLITE_DONE) {
             const QString msg = rc == SQLITE_INTERRUPT
