@@ -125,7 +125,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         return fileMethod(ctx.files.forSession(ctx.session), name, request, out);
     if (name == QLatin1String("GetData")) {
         auto conn = ctx.backend.acquire(ctx.session.sysid);
-        out[2] = runProviderQuery(*conn, text(0)).toBinary();
+        out[2] = runProviderQueryBinary(*conn, text(0));
         return out;
     }
     if (name == QLatin1String("GetLstValue")) {
