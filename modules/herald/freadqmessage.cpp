@@ -1,4 +1,5 @@
 #include "modules/herald/freadqmessage.h"
+#include "host/errordisplay.h"
 
 #include "baseforms/dbgrideh.h"
 #include "baseforms/environment.h"
@@ -78,19 +79,30 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
     } rows[] = {{lblSite, "lblSite", u"发表网点："},   {lblRecSite, "lblRecSite", u"收信网点："},
                 {lblUser, "lblUser", u"发 表 人："},   {lblDate, "lblDate", u"发表时间："},
                 {lblObject, "lblObject", u"主　　题："}};
+    // Label and value side by side, two pairs a line; the subject has a line of its own.
     int r = 0;
+    int pair = 0;
     for (const auto &row : rows) {
         addComponent(row.value, QString::fromLatin1(row.name));
-        grid->addWidget(new QLabel(QString::fromUtf16(row.caption), detail), r, 0);
-        grid->addWidget(row.value, r++, 1);
+        const bool wide = row.value == lblObject;
+        if (wide && pair % 2)
+            ++pair;
+        r = pair / 2;
+        const int col = (pair % 2) * 2;
+        grid->addWidget(new QLabel(QString::fromUtf16(row.caption), detail), r, col);
+        grid->addWidget(row.value, r, col + 1, 1, wide ? 3 : 1);
+        pair += wide ? 2 : 1;
     }
+    r = (pair + 1) / 2;
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
     addComponent(lblLuyan, QStringLiteral("lblLuyan"));
-    grid->addWidget(lblLuyan, r++, 0, 1, 2);
+    grid->addWidget(lblLuyan, r++, 0, 1, 4);
     LMDRichEdit = addComponent(new richedit::RichEditor(detail), QStringLiteral("LMDRichEdit"));
     LMDRichEdit->setToolBarVisible(false);
     LMDRichEdit->setRulerVisible(false);
     LMDRichEdit->setReadOnly(true);
-    grid->addWidget(LMDRichEdit, r, 0, 1, 2);
+    grid->addWidget(LMDRichEdit, r, 0, 1, 4);
     grid->setRowStretch(r, 1);
     clientLayout()->addWidget(detail, 1);
 
@@ -98,10 +110,9 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
         try {
             DBGridDataDblClick();
         } catch (const host::SilentAbort &) {
-        } catch (const host::UserError &e) {
-            tessera::ErrorDialog(e.message(), QString());
-        } catch (const std::exception &e) {
-            tessera::ErrorDialog(QString::fromUtf8(e.what()), QString());
+        } catch (const std::exception &) {
+            const host::ErrorText t = host::describeException(std::current_exception());
+            tessera::ErrorDialog(t.text, t.details);
         }
     });
 }
