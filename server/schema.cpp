@@ -1,5 +1,6 @@
 #include "server/schema.h"
 
+#include "server/noticerules.h"
 #include "server/sql/backend.h"
 
 #include <sodium.h>
@@ -65,7 +66,8 @@ create table if not exists sys_user (
   PWHASH VARCHAR2(200) not null,
   ENABLED INTEGER default 1,
   sysid VARCHAR2(3) not null,
-  CREATETIME DATE);
+  CREATETIME DATE,
+  TOKENGEN INTEGER default 0);
 
 create table if not exists sys_menu (
   POSID VARCHAR2(11) not null,
@@ -83,6 +85,7 @@ create table if not exists TAB_MSGRECORD (
   MSGOBJECT VARCHAR2(100),
   MSGCONTENT VARCHAR2(4000),
   MSGFILE VARCHAR2(400),
+  MSGFILENAME VARCHAR2(260),
   MSGTYPE VARCHAR2(10),
   OPTIME DATE,
   OPSITE VARCHAR2(50),
@@ -119,6 +122,13 @@ create table if not exists TAB_MSGREAD (
   MSGReadTime DATE,
   sysid VARCHAR2(3) not null,
   primary key (MSGID, MSGReadSite, MSGReader, sysid));
+
+-- Server files whose rows were deleted, queued by the database's own rules in the deleting
+-- transaction and removed by the server once that transaction has committed.
+create table if not exists sys_filepurge (
+  PATH VARCHAR2(400) not null,
+  QUEUED DATE,
+  sysid VARCHAR2(3) not null);
 
 create table if not exists TAB_ACCOUNT (
   BILLCODE VARCHAR2(20) not null,
@@ -334,11 +344,22 @@ create table if not exists TAB_PARAMETER (
 )SQL";
 } // namespace
 
+namespace {
+// Columns added after a database was first made.
+void addMissingColumns(Connection &c)
+{
+    if (c.tableInfo(QStringLiteral("sys_user")).columnIndex(QStringLiteral("TOKENGEN")) < 0)
+        c.executeScript(QStringLiteral("alter table sys_user add column TOKENGEN INTEGER default 0"));
+}
+} // namespace
+
 void createSchema(Connection &c)
 {
     Transaction t(c);
     c.executeScript(QString::fromUtf8(kSchema));
     c.executeScript(QString::fromUtf8(kParameterSchema));
+    addMissingColumns(c);
+    upgradeNoticeTables(c);
     // The key that signs session tokens: one per database, so every server on it agrees.
     if (c.query(QStringLiteral("select VALUE from sys_server where NAME='token_key'"), {}, true)
             .rows.isEmpty()) {
