@@ -30,8 +30,9 @@ struct Options
     QString user;        // a demo user: dk, 001.admin, 001.li, 001.zhang, 001.wang
     QString password = QStringLiteral("123456");
     QStringList only;    // functions to visit ("px_Herald.fQueryMessage"); empty: all
-    // Modules that are allowed to be absent, with the reason; a module that is present
-    // is toured strictly whatever this says.
+    // What is allowed to be absent, with the reason: a module ("px_Tuner"), skipped while
+    // its library is missing, or a function ("px_Tally.fDFKEdt"), skipped while it opens no
+    // window. Whatever opens is toured strictly.
     QMap<QString, QString> knownMissing;
     // Called for every window the tour opens (pages, dialogs, previews, charts) while it
     // is shown, with a short name for it ("菜单-公告查询", "打印预览-公告阅读查询").

@@ -12,10 +12,14 @@
 
 namespace {
 
-// Modules other work is still building; each is toured strictly as soon as its library
-// is built (the tour skips a listed module only while its library is missing).
+// What other work is still building. A listed module is skipped only while its library is
+// missing, a listed function only while it opens no window: each is toured strictly as
+// soon as it exists. Shrink this list as they land.
 const QMap<QString, QString> kKnownMissing = {
-    {QStringLiteral("px_Tally"), QStringLiteral("财务模块尚在开发")},
+    {QStringLiteral("px_Tally.fDFKEdt"), QStringLiteral("到付款窗口尚在开发")},
+    {QStringLiteral("px_Tally.fDFKQuery"), QStringLiteral("到付款窗口尚在开发")},
+    {QStringLiteral("px_Tally.fDFPFEdt"), QStringLiteral("派件费窗口尚在开发")},
+    {QStringLiteral("px_Tally.fDFPFQuery"), QStringLiteral("派件费窗口尚在开发")},
     {QStringLiteral("px_Tuner"), QStringLiteral("系统设置模块尚在开发")},
     {QStringLiteral("px_Warden"), QStringLiteral("用户与权限模块尚在开发")},
 };
