@@ -19,6 +19,7 @@
 #include <QValueAxis>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace tessera {
 
@@ -224,15 +225,29 @@ void TfChart::redraw()
         auto *series = new QBarSeries;
         series->append(set);
         series->setLabelsVisible(true);
+        series->setLabelsFormat(QStringLiteral("@value"));
         series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+        set->setLabelColor(QColor(0x24, 0x34, 0x47));
         chart->addSeries(series);
         auto *axisX = new QBarCategoryAxis;
         axisX->append(labels);
         chart->addAxis(axisX, Qt::AlignBottom);
         series->attachAxis(axisX);
         auto *axisY = new QValueAxis;
-        axisY->setRange(0, top > 0 ? top * 1.15 : 1);
-        axisY->setLabelFormat(QStringLiteral("%.0f"));
+        // Room above the highest bar for its label; counts get whole-number ticks.
+        if (valueColumn() < 0) {
+            const int upper = std::max(1, int(std::ceil(top * 1.15)));
+            axisY->setRange(0, upper);
+            if (upper <= 10)
+                axisY->setTickCount(upper + 1);
+            else
+                axisY->applyNiceNumbers();
+            axisY->setLabelFormat(QStringLiteral("%d"));
+        } else {
+            axisY->setRange(0, top > 0 ? top * 1.15 : 1);
+            axisY->applyNiceNumbers();
+            axisY->setLabelFormat(top < 10 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+        }
         chart->addAxis(axisY, Qt::AlignLeft);
         series->attachAxis(axisY);
         chart->legend()->setVisible(false);

@@ -207,7 +207,7 @@ void fParamSet(const Params &params)
     QDialog dialog;
     dialog.setObjectName(QStringLiteral("fParamSet"));
     dialog.setWindowTitle(QStringLiteral("系统设置"));
-    dialog.resize(760, 440);
+    dialog.resize(920, 460);
     auto *layout = new QVBoxLayout(&dialog);
     auto *hint = new QLabel(QStringLiteral("在“参数值”一列修改参数，按“保存”生效。"), &dialog);
     layout->addWidget(hint);

@@ -16,10 +16,6 @@ namespace {
 // missing, a listed function only while it opens no window: each is toured strictly as
 // soon as it exists. Shrink this list as they land.
 const QMap<QString, QString> kKnownMissing = {
-    {QStringLiteral("px_Tally.fDFKEdt"), QStringLiteral("到付款窗口尚在开发")},
-    {QStringLiteral("px_Tally.fDFKQuery"), QStringLiteral("到付款窗口尚在开发")},
-    {QStringLiteral("px_Tally.fDFPFEdt"), QStringLiteral("派件费窗口尚在开发")},
-    {QStringLiteral("px_Tally.fDFPFQuery"), QStringLiteral("派件费窗口尚在开发")},
     {QStringLiteral("px_Tuner"), QStringLiteral("系统设置模块尚在开发")},
     {QStringLiteral("px_Warden"), QStringLiteral("用户与权限模块尚在开发")},
 };

@@ -750,7 +750,8 @@ TEST_F(HeraldServer, AnUnpublishedNoticeAsksBeforeItsWindowCloses)
     presenter->shown.clear();
     presenter->answers = {host::Answer::Yes};
     EXPECT_FALSE(send->CloseQuery());
-    EXPECT_EQ(shownTexts().value(1), QStringLiteral("公告发表失败:"));
+    EXPECT_TRUE(shownTexts().value(1).startsWith(QStringLiteral("公告发表失败：")))
+        << shownTexts().value(1).toStdString();
     EXPECT_EQ(published(), 0);
     EXPECT_EQ(send->edtObject->text(), subject);
     host::g_lstVars->attachTo(QStringLiteral("cdsEmployeeAll"), m_employees);
