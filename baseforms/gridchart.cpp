@@ -63,8 +63,10 @@ QList<int> numericColumns(const TDBGridEh *grid)
 {
     QList<int> out;
     const auto columns = grid->Columns();
+    // Check-box columns (a selection mark, a flag) hold numbers but nothing to add up.
     for (int c = 0; c < columns.size(); ++c)
-        if (columns[c]->Visible && columns[c]->fieldIndex() >= 0 && isNumericField(fieldTypeOf(grid, c)))
+        if (columns[c]->Visible && !columns[c]->Checkboxes && columns[c]->fieldIndex() >= 0
+            && isNumericField(fieldTypeOf(grid, c)))
             out << c;
     return out;
 }

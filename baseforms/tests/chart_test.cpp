@@ -89,6 +89,9 @@ TEST_F(ChartTest, DialogOffersTextColumnsToGroupAndNumbersToAddAndSavesAPng)
 {
     EXPECT_EQ(groupingColumns(&grid), (QList<int>{0, 1, 4}));
     EXPECT_EQ(numericColumns(&grid), (QList<int>{2, 3}));
+    grid.Columns()[3]->Checkboxes = true; // a mark is not an amount
+    EXPECT_EQ(numericColumns(&grid), (QList<int>{2}));
+    grid.Columns()[3]->Checkboxes = false;
     TfChart chart(&grid, QStringLiteral("测试"));
     EXPECT_EQ(chart.valueColumn(), 2) << "a numeric column says more than a count";
     chart.choose(1, -1, TfChart::Kind::Pie);
