@@ -333,7 +333,7 @@ void HttpServer::provider(const HttpRequest &req, const QString &name, HttpRespo
     {
         const auto slot = m_statements.take(session.user);
         auto conn = m_backend.acquire(session.sysid);
-        packet = runProviderQuery(*conn, commandText, params).toBinary();
+        packet = runProviderQueryBinary(*conn, commandText, params);
     }
     res.status = 200;
     res.body.assign(packet.constData(), size_t(packet.size()));
