@@ -405,4 +405,11 @@ DataPacket TMySktConnection::providerFetch(const QString &providerName, const QS
     }
 }
 
+QCborMap TMySktConnection::callAdmin(const QString &call, const QCborMap &args)
+{
+    if (!m_connected)
+        Open();
+    return m_transport->callAdmin(call, args);
+}
+
 } // namespace quillon

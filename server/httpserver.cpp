@@ -1,6 +1,7 @@
 #include "server/httpserver.h"
 
 #include "dataaccess/protocol/protocol.h"
+#include "server/admin.h"
 #include "server/applydata.h"
 #include "server/methods.h"
 #include "server/provider.h"
@@ -128,6 +129,9 @@ void HttpServer::install()
             } catch (const MethodError &e) {
                 error = e.message();
                 answerError(res, e.status(), error);
+            } catch (const AdminError &e) {
+                error = e.message();
+                answerError(res, e.status(), error);
             } catch (const FileError &e) {
                 error = e.message();
                 answerError(res, e.status(), error);
@@ -221,6 +225,21 @@ void HttpServer::install()
                MethodContext ctx{m_backend, m_files, session};
                answerCbor(res, callServerMethod(ctx, method, v.toArray()));
                maybeCompress(req, res, m_options.gzip);
+           }));
+
+    // Administration calls (server/admin.h): a CBOR map in, a CBOR map out.
+    s.Post(R"(/waylink/v1/admin/([A-Za-z]+))",
+           guarded("admin", [this, authenticate](const httplib::Request &req,
+                                                httplib::Response &res, QString &what,
+                                                QString &user) {
+               const SessionInfo session = authenticate(req);
+               user = session.user;
+               const QString call = QString::fromStdString(req.matches[1]);
+               what = QStringLiteral("admin ") + call;
+               const QCborValue v = decodeBody(bodyOf(req));
+               if (!v.isMap())
+                   throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
+               answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
            }));
 
     s.set_error_handler([](const httplib::Request &, httplib::Response &res) {

@@ -2,6 +2,7 @@
 
 #include "dataaccess/protocol/protocol.h"
 #include "server/applydata.h"
+#include "server/authz.h"
 #include "server/filearea.h"
 #include "server/provider.h"
 #include "server/sql/backend.h"
@@ -128,7 +129,13 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     }
     if (name == QLatin1String("ApplyData")) {
         auto conn = ctx.backend.acquire();
-        const quillon::DataPacket refreshed = applyData(*conn, text(0), text(1), ctx.session.sysid);
+        // The caller's roles decide which tables it may write, read afresh at each call.
+        const Rights rights = loadRights(*conn, ctx.session.user, ctx.session.sysid);
+        const quillon::DataPacket refreshed = applyData(
+            *conn, text(0), text(1), ctx.session.sysid,
+            [&rights](const QString &table, const QString &ops) {
+                authorizeWrite(rights, table, ops);
+            });
         out[3] = refreshed.toBinary();
         out[4] = true;
         return out;

@@ -502,6 +502,9 @@ public:
         executeScript(QStringLiteral("grant usage on schema public to waylink_tenant; "
                                      "grant select on all tables in schema public to waylink_tenant; "
                                      "grant execute on all functions in schema public to waylink_tenant"));
+        // Accounts, keys, roles and grants stay the server's own, whatever a query names.
+        executeScript(QStringLiteral("revoke all on sys_user, sys_server, sys_role, sys_rolegrant, "
+                                     "sys_userrole, sys_functable from waylink_tenant"));
         for (const QString &t : sysidTables()) {
             const QString q = quoteIdentifier(t);
             executeScript(QStringLiteral(
