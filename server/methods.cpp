@@ -4,6 +4,7 @@
 #include "server/applydata.h"
 #include "server/authz.h"
 #include "server/filearea.h"
+#include "server/noticerules.h"
 #include "server/provider.h"
 #include "server/sql/backend.h"
 #include "server/sql/oracledialect.h"
@@ -136,6 +137,12 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
             [&rights](const QString &table, const QString &ops) {
                 authorizeWrite(rights, table, ops);
             });
+        // Files of rows deleted by this apply go now that it has committed. The apply
+        // stands whatever happens here; what is left stays queued for the next one.
+        try {
+            purgeQueuedFiles(*conn, ctx.files, ctx.session.sysid);
+        } catch (const std::exception &) {
+        }
         out[3] = refreshed.toBinary();
         out[4] = true;
         return out;
