@@ -143,8 +143,8 @@ QSet<QString> grantableFunctions(Call &k)
     for (const QVariantList &row :
          k.q(QStringLiteral("select distinct FUNCNAME from sys_menu where sysid=?"), {k.sysid}).rows)
         out.insert(row.at(0).toString().trimmed());
-    for (const char *f : {kUsersFunction, kRolesFunction, kSitesFunction})
-        out.insert(QString::fromLatin1(f));
+    for (const QString &f : systemFunctions())
+        out.insert(f);
     out.remove(QString());
     out.remove(QString::fromLatin1(kMenuFunction));
     return out;

@@ -94,7 +94,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                     break;
                 }
         if (!ops.isEmpty())
-            authorize(info.name, ops);
+            authorize(info.name, ops, packet);
     }
 
     // Packet field -> table column (as declared); -1 for fields the table lacks.

@@ -35,10 +35,11 @@ private:
 // Every written row must belong to `sysid` (rows without the column are stamped with it).
 // All or nothing: any failure rolls back and throws ApplyError.
 // Returns the packet as it now stands: change log empty, written rows re-read.
-// authorize, when given, is called with the table (as declared) and the operations that
-// the change log holds ("I", "U", "D" in that order) before anything is written; it refuses
-// by throwing ApplyError.
-using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops)>;
+// authorize, when given, is called with the table (as declared), the operations that the
+// change log holds ("I", "U", "D" in that order) and the packet before anything is written;
+// it refuses by throwing ApplyError.
+using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops,
+                                           const quillon::DataPacket &packet)>;
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
                               const QString &sysid, const ApplyAuthorizer &authorize = {});
 

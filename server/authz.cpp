@@ -56,6 +56,9 @@ const FunctionTable kStandardTables[] = {
     {"px_Tally.fDFKEdt", "TAB_DFKRECORD", "IUD"},
     {"px_Tally.fDFPFEdt", "TAB_DFPFRECORD", "IUD"},
     {"px_Tuner.fSysUpdate", "sys_update", "IUD"},
+    {"px_Toolbox.fParamSet", "TAB_PARAMETER", "IUD"},
+    {"px_Toolbox.fParamSet", "tab_GoodsType", "IUD"},
+    {"px_Toolbox.fParamSet", "tab_Mdd", "IUD"},
 };
 
 QString opName(QChar op)
@@ -134,6 +137,37 @@ void authorizeWrite(const Rights &rights, const QString &table, const QString &o
     }
 }
 
+void authorizeApply(Connection &c, const Rights &rights, const QString &table, const QString &ops,
+                    const quillon::DataPacket &packet, const QString &sysid)
+{
+    const bool recipients = table.compare(QLatin1String("TAB_MSGSITE"), Qt::CaseInsensitive) == 0
+                            || table.compare(QLatin1String("TAB_MSGEMP"), Qt::CaseInsensitive) == 0;
+    const int id = packet.fieldIndex(QStringLiteral("MSGID"));
+    if (recipients && id >= 0 && ops.contains(u'D') && !rights.mayWrite(table, u'D')) {
+        bool orphans = true;
+        for (const quillon::DataPacket::Change &ch : packet.changes) {
+            if (ch.state != quillon::RowState::Deleted)
+                continue;
+            if (!c.query(QStringLiteral("select 1 from TAB_MSGRECORD where MSGID=? and sysid=?"),
+                         {ch.original.value(id), sysid}, true)
+                     .rows.isEmpty())
+                orphans = false;
+        }
+        if (orphans) {
+            QString rest = ops;
+            rest.remove(u'D');
+            return authorizeWrite(rights, table, rest);
+        }
+    }
+    authorizeWrite(rights, table, ops);
+}
+
+QStringList systemFunctions()
+{
+    return {QString::fromLatin1(kUsersFunction), QString::fromLatin1(kRolesFunction),
+            QString::fromLatin1(kSitesFunction), QString::fromLatin1(kParamFunction)};
+}
+
 quillon::DataPacket grantedMenu(Connection &c, const QString &user, const QString &sysid)
 {
     QueryResult r = c.query(QStringLiteral("select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, "
@@ -204,8 +238,8 @@ void ensureDefaultRights(Connection &c)
                      {sysid}, true)
                  .rows)
             functions.insert(row.at(0).toString().trimmed());
-        for (const char *f : {kUsersFunction, kRolesFunction, kSitesFunction})
-            functions.insert(QString::fromLatin1(f));
+        for (const QString &f : systemFunctions())
+            functions.insert(f);
         functions.remove(QString());
         functions.remove(QString::fromLatin1(kMenuFunction));
         for (const QString &f : std::as_const(functions))

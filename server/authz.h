@@ -29,6 +29,11 @@ inline constexpr char kUsersFunction[] = "px_Warden.fUsers";
 inline constexpr char kRolesFunction[] = "px_Warden.fRole";
 inline constexpr char kSitesFunction[] = "px_Warden.fSites";
 inline constexpr char kMenuFunction[] = "px_Warden.fConfigMenu";
+inline constexpr char kParamFunction[] = "px_Toolbox.fParamSet";
+
+// Functions that a role may grant although the menu need not list them: the
+// administration windows and the parameter window of the system menu.
+QStringList systemFunctions();
 
 // What a caller may do, read from the database at each request.
 struct Rights
@@ -53,6 +58,12 @@ Rights loadRights(Connection &c, const QString &user, const QString &sysid);
 // Refuses (ApplyError 403, a text for the user) a write that none of the caller's roles
 // grants. ops: the operations that the packet holds for the table.
 void authorizeWrite(const Rights &rights, const QString &table, const QString &ops);
+
+// authorizeWrite for ApplyData, with one exception: anyone may delete recipient rows
+// (TAB_MSGSITE, TAB_MSGEMP) of a notice whose notice row does not exist (yet), which is how
+// a publisher takes back a publication that failed half-way.
+void authorizeApply(Connection &c, const Rights &rights, const QString &table, const QString &ops,
+                    const quillon::DataPacket &packet, const QString &sysid);
 
 // The entries of the deployment's menu that the user's roles grant, with the groups and
 // module headers above them, in POSID order, as the log-on caches them (cdsSysMenu).

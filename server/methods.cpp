@@ -134,8 +134,8 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         const Rights rights = loadRights(*conn, ctx.session.user, ctx.session.sysid);
         const quillon::DataPacket refreshed = applyData(
             *conn, text(0), text(1), ctx.session.sysid,
-            [&rights](const QString &table, const QString &ops) {
-                authorizeWrite(rights, table, ops);
+            [&](const QString &table, const QString &ops, const quillon::DataPacket &packet) {
+                authorizeApply(*conn, rights, table, ops, packet, ctx.session.sysid);
             });
         // Files of rows deleted by this apply go now that it has committed. The apply
         // stands whatever happens here; what is left stays queued for the next one.

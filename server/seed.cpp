@@ -234,6 +234,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
             for (const MenuEntry &m : kMenu)
                 if (*m.func && QLatin1String(m.func) != QLatin1String(kMenuFunction))
                     functions.append(s(m.func));
+            functions.append(QString::fromLatin1(kParamFunction));
         }
         for (const QString &f : std::as_const(functions))
             c.execute(QStringLiteral("insert into sys_rolegrant (ROLENAME, FUNCNAME, sysid) "
