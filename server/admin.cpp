@@ -282,8 +282,7 @@ QCborMap setEnabled(Call &k, const QCborMap &args)
     const bool enabled = args.value(QLatin1String("enabled")).toBool();
     if (!enabled && user == k.session.user)
         refuse(QStringLiteral("不能停用自己正在使用的用户。"));
-    k.c.execute(QStringLiteral("update sys_user set ENABLED=? where USERCODE=?"),
-                {enabled ? 1 : 0, user});
+    setUserEnabled(k.c, user, enabled);
     k.log(QStringLiteral("sys_user"), user, "UPT",
           enabled ? QStringLiteral("启用用户 %1").arg(user) : QStringLiteral("停用用户 %1").arg(user),
           QStringLiteral("SetUserEnabled"));
@@ -367,6 +366,12 @@ QCborMap saveRole(Call &k, const QCborMap &args)
                     {name, k.sysid}))
         refuse(QStringLiteral("角色“%1”已经存在，请换一个名称。").arg(name));
     if (known) {
+        // Everybody holding the role gets the new grants at their next request.
+        for (const QVariantList &row :
+             k.q(QStringLiteral("select USERCODE from sys_userrole where ROLENAME=? and sysid=?"),
+                 {oldName, k.sysid})
+                 .rows)
+            bumpTokenGeneration(k.c, row.at(0).toString());
         k.c.execute(QStringLiteral("update sys_role set ROLENAME=?, REMARK=? where ROLENAME=? and sysid=?"),
                     {name, remark, oldName, k.sysid});
         k.c.execute(QStringLiteral("update sys_userrole set ROLENAME=? where ROLENAME=? and sysid=?"),

@@ -1,6 +1,7 @@
 #include "server/authz.h"
 
 #include "server/applydata.h"
+#include "server/auth.h"
 #include "server/sql/backend.h"
 
 namespace server {
@@ -256,6 +257,8 @@ void setUserRoles(Connection &c, const QString &user, const QString &sysid,
                   const QStringList &roles)
 {
     c.execute(QStringLiteral("delete from sys_userrole where USERCODE=? and sysid=?"), {user, sysid});
+    // The user's tokens carry the old rights: the next request logs on anew.
+    bumpTokenGeneration(c, user);
     QSet<QString> seen;
     for (const QString &role : roles) {
         const QString name = role.trimmed();

@@ -82,7 +82,9 @@ void ensureDefaultRights(Connection &c);
 // when it has none yet.
 void seedFunctionTables(Connection &c, const QString &sysid);
 
-// Replaces the roles of a user (names must exist in the deployment).
+// Replaces the roles of a user (names must exist in the deployment); the user's older
+// tokens are refused from now on (bumpTokenGeneration), so the change shows at the next
+// request.
 void setUserRoles(Connection &c, const QString &user, const QString &sysid,
                   const QStringList &roles);
 

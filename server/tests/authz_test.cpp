@@ -187,7 +187,15 @@ TEST_F(Authz, ARoleChangeShowsAtTheNextRequestOfALoggedOnUser)
     admin->callAdmin(QStringLiteral("SaveRole"),
                      args({{"oldName", QStringLiteral("网点操作员")}, {"name", QStringLiteral("网点操作员")},
                            {"functions", QCborArray::fromStringList(granted)}}));
-    apply(*clerk, QStringLiteral("TAB_ACCOUNT"), change); // same session, no new log-on
+    // The clerk's token carries the old rights: the server refuses it, and the client logs
+    // on again with the credentials it holds, without the user doing anything.
+    const QString before = clerk->token();
+    EXPECT_EQ(statusOf([&] { quillon::protocol::Transport raw(srv->options());
+                             raw.setToken(before);
+                             raw.callAdmin(QStringLiteral("MyRights"), {}); }),
+              401);
+    apply(*clerk, QStringLiteral("TAB_ACCOUNT"), change);
+    EXPECT_NE(clerk->token(), before);
     EXPECT_TRUE(functions(menuOf(*clerk)).contains(QStringLiteral("px_Tally.fcenAccEdt")));
 
     // Taking the role away works just as fast.
