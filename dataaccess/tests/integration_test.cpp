@@ -465,6 +465,10 @@ TEST_F(Server, ApplyUpdatesKeepsEveryDigitOfDecimals)
             "create table if not exists T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
             "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));
         c->finishSchema();
+        // Every user of the deployment may write the test's own table.
+        c->execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) "
+                                  "select '*', 'T_DECIMAL', 'IUD', '001' where not exists (select 1 "
+                                  "from sys_functable where FUNCNAME='*' and TABLENAME='T_DECIMAL')"));
     }
     TMySktConnection c;
     logOnValues(c);
