@@ -129,6 +129,9 @@ public:
     // connection on demand; returns the packet.
     DataPacket providerFetch(const QString &providerName, const QString &commandText,
                              const QList<TParam> &params);
+    // The same, answering the packet in its binary form, undecoded.
+    QByteArray providerFetchBinary(const QString &providerName, const QString &commandText,
+                                   const QList<TParam> &params);
 
     // ---- administration ------------------------------------------------------------------------------
     // Calls an administration function of the server (accounts, roles, menus; see
