@@ -124,6 +124,7 @@ void BM_BatchFeesOverThousandLines(benchmark::State &state)
         w->CalcFees(true);
     }
     state.counters["fee_calls"] = 4000;
+    state.counters["changed"] = w->cdsData->ChangeCount();
 }
 BENCHMARK(BM_BatchFeesOverThousandLines)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -148,6 +149,7 @@ template<class W> void recordFeesOverThousand(benchmark::State &state)
         state.ResumeTiming();
         w->actCalcExecute();
     }
+    state.counters["changed"] = w->cdsData->ChangeCount();
 }
 void BM_DfkFeesOverThousandRecords(benchmark::State &state)
 {

@@ -361,10 +361,13 @@ void TfFinanceEdit::clearMarksAfter(RunEnd end)
         actUnSelAllExecute();
 }
 
-void TfFinanceEdit::keepPainting(bool now)
+void TfFinanceEdit::keepPainting(int done, bool now)
 {
     if (!now && m_paint.elapsed() < kPaintIntervalMs)
         return;
+    // The bar repaints at once whenever its text changes: set it only when the window
+    // paints anyway, not for every row.
+    rgb->setValue(done);
     QCoreApplication::processEvents();
     m_paint.restart();
 }
@@ -449,9 +452,8 @@ TfFinanceEdit::RunEnd TfFinanceEdit::RunSelected(const QString &noMarkWarning,
             }
             if (done < total)
                 ++done;
-            rgb->setValue(done);
             emit rowDone(done);
-            keepPainting(done == 1);
+            keepPainting(done, done == 1);
         }
         lock.end();
         restoreMarks(marks);

@@ -116,7 +116,8 @@ protected:
 
 private:
     friend class RunLock;
-    void keepPainting(bool now);
+    // Shows the count and lets the window paint and hear 停止, at most every 40 ms.
+    void keepPainting(int done, bool now);
     void restoreMarks(const QList<QVariant> &marks);
     void reportFailure(const StepError &error, int done, bool single);
 

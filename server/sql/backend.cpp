@@ -22,6 +22,15 @@ int TableInfo::columnIndex(const QString &name) const
     return -1;
 }
 
+void AnswerLimit::check(qint64 rowCount, qint64 byteCount) const
+{
+    if (rows > 0 && rowCount > rows)
+        throw AnswerTooLarge(QStringLiteral("查询结果过大，请缩小查询条件（超过 %1 行）").arg(rows));
+    if (bytes > 0 && byteCount > bytes)
+        throw AnswerTooLarge(QStringLiteral("查询结果过大，请缩小查询条件（超过 %1 MB）")
+                                 .arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1));
+}
+
 Backend::Lease Backend::acquire(const QString &rowFilter)
 {
     std::unique_ptr<Connection> c;
@@ -38,6 +47,7 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
     }
     if (!c)
         c = connect();
+    c->setAnswerLimit(rowFilter.isEmpty() ? AnswerLimit() : m_answerLimit);
     try {
         c->restrictRows(rowFilter);
     } catch (...) {

@@ -629,6 +629,8 @@ public:
         std::vector<TextPool> pools(static_cast<size_t>(cols));
         for (int c = 0; c < cols; ++c)
             kind[size_t(c)] = result.fields.at(c).type;
+        const AnswerLimit limit = answerLimit();
+        qint64 answerBytes = 0;
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             QVariantList row;
@@ -644,6 +646,18 @@ public:
                     odd[size_t(c)] = true;
             }
             result.rows.append(std::move(row));
+            if (limit.bounded()) {
+                for (int c = 0; c < cols; ++c) {
+                    const int t = sqlite3_column_type(st, c);
+                    answerBytes += t == SQLITE_TEXT || t == SQLITE_BLOB ? sqlite3_column_bytes(st, c) : 8;
+                }
+                try {
+                    limit.check(result.rows.size(), answerBytes);
+                } catch (...) {
+                    sqlite3_reset(st);
+                    throw;
+                }
+            }
         }
         if (rc != SQLITE_DONE) {
             const QString msg = rc == SQLITE_INTERRUPT
@@ -829,6 +843,7 @@ public:
             info.columns.append(row.at(0).toString());
             int size = 0;
             info.types.append(typeFromDecl(row.at(1).toString().toUpper(), &size));
+            info.declared.append(row.at(1).toString().toUpper());
             info.sizes.append(size);
             if (row.at(2).toInt() > 0)
                 pk.append({row.at(2).toInt(), row.at(0).toString()});

@@ -23,7 +23,9 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPointer>
 #include <QTabWidget>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -293,4 +295,39 @@ TEST_F(TallyTest, RecordWindowsAskTheSameQuestionOnTheChosenDateColumn)
     EXPECT_EQ(pe->GetSql(), pq->GetSql());
     EXPECT_TRUE(pe->GetSql().startsWith(QStringLiteral("select * from TAB_DFPFRECORD  where CREATETIME between")));
     EXPECT_TRUE(pe->GetSql().contains(QStringLiteral(" and FIRSTCENTER='上海中心' and BILLCODE in ('A1')  and sysid")));
+}
+
+TEST_F(TallyTest, F4OnAFilterBoxOpensTheLookupAndAClosedWindowIsFreed)
+{
+    quillon::TMyDataSet centres;
+    centres.SetFieldDefs({{QStringLiteral("SiteCode"), quillon::FieldType::String, 20},
+                          {QStringLiteral("SiteName"), quillon::FieldType::String, 50}});
+    centres.CreateDataSet();
+    for (const char *n : {"上海中心", "北京中心"}) {
+        centres.Append();
+        centres.FieldByName(QStringLiteral("SiteCode"))->SetAsString(QStringLiteral("C"));
+        centres.FieldByName(QStringLiteral("SiteName"))->SetAsString(QString::fromUtf8(n));
+        centres.Post();
+    }
+    host::g_lstVars->attachTo(QStringLiteral("cdsFNSite"), &centres);
+    QPointer<TfcenAccEdt> e = tessera::createForm<TfcenAccEdt>();
+    e->show();
+    host::g_lstVars->remove(QStringLiteral("cdsFNSite"));
+    // The box is bound to no record, yet F4 opens the lookup dialog on its list.
+    e->boxes.edtpfSite->setFocus();
+    QTest::keyClick(e->boxes.edtpfSite, Qt::Key_F4);
+    EXPECT_EQ(presenter->dialogsShown.size(), 1);
+    EXPECT_EQ(e->boxes.edtpfSite->MSD_LookupCds(), &centres);
+    // A typed name that is on the list passes, one that is not is refused.
+    e->boxes.edtpfSite->setText(QStringLiteral("北京中心"));
+    e->boxes.edtpfSite->setModified(true);
+    EXPECT_NO_THROW(e->boxes.edtpfSite->CheckValue());
+    e->boxes.edtpfSite->setText(QStringLiteral("无此中心"));
+    e->boxes.edtpfSite->setModified(true);
+    EXPECT_THROW(e->boxes.edtpfSite->CheckValue(), host::SilentAbort);
+
+    e->boxes.edtpfSite->clear();
+    e->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(e.isNull());
 }
