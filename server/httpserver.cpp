@@ -254,7 +254,7 @@ void HttpServer::install()
                {
                    const auto slot = m_statements.take(session.user);
                    auto conn = m_backend.acquire(session.sysid);
-                   packet = runProviderQuery(*conn, commandText, params).toBinary();
+                   packet = runProviderQueryBinary(*conn, commandText, params);
                }
                res.status = 200;
                res.set_content(packet.constData(), size_t(packet.size()), kPacketType);

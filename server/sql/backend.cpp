@@ -14,6 +14,17 @@ bool isServerTable(const QString &table)
     return names.contains(table.toLower());
 }
 
+QByteArray Connection::queryPacket(const QString &sql, const QVariantList &params,
+                                   const NameFields &nameFields)
+{
+    QueryResult r = query(sql, params, true);
+    nameFields(r.fields);
+    quillon::DataPacket p;
+    p.fields = std::move(r.fields);
+    p.rows = std::move(r.rows);
+    return p.toBinary();
+}
+
 int TableInfo::columnIndex(const QString &name) const
 {
     for (qsizetype i = 0; i < columns.size(); ++i)

@@ -102,6 +102,12 @@ public:
     // Runs a statement that must not write (provider, GetData). Throws DbError.
     virtual QueryResult query(const QString &sql, const QVariantList &params,
                               bool readOnly = true) = 0;
+    // The same query's answer in the binary packet form, the field names first passed
+    // through `nameFields`. By default the typed rows of query() encoded; a backend may
+    // write the packet straight from the database's rows (same bytes). Throws DbError.
+    using NameFields = std::function<void(QList<quillon::FieldDef> &)>;
+    virtual QByteArray queryPacket(const QString &sql, const QVariantList &params,
+                                   const NameFields &nameFields);
     // Runs a writing statement; returns the number of rows changed. Throws DbError.
     virtual qint64 execute(const QString &sql, const QVariantList &params = {}) = 0;
     // Runs a script of several statements without parameters (schema).
