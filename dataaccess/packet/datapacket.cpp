@@ -1449,6 +1449,12 @@ bool isValidUtf8(QByteArrayView utf8)
     if (n >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf)
         return false;
     qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) { // ASCII eight bytes at a time
+        quint64 word;
+        memcpy(&word, s + i, 8);
+        if (word & 0x8080808080808080ULL)
+            break;
+    }
     while (i < n) {
         const uchar c = s[i];
         if (c < 0x80) {

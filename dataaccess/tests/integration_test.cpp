@@ -35,6 +35,15 @@ protected:
             o.waybills = 20;
             o.fastHash = true;
             server::seedDemo(*c, o);
+            // A table of decimals with and without a scale, made with the schema so that
+            // the connections' row filters know it.
+            c->executeScript(QStringLiteral(
+                "create table T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
+                "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));
+            c->finishSchema();
+            // Every user of the deployment may write the test's own table.
+            c->execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) "
+                                      "values ('*', 'T_DECIMAL', 'IUD', '001')"));
         }
         server::ServerOptions options;
         options.port = 0;
@@ -463,17 +472,6 @@ TEST_F(Server, TheFeeCallTakesFifteenTypedParametersAndAnswersAField)
 
 TEST_F(Server, ApplyUpdatesKeepsEveryDigitOfDecimals)
 {
-    {
-        auto c = s_backend->acquire();
-        c->executeScript(QStringLiteral(
-            "create table if not exists T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
-            "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));
-        c->finishSchema();
-        // Every user of the deployment may write the test's own table.
-        c->execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) "
-                                  "select '*', 'T_DECIMAL', 'IUD', '001' where not exists (select 1 "
-                                  "from sys_functable where FUNCNAME='*' and TABLENAME='T_DECIMAL')"));
-    }
     TMySktConnection c;
     logOnValues(c);
     TMyDataSet ds;
