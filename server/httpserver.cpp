@@ -20,6 +20,7 @@ namespace {
 
 const std::string kProviderPrefix = "/waylink/v1/provider/";
 const std::string kCallPrefix = "/waylink/v1/call/";
+const std::string kAdminPath = kAdminPrefix;
 
 bool startsWith(const std::string &s, const std::string &prefix)
 {
@@ -145,212 +146,6 @@ HttpServer::~HttpServer()
 // gets to send a large body). Conflicting lengths the listener's parser refuses itself.
 std::optional<HttpResponse> HttpServer::onHeader(const HttpRequest &req, long long *bodyLimit)
 {
-<<<<<<< HEAD
-    httplib::Server &s = *m_http;
-    const int threads = std::max(1, m_options.threads);
-    s.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
-    s.set_tcp_nodelay(true);
-    s.set_keep_alive_max_count(1000000);
-    s.set_keep_alive_timeout(5); // also bounds how long stop() waits for idle clients
-    s.set_payload_max_length(size_t(m_options.bodies.largest()));
-    s.set_read_timeout(60, 0);
-    s.set_write_timeout(60, 0);
-
-    // Runs a handler with timing, logging and the mapping of errors to answers.
-    auto guarded = [this](const char *route, auto &&fn) {
-        return [this, route, fn](const httplib::Request &req, httplib::Response &res) {
-            QElapsedTimer timer;
-            timer.start();
-            QString what = QLatin1String(route);
-            QString user;
-            QString error;
-            try {
-                fn(req, res, what, user);
-            } catch (const LimitError &e) {
-                error = e.message();
-                answerError(res, e.status(), error);
-            } catch (const AnswerTooLarge &e) {
-                error = e.message();
-                answerError(res, 413, error);
-            } catch (const ProtocolError &e) {
-                error = e.message();
-                answerError(res, e.status() ? e.status() : 400, error);
-            } catch (const AuthError &e) {
-                error = e.message();
-                answerError(res, 401, error);
-            } catch (const ApplyError &e) {
-                error = e.message();
-                answerError(res, e.status(), error);
-            } catch (const MethodError &e) {
-                error = e.message();
-                answerError(res, e.status(), error);
-            } catch (const AdminError &e) {
-                error = e.message();
-                answerError(res, e.status(), error);
-            } catch (const FileError &e) {
-                error = e.message();
-                answerError(res, e.status(), error);
-            } catch (const AccessDenied &e) {
-                error = e.message();
-                answerError(res, 403, error);
-            } catch (const DbError &e) {
-                error = e.message();
-                const bool refused = error.contains(QLatin1String("writing statements"))
-                                     || error.contains(QLatin1String("cannot be read by clients"));
-                answerError(res, refused ? 403 : 400, error);
-            } catch (const quillon::PacketError &e) {
-                error = QString::fromUtf8(e.what());
-                answerError(res, 400, error);
-            } catch (const std::exception &e) {
-                error = QString::fromUtf8(e.what());
-                answerError(res, 500, error);
-            } catch (...) {
-                error = QStringLiteral("internal error");
-                answerError(res, 500, error);
-            }
-            m_log.write(what, user, double(timer.nsecsElapsed()) / 1e6, res.status, error);
-        };
-    };
-
-    // The signature and expiry of the token (no database work: checked on the header).
-    auto verifyToken = [this](const httplib::Request &req) {
-        const std::string header = req.get_header_value("Authorization");
-        static const std::string prefix = "Bearer ";
-        if (header.compare(0, prefix.size(), prefix) != 0)
-            throw AuthError(QStringLiteral("no session: log on first"));
-        return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
-                                QDateTime::currentSecsSinceEpoch());
-    };
-    auto authenticate = [this, verifyToken](const httplib::Request &req) {
-        SessionInfo session = verifyToken(req);
-        // A password change, disabling or deleting the user since the log-on.
-        checkTokenGeneration(m_backend, session);
-        return session;
-    };
-
-    // Limits checked on the header alone, before a body is read: its declared size, one
-    // unambiguous length, no compressed bodies, and the token of every route but the
-    // session (a caller without one never gets to send a large body).
-    s.set_pre_routing_handler([this, verifyToken](const httplib::Request &req,
-                                                  httplib::Response &res) {
-        QString error;
-        int status = 0;
-        try {
-            checkHeader(req);
-            if (req.path != kSessionPath)
-                verifyToken(req);
-            return httplib::Server::HandlerResponse::Unhandled;
-        } catch (const LimitError &e) {
-            status = e.status();
-            error = e.message();
-        } catch (const AuthError &e) {
-            status = 401;
-            error = e.message();
-        }
-        answerError(res, status, error);
-        res.set_header("Connection", "close"); // the unread body must not pass for a request
-        m_log.write(QString::fromStdString(req.path), QString(), 0, status, error);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-
-    s.Post(kSessionPath, guarded("session", [this](const httplib::Request &req,
-                                                   httplib::Response &res, QString &what,
-                                                   QString &user) {
-               const QCborValue v = decodeBody(bodyOf(req));
-               if (!v.isMap())
-                   throw ProtocolError(400, QStringLiteral("session request must be a CBOR map"));
-               const SessionRequest request = SessionRequest::fromCbor(v.toMap());
-               user = AuthUser::split(request.authenticationUser).userName;
-               if (user.isEmpty())
-                   user = request.userName;
-               user = user.trimmed();
-               waitOutThrottle(user, QString::fromStdString(req.remote_addr));
-               SessionInfo info;
-               try {
-                   auto conn = m_backend.acquire();
-                   info = logOn(*conn, request);
-               } catch (const AuthError &) {
-                   m_throttle.failed(user, QString::fromStdString(req.remote_addr));
-                   throw;
-               }
-               m_throttle.succeeded(user);
-               SessionReply reply;
-               reply.token = m_signer->issue(info, QDateTime::currentSecsSinceEpoch());
-               reply.expiresAt = info.expiresAt;
-               reply.user = info.toUserMap();
-               what = QStringLiteral("session");
-               answerCbor(res, reply.toCbor());
-           }));
-
-    s.Post(R"(/waylink/v1/provider/([^/]+))",
-           guarded("provider", [this, authenticate](const httplib::Request &req,
-                                                   httplib::Response &res, QString &what,
-                                                   QString &user) {
-               const SessionInfo session = authenticate(req);
-               user = session.user;
-               const QString name = QString::fromStdString(req.matches[1]);
-               if (name != QLatin1String(kProviderName))
-                   throw ProtocolError(404, QStringLiteral("unknown provider: %1").arg(name));
-               QString commandText;
-               QCborValue params;
-               decodeProviderRequest(bodyOf(req), &commandText, &params);
-               what = QStringLiteral("provider ") + commandText.simplified().left(80);
-               QByteArray packet;
-               {
-                   const auto slot = m_statements.take(session.user);
-                   auto conn = m_backend.acquire(session.sysid);
-                   packet = runProviderQueryBinary(*conn, commandText, params);
-               }
-               res.status = 200;
-               res.set_content(packet.constData(), size_t(packet.size()), kPacketType);
-               maybeCompress(req, res, m_options.gzip);
-           }));
-
-    s.Post(R"(/waylink/v1/call/([^/]+))",
-           guarded("call", [this, authenticate](const httplib::Request &req, httplib::Response &res,
-                                               QString &what, QString &user) {
-               const QString full = QString::fromStdString(req.matches[1]);
-               what = full;
-               const SessionInfo session = authenticate(req);
-               user = session.user;
-               const QString prefix = QLatin1String(kServerClass) + QLatin1Char('.');
-               if (!full.startsWith(prefix))
-                   throw MethodError(404, QStringLiteral("unknown server class in %1").arg(full));
-               const QString method = full.mid(prefix.size());
-               what = method;
-               const QCborValue v = decodeBody(bodyOf(req));
-               if (!v.isArray())
-                   throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
-               MethodContext ctx{m_backend, m_files, session};
-               std::optional<UserStatements::Slot> slot;
-               if (method == QLatin1String("GetData") || method == QLatin1String("ApplyData"))
-                   slot.emplace(m_statements.take(session.user));
-               answerCbor(res, callServerMethod(ctx, method, v.toArray()));
-               maybeCompress(req, res, m_options.gzip);
-           }));
-
-    // Administration calls (server/admin.h): a CBOR map in, a CBOR map out.
-    s.Post(R"(/waylink/v1/admin/([A-Za-z]+))",
-           guarded("admin", [this, authenticate](const httplib::Request &req,
-                                                httplib::Response &res, QString &what,
-                                                QString &user) {
-               const SessionInfo session = authenticate(req);
-               user = session.user;
-               const QString call = QString::fromStdString(req.matches[1]);
-               what = QStringLiteral("admin ") + call;
-               const QCborValue v = decodeBody(bodyOf(req));
-               if (!v.isMap())
-                   throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
-               answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
-           }));
-
-    s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (res.body.empty())
-            answerError(res, res.status,
-                        res.status == 404 ? QStringLiteral("no such route")
-                                          : QStringLiteral("HTTP error %1").arg(res.status));
-    });
-=======
     QString error;
     int status = 0;
     try {
@@ -367,7 +162,6 @@ std::optional<HttpResponse> HttpServer::onHeader(const HttpRequest &req, long lo
         error = e.message();
     }
     return refuse(req, status, error);
->>>>>>> main
 }
 
 HttpResponse HttpServer::refuse(const HttpRequest &req, int status, const QString &why)
@@ -450,6 +244,11 @@ HttpResponse HttpServer::handle(HttpRequest &req)
                    && req.path.size() > kCallPrefix.size()) {
             what = QStringLiteral("call");
             call(req, QString::fromStdString(req.path.substr(kCallPrefix.size())), res, what, user);
+        } else if (startsWith(req.path, kAdminPath)
+                   && req.path.find('/', kAdminPath.size()) == std::string::npos
+                   && req.path.size() > kAdminPath.size()) {
+            what = QStringLiteral("admin");
+            admin(req, QString::fromStdString(req.path.substr(kAdminPath.size())), res, what, user);
         } else {
             what = QString::fromStdString(req.path);
             throw ProtocolError(404, QStringLiteral("no such route"));
@@ -470,6 +269,9 @@ HttpResponse HttpServer::handle(HttpRequest &req)
         error = e.message();
         answerError(res, e.status(), error);
     } catch (const MethodError &e) {
+        error = e.message();
+        answerError(res, e.status(), error);
+    } catch (const AdminError &e) {
         error = e.message();
         answerError(res, e.status(), error);
     } catch (const FileError &e) {
@@ -569,6 +371,18 @@ void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse 
         slot.emplace(m_statements.take(session.user));
     answerCbor(res, callServerMethod(ctx, method, v.toArray()));
     maybeCompress(req, res, m_options.gzip);
+}
+
+void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse &res,
+                       QString &what, QString &user)
+{
+    const SessionInfo session = authenticate(req);
+    user = session.user;
+    what = QStringLiteral("admin ") + call;
+    const QCborValue v = decodeBody(requestBody(req));
+    if (!v.isMap())
+        throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
+    answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
 }
 
 void HttpServer::waitOutThrottle(const QString &user, const QString &address)
