@@ -428,4 +428,11 @@ QByteArray TMySktConnection::providerFetchBinary(const QString &providerName, co
     return m_transport->provider(commandText, cborParams);
 }
 
+QCborMap TMySktConnection::callAdmin(const QString &call, const QCborMap &args)
+{
+    if (!m_connected)
+        Open();
+    return m_transport->callAdmin(call, args);
+}
+
 } // namespace quillon

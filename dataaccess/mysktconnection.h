@@ -3,6 +3,7 @@
 #include "dataaccess/mydataset.h"
 #include "dataaccess/packet/datapacket.h"
 
+#include <QCborMap>
 #include <QObject>
 #include <QStringList>
 
@@ -140,6 +141,12 @@ public:
     // The same, answering the packet in its binary form, undecoded.
     QByteArray providerFetchBinary(const QString &providerName, const QString &commandText,
                                    const QList<TParam> &params);
+
+    // ---- administration ------------------------------------------------------------------------------
+    // Calls an administration function of the server (accounts, roles, menus; see
+    // docs/roles.md), opening the connection on demand. Throws protocol::ProtocolError with
+    // the server's text when the server refuses.
+    QCborMap callAdmin(const QString &call, const QCborMap &args = QCborMap());
 
     // The last hardware address that the network interfaces report, 12 upper-case hex digits.
     static QString adapterAddress();

@@ -1,5 +1,6 @@
 #include "server/applydata.h"
 
+#include "server/authz.h"
 #include "server/sql/backend.h"
 
 #include <QDateTime>
@@ -13,7 +14,8 @@ bool isProtectedTable(const QString &table)
     const QString t = table.toLower();
     return t == QLatin1String("sys_user") || t == QLatin1String("sys_server")
            || t == QLatin1String("sys_filepurge")
-           || t == QLatin1String("dual") || t.startsWith(QLatin1String("sqlite_"));
+           || t == QLatin1String("dual") || t.startsWith(QLatin1String("sqlite_"))
+           || authzTables().contains(t);
 }
 
 namespace {
@@ -81,7 +83,7 @@ QString numberProblem(const QString &declared, double value)
 } // namespace
 
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
-                              const QString &sysid)
+                              const QString &sysid, const ApplyAuthorizer &authorize)
 {
     static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
     const QString tableName = table.trimmed();
@@ -102,6 +104,20 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         packet = quillon::DataPacket::fromXml(xml);
     } catch (const quillon::PacketError &e) {
         throw ApplyError(400, QStringLiteral("bad data packet: %1").arg(QString::fromUtf8(e.what())));
+    }
+
+    if (authorize) {
+        QString ops;
+        for (const auto &[state, op] : {std::pair{quillon::RowState::Inserted, u'I'},
+                                        std::pair{quillon::RowState::Modified, u'U'},
+                                        std::pair{quillon::RowState::Deleted, u'D'}})
+            for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes))
+                if (ch.state == state) {
+                    ops.append(QChar(op));
+                    break;
+                }
+        if (!ops.isEmpty())
+            authorize(info.name, ops, packet);
     }
 
     // Packet field -> table column (as declared); -1 for fields the table lacks. Two fields

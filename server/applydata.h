@@ -3,6 +3,7 @@
 #include "dataaccess/packet/datapacket.h"
 
 #include <QString>
+#include <functional>
 #include <stdexcept>
 
 namespace server {
@@ -34,8 +35,13 @@ private:
 // Every written row must belong to `sysid` (rows without the column are stamped with it).
 // All or nothing: any failure rolls back and throws ApplyError.
 // Returns the packet as it now stands: change log empty, written rows re-read.
+// authorize, when given, is called with the table (as declared), the operations that the
+// change log holds ("I", "U", "D" in that order) and the packet before anything is written;
+// it refuses by throwing ApplyError.
+using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops,
+                                           const quillon::DataPacket &packet)>;
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
-                              const QString &sysid);
+                              const QString &sysid, const ApplyAuthorizer &authorize = {});
 
 // Tables that only the server writes (users, server keys).
 bool isProtectedTable(const QString &table);

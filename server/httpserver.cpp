@@ -1,6 +1,7 @@
 #include "server/httpserver.h"
 
 #include "dataaccess/protocol/protocol.h"
+#include "server/admin.h"
 #include "server/applydata.h"
 #include "server/methods.h"
 #include "server/provider.h"
@@ -19,6 +20,7 @@ namespace {
 
 const std::string kProviderPrefix = "/waylink/v1/provider/";
 const std::string kCallPrefix = "/waylink/v1/call/";
+const std::string kAdminPath = kAdminPrefix;
 
 bool startsWith(const std::string &s, const std::string &prefix)
 {
@@ -242,6 +244,11 @@ HttpResponse HttpServer::handle(HttpRequest &req)
                    && req.path.size() > kCallPrefix.size()) {
             what = QStringLiteral("call");
             call(req, QString::fromStdString(req.path.substr(kCallPrefix.size())), res, what, user);
+        } else if (startsWith(req.path, kAdminPath)
+                   && req.path.find('/', kAdminPath.size()) == std::string::npos
+                   && req.path.size() > kAdminPath.size()) {
+            what = QStringLiteral("admin");
+            admin(req, QString::fromStdString(req.path.substr(kAdminPath.size())), res, what, user);
         } else {
             what = QString::fromStdString(req.path);
             throw ProtocolError(404, QStringLiteral("no such route"));
@@ -262,6 +269,9 @@ HttpResponse HttpServer::handle(HttpRequest &req)
         error = e.message();
         answerError(res, e.status(), error);
     } catch (const MethodError &e) {
+        error = e.message();
+        answerError(res, e.status(), error);
+    } catch (const AdminError &e) {
         error = e.message();
         answerError(res, e.status(), error);
     } catch (const FileError &e) {
@@ -361,6 +371,18 @@ void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse 
         slot.emplace(m_statements.take(session.user));
     answerCbor(res, callServerMethod(ctx, method, v.toArray()));
     maybeCompress(req, res, m_options.gzip);
+}
+
+void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse &res,
+                       QString &what, QString &user)
+{
+    const SessionInfo session = authenticate(req);
+    user = session.user;
+    what = QStringLiteral("admin ") + call;
+    const QCborValue v = decodeBody(requestBody(req));
+    if (!v.isMap())
+        throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
+    answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
 }
 
 void HttpServer::waitOutThrottle(const QString &user, const QString &address)

@@ -76,6 +76,9 @@ private:
                   QString &user);
     void call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
               QString &user);
+    // Administration calls (server/admin.h): a CBOR map in, a CBOR map out.
+    void admin(const HttpRequest &req, const QString &call, HttpResponse &res, QString &what,
+               QString &user);
 
     Backend &m_backend;
     FileAreas m_files;

@@ -1,6 +1,7 @@
 // waylink-server: the application server and its administration commands.
 #include "dataaccess/packet/localtimezone.h"
 #include "server/auth.h"
+#include "server/authz.h"
 #include "server/httpserver.h"
 #include "server/schema.h"
 #include "server/seed.h"
@@ -23,7 +24,7 @@ const char kUsage[] =
     "usage:\n"
     "  waylink-server init   --db DATABASE\n"
     "  waylink-server seed   --db DATABASE [--waybills N] [--finance-waybills N]\n"
-    "  waylink-server user add --db DATABASE USER PASSWORD --site CODE --name NAME\n"
+    "  waylink-server user add --db DATABASE USER PASSWORD --site CODE --name NAME [--role ROLE]\n"
     "  waylink-server passwd --db DATABASE USER PASSWORD\n"
     "  waylink-server serve  --db DATABASE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
@@ -49,7 +50,7 @@ Args parse(const QStringList &argv)
                                        "--finance-waybills", "--site", "--name",
                                        "--statement-timeout", "--max-upload-mb", "--max-answer-rows",
                                        "--max-answer-mb", "--statements-per-user",
-                                       "--connections-per-address"};
+                                       "--connections-per-address", "--role"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -147,9 +148,22 @@ int run(const QStringList &argv)
             throw std::runtime_error("usage: user add --db DATABASE USER PASSWORD --site CODE --name NAME");
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquire();
-        server::addUser(*c, a.positional.at(1), passwordArg(a.positional.at(2)), need(a, "--site"),
+        const QString user = a.positional.at(1);
+        const QString role = a.options.value(QStringLiteral("--role"));
+        server::Transaction t(*c);
+        server::addUser(*c, user, passwordArg(a.positional.at(2)), need(a, "--site"),
                         need(a, "--name"));
-        std::printf("user %s added\n", qPrintable(a.positional.at(1)));
+        if (!role.isEmpty()) {
+            if (c->query(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"),
+                         {role, server::sysidOf(user)}, true)
+                    .rows.isEmpty())
+                throw std::runtime_error("no role " + role.toStdString() + " in the deployment");
+            server::setUserRoles(*c, user, server::sysidOf(user), {role});
+        }
+        // The first user of a new deployment becomes its administrator.
+        server::ensureDefaultRights(*c);
+        t.commit();
+        std::printf("user %s added\n", qPrintable(user));
         return 0;
     }
     if (command == QLatin1String("passwd")) {

@@ -2,6 +2,7 @@
 
 #include "dataaccess/protocol/protocol.h"
 #include "server/applydata.h"
+#include "server/authz.h"
 #include "server/filearea.h"
 #include "server/noticerules.h"
 #include "server/provider.h"
@@ -134,7 +135,13 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     }
     if (name == QLatin1String("ApplyData")) {
         auto conn = ctx.backend.acquire();
-        const quillon::DataPacket refreshed = applyData(*conn, text(0), text(1), ctx.session.sysid);
+        // The caller's roles decide which tables it may write, read afresh at each call.
+        const Rights rights = loadRights(*conn, ctx.session.user, ctx.session.sysid);
+        const quillon::DataPacket refreshed = applyData(
+            *conn, text(0), text(1), ctx.session.sysid,
+            [&](const QString &table, const QString &ops, const quillon::DataPacket &packet) {
+                authorizeApply(*conn, rights, table, ops, packet, ctx.session.sysid);
+            });
         // Files of rows deleted by this apply go now that it has committed. The apply
         // stands whatever happens here; what is left stays queued for the next one.
         try {

@@ -1,5 +1,6 @@
 #include "server/schema.h"
 
+#include "server/authz.h"
 #include "server/noticerules.h"
 #include "server/sql/backend.h"
 
@@ -371,7 +372,9 @@ void createSchema(Connection &c)
     c.execute(QStringLiteral("delete from sys_server where NAME='schema_version'"));
     c.execute(QStringLiteral("insert into sys_server (NAME, VALUE) values ('schema_version', ?)"),
               {QByteArray::number(schemaVersion())});
+    createAuthzTables(c);
     c.finishSchema();
+    ensureDefaultRights(c);
     t.commit();
 }
 

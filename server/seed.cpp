@@ -1,6 +1,7 @@
 #include "server/seed.h"
 
 #include "server/auth.h"
+#include "server/authz.h"
 #include "server/serverfunctions.h"
 #include "server/sql/backend.h"
 
@@ -92,7 +93,40 @@ const MenuEntry kMenu[] = {
     {"003.001.002", "加密解密", "px_Tuner.fDEncrypt", 1, ""},
     {"003.001.003", "操作日志", "px_Tuner.fSysLog", 0, ""},
     {"003.001.004", "系统功能更新登记", "px_Tuner.fSysUpdate", 0, ""},
+    {"004.000.000", "系统管理", "", 1, "XT"},
+    {"004.001.000", "权限管理", "", 1, ""},
+    {"004.001.001", "用户管理", "px_Warden.fUsers", 0, ""},
+    {"004.001.002", "角色管理", "px_Warden.fRole", 0, ""},
+    {"004.001.003", "级别管理", "px_Warden.fSites", 0, ""},
+    {"004.001.004", "菜单管理", "px_Warden.fConfigMenu", 0, ""},
 };
+
+// Demo roles and the functions each grants; "*" stands for every function of the menu
+// that a role may hold (the menu editor stays the super administrator's).
+struct DemoRole
+{
+    const char *name;
+    const char *remark;
+    std::initializer_list<const char *> functions;
+};
+const DemoRole kRoles[] = {
+    {"管理员", "全部功能，包括用户、角色和网点的管理", {"*"}},
+    {"总部财务", "公告；财务的全部管理和查询；操作日志",
+     {"px_Herald.fSendMessage", "px_Herald.fQueryMessage", "px_Herald.fReadQMessage",
+      "px_Herald.fNoReadMessage", "px_Tally.fcenAccEdt", "px_Tally.fcenAccQuery",
+      "px_Tally.fDFKEdt", "px_Tally.fDFKQuery", "px_Tally.fDFPFEdt", "px_Tally.fDFPFQuery",
+      "px_Tuner.fStyleSet", "px_Tuner.fDEncrypt", "px_Tuner.fSysLog"}},
+    {"网点财务", "公告；到付款和派件费的管理，中心账单查询",
+     {"px_Herald.fSendMessage", "px_Herald.fQueryMessage", "px_Herald.fNoReadMessage",
+      "px_Tally.fcenAccQuery", "px_Tally.fDFKEdt", "px_Tally.fDFKQuery", "px_Tally.fDFPFEdt",
+      "px_Tally.fDFPFQuery", "px_Tuner.fStyleSet", "px_Tuner.fDEncrypt"}},
+    {"网点操作员", "公告的发表、查询和阅读",
+     {"px_Herald.fSendMessage", "px_Herald.fQueryMessage", "px_Herald.fNoReadMessage",
+      "px_Tuner.fStyleSet"}},
+};
+// Which demo user holds which role.
+const char *const kUserRoles[][2] = {
+    {"001.admin", "管理员"}, {"001.li", "总部财务"}, {"001.zhang", "网点财务"}, {"001.wang", "网点操作员"}};
 
 QString s(const char *t)
 {
@@ -205,6 +239,30 @@ void seedDemo(Connection &c, const SeedOptions &o)
                                      "values (?,?,?,?,?,?,?,?)"),
                       {s(m.posid), s(m.name), s(m.func), QStringLiteral("1"), QString(), m.offline,
                        s(m.png), menuSysid});
+
+    // Roles, their grants and the tables that each function may write.
+    seedFunctionTables(c, sysid);
+    for (const DemoRole &r : kRoles) {
+        c.execute(QStringLiteral("insert into sys_role (ROLENAME, REMARK, sysid) values (?,?,?)"),
+                  {s(r.name), s(r.remark), sysid});
+        QStringList functions;
+        for (const char *f : r.functions) {
+            if (QLatin1String(f) != QLatin1String("*")) {
+                functions.append(s(f));
+                continue;
+            }
+            for (const MenuEntry &m : kMenu)
+                if (*m.func && QLatin1String(m.func) != QLatin1String(kMenuFunction))
+                    functions.append(s(m.func));
+            functions.append(QString::fromLatin1(kParamFunction));
+        }
+        for (const QString &f : std::as_const(functions))
+            c.execute(QStringLiteral("insert into sys_rolegrant (ROLENAME, FUNCNAME, sysid) "
+                                     "values (?,?,?)"),
+                      {s(r.name), f, sysid});
+    }
+    for (const auto &ur : kUserRoles)
+        setUserRoles(c, s(ur[0]), sysid, {s(ur[1])});
 
     int ruleId = 1;
     for (const Rule &r : kRules)

@@ -26,6 +26,7 @@ inline constexpr char kProviderPrefix[] = "/waylink/v1/provider/";
 inline constexpr char kProviderName[] = "dspPublic";
 inline constexpr char kCallPrefix[] = "/waylink/v1/call/";
 inline constexpr char kServerClass[] = "TfrmServerMethods";
+inline constexpr char kAdminPrefix[] = "/waylink/v1/admin/"; // + call name: accounts, roles, menu
 
 // Separator of the four parts of the authentication user name.
 inline constexpr QChar kAuthSeparator = QChar(0x0E);

@@ -212,6 +212,24 @@ QCborArray Transport::callMethod(const QString &method, const QCborArray &params
     return value.toArray();
 }
 
+QCborMap Transport::callAdmin(const QString &call, const QCborMap &args)
+{
+    std::lock_guard lock(m_mutex);
+    const Reply reply = postAuthorised(QLatin1String(kAdminPrefix) + call,
+                                       args.toCborValue().toCbor());
+    if (reply.status != 200)
+        fail(reply);
+    QCborValue value;
+    try {
+        value = decodeBody(reply.body);
+    } catch (const ProtocolError &e) {
+        throw ProtocolError(0, QStringLiteral("bad answer of %1: %2").arg(call, e.message()));
+    }
+    if (!value.isMap())
+        throw ProtocolError(0, QStringLiteral("bad answer of %1: not a map").arg(call));
+    return value.toMap();
+}
+
 QByteArray Transport::provider(const QString &commandText, const QCborValue &params)
 {
     std::lock_guard lock(m_mutex);

@@ -54,6 +54,10 @@ public:
     // null for out positions) and returns every position (out, in-out and result filled).
     QCborArray callMethod(const QString &method, const QCborArray &params);
 
+    // Calls an administration function of the server (kAdminPrefix + call) with a map
+    // of named arguments; returns the answer map.
+    QCborMap callAdmin(const QString &call, const QCborMap &args);
+
     // Runs a query through the provider; returns the binary data packet.
     // params: null, an array (:1 is element 0) or a map of names ("1", "Pi_Dest", ...).
     QByteArray provider(const QString &commandText, const QCborValue &params = QCborValue());

@@ -42,14 +42,34 @@ quillon::TMySktConnection *hostConnection()
     return c;
 }
 
-void writeCache(quillon::TMySktConnection *conn, const QString &dir, const CacheTable &t)
+void writePacket(const QString &dir, const QString &name, const quillon::DataPacket &packet)
 {
-    const quillon::DataPacket packet = conn->providerFetch(QStringLiteral("dspPublic"), t.sql, {});
-    QSaveFile f(dir + t.name + QStringLiteral(".cds"));
+    QSaveFile f(dir + name + QStringLiteral(".cds"));
     if (!f.open(QIODevice::WriteOnly) || f.write(packet.toBinary()) < 0 || !f.commit()) {
         throw host::UserError(QStringLiteral("无法写入本地缓存“%1”：%2")
                                   .arg(QDir::toNativeSeparators(f.fileName()), f.errorString()));
     }
+}
+
+void writeCache(quillon::TMySktConnection *conn, const QString &dir, const CacheTable &t)
+{
+    writePacket(dir, t.name, conn->providerFetch(QStringLiteral("dspPublic"), t.sql, {}));
+}
+
+// The menu as the server grants it to the user's roles (the whole menu for "dk"): both
+// menu caches hold it, so that no file offers more than the user may do, also offline.
+void writeMenuCaches(quillon::TMySktConnection *conn, const QString &dir)
+{
+    const QCborMap answer = conn->callAdmin(QStringLiteral("MyMenu"));
+    quillon::DataPacket menu;
+    try {
+        menu = quillon::DataPacket::fromBinary(answer.value(QStringLiteral("menu")).toByteArray());
+    } catch (const quillon::PacketError &e) {
+        throw host::UserError(QStringLiteral("服务器发来的菜单无法读取，请联系系统管理员。\n%1")
+                                  .arg(QString::fromUtf8(e.what())));
+    }
+    writePacket(dir, QStringLiteral("cdsSysMenu"), menu);
+    writePacket(dir, QStringLiteral("cdsMenu"), menu);
 }
 
 // Notices already shown in the pop-up by this process.
@@ -91,9 +111,6 @@ QList<CacheTable> cacheTables(const QString &sysid, const QString &siteName)
 {
     const QString s = quoted(sysid);
     const QString x = quoted(siteName);
-    const QString menu = QStringLiteral("select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, "
-                                        "OFFLINEENABLED, PNGNAME from sys_menu where sysid=") +
-                         s + QStringLiteral(" order by POSID");
     // The user's site, the sites below it and the sites below those.
     const QString subSites = QStringLiteral("sysid=") + s + QStringLiteral(" and (SiteName=") + x +
                              QStringLiteral(" or BELONGSITE=") + x +
@@ -101,9 +118,6 @@ QList<CacheTable> cacheTables(const QString &sysid, const QString &siteName)
                                             "where BELONGSITE=") +
                              x + QStringLiteral(" and sysid=") + s + QStringLiteral("))");
     return {
-        {QStringLiteral("cdsMenu"), menu},
-        // Every entry of the deployment until the server grants menus by role.
-        {QStringLiteral("cdsSysMenu"), menu},
         {QStringLiteral("cdsSite"), QStringLiteral("select * from tab_Site where sysid=") + s},
         {QStringLiteral("cdsSiteSub"), QStringLiteral("select * from tab_Site where ") + subSites},
         {QStringLiteral("cdsFNSite"), QStringLiteral("select * from tab_Site where sysid=") + s +
@@ -215,6 +229,7 @@ void fVefify()
     if (!QDir().mkpath(cds))
         throw host::UserError(
             QStringLiteral("无法建立本地缓存目录“%1”").arg(QDir::toNativeSeparators(cds)));
+    writeMenuCaches(conn, cds);
     for (const CacheTable &t : cacheTables(vars.value(QStringLiteral("sysid")),
                                            vars.value(QStringLiteral("LogOnSiteName")))) {
         writeCache(conn, cds, t);

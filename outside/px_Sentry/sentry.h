@@ -7,7 +7,8 @@
 //            the server accepted the user and the caches were written) and, on success,
 //            the user attributes the server reports ("LogOnSiteName", "LogOnEmpName",
 //            "LogOnTime", "LogOnFinance", "LogOnBelongSite", "LogOnFBType",
-//            "LogOnFinanceType"); writes the menu and lookup caches under
+//            "LogOnFinanceType"); writes the menu caches (the entries that the user's roles
+//            grant, from the server's MyMenu call) and the lookup caches under
 //            "<iExePath>LocalData/cds/". A refused log-on is explained to the user.
 //   fNotify  asks the server for the user's unread notices of the last ten days, sets
 //            "NewMsg" ("1" while some wait, else "0") and shows the pop-up when some
@@ -36,8 +37,9 @@ struct CacheTable
 // A text as an SQL string literal: single quotes, inner quotes doubled.
 QString quoted(const QString &text);
 
-// The tables that a log-on caches, with the provider query of each, for the deployment
-// key `sysid` and the user's site name.
+// The lookup tables that a log-on caches, with the provider query of each, for the
+// deployment key `sysid` and the user's site name (the menus come from the server's
+// administration call MyMenu).
 QList<CacheTable> cacheTables(const QString &sysid, const QString &siteName);
 
 // The unread-notice query of the user described by the variables ("LogOnSiteName",

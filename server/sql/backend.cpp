@@ -10,7 +10,9 @@ namespace server {
 bool isServerTable(const QString &table)
 {
     static const QStringList names = {QStringLiteral("sys_user"), QStringLiteral("sys_server"),
-                                      QStringLiteral("sys_tenant"), QStringLiteral("sys_filepurge")};
+                                      QStringLiteral("sys_tenant"), QStringLiteral("sys_filepurge"),
+                                      QStringLiteral("sys_role"), QStringLiteral("sys_rolegrant"),
+                                      QStringLiteral("sys_userrole"), QStringLiteral("sys_functable")};
     return names.contains(table.toLower());
 }
 

@@ -18,6 +18,7 @@ TEST(DecimalRoundTrip, ValuesWithMoreThanSixDigitsComeBackExactly)
             QStringLiteral("create table T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
                            "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));
         c->finishSchema(); // clients' rights on the new table, as for the others
+        grantToEveryone(*c, QStringLiteral("T_DECIMAL"));
     }
     auto t = srv.client();
     const QString select = QStringLiteral("select ID, AMOUNT, RATIO, sysid from T_DECIMAL order by ID");

@@ -129,6 +129,16 @@ struct TestServer
     std::unique_ptr<HttpServer> http;
 };
 
+// Lets every user of the demo deployment write a table, as a grant to "*" does (for tables
+// that a test makes itself, and for tests about something else than rights).
+inline void grantToEveryone(Connection &c, const QString &table, const QString &ops = QStringLiteral("IUD"))
+{
+    c.execute(QStringLiteral("delete from sys_functable where FUNCNAME='*' and TABLENAME=? and sysid='001'"),
+              {table});
+    c.execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) values ('*',?,?,'001')"),
+              {table, ops});
+}
+
 inline quillon::DataPacket query(quillon::protocol::Transport &t, const QString &sql,
                                  const QCborValue &params = QCborValue())
 {

@@ -7,6 +7,7 @@
 #include "tests/tour/toursupport.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@ namespace {
 // soon as it exists. Shrink this list as they land.
 const QMap<QString, QString> kKnownMissing = {
     {QStringLiteral("px_Tuner"), QStringLiteral("系统设置模块尚在开发")},
-    {QStringLiteral("px_Warden"), QStringLiteral("用户与权限模块尚在开发")},
 };
 
 class TourTest : public ::testing::TestWithParam<const char *>
@@ -47,7 +47,14 @@ TEST_P(TourTest, EveryEntryOpensItsWindowWithoutAnError)
     for (const tour::Step &s : steps) {
         std::printf("%s %s %s: %s\n", qPrintable(s.kind), qPrintable(s.caption),
                     qPrintable(s.function), qPrintable(s.outcome));
-        EXPECT_TRUE(s.problems.isEmpty())
+        // The system menu offers the administration windows to everybody; a user whose
+        // roles lack the grant is told so by the window, which is what should happen.
+        const bool refusedByRole =
+            s.function.startsWith(QStringLiteral("px_Warden.")) && !s.problems.isEmpty()
+            && std::all_of(s.problems.cbegin(), s.problems.cend(),
+                           [](const QString &p) { return p.contains(QStringLiteral("权限")); });
+        const bool administrator = o.user == QLatin1String("dk") || o.user == QLatin1String("001.admin");
+        EXPECT_TRUE(s.problems.isEmpty() || (refusedByRole && !administrator))
             << s.kind.toStdString() << " " << s.caption.toStdString() << " ("
             << s.function.toStdString() << "): " << s.problems.join(QStringLiteral("; ")).toStdString();
         if (s.skipped)
@@ -57,9 +64,10 @@ TEST_P(TourTest, EveryEntryOpensItsWindowWithoutAnError)
         shortcuts += s.kind == QStringLiteral("起始页");
         system += s.kind == QStringLiteral("系统");
     }
-    // Every user has the notice board's entries, shortcuts to them and the system menu.
-    EXPECT_GE(menuEntries, 5);
-    EXPECT_GE(shortcuts, 5);
+    // Every user has the notice board's entries (the site operator's role grants three),
+    // shortcuts to them and the system menu.
+    EXPECT_GE(menuEntries, 3);
+    EXPECT_GE(shortcuts, 3);
     EXPECT_GE(system, 2);
     EXPECT_GE(visited, 12);
 }

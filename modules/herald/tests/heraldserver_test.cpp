@@ -552,6 +552,8 @@ TEST_F(HeraldServer, ManagementListsCountsTicksAndDeletesTheTickedNotices)
     TMyDataSet receipt;
     receipt.SetMyConn(DM_Func()->cnServer);
     ASSERT_TRUE(DM_Func()->WriteReadReceipt(&receipt, QStringLiteral("M0")));
+    // Deleting notices needs the notice management's grant, which the administrator holds.
+    signOn(m_conn, QStringLiteral("000"), QStringLiteral("001.admin"));
     auto *form = tessera::createForm<TfManagerMessage>();
     m_forms.emplace_back(form);
     form->show();
@@ -652,6 +654,23 @@ TEST_F(HeraldServer, ManagementListsCountsTicksAndDeletesTheTickedNotices)
     form->edtSite->setText(QStringLiteral("x' or '1'='1"));
     form->actQueryExecute();
     EXPECT_EQ(d->RecordCount(), 0);
+
+    // A site operator may list and tick, but the server refuses the deletion in Chinese
+    // and nothing is deleted.
+    signOn(m_conn, QStringLiteral("201"), QStringLiteral("001.wang"));
+    form->edtSite->setText(publisher);
+    form->actQueryExecute();
+    ASSERT_EQ(d->RecordCount(), 1);
+    d->Edit();
+    d->FieldByName(QStringLiteral("Sel"))->SetAsInteger(1);
+    d->Post();
+    presenter->shown.clear();
+    form->updateActions();
+    form->executeAction(form->actDel);
+    EXPECT_FALSE(shownTexts().contains(QStringLiteral("操作成功!")));
+    EXPECT_TRUE(shownTexts().join(u'|').contains(QStringLiteral("没有删除数据表 TAB_MSGRECORD 的权限")))
+        << qPrintable(shownTexts().join(u'|'));
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGRECORD where MSGID='M3'")), 1);
 }
 
 TEST_F(HeraldServer, ReceiptQueryListsReadersAndShowsTheNotice)

@@ -113,7 +113,7 @@ TEST(SentryRules, QuotingHostSplittingAndCacheQueries)
         names.append(t.name);
         EXPECT_FALSE(t.sql.contains(QStringLiteral("X' or"))) << t.sql.toStdString();
     }
-    EXPECT_EQ(names, (QStringList{"cdsMenu", "cdsSysMenu", "cdsSite", "cdsSiteSub", "cdsFNSite",
+    EXPECT_EQ(names, (QStringList{"cdsSite", "cdsSiteSub", "cdsFNSite",
                                   "cdsEmployeeAll", "cdsEmployeeSub", "cdsMdd", "cdsGoodsType"}));
 }
 
@@ -219,6 +219,35 @@ TEST_F(SentryTest, TheModuleLibraryIsFoundByNameAndVerifies)
     EXPECT_EQ(vars().value(QStringLiteral("LVerify")), QStringLiteral("TRUE"));
     EXPECT_EQ(vars().value(QStringLiteral("LogOnEmpName")), QStringLiteral("马超"));
     EXPECT_THROW(host::g_UINetIntf->CallFunc(QStringLiteral("px_Sentry.fNoSuch")), host::UserError);
+}
+
+TEST_F(SentryTest, MenuCachesHoldOnlyWhatTheRolesGrant)
+{
+    auto functionsOf = [this](const QString &table) {
+        quillon::TMyDataSet ds;
+        ds.LoadFromFile(dir.filePath(QStringLiteral("LocalData/cds/") + table + QStringLiteral(".cds")));
+        QStringList out;
+        for (ds.First(); !ds.Eof(); ds.Next())
+            if (!ds.FieldByName(QStringLiteral("FUNCNAME"))->AsString().isEmpty())
+                out.append(ds.FieldByName(QStringLiteral("FUNCNAME"))->AsString());
+        return out;
+    };
+    // A site operator: notices, no finance, no administration, in both caches.
+    enter(QStringLiteral("201"), QStringLiteral("001.wang"), QStringLiteral("123456"));
+    sentry::fVefify();
+    ASSERT_EQ(vars().value(QStringLiteral("LVerify")), QStringLiteral("TRUE"));
+    const QStringList clerk = functionsOf(QStringLiteral("cdsSysMenu"));
+    EXPECT_TRUE(clerk.contains(QStringLiteral("px_Herald.fSendMessage")));
+    for (const QString &f : clerk)
+        EXPECT_FALSE(f.startsWith(QStringLiteral("px_Tally")) || f.startsWith(QStringLiteral("px_Warden"))
+                     || f == QStringLiteral("px_Herald.fManagerMessage"))
+            << qPrintable(f);
+    EXPECT_EQ(functionsOf(QStringLiteral("cdsMenu")), clerk);
+
+    // The administrator of the same machine afterwards gets the administration entries.
+    enter(QStringLiteral("000"), QStringLiteral("001.admin"), QStringLiteral("123456"));
+    sentry::fVefify();
+    EXPECT_TRUE(functionsOf(QStringLiteral("cdsSysMenu")).contains(QStringLiteral("px_Warden.fUsers")));
 }
 
 TEST_F(SentryTest, SuperAdministratorGetsTheMenusOfItsOwnKey)

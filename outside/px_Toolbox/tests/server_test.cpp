@@ -19,8 +19,9 @@ TEST(ToolboxOnServer, LookupReturnsChosenSitesAndParameterWindowSaves)
     quillon::TMySktConnection conn;
     conn.SetHost(QStringLiteral("127.0.0.1"));
     conn.SetPort(srv.http->port());
-    conn.SetSiteCode(QStringLiteral("101"));
-    conn.SetUsername(QStringLiteral("001.zhang"));
+    // The administrator's role holds the parameter window's grant.
+    conn.SetSiteCode(QStringLiteral("000"));
+    conn.SetUsername(QStringLiteral("001.admin"));
     conn.SetPassword(QStringLiteral("123456"));
     host::g_DBConn = host::CdbCommObj();
     host::setConnection(&conn);

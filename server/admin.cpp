@@ -1,0 +1,791 @@
+#include "server/admin.h"
+
+#include "server/applydata.h"
+#include "server/auth.h"
+#include "server/authz.h"
+#include "server/sql/backend.h"
+#include "server/sql/oracledialect.h"
+
+#include <QCborArray>
+#include <QDateTime>
+#include <QRegularExpression>
+
+namespace server {
+
+namespace {
+
+using quillon::DataPacket;
+using quillon::FieldDef;
+using quillon::FieldType;
+
+QString arg(const QCborMap &args, const char *name)
+{
+    return args.value(QLatin1String(name)).toString().trimmed();
+}
+
+QStringList listArg(const QCborMap &args, const char *name)
+{
+    QStringList out;
+    const QCborArray a = args.value(QLatin1String(name)).toArray();
+    for (const QCborValue &v : a)
+        if (!v.toString().trimmed().isEmpty())
+            out.append(v.toString().trimmed());
+    return out;
+}
+
+[[noreturn]] void refuse(const QString &text)
+{
+    throw AdminError(400, text);
+}
+
+// One call: the connection, the caller, the deployment it works on, its rights.
+struct Call
+{
+    Connection &c;
+    const SessionInfo &session;
+    QString sysid;
+    Rights rights;
+
+    void require(const char *function, const QString &what) const
+    {
+        if (!rights.hasFunction(QString::fromLatin1(function)))
+            throw AdminError(403, QStringLiteral("您没有%1的权限。请联系系统管理员为您的角色授予该功能。")
+                                      .arg(what));
+    }
+    void requireAny(std::initializer_list<const char *> functions, const QString &what) const
+    {
+        for (const char *f : functions)
+            if (rights.hasFunction(QString::fromLatin1(f)))
+                return;
+        throw AdminError(403, QStringLiteral("您没有%1的权限。请联系系统管理员为您的角色授予该功能。")
+                                  .arg(what));
+    }
+    void requireSuperUser(const QString &what) const
+    {
+        if (!rights.superUser)
+            throw AdminError(403, QStringLiteral("只有超级管理员 dk 可以%1。").arg(what));
+    }
+
+    // One row of the operation log, in the call's transaction. Passwords never go in.
+    void log(const QString &table, const QString &key, const char *optype, const QString &content,
+             const QString &call)
+    {
+        const qlonglong id = c.query(QStringLiteral("select max(id) from sys_log"), {}, false)
+                                 .rows.value(0)
+                                 .value(0)
+                                 .toLongLong()
+                             + 1;
+        c.execute(QStringLiteral("insert into sys_log (id, tablename, key, optype, content, opsite, "
+                                 "opemp, opaddress, optime, opnote, key1, sysid) "
+                                 "values (?,?,?,?,?,?,?,?,?,?,?,?)"),
+                  {id, table, key.left(40), QString::fromLatin1(optype), content.left(2000),
+                   session.siteName, session.empName.isEmpty() ? session.user : session.empName,
+                   session.clientMac.left(40), QDateTime::currentDateTime(),
+                   QStringLiteral("%1 (%2)").arg(call, session.user).left(200), session.user.left(40),
+                   sysid});
+    }
+
+    QueryResult q(const QString &sql, const QVariantList &params = {})
+    {
+        return c.query(sql, params, false);
+    }
+    bool exists(const QString &sql, const QVariantList &params)
+    {
+        return !q(sql, params).rows.isEmpty();
+    }
+};
+
+QByteArray packetOf(QueryResult r)
+{
+    DataPacket p;
+    for (FieldDef &f : r.fields)
+        f.name = f.name.toUpper();
+    p.fields = std::move(r.fields);
+    p.rows = std::move(r.rows);
+    return p.toBinary();
+}
+
+bool validUser(const QString &user, const QString &sysid)
+{
+    static const QRegularExpression name(QStringLiteral("^[^\\s'\"]{1,36}$"));
+    return user.size() >= 5 && user.left(4) == sysid + QLatin1Char('.')
+           && name.match(user.mid(4)).hasMatch();
+}
+
+QString userSysid(Call &k, const QString &user)
+{
+    const QueryResult r = k.q(QStringLiteral("select sysid from sys_user where USERCODE=?"), {user});
+    if (r.rows.isEmpty() || r.rows.first().first().toString() != k.sysid)
+        refuse(QStringLiteral("本部署没有用户“%1”。请刷新用户列表后重试。").arg(user));
+    return r.rows.first().first().toString();
+}
+
+void checkRoles(Call &k, const QStringList &roles)
+{
+    for (const QString &role : roles)
+        if (!k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"),
+                      {role, k.sysid}))
+            refuse(QStringLiteral("没有角色“%1”。请先在角色管理中建立它。").arg(role));
+}
+
+void checkSite(Call &k, const QString &site)
+{
+    if (!k.exists(QStringLiteral("select 1 from tab_Site where SiteCode=? and sysid=?"),
+                  {site, k.sysid}))
+        refuse(QStringLiteral("网点编号“%1”不存在。请从网点列表中选择。").arg(site));
+}
+
+// Functions a role may grant: those of the deployment's menu and the administration
+// windows (the menu editor stays the super administrator's).
+QSet<QString> grantableFunctions(Call &k)
+{
+    QSet<QString> out;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select distinct FUNCNAME from sys_menu where sysid=?"), {k.sysid}).rows)
+        out.insert(row.at(0).toString().trimmed());
+    for (const QString &f : systemFunctions())
+        out.insert(f);
+    out.remove(QString());
+    out.remove(QString::fromLatin1(kMenuFunction));
+    return out;
+}
+
+// ---- own account -------------------------------------------------------------------------
+
+QCborMap myMenu(Call &k)
+{
+    QCborMap out;
+    out.insert(QStringLiteral("menu"), grantedMenu(k.c, k.session.user, k.session.sysid).toBinary());
+    return out;
+}
+
+QCborMap myRights(Call &k)
+{
+    QCborMap out;
+    out.insert(QStringLiteral("superUser"), k.rights.superUser);
+    out.insert(QStringLiteral("roles"), QCborArray::fromStringList(k.rights.roles));
+    QStringList f(k.rights.functions.cbegin(), k.rights.functions.cend());
+    f.sort();
+    out.insert(QStringLiteral("functions"), QCborArray::fromStringList(f));
+    return out;
+}
+
+QCborMap changePassword(Call &k, const QCborMap &args)
+{
+    const QString oldPassword = args.value(QLatin1String("old")).toString();
+    const QString newPassword = args.value(QLatin1String("new")).toString();
+    const QueryResult r = k.q(QStringLiteral("select PWHASH from sys_user where USERCODE=?"),
+                              {k.session.user});
+    if (r.rows.isEmpty())
+        refuse(QStringLiteral("找不到您的用户记录，请重新登录。"));
+    if (!verifyPassword(r.rows.first().first().toString(), oldPassword))
+        throw AdminError(403, QStringLiteral("原密码不正确，请重新输入。"));
+    if (newPassword == oldPassword)
+        refuse(QStringLiteral("新密码不能与原密码相同。"));
+    const QString weak = passwordWeakness(k.session.user, newPassword);
+    if (!weak.isEmpty())
+        refuse(weak);
+    setPassword(k.c, k.session.user, newPassword);
+    k.log(QStringLiteral("sys_user"), k.session.user, "UPT", QStringLiteral("修改本人密码"),
+          QStringLiteral("ChangePassword"));
+    return {};
+}
+
+// ---- users -------------------------------------------------------------------------------
+
+QCborMap listUsers(Call &k)
+{
+    k.require(kUsersFunction, QStringLiteral("用户管理"));
+    QueryResult r = k.q(QStringLiteral("select u.USERCODE, u.SITECODE, s.SiteName as SITENAME, "
+                                       "u.EMPNAME, u.ENABLED, u.CREATETIME from sys_user u "
+                                       "left join tab_Site s on s.SiteCode=u.SITECODE and "
+                                       "s.sysid=u.sysid where u.sysid=? order by u.USERCODE"),
+                        {k.sysid});
+    // The roles of each user as one text, "a,b".
+    QHash<QString, QStringList> roles;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select USERCODE, ROLENAME from sys_userrole where sysid=? "
+                            "order by ROLENAME"),
+             {k.sysid})
+             .rows)
+        roles[row.at(0).toString()].append(row.at(1).toString());
+    FieldDef f;
+    f.name = QStringLiteral("ROLES");
+    f.type = FieldType::String;
+    f.size = 400;
+    r.fields.append(f);
+    for (QVariantList &row : r.rows)
+        row.append(roles.value(row.at(0).toString()).join(QLatin1Char(',')));
+    QCborMap out;
+    out.insert(QStringLiteral("users"), packetOf(std::move(r)));
+    return out;
+}
+
+QCborMap addUserCall(Call &k, const QCborMap &args)
+{
+    k.require(kUsersFunction, QStringLiteral("新增用户"));
+    const QString user = arg(args, "user");
+    const QString site = arg(args, "site");
+    const QString name = arg(args, "name");
+    const QString password = args.value(QLatin1String("password")).toString();
+    const QStringList roles = listArg(args, "roles");
+    if (!validUser(user, k.sysid))
+        refuse(QStringLiteral("用户名“%1”不合规则：应为“%2.”加上名字（不含空格和引号），例如 %2.li。")
+                   .arg(user, k.sysid));
+    if (name.isEmpty() || name.size() > 30)
+        refuse(QStringLiteral("请填写员工姓名（最多30个字）。"));
+    checkSite(k, site);
+    if (k.exists(QStringLiteral("select 1 from sys_user where USERCODE=?"), {user}))
+        refuse(QStringLiteral("用户“%1”已经存在，请换一个用户名。").arg(user));
+    const QString weak = passwordWeakness(user, password);
+    if (!weak.isEmpty())
+        refuse(weak);
+    if (roles.isEmpty())
+        refuse(QStringLiteral("请至少为用户选择一个角色。"));
+    checkRoles(k, roles);
+    addUser(k.c, user, password, site, name);
+    setUserRoles(k.c, user, k.sysid, roles);
+    k.log(QStringLiteral("sys_user"), user, "INS",
+          QStringLiteral("新增用户 %1（%2，网点 %3，角色 %4）").arg(user, name, site, roles.join(u',')),
+          QStringLiteral("AddUser"));
+    return {};
+}
+
+QCborMap updateUser(Call &k, const QCborMap &args)
+{
+    k.require(kUsersFunction, QStringLiteral("修改用户"));
+    const QString user = arg(args, "user");
+    userSysid(k, user);
+    const QString site = arg(args, "site");
+    const QString name = arg(args, "name");
+    const QStringList roles = listArg(args, "roles");
+    if (name.isEmpty() || name.size() > 30)
+        refuse(QStringLiteral("请填写员工姓名（最多30个字）。"));
+    checkSite(k, site);
+    if (roles.isEmpty())
+        refuse(QStringLiteral("请至少为用户选择一个角色。"));
+    checkRoles(k, roles);
+    k.c.execute(QStringLiteral("update sys_user set SITECODE=?, EMPNAME=? where USERCODE=?"),
+                {site, name, user});
+    setUserRoles(k.c, user, k.sysid, roles);
+    k.log(QStringLiteral("sys_user"), user, "UPT",
+          QStringLiteral("修改用户 %1：姓名 %2，网点 %3，角色 %4").arg(user, name, site, roles.join(u',')),
+          QStringLiteral("UpdateUser"));
+    return {};
+}
+
+QCborMap setEnabled(Call &k, const QCborMap &args)
+{
+    k.require(kUsersFunction, QStringLiteral("停用或启用用户"));
+    const QString user = arg(args, "user");
+    userSysid(k, user);
+    const bool enabled = args.value(QLatin1String("enabled")).toBool();
+    if (!enabled && user == k.session.user)
+        refuse(QStringLiteral("不能停用自己正在使用的用户。"));
+    setUserEnabled(k.c, user, enabled);
+    k.log(QStringLiteral("sys_user"), user, "UPT",
+          enabled ? QStringLiteral("启用用户 %1").arg(user) : QStringLiteral("停用用户 %1").arg(user),
+          QStringLiteral("SetUserEnabled"));
+    return {};
+}
+
+QCborMap resetPassword(Call &k, const QCborMap &args)
+{
+    k.require(kUsersFunction, QStringLiteral("重置密码"));
+    const QString user = arg(args, "user");
+    userSysid(k, user);
+    const QString password = args.value(QLatin1String("password")).toString();
+    const QString weak = passwordWeakness(user, password);
+    if (!weak.isEmpty())
+        refuse(weak);
+    setPassword(k.c, user, password);
+    k.log(QStringLiteral("sys_user"), user, "UPT", QStringLiteral("重置用户 %1 的密码").arg(user),
+          QStringLiteral("ResetPassword"));
+    return {};
+}
+
+// ---- roles -------------------------------------------------------------------------------
+
+QCborMap listRoles(Call &k)
+{
+    k.requireAny({kRolesFunction, kUsersFunction}, QStringLiteral("查看角色"));
+    QHash<QString, QStringList> grants;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select ROLENAME, FUNCNAME from sys_rolegrant where sysid=? "
+                            "order by FUNCNAME"),
+             {k.sysid})
+             .rows)
+        grants[row.at(0).toString()].append(row.at(1).toString());
+    QHash<QString, qlonglong> users;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select ROLENAME, count(*) from sys_userrole where sysid=? "
+                            "group by ROLENAME"),
+             {k.sysid})
+             .rows)
+        users.insert(row.at(0).toString(), row.at(1).toLongLong());
+    QCborArray roles;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select ROLENAME, REMARK from sys_role where sysid=? order by ROLENAME"),
+             {k.sysid})
+             .rows) {
+        const QString name = row.at(0).toString();
+        QCborMap m;
+        m.insert(QStringLiteral("name"), name);
+        m.insert(QStringLiteral("remark"), row.at(1).toString());
+        m.insert(QStringLiteral("functions"), QCborArray::fromStringList(grants.value(name)));
+        m.insert(QStringLiteral("users"), users.value(name));
+        roles.append(m);
+    }
+    QCborMap out;
+    out.insert(QStringLiteral("roles"), roles);
+    return out;
+}
+
+QCborMap saveRole(Call &k, const QCborMap &args)
+{
+    k.require(kRolesFunction, QStringLiteral("修改角色"));
+    const QString name = arg(args, "name");
+    const QString oldName = arg(args, "oldName");
+    const QString remark = arg(args, "remark");
+    const QStringList functions = listArg(args, "functions");
+    if (name.isEmpty() || name.size() > 30 || name.contains(u','))
+        refuse(QStringLiteral("请填写角色名称（最多30个字，不含逗号）。"));
+    if (remark.size() > 200)
+        refuse(QStringLiteral("说明最多200个字。"));
+    const QSet<QString> grantable = grantableFunctions(k);
+    for (const QString &f : functions)
+        if (!grantable.contains(f))
+            refuse(QStringLiteral("功能“%1”不在本部署的菜单中，不能授予。请刷新后重试。").arg(f));
+    const bool known = !oldName.isEmpty()
+                       && k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"),
+                                   {oldName, k.sysid});
+    if (!oldName.isEmpty() && !known)
+        refuse(QStringLiteral("角色“%1”已被删除或改名，请刷新后重试。").arg(oldName));
+    if ((!known || oldName != name)
+        && k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"),
+                    {name, k.sysid}))
+        refuse(QStringLiteral("角色“%1”已经存在，请换一个名称。").arg(name));
+    if (known) {
+        // Everybody holding the role gets the new grants at their next request.
+        for (const QVariantList &row :
+             k.q(QStringLiteral("select USERCODE from sys_userrole where ROLENAME=? and sysid=?"),
+                 {oldName, k.sysid})
+                 .rows)
+            bumpTokenGeneration(k.c, row.at(0).toString());
+        k.c.execute(QStringLiteral("update sys_role set ROLENAME=?, REMARK=? where ROLENAME=? and sysid=?"),
+                    {name, remark, oldName, k.sysid});
+        k.c.execute(QStringLiteral("update sys_userrole set ROLENAME=? where ROLENAME=? and sysid=?"),
+                    {name, oldName, k.sysid});
+        k.c.execute(QStringLiteral("delete from sys_rolegrant where ROLENAME=? and sysid=?"),
+                    {oldName, k.sysid});
+    } else {
+        k.c.execute(QStringLiteral("insert into sys_role (ROLENAME, REMARK, sysid) values (?,?,?)"),
+                    {name, remark, k.sysid});
+    }
+    QSet<QString> seen;
+    for (const QString &f : functions) {
+        if (seen.contains(f))
+            continue;
+        seen.insert(f);
+        k.c.execute(QStringLiteral("insert into sys_rolegrant (ROLENAME, FUNCNAME, sysid) values (?,?,?)"),
+                    {name, f, k.sysid});
+    }
+    QStringList sorted(seen.cbegin(), seen.cend());
+    sorted.sort();
+    const QString what = known ? (oldName == name ? QStringLiteral("修改角色 %1").arg(name)
+                                                  : QStringLiteral("角色 %1 改名为 %2").arg(oldName, name))
+                               : QStringLiteral("新增角色 %1").arg(name);
+    k.log(QStringLiteral("sys_role"), name, known ? "UPT" : "INS",
+          what + QStringLiteral("，授予功能：") + (sorted.isEmpty() ? QStringLiteral("无") : sorted.join(u',')),
+          QStringLiteral("SaveRole"));
+    return {};
+}
+
+QCborMap deleteRole(Call &k, const QCborMap &args)
+{
+    k.require(kRolesFunction, QStringLiteral("删除角色"));
+    const QString name = arg(args, "name");
+    if (!k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"), {name, k.sysid}))
+        refuse(QStringLiteral("角色“%1”不存在，请刷新后重试。").arg(name));
+    const qlonglong users = k.q(QStringLiteral("select count(*) from sys_userrole where ROLENAME=? and sysid=?"),
+                                {name, k.sysid})
+                                .rows.value(0)
+                                .value(0)
+                                .toLongLong();
+    if (users > 0)
+        refuse(QStringLiteral("角色“%1”还有 %2 个用户在使用，请先在用户管理中为他们改换角色。")
+                   .arg(name)
+                   .arg(users));
+    k.c.execute(QStringLiteral("delete from sys_rolegrant where ROLENAME=? and sysid=?"), {name, k.sysid});
+    k.c.execute(QStringLiteral("delete from sys_role where ROLENAME=? and sysid=?"), {name, k.sysid});
+    k.log(QStringLiteral("sys_role"), name, "DEL", QStringLiteral("删除角色 %1").arg(name),
+          QStringLiteral("DeleteRole"));
+    return {};
+}
+
+// ---- menu --------------------------------------------------------------------------------
+
+QCborMap listMenu(Call &k)
+{
+    k.requireAny({kRolesFunction, kMenuFunction}, QStringLiteral("查看菜单"));
+    QueryResult r = k.q(QStringLiteral("select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, "
+                                       "OFFLINEENABLED, PNGNAME from sys_menu where sysid=? "
+                                       "order by POSID"),
+                        {k.sysid});
+    QHash<QString, QStringList> tables;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select FUNCNAME, TABLENAME, OPS from sys_functable where sysid=? "
+                            "order by TABLENAME"),
+             {k.sysid})
+             .rows)
+        tables[row.at(0).toString()].append(row.at(1).toString() + QLatin1Char(':')
+                                            + row.at(2).toString());
+    FieldDef f;
+    f.name = QStringLiteral("WRITETABLES");
+    f.size = 400;
+    r.fields.append(f);
+    for (QVariantList &row : r.rows)
+        row.append(tables.value(row.at(2).toString().trimmed()).join(QLatin1Char(';')));
+    QCborMap out;
+    out.insert(QStringLiteral("menu"), packetOf(std::move(r)));
+    out.insert(QStringLiteral("public"), tables.value(QStringLiteral("*")).join(QLatin1Char(';')));
+    return out;
+}
+
+// "TAB_A:IUD;TAB_B:I" -> table -> ops. Tables must exist and be client tables.
+QHash<QString, QString> parseWriteTables(Call &k, const QString &text, const QString &where)
+{
+    QHash<QString, QString> out;
+    for (const QString &part : text.split(QRegularExpression(QStringLiteral("[;,\\s]+")),
+                                          Qt::SkipEmptyParts)) {
+        const QString table = part.section(u':', 0, 0).trimmed();
+        QString ops = part.contains(u':') ? part.section(u':', 1).trimmed().toUpper()
+                                          : QStringLiteral("IUD");
+        const TableInfo info = k.c.tableInfo(table);
+        // The menu and the operation log are the server's to write.
+        if (!info.exists() || isProtectedTable(table) || info.columnIndex(QStringLiteral("sysid")) < 0
+            || info.name.compare(QLatin1String("sys_menu"), Qt::CaseInsensitive) == 0
+            || info.name.compare(QLatin1String("sys_log"), Qt::CaseInsensitive) == 0)
+            refuse(QStringLiteral("%1：数据表“%2”不存在或不能由客户端写入。").arg(where, table));
+        if (ops.isEmpty() || !QRegularExpression(QStringLiteral("^[IUD]{1,3}$")).match(ops).hasMatch())
+            refuse(QStringLiteral("%1：数据表 %2 的操作“%3”无效，只能是 I（新增）、U（修改）、D（删除）的组合。")
+                       .arg(where, table, ops));
+        QString &merged = out[info.name];
+        for (QChar op : ops)
+            if (!merged.contains(op))
+                merged.append(op);
+    }
+    return out;
+}
+
+QCborMap saveMenu(Call &k, const QCborMap &args)
+{
+    k.requireSuperUser(QStringLiteral("修改菜单"));
+    DataPacket p;
+    try {
+        p = DataPacket::fromBinary(args.value(QLatin1String("menu")).toByteArray());
+    } catch (const quillon::PacketError &) {
+        refuse(QStringLiteral("菜单数据无法读取，请重新打开菜单管理。"));
+    }
+    const char *names[] = {"POSID", "MENUNAME", "FUNCNAME", "ORGANLEVEL", "SHORTCUT",
+                           "OFFLINEENABLED", "PNGNAME", "WRITETABLES"};
+    int idx[8];
+    for (int i = 0; i < 8; ++i) {
+        idx[i] = p.fieldIndex(QString::fromLatin1(names[i]));
+        if (idx[i] < 0 && i < 3)
+            refuse(QStringLiteral("菜单数据缺少字段 %1。").arg(QString::fromLatin1(names[i])));
+    }
+    static const QRegularExpression posPattern(QStringLiteral("^\\d{3}\\.\\d{3}\\.\\d{3}$"));
+    static const QRegularExpression funcPattern(QStringLiteral("^px_[A-Za-z0-9_]+\\.[A-Za-z0-9_]+$"));
+    auto text = [&](const QVariantList &row, int i) {
+        return idx[i] < 0 ? QString() : row.value(idx[i]).toString().trimmed();
+    };
+    QSet<QString> posids;
+    for (const QVariantList &row : std::as_const(p.rows)) {
+        const QString pos = text(row, 0);
+        if (pos != QLatin1String("@") && !posPattern.match(pos).hasMatch())
+            refuse(QStringLiteral("编号“%1”不合规则：应为三组三位数字，用点分隔（如 001.002.003），或单个 @。")
+                       .arg(pos));
+        if (pos != QLatin1String("@") && posids.contains(pos))
+            refuse(QStringLiteral("编号 %1 重复，请修改。").arg(pos));
+        posids.insert(pos);
+    }
+    QHash<QString, QHash<QString, QString>> tables; // function -> table -> ops
+    for (const QVariantList &row : std::as_const(p.rows)) {
+        const QString pos = text(row, 0);
+        const QString name = text(row, 1);
+        const QString func = text(row, 2);
+        if (name.isEmpty() || name.size() > 40)
+            refuse(QStringLiteral("编号 %1：请填写菜单名称（最多40个字）。").arg(pos));
+        if (!func.isEmpty() && !funcPattern.match(func).hasMatch())
+            refuse(QStringLiteral("编号 %1：功能“%2”应写成 模块名.功能名（如 px_Herald.fSendMessage）。")
+                       .arg(pos, func));
+        if (pos != QLatin1String("@") && !pos.endsWith(QLatin1String(".000.000"))) {
+            if (!posids.contains(pos.left(3) + QStringLiteral(".000.000")))
+                refuse(QStringLiteral("编号 %1 没有所属的模块（%2），请先建立模块。")
+                           .arg(pos, pos.left(3) + QStringLiteral(".000.000")));
+            if (!pos.endsWith(QLatin1String(".000"))
+                && !posids.contains(pos.left(7) + QStringLiteral(".000")))
+                refuse(QStringLiteral("编号 %1 没有所属的分组（%2），请先建立分组。")
+                           .arg(pos, pos.left(7) + QStringLiteral(".000")));
+        }
+        const QString write = text(row, 7);
+        if (!write.isEmpty()) {
+            if (func.isEmpty())
+                refuse(QStringLiteral("编号 %1 没有功能，不能给它可写的数据表。").arg(pos));
+            const auto parsed = parseWriteTables(k, write, QStringLiteral("编号 %1").arg(pos));
+            for (auto it = parsed.cbegin(); it != parsed.cend(); ++it) {
+                QString &ops = tables[func][it.key()];
+                for (QChar op : it.value())
+                    if (!ops.contains(op))
+                        ops.append(op);
+            }
+        }
+    }
+    k.c.execute(QStringLiteral("delete from sys_menu where sysid=?"), {k.sysid});
+    for (const QVariantList &row : std::as_const(p.rows)) {
+        bool ok = false;
+        const int offline = text(row, 5).toInt(&ok);
+        k.c.execute(QStringLiteral("insert into sys_menu (POSID, MENUNAME, FUNCNAME, ORGANLEVEL, "
+                                   "SHORTCUT, OFFLINEENABLED, PNGNAME, sysid) values (?,?,?,?,?,?,?,?)"),
+                    {text(row, 0), text(row, 1), text(row, 2), text(row, 3).left(10),
+                     text(row, 4).left(20), ok && offline == 1 ? 1 : 0, text(row, 6).left(20), k.sysid});
+    }
+    k.c.execute(QStringLiteral("delete from sys_functable where sysid=? and FUNCNAME<>'*'"), {k.sysid});
+    for (auto f = tables.cbegin(); f != tables.cend(); ++f)
+        for (auto t = f.value().cbegin(); t != f.value().cend(); ++t)
+            k.c.execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) "
+                                       "values (?,?,?,?)"),
+                        {f.key(), t.key(), t.value(), k.sysid});
+    k.log(QStringLiteral("sys_menu"), k.sysid, "UPT",
+          QStringLiteral("保存部署 %1 的菜单：%2 项").arg(k.sysid).arg(p.rows.size()),
+          QStringLiteral("SaveMenu"));
+    return {};
+}
+
+QCborMap listDeployments(Call &k)
+{
+    k.requireSuperUser(QStringLiteral("选择部署"));
+    QStringList ids;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select sysid from sys_menu union select sysid from tab_Site "
+                            "union select sysid from sys_user order by 1"))
+             .rows)
+        ids.append(row.at(0).toString());
+    QCborMap out;
+    out.insert(QStringLiteral("deployments"), QCborArray::fromStringList(ids));
+    return out;
+}
+
+// ---- sites -------------------------------------------------------------------------------
+
+struct Level
+{
+    const char *code;
+    const char *name;
+};
+// Site levels: the FBTYPE code and the SITETYPE text.
+const Level kLevels[] = {{"0", "总部"}, {"1", "财务中心"}, {"2", "网点"}};
+
+QCborMap listSites(Call &k)
+{
+    k.requireAny({kSitesFunction, kUsersFunction}, QStringLiteral("查看网点"));
+    QCborMap out;
+    out.insert(QStringLiteral("sites"),
+               packetOf(k.q(QStringLiteral("select SiteCode, SiteName, BELONGSITE, SITETYPE, "
+                                           "FINANCECENTER, ISFINANCE, FBTYPE, DEFAULTMDD, PHONE "
+                                           "from tab_Site where sysid=? order by SiteCode"),
+                            {k.sysid})));
+    return out;
+}
+
+QCborMap saveSite(Call &k, const QCborMap &args)
+{
+    k.require(kSitesFunction, QStringLiteral("修改网点"));
+    const QString code = arg(args, "code");
+    const QString oldCode = arg(args, "oldCode");
+    const QString name = arg(args, "name");
+    const QString parent = arg(args, "parent");
+    const QString level = arg(args, "level");
+    const bool finance = args.value(QLatin1String("finance")).toBool();
+    static const QRegularExpression codePattern(QStringLiteral("^[A-Za-z0-9_-]{1,20}$"));
+    if (!codePattern.match(code).hasMatch())
+        refuse(QStringLiteral("网点编号“%1”不合规则：1到20位字母、数字、- 或 _。").arg(code));
+    if (name.isEmpty() || name.size() > 50 || name.contains(u'\''))
+        refuse(QStringLiteral("请填写网点名称（最多50个字，不含单引号）。"));
+    const Level *lv = nullptr;
+    for (const Level &l : kLevels)
+        if (level == QLatin1String(l.code) || level == QString::fromUtf8(l.name))
+            lv = &l;
+    if (!lv)
+        refuse(QStringLiteral("请选择网点级别：总部、财务中心或网点。"));
+    const bool editing = !oldCode.isEmpty();
+    QString oldName;
+    if (editing) {
+        if (oldCode != code)
+            refuse(QStringLiteral("网点编号是网点的标识，不能修改；需要新编号请新增网点。"));
+        const QueryResult r = k.q(QStringLiteral("select SiteName from tab_Site where SiteCode=? and sysid=?"),
+                                  {code, k.sysid});
+        if (r.rows.isEmpty())
+            refuse(QStringLiteral("网点“%1”已被删除，请刷新后重试。").arg(code));
+        oldName = r.rows.first().first().toString();
+    } else if (k.exists(QStringLiteral("select 1 from tab_Site where SiteCode=? and sysid=?"), {code, k.sysid})) {
+        refuse(QStringLiteral("网点编号“%1”已经存在，请换一个编号。").arg(code));
+    }
+    if (name != oldName
+        && k.exists(QStringLiteral("select 1 from tab_Site where SiteName=? and sysid=?"), {name, k.sysid}))
+        refuse(QStringLiteral("网点名称“%1”已经存在，请换一个名称。").arg(name));
+    QString financeCenter;
+    if (QLatin1String(lv->code) == QLatin1String("0")) {
+        if (!parent.isEmpty())
+            refuse(QStringLiteral("总部没有上级网点，请清空上级网点。"));
+    } else {
+        if (parent.isEmpty())
+            refuse(QStringLiteral("请选择上级网点。"));
+        // The parent must exist and must not lie below this site.
+        QString p = parent;
+        for (int depth = 0; !p.isEmpty(); ++depth) {
+            if (p == oldName || p == name || depth > 50)
+                refuse(QStringLiteral("上级网点不能是本网点或它下属的网点。"));
+            const QueryResult r = k.q(QStringLiteral("select BELONGSITE, FINANCECENTER from tab_Site "
+                                                     "where SiteName=? and sysid=?"),
+                                      {p, k.sysid});
+            if (r.rows.isEmpty())
+                refuse(QStringLiteral("上级网点“%1”不存在，请从列表中选择。").arg(p));
+            if (depth == 0)
+                financeCenter = r.rows.first().at(1).toString();
+            p = r.rows.first().at(0).toString();
+        }
+    }
+    if (finance)
+        financeCenter = name;
+    const QString fbType = QString::fromLatin1(lv->code);
+    const QString siteType = QString::fromUtf8(lv->name);
+    if (editing) {
+        k.c.execute(QStringLiteral("update tab_Site set SiteName=?, BELONGSITE=?, SITETYPE=?, "
+                                   "FINANCECENTER=?, ISFINANCE=?, FBTYPE=? where SiteCode=? and sysid=?"),
+                    {name, parent.isEmpty() ? QVariant() : QVariant(parent), siteType, financeCenter,
+                     finance ? 1 : 0, fbType, code, k.sysid});
+        if (oldName != name) {
+            // Sites and employees refer to their site by name.
+            k.c.execute(QStringLiteral("update tab_Site set BELONGSITE=? where BELONGSITE=? and sysid=?"),
+                        {name, oldName, k.sysid});
+            k.c.execute(QStringLiteral("update tab_Site set FINANCECENTER=? where FINANCECENTER=? and sysid=?"),
+                        {name, oldName, k.sysid});
+            k.c.execute(QStringLiteral("update tab_Employee set BELONGSITE=? where BELONGSITE=? and sysid=?"),
+                        {name, oldName, k.sysid});
+        }
+    } else {
+        k.c.execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, BELONGSITE, SITETYPE, "
+                                   "FINANCECENTER, ISFINANCE, FBTYPE, sysid) values (?,?,?,?,?,?,?,?)"),
+                    {code, name, parent.isEmpty() ? QVariant() : QVariant(parent), siteType,
+                     financeCenter, finance ? 1 : 0, fbType, k.sysid});
+    }
+    k.log(QStringLiteral("tab_Site"), code, editing ? "UPT" : "INS",
+          QStringLiteral("%1网点 %2 %3（上级 %4，%5%6）")
+              .arg(editing ? QStringLiteral("修改") : QStringLiteral("新增"), code, name,
+                   parent.isEmpty() ? QStringLiteral("无") : parent, siteType,
+                   finance ? QStringLiteral("，财务中心") : QString()),
+          QStringLiteral("SaveSite"));
+    return {};
+}
+
+QCborMap deleteSite(Call &k, const QCborMap &args)
+{
+    k.require(kSitesFunction, QStringLiteral("删除网点"));
+    const QString code = arg(args, "code");
+    const QueryResult r = k.q(QStringLiteral("select SiteName from tab_Site where SiteCode=? and sysid=?"),
+                              {code, k.sysid});
+    if (r.rows.isEmpty())
+        refuse(QStringLiteral("网点“%1”不存在，请刷新后重试。").arg(code));
+    const QString name = r.rows.first().first().toString();
+    if (k.exists(QStringLiteral("select 1 from tab_Site where BELONGSITE=? and sysid=?"), {name, k.sysid}))
+        refuse(QStringLiteral("网点“%1”下面还有网点，请先删除或移走它们。").arg(name));
+    if (k.exists(QStringLiteral("select 1 from sys_user where SITECODE=? and sysid=?"), {code, k.sysid}))
+        refuse(QStringLiteral("网点“%1”还有用户，请先在用户管理中为他们改换网点。").arg(name));
+    if (k.exists(QStringLiteral("select 1 from tab_Employee where BELONGSITE=? and sysid=?"), {name, k.sysid}))
+        refuse(QStringLiteral("网点“%1”还有员工，不能删除。").arg(name));
+    k.c.execute(QStringLiteral("delete from tab_Site where SiteCode=? and sysid=?"), {code, k.sysid});
+    k.log(QStringLiteral("tab_Site"), code, "DEL", QStringLiteral("删除网点 %1 %2").arg(code, name),
+          QStringLiteral("DeleteSite"));
+    return {};
+}
+
+} // namespace
+
+QString passwordWeakness(const QString &user, const QString &password)
+{
+    bool letter = false;
+    bool digit = false;
+    for (QChar ch : password) {
+        letter = letter || ch.isLetter();
+        digit = digit || ch.isDigit();
+    }
+    if (password.size() < 8 || !letter || !digit)
+        return QStringLiteral("密码太简单：至少8位，并且同时包含字母和数字。");
+    if (password.size() > 128)
+        return QStringLiteral("密码太长：最多128位。");
+    const QString name = user.mid(user.indexOf(u'.') + 1);
+    if (!name.isEmpty() && password.contains(name, Qt::CaseInsensitive))
+        return QStringLiteral("密码不能包含用户名。");
+    return QString();
+}
+
+QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &call,
+                   const QCborMap &args)
+{
+    auto conn = backend.acquire();
+    // The super administrator may work on any deployment; everybody else on their own.
+    QString sysid = session.sysid;
+    const QString asked = args.value(QLatin1String("sysid")).toString().trimmed();
+    if (!asked.isEmpty() && asked != sysid) {
+        if (!isSuperUser(session.user))
+            throw AdminError(403, QStringLiteral("只能管理本部署（%1）的数据。").arg(sysid));
+        sysid = asked;
+    }
+    Transaction t(*conn);
+    Call k{*conn, session, sysid, loadRights(*conn, session.user, session.sysid)};
+    QCborMap out;
+    const QString name = call.trimmed();
+    auto is = [&name](const char *n) { return name == QLatin1String(n); };
+    if (is("MyMenu"))
+        out = myMenu(k);
+    else if (is("MyRights"))
+        out = myRights(k);
+    else if (is("ChangePassword"))
+        out = changePassword(k, args);
+    else if (is("ListUsers"))
+        out = listUsers(k);
+    else if (is("AddUser"))
+        out = addUserCall(k, args);
+    else if (is("UpdateUser"))
+        out = updateUser(k, args);
+    else if (is("SetUserEnabled"))
+        out = setEnabled(k, args);
+    else if (is("ResetPassword"))
+        out = resetPassword(k, args);
+    else if (is("ListRoles"))
+        out = listRoles(k);
+    else if (is("SaveRole"))
+        out = saveRole(k, args);
+    else if (is("DeleteRole"))
+        out = deleteRole(k, args);
+    else if (is("ListMenu"))
+        out = listMenu(k);
+    else if (is("SaveMenu"))
+        out = saveMenu(k, args);
+    else if (is("ListDeployments"))
+        out = listDeployments(k);
+    else if (is("ListSites"))
+        out = listSites(k);
+    else if (is("SaveSite"))
+        out = saveSite(k, args);
+    else if (is("DeleteSite"))
+        out = deleteSite(k, args);
+    else
+        throw AdminError(404, QStringLiteral("服务器不认识管理功能“%1”，请升级程序。").arg(call));
+    t.commit();
+    return out;
+}
+
+} // namespace server
