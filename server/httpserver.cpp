@@ -218,7 +218,8 @@ void HttpServer::install()
                const QCborValue v = decodeBody(bodyOf(req));
                if (!v.isArray())
                    throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
-               MethodContext ctx{m_backend, m_files, session};
+               MethodContext ctx{m_backend, m_files, session,
+                                 QString::fromStdString(req.remote_addr)};
                answerCbor(res, callServerMethod(ctx, method, v.toArray()));
                maybeCompress(req, res, m_options.gzip);
            }));

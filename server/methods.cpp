@@ -128,7 +128,8 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     }
     if (name == QLatin1String("ApplyData")) {
         auto conn = ctx.backend.acquire();
-        const quillon::DataPacket refreshed = applyData(*conn, text(0), text(1), ctx.session.sysid);
+        const quillon::DataPacket refreshed = applyData(*conn, text(0), text(1), ctx.session.sysid,
+                      OpActor{ctx.session.siteName, ctx.session.empName, ctx.clientAddress});
         out[3] = refreshed.toBinary();
         out[4] = true;
         return out;

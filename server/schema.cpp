@@ -1,5 +1,6 @@
 #include "server/schema.h"
 
+#include "server/oplog.h"
 #include "server/sql/backend.h"
 
 #include <sodium.h>
@@ -336,6 +337,7 @@ void createSchema(Connection &c)
     c.execute(QStringLiteral("delete from sys_server where NAME='schema_version'"));
     c.execute(QStringLiteral("insert into sys_server (NAME, VALUE) values ('schema_version', ?)"),
               {QByteArray::number(schemaVersion())});
+    ensureOpLogSchema(c);
     c.finishSchema();
     t.commit();
 }

@@ -4,6 +4,7 @@
 #include "server/sql/pgfunctions.sql.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <QUrl>
@@ -240,7 +241,9 @@ struct Params
                 break;
             case QMetaType::Double:
             case QMetaType::Float:
-                data.append(QByteArray::number(v.toDouble(), 'g', 17));
+                // The shortest text that reads back as the same double: 2.35 stays "2.35"
+                // and compares equal with a NUMBER column holding 2.35.
+                data.append(QByteArray::number(v.toDouble(), 'g', QLocale::FloatingPointShortest));
                 types.push_back(0);
                 break;
             case QMetaType::QDateTime:
