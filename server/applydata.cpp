@@ -11,6 +11,7 @@ bool isProtectedTable(const QString &table)
 {
     const QString t = table.toLower();
     return t == QLatin1String("sys_user") || t == QLatin1String("sys_server")
+           || t == QLatin1String("sys_filepurge")
            || t == QLatin1String("dual") || t.startsWith(QLatin1String("sqlite_"));
 }
 

@@ -3,6 +3,7 @@
 #include "dataaccess/protocol/protocol.h"
 #include "server/applydata.h"
 #include "server/filearea.h"
+#include "server/noticerules.h"
 #include "server/provider.h"
 #include "server/sql/backend.h"
 #include "server/sql/oracledialect.h"
@@ -130,6 +131,12 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         auto conn = ctx.backend.acquire();
         const quillon::DataPacket refreshed = applyData(*conn, text(0), text(1), ctx.session.sysid,
                       OpActor{ctx.session.siteName, ctx.session.empName, ctx.clientAddress});
+        // Files of rows deleted by this apply go now that it has committed. The apply
+        // stands whatever happens here; what is left stays queued for the next one.
+        try {
+            purgeQueuedFiles(*conn, ctx.files, ctx.session.sysid);
+        } catch (const std::exception &) {
+        }
         out[3] = refreshed.toBinary();
         out[4] = true;
         return out;

@@ -1,5 +1,6 @@
 #include "server/schema.h"
 
+#include "server/noticerules.h"
 #include "server/oplog.h"
 #include "server/sql/backend.h"
 
@@ -84,6 +85,7 @@ create table if not exists TAB_MSGRECORD (
   MSGOBJECT VARCHAR2(100),
   MSGCONTENT VARCHAR2(4000),
   MSGFILE VARCHAR2(400),
+  MSGFILENAME VARCHAR2(260),
   MSGTYPE VARCHAR2(10),
   OPTIME DATE,
   OPSITE VARCHAR2(50),
@@ -120,6 +122,13 @@ create table if not exists TAB_MSGREAD (
   MSGReadTime DATE,
   sysid VARCHAR2(3) not null,
   primary key (MSGID, MSGReadSite, MSGReader, sysid));
+
+-- Server files whose rows were deleted, queued by the database's own rules in the deleting
+-- transaction and removed by the server once that transaction has committed.
+create table if not exists sys_filepurge (
+  PATH VARCHAR2(400) not null,
+  QUEUED DATE,
+  sysid VARCHAR2(3) not null);
 
 create table if not exists TAB_ACCOUNT (
   BILLCODE VARCHAR2(20) not null,
@@ -326,6 +335,7 @@ void createSchema(Connection &c)
 {
     Transaction t(c);
     c.executeScript(QString::fromUtf8(kSchema));
+    upgradeNoticeTables(c);
     // The key that signs session tokens: one per database, so every server on it agrees.
     if (c.query(QStringLiteral("select VALUE from sys_server where NAME='token_key'"), {}, true)
             .rows.isEmpty()) {

@@ -1,5 +1,6 @@
 #include "server/sql/pgbackend.h"
 
+#include "server/noticerules.h"
 #include "server/sql/oracledialect.h"
 #include "server/sql/pgfunctions.sql.h"
 
@@ -502,6 +503,7 @@ public:
     void finishSchema() override
     {
         executeScript(QString::fromUtf8(pgsql::kFunctions));
+        executeScript(QString::fromUtf8(noticeRulesPostgres()));
         executeScript(QStringLiteral("grant usage on schema public to waylink_tenant; "
                                      "grant select on all tables in schema public to waylink_tenant; "
                                      "grant execute on all functions in schema public to waylink_tenant"));

@@ -1,5 +1,6 @@
 #include "server/sql/sqlitebackend.h"
 
+#include "server/noticerules.h"
 #include "server/serverfunctions.h"
 #include "server/sql/oracledialect.h"
 
@@ -711,6 +712,8 @@ public:
             throw DbError(msg);
         }
     }
+
+    void finishSchema() override { executeScript(QString::fromUtf8(noticeRulesSqlite())); }
 
     void begin() override { executeScript(QStringLiteral("BEGIN IMMEDIATE")); }
     void commit() override { executeScript(QStringLiteral("COMMIT")); }

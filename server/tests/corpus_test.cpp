@@ -113,9 +113,10 @@ TEST_F(Corpus, UnreadNoticesOfTheLastTenDays)
     // Nine notices within ten days reach the site, two of them read; one of the two
     // personal ones is unread.
     EXPECT_EQ(p.rows.size(), 8);
-    ASSERT_EQ(p.fields.size(), 12);
-    EXPECT_EQ(p.fields.at(10).name, QStringLiteral("MSGSITE"));
-    EXPECT_EQ(p.fields.at(11).name, QStringLiteral("MSGEMP"));
+    // The notice row's eleven columns (with the attachment's original name), then the two.
+    ASSERT_EQ(p.fields.size(), 13);
+    EXPECT_EQ(p.fields.at(11).name, QStringLiteral("MSGSITE"));
+    EXPECT_EQ(p.fields.at(12).name, QStringLiteral("MSGEMP"));
     EXPECT_EQ(p.fields.at(p.fieldIndex(QStringLiteral("OPTIME"))).type, quillon::FieldType::DateTime);
 }
 
@@ -198,7 +199,7 @@ TEST_F(Corpus, ManagingNoticesAndTheirDetails)
 
     const quillon::DataPacket empty = query(*client, QStringLiteral("select * from TAB_MSGRECORD where 1=0"));
     EXPECT_EQ(empty.rows.size(), 0);
-    EXPECT_EQ(empty.fields.size(), 10);
+    EXPECT_EQ(empty.fields.size(), 11);
     for (const char *t : {"TAB_MSGSITE", "TAB_MSGEMP"})
         EXPECT_EQ(query(*client, QStringLiteral("select * from %1 where 1=0").arg(QLatin1String(t))).rows.size(), 0);
 }
