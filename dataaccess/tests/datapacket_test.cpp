@@ -510,3 +510,33 @@ TEST(DataPacketMalformed, DirectPathRefusesWhatTheFormatForbids)
         }
     }
 }
+
+TEST(DataPacketRoundTrip, DecimalsKeepEveryDigitInBothForms)
+{
+    // Money and ratios with more digits than a default-precision text would keep.
+    const QList<double> values = {12345.67,      1234567.89, 0.1 + 0.2, 9999999999.99, -0.07,
+                                  1.0 / 3.0,     2.5e-9,     123456789.123456789, 1e21, -1234.5678e-10};
+    DataPacket p;
+    p.fields = {{QStringLiteral("F"), FieldType::Float, 0, false},
+                {QStringLiteral("C"), FieldType::Currency, 0, false},
+                {QStringLiteral("B"), FieldType::BCD, 0, false},
+                {QStringLiteral("FB"), FieldType::FMTBCD, 0, false}};
+    for (double v : values)
+        p.rows.append(QVariantList{v, v, v, v});
+    // Originals of a modified row travel the same way.
+    p.changes = {{RowState::Modified, 1, QVariantList{0.1 + 0.2, 1234567.89, 12345.67, 1.0 / 3.0}}};
+    for (const DataPacket &back : {DataPacket::fromBinary(p.toBinary()), DataPacket::fromXml(p.toXml())}) {
+        ASSERT_EQ(back.rows.size(), p.rows.size());
+        for (qsizetype r = 0; r < p.rows.size(); ++r)
+            for (int f = 0; f < 4; ++f)
+                EXPECT_EQ(back.rows[r][f].toDouble(), values[r]) << "row " << r << " field " << f;
+        ASSERT_EQ(back.changes.size(), 1);
+        EXPECT_EQ(back.changes[0].original, p.changes[0].original);
+    }
+    // The XML text carries the shortest digits that read back the same double.
+    const QString xml = p.toXml();
+    EXPECT_TRUE(xml.contains(u"F=\"1234567.89\""));
+    EXPECT_TRUE(xml.contains(u"F=\"0.30000000000000004\""));
+    // Text typed by a user converts without losing digits either.
+    EXPECT_EQ(convertValue(FieldType::Currency, QStringLiteral(" 1234567.89 ")).toDouble(), 1234567.89);
+}

@@ -453,3 +453,63 @@ TEST_F(Server, TheFeeCallTakesFifteenTypedParametersAndAnswersAField)
     EXPECT_FALSE(c.Connected()); // Tag 0: closed after each call
     EXPECT_EQ(c.logOnCount(), 1);
 }
+
+TEST_F(Server, ApplyUpdatesKeepsEveryDigitOfDecimals)
+{
+    {
+        auto c = s_backend->acquire();
+        c->executeScript(QStringLiteral(
+            "create table if not exists T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
+            "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));
+        c->finishSchema();
+    }
+    TMySktConnection c;
+    logOnValues(c);
+    TMyDataSet ds;
+    ds.SetMyConn(&c);
+    ds.SetCommandText(QStringLiteral("select * from T_DECIMAL where sysid='001' order by ID"));
+    ds.Open();
+    const QList<QPair<double, double>> values = {{12345.67, 0.1 + 0.2}, {1234567.89, 1.0 / 3.0},
+                                                 {9999999999.99, 123456789.123456789}};
+    for (int i = 0; i < values.size(); ++i) {
+        ds.Append();
+        ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(i + 1);
+        ds.FieldByName(QStringLiteral("AMOUNT"))->SetAsFloat(values[i].first);
+        ds.FieldByName(QStringLiteral("RATIO"))->SetAsFloat(values[i].second);
+        ds.FieldByName(QStringLiteral("SYSID"))->SetAsString(QStringLiteral("001"));
+        ds.Post();
+    }
+    // Typed in as text, as an edit control hands it over.
+    ds.Append();
+    ds.FieldByName(QStringLiteral("ID"))->SetAsInteger(4);
+    ds.FieldByName(QStringLiteral("AMOUNT"))->SetAsString(QStringLiteral("7654321.09"));
+    ds.FieldByName(QStringLiteral("SYSID"))->SetAsString(QStringLiteral("001"));
+    ds.Post();
+    ds.ApplyUpdates(0);
+
+    auto expectExact = [&](const char *where) {
+        ASSERT_EQ(ds.RecordCount(), 4) << where;
+        ds.First();
+        for (int i = 0; i < values.size(); ++i, ds.Next()) {
+            EXPECT_EQ(ds.FieldByName(QStringLiteral("AMOUNT"))->AsFloat(), values[i].first) << where;
+            EXPECT_EQ(ds.FieldByName(QStringLiteral("RATIO"))->AsFloat(), values[i].second) << where;
+        }
+        EXPECT_EQ(ds.FieldByName(QStringLiteral("AMOUNT"))->AsFloat(), 7654321.09) << where;
+    };
+    expectExact("after ApplyUpdates");
+    ds.Close();
+    ds.Open();
+    expectExact("after a fresh open");
+
+    // An edit of such a row is applied (its originals match the stored values) and kept.
+    ds.SetRecNo(2);
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("AMOUNT"))->SetAsFloat(2345678.91);
+    ds.Post();
+    ds.ApplyUpdates(0);
+    ds.Close();
+    ds.Open();
+    ds.SetRecNo(2);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("AMOUNT"))->AsFloat(), 2345678.91);
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("RATIO"))->AsFloat(), 1.0 / 3.0);
+}

@@ -5,12 +5,12 @@
 #include "server/sql/pgfunctions.sql.h"
 
 #include <QDateTime>
-#include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <QUrl>
 #include <libpq-fe.h>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -189,8 +189,13 @@ QVariant readCell(PGresult *r, int row, int col, Oid oid)
         return QVariant(qlonglong(std::strtoll(v, nullptr, 10)));
     case kBool:
         return QVariant(int(v[0] == 't' ? 1 : 0));
-    case kFloat4: case kFloat8: case kNumeric:
-        return QVariant(std::strtod(v, nullptr));
+    case kFloat4: case kFloat8: case kNumeric: {
+        // from_chars reads C-locale digits whatever LC_NUMERIC the process runs with
+        // (strtod would stop at the '.' under a locale with a decimal comma).
+        double d = 0;
+        std::from_chars(v, v + len, d);
+        return QVariant(d);
+    }
     case kDate: case kTimestamp: case kTimestamptz: {
         QDateTime dt;
         QString t = QString::fromLatin1(v, len);
@@ -241,12 +246,16 @@ struct Params
                 types.push_back(0);
                 break;
             case QMetaType::Double:
-            case QMetaType::Float:
-                // The shortest text that reads back as the same double: 2.35 stays "2.35"
-                // and compares equal with a NUMBER column holding 2.35.
-                data.append(QByteArray::number(v.toDouble(), 'g', QLocale::FloatingPointShortest));
+            case QMetaType::Float: {
+                // The shortest digits that read back as the same double: 1234567.89 and
+                // not 1234567.8899999999, which a numeric column would keep (or, when
+                // compared with its stored 1234567.89, find different).
+                char digits[32];
+                const auto end = std::to_chars(digits, digits + sizeof digits, v.toDouble()).ptr;
+                data.append(QByteArray(digits, end - digits));
                 types.push_back(0);
                 break;
+            }
             case QMetaType::QDateTime:
                 data.append(canonicalDate(v.toDateTime()).toUtf8());
                 types.push_back(0);
