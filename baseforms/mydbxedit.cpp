@@ -516,7 +516,9 @@ void TMyDBXEdit::ListMouseCloseUp(QObject *, bool accept)
 
 void TMyDBXEdit::EditButtonClick()
 {
-    if (isReadOnly() || !m_lookupCds || !dataLink()->isActive())
+    // An edit bound to a dataset that is not open has nothing to take the choice; an
+    // unbound edit (a search field of a query window) takes it as its text.
+    if (isReadOnly() || !m_lookupCds || (dataLink()->dataSource() && !dataLink()->isActive()))
         return;
     if (!FDBLookupDlg) {
         if (!checkLookupConfig(m_lookupCds, m_nameField, m_fieldList))

@@ -4,6 +4,8 @@
 #include "server/sql/oracledialect.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <mutex>
 #include <sodium.h>
 
 namespace server {
@@ -56,7 +58,8 @@ QString TokenSigner::issue(SessionInfo &info, qint64 now) const
     info.expiresAt = now + m_ttl;
     QCborArray a = {info.user, info.sysid, info.siteCode, info.siteName, info.empName,
                     info.finance, info.belongSite, info.fbType, info.financeCentre,
-                    info.clientMac, info.dbSid, info.issuedAt, info.expiresAt};
+                    info.clientMac, info.dbSid, info.issuedAt, info.expiresAt,
+                    info.tokenGeneration};
     const QByteArray payload = a.toCborValue().toCbor();
     QByteArray mac(crypto_auth_hmacsha256_BYTES, '\0');
     crypto_auth_hmacsha256(reinterpret_cast<unsigned char *>(mac.data()),
@@ -85,7 +88,7 @@ SessionInfo TokenSigner::verify(const QString &token, qint64 now) const
         != 0)
         throw AuthError(QStringLiteral("invalid session token"));
     const QCborArray a = QCborValue::fromCbor(payload.decoded).toArray();
-    if (a.size() != 13)
+    if (a.size() != 14)
         throw AuthError(QStringLiteral("invalid session token"));
     SessionInfo info;
     info.user = a.at(0).toString();
@@ -101,6 +104,7 @@ SessionInfo TokenSigner::verify(const QString &token, qint64 now) const
     info.dbSid = int(a.at(10).toInteger());
     info.issuedAt = a.at(11).toInteger();
     info.expiresAt = a.at(12).toInteger();
+    info.tokenGeneration = a.at(13).toInteger();
     if (now >= info.expiresAt)
         throw AuthError(QStringLiteral("session expired: log on again"));
     return info;
@@ -155,7 +159,8 @@ SessionInfo logOn(Connection &c, const quillon::protocol::SessionRequest &reques
         throw AuthError(QStringLiteral("请输入用户名"));
     const QueryResult r = c.query(QStringLiteral("select u.PWHASH, u.ENABLED, u.SITECODE, u.EMPNAME, "
                                                  "u.sysid, s.SiteName, s.FINANCECENTER, "
-                                                 "s.BELONGSITE, s.FBTYPE, s.ISFINANCE "
+                                                 "s.BELONGSITE, s.FBTYPE, s.ISFINANCE, "
+                                                 "u.TOKENGEN "
                                                  "from sys_user u left join tab_Site s "
                                                  "on s.SiteCode=u.SITECODE and s.sysid=u.sysid "
                                                  "where u.USERCODE=?"),
@@ -178,6 +183,7 @@ SessionInfo logOn(Connection &c, const quillon::protocol::SessionRequest &reques
     info.belongSite = row.at(7).toString();
     info.fbType = row.at(8).toString();
     info.financeCentre = row.at(9).toInt() == 1;
+    info.tokenGeneration = row.at(10).toLongLong();
     info.clientMac = parts.macName.isEmpty() ? request.clientMac : parts.macName;
     bool ok = false;
     const int sid = parts.dbSid.toInt(&ok);
@@ -220,6 +226,121 @@ void setPassword(Connection &c, const QString &user, const QString &password, bo
                   {hashPassword(password, fastHash), user})
         == 0)
         throw AuthError(QStringLiteral("no user %1").arg(user));
+    bumpTokenGeneration(c, user);
+}
+
+void setUserEnabled(Connection &c, const QString &user, bool enabled)
+{
+    if (c.execute(QStringLiteral("update sys_user set ENABLED=? where USERCODE=?"),
+                  {enabled ? 1 : 0, user})
+        == 0)
+        throw AuthError(QStringLiteral("no user %1").arg(user));
+    bumpTokenGeneration(c, user);
+}
+
+void deleteUser(Connection &c, const QString &user)
+{
+    if (c.execute(QStringLiteral("delete from sys_user where USERCODE=?"), {user}) == 0)
+        throw AuthError(QStringLiteral("no user %1").arg(user));
+    bumpTokenGeneration(c, user);
+}
+
+namespace {
+// What sys_user said about a user a moment ago, per database.
+class GenerationCache
+{
+public:
+    struct Entry
+    {
+        bool exists = false;
+        bool enabled = false;
+        qint64 generation = 0;
+        qint64 readAtMs = 0;
+    };
+
+    std::optional<Entry> find(const QString &key, qint64 nowMs)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_entries.constFind(key);
+        if (it == m_entries.constEnd() || nowMs - it->readAtMs >= kTokenGenerationCacheMs
+            || nowMs < it->readAtMs)
+            return std::nullopt;
+        return *it;
+    }
+    // epoch: forgets() counted before the read; a read that overlapped a bump is not kept.
+    void store(const QString &key, const Entry &e, quint64 epoch)
+    {
+        std::lock_guard lock(m_mutex);
+        if (epoch != m_epoch)
+            return;
+        if (m_entries.size() > 10000)
+            m_entries.clear();
+        m_entries.insert(key, e);
+    }
+    quint64 epoch()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_epoch;
+    }
+    void forget(const QString &user)
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_epoch;
+        const QString suffix = QLatin1Char('\n') + user;
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if (it.key().endsWith(suffix))
+                it = m_entries.erase(it);
+            else
+                ++it;
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    QHash<QString, Entry> m_entries; // "database\nuser"
+    quint64 m_epoch = 0;
+};
+
+GenerationCache &generationCache()
+{
+    static GenerationCache cache;
+    return cache;
+}
+} // namespace
+
+void bumpTokenGeneration(Connection &c, const QString &user)
+{
+    c.execute(QStringLiteral("update sys_user set TOKENGEN=coalesce(TOKENGEN,0)+1 where USERCODE=?"),
+              {user});
+    generationCache().forget(user);
+}
+
+void checkTokenGeneration(Backend &backend, const SessionInfo &session)
+{
+    const QString key = backend.describe() + QLatin1Char('\n') + session.user;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    GenerationCache &cache = generationCache();
+    std::optional<GenerationCache::Entry> e = cache.find(key, now);
+    if (!e) {
+        const quint64 epoch = cache.epoch();
+        GenerationCache::Entry fresh;
+        {
+            auto conn = backend.acquire();
+            const QueryResult r = conn->query(QStringLiteral("select ENABLED, TOKENGEN from sys_user "
+                                                             "where USERCODE=?"),
+                                              {session.user}, true);
+            if (!r.rows.isEmpty()) {
+                fresh.exists = true;
+                fresh.enabled = r.rows.first().at(0).toInt() == 1;
+                fresh.generation = r.rows.first().at(1).toLongLong();
+            }
+        }
+        fresh.readAtMs = now;
+        cache.store(key, fresh, epoch);
+        e = fresh;
+    }
+    if (!e->exists || !e->enabled || e->generation != session.tokenGeneration)
+        throw AuthError(QStringLiteral("登录已失效（密码已修改或用户已停用），请重新登录"));
 }
 
 QByteArray tokenKey(Connection &c)

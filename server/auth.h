@@ -10,6 +10,7 @@
 
 namespace server {
 
+class Backend;
 class Connection;
 
 // A refused log-on or token; the text is for the user.
@@ -42,6 +43,7 @@ struct SessionInfo
     int dbSid = 1;
     qint64 issuedAt = 0;  // seconds since the epoch
     qint64 expiresAt = 0;
+    qint64 tokenGeneration = 0; // the user's token generation at log-on (sys_user.TOKENGEN)
 
     // The log-on values as name=value lines and as a map ("LogOnSiteName", ...).
     QCborMap toUserMap() const;
@@ -75,6 +77,22 @@ void addUser(Connection &c, const QString &user, const QString &password,
              const QString &siteCode, const QString &empName, bool fastHash = false);
 void setPassword(Connection &c, const QString &user, const QString &password,
                  bool fastHash = false);
+
+// Disables or enables a user; disabling refuses the user's tokens at once.
+void setUserEnabled(Connection &c, const QString &user, bool enabled);
+// Deletes a user; the user's tokens are refused at their next request.
+void deleteUser(Connection &c, const QString &user);
+
+// Token generations: every token carries the generation of its user at log-on; a password
+// change, disabling or deleting the user increments it, so older tokens are refused at
+// their next request. Administration code that changes a user's rights calls
+// bumpTokenGeneration itself (in the transaction of its change); the local cache of the
+// process forgets the user at once, other server processes within kTokenGenerationCacheMs.
+void bumpTokenGeneration(Connection &c, const QString &user);
+constexpr qint64 kTokenGenerationCacheMs = 2000;
+// Throws AuthError when the session's user no longer exists, is disabled or has a newer
+// token generation. Reads sys_user at most once per user and kTokenGenerationCacheMs.
+void checkTokenGeneration(Backend &backend, const SessionInfo &session);
 
 // sysid of a user name: its first three characters.
 QString sysidOf(const QString &user);

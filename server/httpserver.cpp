@@ -131,6 +131,9 @@ void HttpServer::install()
             } catch (const FileError &e) {
                 error = e.message();
                 answerError(res, e.status(), error);
+            } catch (const AccessDenied &e) {
+                error = e.message();
+                answerError(res, 403, error);
             } catch (const DbError &e) {
                 error = e.message();
                 const bool refused = error.contains(QLatin1String("writing statements"))
@@ -155,8 +158,11 @@ void HttpServer::install()
         static const std::string prefix = "Bearer ";
         if (header.compare(0, prefix.size(), prefix) != 0)
             throw AuthError(QStringLiteral("no session: log on first"));
-        return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
-                                QDateTime::currentSecsSinceEpoch());
+        SessionInfo session = m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
+                                               QDateTime::currentSecsSinceEpoch());
+        // A password change, disabling or deleting the user since the log-on.
+        checkTokenGeneration(m_backend, session);
+        return session;
     };
 
     s.Post(kSessionPath, guarded("session", [this](const httplib::Request &req,

@@ -5,6 +5,7 @@
 #include "server/oplog.h"
 #include "server/schema.h"
 #include "server/seed.h"
+#include "server/seedfinance.h"
 #include "server/sql/backend.h"
 #include "server/sql/pgbackend.h"
 #include "server/sql/sqlitebackend.h"
@@ -22,7 +23,7 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  waylink-server init   --db DATABASE\n"
-    "  waylink-server seed   --db DATABASE [--waybills N]\n"
+    "  waylink-server seed   --db DATABASE [--waybills N] [--finance-waybills N]\n"
     "  waylink-server user add --db DATABASE USER PASSWORD --site CODE --name NAME\n"
     "  waylink-server passwd --db DATABASE USER PASSWORD\n"
     "  waylink-server serve  --db DATABASE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
@@ -45,7 +46,8 @@ Args parse(const QStringList &argv)
 {
     static const QStringList valued = {"--db", "--files", "--listen", "--port", "--threads",
                                        "--log", "--cert", "--key", "--token-ttl", "--waybills",
-                                       "--site", "--name", "--statement-timeout", "--sysid"};
+                                       "--finance-waybills", "--site", "--name",
+                                       "--statement-timeout", "--sysid"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -129,9 +131,13 @@ int run(const QStringList &argv)
         server::SeedOptions o;
         o.waybills = intOption(a, "--waybills", o.waybills);
         server::seedDemo(*c, o);
-        std::printf("demo data written: %d waybills; users dk, 001.admin, 001.li, 001.zhang, "
-                    "001.wang (password %s)\n",
-                    o.waybills, server::kDemoPassword);
+        server::FinanceVolumeOptions f;
+        f.waybills = intOption(a, "--finance-waybills", f.waybills);
+        if (f.waybills > 0)
+            server::seedFinanceVolume(*c, f);
+        std::printf("demo data written: %d waybills, %d more with finance lines of this month; "
+                    "users dk, 001.admin, 001.li, 001.zhang, 001.wang (password %s)\n",
+                    o.waybills, std::max(f.waybills, 0), server::kDemoPassword);
         return 0;
     }
     if (command == QLatin1String("user")) {

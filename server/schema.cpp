@@ -67,7 +67,8 @@ create table if not exists sys_user (
   PWHASH VARCHAR2(200) not null,
   ENABLED INTEGER default 1,
   sysid VARCHAR2(3) not null,
-  CREATETIME DATE);
+  CREATETIME DATE,
+  TOKENGEN INTEGER default 0);
 
 create table if not exists sys_menu (
   POSID VARCHAR2(11) not null,
@@ -331,10 +332,20 @@ create index if not exists ix_sign on TAB_SIGN (BILLCODE, sysid);
 )SQL";
 } // namespace
 
+namespace {
+// Columns added after a database was first made.
+void addMissingColumns(Connection &c)
+{
+    if (c.tableInfo(QStringLiteral("sys_user")).columnIndex(QStringLiteral("TOKENGEN")) < 0)
+        c.executeScript(QStringLiteral("alter table sys_user add column TOKENGEN INTEGER default 0"));
+}
+} // namespace
+
 void createSchema(Connection &c)
 {
     Transaction t(c);
     c.executeScript(QString::fromUtf8(kSchema));
+    addMissingColumns(c);
     upgradeNoticeTables(c);
     // The key that signs session tokens: one per database, so every server on it agrees.
     if (c.query(QStringLiteral("select VALUE from sys_server where NAME='token_key'"), {}, true)

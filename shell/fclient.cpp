@@ -999,6 +999,11 @@ void TfClient::actRLogOnExecute()
     if (!host::g_FuncObj->MsgQuestion(
             msgText(QStringLiteral("Msg37"), QStringLiteral("确定要重新登录吗？"))))
         return;
+    // The process ends as after a normal close: open windows with unsaved work ask first,
+    // and the remembered user and the offline cache are written.
+    if (!openWindowsMayClose())
+        return;
+    SaveLocalData();
     RunScriptAndExit(QStringLiteral("ReStart"));
 }
 

@@ -84,12 +84,25 @@ public:
     }
 };
 
+const char *const kMessages = "[MsgList]\n"
+                              "Msg2=隐藏\n"
+                              "Msg3=展开\n"
+                              "Msg4=加载标志图片失败！\n"
+                              "Msg5=窗口没有设置数据模块，无法使用！\n"
+                              "Msg6=报表文件不存在，请联系系统管理员！\n"
+                              "Msg7=报表文件加载失败！\n"
+                              "Msg12=表格的数据源没有设置数据集！\n";
+
 class FormsTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
+        // The message table is read once per process and kept: every test offers the same
+        // one, so whichever test reads it first, each key has its own text and a wrong key
+        // shows a different (or no) text.
+        testdata::writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")), kMessages);
         setAppPath(dir.path());
         setConfigFileName(dir.filePath(QStringLiteral("waylink.ini")));
         reloadUIConfig();
@@ -283,8 +296,6 @@ TEST_F(FormsTest, DataFormActionsCarryCaptionsHintsShortcutsAndImages)
 
 TEST_F(FormsTest, OptionPanelCollapsesAndExpandsAndTagNineStartsCollapsed)
 {
-    testdata::writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")),
-                        "[MsgList]\nMsg2=隐藏\nMsg3=展开\n");
     TMsgConfig fresh(dir.path());
     std::unique_ptr<TfDBBase> f(new TfDBBase);
     f->pnlOption->setFixedHeight(65);
@@ -401,16 +412,12 @@ TEST_F(FormsTest, UpdateHandlersEnableActionsAndAFailingRuleDisables)
 
 TEST_F(FormsTest, MissingDataModuleRaisesMsg5)
 {
-    testdata::writeFile(dir.filePath(QStringLiteral("ShowMsg.ini")),
-                        "[MsgList]\nMsg5=没有数据模块\n");
     std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
     try {
         f->PDM();
         FAIL() << "no error";
     } catch (const host::UserError &e) {
-        // The process-wide table may have been loaded by an earlier test; the text is the
-        // table's text for the key either way.
-        EXPECT_EQ(e.message(), MsgConfig().GetMsgStr(QStringLiteral("Msg5")));
+        EXPECT_EQ(e.message(), QStringLiteral("窗口没有设置数据模块，无法使用！"));
     }
 }
 
@@ -421,13 +428,14 @@ TEST_F(FormsTest, MissingReportShowsMsg6ThenAbortsSilently)
     EXPECT_THROW(f->LoadReport(&report, QStringLiteral("none.wlr")), host::SilentAbort);
     ASSERT_EQ(presenter->shown.size(), 1);
     EXPECT_EQ(presenter->shown[0].kind, host::MessageKind::Information);
-    EXPECT_EQ(presenter->shown[0].text, MsgConfig().GetMsgStr(QStringLiteral("Msg6")));
+    EXPECT_EQ(presenter->shown[0].text, QStringLiteral("报表文件不存在，请联系系统管理员！"));
 
     QDir(dir.path()).mkpath(QStringLiteral("_report"));
     testdata::writeFile(dir.filePath(QStringLiteral("_report/broken.wlr")), "not a report");
     EXPECT_THROW(f->LoadReport(&report, QStringLiteral("broken.wlr")), host::SilentAbort);
     ASSERT_EQ(presenter->shown.size(), 2);
     EXPECT_EQ(presenter->shown[1].kind, host::MessageKind::Error);
+    EXPECT_EQ(presenter->shown[1].text, QStringLiteral("报表文件加载失败！"));
 
     testdata::writeFile(dir.filePath(QStringLiteral("_report/ok.wlr")),
                         "[Report]\nTitle=T\n[Columns]\nColumn1=CODE;编码;20\n");
@@ -522,7 +530,7 @@ TEST_F(FormsTest, LookupHelpersWriteOnlyChangedResults)
                           QStringLiteral("CODE"), QString());
         ADD_FAILURE() << "no error without a dataset";
     } catch (const host::UserError &e) {
-        EXPECT_EQ(e.message(), MsgConfig().GetMsgStr(QStringLiteral("Msg12")));
+        EXPECT_EQ(e.message(), QStringLiteral("表格的数据源没有设置数据集！"));
     }
     setShowFindForm(nullptr);
 }
@@ -548,6 +556,6 @@ TEST_F(FormsTest, LogosLoadWhenPresentAndABrokenOneIsReportedWithoutStoppingTheF
     std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
     ASSERT_EQ(presenter->shown.size(), 1);
     EXPECT_EQ(presenter->shown[0].kind, host::MessageKind::Error);
-    EXPECT_EQ(presenter->shown[0].text, MsgConfig().GetMsgStr(QStringLiteral("Msg4")));
+    EXPECT_EQ(presenter->shown[0].text, QStringLiteral("加载标志图片失败！"));
     EXPECT_TRUE(f->isCreated());
 }

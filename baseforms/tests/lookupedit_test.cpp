@@ -310,6 +310,35 @@ TEST_F(LookupEditTest, EditButtonOpensTheKeptDialogOrWarnsAboutConfiguration)
     EXPECT_EQ(edit->MSD_LookupCds(), nullptr);
 }
 
+TEST_F(LookupEditTest, AnUnboundSearchFieldOpensTheDialogOneBoundToAClosedDatasetDoesNot)
+{
+    auto ds = lookupData();
+    auto *edit = configure(new TMyDBXEdit, ds.get());
+    edit->SetMSD_FieldList(QStringLiteral("CODE,编码,80;NAME,名称"));
+    std::unique_ptr<EditForm> form(createForm<EditForm>(edit));
+    lookuptest::showActive(form.get());
+    presenter->onDialog = [](QWidget *frame) {
+        auto *dlg = frame->findChild<TfDBLookupDlg *>();
+        dlg->edtFindValue->setText(QStringLiteral("xa"));
+        dlg->btnOkClick();
+    };
+    presenter->dialogResults = {QDialog::Accepted};
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_F4); // a search field of a query window: no data source
+    EXPECT_EQ(presenter->dialogsShown.size(), 1);
+    EXPECT_EQ(edit->text(), QStringLiteral("xab"));
+
+    auto closed = lookupData();
+    closed->Close();
+    TDataSource source;
+    source.setDataSet(closed.get());
+    edit->setDataSource(&source);
+    edit->setDataField(QStringLiteral("NAME"));
+    edit->EditButtonClick(); // nowhere to put the choice
+    EXPECT_EQ(presenter->dialogsShown.size(), 1);
+    edit->setDataSource(nullptr);
+}
+
 TEST_F(LookupEditTest, ActionsOfADataFormStopOnARefusedText)
 {
     class Form : public TfDBBase

@@ -1,6 +1,7 @@
 #include "dataaccess/mysktconnection.h"
 #include "dataaccess/servermethods.h"
 
+#include <QPointer>
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -98,8 +99,15 @@ TEST(Connection, EachProxyReadFreesThePreviousOne)
     TfrmServerMethodsClient *first = c.iClientMethods();
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->InstanceOwner());
+    // An array handed to the proxy is the proxy's from the call on (the call itself fails:
+    // no driver); it lives as long as that proxy, which the next read frees.
+    QPointer<TJSONArray> handed(new TJSONArray);
+    TJSONArray *out = nullptr;
+    EXPECT_THROW(first->MyUpDownFile(QStringLiteral("a"), handed.data(), out, 1), ConnectionError);
+    EXPECT_FALSE(handed.isNull());
     TfrmServerMethodsClient *second = c.iClientMethods();
     ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(handed.isNull()) << "the previous proxy and what it owned are freed";
     // A closed connection gives the proxy no driver: calls fail cleanly.
     EXPECT_THROW(second->EchoString(QStringLiteral("x")), ConnectionError);
     EXPECT_THROW(c.MyServerToClientByStream(QStringLiteral("a"), QStringLiteral("/nonexistent/b")),

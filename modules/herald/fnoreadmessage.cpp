@@ -36,15 +36,14 @@ TfNoReadMessage::TfNoReadMessage(QWidget *parent)
     lvMsg->setSelectionMode(QAbstractItemView::SingleSelection);
     lvMsg->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvMsg->setAllColumnsShowFocus(true);
-    lvMsg->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid #d0d0d0; "
-                                        "border-bottom: 1px solid #d0d0d0; }"));
+    StyleNoticeList(lvMsg);
     const struct
     {
         const char16_t *caption;
         int width;
-    } columns[ColumnCount] = {{u"时间", 105},    {u"主题", 200},     {u"收件网点", 100},
+    } columns[ColumnCount] = {{u"时间", 140},    {u"主题", 200},     {u"收件网点", 100},
                               {u"收信员工", 100}, {u"发表网点", 75},  {u"发表人", 70},
-                              {u"类型", 50},      {u"保留时间", 80},  {u"附件", 100},
+                              {u"类型", 50},      {u"保留时间", 140}, {u"附件", 120},
                               {u"留言", 100},     {u"ID", 100}};
     QStringList headers;
     for (const auto &c : columns)
@@ -124,23 +123,55 @@ void TfNoReadMessage::FillList()
     data->DisableControls();
     data->First();
     while (!data->Eof()) {
-        auto *item = new QTreeWidgetItem;
-        item->setText(ColTime, text("OPTIME").trimmed());
-        item->setText(ColObject, text("MSGOBJECT").trimmed());
-        item->setText(ColSite, text("MSGSITE").trimmed());
-        item->setText(ColEmp, text("MSGEMP").trimmed());
-        item->setText(ColOpSite, text("OPSITE").trimmed());
-        item->setText(ColOpEmp, text("OPEMP").trimmed());
-        item->setText(ColType, text("MSGTYPE").trimmed());
-        item->setText(ColCloseDate, text("CLOSEDATE").trimmed());
-        item->setText(ColFile, text("MSGFILE").trimmed());
-        item->setText(ColContent, text("MSGCONTENT").trimmed());
-        item->setText(ColId, text("MSGID"));
-        items << item;
+        items << NoticeItem(data);
         data->Next();
     }
     data->EnableControls();
     lvMsg->addTopLevelItems(items);
+}
+
+QTreeWidgetItem *TfNoReadMessage::NoticeItem(const TMyDataSet *data)
+{
+    auto text = [data](const char *field) {
+        quillon::TField *f = data->FindField(QString::fromLatin1(field));
+        return f ? f->AsString() : QString();
+    };
+    auto *item = new QTreeWidgetItem;
+    item->setText(ColTime, text("OPTIME").trimmed());
+    item->setText(ColObject, text("MSGOBJECT").trimmed());
+    item->setText(ColSite, text("MSGSITE").trimmed());
+    item->setText(ColEmp, text("MSGEMP").trimmed());
+    item->setText(ColOpSite, text("OPSITE").trimmed());
+    item->setText(ColOpEmp, text("OPEMP").trimmed());
+    item->setText(ColType, text("MSGTYPE").trimmed());
+    item->setText(ColCloseDate, text("CLOSEDATE").trimmed());
+    const QString file = text("MSGFILE").trimmed();
+    const QString fileName = text("MSGFILENAME").trimmed();
+    item->setText(ColFile, TDM_Func::AttachmentName(file, fileName));
+    item->setData(ColFile, AttachmentPathRole, file);
+    item->setData(ColFile, AttachmentNameRole, fileName);
+    item->setText(ColContent, text("MSGCONTENT").trimmed());
+    item->setText(ColId, text("MSGID"));
+    return item;
+}
+
+void TfNoReadMessage::StyleNoticeList(QTreeWidget *list)
+{
+    // A style sheet for the item borders takes over the whole item drawing, selection
+    // included: the selected row keeps the palette's highlight so its text stays legible.
+    list->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; "
+        "color: palette(text); }"
+        "QTreeView::item:selected { background: palette(highlight); "
+        "color: palette(highlighted-text); }"
+        "QTreeView::item:selected:!active { background: #cfe3f7; color: palette(text); }"));
+}
+
+void TfNoReadMessage::OpenItemFile(const QTreeWidgetItem *item)
+{
+    DM_Func()->OpenNoticeFile(item->data(ColFile, AttachmentPathRole).toString(),
+                              item->data(ColFile, AttachmentNameRole).toString(),
+                              item->text(ColContent), item->text(ColId));
 }
 
 void TfNoReadMessage::lvMsgClick()
@@ -149,7 +180,7 @@ void TfNoReadMessage::lvMsgClick()
     if (!item || !item->isSelected())
         return;
     DM_Func()->WriteReadReceipt(cdsTemp, item->text(ColId));
-    DM_Func()->ShowBody(item->text(ColContent), LMDRichEdit);
+    DM_Func()->ShowBody(item->text(ColContent), item->text(ColId), LMDRichEdit);
 }
 
 void TfNoReadMessage::lvMsgDblClick()
@@ -157,7 +188,7 @@ void TfNoReadMessage::lvMsgDblClick()
     QTreeWidgetItem *item = lvMsg->currentItem();
     if (!item || !item->isSelected())
         return;
-    DM_Func()->OpenNoticeFile(item->text(ColFile), item->text(ColContent));
+    OpenItemFile(item);
 }
 
 void TfNoReadMessage::lvMsgColumnClick(int column)

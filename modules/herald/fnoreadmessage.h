@@ -39,6 +39,17 @@ public:
 
     // Fills the list from the data module's unread list.
     void FillList();
+
+    // One list item of the current record of a notice query (the columns above). The
+    // attachment column shows the attachment's name; its server path and original name
+    // ride along as item data (AttachmentPathRole, AttachmentNameRole).
+    static QTreeWidgetItem *NoticeItem(const quillon::TMyDataSet *data);
+    static constexpr int AttachmentPathRole = Qt::UserRole;
+    static constexpr int AttachmentNameRole = Qt::UserRole + 1;
+    // Grid lines and a selected row that stays readable, focused or not.
+    static void StyleNoticeList(QTreeWidget *list);
+    // Opens the attachment (else the body file) of a list item.
+    static void OpenItemFile(const QTreeWidgetItem *item);
     void lvMsgClick();
     void lvMsgDblClick();
     void lvMsgColumnClick(int column);

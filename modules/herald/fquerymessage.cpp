@@ -66,13 +66,14 @@ TfQueryMessage::TfQueryMessage(QWidget *parent)
     lvMsg->setSelectionMode(QAbstractItemView::SingleSelection);
     lvMsg->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvMsg->setAllColumnsShowFocus(true);
+    TfNoReadMessage::StyleNoticeList(lvMsg);
     const struct
     {
         const char16_t *caption;
         int width;
-    } columns[Col::ColumnCount] = {{u"时间", 123},    {u"主题", 233},     {u"收件网点", 117},
+    } columns[Col::ColumnCount] = {{u"时间", 140},    {u"主题", 233},     {u"收件网点", 117},
                                    {u"收件员工", 100}, {u"发表网点", 88},  {u"发表人", 82},
-                                   {u"类型", 58},      {u"保留时间", 93},  {u"附件", 100},
+                                   {u"类型", 58},      {u"保留时间", 140}, {u"附件", 120},
                                    {u"留言", 100},     {u"ID", 100}};
     QStringList headers;
     for (const auto &c : columns)
@@ -166,7 +167,8 @@ QString TfQueryMessage::QuerySql(const QDate &from, const QDate &to, const QStri
            + QStringLiteral(" union all ")
            + QStringLiteral("select b.*,a.MSGSITE,a.MSGEMP from TAB_MSGEMP a,TAB_MSGRECORD b "
                             "where a.MSGID=b.MSGID and a.sysid=b.sysid")
-           + QStringLiteral(" and a.MSGSITE=") + site + QStringLiteral(" and a.MSGEMP=") + emp + range
+           + QStringLiteral(" and a.MSGSITE=") + site + QStringLiteral(" and a.MSGEMP=") + emp
+           + TDM_Func::NotAlsoToTheSiteSql() + range
            + filter + QStringLiteral("  and a.sysid=") + sysid;
 }
 
@@ -191,27 +193,10 @@ void TfQueryMessage::fillList()
 {
     lvMsg->clear();
     cdsData->SetIndexFieldNames(cdsData->Fields(0)->FieldName());
-    auto text = [this](const char *field) {
-        quillon::TField *f = cdsData->FindField(QString::fromLatin1(field));
-        return f ? f->AsString() : QString();
-    };
     QList<QTreeWidgetItem *> items;
     cdsData->DisableControls();
-    for (cdsData->First(); !cdsData->Eof(); cdsData->Next()) {
-        auto *item = new QTreeWidgetItem;
-        item->setText(Col::ColTime, text("OPTIME"));
-        item->setText(Col::ColObject, text("MSGOBJECT"));
-        item->setText(Col::ColSite, text("MSGSITE"));
-        item->setText(Col::ColEmp, text("MSGEMP"));
-        item->setText(Col::ColOpSite, text("OPSITE"));
-        item->setText(Col::ColOpEmp, text("OPEMP"));
-        item->setText(Col::ColType, text("MSGTYPE").trimmed());
-        item->setText(Col::ColCloseDate, text("CLOSEDATE").trimmed());
-        item->setText(Col::ColFile, text("MSGFILE"));
-        item->setText(Col::ColContent, text("MSGCONTENT"));
-        item->setText(Col::ColId, text("MSGID"));
-        items << item;
-    }
+    for (cdsData->First(); !cdsData->Eof(); cdsData->Next())
+        items << TfNoReadMessage::NoticeItem(cdsData);
     cdsData->First();
     cdsData->EnableControls();
     lvMsg->addTopLevelItems(items);
@@ -227,7 +212,7 @@ void TfQueryMessage::lvMsgClick()
     if (!item || !item->isSelected())
         return;
     DM_Func()->WriteReadReceipt(cdsRead, item->text(Col::ColId));
-    DM_Func()->ShowBody(item->text(Col::ColContent), LMDRichEdit);
+    DM_Func()->ShowBody(item->text(Col::ColContent), item->text(Col::ColId), LMDRichEdit);
 }
 
 void TfQueryMessage::lvMsgDblClick()
@@ -235,7 +220,7 @@ void TfQueryMessage::lvMsgDblClick()
     QTreeWidgetItem *item = lvMsg->currentItem();
     if (!item || !item->isSelected())
         return;
-    DM_Func()->OpenNoticeFile(item->text(Col::ColFile), item->text(Col::ColContent));
+    TfNoReadMessage::OpenItemFile(item);
 }
 
 void TfQueryMessage::actExportExecute()

@@ -6,7 +6,7 @@
 #include "baseforms/rzcontrols.h"
 #include "baseforms/ucommessage.h"
 #include "dataaccess/mydataset.h"
-#include "dataaccess/mysktconnection.h"
+#include "host/errordisplay.h"
 #include "host/errors.h"
 #include "modules/framework/funcs.h"
 #include "modules/herald/udm_func.h"
@@ -60,7 +60,7 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
     DBGridData->addColumn(QStringLiteral("MSGOBJECT"), QStringLiteral("主题"), 200);
     DBGridData->addColumn(QStringLiteral("MSGREADSITE"), QStringLiteral("网点"), 100);
     DBGridData->addColumn(QStringLiteral("MSGREADER"), QStringLiteral("阅读人"), 80);
-    DBGridData->addColumn(QStringLiteral("MSGREADTIME"), QStringLiteral("阅读时间"), 130);
+    DBGridData->addColumn(QStringLiteral("MSGREADTIME"), QStringLiteral("阅读时间"), 150);
 
     auto *detail = addComponent(new QWidget(this), QStringLiteral("pnlDetail"));
     auto *grid = new QGridLayout(detail);
@@ -85,6 +85,11 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
         grid->addWidget(row.value, r++, 1);
     }
     addComponent(lblLuyan, QStringLiteral("lblLuyan"));
+    // The attachment's name is a link that opens it under that name.
+    lblLuyan->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    connect(lblLuyan, &QLabel::linkActivated, this, [this] {
+        host::guarded([this] { DM_Func()->BrowerFile(m_attachment, m_attachmentName); });
+    });
     grid->addWidget(lblLuyan, r++, 0, 1, 2);
     LMDRichEdit = addComponent(new richedit::RichEditor(detail), QStringLiteral("LMDRichEdit"));
     LMDRichEdit->setToolBarVisible(false);
@@ -92,18 +97,11 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
     LMDRichEdit->setReadOnly(true);
     grid->addWidget(LMDRichEdit, r, 0, 1, 2);
     grid->setRowStretch(r, 1);
+    grid->setColumnStretch(1, 1); // the values stand right beside their captions
     clientLayout()->addWidget(detail, 1);
 
-    connect(DBGridData->view(), &QTableView::doubleClicked, this, [this] {
-        try {
-            DBGridDataDblClick();
-        } catch (const host::SilentAbort &) {
-        } catch (const host::UserError &e) {
-            tessera::ErrorDialog(e.message(), QString());
-        } catch (const std::exception &e) {
-            tessera::ErrorDialog(QString::fromUtf8(e.what()), QString());
-        }
-    });
+    connect(DBGridData->view(), &QTableView::doubleClicked, this,
+            [this] { host::guarded([this] { DBGridDataDblClick(); }); });
 }
 
 TfReadQMessage::~TfReadQMessage() = default;
@@ -117,6 +115,7 @@ void TfReadQMessage::InitPDM()
     edtSite->SetMSD_LookupCds(framework::GetCdsSiteSub());
     edtSite->SetMSD_CodeField(QStringLiteral("SiteCode"));
     edtSite->SetMSD_NameField(QStringLiteral("SiteName"));
+    edtSite->SetMSD_FieldList(QStringLiteral("SiteCode,编号;SiteName,名称"));
     edtSite->SetMSD_Caption(QStringLiteral("阅读网点"));
     edtEmp->SetMSD_LookupCds(framework::GetCdsEmployeeSub());
     edtEmp->SetMSD_CodeField(QStringLiteral("EmpCode"));
@@ -136,7 +135,7 @@ QString TfReadQMessage::GetSql()
     const QString db = dtpReadDateB->date().toString(QStringLiteral("yyyy-MM-dd"));
     const QString de = dtpReadDateE->date().toString(QStringLiteral("yyyy-MM-dd"));
     QString sql =
-        QStringLiteral("select b.*,a.MSGOBJECT,a.MSGFILE,a.OPSITE,a.OPTIME,a.OPEMP,a.MSGCONTENT "
+        QStringLiteral("select b.*,a.MSGOBJECT,a.MSGFILE,a.OPSITE,a.OPTIME,a.OPEMP,a.MSGCONTENT,a.MSGFILENAME "
                        "from TAB_MSGRECORD a  left join TAB_MSGREAD b on a.MSGID=b.MSGID and "
                        "a.sysid=b.sysid where   b.MSGREADTIME between to_date(")
         + QuotedStr(db + QStringLiteral("00:00:00 "))
@@ -156,36 +155,23 @@ void TfReadQMessage::DBGridDataDblClick()
     if (!cdsData->Active() || cdsData->IsEmpty())
         return;
     auto text = [this](const char *field) {
-        return cdsData->FieldByName(QString::fromLatin1(field))->AsString();
+        quillon::TField *f = cdsData->FindField(QString::fromLatin1(field));
+        return f ? f->AsString() : QString();
     };
     lblObject->setText(text("MSGOBJECT"));
     lblRecSite->setText(text("MSGREADSITE"));
     lblSite->setText(text("OPSITE"));
     lblUser->setText(text("OPEMP"));
     lblDate->setText(text("OPTIME"));
-    lblLuyan->setText(text("MSGFILE").isEmpty() ? QString()
-                                                : QStringLiteral("附件名: ") + text("MSGFILE"));
-    const QString content = text("MSGCONTENT");
-    if (!TDM_Func::IsBodyFile(content)) {
-        LMDRichEdit->setPlainText(content);
-    } else if (content.contains(u'\\')) {
-        // A body stored by the publishing window under its own server path.
-        DM_Func()->ShowBody(content, LMDRichEdit);
-    } else {
-        // Older layout: "MSGData\<MSGID>.<ext>", kept locally in "OutPut/".
-        const QString trimmed = content.trimmed();
-        const QString ext = trimmed.mid(trimmed.lastIndexOf(u'.') + 1).left(6);
-        const QString id = text("MSGID");
-        const QString folder = tessera::appPath() + QStringLiteral("OutPut/");
-        QDir().mkpath(folder);
-        const QString local = folder + id + u'.' + ext;
-        if (!QFileInfo::exists(local) && DM_Func()->cnServer)
-            DM_Func()->cnServer->MyServerToClient(QStringLiteral("MSGData\\") + id + u'.' + ext, local);
-        if (QFileInfo::exists(local))
-            LMDRichEdit->LoadFromFile(local);
-        else
-            LMDRichEdit->clear();
-    }
+    m_attachment = text("MSGFILE").trimmed();
+    m_attachmentName = text("MSGFILENAME").trimmed();
+    lblLuyan->setText(m_attachment.isEmpty()
+                          ? QString()
+                          : QStringLiteral("附件名: <a href=\"open\">%1</a>")
+                                .arg(TDM_Func::AttachmentName(m_attachment, m_attachmentName)
+                                         .toHtmlEscaped()));
+    // A body that cannot be had is told; the labels above still show the notice.
+    DM_Func()->ShowBody(text("MSGCONTENT"), text("MSGID"), LMDRichEdit);
     show();
 }
 

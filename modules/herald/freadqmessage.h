@@ -15,7 +15,8 @@ class TMyDBXEdit;
 namespace herald {
 
 // "公告阅读查询": read receipts within a range of reading days, optionally of one reading
-// site and one reader; a double click shows the notice behind a receipt.
+// site and one reader; a double click shows the notice behind a receipt (bodies of both
+// server layouts), whose attachment opens from its name.
 class TfReadQMessage : public tessera::TfDBQueryBase_Single
 {
     Q_OBJECT
@@ -37,6 +38,11 @@ public:
 protected:
     void InitPDM() override;
     void FormClose(bool &freeOnClose) override;
+
+private:
+    // The attachment of the receipt shown (server path, original name).
+    QString m_attachment;
+    QString m_attachmentName;
 };
 
 } // namespace herald

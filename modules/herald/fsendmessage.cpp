@@ -21,6 +21,8 @@
 #include <QRandomGenerator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace herald {
 
 using framework::QuotedVar;
@@ -137,6 +139,48 @@ void TfSendMessage::FormCreate()
             MSGErrorDialog(e.message());
         }
     }
+}
+
+bool TfSendMessage::hasDraft() const
+{
+    return !edtObject->text().trimmed().isEmpty() || !edtFile->text().trimmed().isEmpty()
+           || !LMDRichEdit->plainText().trimmed().isEmpty();
+}
+
+bool TfSendMessage::CloseQuery()
+{
+    if (!TfDBBase::CloseQuery())
+        return false;
+    if (!hasDraft())
+        return true;
+    const host::Answer answer = host::dialogPresenter().showMessage(
+        host::MessageKind::Question, QStringLiteral("询问"),
+        QStringLiteral("%1: 公告尚未发表。是否现在发表？\n"
+                       "选“是”发表后关闭，选“否”放弃这篇公告，选“取消”回到窗口继续编辑。")
+            .arg(windowTitle()),
+        host::QuestionButtons::YesNoCancel);
+    switch (answer) {
+    case host::Answer::Yes:
+    case host::Answer::Ok:
+        try {
+            actSaveExecute();
+        } catch (const host::SilentAbort &) {
+            return false;
+        } catch (const host::UserError &e) {
+            MSGErrorDialog(e.message());
+            return false;
+        } catch (const std::exception &e) {
+            MSGErrorDialog(QStringLiteral("公告发表失败:"), QString::fromUtf8(e.what()));
+            return false;
+        }
+        // Published: the inputs are cleared. Refused or failed: the window stays with them.
+        return !hasDraft();
+    case host::Answer::No:
+        return true;
+    case host::Answer::Cancel:
+        break;
+    }
+    return false;
 }
 
 void TfSendMessage::FormClose(bool &freeOnClose)
@@ -327,6 +371,11 @@ void TfSendMessage::actSaveExecute()
         cdsMSG->FieldByName(QStringLiteral("MSGTYPE"))
             ->SetAsString(ChkReadOnly->isChecked() ? QStringLiteral("必读") : QStringLiteral("普通"));
         cdsMSG->FieldByName(QStringLiteral("MSGFILE"))->SetAsString(edtFile->text().trimmed());
+        // The attachment's own name, kept beside the server path that replaces it.
+        if (quillon::TField *name = cdsMSG->FindField(QStringLiteral("MSGFILENAME"))) {
+            const QString local = edtFile->text().trimmed();
+            name->SetAsString(local.mid(std::max(local.lastIndexOf(u'/'), local.lastIndexOf(u'\\')) + 1));
+        }
         cdsMSG->FieldByName(QStringLiteral("sysid"))->SetAsString(sysid);
         cdsMSG->Post();
 

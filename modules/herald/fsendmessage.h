@@ -59,6 +59,12 @@ public:
     QString lastNoticeKey() const { return m_lastKey; }
     QString lastBodyFile() const { return m_lastBodyFile; }
 
+    // Subject, attachment or body typed and not yet published.
+    bool hasDraft() const;
+    // Before the window closes (its page, the program, a new log-on): a draft asks
+    // publish / discard / stay; a publication that fails keeps the window.
+    bool CloseQuery() override;
+
     // Local time "yyyyMMddhhmmss" followed by the number (0..999999) in decimal.
     static QString MakeNoticeKey(const QDateTime &now, quint32 number);
     // Body file name in `folder`: key + subject + ".rtf", with every character that file

@@ -33,7 +33,7 @@ TDM_Func::TDM_Func(QObject *owner)
     cdsPub->setObjectName(QStringLiteral("cdsPub"));
     cdsMSGData->setObjectName(QStringLiteral("cdsMSGData"));
     openLocalFile = [](const QString &file) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(file));
     };
 }
 
@@ -107,6 +107,7 @@ QString TDM_Func::UnreadNoticeSql()
            + QStringLiteral("select b.*,a.MSGSITE,a.MSGEMP from TAB_MSGEMP a,TAB_MSGRECORD b "
                             "where a.MSGID=b.MSGID and a.sysid=b.sysid")
            + QStringLiteral(" and a.MSGSITE=") + site + QStringLiteral(" and a.MSGEMP=") + emp
+           + NotAlsoToTheSiteSql()
            + QStringLiteral(" and b.OPTIME >=trunc(sysdate-10) ")
            + QStringLiteral(" and not exists (select 1 from TAB_MSGREAD c where MSGREADSITE = ")
            + site + QStringLiteral(" and MSGREADER = ") + emp
@@ -144,37 +145,113 @@ bool TDM_Func::WriteReadReceipt(quillon::TMyDataSet *cds, const QString &msgId)
     return true;
 }
 
-bool TDM_Func::IsBodyFile(const QString &content)
+TDM_Func::BodyKind TDM_Func::bodyKind(const QString &content)
 {
     QString c = content;
     while (c.endsWith(u'\n') || c.endsWith(u'\r'))
         c.chop(1);
-    return c.endsWith(QLatin1String("rtf"));
+    if (c.trimmed().isEmpty())
+        return BodyKind::None;
+    if (!c.endsWith(QLatin1String("rtf")))
+        return BodyKind::Text;
+    if (c.trimmed().startsWith(QLatin1String("notice\\"), Qt::CaseInsensitive))
+        return BodyKind::ServerFile;
+    return BodyKind::OlderFile;
 }
 
-void TDM_Func::ShowBody(const QString &content, richedit::RichEditor *editor)
+bool TDM_Func::IsBodyFile(const QString &content)
 {
-    if (content.isEmpty()) {
+    const BodyKind k = bodyKind(content);
+    return k == BodyKind::ServerFile || k == BodyKind::OlderFile;
+}
+
+QString TDM_Func::BodyLocalFile(const QString &content, const QString &msgId)
+{
+    switch (bodyKind(content)) {
+    case BodyKind::ServerFile:
+        return DownLoadFile(content.trimmed());
+    case BodyKind::OlderFile: {
+        // "MSGData\<MSGID>.<ext>", the extension being up to six characters after the
+        // last dot of the stored value; kept in "OutPut/".
+        const QString trimmed = content.trimmed();
+        const QString name =
+            trimmed.mid(std::max(trimmed.lastIndexOf(u'\\'), trimmed.lastIndexOf(u'/')) + 1);
+        const QString ext = name.mid(name.lastIndexOf(u'.') + 1).left(6);
+        if (msgId.isEmpty() || msgId.contains(u'/') || msgId.contains(u'\\')
+            || msgId.startsWith(u'.'))
+            throw host::UserError(QStringLiteral("公告编号[") + msgId
+                                  + QStringLiteral("]无效，无法取得它的正文文件。"));
+        const QString folder = tessera::appPath() + QStringLiteral("OutPut/");
+        QDir().mkpath(folder);
+        const QString local = folder + msgId + u'.' + ext;
+        if (!QFileInfo::exists(local)) {
+            if (!cnServer)
+                throw host::UserError(QStringLiteral("模块尚未连接到服务器"));
+            cnServer->MyServerToClient(QStringLiteral("MSGData\\") + msgId + u'.' + ext, local);
+        }
+        return local;
+    }
+    case BodyKind::None:
+    case BodyKind::Text:
+        break;
+    }
+    return QString();
+}
+
+void TDM_Func::ShowBody(const QString &content, const QString &msgId,
+                        richedit::RichEditor *editor)
+{
+    const BodyKind kind = bodyKind(content);
+    if (kind == BodyKind::None) {
         editor->clear();
         return;
     }
-    if (!IsBodyFile(content)) {
+    if (kind == BodyKind::Text) {
         editor->setPlainText(content);
         return;
     }
-    const QString local = DownLoadFile(content);
-    if (QFileInfo::exists(local))
-        editor->LoadFromFile(local);
-    else
-        editor->clear();
+    editor->clear();
+    const QString local = BodyLocalFile(content, msgId);
+    if (!QFileInfo::exists(local))
+        throw host::UserError(QStringLiteral("无法取得公告正文：服务器上没有文件[") + content.trimmed()
+                              + QStringLiteral("]，本地文件[") + QDir::toNativeSeparators(local)
+                              + QStringLiteral("]未能生成。请联系公告发表人重新发表。"));
+    editor->LoadFromFile(local);
 }
 
-void TDM_Func::OpenNoticeFile(const QString &attachment, const QString &content)
+void TDM_Func::OpenNoticeFile(const QString &attachment, const QString &attachmentName,
+                              const QString &content, const QString &msgId)
 {
-    if (!attachment.isEmpty())
-        BrowerFile(attachment);
-    else if (!content.isEmpty() && IsBodyFile(content))
-        BrowerFile(content);
+    if (!attachment.trimmed().isEmpty()) {
+        BrowerFile(attachment.trimmed(), attachmentName);
+        return;
+    }
+    switch (bodyKind(content)) {
+    case BodyKind::ServerFile:
+        BrowerFile(content.trimmed());
+        break;
+    case BodyKind::OlderFile:
+        openLocal(BodyLocalFile(content, msgId), content.trimmed());
+        break;
+    case BodyKind::None:
+    case BodyKind::Text:
+        break;
+    }
+}
+
+QString TDM_Func::NotAlsoToTheSiteSql()
+{
+    return QStringLiteral(" and not exists (select 1 from TAB_MSGSITE d where d.MSGID=a.MSGID and "
+                          "d.sysid=a.sysid and d.MSGSITE=a.MSGSITE)");
+}
+
+QString TDM_Func::AttachmentName(const QString &serverPath, const QString &originalName)
+{
+    const QString name = originalName.trimmed();
+    if (!name.isEmpty())
+        return name;
+    const QString path = serverPath.trimmed();
+    return path.mid(std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/')) + 1);
 }
 
 namespace {
@@ -237,15 +314,50 @@ QString TDM_Func::DownLoadFile(const QString &AServerFile)
     return local;
 }
 
-void TDM_Func::BrowerFile(const QString &AServerFile)
+QString TDM_Func::DownLoadFileAs(const QString &AServerFile, const QString &AOriginalName)
+{
+    // Only the name part of the original name counts, and only characters that every
+    // file system takes: the name comes from the publisher's machine.
+    QString name = AttachmentName(QString(), AOriginalName);
+    name = name.mid(std::max(name.lastIndexOf(u'\\'), name.lastIndexOf(u'/')) + 1);
+    for (QChar &c : name)
+        if (c.unicode() < 32 || QStringView(u":*?\"<>|").contains(c))
+            c = u'_';
+    while (name.endsWith(u'.') || name.endsWith(u' '))
+        name.chop(1);
+    if (name.isEmpty() || name == QLatin1String(".."))
+        return DownLoadFile(AServerFile);
+    const QString copy = DownLoadFile(AServerFile);
+    if (!QFileInfo::exists(copy))
+        return copy;
+    const QFileInfo server(copy);
+    const QString folder = server.path() + u'/' + server.completeBaseName() + u'/';
+    QDir().mkpath(folder);
+    const QString named = folder + name;
+    if (!QFileInfo::exists(named) && !QFile::copy(copy, named))
+        throw host::UserError(QStringLiteral("无法在本地保存附件[") + QDir::toNativeSeparators(named)
+                              + QStringLiteral("]，请检查程序目录下 tmpfile 文件夹是否可写。"));
+    return named;
+}
+
+void TDM_Func::BrowerFile(const QString &AServerFile, const QString &AOriginalName)
 {
     if (AServerFile.isEmpty())
         return;
-    const QString local = DownLoadFile(AServerFile);
+    const QString local = AOriginalName.trimmed().isEmpty() ? DownLoadFile(AServerFile)
+                                                            : DownLoadFileAs(AServerFile, AOriginalName);
+    openLocal(local, AServerFile);
+}
+
+void TDM_Func::openLocal(const QString &local, const QString &serverFile)
+{
     if (!QFileInfo::exists(local))
-        throw host::UserError(QStringLiteral("服务器上没有文件[") + AServerFile + QStringLiteral("]."));
-    if (openLocalFile)
-        openLocalFile(local);
+        throw host::UserError(QStringLiteral("服务器上没有文件[") + serverFile
+                              + QStringLiteral("]，本地文件[") + QDir::toNativeSeparators(local)
+                              + QStringLiteral("]未能生成。请联系公告发表人重新上传。"));
+    if (openLocalFile && !openLocalFile(local))
+        throw host::UserError(QStringLiteral("无法打开文件[") + QDir::toNativeSeparators(local)
+                              + QStringLiteral("]。请确认本机装有打开此类文件的程序，或到该文件夹中直接打开它。"));
 }
 
 } // namespace herald

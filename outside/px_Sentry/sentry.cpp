@@ -135,6 +135,9 @@ QString unreadNoticeSql(const host::VarList &vars)
            QStringLiteral("select b.*,a.MSGSITE,a.MSGEMP from TAB_MSGEMP a,TAB_MSGRECORD b where "
                           "a.MSGID=b.MSGID and a.sysid=b.sysid") +
            QStringLiteral(" and a.MSGSITE=") + site + QStringLiteral(" and a.MSGEMP=") + emp +
+           // A notice addressed to his site as well is listed once, as the site's.
+           QStringLiteral(" and not exists (select 1 from TAB_MSGSITE d where d.MSGID=a.MSGID and "
+                          "d.sysid=a.sysid and d.MSGSITE=a.MSGSITE)") +
            QStringLiteral(" and b.OPTIME >=trunc(sysdate-10) ") + notRead +
            QStringLiteral(" and a.sysid=") + sysid;
 }
@@ -236,6 +239,9 @@ void fNotify()
         n.author = data.FieldByName(QStringLiteral("OPEMP"))->AsString().trimmed();
         if (!shownNotices().contains(n.id))
             anyNew = true;
+        if (std::any_of(notices.cbegin(), notices.cend(),
+                        [&n](const TfNotify::Notice &o) { return o.id == n.id; }))
+            continue; // one entry per notice, however it was addressed
         notices.append(n);
     }
     std::sort(notices.begin(), notices.end(),

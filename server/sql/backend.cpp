@@ -7,6 +7,13 @@
 
 namespace server {
 
+bool isServerTable(const QString &table)
+{
+    static const QStringList names = {QStringLiteral("sys_user"), QStringLiteral("sys_server"),
+                                      QStringLiteral("sys_tenant")};
+    return names.contains(table.toLower());
+}
+
 int TableInfo::columnIndex(const QString &name) const
 {
     for (qsizetype i = 0; i < columns.size(); ++i)

@@ -28,6 +28,18 @@ private:
     QString m_message;
 };
 
+// A client's statement that the database engine refused (a table of another deployment or
+// of the server, a write, a file function ...): answered with 403.
+class AccessDenied : public DbError
+{
+public:
+    using DbError::DbError;
+};
+
+// Tables that only the server reads and writes (users and their password hashes, keys,
+// tenant logins): no client connection can read them, whatever its SQL says.
+bool isServerTable(const QString &table);
+
 // Rows of a query with typed field definitions (the packet's field model). Dates come
 // back as QDateTime, integers as int/qlonglong, decimals as double, texts as QString.
 struct QueryResult

@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cmath>
+#include <cstdio>
+#include <QSet>
+#include <sodium.h>
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
@@ -443,6 +446,19 @@ public:
         for (const ServerFunction &f : serverFunctions())
             sqlite3_create_function(m_db, f.name, f.argCount, SQLITE_UTF8,
                                     const_cast<char *>(f.name), fnServer, nullptr, nullptr);
+        // No other database files, no extensions, no writes to the schema's internals.
+        sqlite3_limit(m_db, SQLITE_LIMIT_ATTACHED, 0);
+        sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+        sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        // The name of the inner filter views: the authorizer knows a read of a business
+        // table through them by this name, which a client's text cannot guess.
+        unsigned char tag[8];
+        if (sodium_init() < 0)
+            throw DbError(QStringLiteral("libsodium cannot start"));
+        randombytes_buf(tag, sizeof tag);
+        m_viewPrefix = QStringLiteral("wl_%1_")
+                           .arg(QString::fromLatin1(QByteArray(reinterpret_cast<char *>(tag), sizeof tag).toHex()));
+        sqlite3_set_authorizer(m_db, &SqliteConnection::authorize, this);
     }
 
     ~SqliteConnection() override
@@ -458,6 +474,73 @@ public:
         return translateOracle(oracleSql, target);
     }
 
+    // Every statement prepared while the connection is restricted to a deployment is a
+    // client's: it may only read, and read a business table only through the filter views
+    // of the deployment. Server tables, other databases, pragmas, writes, schema changes and
+    // functions that reach outside the database are refused while it is compiled.
+    static int authorize(void *self, int action, const char *a3, const char *a4,
+                         const char *database, const char *context)
+    {
+        auto *c = static_cast<SqliteConnection *>(self);
+        if (!c->m_clientMode)
+            return SQLITE_OK;
+        const bool ok = c->clientAccess(action, a3, a4, database, context);
+        if (!ok && s_traceDenials)
+            std::fprintf(stderr, "sqlite authorizer refused: action %d %s %s %s %s\n", action,
+                         a3 ? a3 : "-", a4 ? a4 : "-", database ? database : "-",
+                         context ? context : "-");
+        return ok ? SQLITE_OK : SQLITE_DENY;
+    }
+
+    bool clientAccess(int action, const char *a3, const char *a4, const char *database,
+                      const char *context) const
+    {
+        auto lower = [](const char *t) { return t ? QString::fromUtf8(t).toLower() : QString(); };
+        switch (action) {
+        case SQLITE_SELECT:
+        case SQLITE_RECURSIVE:
+            return true;
+        case SQLITE_READ: {
+            const QString table = lower(a3);
+            const QString db = lower(database);
+            if (db == QLatin1String("temp"))
+                return m_viewNames.contains(table); // the filter views themselves
+            // No database: a table of which no column is read (count(*) ...); the rules
+            // of the main database hold.
+            if (!db.isEmpty() && db != QLatin1String("main"))
+                return false;
+            if (table == QLatin1String("dual"))
+                return true;
+            // A business table only from inside its inner filter view. A CTE or a subquery
+            // named like the table does not carry this name.
+            const auto it = m_innerViewOf.constFind(table);
+            return it != m_innerViewOf.constEnd() && lower(context) == *it;
+        }
+        case SQLITE_FUNCTION: {
+            static const QStringList refused = {
+                QStringLiteral("load_extension"), QStringLiteral("readfile"),
+                QStringLiteral("writefile"), QStringLiteral("edit"), QStringLiteral("fts3_tokenizer"),
+                QStringLiteral("zipfile"), QStringLiteral("sqlar_compress"),
+                QStringLiteral("sqlar_uncompress"), QStringLiteral("lsmode"),
+                QStringLiteral("sqlite_dbpage"), QStringLiteral("sqlite_compileoption_get"),
+                QStringLiteral("sqlite_compileoption_used")};
+            return !refused.contains(lower(a4));
+        }
+        case SQLITE_PRAGMA: {
+            // Column lists of the tables a client may read; nothing that changes anything.
+            static const QStringList allowed = {QStringLiteral("table_info"),
+                                                QStringLiteral("table_xinfo")};
+            const QString arg = lower(a4);
+            return allowed.contains(lower(a3))
+                   && (m_innerViewOf.contains(arg) || arg == QLatin1String("dual"));
+        }
+        default:
+            return false; // writes, schema changes, ATTACH, transactions ...
+        }
+    }
+
+    static inline const bool s_traceDenials = qEnvironmentVariableIsSet("WAYLINK_SQLITE_TRACE");
+
     static int onProgress(void *self)
     {
         auto *c = static_cast<SqliteConnection *>(self);
@@ -470,7 +553,10 @@ public:
     sqlite3_stmt *prepare(const QString &sql)
     {
         m_deadline = s_limitMs > 0 ? QDeadlineTimer(s_limitMs.load()) : QDeadlineTimer();
-        auto it = m_cache.find(sql);
+        // A statement compiled for the server is never reused for a client's text, and the
+        // other way round: the authorizer only looks at a statement while it is compiled.
+        const QString key = (m_clientMode ? QLatin1Char('c') : QLatin1Char('s')) + sql;
+        auto it = m_cache.find(key);
         if (it != m_cache.end()) {
             sqlite3_reset(it.value());
             sqlite3_clear_bindings(it.value());
@@ -479,10 +565,17 @@ public:
         sqlite3_stmt *st = nullptr;
         const QByteArray s = sql.toUtf8();
         const char *tail = nullptr;
-        if (sqlite3_prepare_v2(m_db, s.constData(), int(s.size()), &st, &tail) != SQLITE_OK)
+        if (sqlite3_prepare_v2(m_db, s.constData(), int(s.size()), &st, &tail) != SQLITE_OK) {
+            if (sqlite3_errcode(m_db) == SQLITE_AUTH)
+                throw AccessDenied(QStringLiteral("the statement was refused: %1").arg(dbMessage(m_db)));
             throw DbError(dbMessage(m_db));
+        }
         if (!st)
             throw DbError(QStringLiteral("empty SQL text"));
+        if (m_clientMode && sqlite3_stmt_isexplain(st)) {
+            sqlite3_finalize(st);
+            throw AccessDenied(QStringLiteral("the statement was refused: EXPLAIN"));
+        }
         if (tail && QByteArray(tail).trimmed().size() > 0) {
             sqlite3_finalize(st);
             throw DbError(QStringLiteral("only one statement per request"));
@@ -492,7 +585,7 @@ public:
                 sqlite3_finalize(old);
             m_cache.clear();
         }
-        m_cache.insert(sql, st);
+        m_cache.insert(key, st);
         return st;
     }
 
@@ -755,37 +848,55 @@ public:
         return info;
     }
 
-    // Temporary views named like the tables shadow them for unqualified names.
+    // Temporary views named like the tables shadow them for unqualified names. Each reads
+    // an inner view with the connection's secret prefix that keeps the deployment's rows:
+    //   temp."tab_Site" -> temp."wl_<tag>_tab_Site" -> main."tab_Site" where sysid='001'
+    // While restricted, the authorizer lets a statement read a business table only from
+    // inside its inner view; server tables get no view and stay unreadable.
     void restrictRows(const QString &sysid) override
     {
         if (sysid == m_filter)
             return;
+        m_clientMode = false;
+        m_filter.clear();
         QString script;
         for (const QString &t : std::as_const(m_filterViews))
-            script += QStringLiteral("drop view if exists temp.%1;").arg(quoteIdentifier(t));
+            script += QStringLiteral("drop view if exists temp.%1;drop view if exists temp.%2;")
+                          .arg(quoteIdentifier(t), quoteIdentifier(m_viewPrefix + t));
         m_filterViews.clear();
-        m_filter.clear();
-        if (!sysid.isEmpty()) {
-            if (m_sysidTables.isEmpty()) {
-                const QueryResult r = query(
-                    QStringLiteral("select m.name from main.sqlite_schema m where m.type='table' and "
-                                   "exists (select 1 from pragma_table_info(m.name) p where "
-                                   "lower(p.name)='sysid')"),
-                    {}, true);
-                for (const QVariantList &row : r.rows)
+        m_viewNames.clear();
+        m_innerViewOf.clear();
+        if (!script.isEmpty())
+            executeScript(script);
+        if (sysid.isEmpty())
+            return;
+        if (m_sysidTables.isEmpty()) {
+            const QueryResult r = query(
+                QStringLiteral("select m.name from main.sqlite_schema m where m.type='table' and "
+                               "exists (select 1 from pragma_table_info(m.name) p where "
+                               "lower(p.name)='sysid')"),
+                {}, true);
+            for (const QVariantList &row : r.rows)
+                if (!isServerTable(row.at(0).toString()))
                     m_sysidTables.append(row.at(0).toString());
-            }
-            QString value = sysid;
-            value.replace(QLatin1Char('\''), QLatin1String("''"));
-            for (const QString &t : std::as_const(m_sysidTables)) {
-                script += QStringLiteral("create temp view %1 as select * from main.%1 where sysid='%2';")
-                              .arg(quoteIdentifier(t), value);
-                m_filterViews.append(t);
-            }
+        }
+        QString value = sysid;
+        value.replace(QLatin1Char('\''), QLatin1String("''"));
+        script.clear();
+        for (const QString &t : std::as_const(m_sysidTables)) {
+            const QString inner = m_viewPrefix + t;
+            script += QStringLiteral("create temp view %2 as select * from main.%1 where sysid='%3';"
+                                     "create temp view %1 as select * from temp.%2;")
+                          .arg(quoteIdentifier(t), quoteIdentifier(inner), value);
+            m_filterViews.append(t);
+            m_viewNames.insert(t.toLower());
+            m_viewNames.insert(inner.toLower());
+            m_innerViewOf.insert(t.toLower(), inner.toLower());
         }
         if (!script.isEmpty())
             executeScript(script);
         m_filter = sysid;
+        m_clientMode = true;
     }
 
     QString rowFilter() const override { return m_filter; }
@@ -804,6 +915,11 @@ private:
     QString m_filter;
     QStringList m_filterViews;
     QStringList m_sysidTables;
+    // Client mode: set while the connection is restricted to a deployment.
+    bool m_clientMode = false;
+    QString m_viewPrefix;
+    QSet<QString> m_viewNames;             // every filter view, lower case
+    QHash<QString, QString> m_innerViewOf; // table -> its inner view, lower case
 };
 
 } // namespace

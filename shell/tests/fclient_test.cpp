@@ -323,12 +323,34 @@ TEST_F(ClientTest, WindowsWithUnsavedChangesAreAskedBeforeTheProgramEnds)
 
 TEST_F(ClientTest, RestartRunsTheScriptOrStaysWhenItCannot)
 {
+    // The working folder is one of the places searched: keep it an empty one of our own, so
+    // that whatever folder the tests run in cannot change the outcome.
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work.path()));
+    struct Restore
+    {
+        QString path;
+        ~Restore() { QDir::setCurrent(path); }
+    } restore{previous};
+
+    shell::test::writeMenuCache(dir.filePath(QStringLiteral("LocalData/cds/cdsSysMenu.cds")),
+                                {{"001.000.000", "公告", "", 1, "GG"}});
+    sentry();
     auto c = makeClient();
+    c->edtSite->setText(QStringLiteral("003"));
+    c->edtUser->setText(QStringLiteral("001.wang"));
+    c->edtPwd->setText(QStringLiteral("p@ss"));
+    c->RzBtnLogIn->click();
+    ASSERT_EQ(c->state(), TfClient::State::Working);
+    presenter->shown.clear();
+
     presenter->answers = {host::Answer::No};
     c->actRLogOnExecute();
     EXPECT_TRUE(scripts.isEmpty());
 
-    // No script beside the program: the user is told and the program stays.
+    // No script beside the program or in the working folder: the user is told and the
+    // program stays.
     c->actRLogOnExecute();
     EXPECT_TRUE(scripts.isEmpty());
     EXPECT_TRUE(terminated.isEmpty());
@@ -339,11 +361,43 @@ TEST_F(ClientTest, RestartRunsTheScriptOrStaysWhenItCannot)
 #else
     const QString script = QStringLiteral("ReStart.sh");
 #endif
-    write(script, "exit 0\n");
+    // Found in the working folder when the program's folder has none.
+    QFile inWork(work.filePath(script));
+    ASSERT_TRUE(inWork.open(QIODevice::WriteOnly));
+    inWork.close();
     c->actRLogOnExecute();
     ASSERT_EQ(scripts.size(), 1);
+    EXPECT_EQ(QFileInfo(scripts[0]).absolutePath(), QFileInfo(work.path()).absoluteFilePath());
+    scripts.clear();
+    terminated.clear();
+    QFile::remove(c->localDataPath());
+
+    // A window that wants to stay keeps the program; nothing is written.
+    write(script, "exit 0\n");
+    PendingWindows windows;
+    qApp->setProperty("TesseraForms", QVariant::fromValue<QObject *>(&windows));
+    c->actRLogOnExecute();
+    EXPECT_EQ(windows.asked, 1);
+    EXPECT_TRUE(scripts.isEmpty());
+    EXPECT_FALSE(QFile::exists(c->localDataPath()));
+
+    // Otherwise the script beside the program runs, after the offline cache and the
+    // remembered user were written as a normal close writes them.
+    windows.answer = true;
+    c->actRLogOnExecute();
+    qApp->setProperty("TesseraForms", QVariant());
+    ASSERT_EQ(scripts.size(), 1);
     EXPECT_TRUE(scripts[0].endsWith(script));
+    EXPECT_EQ(QFileInfo(scripts[0]).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
     EXPECT_EQ(terminated, QList<int>{0});
+    QFile cache(c->localDataPath());
+    ASSERT_TRUE(cache.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = cache.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(host::CFuncObj()->DecryptStr(QString::fromUtf8(lines[0])),
+              QStringLiteral("LogOnSiteCode=003"));
+    EXPECT_EQ(host::CFuncObj()->DecryptStr(QString::fromUtf8(lines[1])),
+              QStringLiteral("LogOnUser=001.wang"));
 }
 
 TEST_F(ClientTest, NoticeMonitorCallsAtMostOncePerMinuteAndRetriesFailures)

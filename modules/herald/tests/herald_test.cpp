@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -34,7 +35,10 @@ protected:
         auto p = std::make_unique<host::ScriptedPresenter>();
         presenter = p.get();
         host::setDialogPresenter(std::move(p));
-        DM_Func()->openLocalFile = [this](const QString &f) { opened << f; };
+        DM_Func()->openLocalFile = [this](const QString &f) {
+            opened << f;
+            return desktopOpens;
+        };
     }
     void TearDown() override
     {
@@ -42,6 +46,7 @@ protected:
         host::setDialogPresenter(nullptr);
         tessera::setAppPath(QString());
     }
+    bool desktopOpens = true;
     QStringList shownTexts() const
     {
         QStringList t;
@@ -206,18 +211,71 @@ TEST_F(HeraldTest, LocalCopiesAreReusedAndNamesCannotLeaveTheFolder)
     EXPECT_EQ(opened, QStringList{local});
 }
 
-TEST_F(HeraldTest, BodyFilesAreToldFromBodyTexts)
+TEST_F(HeraldTest, BodyLayoutsAreToldApartWithoutMistakingLocalPaths)
 {
+    using Kind = TDM_Func::BodyKind;
     struct Case
     {
         const char *content;
-        bool file;
+        Kind kind;
     };
-    const Case cases[] = {{"notice\\d\\{X}.rtf", true}, {"MSGData\\1.rtf\r\n", true},
-                          {"x.rtf\n", true},   {"请查收", false}, {"x.RTF", false},
-                          {"rtf", true},        {"", false},      {"x.rtf ", false}};
-    for (const Case &c : cases)
-        EXPECT_EQ(TDM_Func::IsBodyFile(QString::fromUtf8(c.content)), c.file) << c.content;
+    const Case cases[] = {
+        {"notice\\d\\{X}.rtf", Kind::ServerFile},
+        {"NOTICE\\20261207\\{X}.rtf\r\n", Kind::ServerFile},
+        // The publisher's local paths of the older layout, whatever folders they name.
+        {"C:\\Temp\\notice\\1主题.rtf", Kind::OlderFile},
+        {"\\\\srv\\notice\\a.rtf", Kind::OlderFile},
+        {"D:\\notice.rtf", Kind::OlderFile},
+        {"MSGData\\1.rtf\r\n", Kind::OlderFile},
+        {"rtf", Kind::OlderFile},
+        {"请查收", Kind::Text},
+        {"x.RTF", Kind::Text},
+        {"x.rtf ", Kind::Text},
+        {"", Kind::None},
+        {"\r\n", Kind::None},
+    };
+    for (const Case &c : cases) {
+        const QString content = QString::fromUtf8(c.content);
+        EXPECT_EQ(TDM_Func::bodyKind(content), c.kind) << c.content;
+        EXPECT_EQ(TDM_Func::IsBodyFile(content), c.kind == Kind::ServerFile || c.kind == Kind::OlderFile)
+            << c.content;
+    }
+}
+
+TEST_F(HeraldTest, AttachmentsOpenUnderTheirOriginalNamesOrTellWhyNot)
+{
+    DM_Func()->cnServer = nullptr; // the copies are there already
+    writeLocal(QStringLiteral("20261207_{A}.xls"), "first");
+    writeLocal(QStringLiteral("20261207_{B}.xls"), "second");
+    const QString a = DM_Func()->DownLoadFileAs(QStringLiteral("notice\\d\\20261207_{A}.xls"),
+                                                QStringLiteral("报表.xls"));
+    const QString b = DM_Func()->DownLoadFileAs(QStringLiteral("notice\\d\\20261207_{B}.xls"),
+                                                QStringLiteral("C:\\用户\\报表.xls"));
+    EXPECT_EQ(QFileInfo(a).fileName(), QStringLiteral("报表.xls"));
+    EXPECT_EQ(QFileInfo(b).fileName(), QStringLiteral("报表.xls"));
+    EXPECT_NE(a, b) << "two attachments of one name keep apart";
+    QFile fa(a), fb(b);
+    ASSERT_TRUE(fa.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(fb.open(QIODevice::ReadOnly));
+    EXPECT_EQ(fa.readAll(), QByteArray("first"));
+    EXPECT_EQ(fb.readAll(), QByteArray("second"));
+    // A name that tries to climb out stays inside the local folder.
+    const QString odd = DM_Func()->DownLoadFileAs(QStringLiteral("notice\\d\\20261207_{A}.xls"),
+                                                  QStringLiteral("../../x:*.xls"));
+    EXPECT_TRUE(odd.startsWith(TDM_Func::localFileFolder())) << odd.toStdString();
+    EXPECT_EQ(TDM_Func::AttachmentName(QStringLiteral("notice\\d\\{A}.xls"), QString()),
+              QStringLiteral("{A}.xls"));
+
+    DM_Func()->BrowerFile(QStringLiteral("notice\\d\\20261207_{A}.xls"), QStringLiteral("报表.xls"));
+    EXPECT_EQ(opened, QStringList{a});
+    // The desktop has no program for it: the user is told where the file is.
+    desktopOpens = false;
+    try {
+        DM_Func()->BrowerFile(QStringLiteral("notice\\d\\20261207_{A}.xls"), QStringLiteral("报表.xls"));
+        ADD_FAILURE() << "no message";
+    } catch (const host::UserError &e) {
+        EXPECT_TRUE(e.message().contains(QDir::toNativeSeparators(a))) << e.message().toStdString();
+    }
 }
 
 TEST_F(HeraldTest, UploadOfAMissingFileTellsTheUserAndStops)
@@ -334,9 +392,9 @@ TEST_F(HeraldTest, UnreadListColumnsSortingAndOpeningFiles)
     open(1);
     EXPECT_EQ(opened, (QStringList{folder + "{F}.doc", folder + "{B}.rtf"}));
     // A body held as text is shown directly, never fetched or opened.
-    DM_Func()->ShowBody(QStringLiteral("plain body a/b"), form->LMDRichEdit);
+    DM_Func()->ShowBody(QStringLiteral("plain body a/b"), QStringLiteral("1"), form->LMDRichEdit);
     EXPECT_EQ(form->LMDRichEdit->plainText(), QStringLiteral("plain body a/b"));
-    DM_Func()->ShowBody(QStringLiteral("notice\\d\\{B}.rtf"), form->LMDRichEdit);
+    DM_Func()->ShowBody(QStringLiteral("notice\\d\\{B}.rtf"), QStringLiteral("2"), form->LMDRichEdit);
     EXPECT_EQ(form->LMDRichEdit->plainText().trimmed(), QStringLiteral("B"));
     // Nothing selected: nothing happens.
     lv->clearSelection();

@@ -186,6 +186,12 @@ TEST_F(SentryTest, NotifyListsUnreadNoticesOnceUnlessAsked)
     EXPECT_GT(listed, 0);
     // Newest first.
     EXPECT_GE(popup->list()->item(0, 0)->text(), popup->list()->item(listed - 1, 0)->text());
+    // One entry per notice: the demo's notice to 上海浦东 and to 马超 personally comes once.
+    QStringList subjects;
+    for (int r = 0; r < listed; ++r)
+        subjects << popup->list()->item(r, 1)->text();
+    EXPECT_TRUE(subjects.contains(QStringLiteral("通知第2号")));
+    EXPECT_EQ(subjects.removeDuplicates(), 0) << subjects.join(u',').toStdString();
 
     // Nothing new: the pop-up is not forced on the user again ...
     popup->hide();

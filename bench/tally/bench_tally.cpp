@@ -1,0 +1,158 @@
+// Finance figures against an in-process application server on loopback with the demo's
+// finance volume: 批带 over 1,000 marked centre account lines (4,000 fee calls), and the
+// query of the month's 10,000-odd lines into the grid of 中心账单查询.
+#include "baseforms/dbgrideh.h"
+#include "baseforms/environment.h"
+#include "dataaccess/mydataset.h"
+#include "dataaccess/mysktconnection.h"
+#include "host/dialogpresenter.h"
+#include "host/uintf.h"
+#include "host/varlist.h"
+#include "modules/tally/fcenaccedt.h"
+#include "modules/tally/fcenaccquery.h"
+#include "modules/tally/udm_func.h"
+#include "server/httpserver.h"
+#include "server/schema.h"
+#include "server/seed.h"
+#include "server/seedfinance.h"
+#include "server/sql/backend.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDateTimeEdit>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+struct BenchServer
+{
+    QTemporaryDir dir;
+    std::unique_ptr<server::Backend> backend;
+    std::unique_ptr<server::HttpServer> http;
+    quillon::TMySktConnection conn;
+
+    BenchServer()
+    {
+        backend = server::Backend::open(dir.filePath(QStringLiteral("b.sqlite")), true);
+        {
+            auto c = backend->acquire();
+            server::createSchema(*c);
+            server::SeedOptions o;
+            o.waybills = 10;
+            o.fastHash = true;
+            server::seedDemo(*c, o);
+            server::seedFinanceVolume(*c);
+        }
+        server::ServerOptions so;
+        so.port = 0;
+        so.threads = 2;
+        so.quiet = true;
+        http = std::make_unique<server::HttpServer>(*backend, dir.filePath(QStringLiteral("files")), so);
+        http->start();
+        conn.SetHost(QStringLiteral("127.0.0.1"));
+        conn.SetPort(http->port());
+        conn.SetSiteCode(QStringLiteral("101"));
+        conn.SetUsername(QStringLiteral("001.zhang"));
+        conn.SetPassword(QString::fromLatin1(server::kDemoPassword));
+        host::CdbCommObj();
+        host::setConnection(&conn);
+        tally::DM_Func()->InitConn();
+        tessera::setAppPath(dir.filePath(QStringLiteral("client")));
+        host::setDialogPresenter(std::make_unique<host::ScriptedPresenter>());
+        host::g_lstVars->setValue(QStringLiteral("sysid"), QStringLiteral("001"));
+        host::g_lstVars->setValue(QStringLiteral("LogOnSiteName"), QStringLiteral("上海浦东"));
+        host::g_lstVars->setValue(QStringLiteral("LogOnFinanceType"), QStringLiteral("2"));
+    }
+    ~BenchServer()
+    {
+        host::setConnection(nullptr);
+        tally::DM_Func()->cnServer = nullptr;
+        http->stop();
+    }
+};
+
+BenchServer &benchServer()
+{
+    static BenchServer s;
+    return s;
+}
+
+// Every line of the month, whatever station: the fixed 操作网点 is freed for the figure.
+template<class W> void wholeMonth(W *w)
+{
+    w->boxes.edtSite->setEnabled(true);
+    w->boxes.edtSite->clear();
+    const QDate today = QDate::currentDate();
+    w->filters->dtB->setDate(QDate(today.year(), today.month(), 1));
+}
+
+void BM_BatchFeesOverThousandLines(benchmark::State &state)
+{
+    benchServer();
+    std::unique_ptr<tally::TfcenAccEdt> w(tessera::createForm<tally::TfcenAccEdt>());
+    w->resize(1200, 700);
+    w->show();
+    wholeMonth(w.get());
+    w->executeAction(w->actQuery);
+    if (w->cdsData->RecordCount() < 1000) {
+        state.SkipWithError("fewer than 1000 lines");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        w->cdsData->CancelUpdates();
+        w->DBGridData->clearSelectedRows();
+        for (int i = 0; i < 1000; ++i)
+            w->DBGridData->selectRow(i);
+        state.ResumeTiming();
+        w->CalcFees(true);
+    }
+    state.counters["fee_calls"] = 4000;
+}
+BENCHMARK(BM_BatchFeesOverThousandLines)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One fee call on loopback: what each of the 4,000 calls of the run above costs.
+void BM_OneFeeCall(benchmark::State &state)
+{
+    benchServer();
+    std::unique_ptr<tally::TfcenAccEdt> w(tessera::createForm<tally::TfcenAccEdt>());
+    wholeMonth(w.get());
+    w->executeAction(w->actQuery);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(w->CalcFee(QStringLiteral("中转费")));
+}
+BENCHMARK(BM_OneFeeCall)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_QueryTenThousandLinesIntoTheGrid(benchmark::State &state)
+{
+    benchServer();
+    std::unique_ptr<tally::TfcenAccQuery> w(tessera::createForm<tally::TfcenAccQuery>());
+    w->resize(1200, 700);
+    w->show();
+    wholeMonth(w.get());
+    int rows = 0;
+    for (auto _ : state) {
+        w->executeAction(w->actQuery);
+        w->DBGridData->view()->viewport()->repaint();
+        rows = w->cdsData->RecordCount();
+    }
+    state.counters["rows"] = rows;
+}
+BENCHMARK(BM_QueryTenThousandLinesIntoTheGrid)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

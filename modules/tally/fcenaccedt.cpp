@@ -1,0 +1,191 @@
+#include "modules/tally/fcenaccedt.h"
+
+#include "baseforms/dbgrideh.h"
+#include "baseforms/rzcontrols.h"
+#include "dataaccess/mydataset.h"
+#include "host/errordisplay.h"
+#include "host/uintf.h"
+#include "host/varlist.h"
+#include "modules/tally/financetables.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QPushButton>
+
+namespace tally {
+
+TfcenAccEdt::TfcenAccEdt(QWidget *parent)
+    : TfFinanceEdit(parent)
+{
+    setObjectName(QStringLiteral("fcenAccEdt"));
+    setWindowTitle(QStringLiteral("中心账单管理"));
+
+    boxes = buildCenAccFilters(*filters);
+    filters->addBottomRow(pnlRun);
+    pnlOption->setFixedHeight(filters->panelHeight());
+
+    actCollection->setText(QStringLiteral("单带"));
+    actCollection->setToolTip(QStringLiteral("重新计算当前记录的中转费、扫描费、派件费和其他费"));
+    actCollectionAffirm->setText(QStringLiteral("批带"));
+    actCollectionAffirm->setToolTip(QStringLiteral("重新计算选中记录的中转费、扫描费、派件费和其他费"));
+    actRefresh->setToolTip(QStringLiteral("刷新账单目的地， 寄件站，重量，签收站等信息"));
+    tbCalcOne = insertToolButton(actCollection, QStringLiteral("tbCalcOne"), QStringLiteral("tbSave"));
+    tbCalcAll = insertToolButton(actCollectionAffirm, QStringLiteral("tbCalcAll"), QStringLiteral("tbSave"));
+    tbRefresh = insertToolButton(actRefresh, QStringLiteral("tbRefresh"), QStringLiteral("tbSave"));
+    setExecuteHandler(actCollection, [this] { actCollectionExecute(); });
+    setExecuteHandler(actCollectionAffirm, [this] { actCollectionAffirmExecute(); });
+
+    cboPriorSite = addSideChoice(QStringLiteral("cboPriorSite"), QStringLiteral("刷新上一站选项"),
+                                 {QStringLiteral("寄件站刷上一站"), QStringLiteral("发放领用网点刷上一站"),
+                                  QStringLiteral("收件网点刷上一站")});
+    cboNextSite = addSideChoice(QStringLiteral("cboNextSite"), QStringLiteral("刷新下一站选项"),
+                                {QStringLiteral("签收站刷下一站")});
+    cboMdd = addSideChoice(QStringLiteral("cboMdd"), QStringLiteral("刷新目的地选项"),
+                           {QStringLiteral("录单目的地刷目的地"), QStringLiteral("签收站默认发件地刷目的地"),
+                            QStringLiteral("下一站刷目的地")});
+    cboFirstSite = addSideChoice(QStringLiteral("cboFirstSite"), QStringLiteral("刷新寄件站选项"),
+                                 {QStringLiteral("上一站刷寄件站")});
+    chkWeight = addComponent(new tessera::TRzCheckBox(QStringLiteral("刷新最大重量"), rzszpnl1),
+                             QStringLiteral("chkWeight"));
+    sideLayout()->addRow(QString(), chkWeight);
+    connect(sbRefresh, &QPushButton::clicked, this, [this] { host::guarded([this] { sbRefreshClick(); }); });
+
+    setGridColumns(DBGridData, accountColumns());
+}
+
+TfcenAccEdt::~TfcenAccEdt() = default;
+
+void TfcenAccEdt::InitPDM()
+{
+    TfFinanceEdit::InitPDM();
+    setUpCenAccUser(boxes);
+}
+
+QString TfcenAccEdt::GetSql()
+{
+    return filters->sql(QString::fromUtf16(kCenAccHead));
+}
+
+void TfcenAccEdt::sbRefreshClick()
+{
+    RunSelected(QStringLiteral("请先选择需要刷新的记录!"), QStringLiteral("刷新操作完成!"), [this] {
+        RefreshPriorSite();
+        RefreshNextSite();
+        RefreshDest();
+        RefreshSendSite();
+        RefreshWeight();
+    });
+}
+
+void TfcenAccEdt::RefreshPriorSite()
+{
+    QString site;
+    switch (cboPriorSite->currentIndex()) {
+    case 1:
+        site = fieldText(QStringLiteral("SEND_SITE"));
+        break;
+    case 2:
+        site = LookupCall(QStringLiteral("F_GetFFSite"), QStringLiteral(","), QStringLiteral("pResult"),
+                          QStringLiteral("获取发放领用网点"));
+        break;
+    case 3:
+        site = LookupCall(QStringLiteral("F_GetSJSite"), QStringLiteral(","), QStringLiteral("pResult"),
+                          QStringLiteral("获取收件网点"));
+        break;
+    default:
+        return;
+    }
+    if (!site.isEmpty())
+        setFieldText(QStringLiteral("PRIORSTATIONCODE"), site);
+}
+
+void TfcenAccEdt::RefreshNextSite()
+{
+    if (cboNextSite->currentIndex() != 1)
+        return;
+    const QString site = fieldText(QStringLiteral("SIGNSITE"));
+    if (!site.isEmpty())
+        setFieldText(QStringLiteral("NEXTSTATIONCODE"), site);
+}
+
+void TfcenAccEdt::RefreshDest()
+{
+    QString dest;
+    switch (cboMdd->currentIndex()) {
+    case 1:
+        dest = LookupCall(QStringLiteral("F_GetAccMdd"), QStringLiteral(",0,"), QStringLiteral("mResult"),
+                          QStringLiteral("获取录单目的地"));
+        break;
+    case 2:
+        dest = LookupCall(QStringLiteral("F_GetAccMdd"), QStringLiteral(",1,"), QStringLiteral("mResult"),
+                          QStringLiteral("获取签收站默认发件地"));
+        break;
+    case 3:
+        dest = fieldText(QStringLiteral("NEXTSTATIONCODE"));
+        break;
+    default:
+        return;
+    }
+    if (!dest.isEmpty())
+        setFieldText(QStringLiteral("DEST"), dest);
+}
+
+void TfcenAccEdt::RefreshSendSite()
+{
+    if (cboFirstSite->currentIndex() != 1)
+        return;
+    const QString site = fieldText(QStringLiteral("PRIORSTATIONCODE"));
+    if (!site.isEmpty())
+        setFieldText(QStringLiteral("SEND_SITE"), site);
+}
+
+void TfcenAccEdt::RefreshWeight()
+{
+    if (!chkWeight->isChecked())
+        return;
+    const QString most = LookupCall(QStringLiteral("F_GetMaxWeight"), QStringLiteral(","),
+                                    QStringLiteral("wResult"), QStringLiteral("获取最大重量"));
+    // The weight is never lowered; a weight that is no number counts as 0.
+    if (fieldDecimal(QStringLiteral("WEIGHT")) < toDecimal(most))
+        setFieldText(QStringLiteral("WEIGHT"), most);
+}
+
+double TfcenAccEdt::CalcFee(const QString &feeType)
+{
+    FeeArgs a;
+    a.firstSite = fieldText(QStringLiteral("PRIORSTATIONCODE"));
+    a.dest = fieldText(QStringLiteral("DEST"));
+    a.feeType = feeType;
+    a.pcs = toInteger(fieldText(QStringLiteral("PCS")));
+    a.weight = fieldDecimal(QStringLiteral("WEIGHT"));
+    a.bulkWeight = a.weight;
+    a.fastType = fieldText(QStringLiteral("PRODUCTTYPE"));
+    a.goodsType = fieldText(QStringLiteral("GOODSTYPE"));
+    a.sevrType = fieldText(QStringLiteral("SERVICETYPE"));
+    a.transType = fieldText(QStringLiteral("TRANSMODE"));
+    a.finance = fieldText(QStringLiteral("FINANCECENTER"));
+    a.opSite = fieldText(QStringLiteral("STATIONCODE"));
+    a.validTime = cdsData->FieldByName(QStringLiteral("SCANTIME"))->AsDateTime();
+    a.sysid = host::g_lstVars->value(QStringLiteral("sysid"));
+    return TfFinanceEdit::CalcFee(a);
+}
+
+void TfcenAccEdt::calcLineFees()
+{
+    // Each fee is written right after its own call, so a later fee sees the line as it is.
+    setFieldDecimal(QStringLiteral("AR_TRANS_FEE"), CalcFee(QStringLiteral("中转费")));
+    setFieldDecimal(QStringLiteral("SCANMONEY"), CalcFee(QStringLiteral("扫描费")));
+    setFieldDecimal(QStringLiteral("AP_SEND_FEE"), CalcFee(QStringLiteral("派件费")));
+    setFieldDecimal(QStringLiteral("OTHERCHARGE"), CalcFee(QStringLiteral("其他费")));
+}
+
+void TfcenAccEdt::CalcFees(bool batch)
+{
+    if (batch)
+        RunSelected(QString(), QStringLiteral("操作完成!"), [this] { calcLineFees(); });
+    else
+        RunCurrent(QStringLiteral("操作完成!"), [this] { calcLineFees(); });
+}
+
+} // namespace tally

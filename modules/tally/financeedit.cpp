@@ -1,0 +1,458 @@
+#include "modules/tally/financeedit.h"
+
+#include "baseforms/dbgrideh.h"
+#include "baseforms/rzcontrols.h"
+#include "dataaccess/controlsoff.h"
+#include "dataaccess/mydataset.h"
+#include "host/uintf.h"
+#include "host/varlist.h"
+#include "modules/tally/udm_func.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QItemSelection>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <optional>
+
+Q_LOGGING_CATEGORY(lcTally, "waylink.tally")
+
+namespace tally {
+
+namespace {
+
+// The hourglass while a long mark or unmark runs.
+struct WaitCursor
+{
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+// How often a run lets the window paint and hear 停止.
+constexpr int kPaintIntervalMs = 40;
+
+} // namespace
+
+// Holds the window still while a run goes over the marked rows: the dataset's controls
+// quiet, the tool bar, grid and side panel disabled (shortcuts included), the progress bar
+// and 停止 shown; everything is given back when it ends, whatever happens.
+class RunLock
+{
+public:
+    RunLock(TfFinanceEdit *w, int total)
+        : m_w(w)
+        , m_off(w->cdsData)
+    {
+        m_wasCollapsed = w->btnExpand->isVisible();
+        if (m_wasCollapsed)
+            w->btnExpandClick();
+        w->m_running = true;
+        w->m_stopRequested = false;
+        w->m_actionLock->setEnabled(false);
+        w->tbTool->setEnabled(false);
+        w->DBGridData->setEnabled(false);
+        w->rzszpnl1->setEnabled(false);
+        w->rgb->setRange(0, std::max(total, 1));
+        w->rgb->setValue(0);
+        w->rgb->show();
+        w->btnStop->show();
+        w->btnStop->setEnabled(true);
+        w->m_paint.start();
+    }
+    ~RunLock() { end(); }
+    // Gives the window back (before the closing message is shown).
+    void end()
+    {
+        if (!m_w)
+            return;
+        TfFinanceEdit *w = m_w;
+        m_w = nullptr;
+        w->rgb->setValue(0);
+        w->rgb->setVisible(w->m_progressShown);
+        w->btnStop->hide();
+        w->rzszpnl1->setEnabled(true);
+        w->DBGridData->setEnabled(true);
+        w->tbTool->setEnabled(true);
+        w->m_actionLock->setEnabled(true);
+        w->m_running = false;
+        m_off.reset();
+        if (m_wasCollapsed)
+            w->btnCollapseClick();
+        w->updateActions();
+    }
+
+private:
+    TfFinanceEdit *m_w;
+    std::optional<quillon::ControlsOff> m_off;
+    bool m_wasCollapsed = false;
+};
+
+TfFinanceEdit::TfFinanceEdit(QWidget *parent)
+    : TfDBMultiBase_Batch(parent)
+    , filters(new FinanceFilters(this))
+{
+    cdsTmp = addComponent(new quillon::TMyDataSet(this), QStringLiteral("cdsTmp"));
+
+    // New, edit and delete are not offered: lines come from the server's own processes.
+    for (QAction *a : tbTool->actions()) {
+        const QString n = a->objectName();
+        for (const char *hidden : {"tbNew", "tbEdit", "tbDel"})
+            if (n.startsWith(QLatin1String(hidden)))
+                a->setVisible(false);
+    }
+    insertToolButton(actSelAll, QStringLiteral("tbSelAll"), QStringLiteral("tbSave"));
+    insertToolButton(actUnSelAll, QStringLiteral("tbUnSelAll"), QStringLiteral("tbSave"));
+    setExecuteHandler(actSelAll, [this] { actSelAllExecute(); });
+    setExecuteHandler(actUnSelAll, [this] { actUnSelAllExecute(); });
+    setExecuteHandler(actRefresh, [this] { actRefreshExecute(); });
+
+    // Every action of the window, so that a run can hold them all still.
+    m_actionLock = new QActionGroup(this);
+    m_actionLock->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+    for (QAction *a : actions())
+        m_actionLock->addAction(a);
+
+    // Progress along the bottom of the option panel, with 停止 while a run goes on.
+    auto *runRow = new QWidget(gbOption);
+    auto *rl = new QHBoxLayout(runRow);
+    rl->setContentsMargins(0, 0, 0, 0);
+    rgb = addComponent(new QProgressBar(runRow), QStringLiteral("rgb"));
+    rgb->setFixedHeight(16);
+    rgb->setFormat(QStringLiteral("%v / %m"));
+    rgb->hide();
+    rl->addWidget(rgb, 1);
+    btnStop = addComponent(new QToolButton(runRow), QStringLiteral("btnStop"));
+    btnStop->setText(QStringLiteral("停止"));
+    btnStop->setToolTip(QStringLiteral("停止处理：未处理的记录保持不变"));
+    btnStop->hide();
+    connect(btnStop, &QToolButton::clicked, this, [this] {
+        requestStop();
+        btnStop->setEnabled(false);
+    });
+    rl->addWidget(btnStop);
+    pnlRun = runRow;
+    connect(btnExpand, &QToolButton::clicked, this, [this] {
+        m_progressShown = true;
+        rgb->show();
+    });
+    connect(btnCollapse, &QToolButton::clicked, this, [this] {
+        m_progressShown = false;
+        rgb->hide();
+    });
+
+    // Side panel of refresh options (hidden until 刷新 on the tool bar shows it).
+    auto *side = new QVBoxLayout(rzszpnl1);
+    side->setContentsMargins(8, 8, 8, 8);
+    auto *title = new QLabel(QStringLiteral("刷新选项"), rzszpnl1);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    side->addWidget(title);
+    m_sideLayout = new QFormLayout;
+    m_sideLayout->setLabelAlignment(Qt::AlignRight);
+    side->addLayout(m_sideLayout);
+    sbRefresh = addComponent(new QPushButton(QStringLiteral("刷新"), rzszpnl1),
+                             QStringLiteral("sbRefresh"));
+    side->addWidget(sbRefresh);
+    auto *hint = new QLabel(QStringLiteral("先在表格中选中要刷新的记录，再按“刷新”。"), rzszpnl1);
+    hint->setWordWrap(true);
+    side->addWidget(hint);
+    side->addStretch();
+}
+
+TfFinanceEdit::~TfFinanceEdit() = default;
+
+QToolButton *TfFinanceEdit::insertToolButton(QAction *action, const QString &name,
+                                             const QString &before)
+{
+    QAction *anchor = nullptr;
+    for (QAction *a : tbTool->actions())
+        if (a->objectName() == before + QStringLiteral("Holder"))
+            anchor = a;
+    auto *b = addComponent(new QToolButton(tbTool), name);
+    b->setDefaultAction(action);
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setAutoRaise(true);
+    b->setFixedSize(45, 40);
+    b->setIconSize(QSize(22, 22));
+    QAction *holder = tbTool->insertWidget(anchor, b);
+    holder->setObjectName(name + QStringLiteral("Holder"));
+    QAction *sep = tbTool->insertSeparator(anchor);
+    sep->setObjectName(name + QStringLiteral("Sep"));
+    return b;
+}
+
+QComboBox *TfFinanceEdit::addSideChoice(const QString &name, const QString &label,
+                                        const QStringList &items)
+{
+    auto *box = addComponent(new tessera::TRzComboBox(rzszpnl1), name);
+    box->addItem(QString());
+    box->addItems(items);
+    box->setCurrentIndex(0);
+    m_sideLayout->addRow(addComponent(new QLabel(label, rzszpnl1), QStringLiteral("lbl") + name.mid(3)),
+                         box);
+    return box;
+}
+
+void TfFinanceEdit::InitPDM()
+{
+    TfDBMultiBase_Batch::InitPDM();
+    SetPDM(DM_Func());
+    SetDBGridIniFile(objectName() + QStringLiteral(".ini"));
+    cdsData->SetMyConn(DM_Func()->cnServer);
+    cdsTmp->SetMyConn(DM_Func()->cnServer);
+    filters->InitPDM();
+}
+
+void TfFinanceEdit::actQueryExecute()
+{
+    TfDBMultiBase_Batch::actQueryExecute();
+    if (!DBGridData->SelectedRows().isEmpty())
+        actUnSelAllExecute();
+}
+
+void TfFinanceEdit::actSelAllExecute()
+{
+    if (!cdsData->Active() || cdsData->IsEmpty())
+        return;
+    WaitCursor wait;
+    DBGridData->selectAllRows();
+}
+
+void TfFinanceEdit::actUnSelAllExecute()
+{
+    if (!cdsData->Active() || cdsData->IsEmpty())
+        return;
+    WaitCursor wait;
+    DBGridData->clearSelectedRows();
+}
+
+void TfFinanceEdit::actRefreshExecute()
+{
+    rzszpnl1->setVisible(rzszpnl1->isHidden());
+}
+
+bool TfFinanceEdit::CloseQuery()
+{
+    // A window in the middle of a run cannot go away under it: stop first.
+    if (m_running) {
+        requestStop();
+        return false;
+    }
+    return TfDBMultiBase_Batch::CloseQuery();
+}
+
+void TfFinanceEdit::FormClose(bool &freeOnClose)
+{
+    TfDBMultiBase_Batch::FormClose(freeOnClose);
+    freeOnClose = true;
+}
+
+QString TfFinanceEdit::fieldText(const QString &field) const
+{
+    return cdsData->FieldByName(field)->AsString();
+}
+
+double TfFinanceEdit::fieldDecimal(const QString &field) const
+{
+    return toDecimal(fieldText(field));
+}
+
+void TfFinanceEdit::setFieldText(const QString &field, const QString &value)
+{
+    if (cdsData->State() == quillon::DataSetState::Browse)
+        cdsData->Edit();
+    cdsData->FieldByName(field)->SetAsString(value);
+}
+
+void TfFinanceEdit::setFieldDecimal(const QString &field, double value)
+{
+    if (cdsData->State() == quillon::DataSetState::Browse)
+        cdsData->Edit();
+    cdsData->FieldByName(field)->SetAsFloat(value);
+}
+
+QString TfFinanceEdit::LookupCall(const QString &function, const QString &separator,
+                                  const QString &resultName, const QString &what)
+{
+    const QString bill = fieldText(QStringLiteral("BillCode"));
+    try {
+        cdsTmp->Close();
+        cdsTmp->SetCommandText(lookupCallSql(function, bill, separator,
+                                             host::g_lstVars->value(QStringLiteral("sysid")),
+                                             resultName));
+        cdsTmp->ClearParams();
+        cdsTmp->Open();
+        return cdsTmp->FieldByName(resultName)->AsString();
+    } catch (const std::exception &e) {
+        qCWarning(lcTally) << function << "failed for" << bill << ":" << e.what();
+        throw StepError(QStringLiteral("运单[%1]%2失败").arg(bill, what));
+    }
+}
+
+double TfFinanceEdit::CalcFee(const FeeArgs &a)
+{
+    using quillon::FieldType;
+    const QString bill = fieldText(QStringLiteral("BillCode"));
+    try {
+        cdsTmp->Close();
+        cdsTmp->SetCommandText(feeCallSql());
+        cdsTmp->ClearParams();
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("1"), a.firstSite);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("2"), a.dest);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("3"), a.feeType);
+        cdsTmp->CreateParam(FieldType::Integer, QStringLiteral("4"), a.pcs);
+        cdsTmp->CreateParam(FieldType::Float, QStringLiteral("5"), a.weight);
+        cdsTmp->CreateParam(FieldType::Float, QStringLiteral("6"), a.bulkWeight);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("7"), a.fastType);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("8"), a.goodsType);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("9"), a.sevrType);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("10"), a.transType);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("11"), a.finance);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("12"), a.opSite);
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("13"), a.cusName);
+        cdsTmp->CreateParam(FieldType::DateTime, QStringLiteral("14"),
+                            a.validTime.isValid() ? QVariant(a.validTime) : QVariant());
+        cdsTmp->CreateParam(FieldType::String, QStringLiteral("15"), a.sysid);
+        cdsTmp->Execute();
+        const quillon::TField *fee = cdsTmp->FieldByName(QStringLiteral("wResult"));
+        // A fee the server did not give is not a fee of 0.
+        if (fee->IsNull())
+            throw quillon::DataSetError(QStringLiteral("F_CalcJSFee gave no value"));
+        return fee->AsFloat();
+    } catch (const std::exception &e) {
+        qCWarning(lcTally) << "F_CalcJSFee" << a.feeType << "failed for" << bill << ":" << e.what();
+        throw StepError(QStringLiteral("运单[%1]的%2计算失败").arg(bill, a.feeType));
+    }
+}
+
+void TfFinanceEdit::keepPainting(bool now)
+{
+    if (!now && m_paint.elapsed() < kPaintIntervalMs)
+        return;
+    QCoreApplication::processEvents();
+    m_paint.restart();
+}
+
+void TfFinanceEdit::restoreMarks(const QList<QVariant> &marks)
+{
+    QTableView *view = DBGridData->view();
+    QAbstractItemModel *model = view->model();
+    if (!model || model->columnCount() == 0)
+        return;
+    QItemSelection selection;
+    tessera::TDataSource *source = DBGridData->DataSource();
+    for (const QVariant &m : marks) {
+        const int row = DBGridData->gridRow(source->rowOfBookmark(m));
+        if (row >= 0)
+            selection.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
+    }
+    view->selectionModel()->select(selection, QItemSelectionModel::Select);
+}
+
+void TfFinanceEdit::reportFailure(const StepError &error, int done, bool single)
+{
+    if (single) {
+        MSGErrorDialog(error.message()
+                       + QStringLiteral("，这条记录没有改动。请检查与服务器的连接或费用规则后再试。"));
+        return;
+    }
+    MSGErrorDialog(error.message()
+                   + QStringLiteral("，处理停在这一条，这条记录没有改动；之前已处理的%1条保留新值（尚未保存）。"
+                                    "请检查与服务器的连接或费用规则后，选中其余记录再试。")
+                         .arg(done));
+}
+
+TfFinanceEdit::RunEnd TfFinanceEdit::RunSelected(const QString &noMarkWarning,
+                                                 const QString &doneHint,
+                                                 const std::function<void()> &step)
+{
+    if (!cdsData->Active() || cdsData->IsEmpty())
+        return RunEnd::Nothing;
+    cdsData->CheckBrowseMode();
+    const QList<QVariant> marks = DBGridData->SelectedRows();
+    if (marks.isEmpty() && !noMarkWarning.isEmpty()) {
+        MSGWarningDialog(noMarkWarning);
+        return RunEnd::Nothing;
+    }
+    const int total = int(marks.size());
+    int done = 0;
+    bool stopped = false;
+    {
+        RunLock lock(this, total);
+        for (const QVariant &mark : marks) {
+            if (m_stopRequested) {
+                stopped = true;
+                break;
+            }
+            cdsData->GotoBookmark(mark.toLongLong());
+            try {
+                step();
+                cdsData->CheckBrowseMode();
+            } catch (const std::exception &e) {
+                // The failing row keeps its values; the rows before keep theirs.
+                if (cdsData->State() != quillon::DataSetState::Browse)
+                    cdsData->Cancel();
+                lock.end();
+                restoreMarks(marks);
+                if (const auto *se = dynamic_cast<const StepError *>(&e))
+                    reportFailure(*se, done, false);
+                else
+                    reportFailure(StepError(QString::fromUtf8(e.what())), done, false);
+                return RunEnd::Failed;
+            }
+            if (done < total)
+                ++done;
+            rgb->setValue(done);
+            emit rowDone(done);
+            keepPainting(done == 1);
+        }
+        lock.end();
+        restoreMarks(marks);
+    }
+    if (stopped) {
+        MSGHintDialog(QStringLiteral("已停止：处理了%1条，其余%2条没有改动。").arg(done).arg(total - done));
+        return RunEnd::Stopped;
+    }
+    MSGHintDialog(doneHint);
+    return RunEnd::Done;
+}
+
+TfFinanceEdit::RunEnd TfFinanceEdit::RunCurrent(const QString &doneHint,
+                                                const std::function<void()> &step)
+{
+    if (!cdsData->Active() || cdsData->IsEmpty())
+        return RunEnd::Nothing;
+    cdsData->CheckBrowseMode();
+    const QList<QVariant> marks = DBGridData->SelectedRows();
+    std::optional<StepError> failure;
+    {
+        quillon::ControlsOff off(cdsData);
+        try {
+            step();
+            cdsData->CheckBrowseMode();
+        } catch (const StepError &e) {
+            if (cdsData->State() != quillon::DataSetState::Browse)
+                cdsData->Cancel();
+            failure = e;
+        }
+    }
+    restoreMarks(marks);
+    if (failure) {
+        reportFailure(*failure, 0, true);
+        return RunEnd::Failed;
+    }
+    MSGHintDialog(doneHint);
+    return RunEnd::Done;
+}
+
+} // namespace tally

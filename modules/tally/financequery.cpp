@@ -1,0 +1,41 @@
+#include "modules/tally/financequery.h"
+
+#include "baseforms/rzcontrols.h"
+#include "dataaccess/mydataset.h"
+#include "modules/tally/udm_func.h"
+
+#include <QAction>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace tally {
+
+TfFinanceQuery::TfFinanceQuery(QWidget *parent)
+    : TfDBQueryBase_Single(parent)
+    , filters(new FinanceFilters(this))
+{
+    for (QAction *a : tbTool->actions()) {
+        const QString n = a->objectName();
+        if (n.startsWith(QLatin1String("tbPrint")) || n.startsWith(QLatin1String("tbChart")))
+            a->setVisible(false);
+    }
+}
+
+TfFinanceQuery::~TfFinanceQuery() = default;
+
+void TfFinanceQuery::InitPDM()
+{
+    TfDBQueryBase_Single::InitPDM();
+    SetPDM(DM_Func());
+    SetDBGridIniFile(objectName() + QStringLiteral(".ini"));
+    cdsData->SetMyConn(DM_Func()->cnServer);
+    filters->InitPDM();
+}
+
+void TfFinanceQuery::FormClose(bool &freeOnClose)
+{
+    TfDBQueryBase_Single::FormClose(freeOnClose);
+    freeOnClose = true;
+}
+
+} // namespace tally

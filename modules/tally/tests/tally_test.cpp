@@ -1,0 +1,249 @@
+// px_Tally without a server: the shared text rules, the dispatch, the option panels of the
+// centre account windows and their query texts, and the edit window's own controls.
+#include "baseforms/environment.h"
+#include "baseforms/rzcontrols.h"
+#include "dataaccess/mydataset.h"
+#include "host/dialogpresenter.h"
+#include "host/errors.h"
+#include "host/uintf.h"
+#include "host/varlist.h"
+#include "modules/tally/fcenaccedt.h"
+#include "modules/tally/fcenaccquery.h"
+#include "modules/tally/financesql.h"
+#include "modules/tally/udm_func.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace tally;
+
+namespace {
+
+class TallyTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        tessera::setAppPath(m_dir.path());
+        auto p = std::make_unique<host::ScriptedPresenter>();
+        presenter = p.get();
+        host::setDialogPresenter(std::move(p));
+        setUser(QStringLiteral("上海浦东"), false);
+    }
+    void TearDown() override
+    {
+        host::ParentCtrl = nullptr;
+        host::setDialogPresenter(nullptr);
+        tessera::setAppPath(QString());
+    }
+    static void setUser(const QString &site, bool financeCentre)
+    {
+        host::g_lstVars->setValue(QStringLiteral("sysid"), QStringLiteral("001"));
+        host::g_lstVars->setValue(QStringLiteral("LogOnSiteName"), site);
+        host::g_lstVars->setValue(QStringLiteral("LogOnFinanceType"),
+                                  financeCentre ? QStringLiteral("1") : QStringLiteral("2"));
+    }
+    QStringList shownTexts() const
+    {
+        QStringList t;
+        for (const auto &s : presenter->shown)
+            t << s.text;
+        return t;
+    }
+
+    QTemporaryDir m_dir;
+    host::ScriptedPresenter *presenter = nullptr;
+};
+
+// The same filter values typed into both windows of a subject.
+template<class W> void fill(W *w, const QString &pSite)
+{
+    w->boxes.edtpfSite->setText(QStringLiteral("北京中心"));
+    w->boxes.edtpSite->setText(pSite);
+    w->boxes.edtnSite->setText(QStringLiteral("深圳南山"));
+    w->filters->cboGoodsType->addItem(QStringLiteral("生鲜"));
+    w->filters->cboGoodsType->setCurrentText(QStringLiteral("生鲜"));
+    w->filters->cboSignType->setCurrentIndex(2);
+}
+
+} // namespace
+
+TEST(TallyRules, QuotingConditionsAndNumbers)
+{
+    EXPECT_EQ(Q(QStringLiteral("O'Brien''s")), QStringLiteral("'O''Brien''''s'"));
+    EXPECT_EQ(conditionSql(QStringLiteral("DEST"), QString()), QString());
+    EXPECT_EQ(conditionSql(QStringLiteral("DEST"), QStringLiteral("a'b")),
+              QStringLiteral(" and DEST='a''b'"));
+    EXPECT_EQ(signStatusSql(QStringLiteral("SIGNED"), 0), QString());
+    EXPECT_EQ(signStatusSql(QStringLiteral("SIGNED"), 1), QStringLiteral(" and nvl(SIGNED,0)=1 "));
+    EXPECT_EQ(signStatusSql(QStringLiteral("SIGNFLAG"), 2), QStringLiteral(" and nvl(SIGNFLAG,0)=0 "));
+    EXPECT_EQ(lookupCallSql(QStringLiteral("F_GetAccMdd"), QStringLiteral("66'1"), QStringLiteral(",1,"),
+                            QStringLiteral("001"), QStringLiteral("mResult")),
+              QStringLiteral("select F_GetAccMdd('66''1',1,'001') as mResult from dual"));
+    const struct
+    {
+        const char *text;
+        double value;
+    } decimals[] = {{"12.5", 12.5}, {" 3 ", 3}, {"", 0}, {"abc", 0}, {"1e999", 0}, {"-2", -2}};
+    for (const auto &d : decimals)
+        EXPECT_DOUBLE_EQ(toDecimal(QString::fromLatin1(d.text)), d.value) << d.text;
+    EXPECT_EQ(toInteger(QStringLiteral("2.5")), 0);
+    EXPECT_EQ(toInteger(QStringLiteral(" 3")), 3);
+}
+
+TEST(TallyRules, BillCodesFromTheMemo)
+{
+    EXPECT_EQ(billCodesOf(QStringLiteral(" A1 \n\nB2\r\nA1\n  \nC'3")),
+              (QStringList{"A1", "B2", "C'3"}));
+    EXPECT_EQ(billCodeSql({"A1", "C'3"}), QStringLiteral(" and BILLCODE in ('A1','C''3') "));
+    EXPECT_EQ(billCodeSql({}), QString());
+}
+
+TEST(TallyRules, RemarkWithNote)
+{
+    const struct
+    {
+        const char *remark, *note, *result;
+    } cases[] = {
+        {"R", "N", "R;N"},
+        {"", "N", "N"},
+        {"R", "  ", "R"},
+        {"R", "", "R"},
+        {"R", "N1\r\nN2\r\nN3", "R;N1N2\r\nN3"}, // only the first line break goes
+        {"R", "N1\nN2\nN3", "R;N1N2\nN3"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(remarkWithNote(QString::fromUtf8(c.remark), QString::fromUtf8(c.note)),
+                  QString::fromUtf8(c.result))
+            << c.note;
+}
+
+TEST_F(TallyTest, DispatchFoldsOnlyAToZAndIgnoresUnknownNames)
+{
+    QTabWidget tabs;
+    host::ParentCtrl = &tabs;
+    for (const char *name : {"fcenAccEdt", "FCENACCEDT", "fcenaccedt"})
+        DM_Func()->ExecFunc(QString::fromLatin1(name), QStringLiteral("中心账单管理"), {}, {}, 0);
+    ASSERT_EQ(tabs.count(), 1);
+    EXPECT_TRUE(qobject_cast<TfcenAccEdt *>(tabs.widget(0)));
+    DM_Func()->ExecFunc(QStringLiteral("fCenAccQuery"), QStringLiteral("中心账单查询"), {}, {}, 0);
+    ASSERT_EQ(tabs.count(), 2);
+    EXPECT_TRUE(qobject_cast<TfcenAccQuery *>(tabs.widget(1)));
+    for (const QString &name : {QStringLiteral("fNoSuch"), QStringLiteral(""),
+                                QStringLiteral("fcenAccEdt "), QStringLiteral("ｆcenAccEdt")})
+        DM_Func()->ExecFunc(name, QStringLiteral("x"), {}, {}, 0);
+    EXPECT_EQ(tabs.count(), 2);
+}
+
+TEST_F(TallyTest, FinanceCentreAndSiteUsersGetTheirOwnFixedBox)
+{
+    setUser(QStringLiteral("上海中心"), true);
+    std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
+    EXPECT_EQ(e->boxes.edtFinance->text(), QStringLiteral("上海中心"));
+    EXPECT_FALSE(e->boxes.edtFinance->isEnabled());
+    EXPECT_TRUE(e->boxes.edtSite->isEnabled());
+    EXPECT_TRUE(e->boxes.edtSite->text().isEmpty());
+
+    setUser(QStringLiteral("上海浦东"), false);
+    std::unique_ptr<TfcenAccQuery> q(tessera::createForm<TfcenAccQuery>());
+    EXPECT_EQ(q->boxes.edtSite->text(), QStringLiteral("上海浦东"));
+    EXPECT_FALSE(q->boxes.edtSite->isEnabled());
+    EXPECT_TRUE(q->boxes.edtFinance->isEnabled());
+    EXPECT_TRUE(q->boxes.edtFinance->text().isEmpty());
+    // Both date boxes span today.
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    EXPECT_EQ(q->filters->dtB->text(), today + QStringLiteral(" 00:00:00"));
+    EXPECT_EQ(q->filters->dtE->text(), today + QStringLiteral(" 23:59:59"));
+}
+
+TEST_F(TallyTest, BothCentreWindowsAskTheSameQuestion)
+{
+    setUser(QStringLiteral("上海中心"), true);
+    std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
+    std::unique_ptr<TfcenAccQuery> q(tessera::createForm<TfcenAccQuery>());
+    fill(e.get(), QStringLiteral("O'Neil"));
+    fill(q.get(), QStringLiteral("O'Neil"));
+    const QString sql = e->GetSql();
+    EXPECT_EQ(sql, q->GetSql());
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    EXPECT_EQ(sql, QStringLiteral("select * from TAB_ACCOUNT  where SCANTIME between to_date('")
+                       + today + QStringLiteral(" 00:00:00','YYYY-MM-DD HH24:MI:SS')  and to_date('")
+                       + today
+                       + QStringLiteral(" 23:59:59','YYYY-MM-DD HH24:MI:SS')  and FINANCECENTER='上海中心'"
+                                        " and PRIORFINANCE='北京中心' and PRIORSTATIONCODE='O''Neil'"
+                                        " and NEXTSTATIONCODE='深圳南山' and GOODSTYPE='生鲜'"
+                                        " and nvl(SIGNED,0)=0  and sysid='001'"));
+
+    // 目的地点 and 按单号查询 restrict the query too, the same in both windows.
+    for (auto *f : {e->filters, q->filters}) {
+        f->lookups().last()->setText(QStringLiteral("深圳"));
+        f->chkByCode->setChecked(true);
+        f->mmoCode->setPlainText(QStringLiteral("6600000001\n\n6600000002\n6600000001\n"));
+    }
+    EXPECT_EQ(e->GetSql(), q->GetSql());
+    EXPECT_TRUE(e->GetSql().endsWith(
+        QStringLiteral(" and DEST='深圳' and BILLCODE in ('6600000001','6600000002')  and sysid='001'")));
+}
+
+TEST_F(TallyTest, ByCodeQueryRefusesNoNumbersAndTooManyWithAMessage)
+{
+    std::unique_ptr<TfcenAccQuery> q(tessera::createForm<TfcenAccQuery>());
+    q->filters->chkByCode->setChecked(true);
+    q->filters->mmoCode->setPlainText(QStringLiteral(" \n \n"));
+    EXPECT_THROW(q->GetSql(), host::SilentAbort);
+    QStringList many;
+    for (int i = 0; i <= kMaxBillCodes; ++i)
+        many << QString::number(6600000000LL + i);
+    q->filters->mmoCode->setPlainText(many.join(QLatin1Char('\n')));
+    EXPECT_THROW(q->GetSql(), host::SilentAbort);
+    ASSERT_EQ(presenter->shown.size(), 2);
+    EXPECT_TRUE(presenter->shown.at(0).text.contains(QStringLiteral("输入运单编号")));
+    EXPECT_TRUE(presenter->shown.at(1).text.contains(QStringLiteral("1001")));
+    many.removeLast();
+    q->filters->mmoCode->setPlainText(many.join(QLatin1Char('\n')));
+    EXPECT_NO_THROW(q->GetSql());
+    // Unchecked, the memo is left out.
+    q->filters->chkByCode->setChecked(false);
+    EXPECT_FALSE(q->GetSql().contains(QStringLiteral("BILLCODE")));
+}
+
+TEST_F(TallyTest, EditWindowToolBarSidePanelAndProgressBar)
+{
+    std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
+    e->resize(1200, 700);
+    e->show();
+    QStringList buttons;
+    for (QAction *a : e->tbTool->actions())
+        if (a->isVisible())
+            if (auto *b = qobject_cast<QToolButton *>(e->tbTool->widgetForAction(a)))
+                buttons << b->text();
+    EXPECT_EQ(buttons, (QStringList{"查询", "全选", "反选", "单带", "批带", "刷新", "保存", "撤消",
+                                    "导出", "关闭"}));
+    EXPECT_TRUE(e->rzszpnl1->isHidden());
+    e->executeAction(e->actRefresh);
+    EXPECT_FALSE(e->rzszpnl1->isHidden());
+    e->executeAction(e->actRefresh);
+    EXPECT_TRUE(e->rzszpnl1->isHidden());
+
+    EXPECT_TRUE(e->rgb->isHidden());
+    e->btnCollapse->click();
+    EXPECT_TRUE(e->rgb->isHidden());
+    EXPECT_EQ(e->pnlOption->height(), 24);
+    e->btnExpand->click();
+    EXPECT_FALSE(e->rgb->isHidden());
+    EXPECT_GT(e->pnlOption->height(), 100);
+    // Runs on a closed grid do nothing and say nothing.
+    e->CalcFees(false);
+    e->CalcFees(true);
+    e->sbRefreshClick();
+    EXPECT_TRUE(presenter->shown.isEmpty());
+}

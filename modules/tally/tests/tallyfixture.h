@@ -1,0 +1,121 @@
+#pragma once
+// The finance windows against an in-process application server on loopback: a seeded
+// SQLite database (PostgreSQL when the test cluster is set), signed on as the finance
+// centre user 001.li of 上海中心. Each test writes its own account lines (station "测试站")
+// and removes them afterwards.
+#include "baseforms/environment.h"
+#include "baseforms/fbase.h"
+#include "dataaccess/mydataset.h"
+#include "dataaccess/mysktconnection.h"
+#include "host/dialogpresenter.h"
+#include "host/uintf.h"
+#include "host/varlist.h"
+#include "modules/tally/udm_func.h"
+#include "server/tests/testserver.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace tally::test {
+
+inline constexpr char16_t kStation[] = u"测试站";
+
+class TallyServer : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { s_srv = new server::test::TestServer(30); }
+    static void TearDownTestSuite()
+    {
+        delete s_srv;
+        s_srv = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        tessera::setAppPath(m_dir.path());
+        auto p = std::make_unique<host::ScriptedPresenter>();
+        presenter = p.get();
+        host::setDialogPresenter(std::move(p));
+        host::CdbCommObj();
+        m_conn.SetHost(QStringLiteral("127.0.0.1"));
+        m_conn.SetPort(s_srv->http->port());
+        m_conn.SetSiteCode(QStringLiteral("100"));
+        m_conn.SetUsername(QStringLiteral("001.li"));
+        m_conn.SetPassword(QStringLiteral("123456"));
+        host::setConnection(&m_conn);
+        DM_Func()->InitConn();
+        host::g_lstVars->setValue(QStringLiteral("sysid"), QStringLiteral("001"));
+        host::g_lstVars->setValue(QStringLiteral("LogOnSiteName"), QStringLiteral("上海中心"));
+        host::g_lstVars->setValue(QStringLiteral("LogOnFinanceType"), QStringLiteral("1"));
+    }
+
+    void TearDown() override
+    {
+        m_forms.clear();
+        s_srv->native(QStringLiteral("delete from TAB_ACCOUNT where STATIONCODE=?"),
+                      {QString::fromUtf16(kStation)});
+        host::setConnection(nullptr);
+        DM_Func()->cnServer = nullptr;
+        host::setDialogPresenter(nullptr);
+        tessera::setAppPath(QString());
+    }
+
+    // One account line of the test station, scanned now, of 上海中心, with `values` on top.
+    static void insertLine(const QString &bill, const QString &scanType, const QVariantMap &values = {})
+    {
+        QVariantMap v{{"BILLCODE", bill},
+                      {"STATIONCODE", QString::fromUtf16(kStation)},
+                      {"SCANTYPE", scanType},
+                      {"SCANTIME", QDateTime::currentDateTime()},
+                      {"FINANCECENTER", QStringLiteral("上海中心")},
+                      {"PCS", 1},
+                      {"WEIGHT", 1.0},
+                      {"sysid", QStringLiteral("001")}};
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            v.insert(it.key(), it.value());
+        QStringList marks;
+        for (int i = 0; i < v.size(); ++i)
+            marks << QStringLiteral("?");
+        s_srv->native(QStringLiteral("insert into TAB_ACCOUNT (") + v.keys().join(QLatin1Char(','))
+                          + QStringLiteral(") values (") + marks.join(QLatin1Char(',')) + u')',
+                      v.values());
+    }
+    // A column of the line as the server holds it.
+    static QVariant stored(const QString &bill, const QString &scanType, const QString &column)
+    {
+        return s_srv->native(QStringLiteral("select ") + column
+                                 + QStringLiteral(" from TAB_ACCOUNT where BILLCODE=? and SCANTYPE=? and STATIONCODE=?"),
+                             {bill, scanType, QString::fromUtf16(kStation)})
+            .rows.value(0)
+            .value(0);
+    }
+    static QVariant scalar(const QString &sql, const QVariantList &params = {})
+    {
+        return s_srv->native(sql, params).rows.value(0).value(0);
+    }
+
+    template<class W> W *open()
+    {
+        auto *w = tessera::createForm<W>();
+        m_forms.emplace_back(w);
+        w->resize(1200, 700);
+        w->show();
+        return w;
+    }
+    QStringList shownTexts() const
+    {
+        QStringList t;
+        for (const auto &s : presenter->shown)
+            t << s.text;
+        return t;
+    }
+
+    static inline server::test::TestServer *s_srv = nullptr;
+    QTemporaryDir m_dir;
+    quillon::TMySktConnection m_conn;
+    host::ScriptedPresenter *presenter = nullptr;
+    std::vector<std::unique_ptr<QWidget>> m_forms;
+};
+
+} // namespace tally::test

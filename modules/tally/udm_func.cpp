@@ -1,0 +1,56 @@
+#include "modules/tally/udm_func.h"
+
+#include "modules/tally/fcenaccedt.h"
+#include "modules/tally/fcenaccquery.h"
+
+namespace tally {
+
+TDM_Func::TDM_Func(QObject *owner)
+    : framework::Tdm(owner)
+{
+    setObjectName(QStringLiteral("DM_Func"));
+}
+
+TDM_Func::~TDM_Func() = default;
+
+TDM_Func *DM_Func()
+{
+    // Lives for the life of the process, as the host keeps module libraries loaded.
+    static TDM_Func *dm = new TDM_Func;
+    return dm;
+}
+
+bool TDM_Func::sameFunctionName(const QString &a, const QString &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a.at(i).unicode();
+        char16_t y = b.at(i).unicode();
+        if (x >= u'a' && x <= u'z')
+            x = x - u'a' + u'A';
+        if (y >= u'a' && y <= u'z')
+            y = y - u'a' + u'A';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+void TDM_Func::new_execute(const QString &callfunc, const QString &funcdesc,
+                           const QString &controls, const QStringList &, int HelpIndex)
+{
+    auto is = [&callfunc](const char *name) {
+        return sameFunctionName(callfunc, QString::fromLatin1(name));
+    };
+    // The form references stay empty: the host finds an open window of the class itself.
+    QWidget *none = nullptr;
+    if (is("fcenAccEdt"))
+        MyShowMDIForm<TfcenAccEdt>(none, controls, HelpIndex, funcdesc);
+    else if (is("fcenAccQuery"))
+        MyShowMDIForm<TfcenAccQuery>(none, controls, HelpIndex, funcdesc);
+    else if (is("fDFKEdt") || is("fDFKQuery") || is("fDFPFEdt") || is("fDFPFQuery"))
+        FuncNotExists(); // the pay-on-delivery and delivery-fee windows are not built yet
+}
+
+} // namespace tally
