@@ -120,8 +120,7 @@ QVariant TField::Value() const
 {
     if (m_index < 0 || !m_dataSet)
         return {};
-    const QVariantList *values = m_dataSet->currentValues();
-    return values ? values->at(m_index) : QVariant();
+    return m_dataSet->currentValue(m_index);
 }
 
 QString TField::AsString() const
@@ -201,8 +200,10 @@ QVariant TField::OldValue() const
     const TMyDataSet &ds = *m_dataSet;
     if (ds.m_cur < 0 || ds.m_state == DataSetState::Insert)
         return {};
-    const auto &rec = ds.m_records[ds.m_order[ds.m_cur]];
-    return rec.state == RowState::Modified ? rec.original.at(m_index) : rec.values.at(m_index);
+    const int r = ds.m_order[size_t(ds.m_cur)];
+    if (ds.m_records[size_t(r)].state == RowState::Modified)
+        return ds.m_originals.value(r).value(m_index);
+    return ds.m_store.value(r, m_index);
 }
 
 // ---- observers ----------------------------------------------------------------------------
@@ -294,15 +295,23 @@ void TMyDataSet::fetch(bool execute)
         throw DataSetError(QStringLiteral("缺少数据提供者或数据包"));
     if (m_commandText.trimmed().isEmpty())
         throw DataSetError(QStringLiteral("没有指定查询语句"));
-    DataPacket packet = m_conn->providerFetch(m_providerName, m_commandText, m_params);
-    if (execute && packet.fields.isEmpty()) {
+    const QByteArray bytes = m_conn->providerFetchBinary(m_providerName, m_commandText, m_params);
+    // Decoded straight into the dataset's storage: no row of QVariants in between.
+    RecordStore store;
+    RecordStoreLoader loader(store);
+    try {
+        DataPacket::readBinary(bytes, loader);
+    } catch (const PacketError &e) {
+        throw ConnectionError(QStringLiteral("服务器的回答不是有效的数据包: %1").arg(QString::fromUtf8(e.what())));
+    }
+    if (execute && loader.fields.isEmpty()) {
         if (m_tag != 1)
             m_conn->Close();
         return;
     }
     if (execute && Active())
         Close();
-    loadPacket(std::move(packet));
+    adopt(std::move(store), loader.fields, std::move(loader.changeLog));
 }
 
 void TMyDataSet::DoAfterOpen()
@@ -440,6 +449,8 @@ void normalizeRow(const QList<FieldDef> &fields, QVariantList &row)
 void TMyDataSet::clearData()
 {
     m_records.clear();
+    m_store.reset({});
+    m_originals.clear();
     m_natural.clear();
     m_order.clear();
     m_posOf.clear();
@@ -495,16 +506,26 @@ void TMyDataSet::normalizePacket(DataPacket &packet)
 
 void TMyDataSet::loadPacket(DataPacket &&packet)
 {
-    clearData();
-    openFields(packet.fields);
+    RecordStore store;
     const qsizetype n = packet.rows.size();
-    m_records.reserve(size_t(n) + 16);
+    store.reset(packet.fields, size_t(n) + size_t(packet.changes.size()));
     for (qsizetype i = 0; i < n; ++i) {
-        Record rec;
-        rec.values = std::move(packet.rows[i]);
-        m_records.push_back(std::move(rec));
+        store.append(packet.rows[i]);
+        packet.rows[i] = QVariantList(); // the packet's copy goes as the store fills
     }
-    for (DataPacket::Change &c : packet.changes) {
+    adopt(std::move(store), packet.fields, std::move(packet.changes));
+}
+
+void TMyDataSet::adopt(RecordStore &&store, const QList<FieldDef> &fields,
+                       QList<DataPacket::Change> &&changes)
+{
+    clearData();
+    openFields(fields);
+    const size_t n = store.size();
+    m_store = std::move(store);
+    m_records.reserve(n + 16);
+    m_records.resize(n);
+    for (DataPacket::Change &c : changes) {
         switch (c.state) {
         case RowState::Inserted:
             m_records[c.row].state = RowState::Inserted;
@@ -512,25 +533,25 @@ void TMyDataSet::loadPacket(DataPacket &&packet)
             break;
         case RowState::Modified:
             m_records[c.row].state = RowState::Modified;
-            m_records[c.row].original = std::move(c.original);
             m_records[c.row].changeSeq = nextChangeSeq();
+            m_originals.insert(c.row, std::move(c.original));
             break;
         case RowState::Deleted: {
             Record rec;
-            rec.values = c.original;
-            rec.original = std::move(c.original);
             rec.state = RowState::Deleted;
             rec.deleted = true;
             rec.changeSeq = nextChangeSeq();
-            m_records.push_back(std::move(rec));
+            m_originals.insert(m_store.append(c.original), std::move(c.original));
+            m_records.push_back(rec);
             break;
         }
         case RowState::Unchanged:
             break;
         }
     }
-    m_natural.resize(size_t(n));
-    for (qsizetype i = 0; i < n; ++i)
+    m_store.finishLoading();
+    m_natural.resize(n);
+    for (size_t i = 0; i < n; ++i)
         m_natural[i] = int(i);
 
     // Ordering by names that the new fields lack is dropped rather than failing the open.
@@ -560,7 +581,7 @@ DataPacket TMyDataSet::Data() const
     std::vector<int> rowOfRecord(m_records.size(), -1);
     for (size_t i = 0; i < m_natural.size(); ++i) {
         rowOfRecord[m_natural[i]] = int(i);
-        p.rows.append(m_records[m_natural[i]].values);
+        p.rows.append(m_store.row(m_natural[i]));
     }
     std::vector<int> changed;
     for (size_t r = 0; r < m_records.size(); ++r)
@@ -574,11 +595,11 @@ DataPacket TMyDataSet::Data() const
         DataPacket::Change c;
         c.state = rec.state;
         if (rec.state == RowState::Deleted) {
-            c.original = rec.original;
+            c.original = m_originals.value(r);
         } else {
             c.row = rowOfRecord[r];
             if (rec.state == RowState::Modified)
-                c.original = rec.original;
+                c.original = m_originals.value(r);
         }
         p.changes.append(c);
     }
@@ -601,16 +622,25 @@ void TMyDataSet::LoadFromFile(const QString &fileName)
         throw DataSetError(QStringLiteral("无法打开文件 '%1': %2").arg(fileName, file.errorString()));
     const QByteArray bytes = file.readAll();
     DataPacket p;
+    RecordStore store;
+    RecordStoreLoader loader(store);
+    const bool binary = bytes.startsWith("WLDP");
     try {
-        if (bytes.startsWith("WLDP"))
-            p = DataPacket::fromBinary(bytes);
+        if (binary)
+            DataPacket::readBinary(bytes, loader);
         else
             p = DataPacket::fromXml(QString::fromUtf8(bytes));
     } catch (const PacketError &e) {
         throw DataSetError(QStringLiteral("文件 '%1' 不是有效的数据包: %2")
                                .arg(fileName, QString::fromUtf8(e.what())));
     }
-    SetData(std::move(p));
+    if (!binary) {
+        SetData(std::move(p));
+        return;
+    }
+    if (Active())
+        Close();
+    adopt(std::move(store), loader.fields, std::move(loader.changeLog));
 }
 
 // ---- fields ----------------------------------------------------------------------------------
@@ -651,13 +681,13 @@ void TMyDataSet::checkActive() const
         throw DataSetError(msgClosed());
 }
 
-const QVariantList *TMyDataSet::currentValues() const
+QVariant TMyDataSet::currentValue(int field) const
 {
     if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
-        return &m_buffer;
+        return m_buffer.value(field);
     if (m_cur < 0 || m_cur >= int(m_order.size()))
-        return nullptr;
-    return &m_records[size_t(m_order[size_t(m_cur)])].values;
+        return {};
+    return m_store.value(m_order[size_t(m_cur)], field);
 }
 
 int TMyDataSet::RecNo() const
@@ -823,7 +853,7 @@ QVariant TMyDataSet::valueAt(int position, int field) const
     }
     if (position >= int(m_order.size()))
         return {};
-    return m_records[size_t(m_order[size_t(position)])].values.at(field);
+    return m_store.value(m_order[size_t(position)], field);
 }
 
 // ---- editing -----------------------------------------------------------------------------------
@@ -848,7 +878,7 @@ void TMyDataSet::Edit()
         return;
     }
     call(BeforeEdit);
-    m_buffer = m_records[size_t(m_order[size_t(m_cur)])].values;
+    m_buffer = m_store.row(m_order[size_t(m_cur)]);
     m_modified = false;
     setState(DataSetState::Edit);
     call(AfterEdit);
@@ -928,7 +958,10 @@ void TMyDataSet::checkRequired() const
 
 bool TMyDataSet::passesFilter(int record) const
 {
-    return !m_filter || m_filter(m_records[size_t(record)].values);
+    if (!m_filter)
+        return true;
+    m_store.rowInto(record, m_filterRow);
+    return m_filter(m_filterRow);
 }
 
 int TMyDataSet::insertPositionFor(int record) const
@@ -951,11 +984,11 @@ void TMyDataSet::Post()
         const int r = m_order[size_t(m_cur)];
         Record &rec = m_records[size_t(r)];
         if (rec.state == RowState::Unchanged) {
-            rec.original = std::move(rec.values);
+            m_originals.insert(r, m_store.row(r));
             rec.state = RowState::Modified;
             rec.changeSeq = nextChangeSeq();
         }
-        rec.values = std::move(m_buffer);
+        m_store.set(r, m_buffer);
         m_buffer.clear();
         m_state = DataSetState::Browse;
         // The edited record keeps its place unless the order or filter says otherwise.
@@ -988,9 +1021,8 @@ void TMyDataSet::Post()
             notify(DataEvent::RecordChanged, oldPos);
         }
     } else {
-        const int r = int(m_records.size());
+        const int r = m_store.append(m_buffer); // the new row is still shown from the buffer below
         Record rec;
-        rec.values = m_buffer; // shared: the new row is still shown from the buffer below
         rec.state = RowState::Inserted;
         rec.changeSeq = nextChangeSeq();
         // Natural order: before the record the new one was inserted in front of.
@@ -1095,10 +1127,10 @@ void TMyDataSet::Delete()
     if (rec.state == RowState::Inserted) {
         rec.state = RowState::Unchanged;
         rec.changeSeq = 0; // a new record that is deleted again leaves no trace
-        rec.values.clear();
+        m_store.clear(r);
     } else {
         if (rec.state == RowState::Unchanged) {
-            rec.original = rec.values;
+            m_originals.insert(r, m_store.row(r));
             rec.changeSeq = nextChangeSeq();
         }
         rec.state = RowState::Deleted;
@@ -1146,24 +1178,24 @@ void TMyDataSet::CancelUpdates()
         switch (rec.state) {
         case RowState::Inserted:
             rec.deleted = true;
-            rec.values.clear();
+            m_store.clear(int(r));
             break;
         case RowState::Modified:
-            rec.values = std::move(rec.original);
+            m_store.set(int(r), m_originals.take(int(r)));
             break;
         case RowState::Deleted:
-            rec.values = std::move(rec.original);
+            m_store.set(int(r), m_originals.take(int(r)));
             rec.deleted = false;
             break;
         case RowState::Unchanged:
             break;
         }
-        rec.original.clear();
         rec.state = RowState::Unchanged;
         rec.changeSeq = 0;
         if (!rec.deleted)
             m_natural.push_back(int(r));
     }
+    m_originals.clear();
     m_changeSeq = 0;
     rebuildOrder();
     const int pos = positionOf(keep);
@@ -1177,13 +1209,14 @@ void TMyDataSet::CancelUpdates()
 void TMyDataSet::MergeChangeLog()
 {
     checkActive();
-    for (Record &rec : m_records) {
+    for (size_t r = 0; r < m_records.size(); ++r) {
+        Record &rec = m_records[r];
         if (rec.state == RowState::Deleted)
-            rec.values.clear();
-        rec.original.clear();
+            m_store.clear(int(r));
         rec.state = RowState::Unchanged;
         rec.changeSeq = 0;
     }
+    m_originals.clear();
     m_changeSeq = 0;
 }
 
@@ -1308,10 +1341,10 @@ void TMyDataSet::SetIndexFieldNames(const QString &names)
 
 bool TMyDataSet::lessThan(int a, int b) const
 {
-    const QVariantList &x = m_records[size_t(a)].values;
-    const QVariantList &y = m_records[size_t(b)].values;
     for (const SortKey &k : m_sortKeys) {
-        const int c = compareValues(m_fields[size_t(k.field)]->m_def.type, x.at(k.field), y.at(k.field),
+        QVariant sa, sb;
+        const int c = compareValues(m_fields[size_t(k.field)]->m_def.type, m_store.valueRef(a, k.field, sa),
+                                    m_store.valueRef(b, k.field, sb),
                                     k.caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive);
         if (c)
             return k.descending ? c > 0 : c < 0;
@@ -1366,8 +1399,11 @@ void TMyDataSet::sortOrder(std::vector<int> &order) const
             break;
         case SortColumn::Other: c.others.resize(n); break;
         }
+        QVariant scratch;
         for (size_t i = 0; i < n; ++i) {
-            const QVariant &v = m_records[size_t(order[i])].values.at(key.field);
+            // Texts, blobs and date-times are referenced in the store, so the views and
+            // pointers kept below stay valid through the sort.
+            const QVariant &v = m_store.valueRef(order[i], key.field, scratch);
             c.null[i] = v.isNull();
             if (c.null[i])
                 continue;
@@ -1503,11 +1539,13 @@ static bool buildKeys(const TMyDataSet &ds, const QString &keyFields, const QVar
     return true;
 }
 
-static bool matches(const QVariantList &row, const std::vector<LocateKey> &keys, LocateOptions options)
+static bool matches(const RecordStore &store, int record, const std::vector<LocateKey> &keys,
+                    LocateOptions options)
 {
     const Qt::CaseSensitivity cs = (options & CaseInsensitive) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    QVariant scratch;
     for (const LocateKey &k : keys) {
-        const QVariant &v = row.at(k.field);
+        const QVariant &v = store.valueRef(record, k.field, scratch);
         if (!k.byText && k.value.isNull()) {
             if (!v.isNull())
                 return false;
@@ -1538,7 +1576,7 @@ bool TMyDataSet::Locate(const QString &keyFields, const QVariantList &values, Lo
     if (!buildKeys(*this, keyFields, values, options, keys))
         return false;
     for (size_t pos = 0; pos < m_order.size(); ++pos) {
-        if (matches(m_records[size_t(m_order[pos])].values, keys, options)) {
+        if (matches(m_store, m_order[pos], keys, options)) {
             if (int(pos) != m_cur) {
                 call(BeforeScroll);
                 setCurrent(int(pos));
@@ -1560,8 +1598,8 @@ QVariant TMyDataSet::Lookup(const QString &keyFields, const QVariantList &values
     if (!buildKeys(*this, keyFields, values, NoLocateOptions, keys))
         return {};
     for (int r : m_order)
-        if (matches(m_records[size_t(r)].values, keys, NoLocateOptions))
-            return m_records[size_t(r)].values.at(result->Index());
+        if (matches(m_store, r, keys, NoLocateOptions))
+            return m_store.value(r, result->Index());
     return {};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dataaccess/packet/datapacket.h"
+#include "dataaccess/recordstore.h"
 #include "host/errors.h"
 
 #include <QDateTime>
@@ -298,10 +299,9 @@ protected:
 
 private:
     friend class TField;
+    // What the change log knows of a record; its values live in m_store.
     struct Record
     {
-        QVariantList values;
-        QVariantList original;   // as fetched; empty when unchanged or inserted
         RowState state = RowState::Unchanged;
         bool deleted = false;
         quint32 changeSeq = 0;   // order in the change log; 0 = no change
@@ -311,6 +311,8 @@ private:
     // decoded from the binary or XML form are already so). Raises DataSetError.
     static void normalizePacket(DataPacket &packet);
     void loadPacket(DataPacket &&packet);
+    // Takes rows decoded into a store, with their fields and change log, as the new data.
+    void adopt(RecordStore &&store, const QList<FieldDef> &fields, QList<DataPacket::Change> &&changes);
     void clearData();
     void openFields(const QList<FieldDef> &defs);
     void rebuildOrder();
@@ -322,7 +324,8 @@ private:
     void setState(DataSetState state);
     void notify(DataEvent event, int info = 0);
     void call(const NotifyEvent &event);
-    const QVariantList *currentValues() const;
+    // The current record's value (the edit buffer while editing); null when none.
+    QVariant currentValue(int field) const;
     void setFieldValue(int field, const QVariant &value);
     void checkRequired() const;
     int insertPositionFor(int record) const;
@@ -343,6 +346,9 @@ private:
     std::vector<std::unique_ptr<TField>> m_fields;
     std::vector<std::unique_ptr<TField>> m_retiredFields; // kept so that old pointers stay safe
     std::vector<Record> m_records;  // every record of this load, deleted ones flagged
+    RecordStore m_store;            // their values, by the same record number
+    QHash<int, QVariantList> m_originals; // as fetched, of modified and deleted records
+    mutable QVariantList m_filterRow; // the row handed to the filter, reused
     std::vector<int> m_natural;     // live records in their natural order
     std::vector<int> m_order;       // visible records in the current order
     mutable std::vector<int> m_posOf; // record -> position in m_order (built on demand)

@@ -376,6 +376,17 @@ QString TMySktConnection::MyGetFileVer(const QString &pFile)
 DataPacket TMySktConnection::providerFetch(const QString &providerName, const QString &commandText,
                                            const QList<TParam> &params)
 {
+    const QByteArray bytes = providerFetchBinary(providerName, commandText, params);
+    try {
+        return DataPacket::fromBinary(bytes);
+    } catch (const PacketError &e) {
+        throw ConnectionError(QStringLiteral("服务器的回答不是有效的数据包: %1").arg(QString::fromUtf8(e.what())));
+    }
+}
+
+QByteArray TMySktConnection::providerFetchBinary(const QString &providerName, const QString &commandText,
+                                                 const QList<TParam> &params)
+{
     if (providerName != QLatin1String(protocol::kProviderName))
         throw ConnectionError(QStringLiteral("服务器没有数据提供者 '%1'").arg(providerName));
     if (!m_connected)
@@ -397,12 +408,7 @@ DataPacket TMySktConnection::providerFetch(const QString &providerName, const QS
             cborParams = array;
         }
     }
-    const QByteArray bytes = m_transport->provider(commandText, cborParams);
-    try {
-        return DataPacket::fromBinary(bytes);
-    } catch (const PacketError &e) {
-        throw ConnectionError(QStringLiteral("服务器的回答不是有效的数据包: %1").arg(QString::fromUtf8(e.what())));
-    }
+    return m_transport->provider(commandText, cborParams);
 }
 
 } // namespace quillon

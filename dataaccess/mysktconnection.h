@@ -128,6 +128,9 @@ public:
     // connection on demand; returns the packet.
     DataPacket providerFetch(const QString &providerName, const QString &commandText,
                              const QList<TParam> &params);
+    // The same, answering the packet in its binary form, undecoded.
+    QByteArray providerFetchBinary(const QString &providerName, const QString &commandText,
+                                   const QList<TParam> &params);
 
     // The last hardware address that the network interfaces report, 12 upper-case hex digits.
     static QString adapterAddress();

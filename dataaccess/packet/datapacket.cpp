@@ -976,6 +976,138 @@ public:
         }
         return pk;
     }
+
+    // One cell handed to the sink, checked as value() checks it.
+    void cellTo(FieldType type, int f, PacketSink &sink)
+    {
+        if (takeNull())
+            return sink.null(f);
+        switch (type) {
+        case FieldType::String:
+        case FieldType::WideString:
+        case FieldType::Memo: {
+            const qsizetype n = qsizetype(head(3));
+            if (n > end - p)
+                throw Unusual();
+            const QByteArrayView utf8(p, n);
+            p += n;
+            if (!sink.text(f, utf8))
+                throw Unusual();
+            return;
+        }
+        case FieldType::SmallInt:
+        case FieldType::Integer: {
+            const qint64 n = integer();
+            if (!fitsField(type, n))
+                throw Unusual();
+            return sink.integer(f, n);
+        }
+        case FieldType::LargeInt:
+            return sink.integer(f, integer());
+        case FieldType::Float:
+        case FieldType::Currency:
+        case FieldType::BCD:
+        case FieldType::FMTBCD:
+            return sink.real(f, number());
+        case FieldType::Date: {
+            const qint64 day = integer();
+            if (!QDate::fromJulianDay(day).isValid())
+                throw Unusual();
+            return sink.date(f, day);
+        }
+        case FieldType::Time: {
+            const qint64 ms = integer();
+            if (ms < 0 || ms >= kMsecsPerDay)
+                throw Unusual();
+            return sink.time(f, int(ms));
+        }
+        case FieldType::DateTime: {
+            const qint64 ms = integer();
+            const qint64 day = ms >= 0 ? ms / kMsecsPerDay : (ms - kMsecsPerDay + 1) / kMsecsPerDay;
+            if (!QDate::fromJulianDay(day).isValid())
+                throw Unusual();
+            return sink.dateTime(f, day, int(ms - day * kMsecsPerDay));
+        }
+        case FieldType::Boolean:
+            return sink.boolean(f, boolean());
+        case FieldType::Blob: {
+            const qsizetype n = count(2);
+            const QByteArrayView bytes(p, n);
+            p += n;
+            return sink.blob(f, bytes);
+        }
+        }
+        throw Unusual();
+    }
+
+    // The usual layout straight into a sink; Unusual for anything else.
+    void packetTo(PacketSink &sink)
+    {
+        if (head(5) != 3 || !isText("fields"))
+            throw Unusual();
+        QList<FieldDef> fields;
+        const qsizetype nFields = count(4);
+        fields.reserve(nFields);
+        for (qsizetype i = 0; i < nFields; ++i) {
+            if (head(4) != 4)
+                throw Unusual();
+            FieldDef f;
+            f.name = text();
+            if (!fieldTypeFromName(text(), &f.type))
+                throw Unusual();
+            f.size = int(integer());
+            f.required = boolean();
+            fields.append(f);
+        }
+        interners.assign(size_t(nFields), Interner());
+        dateTimes.assign(size_t(nFields), DateTimeCache());
+        if (!isText("rows"))
+            throw Unusual();
+        const qsizetype nRows = count(4);
+        std::vector<FieldType> fieldTypes(static_cast<size_t>(nFields));
+        for (qsizetype i = 0; i < nFields; ++i)
+            fieldTypes[size_t(i)] = fields.at(i).type;
+        sink.begin(fields, nRows);
+        for (qsizetype r = 0; r < nRows; ++r) {
+            if (count(4) != nFields)
+                throw Unusual();
+            for (qsizetype i = 0; i < nFields; ++i)
+                cellTo(fieldTypes[size_t(i)], int(i), sink);
+            sink.endRow();
+        }
+        if (!isText("changes"))
+            throw Unusual();
+        const qsizetype nChanges = count(4);
+        DataPacket pk; // the change log only, checked against the row count
+        pk.fields = fields;
+        QList<bool> seen(nRows, false);
+        for (qsizetype i = 0; i < nChanges; ++i) {
+            if (head(4) != 3)
+                throw Unusual();
+            DataPacket::Change c;
+            switch (integer()) {
+            case kStateInserted: c.state = RowState::Inserted; break;
+            case kStateModified: c.state = RowState::Modified; break;
+            case kStateDeleted: c.state = RowState::Deleted; break;
+            default: throw Unusual();
+            }
+            const qint64 row = integer();
+            c.original = values(fields);
+            const bool current = c.state != RowState::Deleted;
+            if (current ? (row < 0 || row >= nRows || seen[row]) : row != -1)
+                throw Unusual();
+            if (current)
+                seen[row] = true;
+            const qsizetype width = c.state == RowState::Inserted ? 0 : nFields;
+            if (c.original.size() != width)
+                throw Unusual();
+            c.row = int(row);
+            pk.changes.append(c);
+        }
+        if (!atEnd())
+            throw Unusual();
+        sink.changes(std::move(pk.changes));
+    }
 };
 
 class Reader
@@ -1221,6 +1353,45 @@ QByteArray DataPacket::toBinary() const
         }
     }
     return out;
+}
+
+bool decodeUtf8(QByteArrayView utf8, QString *out)
+{
+    const qsizetype n = utf8.size();
+    const uchar *s = reinterpret_cast<const uchar *>(utf8.data());
+    qsizetype i = 0;
+    while (i < n && s[i] < 0x80)
+        ++i;
+    if (i == n) {
+        *out = QString::fromLatin1(utf8.data(), n);
+        return true;
+    }
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless
+                                                       | QStringConverter::Flag::ConvertInitialBom);
+    *out = decoder.decode(utf8);
+    if (decoder.hasError())
+        return false;
+    if (out->capacity() - out->size() > 4)
+        out->squeeze();
+    return true;
+}
+
+void DataPacket::readBinary(const QByteArray &bytes, PacketSink &sink)
+{
+    if (bytes.size() >= 5 && memcmp(bytes.constData(), kMagic, 4) == 0 && quint8(bytes.at(4)) == kVersion) {
+        try {
+            DirectReader direct(bytes.constData() + 5, bytes.size() - 5);
+            direct.packetTo(sink);
+            return;
+        } catch (const Unusual &) {
+            // read below by the general reader, which also names what is wrong
+        }
+    }
+    DataPacket p = fromBinary(bytes);
+    sink.begin(p.fields, p.rows.size());
+    for (QVariantList &row : p.rows)
+        sink.row(std::move(row));
+    sink.changes(std::move(p.changes));
 }
 
 DataPacket DataPacket::fromBinary(const QByteArray &bytes)

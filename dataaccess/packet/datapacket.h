@@ -63,6 +63,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+struct DataPacket;
+class PacketSink;
+
 // One data packet: field definitions, rows and a change log. The same model travels on
 // the wire (binary), sits in cache files (binary) and goes to ApplyData (XML).
 struct DataPacket
@@ -90,10 +93,41 @@ struct DataPacket
     // Binary form: magic "WLDP", version, then CBOR. Throws PacketError on bad input.
     QByteArray toBinary() const;
     static DataPacket fromBinary(const QByteArray &bytes);
+    // The same decoding, handing the content to `sink` as it is read (without a QVariant
+    // per cell on the usual layout). Throws PacketError, as fromBinary does.
+    static void readBinary(const QByteArray &bytes, PacketSink &sink);
 
     // XML form (documented in docs/), carrying rows and change log. Throws PacketError.
     QString toXml() const;
     static DataPacket fromXml(const QString &xml);
 };
+
+// Takes a binary packet's content while it is read, so that a consumer keeps the values
+// in its own form. The usual layout arrives cell by cell, already checked against the
+// field's type and range, in field order, with endRow() after each row; packets of another
+// layout arrive as whole rows of typed values (row()). begin() may come a second time: the
+// consumer then starts over. The change log comes last, as values.
+class PacketSink
+{
+public:
+    virtual ~PacketSink() = default;
+    virtual void begin(const QList<FieldDef> &fields, qsizetype rows) = 0;
+    virtual void null(int field) = 0;
+    // UTF-8 as the packet holds it; returns false when it is not valid UTF-8.
+    virtual bool text(int field, QByteArrayView utf8) = 0;
+    virtual void integer(int field, qint64 value) = 0;  // integer types
+    virtual void real(int field, double value) = 0;     // float types
+    virtual void date(int field, qint64 julianDay) = 0;
+    virtual void time(int field, int msecsOfDay) = 0;
+    virtual void dateTime(int field, qint64 julianDay, int msecsOfDay) = 0; // local wall time
+    virtual void boolean(int field, bool value) = 0;
+    virtual void blob(int field, QByteArrayView bytes) = 0;
+    virtual void endRow() = 0;
+    virtual void row(QVariantList &&values) = 0;
+    virtual void changes(QList<DataPacket::Change> &&changes) = 0;
+};
+
+// UTF-8 to text; false for bytes that are not valid UTF-8.
+bool decodeUtf8(QByteArrayView utf8, QString *out);
 
 } // namespace quillon

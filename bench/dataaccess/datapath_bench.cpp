@@ -1,0 +1,231 @@
+// The data path in one run, as three ratios: 10,000 demo account rows through the whole
+// client path (request, server query, packet, transfer, decoding, dataset) and through the
+// server side alone, each over the same rows stepped directly in SQLite; and the client
+// dataset's memory per row for 100,000 account rows. Prints the machine's load with them.
+#include "dataaccess/mydataset.h"
+#include "dataaccess/mysktconnection.h"
+#include "dataaccess/packet/localtimezone.h"
+#include "server/httpserver.h"
+#include "server/schema.h"
+#include "server/seed.h"
+#include "server/sql/backend.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <malloc.h>
+
+using namespace quillon;
+
+namespace {
+
+const char kQuery[] = "select * from TAB_ACCOUNT where rownum<=10000";
+constexpr int kRuns = 21;
+constexpr int kBigRows = 100000;
+
+struct Env
+{
+    QTemporaryDir dir;
+    QString db;
+    std::unique_ptr<server::Backend> backend;
+    std::unique_ptr<server::HttpServer> http;
+
+    Env()
+    {
+        db = dir.filePath(QStringLiteral("bench.sqlite"));
+        backend = server::Backend::open(db, true);
+        {
+            auto c = backend->acquire();
+            server::createSchema(*c);
+            server::SeedOptions o;
+            o.waybills = 5600; // a little over 10,000 account lines
+            o.fastHash = true;
+            server::seedDemo(*c, o);
+        }
+        server::ServerOptions so;
+        so.port = 0;
+        so.quiet = true;
+        so.threads = 2;
+        http = std::make_unique<server::HttpServer>(*backend, dir.filePath(QStringLiteral("files")), so);
+        http->start();
+    }
+
+    void logOn(TMySktConnection &c) const
+    {
+        c.SetHost(QStringLiteral("127.0.0.1"));
+        c.SetPort(http->port());
+        c.SetSiteCode(QStringLiteral("101"));
+        c.SetUsername(QStringLiteral("001.zhang"));
+        c.SetPassword(QString::fromLatin1(server::kDemoPassword));
+    }
+};
+
+struct Timing
+{
+    double wallMs;
+    double cpuMs; // the whole process: the in-process server's threads too
+};
+
+double processCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+Timing median(const std::function<void()> &fn)
+{
+    fn(); // warm caches and connections
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < kRuns; ++i) {
+        const double c0 = processCpuMs();
+        const auto start = std::chrono::steady_clock::now();
+        fn();
+        wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        cpu.push_back(processCpuMs() - c0);
+    }
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
+}
+
+// The same rows stepped directly in SQLite, every column read.
+double directOnce(sqlite3 *db)
+{
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db, "select * from TAB_ACCOUNT limit 10000", -1, &st, nullptr);
+    double sink = 0;
+    const int cols = sqlite3_column_count(st);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        for (int c = 0; c < cols; ++c) {
+            switch (sqlite3_column_type(st, c)) {
+            case SQLITE_INTEGER: sink += double(sqlite3_column_int64(st, c)); break;
+            case SQLITE_FLOAT: sink += sqlite3_column_double(st, c); break;
+            case SQLITE_TEXT: sink += double(sqlite3_column_bytes(st, c)) + double(*sqlite3_column_text(st, c)); break;
+            default: break;
+            }
+        }
+    }
+    sqlite3_finalize(st);
+    return sink;
+}
+
+long residentBytes()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> parts = f.readAll().split(' ');
+    return parts.value(1).toLong() * sysconf(_SC_PAGESIZE);
+}
+
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(u' ', 0, 2) : QString();
+}
+
+// 100,000 account rows: the demo table's 10,000 rows ten times, bill codes kept unique.
+QByteArray bigAccountPacket(const DataPacket &tenThousand)
+{
+    DataPacket p;
+    p.fields = tenThousand.fields;
+    const int bill = p.fieldIndex(QStringLiteral("BILLCODE"));
+    p.rows.reserve(kBigRows);
+    for (int copy = 0; p.rows.size() < kBigRows; ++copy) {
+        for (const QVariantList &row : tenThousand.rows) {
+            if (p.rows.size() == kBigRows)
+                break;
+            QVariantList r = row;
+            r[bill] = QString(row.at(bill).toString() + QString::number(copy));
+            p.rows.append(std::move(r));
+        }
+    }
+    return p.toBinary();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    pinLocalTimeZone();
+    QCoreApplication app(argc, argv);
+    Env env;
+
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(env.db.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const Timing direct = median([db] { benchmark::DoNotOptimize(directOnce(db)); });
+    sqlite3_close(db);
+
+    const Timing serverSide = median([&env] {
+        auto c = env.backend->acquire();
+        server::QueryResult r = c->query(c->translate(QString::fromLatin1(kQuery)).sql, {}, true);
+        DataPacket p;
+        p.fields = r.fields;
+        p.rows = std::move(r.rows);
+        benchmark::DoNotOptimize(p.toBinary());
+    });
+
+    TMySktConnection conn;
+    env.logOn(conn);
+    TMyDataSet ds;
+    ds.SetMyConn(&conn);
+    ds.SetTag(1);
+    ds.SetCommandText(QString::fromLatin1(kQuery));
+    const Timing clientPath = median([&ds] {
+        ds.Close();
+        ds.Open();
+        benchmark::DoNotOptimize(ds.RecordCount());
+    });
+    const int rows = ds.RecordCount();
+    const int fields = ds.FieldCount();
+    const DataPacket tenThousand = ds.Data();
+    ds.Close();
+
+    // Memory: resident-set growth of a dataset holding 100,000 rows read from a cache file
+    // in the binary form, after the reading's scratch is given back to the system.
+    const QString cacheFile = env.dir.filePath(QStringLiteral("account.cds"));
+    qsizetype bigBytes = 0;
+    {
+        const QByteArray big = bigAccountPacket(tenThousand);
+        bigBytes = big.size();
+        QFile f(cacheFile);
+        if (!f.open(QIODevice::WriteOnly) || f.write(big) != big.size())
+            return 1;
+    }
+    malloc_trim(0);
+    const long rssBefore = residentBytes();
+    const long heapBefore = long(mallinfo2().uordblks);
+    auto *bigSet = new TMyDataSet;
+    bigSet->LoadFromFile(cacheFile);
+    malloc_trim(0);
+    const double rssPerRow = double(residentBytes() - rssBefore) / kBigRows;
+    const double heapPerRow = double(long(mallinfo2().uordblks) - heapBefore) / kBigRows;
+    const double packetPerRow = double(bigBytes) / kBigRows;
+    const int bigFields = bigSet->FieldCount();
+    delete bigSet;
+
+    std::printf("load average %s\n", qPrintable(loadAverage()));
+    std::printf("%d account rows x %d fields, medians of %d runs (wall / CPU of the process):\n",
+                rows, fields, kRuns);
+    std::printf("  direct SQLite           %7.2f ms / %7.2f ms\n", direct.wallMs, direct.cpuMs);
+    std::printf("  server side             %7.2f ms / %7.2f ms\n", serverSide.wallMs, serverSide.cpuMs);
+    std::printf("  client path to dataset  %7.2f ms / %7.2f ms\n", clientPath.wallMs, clientPath.cpuMs);
+    std::printf("%d account rows x %d fields in a dataset: %.0f bytes a row resident (%.0f heap), "
+                "packet %.0f bytes a row\n",
+                kBigRows, bigFields, rssPerRow, heapPerRow, packetPerRow);
+    std::printf("RATIOS client path / direct %.2f, server side / direct %.2f, bytes per row %.0f "
+                "(by CPU time: %.2f, %.2f)\n",
+                clientPath.wallMs / direct.wallMs, serverSide.wallMs / direct.wallMs, rssPerRow,
+                clientPath.cpuMs / direct.cpuMs, serverSide.cpuMs / direct.cpuMs);
+    return 0;
+}

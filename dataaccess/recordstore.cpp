@@ -1,0 +1,369 @@
+#include "dataaccess/recordstore.h"
+
+#include <QDateTime>
+
+namespace quillon {
+
+namespace {
+
+template<typename T>
+const T &held(const QVariant &v)
+{
+    return *static_cast<const T *>(v.constData());
+}
+
+// The wall-clock key of a local date-time; false (no sharing) for other time specs.
+bool wallKey(const QDateTime &dt, qint64 *key)
+{
+    if (!dt.isValid() || dt.timeSpec() != Qt::LocalTime)
+        return false;
+    *key = dt.date().toJulianDay() * 86400000 + dt.time().msecsSinceStartOfDay();
+    return true;
+}
+
+// Equal and of the same kind, so that keeping the old copy changes nothing visible.
+bool sameStored(const QVariant &a, const QVariant &b)
+{
+    if (a.typeId() != b.typeId() || a != b)
+        return false;
+    return a.typeId() != QMetaType::QDateTime
+           || held<QDateTime>(a).timeSpec() == held<QDateTime>(b).timeSpec();
+}
+
+} // namespace
+
+void RecordStore::reset(const QList<FieldDef> &fields, size_t expectedRecords)
+{
+    m_columns.clear();
+    m_columns.resize(size_t(fields.size()));
+    m_size = 0;
+    for (qsizetype f = 0; f < fields.size(); ++f) {
+        Column &c = m_columns[size_t(f)];
+        c.type = fields[f].type;
+        switch (c.type) {
+        case FieldType::String:
+        case FieldType::WideString:
+        case FieldType::Memo:
+        case FieldType::Blob:
+        case FieldType::DateTime:
+            c.kind = Kind::Pooled;
+            c.index.reserve(expectedRecords);
+            c.pool.emplace_back();
+            break;
+        case FieldType::SmallInt:
+        case FieldType::Integer:
+        case FieldType::Time:
+        case FieldType::Boolean:
+            c.kind = Kind::Int32;
+            c.i32.reserve(expectedRecords);
+            break;
+        case FieldType::LargeInt:
+        case FieldType::Date:
+            c.kind = Kind::Int64;
+            c.i64.reserve(expectedRecords);
+            break;
+        case FieldType::Float:
+        case FieldType::Currency:
+        case FieldType::BCD:
+        case FieldType::FMTBCD:
+            c.kind = Kind::Real;
+            c.real.reserve(expectedRecords);
+            break;
+        }
+        if (c.kind != Kind::Pooled)
+            c.null.reserve(expectedRecords);
+    }
+}
+
+void RecordStore::finishLoading()
+{
+    for (Column &c : m_columns) {
+        c.loading = false;
+        c.textIds = {};
+        c.timeIds = {};
+        c.pool.shrink_to_fit();
+        c.index.shrink_to_fit();
+        c.i32.shrink_to_fit();
+        c.i64.shrink_to_fit();
+        c.real.shrink_to_fit();
+        c.null.shrink_to_fit();
+    }
+}
+
+quint32 RecordStore::pooled(Column &c, const QVariant &v)
+{
+    if (v.isNull())
+        return 0;
+    auto add = [&c](const QVariant &value) {
+        c.pool.push_back(value);
+        return quint32(c.pool.size() - 1);
+    };
+    if (!c.loading)
+        return add(v);
+    if (v.typeId() == QMetaType::QString) {
+        const QString &s = held<QString>(v);
+        const auto it = c.textIds.constFind(s);
+        if (it != c.textIds.constEnd())
+            return *it;
+        const quint32 id = add(v);
+        c.textIds.insert(s, id);
+        return id;
+    }
+    qint64 key = 0;
+    if (v.typeId() == QMetaType::QDateTime && wallKey(held<QDateTime>(v), &key)) {
+        const auto it = c.timeIds.constFind(key);
+        if (it != c.timeIds.constEnd())
+            return *it;
+        const quint32 id = add(v);
+        c.timeIds.insert(key, id);
+        return id;
+    }
+    return add(v);
+}
+
+void RecordStore::put(Column &c, size_t record, const QVariant &v)
+{
+    const bool isNew = record == m_size;
+    const bool null = v.isNull();
+    switch (c.kind) {
+    case Kind::Pooled: {
+        if (!isNew && !null && sameStored(c.pool[c.index[record]], v))
+            return; // unchanged: no new pool entry
+        const quint32 id = pooled(c, v);
+        if (isNew)
+            c.index.push_back(id);
+        else
+            c.index[record] = id;
+        return;
+    }
+    case Kind::Int32: {
+        qint32 n = 0;
+        if (!null) {
+            switch (v.typeId()) {
+            case QMetaType::Int: n = held<int>(v); break;
+            case QMetaType::Bool: n = held<bool>(v) ? 1 : 0; break;
+            case QMetaType::QTime: n = held<QTime>(v).msecsSinceStartOfDay(); break;
+            default: n = qint32(v.toLongLong()); break;
+            }
+        }
+        if (isNew) {
+            c.i32.push_back(n);
+            c.null.push_back(null);
+        } else {
+            c.i32[record] = n;
+            c.null[record] = null;
+        }
+        return;
+    }
+    case Kind::Int64: {
+        qint64 n = 0;
+        if (!null)
+            n = v.typeId() == QMetaType::QDate ? held<QDate>(v).toJulianDay() : v.toLongLong();
+        if (isNew) {
+            c.i64.push_back(n);
+            c.null.push_back(null);
+        } else {
+            c.i64[record] = n;
+            c.null[record] = null;
+        }
+        return;
+    }
+    case Kind::Real: {
+        const double d = null ? 0 : v.typeId() == QMetaType::Double ? held<double>(v) : v.toDouble();
+        if (isNew) {
+            c.real.push_back(d);
+            c.null.push_back(null);
+        } else {
+            c.real[record] = d;
+            c.null[record] = null;
+        }
+        return;
+    }
+    }
+}
+
+int RecordStore::append(const QVariantList &values)
+{
+    for (size_t f = 0; f < m_columns.size(); ++f)
+        put(m_columns[f], m_size, values.value(qsizetype(f)));
+    return int(m_size++);
+}
+
+void RecordStore::set(int record, const QVariantList &values)
+{
+    for (size_t f = 0; f < m_columns.size(); ++f)
+        put(m_columns[f], size_t(record), values.value(qsizetype(f)));
+}
+
+void RecordStore::setValue(int record, int field, const QVariant &value)
+{
+    put(m_columns[size_t(field)], size_t(record), value);
+}
+
+void RecordStore::clear(int record)
+{
+    for (Column &c : m_columns)
+        put(c, size_t(record), QVariant());
+}
+
+bool RecordStore::isNull(int record, int field) const
+{
+    const Column &c = m_columns[size_t(field)];
+    return c.kind == Kind::Pooled ? c.index[size_t(record)] == 0 : bool(c.null[size_t(record)]);
+}
+
+const QVariant &RecordStore::valueRef(int record, int field, QVariant &scratch) const
+{
+    const Column &c = m_columns[size_t(field)];
+    const size_t r = size_t(record);
+    if (c.kind == Kind::Pooled)
+        return c.pool[c.index[r]];
+    if (c.null[r]) {
+        scratch = QVariant();
+        return scratch;
+    }
+    switch (c.type) {
+    case FieldType::SmallInt:
+    case FieldType::Integer: scratch = QVariant(int(c.i32[r])); break;
+    case FieldType::Boolean: scratch = QVariant(c.i32[r] != 0); break;
+    case FieldType::Time: scratch = QVariant(QTime::fromMSecsSinceStartOfDay(c.i32[r])); break;
+    case FieldType::LargeInt: scratch = QVariant(qlonglong(c.i64[r])); break;
+    case FieldType::Date: scratch = QVariant(QDate::fromJulianDay(c.i64[r])); break;
+    default: scratch = QVariant(c.real[r]); break;
+    }
+    return scratch;
+}
+
+QVariant RecordStore::value(int record, int field) const
+{
+    QVariant scratch;
+    const QVariant &v = valueRef(record, field, scratch);
+    return &v == &scratch ? scratch : v;
+}
+
+void RecordStore::rowInto(int record, QVariantList &out) const
+{
+    out.resize(qsizetype(m_columns.size()));
+    QVariant *d = out.data();
+    for (size_t f = 0; f < m_columns.size(); ++f) {
+        QVariant scratch;
+        const QVariant &v = valueRef(record, int(f), scratch);
+        d[f] = &v == &scratch ? std::move(scratch) : v;
+    }
+}
+
+QVariantList RecordStore::row(int record) const
+{
+    QVariantList out;
+    rowInto(record, out);
+    return out;
+}
+
+// ---- loading from the binary form -----------------------------------------------------------
+
+void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)
+{
+    fields = defs;
+    changeLog.clear();
+    m_store.reset(defs, size_t(rows));
+    m_textIds.assign(size_t(defs.size()), {});
+}
+
+void RecordStoreLoader::null(int field)
+{
+    RecordStore::Column &c = m_store.m_columns[size_t(field)];
+    switch (c.kind) {
+    case RecordStore::Kind::Pooled: c.index.push_back(0); return;
+    case RecordStore::Kind::Int32: c.i32.push_back(0); break;
+    case RecordStore::Kind::Int64: c.i64.push_back(0); break;
+    case RecordStore::Kind::Real: c.real.push_back(0); break;
+    }
+    c.null.push_back(true);
+}
+
+bool RecordStoreLoader::text(int field, QByteArrayView utf8)
+{
+    RecordStore::Column &c = m_store.m_columns[size_t(field)];
+    auto &ids = m_textIds[size_t(field)];
+    const auto it = ids.constFind(utf8);
+    if (it != ids.constEnd()) {
+        c.index.push_back(*it);
+        return true;
+    }
+    QString s;
+    if (!decodeUtf8(utf8, &s))
+        return false;
+    c.pool.emplace_back(std::move(s));
+    const quint32 id = quint32(c.pool.size() - 1);
+    ids.insert(utf8, id);
+    c.index.push_back(id);
+    return true;
+}
+
+void RecordStoreLoader::scalar(int field, qint64 value)
+{
+    RecordStore::Column &c = m_store.m_columns[size_t(field)];
+    if (c.kind == RecordStore::Kind::Int32)
+        c.i32.push_back(qint32(value));
+    else
+        c.i64.push_back(value);
+    c.null.push_back(false);
+}
+
+void RecordStoreLoader::integer(int field, qint64 value)
+{
+    scalar(field, value);
+}
+
+void RecordStoreLoader::real(int field, double value)
+{
+    RecordStore::Column &c = m_store.m_columns[size_t(field)];
+    c.real.push_back(value);
+    c.null.push_back(false);
+}
+
+void RecordStoreLoader::date(int field, qint64 julianDay)
+{
+    scalar(field, julianDay);
+}
+
+void RecordStoreLoader::time(int field, int msecsOfDay)
+{
+    scalar(field, msecsOfDay);
+}
+
+void RecordStoreLoader::boolean(int field, bool value)
+{
+    scalar(field, value ? 1 : 0);
+}
+
+void RecordStoreLoader::dateTime(int field, qint64 julianDay, int msecsOfDay)
+{
+    RecordStore::Column &c = m_store.m_columns[size_t(field)];
+    const qint64 key = julianDay * 86400000 + msecsOfDay;
+    const auto it = c.timeIds.constFind(key);
+    if (it != c.timeIds.constEnd()) {
+        c.index.push_back(*it);
+        return;
+    }
+    // Building a local date-time asks the zone rules: once per distinct value.
+    c.pool.emplace_back(QDateTime(QDate::fromJulianDay(julianDay), QTime::fromMSecsSinceStartOfDay(msecsOfDay)));
+    const quint32 id = quint32(c.pool.size() - 1);
+    c.timeIds.insert(key, id);
+    c.index.push_back(id);
+}
+
+void RecordStoreLoader::blob(int field, QByteArrayView bytes)
+{
+    RecordStore::Column &c = m_store.m_columns[size_t(field)];
+    c.pool.emplace_back(bytes.toByteArray());
+    c.index.push_back(quint32(c.pool.size() - 1));
+}
+
+void RecordStoreLoader::changes(QList<DataPacket::Change> &&changes)
+{
+    changeLog = std::move(changes);
+    m_textIds.clear(); // the packet's bytes go away after this
+}
+
+} // namespace quillon

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "dataaccess/packet/datapacket.h"
+
+#include <QHash>
+#include <QVariant>
+
+#include <vector>
+
+namespace quillon {
+
+// The values of a dataset's records, held column by column in compact form: numbers in
+// plain arrays with a null bit each, texts, blobs and date-times as a 32-bit index into a
+// per-column pool of distinct values (so a site name repeated on 100,000 rows is held
+// once, and a local date-time is built once). Records are numbered from 0 in the order
+// they were added and never move. Values handed in must already be in their field's
+// type (see convertValue).
+class RecordStore
+{
+public:
+    void reset(const QList<FieldDef> &fields, size_t expectedRecords = 0);
+    // Frees what only loading needs (the lookup of equal values) and spare capacity.
+    void finishLoading();
+
+    size_t size() const { return m_size; }
+    int fieldCount() const { return int(m_columns.size()); }
+
+    int append(const QVariantList &values);    // returns the new record's number
+    void set(int record, const QVariantList &values);
+    void setValue(int record, int field, const QVariant &value);
+    void clear(int record);                    // every value NULL
+
+    QVariant value(int record, int field) const;
+    // The value without a copy when the column keeps it as such; otherwise built in
+    // `scratch`. The reference is valid until the store changes or scratch is reused.
+    const QVariant &valueRef(int record, int field, QVariant &scratch) const;
+    QVariantList row(int record) const;
+    void rowInto(int record, QVariantList &out) const;
+
+    bool isNull(int record, int field) const;
+
+private:
+    friend class RecordStoreLoader;
+    enum class Kind { Pooled, Int32, Int64, Real };
+    struct Column
+    {
+        FieldType type = FieldType::String;
+        Kind kind = Kind::Pooled;
+        std::vector<quint32> index;       // Pooled: 0 = NULL, else pool position
+        std::vector<qint32> i32;          // Int32: SmallInt, Integer, Time (ms), Boolean
+        std::vector<qint64> i64;          // Int64: LargeInt, Date (Julian day)
+        std::vector<double> real;         // Real: Float, Currency, BCD, FMTBCD
+        std::vector<bool> null;           // scalar kinds
+        std::vector<QVariant> pool;       // Pooled: distinct values, pool[0] is NULL
+        QHash<QString, quint32> textIds;  // while loading: equal texts share one entry
+        QHash<qint64, quint32> timeIds;   // while loading: equal date-times, by wall ms
+        bool loading = true;
+    };
+
+    void put(Column &c, size_t record, const QVariant &v);
+    quint32 pooled(Column &c, const QVariant &v);
+
+    std::vector<Column> m_columns;
+    size_t m_size = 0;
+};
+
+// Fills a store from a binary packet as it is decoded (DataPacket::readBinary): equal
+// texts of a column are found by their bytes, so a repeated site name is decoded and
+// allocated once, and every value goes straight into its column.
+class RecordStoreLoader : public PacketSink
+{
+public:
+    explicit RecordStoreLoader(RecordStore &store)
+        : m_store(store)
+    {}
+
+    QList<FieldDef> fields;
+    QList<DataPacket::Change> changeLog;
+
+    void begin(const QList<FieldDef> &fields, qsizetype rows) override;
+    void null(int field) override;
+    bool text(int field, QByteArrayView utf8) override;
+    void integer(int field, qint64 value) override;
+    void real(int field, double value) override;
+    void date(int field, qint64 julianDay) override;
+    void time(int field, int msecsOfDay) override;
+    void dateTime(int field, qint64 julianDay, int msecsOfDay) override;
+    void boolean(int field, bool value) override;
+    void blob(int field, QByteArrayView bytes) override;
+    void endRow() override { ++m_store.m_size; }
+    void row(QVariantList &&values) override { m_store.append(values); }
+    void changes(QList<DataPacket::Change> &&changes) override;
+
+private:
+    void scalar(int field, qint64 value);
+    RecordStore &m_store;
+    // Views into the packet's bytes: valid only while it is being read.
+    std::vector<QHash<QByteArrayView, quint32>> m_textIds;
+};
+
+} // namespace quillon
