@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace server {
 
@@ -53,6 +54,28 @@ QString describeKey(const QStringList &pk, const QVariantList &values)
     for (qsizetype i = 0; i < pk.size() && i < values.size(); ++i)
         parts.append(pk.at(i) + QLatin1Char('=') + values.at(i).toString());
     return parts.join(QStringLiteral(", "));
+}
+
+// Why a number does not fit a column declared NUMBER(p,s) / NUMERIC / DECIMAL (or any
+// number column, for NaN and infinities); empty when it fits. Values with more decimals
+// than the scale are accepted (the database rounds them), digits before the point are not.
+QString numberProblem(const QString &declared, double value)
+{
+    if (!std::isfinite(value))
+        return QStringLiteral("不是有效的数字");
+    static const QRegularExpression decl(
+        QStringLiteral("^\\s*(NUMBER|NUMERIC|DECIMAL)\\s*\\(\\s*(\\d+)\\s*(?:,\\s*(-?\\d+)\\s*)?\\)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = decl.match(declared);
+    if (!m.hasMatch())
+        return QString();
+    const int precision = m.captured(2).toInt();
+    const int scale = m.captured(3).isEmpty() ? 0 : m.captured(3).toInt();
+    const int integerDigits = precision - scale;
+    const double rounded = std::round(value * std::pow(10.0, scale)) / std::pow(10.0, scale);
+    if (integerDigits < 0 || std::fabs(rounded) >= std::pow(10.0, integerDigits))
+        return QStringLiteral("超出范围（最多 %1 位整数、%2 位小数）").arg(std::max(0, integerDigits)).arg(scale);
+    return QString();
 }
 
 } // namespace
@@ -166,6 +189,14 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         if (!ok || converted.isNull())
             throw ApplyError(400, QStringLiteral("%1.%2 cannot take the value %3")
                                       .arg(tableName, column, v.toString().left(40)));
+        if (isNumber(converted) || isNumber(v)) {
+            const double d = isNumber(v) && !std::isfinite(v.toDouble()) ? v.toDouble()
+                                                                         : converted.toDouble();
+            const QString problem = numberProblem(info.declared.value(col), d);
+            if (!problem.isEmpty())
+                throw ApplyError(400, QStringLiteral("%1.%2 的值 %3 %4，请改正后再保存")
+                                          .arg(tableName, column, v.toString().left(40), problem));
+        }
         return converted;
     };
 

@@ -133,6 +133,17 @@ bool verifyPassword(const QString &hash, const QString &password)
     return crypto_pwhash_str_verify(h.constData(), pw.constData(), quint64(pw.size())) == 0;
 }
 
+const QString &dummyPasswordHash()
+{
+    static const QString hash = [] {
+        sodiumReady();
+        QByteArray secret(32, '\0');
+        randombytes_buf(secret.data(), size_t(secret.size()));
+        return hashPassword(QString::fromLatin1(secret.toHex()));
+    }();
+    return hash;
+}
+
 QString sysidOf(const QString &user)
 {
     return user.left(3);
@@ -165,8 +176,13 @@ SessionInfo logOn(Connection &c, const quillon::protocol::SessionRequest &reques
                                                  "on s.SiteCode=u.SITECODE and s.sysid=u.sysid "
                                                  "where u.USERCODE=?"),
                                   {user}, true);
-    // The same answer for an unknown user and a wrong password.
-    if (r.rows.isEmpty() || !verifyPassword(r.rows.first().at(0).toString(), request.authenticationPassword))
+    // The same answer, after the same work, for an unknown user and a wrong password: an
+    // unknown user is checked against a dummy hash of the usual cost, so that timing does
+    // not tell which user names exist.
+    const bool known = !r.rows.isEmpty();
+    const bool passwordOk = verifyPassword(known ? r.rows.first().at(0).toString() : dummyPasswordHash(),
+                                           request.authenticationPassword);
+    if (!known || !passwordOk)
         throw AuthError(QStringLiteral("用户名或密码错误"));
     const QVariantList &row = r.rows.first();
     if (row.at(1).toInt() != 1)

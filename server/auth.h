@@ -67,6 +67,8 @@ private:
 // argon2id password hashes. fast: minimal cost (tests and benchmarks only).
 QString hashPassword(const QString &password, bool fast = false);
 bool verifyPassword(const QString &hash, const QString &password);
+// A hash of a random password at the usual cost: what an unknown user is checked against.
+const QString &dummyPasswordHash();
 
 // Checks the log-on against sys_user and fills the session (without token times).
 // Throws AuthError with a message for the user.

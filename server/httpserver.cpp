@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <optional>
 #include <httplib.h>
 #include <zlib.h>
 
@@ -69,8 +70,11 @@ HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerO
     , m_files(filesRoot)
     , m_options(options)
     , m_log(options.logFile)
+    , m_statements(options.statementsPerUser, std::chrono::milliseconds(options.statementWaitMs))
+    , m_throttle(options.logOnThrottle)
 {
     m_log.quiet = options.quiet;
+    m_backend.setAnswerLimit({options.maxAnswerRows, options.maxAnswerBytes});
     {
         auto conn = m_backend.acquire();
         m_signer = std::make_unique<TokenSigner>(tokenKey(*conn), options.tokenTtl);
@@ -102,7 +106,7 @@ void HttpServer::install()
     s.set_tcp_nodelay(true);
     s.set_keep_alive_max_count(1000000);
     s.set_keep_alive_timeout(5); // also bounds how long stop() waits for idle clients
-    s.set_payload_max_length(size_t(1) << 30);
+    s.set_payload_max_length(size_t(m_options.bodies.largest()));
     s.set_read_timeout(60, 0);
     s.set_write_timeout(60, 0);
 
@@ -116,6 +120,12 @@ void HttpServer::install()
             QString error;
             try {
                 fn(req, res, what, user);
+            } catch (const LimitError &e) {
+                error = e.message();
+                answerError(res, e.status(), error);
+            } catch (const AnswerTooLarge &e) {
+                error = e.message();
+                answerError(res, 413, error);
             } catch (const ProtocolError &e) {
                 error = e.message();
                 answerError(res, e.status() ? e.status() : 400, error);
@@ -153,17 +163,46 @@ void HttpServer::install()
         };
     };
 
-    auto authenticate = [this](const httplib::Request &req) {
+    // The signature and expiry of the token (no database work: checked on the header).
+    auto verifyToken = [this](const httplib::Request &req) {
         const std::string header = req.get_header_value("Authorization");
         static const std::string prefix = "Bearer ";
         if (header.compare(0, prefix.size(), prefix) != 0)
             throw AuthError(QStringLiteral("no session: log on first"));
-        SessionInfo session = m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
-                                               QDateTime::currentSecsSinceEpoch());
+        return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
+                                QDateTime::currentSecsSinceEpoch());
+    };
+    auto authenticate = [this, verifyToken](const httplib::Request &req) {
+        SessionInfo session = verifyToken(req);
         // A password change, disabling or deleting the user since the log-on.
         checkTokenGeneration(m_backend, session);
         return session;
     };
+
+    // Limits checked on the header alone, before a body is read: its declared size, one
+    // unambiguous length, no compressed bodies, and the token of every route but the
+    // session (a caller without one never gets to send a large body).
+    s.set_pre_routing_handler([this, verifyToken](const httplib::Request &req,
+                                                  httplib::Response &res) {
+        QString error;
+        int status = 0;
+        try {
+            checkHeader(req);
+            if (req.path != kSessionPath)
+                verifyToken(req);
+            return httplib::Server::HandlerResponse::Unhandled;
+        } catch (const LimitError &e) {
+            status = e.status();
+            error = e.message();
+        } catch (const AuthError &e) {
+            status = 401;
+            error = e.message();
+        }
+        answerError(res, status, error);
+        res.set_header("Connection", "close"); // the unread body must not pass for a request
+        m_log.write(QString::fromStdString(req.path), QString(), 0, status, error);
+        return httplib::Server::HandlerResponse::Handled;
+    });
 
     s.Post(kSessionPath, guarded("session", [this](const httplib::Request &req,
                                                    httplib::Response &res, QString &what,
@@ -173,11 +212,19 @@ void HttpServer::install()
                    throw ProtocolError(400, QStringLiteral("session request must be a CBOR map"));
                const SessionRequest request = SessionRequest::fromCbor(v.toMap());
                user = AuthUser::split(request.authenticationUser).userName;
+               if (user.isEmpty())
+                   user = request.userName;
+               user = user.trimmed();
+               waitOutThrottle(user, QString::fromStdString(req.remote_addr));
                SessionInfo info;
-               {
+               try {
                    auto conn = m_backend.acquire();
                    info = logOn(*conn, request);
+               } catch (const AuthError &) {
+                   m_throttle.failed(user, QString::fromStdString(req.remote_addr));
+                   throw;
                }
+               m_throttle.succeeded(user);
                SessionReply reply;
                reply.token = m_signer->issue(info, QDateTime::currentSecsSinceEpoch());
                reply.expiresAt = info.expiresAt;
@@ -201,8 +248,9 @@ void HttpServer::install()
                what = QStringLiteral("provider ") + commandText.simplified().left(80);
                QByteArray packet;
                {
+                   const auto slot = m_statements.take(session.user);
                    auto conn = m_backend.acquire(session.sysid);
-                   packet = runProviderQuery(*conn, commandText, params).toBinary();
+                   packet = runProviderQueryBinary(*conn, commandText, params);
                }
                res.status = 200;
                res.set_content(packet.constData(), size_t(packet.size()), kPacketType);
@@ -226,6 +274,9 @@ void HttpServer::install()
                    throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
                MethodContext ctx{m_backend, m_files, session,
                                  QString::fromStdString(req.remote_addr)};
+               std::optional<UserStatements::Slot> slot;
+               if (method == QLatin1String("GetData") || method == QLatin1String("ApplyData"))
+                   slot.emplace(m_statements.take(session.user));
                answerCbor(res, callServerMethod(ctx, method, v.toArray()));
                maybeCompress(req, res, m_options.gzip);
            }));
@@ -236,6 +287,52 @@ void HttpServer::install()
                         res.status == 404 ? QStringLiteral("no such route")
                                           : QStringLiteral("HTTP error %1").arg(res.status));
     });
+}
+
+void HttpServer::checkHeader(const httplib::Request &req) const
+{
+    // Two lengths (or a length with a chunked body) can be read two ways by two parsers.
+    const size_t lengths = req.get_header_value_count("Content-Length");
+    if (lengths > 1) {
+        const std::string first = req.get_header_value("Content-Length", 0);
+        for (size_t i = 1; i < lengths; ++i)
+            if (req.get_header_value("Content-Length", i) != first)
+                throw LimitError(400, QStringLiteral("conflicting Content-Length headers"));
+    }
+    if (lengths > 0 && req.has_header("Transfer-Encoding"))
+        throw LimitError(400, QStringLiteral("Content-Length together with Transfer-Encoding"));
+    const std::string encoding = req.get_header_value("Content-Encoding");
+    if (!encoding.empty() && encoding != "identity")
+        throw LimitError(415, QStringLiteral("compressed request bodies are not accepted"));
+    const qint64 limit = m_options.bodies.forPath(req.path);
+    if (lengths > 0) {
+        const std::string text = req.get_header_value("Content-Length");
+        char *end = nullptr;
+        const unsigned long long length = std::strtoull(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || text.find_first_not_of("0123456789") != std::string::npos)
+            throw LimitError(400, QStringLiteral("bad Content-Length"));
+        if (length > quint64(limit))
+            throw LimitError(413, QStringLiteral("request body too large: %1 bytes, this route takes "
+                                                 "at most %2")
+                                      .arg(quint64(length))
+                                      .arg(limit));
+    }
+}
+
+void HttpServer::waitOutThrottle(const QString &user, const QString &address)
+{
+    const auto wait = m_throttle.waitFor(user, address);
+    if (wait.count() <= 0)
+        return;
+    const int allowed = m_options.logOnWaiting > 0 ? m_options.logOnWaiting
+                                                   : std::max(1, m_options.threads / 2);
+    if (m_logOnWaiting.fetch_add(1) >= allowed) {
+        m_logOnWaiting.fetch_sub(1);
+        throw LimitError(429, QStringLiteral("登录尝试过多，请 %1 秒后再试")
+                                  .arg((wait.count() + 999) / 1000));
+    }
+    std::this_thread::sleep_for(wait);
+    m_logOnWaiting.fetch_sub(1);
 }
 
 int HttpServer::bind()

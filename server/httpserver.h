@@ -2,6 +2,7 @@
 
 #include "server/auth.h"
 #include "server/filearea.h"
+#include "server/limits.h"
 #include "server/requestlog.h"
 
 #include <QString>
@@ -11,6 +12,7 @@
 
 namespace httplib {
 class Server;
+struct Request;
 }
 
 namespace server {
@@ -28,6 +30,15 @@ struct ServerOptions
     QString logFile;          // empty: stderr
     bool quiet = false;       // no request log at all
     bool gzip = false;        // gzip large answers for clients that accept it
+
+    // Limits (docs/server.md "Limits").
+    BodyLimits bodies;                       // per route, before a body is read
+    qint64 maxAnswerRows = 200000;           // provider / GetData answer; 0: none
+    qint64 maxAnswerBytes = 256LL << 20;
+    int statementsPerUser = 3;               // queries and writes of one user at once
+    int statementWaitMs = 2000;              // how long a further one waits for a turn
+    LogOnThrottle::Policy logOnThrottle;
+    int logOnWaiting = 0;                    // log-ons waiting out a delay at once; 0: threads/2
 };
 
 // The HTTP front of the application server: session, provider and server-method routes
@@ -49,12 +60,17 @@ public:
 
 private:
     void install();
+    void checkHeader(const httplib::Request &req) const; // throws LimitError
+    void waitOutThrottle(const QString &user, const QString &address);
 
     Backend &m_backend;
     FileArea m_files;
     ServerOptions m_options;
     RequestLog m_log;
     std::unique_ptr<TokenSigner> m_signer;
+    UserStatements m_statements;
+    LogOnThrottle m_throttle;
+    std::atomic<int> m_logOnWaiting{0};
     std::unique_ptr<httplib::Server> m_http;
     std::thread m_thread;
     int m_port = 0;

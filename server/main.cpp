@@ -28,7 +28,8 @@ const char kUsage[] =
     "  waylink-server passwd --db DATABASE USER PASSWORD\n"
     "  waylink-server serve  --db DATABASE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
-    "                        [--statement-timeout SECONDS] [--gzip]\n"
+    "                        [--statement-timeout SECONDS] [--gzip] [--max-upload-mb N]\n"
+    "                        [--max-answer-rows N] [--max-answer-mb N] [--statements-per-user N]\n"
     "  waylink-server audit verify --db DATABASE [--sysid KEY]\n"
     "DATABASE is a SQLite file or a PostgreSQL URL (postgresql://user@host:port/name).\n"
     "PASSWORD \"-\" reads the password from standard input.\n"
@@ -47,7 +48,8 @@ Args parse(const QStringList &argv)
     static const QStringList valued = {"--db", "--files", "--listen", "--port", "--threads",
                                        "--log", "--cert", "--key", "--token-ttl", "--waybills",
                                        "--finance-waybills", "--site", "--name",
-                                       "--statement-timeout", "--sysid"};
+                                       "--statement-timeout", "--max-upload-mb", "--max-answer-rows",
+                                       "--max-answer-mb", "--statements-per-user", "--sysid"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -196,6 +198,10 @@ int run(const QStringList &argv)
         o.keyFile = a.options.value(QStringLiteral("--key"));
         o.tokenTtl = intOption(a, "--token-ttl", int(o.tokenTtl));
         o.gzip = a.flags.contains(QStringLiteral("--gzip"));
+        o.bodies.upload = qint64(intOption(a, "--max-upload-mb", int(o.bodies.upload >> 20))) << 20;
+        o.maxAnswerRows = intOption(a, "--max-answer-rows", int(o.maxAnswerRows));
+        o.maxAnswerBytes = qint64(intOption(a, "--max-answer-mb", int(o.maxAnswerBytes >> 20))) << 20;
+        o.statementsPerUser = intOption(a, "--statements-per-user", o.statementsPerUser);
         server::SqliteBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::PgBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::HttpServer http(*backend, need(a, "--files"), o);

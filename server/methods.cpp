@@ -120,7 +120,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     }
     if (name == QLatin1String("GetData")) {
         auto conn = ctx.backend.acquire(ctx.session.sysid);
-        out[2] = runProviderQuery(*conn, text(0)).toBinary();
+        out[2] = runProviderQueryBinary(*conn, text(0));
         return out;
     }
     if (name == QLatin1String("GetLstValue")) {

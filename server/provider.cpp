@@ -55,10 +55,11 @@ QVariantList bindProviderParams(const TranslatedSql &sql, const QCborValue &para
     return values;
 }
 
-quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
-                                     const QCborValue &params)
+namespace {
+
+TranslatedSql checkedProviderSql(Connection &c, const QString &oracleSql)
 {
-    const TranslatedSql sql = c.translate(oracleSql);
+    TranslatedSql sql = c.translate(oracleSql);
     // Queries only: the first word decides before the database looks at the text.
     static const QRegularExpression head(QStringLiteral("^[\\s(]*(select|with)\\b"),
                                          QRegularExpression::CaseInsensitiveOption);
@@ -69,10 +70,13 @@ quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
     for (const QString &id : sql.identifiers)
         if (isProtectedTable(id) && id != QLatin1String("dual"))
             throw DbError(QStringLiteral("the table %1 cannot be read by clients").arg(id));
-    QueryResult r = c.query(sql.sql, bindProviderParams(sql, params), true);
-    quillon::DataPacket packet;
+    return sql;
+}
+
+void nameProviderFields(const TranslatedSql &sql, QList<quillon::FieldDef> &fields)
+{
     QSet<QString> seen;
-    for (quillon::FieldDef &f : r.fields) {
+    for (quillon::FieldDef &f : fields) {
         if (!sql.quotedNames.contains(f.name))
             f.name = f.name.toUpper();
         QString name = f.name;
@@ -81,9 +85,27 @@ quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
         f.name = name;
         seen.insert(name.toUpper());
     }
+}
+
+} // namespace
+
+quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
+                                     const QCborValue &params)
+{
+    const TranslatedSql sql = checkedProviderSql(c, oracleSql);
+    QueryResult r = c.query(sql.sql, bindProviderParams(sql, params), true);
+    nameProviderFields(sql, r.fields);
+    quillon::DataPacket packet;
     packet.fields = std::move(r.fields);
     packet.rows = std::move(r.rows);
     return packet;
+}
+
+QByteArray runProviderQueryBinary(Connection &c, const QString &oracleSql, const QCborValue &params)
+{
+    const TranslatedSql sql = checkedProviderSql(c, oracleSql);
+    return c.queryPacket(sql.sql, bindProviderParams(sql, params),
+                         [&sql](QList<quillon::FieldDef> &fields) { nameProviderFields(sql, fields); });
 }
 
 } // namespace server

@@ -17,6 +17,10 @@ struct TranslatedSql;
 // (Backend::acquire(sysid)), so that the query sees only its rows. Throws DbError.
 quillon::DataPacket runProviderQuery(Connection &c, const QString &oracleSql,
                                      const QCborValue &params = QCborValue());
+// The same answer in the binary packet form, written by the backend straight from the
+// rows where it can (what the provider sends).
+QByteArray runProviderQueryBinary(Connection &c, const QString &oracleSql,
+                                  const QCborValue &params = QCborValue());
 
 // The values for the placeholders of a translated statement from the request's
 // parameters (array: ":1" is element 0; map: by name). Throws DbError when one is missing.

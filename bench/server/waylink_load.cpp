@@ -1,7 +1,9 @@
 // waylink-load: N simulated clients against an application server on loopback. Each
 // client logs on, then repeats a round of what a branch does (open the unread notice list,
 // publish a notice, run two finance queries, call the fee function twice) until it has
-// done its rounds or the time is up. Clients start 4 ms apart. Prints throughput, latency percentiles and errors.
+// done its rounds or the time is up. Each client is a user of its own (001.load<N>, made
+// when missing). Clients start 4 ms apart. Prints throughput, latency percentiles, errors
+// and the CPU time of the server apart from the clients' (same process).
 //
 //   waylink-load [--db LOCATION] [--clients N] [--rounds N] [--seconds S]
 //                [--server-threads N] [--waybills N]
@@ -9,6 +11,7 @@
 // made and seeded when empty.
 #include "dataaccess/packet/datapacket.h"
 #include "dataaccess/protocol/transport.h"
+#include "server/auth.h"
 #include "server/httpserver.h"
 #include "server/schema.h"
 #include "server/seed.h"
@@ -24,6 +27,8 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <sys/resource.h>
+#include <time.h>
 #include <vector>
 
 using namespace server;
@@ -102,6 +107,28 @@ double percentile(std::vector<double> &v, double p)
     return v[k];
 }
 
+// Every simulated client is a user of its own (site 上海浦东), as in a real deployment.
+QString loadUser(int id)
+{
+    return QStringLiteral("001.load%1").arg(id);
+}
+
+// CPU seconds of the calling thread.
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double processCpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
+           + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
 class Client
 {
 public:
@@ -121,7 +148,7 @@ public:
     {
         quillon::protocol::SessionRequest r;
         r.authenticationUser = quillon::protocol::AuthUser{QStringLiteral("0A1B2C3D4E5F"), QStringLiteral("1"),
-                                                           QStringLiteral("101"), QStringLiteral("001.zhang")}
+                                                           QStringLiteral("101"), loadUser(m_id)}
                                    .join();
         r.authenticationPassword = QStringLiteral("123456");
         if (!timed(s, LogOn, [&] { m_t->openSession(r); }))
@@ -242,6 +269,11 @@ int main(int argc, char **argv)
                 so.fastHash = true;
                 seedDemo(*c, so);
             }
+            for (int i = 0; i < o.clients; ++i)
+                if (c->query(QStringLiteral("select 1 from sys_user where USERCODE=?"), {loadUser(i)}, true)
+                        .rows.isEmpty())
+                    addUser(*c, loadUser(i), QStringLiteral("123456"), QStringLiteral("101"),
+                            QStringLiteral("负载%1").arg(i), true);
         }
         ServerOptions so;
         so.port = 0;
@@ -250,6 +282,8 @@ int main(int argc, char **argv)
         HttpServer http(*backend, dir.filePath(QStringLiteral("files")), so);
         http.start();
 
+        const double cpuBefore = processCpuSeconds();
+        std::atomic<double> clientCpu{0};
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(qint64(o.seconds * 1000));
         std::vector<Stats> stats(size_t(o.clients));
@@ -260,12 +294,19 @@ int main(int argc, char **argv)
                 // Clients arrive over a moment, not in the same millisecond: the
                 // listening socket's backlog is short.
                 std::this_thread::sleep_for(std::chrono::milliseconds(4 * i));
+                const double cpu0 = threadCpuSeconds();
                 Client c(i, http.port(), deadline, o.rounds);
                 c.run(stats[size_t(i)]);
+                const double used = threadCpuSeconds() - cpu0;
+                for (double cur = clientCpu.load(); !clientCpu.compare_exchange_weak(cur, cur + used);) {
+                }
             });
         for (auto &t : threads)
             t.join();
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        // Everything this process used while the clients ran, less the clients' own threads:
+        // the server's HTTP layer, its handlers and the database work done in-process.
+        const double processCpu = processCpuSeconds() - cpuBefore;
         http.stop();
 
         Stats all;
@@ -285,6 +326,10 @@ int main(int argc, char **argv)
                     every.size(), static_cast<long long>(all.errors), elapsed, double(every.size()) / elapsed);
         std::printf("latency ms: p50 %.2f  p90 %.2f  p99 %.2f  max %.2f\n", percentile(every, 0.5),
                     percentile(every, 0.9), percentile(every, 0.99), percentile(every, 1.0));
+        std::printf("cpu s: server %.2f (%.2f ms/request)  clients %.2f  (process %.2f, wall %.2f)\n",
+                    processCpu - clientCpu.load(),
+                    every.empty() ? 0.0 : (processCpu - clientCpu.load()) * 1000.0 / double(every.size()),
+                    clientCpu.load(), processCpu, elapsed);
         for (int op = 0; op < OpCount; ++op)
             std::printf("  %-13s n=%-6zu p50 %7.2f  p99 %7.2f\n", kOpNames[op], all.ms[op].size(),
                         percentile(all.ms[op], 0.5), percentile(all.ms[op], 0.99));

@@ -459,6 +459,12 @@ public:
     }
 
     void null() { *room(1) = char(0xf6); }
+    void raw(QByteArrayView b)
+    {
+        if (!b.isEmpty())
+            memcpy(room(b.size()), b.data(), size_t(b.size()));
+    }
+    qsizetype used() const { return m_used; }
     void boolean(bool b) { *room(1) = char(b ? 0xf5 : 0xf4); }
 
     void latin1(const char *ascii)
@@ -1353,6 +1359,129 @@ QByteArray DataPacket::toBinary() const
         }
     }
     return out;
+}
+
+class BinaryPacketWriter::Out : public CborOut
+{
+public:
+    using CborOut::CborOut;
+};
+
+BinaryPacketWriter::BinaryPacketWriter(int fieldCount)
+    : m_out(std::make_unique<Out>(m_body))
+    , m_fieldCount(fieldCount)
+{}
+
+void BinaryPacketWriter::beginRow()
+{
+    m_out->head(4, quint64(m_fieldCount));
+}
+
+BinaryPacketWriter::~BinaryPacketWriter() = default;
+
+void BinaryPacketWriter::null()
+{
+    m_out->null();
+}
+
+void BinaryPacketWriter::text(QByteArrayView utf8)
+{
+    m_out->head(3, quint64(utf8.size()));
+    m_out->raw(utf8);
+}
+
+void BinaryPacketWriter::integer(qint64 value)
+{
+    m_out->integer(value);
+}
+
+void BinaryPacketWriter::real(double value)
+{
+    m_out->number(value);
+}
+
+void BinaryPacketWriter::dateTime(qint64 julianDay, int msecsOfDay)
+{
+    m_out->integer(julianDay * kMsecsPerDay + msecsOfDay);
+}
+
+void BinaryPacketWriter::blob(QByteArrayView bytes)
+{
+    m_out->head(2, quint64(bytes.size()));
+    m_out->raw(bytes);
+}
+
+qsizetype BinaryPacketWriter::size() const
+{
+    return m_out->used();
+}
+
+QByteArray BinaryPacketWriter::finish(const QList<FieldDef> &fields)
+{
+    const qsizetype used = m_out->used();
+    m_out.reset(); // trims the body to what was written
+    DataPacket header;
+    header.fields = fields;
+    // The header as toBinary writes it for no rows, ending in "rows" [] "changes" [].
+    const QByteArray empty = header.toBinary();
+    static const char tail[] = "\x64" "rows" "\x80" "\x67" "changes" "\x80";
+    const qsizetype tailSize = qsizetype(sizeof tail) - 1;
+    Q_ASSERT(empty.endsWith(QByteArrayView(tail, tailSize)));
+    QByteArray out;
+    out.reserve(empty.size() + used + 16);
+    out.append(empty.constData(), empty.size() - tailSize + 5); // up to and with "rows"
+    {
+        CborOut w(out);
+        w.head(4, quint64(m_rows));
+    }
+    out.append(m_body.constData(), used);
+    out.append("\x67" "changes" "\x80", 9);
+    m_body = QByteArray();
+    m_out = std::make_unique<Out>(m_body);
+    m_rows = 0;
+    return out;
+}
+
+bool isValidUtf8(QByteArrayView utf8)
+{
+    const uchar *s = reinterpret_cast<const uchar *>(utf8.data());
+    const qsizetype n = utf8.size();
+    if (n >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf)
+        return false;
+    qsizetype i = 0;
+    while (i < n) {
+        const uchar c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int len;
+        quint32 cp;
+        if (c >= 0xc2 && c <= 0xdf) {
+            len = 2;
+            cp = c & 0x1f;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            len = 3;
+            cp = c & 0x0f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (n - i < len)
+            return false;
+        for (int k = 1; k < len; ++k) {
+            if ((s[i + k] & 0xc0) != 0x80)
+                return false;
+            cp = (cp << 6) | (s[i + k] & 0x3f);
+        }
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff))
+            || (cp >= 0xd800 && cp <= 0xdfff))
+            return false;
+        i += len;
+    }
+    return true;
 }
 
 bool decodeUtf8(QByteArrayView utf8, QString *out)

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QVariant>
+#include <memory>
 #include <stdexcept>
 
 namespace quillon {
@@ -126,6 +127,42 @@ public:
     virtual void row(QVariantList &&values) = 0;
     virtual void changes(QList<DataPacket::Change> &&changes) = 0;
 };
+
+// Writes the binary form of a packet without a change log row by row, for a producer that
+// holds no DataPacket (a query streaming from the database). The bytes are those toBinary
+// writes for the same fields and values. Each row gives one value per field, in order,
+// of the field's type: the producer checks ranges (an Integer value fits 32 bits).
+class BinaryPacketWriter
+{
+public:
+    explicit BinaryPacketWriter(int fieldCount);
+    ~BinaryPacketWriter();
+    BinaryPacketWriter(const BinaryPacketWriter &) = delete;
+    BinaryPacketWriter &operator=(const BinaryPacketWriter &) = delete;
+
+    void beginRow();
+    void null();
+    void text(QByteArrayView utf8);   // valid UTF-8, as isValidUtf8 accepts
+    void integer(qint64 value);
+    void real(double value);
+    void dateTime(qint64 julianDay, int msecsOfDay);
+    void blob(QByteArrayView bytes);
+    void endRow() { ++m_rows; }
+    qsizetype rows() const { return m_rows; }
+    qsizetype size() const;           // bytes of the rows so far
+    QByteArray finish(const QList<FieldDef> &fields);
+
+private:
+    class Out;
+    QByteArray m_body;
+    std::unique_ptr<Out> m_out;
+    int m_fieldCount;
+    qsizetype m_rows = 0;
+};
+
+// True for bytes that the binary form may carry as a text as they are: valid UTF-8 that
+// reads back unchanged (no byte-order mark at the start).
+bool isValidUtf8(QByteArrayView utf8);
 
 // UTF-8 to text; false for bytes that are not valid UTF-8.
 bool decodeUtf8(QByteArrayView utf8, QString *out);

@@ -69,6 +69,8 @@ QString TfcenAccEdt::GetSql()
 
 void TfcenAccEdt::sbRefreshClick()
 {
+    if (!commitTypedInput())
+        return;
     RunSelected(QStringLiteral("请先选择需要刷新的记录!"), QStringLiteral("刷新操作完成!"), [this] {
         RefreshPriorSite();
         RefreshNextSite();

@@ -22,7 +22,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcTally, "waylink.tally")
 
@@ -335,10 +337,37 @@ double TfFinanceEdit::CalcFee(const FeeArgs &a)
     }
 }
 
-void TfFinanceEdit::keepPainting(bool now)
+FeeArgs TfFinanceEdit::recordFeeArgs(const QString &feeType) const
+{
+    FeeArgs a;
+    a.firstSite = fieldText(QStringLiteral("FIRSTSITE"));
+    a.dest = fieldText(QStringLiteral("DEST"));
+    a.feeType = feeType;
+    a.pcs = 1;
+    a.weight = fieldDecimal(QStringLiteral("WEIGHT"));
+    a.bulkWeight = a.weight;
+    a.fastType = fieldText(QStringLiteral("FASTTYPE"));
+    a.goodsType = fieldText(QStringLiteral("GOODSTYPE"));
+    a.finance = fieldText(QStringLiteral("FIRSTCENTER"));
+    a.opSite = a.firstSite;
+    a.validTime = cdsData->FieldByName(QStringLiteral("CREATETIME"))->AsDateTime();
+    a.sysid = host::g_lstVars->value(QStringLiteral("sysid"));
+    return a;
+}
+
+void TfFinanceEdit::clearMarksAfter(RunEnd end)
+{
+    if (end == RunEnd::Done && !DBGridData->SelectedRows().isEmpty())
+        actUnSelAllExecute();
+}
+
+void TfFinanceEdit::keepPainting(int done, bool now)
 {
     if (!now && m_paint.elapsed() < kPaintIntervalMs)
         return;
+    // The bar repaints at once whenever its text changes: set it only when the window
+    // paints anyway, not for every row.
+    rgb->setValue(done);
     QCoreApplication::processEvents();
     m_paint.restart();
 }
@@ -349,12 +378,23 @@ void TfFinanceEdit::restoreMarks(const QList<QVariant> &marks)
     QAbstractItemModel *model = view->model();
     if (!model || model->columnCount() == 0)
         return;
-    QItemSelection selection;
     tessera::TDataSource *source = DBGridData->DataSource();
-    for (const QVariant &m : marks) {
-        const int row = DBGridData->gridRow(source->rowOfBookmark(m));
-        if (row >= 0)
-            selection.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
+    std::vector<int> rows;
+    rows.reserve(size_t(marks.size()));
+    for (const QVariant &m : marks)
+        if (const int row = DBGridData->gridRow(source->rowOfBookmark(m)); row >= 0)
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    // Neighbouring rows as one range: a selection of a few ranges paints fast, one of a
+    // thousand single rows does not.
+    QItemSelection selection;
+    const int lastColumn = model->columnCount() - 1;
+    for (size_t i = 0; i < rows.size();) {
+        size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] <= rows[j] + 1)
+            ++j;
+        selection.select(model->index(rows[i], 0), model->index(rows[j], lastColumn));
+        i = j + 1;
     }
     view->selectionModel()->select(selection, QItemSelectionModel::Select);
 }
@@ -362,14 +402,14 @@ void TfFinanceEdit::restoreMarks(const QList<QVariant> &marks)
 void TfFinanceEdit::reportFailure(const StepError &error, int done, bool single)
 {
     if (single) {
-        MSGErrorDialog(error.message()
-                       + QStringLiteral("，这条记录没有改动。请检查与服务器的连接或费用规则后再试。"));
+        MSGErrorDialog(error.message() + QStringLiteral("，这条记录没有改动。") + error.advice()
+                       + QStringLiteral("。"));
         return;
     }
     MSGErrorDialog(error.message()
-                   + QStringLiteral("，处理停在这一条，这条记录没有改动；之前已处理的%1条保留新值（尚未保存）。"
-                                    "请检查与服务器的连接或费用规则后，选中其余记录再试。")
-                         .arg(done));
+                   + QStringLiteral("，处理停在这一条，这条记录没有改动；之前已处理的%1条保留新值（尚未保存）。")
+                         .arg(done)
+                   + error.advice() + QStringLiteral("，再对其余记录重做。"));
 }
 
 TfFinanceEdit::RunEnd TfFinanceEdit::RunSelected(const QString &noMarkWarning,
@@ -412,9 +452,8 @@ TfFinanceEdit::RunEnd TfFinanceEdit::RunSelected(const QString &noMarkWarning,
             }
             if (done < total)
                 ++done;
-            rgb->setValue(done);
             emit rowDone(done);
-            keepPainting(done == 1);
+            keepPainting(done, done == 1);
         }
         lock.end();
         restoreMarks(marks);

@@ -22,11 +22,20 @@ class QPushButton;
 
 namespace tally {
 
-// A server call for one row failed; the text names the waybill and what was asked.
+// One row could not be done: a server call failed, or a value does not fit. The text names
+// the waybill and what went wrong; the advice says what to do next.
 class StepError : public host::UserError
 {
 public:
-    using host::UserError::UserError;
+    explicit StepError(const QString &message,
+                       const QString &advice = QStringLiteral("请检查与服务器的连接或费用规则后再试"))
+        : host::UserError(message)
+        , m_advice(advice)
+    {}
+    QString advice() const { return m_advice; }
+
+private:
+    QString m_advice;
 };
 
 class TfFinanceEdit : public tessera::TfDBMultiBase_Batch
@@ -63,6 +72,9 @@ public:
     // The fee call on the current row with the fifteen typed parameters. Raises StepError
     // naming the waybill and the fee type; a fee is never made up.
     double CalcFee(const FeeArgs &args);
+    // The fee call's values for a pay-on-delivery or delivery-fee record: FIRSTSITE, DEST,
+    // 1 piece, WEIGHT twice, FASTTYPE, GOODSTYPE, FIRSTCENTER, FIRSTSITE, CREATETIME.
+    FeeArgs recordFeeArgs(const QString &feeType) const;
 
     bool CloseQuery() override;
 
@@ -88,6 +100,12 @@ protected:
                        const std::function<void()> &step);
     // Runs `step` on the current row only (no progress); a failure leaves the row unchanged.
     RunEnd RunCurrent(const QString &doneHint, const std::function<void()> &step);
+    // Lets the focused box commit or refuse its typed text first, as before every action;
+    // false when it refused (it has told the user why).
+    bool commitTypedInput() { return alActionExecute(actRefresh); }
+    // After a completed run the marks are cleared (a stopped or failed run keeps them, so
+    // the rest can be run again).
+    void clearMarksAfter(RunEnd end);
 
     // Field access on the current row of cdsData.
     QString fieldText(const QString &field) const;
@@ -98,7 +116,8 @@ protected:
 
 private:
     friend class RunLock;
-    void keepPainting(bool now);
+    // Shows the count and lets the window paint and hear 停止, at most every 40 ms.
+    void keepPainting(int done, bool now);
     void restoreMarks(const QList<QVariant> &marks);
     void reportFailure(const StepError &error, int done, bool single);
 

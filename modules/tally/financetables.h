@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace tessera {
 class TDBGridEh;
@@ -21,7 +22,16 @@ struct GridColumn
 // Centre account lines (TAB_ACCOUNT), both windows.
 const QList<GridColumn> &accountColumns();
 
-// Puts the columns on a grid (replacing what it had) and freezes the first one.
-void setGridColumns(tessera::TDBGridEh *grid, const QList<GridColumn> &columns);
+// Pay-on-delivery records (TAB_DFKRECORD): the edit window's order, and the query
+// window's with SIGNTIME and SIGNCENTER after ARRIVECTIME.
+const QList<GridColumn> &dfkEditColumns();
+const QList<GridColumn> &dfkQueryColumns();
+// Delivery-fee records (TAB_DFPFRECORD), both windows.
+const QList<GridColumn> &dfpfColumns();
+
+// Puts the columns on a grid (replacing what it had) and freezes the first one; the
+// columns of `sumFields` show their sum in the footer.
+void setGridColumns(tessera::TDBGridEh *grid, const QList<GridColumn> &columns,
+                    const QStringList &sumFields = {});
 
 } // namespace tally

@@ -2,6 +2,9 @@
 
 #include "modules/tally/fcenaccedt.h"
 #include "modules/tally/fcenaccquery.h"
+#include "modules/tally/fdfkedt.h"
+#include "modules/tally/fdfkquery.h"
+#include "modules/tally/fdfpfedt.h"
 
 namespace tally {
 
@@ -49,8 +52,14 @@ void TDM_Func::new_execute(const QString &callfunc, const QString &funcdesc,
         MyShowMDIForm<TfcenAccEdt>(none, controls, HelpIndex, funcdesc);
     else if (is("fcenAccQuery"))
         MyShowMDIForm<TfcenAccQuery>(none, controls, HelpIndex, funcdesc);
-    else if (is("fDFKEdt") || is("fDFKQuery") || is("fDFPFEdt") || is("fDFPFQuery"))
-        FuncNotExists(); // the pay-on-delivery and delivery-fee windows are not built yet
+    else if (is("fDFKEdt"))
+        MyShowMDIForm<TfDFKEdt>(none, controls, HelpIndex, funcdesc);
+    else if (is("fDFKQuery"))
+        MyShowMDIForm<TfDFKQuery>(none, controls, HelpIndex, funcdesc);
+    else if (is("fDFPFEdt"))
+        MyShowMDIForm<TfDFPFEdt>(none, controls, HelpIndex, funcdesc);
+    else if (is("fDFPFQuery"))
+        MyShowMDIForm<TfDFPFQuery>(none, controls, HelpIndex, funcdesc);
 }
 
 } // namespace tally

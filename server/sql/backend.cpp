@@ -14,12 +14,32 @@ bool isServerTable(const QString &table)
     return names.contains(table.toLower());
 }
 
+QByteArray Connection::queryPacket(const QString &sql, const QVariantList &params,
+                                   const NameFields &nameFields)
+{
+    QueryResult r = query(sql, params, true);
+    nameFields(r.fields);
+    quillon::DataPacket p;
+    p.fields = std::move(r.fields);
+    p.rows = std::move(r.rows);
+    return p.toBinary();
+}
+
 int TableInfo::columnIndex(const QString &name) const
 {
     for (qsizetype i = 0; i < columns.size(); ++i)
         if (columns.at(i).compare(name, Qt::CaseInsensitive) == 0)
             return int(i);
     return -1;
+}
+
+void AnswerLimit::check(qint64 rowCount, qint64 byteCount) const
+{
+    if (rows > 0 && rowCount > rows)
+        throw AnswerTooLarge(QStringLiteral("查询结果过大，请缩小查询条件（超过 %1 行）").arg(rows));
+    if (bytes > 0 && byteCount > bytes)
+        throw AnswerTooLarge(QStringLiteral("查询结果过大，请缩小查询条件（超过 %1 MB）")
+                                 .arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1));
 }
 
 Backend::Lease Backend::acquire(const QString &rowFilter)
@@ -38,6 +58,7 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
     }
     if (!c)
         c = connect();
+    c->setAnswerLimit(rowFilter.isEmpty() ? AnswerLimit() : m_answerLimit);
     try {
         c->restrictRows(rowFilter);
     } catch (...) {

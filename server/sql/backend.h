@@ -36,6 +36,24 @@ public:
     using DbError::DbError;
 };
 
+// An answer larger than the server hands out (rows or bytes); the text is for the user.
+class AnswerTooLarge : public DbError
+{
+public:
+    using DbError::DbError;
+};
+
+// Bounds of one query answer: a query that would give more is stopped while its rows are
+// read (AnswerTooLarge), before they exhaust memory. 0: no bound.
+struct AnswerLimit
+{
+    qint64 rows = 0;
+    qint64 bytes = 0; // cell bytes as read (texts and blobs by size, other values 8)
+    bool bounded() const { return rows > 0 || bytes > 0; }
+    // Throws AnswerTooLarge when `rowCount` rows of `byteCount` bytes pass a bound.
+    void check(qint64 rowCount, qint64 byteCount) const;
+};
+
 // Tables that only the server reads and writes (users and their password hashes, keys,
 // tenant logins): no client connection can read them, whatever its SQL says.
 bool isServerTable(const QString &table);
@@ -54,6 +72,7 @@ struct TableInfo
     QStringList columns;          // as declared
     QList<quillon::FieldType> types;
     QList<int> sizes;             // characters of VARCHAR2(n) columns, 0 otherwise
+    QStringList declared;         // declared type as the database reports it ("NUMBER(10,2)")
     QStringList primaryKey;       // as declared, in key order
     bool exists() const { return !columns.isEmpty(); }
     int columnIndex(const QString &name) const; // case-insensitive, -1 if none
@@ -83,6 +102,12 @@ public:
     // Runs a statement that must not write (provider, GetData). Throws DbError.
     virtual QueryResult query(const QString &sql, const QVariantList &params,
                               bool readOnly = true) = 0;
+    // The same query's answer in the binary packet form, the field names first passed
+    // through `nameFields`. By default the typed rows of query() encoded; a backend may
+    // write the packet straight from the database's rows (same bytes). Throws DbError.
+    using NameFields = std::function<void(QList<quillon::FieldDef> &)>;
+    virtual QByteArray queryPacket(const QString &sql, const QVariantList &params,
+                                   const NameFields &nameFields);
     // Runs a writing statement; returns the number of rows changed. Throws DbError.
     virtual qint64 execute(const QString &sql, const QVariantList &params = {}) = 0;
     // Runs a script of several statements without parameters (schema).
@@ -106,6 +131,14 @@ public:
     // of that deployment (empty: no restriction). Writes are not affected.
     virtual void restrictRows(const QString &sysid) = 0;
     virtual QString rowFilter() const = 0;
+
+    // Reads of client queries (restricted connections) are bounded by this; set by the
+    // backend when the connection is handed out.
+    void setAnswerLimit(const AnswerLimit &limit) { m_answerLimit = limit; }
+    const AnswerLimit &answerLimit() const { return m_answerLimit; }
+
+private:
+    AnswerLimit m_answerLimit;
 };
 
 // Restricts the reads of a connection to one deployment for its lifetime.
@@ -175,12 +208,17 @@ public:
     // selects PostgreSQL. Throws DbError when the database cannot be opened.
     static std::unique_ptr<Backend> open(const QString &location, bool create = false);
 
+    // Bound of the answers of restricted connections (client queries); set before serving.
+    void setAnswerLimit(const AnswerLimit &limit) { m_answerLimit = limit; }
+    const AnswerLimit &answerLimit() const { return m_answerLimit; }
+
 protected:
     virtual std::unique_ptr<Connection> connect() = 0;
 
 private:
     std::mutex m_mutex;
     std::vector<std::unique_ptr<Connection>> m_idle;
+    AnswerLimit m_answerLimit;
 };
 
 } // namespace server

@@ -5,6 +5,7 @@
 #include "server/sql/pgfunctions.sql.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <QUrl>
@@ -370,18 +371,87 @@ public:
                           && firstWord(sql) == QLatin1String("with");
         if (wrap)
             executeScript(QStringLiteral("begin read only"));
-        PGresult *raw = nullptr;
+        std::vector<PGresult *> parts;
+        struct PartsGuard
+        {
+            std::vector<PGresult *> &p;
+            ~PartsGuard()
+            {
+                for (PGresult *r : p)
+                    PQclear(r);
+            }
+        } g{parts};
         try {
-            raw = run(sql, params);
+            if (readOnly && answerLimit().bounded())
+                runBounded(sql, params, parts);
+            else
+                parts.push_back(run(sql, params));
         } catch (...) {
             if (wrap)
                 executeScript(QStringLiteral("rollback"));
             throw;
         }
-        ResultGuard g{raw};
         if (wrap)
             executeScript(QStringLiteral("commit"));
-        return toResult(raw, sql);
+        return toResult(parts, sql);
+    }
+
+    // A reading statement whose rows arrive one at a time (single-row mode), so that an
+    // answer over the limit is stopped before libpq holds all of it. `parts` gets the row
+    // results and, last, the final one (it carries the column descriptions).
+    void runBounded(const QString &sql, const QVariantList &params, std::vector<PGresult *> &parts)
+    {
+        const qint64 limit = s_limitMs.load();
+        if (limit != m_appliedLimit) {
+            executeScript(QStringLiteral("set statement_timeout = %1").arg(limit));
+            m_appliedLimit = limit;
+        }
+        const QByteArray text = pgPlaceholders(sql).toUtf8();
+        if (s_trace)
+            std::fprintf(stderr, "pg: %s\n", text.constData());
+        const Params p(params);
+        if (!PQsendQueryParams(m_db, text.constData(), int(p.pointers.size()),
+                               p.types.empty() ? nullptr : p.types.data(),
+                               p.pointers.empty() ? nullptr : p.pointers.data(), nullptr, nullptr, 0))
+            throw DbError(pgMessage(m_db));
+        PQsetSingleRowMode(m_db);
+        const AnswerLimit bound = answerLimit();
+        qint64 rows = 0, bytes = 0;
+        QString error;
+        bool tooLarge = false;
+        QString tooLargeText;
+        while (PGresult *r = PQgetResult(m_db)) {
+            const ExecStatusType st = PQresultStatus(r);
+            if (st == PGRES_SINGLE_TUPLE && !tooLarge) {
+                ++rows;
+                for (int c = 0; c < PQnfields(r); ++c)
+                    bytes += PQgetisnull(r, 0, c) ? 8 : std::max(8, PQgetlength(r, 0, c));
+                try {
+                    bound.check(rows, bytes);
+                    parts.push_back(r);
+                    continue;
+                } catch (const AnswerTooLarge &e) {
+                    // Stop the statement on the server; the rest is read and dropped.
+                    tooLarge = true;
+                    tooLargeText = e.message();
+                    if (PGcancel *cancel = PQgetCancel(m_db)) {
+                        char buf[256];
+                        PQcancel(cancel, buf, int(sizeof buf));
+                        PQfreeCancel(cancel);
+                    }
+                }
+            } else if (st == PGRES_TUPLES_OK && !tooLarge && error.isEmpty()) {
+                parts.push_back(r);
+                continue;
+            } else if (st != PGRES_SINGLE_TUPLE && st != PGRES_TUPLES_OK && error.isEmpty()) {
+                error = resultMessage(r);
+            }
+            PQclear(r);
+        }
+        if (tooLarge)
+            throw AnswerTooLarge(tooLargeText);
+        if (!error.isEmpty())
+            throw DbError(error);
     }
 
     static void checkReadOnly(const QString &sql)
@@ -420,11 +490,14 @@ public:
         return s;
     }
 
-    QueryResult toResult(PGresult *r, const QString &sql) const
+    QueryResult toResult(const std::vector<PGresult *> &parts, const QString &sql) const
     {
         QueryResult result;
+        PGresult *r = parts.back(); // the final result describes the columns
         const int cols = PQnfields(r);
-        const int rows = PQntuples(r);
+        int rows = 0;
+        for (PGresult *part : parts)
+            rows += PQntuples(part);
         // Names as the statement wrote them; columns of "select *" as the schema declares.
         QHash<QString, QString> written;
         static const QRegularExpression ident(QStringLiteral("[A-Za-z_][A-Za-z0-9_$#]*"));
@@ -452,12 +525,14 @@ public:
             result.fields.append(f);
         }
         result.rows.reserve(rows);
-        for (int i = 0; i < rows; ++i) {
-            QVariantList row;
-            row.reserve(cols);
-            for (int c = 0; c < cols; ++c)
-                row.append(readCell(r, i, c, oids[size_t(c)]));
-            result.rows.append(std::move(row));
+        for (PGresult *part : parts) {
+            for (int i = 0, n = PQntuples(part); i < n; ++i) {
+                QVariantList row;
+                row.reserve(cols);
+                for (int c = 0; c < cols; ++c)
+                    row.append(readCell(part, i, c, oids[size_t(c)]));
+                result.rows.append(std::move(row));
+            }
         }
         // Counts and sums come as bigint: an Integer field while they fit.
         for (int c = 0; c < cols; ++c) {
@@ -581,6 +656,7 @@ public:
             const QString name = spelled.isEmpty() ? lower : spelled;
             info.columns.append(name);
             const QString decl = row.at(1).toString().toUpper();
+            info.declared.append(decl);
             int size = 0;
             quillon::FieldType type = quillon::FieldType::String;
             if (decl.startsWith(QLatin1String("CHARACTER VARYING")) || decl.startsWith(QLatin1String("CHARACTER("))) {

@@ -416,6 +416,83 @@ QVariant readTyped(sqlite3_stmt *st, int c, quillon::FieldType type, bool *odd, 
     return readValue(st, c);
 }
 
+// Writes a cell of a declared column straight into the packet, as readTyped and the
+// packet encoder together would; false for a value they would treat otherwise (another
+// storage class, a number beyond the field's range, an unusual date text, text that is
+// not plain UTF-8), so that the caller falls back to the typed rows.
+bool writeCell(quillon::BinaryPacketWriter &w, sqlite3_stmt *st, int c, quillon::FieldType type)
+{
+    using quillon::FieldType;
+    const int storage = sqlite3_column_type(st, c);
+    if (storage == SQLITE_NULL) {
+        w.null();
+        return true;
+    }
+    switch (type) {
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::LargeInt: {
+        if (storage != SQLITE_INTEGER)
+            return false;
+        const qint64 n = sqlite3_column_int64(st, c);
+        if (type == FieldType::Integer && (n < INT32_MIN || n > INT32_MAX))
+            return false;
+        if (type == FieldType::SmallInt && (n < -32768 || n > 32767))
+            return false;
+        w.integer(n);
+        return true;
+    }
+    case FieldType::Float:
+        if (storage != SQLITE_FLOAT && storage != SQLITE_INTEGER)
+            return false;
+        w.real(sqlite3_column_double(st, c));
+        return true;
+    case FieldType::DateTime: {
+        if (storage != SQLITE_TEXT)
+            return false;
+        const char *t = reinterpret_cast<const char *>(sqlite3_column_text(st, c));
+        if (sqlite3_column_bytes(st, c) != 19 || t[4] != '-' || t[7] != '-' || t[10] != ' '
+            || t[13] != ':' || t[16] != ':')
+            return false;
+        auto digits = [t](int from, int len) {
+            int v = 0;
+            for (int i = from; i < from + len; ++i) {
+                if (t[i] < '0' || t[i] > '9')
+                    return -1;
+                v = v * 10 + (t[i] - '0');
+            }
+            return v;
+        };
+        const QDate d(digits(0, 4), digits(5, 2), digits(8, 2));
+        const QTime tm(digits(11, 2), digits(14, 2), digits(17, 2));
+        if (!d.isValid() || !tm.isValid())
+            return false;
+        w.dateTime(d.toJulianDay(), tm.msecsSinceStartOfDay());
+        return true;
+    }
+    case FieldType::String:
+    case FieldType::WideString:
+    case FieldType::Memo: {
+        if (storage != SQLITE_TEXT)
+            return false;
+        const QByteArrayView utf8(reinterpret_cast<const char *>(sqlite3_column_text(st, c)),
+                                  sqlite3_column_bytes(st, c));
+        if (!quillon::isValidUtf8(utf8))
+            return false;
+        w.text(utf8);
+        return true;
+    }
+    case FieldType::Blob:
+        if (storage != SQLITE_BLOB)
+            return false;
+        w.blob(QByteArrayView(static_cast<const char *>(sqlite3_column_blob(st, c)),
+                              sqlite3_column_bytes(st, c)));
+        return true;
+    default:
+        return false;
+    }
+}
+
 class SqliteConnection : public Connection
 {
 public:
@@ -629,6 +706,8 @@ public:
         std::vector<TextPool> pools(static_cast<size_t>(cols));
         for (int c = 0; c < cols; ++c)
             kind[size_t(c)] = result.fields.at(c).type;
+        const AnswerLimit limit = answerLimit();
+        qint64 answerBytes = 0;
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             QVariantList row;
@@ -644,6 +723,18 @@ public:
                     odd[size_t(c)] = true;
             }
             result.rows.append(std::move(row));
+            if (limit.bounded()) {
+                for (int c = 0; c < cols; ++c) {
+                    const int t = sqlite3_column_type(st, c);
+                    answerBytes += t == SQLITE_TEXT || t == SQLITE_BLOB ? sqlite3_column_bytes(st, c) : 8;
+                }
+                try {
+                    limit.check(result.rows.size(), answerBytes);
+                } catch (...) {
+                    sqlite3_reset(st);
+                    throw;
+                }
+            }
         }
         if (rc != SQLITE_DONE) {
             const QString msg = rc == SQLITE_INTERRUPT
@@ -659,6 +750,71 @@ public:
             check[size_t(c)] = !declared[size_t(c)] || odd[size_t(c)];
         finishTypes(result, declared, check);
         return result;
+    }
+
+    // Columns of declared types are written into the packet as they are stepped, with no
+    // typed value in between; a result with an expression column, or a value that needs
+    // the typing of query(), is answered through query() instead.
+    QByteArray queryPacket(const QString &sql, const QVariantList &params,
+                           const NameFields &nameFields) override
+    {
+        sqlite3_stmt *st = prepare(sql);
+        if (!sqlite3_stmt_readonly(st))
+            throw DbError(QStringLiteral("the provider only runs queries; writing statements "
+                                         "are refused"));
+        const int cols = sqlite3_column_count(st);
+        QList<quillon::FieldDef> fields;
+        std::vector<quillon::FieldType> kind(static_cast<size_t>(cols));
+        for (int c = 0; c < cols; ++c) {
+            const char *decl = sqlite3_column_decltype(st, c);
+            if (!decl)
+                return Connection::queryPacket(sql, params, nameFields);
+            quillon::FieldDef f;
+            f.name = QString::fromUtf8(sqlite3_column_name(st, c));
+            int size = 0;
+            f.type = typeFromDecl(QString::fromUtf8(decl).toUpper(), &size);
+            f.size = size;
+            kind[size_t(c)] = f.type;
+            fields.append(f);
+        }
+        bindAll(st, params);
+        quillon::BinaryPacketWriter w(cols);
+        const AnswerLimit limit = answerLimit();
+        qint64 answerBytes = 0;
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            w.beginRow();
+            for (int c = 0; c < cols; ++c) {
+                if (!writeCell(w, st, c, kind[size_t(c)])) {
+                    sqlite3_reset(st);
+                    return Connection::queryPacket(sql, params, nameFields);
+                }
+            }
+            w.endRow();
+            if (limit.bounded()) { // counted as query() counts
+                for (int c = 0; c < cols; ++c) {
+                    const int t = sqlite3_column_type(st, c);
+                    answerBytes += t == SQLITE_TEXT || t == SQLITE_BLOB ? sqlite3_column_bytes(st, c) : 8;
+                }
+                try {
+                    limit.check(w.rows(), answerBytes);
+                } catch (...) {
+                    sqlite3_reset(st);
+                    throw;
+                }
+            }
+        }
+        if (rc != SQLITE_DONE) {
+            const QString msg = rc == SQLITE_INTERRUPT
+                                    ? QStringLiteral("the statement ran longer than %1 s and was stopped")
+                                          .arg(double(s_limitMs.load()) / 1000.0)
+                                    : dbMessage(m_db);
+            sqlite3_reset(st);
+            throw DbError(msg);
+        }
+        sqlite3_reset(st);
+        nameFields(fields);
+        return w.finish(fields);
     }
 
     static void finishTypes(QueryResult &r, const std::vector<bool> &declared,
@@ -829,6 +985,7 @@ public:
             info.columns.append(row.at(0).toString());
             int size = 0;
             info.types.append(typeFromDecl(row.at(1).toString().toUpper(), &size));
+            info.declared.append(row.at(1).toString().toUpper());
             info.sizes.append(size);
             if (row.at(2).toInt() > 0)
                 pk.append({row.at(2).toInt(), row.at(0).toString()});

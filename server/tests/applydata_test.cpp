@@ -5,6 +5,8 @@
 #include <QCborArray>
 #include <QDateTime>
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 using namespace server;
@@ -269,6 +271,61 @@ TEST_F(Apply, ConcurrentWritersWaitForEachOther)
         th.join();
     EXPECT_EQ(ok.load(), 40);
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID like 'C%'")), 40);
+}
+
+} // namespace
+
+namespace {
+
+int statusOf(const std::function<void()> &fn, QString *text)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        *text = e.message();
+        return e.status();
+    }
+    return 200;
+}
+
+// NUMBER(p,s) keeps at most p-s digits before the point; NaN and infinities are no
+// numbers at all. Both are refused naming the column, and nothing is written.
+TEST_F(Apply, NumbersMustFitTheirDeclaredPrecision)
+{
+    const QString bill = firstBill();
+    const QString sql = QStringLiteral("select * from TAB_ACCOUNT where BILLCODE='%1' and sysid='001'").arg(bill);
+    const double before = query(*t, sql).rows.at(0).at(query(*t, sql).fieldIndex(QStringLiteral("WEIGHT"))).toDouble();
+    // The packet is written by hand: a client's own packet would not take some of these.
+    for (const char *bad : {"NaN", "nan", "Infinity", "-Infinity", "inf", "1e12", "1E+300", "100000000",
+                            "-100000000", "99999999.996"}) {
+        DataPacket p = query(*t, sql);
+        modify(p, 0, QStringLiteral("WEIGHT"), 4242.5);
+        QString xml = p.toXml();
+        ASSERT_TRUE(xml.contains(QLatin1String("4242.5")));
+        xml.replace(QLatin1String("4242.5"), QLatin1String(bad));
+        QString text;
+        const int status = statusOf([&] {
+            t->callMethod(QStringLiteral("ApplyData"), {QStringLiteral("TAB_ACCOUNT"), xml, 0, QCborValue()});
+        }, &text);
+        EXPECT_EQ(status, 400) << bad;
+        EXPECT_TRUE(text.contains(QLatin1String("WEIGHT"))) << qPrintable(text);
+    }
+    // An insert is checked the same way.
+    DataPacket ins = query(*t, QStringLiteral("select * from TAB_ACCOUNT where 1=0"));
+    insert(ins, {{"BILLCODE", "N1"}, {"STATIONCODE", "101"}, {"SCANTYPE", "X"}, {"OTHERCHARGE", 1e9}});
+    QString text;
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), ins, &text), 400);
+    EXPECT_TRUE(text.contains(QLatin1String("TAB_ACCOUNT.OTHERCHARGE"))) << qPrintable(text);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where BILLCODE='N1'")), 0);
+    EXPECT_DOUBLE_EQ(query(*t, sql).rows.at(0).at(query(*t, sql).fieldIndex(QStringLiteral("WEIGHT"))).toDouble(),
+                     before);
+
+    // The largest values that fit are stored; extra decimals are the database's to round.
+    for (const double good : {99999999.99, -99999999.99, 12345678.994, 0.001}) {
+        DataPacket p = query(*t, sql);
+        modify(p, 0, QStringLiteral("WEIGHT"), good);
+        EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), p), 200) << good;
+    }
 }
 
 } // namespace

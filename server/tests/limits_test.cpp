@@ -1,0 +1,452 @@
+// Limits from the attacker's side: bodies refused before they are read, answers and
+// statements bounded per user, log-ons throttled and timed alike, a request log that
+// cannot be forged. While a limit is hit, a normal client keeps being served.
+#include "testserver.h"
+
+#include "server/auth.h"
+#include "server/limits.h"
+#include "server/requestlog.h"
+#include "server/sql/pgbackend.h"
+#include "server/sql/sqlitebackend.h"
+
+#include <QCborArray>
+#include <QCborMap>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <mutex>
+#include <algorithm>
+#include <httplib.h>
+#include <zlib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace server;
+using namespace server::test;
+using quillon::protocol::ProtocolError;
+using quillon::protocol::Transport;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Resident memory of this process (server and test clients) in bytes.
+qint64 residentBytes()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> parts = f.readAll().split(' ');
+    return parts.value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+}
+
+// A raw connection for what the transport never sends: header-only requests, partial
+// bodies, conflicting headers.
+class RawConnection
+{
+public:
+    explicit RawConnection(int port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(quint16(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+            ADD_FAILURE() << "cannot connect";
+        timeval tv{10, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~RawConnection() { ::close(m_fd); }
+    bool send(const std::string &bytes)
+    {
+        return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+    }
+    // Status of the first answer (0 when the connection closed or timed out first).
+    int status()
+    {
+        std::string got;
+        char buf[4096];
+        while (got.find("\r\n") == std::string::npos) {
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return 0;
+            got.append(buf, size_t(n));
+        }
+        return std::atoi(got.c_str() + got.find(' ') + 1);
+    }
+
+private:
+    int m_fd = -1;
+};
+
+std::string post(const std::string &path, const std::string &headers, const std::string &body = {})
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: x\r\n" + headers
+           + "Content-Type: application/cbor\r\n\r\n" + body;
+}
+
+// Milliseconds a normal client's call takes on its own connection.
+double servedWithin(Transport &t)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QCborArray r = t.callMethod(QStringLiteral("EchoString"), {QStringLiteral("ok")});
+    EXPECT_EQ(r.at(1).toString(), QStringLiteral("ok"));
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+int statusOf(const std::function<void()> &fn, QString *text = nullptr)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        if (text)
+            *text = e.message();
+        return e.status();
+    }
+    return 200;
+}
+
+const std::string kEcho = "/waylink/v1/call/TfrmServerMethods.EchoString";
+const std::string kUpload = "/waylink/v1/call/TfrmServerMethods.UploadByStream";
+const std::string kProvider = "/waylink/v1/provider/dspPublic";
+
+class Limits : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        srv = new TestServer(50, 3600, [](ServerOptions &o) {
+            o.threads = 12;
+            o.bodies.session = 2048;
+            o.bodies.provider = 8192;
+            o.bodies.call = 64 * 1024;
+            o.bodies.upload = 1024 * 1024;
+            o.statementsPerUser = 3;
+            o.statementWaitMs = 300;
+            o.logOnThrottle.freeUserFailures = 5;
+            o.logOnThrottle.freeAddressFailures = 1000;
+            o.logOnThrottle.firstDelay = 600ms;
+            o.logOnThrottle.maxDelay = 1200ms;
+        });
+    }
+    static void TearDownTestSuite()
+    {
+        delete srv;
+        srv = nullptr;
+    }
+    static TestServer *srv;
+};
+TestServer *Limits::srv = nullptr;
+
+TEST_F(Limits, BodiesAreRefusedOnTheirHeaderWhileOthersAreServed)
+{
+    auto normal = srv->client(QStringLiteral("201"), QStringLiteral("001.wang"));
+    auto t = srv->client();
+    const std::string bearer = "Authorization: Bearer " + t->token().toStdString() + "\r\n";
+    const qint64 before = residentBytes();
+    struct Case
+    {
+        const char *what;
+        std::string request;
+        int status;
+    } cases[] = {
+        // A caller without a token is refused before its body is read.
+        {"no token, upload", post(kUpload, "Content-Length: 900000\r\n"), 401},
+        {"no token, provider", post(kProvider, "Content-Length: 8000\r\n"), 401},
+        {"no token, huge body", post(kEcho, "Content-Length: 209715200\r\n"), 413},
+        {"session body above its small cap", post("/waylink/v1/session", "Content-Length: 600000000\r\n"), 413},
+        {"provider body above the cap", post(kProvider, bearer + "Content-Length: 9000\r\n"), 413},
+        {"call body above the cap", post(kEcho, bearer + "Content-Length: 70000\r\n"), 413},
+        {"upload above its cap", post(kUpload, bearer + "Content-Length: 2000000\r\n"), 413},
+        {"two different lengths", post(kEcho, bearer + "Content-Length: 5\r\nContent-Length: 7\r\n"), 400},
+        {"length and chunks", post(kEcho, bearer + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n"), 400},
+        {"bad length", post(kEcho, bearer + "Content-Length: 12x\r\n"), 400},
+    };
+    for (const Case &c : cases) {
+        RawConnection raw(srv->http->port());
+        ASSERT_TRUE(raw.send(c.request)) << c.what;
+        // The answer comes without the body ever being sent.
+        EXPECT_EQ(raw.status(), c.status) << c.what;
+        EXPECT_LT(servedWithin(*normal), 1000.0) << c.what;
+    }
+    EXPECT_LT(residentBytes() - before, 64LL << 20);
+
+    // Within the caps the same routes work, an upload up to its own larger cap too.
+    const QByteArray file(900 * 1024, 'x');
+    EXPECT_TRUE(t->callMethod(QStringLiteral("UploadByStream"), {QStringLiteral("big.bin"), file})
+                    .at(2)
+                    .toBool());
+    EXPECT_EQ(statusOf([&] {
+                  t->callMethod(QStringLiteral("EchoString"), {QString(70000, QLatin1Char('y'))});
+              }),
+              413);
+    EXPECT_EQ(servedWithin(*t) < 1000.0, true);
+}
+
+TEST_F(Limits, CompressedBodiesNeverInflatePastTheCap)
+{
+    auto normal = srv->client(QStringLiteral("201"), QStringLiteral("001.wang"));
+    auto t = srv->client();
+    // 64 MB of zeros in about 64 KB of gzip.
+    QByteArray zeros(64 << 20, '\0');
+    QByteArray gz;
+    {
+        z_stream zs{};
+        deflateInit2(&zs, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+        gz.resize(qsizetype(deflateBound(&zs, uLong(zeros.size()))));
+        zs.next_in = reinterpret_cast<Bytef *>(zeros.data());
+        zs.avail_in = uInt(zeros.size());
+        zs.next_out = reinterpret_cast<Bytef *>(gz.data());
+        zs.avail_out = uInt(gz.size());
+        ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+        gz.resize(qsizetype(zs.total_out));
+        deflateEnd(&zs);
+    }
+    zeros = QByteArray();
+    const qint64 before = residentBytes();
+    for (const std::string &path : {kEcho, kProvider, std::string("/waylink/v1/session")}) {
+        RawConnection raw(srv->http->port());
+        raw.send(post(path,
+                      "Authorization: Bearer " + t->token().toStdString()
+                          + "\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(gz.size())
+                          + "\r\n",
+                      gz.toStdString()));
+        const int status = raw.status();
+        EXPECT_TRUE(status == 413 || status == 415) << path << " " << status;
+        EXPECT_LT(servedWithin(*normal), 1000.0);
+    }
+    EXPECT_LT(residentBytes() - before, 48LL << 20);
+}
+
+TEST_F(Limits, AnswersOverTheCapAreRefusedWithATextForTheUser)
+{
+    auto t = srv->client();
+    // About 4,000 rows of a triple join; nothing else in the test server is that large.
+    const QString join = QStringLiteral("select a.SiteCode, b.EmpCode, c.* from tab_Site a, tab_Employee b, "
+                                        "tab_Mdd c where a.sysid='001' and b.sysid='001'");
+    const qsizetype all = query(*t, join).rows.size();
+    ASSERT_GT(all, 2000);
+
+    const AnswerLimit saved = srv->backend->answerLimit();
+    srv->backend->setAnswerLimit({1000, 0});
+    QString text;
+    EXPECT_EQ(statusOf([&] { query(*t, join); }, &text), 413);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("查询结果过大，请缩小查询条件"))) << qPrintable(text);
+    // GetData reads the same way.
+    EXPECT_EQ(statusOf([&] { t->callMethod(QStringLiteral("GetData"), {join, 1}); }), 413);
+    // Under the cap all is well, and the connection that stopped a query is fine.
+    EXPECT_EQ(query(*t, QStringLiteral("select * from tab_Site where sysid='001'")).rows.size(), 12);
+
+    srv->backend->setAnswerLimit({0, 64 * 1024});
+    EXPECT_EQ(statusOf([&] { query(*t, join); }, &text), 413);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("查询结果过大"))) << qPrintable(text);
+    srv->backend->setAnswerLimit(saved);
+    EXPECT_EQ(query(*t, join).rows.size(), all);
+}
+
+TEST_F(Limits, OneUserCannotHoldEveryWorker)
+{
+    SqliteBackend::setStatementTimeLimit(2500);
+    PgBackend::setStatementTimeLimit(2500);
+    // 10^8 combinations: longer than the time limit on either backend.
+    const QString endless = QStringLiteral("select count(*) from TAB_ACCOUNT a, TAB_ACCOUNT b, "
+                                           "TAB_ACCOUNT c, TAB_ACCOUNT d");
+    std::atomic<int> refused{0}, stopped{0};
+    std::mutex textsMutex;
+    QSet<QString> texts;
+    std::vector<std::thread> runners;
+    for (int i = 0; i < 6; ++i)
+        runners.emplace_back([&] {
+            Transport t(srv->options());
+            t.openSession(TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"),
+                                                   QStringLiteral("123456")));
+            QString text;
+            const int status = statusOf([&] { t.provider(endless); }, &text);
+            (status == 429 ? refused : stopped).fetch_add(1);
+            std::lock_guard lock(textsMutex);
+            texts.insert(text);
+        });
+    std::this_thread::sleep_for(700ms);
+    auto other = srv->client(QStringLiteral("201"), QStringLiteral("001.wang"));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(query(*other, QStringLiteral("select * from tab_Site where sysid='001'")).rows.size(), 12);
+    EXPECT_LT(timer.elapsed(), 1000);
+    for (auto &r : runners)
+        r.join();
+    SqliteBackend::setStatementTimeLimit(120000);
+    PgBackend::setStatementTimeLimit(120000);
+    EXPECT_EQ(stopped.load(), 3) << qPrintable(QStringList(texts.values()).join(QLatin1String(" | ")));
+    EXPECT_EQ(refused.load(), 3);
+}
+
+TEST_F(Limits, FailedLogOnsAreThrottledButTheRightPasswordGetsIn)
+{
+    auto normal = srv->client(QStringLiteral("201"), QStringLiteral("001.wang"));
+    auto attempt = [&](const char *password) {
+        Transport t(srv->options());
+        QElapsedTimer timer;
+        timer.start();
+        const int status = statusOf([&] {
+            t.openSession(TestServer::logOnRequest(QStringLiteral("102"), QStringLiteral("001.admin2"),
+                                                   QString::fromLatin1(password)));
+        });
+        return std::make_pair(status, timer.elapsed());
+    };
+    {
+        auto admin = srv->backend->acquire();
+        addUser(*admin, QStringLiteral("001.admin2"), QStringLiteral("right"), QStringLiteral("102"),
+                QStringLiteral("试用"), true);
+    }
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(attempt("wrong").first, 401);
+    // The sixth waits out the first delay, the seventh a doubled (capped) one.
+    const auto sixth = attempt("wrong");
+    EXPECT_EQ(sixth.first, 401);
+    EXPECT_GE(sixth.second, 550);
+    EXPECT_LT(servedWithin(*normal), 1000.0); // others are not slowed
+    const auto right = attempt("right");
+    EXPECT_EQ(right.first, 200);
+    EXPECT_GE(right.second, 550);
+    // Success clears the count: the next mistake is free again.
+    EXPECT_LT(attempt("wrong").second, 500);
+}
+
+TEST(LogOnThrottle, DelaysGrowPerUserAndAddressUpToTheCapAndAreForgotten)
+{
+    LogOnThrottle::Policy p;
+    p.freeUserFailures = 2;
+    p.freeAddressFailures = 3;
+    p.firstDelay = 100ms;
+    p.maxDelay = 350ms;
+    p.forgetAfter = 60s;
+    LogOnThrottle th(p);
+    auto t0 = LogOnThrottle::Clock::now();
+    const QString u = QStringLiteral("001.x"), a = QStringLiteral("10.0.0.1");
+    th.failed(u, a, t0);
+    EXPECT_EQ(th.waitFor(u, a, t0).count(), 0);
+    th.failed(u, a, t0);
+    EXPECT_EQ(th.waitFor(u, a, t0).count(), 100);
+    EXPECT_EQ(th.waitFor(u, a, t0 + 40ms).count(), 60); // counted from the last failure
+    EXPECT_EQ(th.waitFor(u, QStringLiteral("10.0.0.2"), t0).count(), 100); // per user, any address
+    th.failed(u, a, t0);
+    EXPECT_EQ(th.waitFor(u, a, t0).count(), 200);
+    th.failed(u, a, t0);
+    EXPECT_EQ(th.waitFor(u, a, t0).count(), 350); // capped
+    // The address alone: another user from it waits too (four failures, three free).
+    EXPECT_EQ(th.waitFor(QStringLiteral("001.y"), a, t0).count(), 200);
+    EXPECT_EQ(th.waitFor(QStringLiteral("001.y"), QStringLiteral("10.0.0.9"), t0).count(), 0);
+    // A success clears the user, not the address.
+    th.succeeded(u);
+    EXPECT_EQ(th.waitFor(u, QStringLiteral("10.0.0.9"), t0).count(), 0);
+    EXPECT_EQ(th.waitFor(u, a, t0).count(), 200);
+    // A quiet hour forgets everything.
+    EXPECT_EQ(th.waitFor(QStringLiteral("001.y"), a, t0 + 61s).count(), 0);
+}
+
+TEST(LogOnTiming, UnknownUserAndWrongPasswordTakeTheSameTime)
+{
+    TestServer srv(10, 3600, [](ServerOptions &o) {
+        o.logOnThrottle.freeUserFailures = 1000; // timing only, no throttling here
+        o.logOnThrottle.freeAddressFailures = 1000;
+    });
+    {
+        auto c = srv.backend->acquire();
+        // A hash of the usual cost, like every real user's.
+        addUser(*c, QStringLiteral("001.timed"), QStringLiteral("secret"), QStringLiteral("101"),
+                QStringLiteral("计时"), false);
+    }
+    auto once = [&](const char *user) {
+        Transport t(srv.options());
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(statusOf([&] {
+                      t.openSession(TestServer::logOnRequest(QStringLiteral("101"),
+                                                             QString::fromLatin1(user),
+                                                             QStringLiteral("guess")));
+                  }),
+                  401);
+        return double(timer.nsecsElapsed()) / 1e6;
+    };
+    once("001.timed"); // the dummy hash and the connection pool are made once
+    once("001.ghost");
+    std::vector<double> known, unknown;
+    for (int i = 0; i < 9; ++i) { // interleaved, so that load from elsewhere hits both alike
+        known.push_back(once("001.timed"));
+        unknown.push_back(once(i % 2 ? "001.ghost" : "001.nobody"));
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.at(v.size() / 2);
+    };
+    const double k = median(known), u = median(unknown);
+    EXPECT_GT(k, 5.0); // a real argon2id check, not a shortcut
+    EXPECT_LT(std::abs(k - u) / std::max(k, u), 0.2) << "wrong password " << k << " ms, unknown user "
+                                                      << u << " ms";
+}
+
+TEST(RequestLog, EveryLineIsARealRequest)
+{
+    EXPECT_EQ(RequestLog::escape(QStringLiteral("a\nb\r\\c\x1b\u2028")),
+              QStringLiteral("a\\x0ab\\x0d\\\\c\\x1b\\u2028"));
+
+    QTemporaryDir dir;
+    const QString logFile = dir.filePath(QStringLiteral("requests.log"));
+    TestServer srv(10, 3600, [&](ServerOptions &o) {
+        o.quiet = false;
+        o.logFile = logFile;
+    });
+    const QString forged = QStringLiteral("\n2026-12-07T08:09:03.096 session user=001.admin 0.17ms status=200");
+    int requests = 0;
+    // A user name with a line break, in every place the session takes one.
+    for (const QString &user : QStringList{QStringLiteral("001.zhang") + forged, forged}) {
+        Transport t(srv.options());
+        quillon::protocol::SessionRequest r = TestServer::logOnRequest(QStringLiteral("101"), user,
+                                                                       QStringLiteral("x"));
+        statusOf([&] { t.openSession(r); });
+        ++requests;
+        r.authenticationUser.clear();
+        r.userName = user;
+        statusOf([&] { t.openSession(r); });
+        ++requests;
+    }
+    // A method name and a query with line breaks (the URL carries %0a).
+    auto t = srv.client();
+    ++requests;
+    httplib::Client c("127.0.0.1", srv.http->port());
+    httplib::Headers h{{"Authorization", "Bearer " + t->token().toStdString()}};
+    for (const char *path : {"/waylink/v1/call/TfrmServerMethods.Echo%0a2026-12-07T08:09:03.096%20x",
+                             "/waylink/v1/call/TfrmServerMethods.Echo%0d%0a2026-12-07T08:09:03.096"}) {
+        auto res = c.Post(path, h, "\x80", 1, "application/cbor");
+        if (res)
+            ++requests;
+    }
+    statusOf([&] { t->provider(QStringLiteral("select 1 from dual\n\x1b[2J-- ") + forged); });
+    ++requests;
+    statusOf([&] { t->provider(QStringLiteral("select '") + forged + QStringLiteral("' from dual")); });
+    ++requests;
+    srv.http->stop();
+
+    QFile f(logFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    static const QRegularExpression line(QStringLiteral(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\S.* user=\\S+ \\d+\\.\\d\\dms status=\\d{3}( error=.*)?$"));
+    int requestLines = 0;
+    for (const QString &l : lines) {
+        if (l.contains(QLatin1String("listening on")))
+            continue;
+        EXPECT_TRUE(line.match(l).hasMatch()) << qPrintable(l);
+        for (const QChar ch : l)
+            EXPECT_TRUE(ch.unicode() >= 0x20 && ch.unicode() != 0x7f) << qPrintable(l);
+        ++requestLines;
+    }
+    EXPECT_EQ(requestLines, requests);
+}
+
+} // namespace
