@@ -207,8 +207,11 @@ void seedOperationLog(Connection &c, const QString &sysid, const QDateTime &now,
         QDateTime when = QDateTime(now.date().addDays(-dayBack), QTime(8, 30))
                              .addSecs(rnd.bounded(9 * 3600));
         if (when > now) {
-            const QDateTime dayStart(now.date(), QTime(0, 0));
-            when = dayStart.addSecs(rnd.bounded(int(std::max<qint64>(1, dayStart.secsTo(now)))));
+            // Today: between the start of work (or midnight, early in the day) and now.
+            QDateTime from(now.date(), QTime(8, 0));
+            if (from > now)
+                from = QDateTime(now.date(), QTime(0, 0));
+            when = from.addSecs(rnd.bounded(int(std::max<qint64>(1, from.secsTo(now)))));
         }
         e.time = when;
         entries.append(e);

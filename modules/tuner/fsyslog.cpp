@@ -46,6 +46,7 @@ TfSysLog::TfSysLog(QWidget *parent)
     cboType = addComponent(new QComboBox(gbOption), QStringLiteral("cboType"));
     cboType->addItems({QString(), QStringLiteral("修改"), QStringLiteral("删除")});
     cboType->setCurrentIndex(-1);
+    cboType->setMinimumWidth(80);
     cboType->setToolTip(QStringLiteral("留空查询修改和删除"));
     opt->addWidget(label(QStringLiteral("操作时间"), QStringLiteral("lblDateB")), 0, 0);
     opt->addWidget(dtDateB, 0, 1);
@@ -60,7 +61,7 @@ TfSysLog::TfSysLog(QWidget *parent)
     cdsTables = addComponent(new quillon::TMyDataSet(this), QStringLiteral("cdsTables"));
 
     DBGridData->clearColumns();
-    DBGridData->addColumn(QStringLiteral("TABLENAME"), QStringLiteral("表名"), 110);
+    DBGridData->addColumn(QStringLiteral("TABLENAME"), QStringLiteral("表名"), 135);
     DBGridData->addColumn(QStringLiteral("KEY"), QStringLiteral("运单编号"), 110);
     DBGridData->addColumn(QStringLiteral("OPTYPE"), QStringLiteral("操作类型"), 60);
     DBGridData->addColumn(QStringLiteral("CONTENT"), QStringLiteral("操作详情"), 320);
