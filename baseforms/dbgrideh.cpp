@@ -6,6 +6,7 @@
 #include "baseforms/uiconfig.h"
 
 #include <QApplication>
+#include <QScopedValueRollback>
 #include <QClipboard>
 #include <QDateTime>
 #include <QItemSelectionModel>
@@ -756,18 +757,26 @@ TDBGridEh::TDBGridEh(QWidget *parent)
             sortByColumn(logical, order);
     });
     connect(m_header, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
-        if (TColumnEh *c = m_columns.value(logical))
+        if (TColumnEh *c = m_columns.value(logical)) {
             c->Width = size;
+            if (!m_sizing)
+                c->UserSized = true;
+        }
         m_footer->update();
         updateFrozen();
     });
     connect(m_header, &QHeaderView::sectionMoved, m_footer, qOverload<>(&QWidget::update));
     connect(m_model, &detail::GridModel::rowsRemapped, m_footer, qOverload<>(&QWidget::update));
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
-        for (int c = 0; c < m_columns.size(); ++c) {
-            m_view->setColumnWidth(c, m_columns[c]->Width);
-            m_view->setColumnHidden(c, !m_columns[c]->Visible);
+        {
+            const QScopedValueRollback sizing(m_sizing, true);
+            for (int c = 0; c < m_columns.size(); ++c) {
+                m_view->setColumnWidth(c, m_columns[c]->Width);
+                m_view->setColumnHidden(c, !m_columns[c]->Visible);
+            }
         }
+        if (m_fitColumns)
+            fitColumnsToContents();
         m_header->syncEditors();
         if (m_source)
             syncFromSource(m_source->currentRow());
@@ -859,6 +868,35 @@ void TDBGridEh::buildDefaultColumns()
         }
     }
     columnsChanged();
+}
+
+void TDBGridEh::fitColumnsToContents()
+{
+    // Enough rows to see typical values without walking a large result.
+    constexpr int kSampleRows = 200;
+    constexpr int kMinWidth = 48;
+    constexpr int kMaxWidth = 420;
+    const QFontMetrics cellMetrics(m_view->font());
+    QFont titleFont = m_header->font();
+    titleFont.setBold(true); // the current sort column's title is drawn bold
+    const QFontMetrics titleMetrics(titleFont);
+    const int rows = std::min(visibleRowCount(), kSampleRows);
+    const QScopedValueRollback sizing(m_sizing, true);
+    for (int c = 0; c < m_columns.size(); ++c) {
+        TColumnEh *column = m_columns[c];
+        if (column->UserSized || !column->Visible)
+            continue;
+        // Title: room for the sort marker and the filter row's editor frame.
+        int width = titleMetrics.horizontalAdvance(column->title()) + 28;
+        if (rows == 0)
+            width = std::max(width, column->Width);
+        for (int r = 0; r < rows; ++r)
+            width = std::max(width, cellMetrics.horizontalAdvance(cellText(r, c)) + 14);
+        width = std::clamp(width, kMinWidth, kMaxWidth);
+        column->Width = width;
+        m_view->setColumnWidth(c, width);
+    }
+    updateFrozen();
 }
 
 void TDBGridEh::columnsChanged()
@@ -1241,7 +1279,9 @@ void TDBGridEh::SaveColumnsLayout(IniFile &ini, const QString &section) const
     }
     ini.setValue(section, QStringLiteral("Columns"), order.join(QLatin1Char(',')));
     for (TColumnEh *c : m_columns) {
-        ini.setValue(section, c->FieldName + QStringLiteral(".Width"), QString::number(c->Width));
+        // Only widths the user chose: the others follow the contents each time.
+        if (c->UserSized)
+            ini.setValue(section, c->FieldName + QStringLiteral(".Width"), QString::number(c->Width));
         ini.setValue(section, c->FieldName + QStringLiteral(".Visible"),
                      c->Visible ? QStringLiteral("1") : QStringLiteral("0"));
     }
@@ -1276,7 +1316,9 @@ void TDBGridEh::applyLayout(const QList<QPair<QString, QString>> &values, bool o
         bool ok = false;
         const int w = valueOf(c->FieldName + QStringLiteral(".Width")).toInt(&ok);
         if (ok && w > 0) {
+            const QScopedValueRollback sizing(m_sizing, true);
             c->Width = w;
+            c->UserSized = true;
             m_view->setColumnWidth(c->index(), w);
         }
         const QString vis = valueOf(c->FieldName + QStringLiteral(".Visible"));

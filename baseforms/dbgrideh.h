@@ -32,6 +32,9 @@ public:
     int Width = 80;
     bool Visible = true;
     bool ReadOnly = false;
+    // The width is the user's (dragged, or restored from a layout file): the grid keeps it
+    // instead of fitting the column to its contents, and the layout file saves it.
+    bool UserSized = false;
     // Shows the value as a check box; for non-Boolean fields the texts below mean checked
     // and unchecked.
     bool Checkboxes = false;
@@ -157,6 +160,13 @@ public:
     // Standard look of the windows (colours from the configuration, options, sums).
     void applyStandardStyle(const TUIConfig &config);
 
+    // Sizes every column the user has not sized to its title and the texts of its first
+    // rows (what the grid does whenever new data is shown).
+    void fitColumnsToContents();
+    // On by default; off where the widths are given deliberately (the lookup dialog).
+    bool FitColumns() const { return m_fitColumns; }
+    void setFitColumns(bool on) { m_fitColumns = on; }
+
     // Layout: order, widths and visibility of the columns (by field name) in an ini
     // section. Restoring with `orderAndWidthsOnly` touches nothing else.
     void SaveColumnsLayout(IniFile &ini, const QString &section) const;
@@ -193,6 +203,8 @@ private:
     QPointer<TDataSource> m_source;
     QList<TColumnEh *> m_columns;
     bool m_autoColumns = true;
+    bool m_sizing = false; // the grid itself is setting column widths
+    bool m_fitColumns = true;
     detail::GridModel *m_model = nullptr;
     detail::GridView *m_view = nullptr;
     detail::GridHeader *m_header = nullptr;

@@ -1,5 +1,7 @@
 #include "baseforms/fdbbase.h"
 
+#include "baseforms/gridchart.h"
+
 #include "baseforms/dbcontrols.h"
 #include "baseforms/dbgrideh.h"
 #include "baseforms/environment.h"
@@ -12,6 +14,8 @@
 #include "baseforms/toolimages.h"
 #include "baseforms/ucommessage.h"
 #include "baseforms/uiconfig.h"
+#include "host/dialogpresenter.h"
+#include "host/errordisplay.h"
 #include "host/errors.h"
 #include "host/varlist.h"
 
@@ -304,10 +308,9 @@ void TfDBBase::executeAction(QAction *action)
         if (handler)
             handler();
     } catch (const host::SilentAbort &) {
-    } catch (const host::UserError &e) {
-        ErrorDialog(e.message(), QString());
-    } catch (const std::exception &e) {
-        ErrorDialog(QString::fromUtf8(e.what()), QString());
+    } catch (const std::exception &) {
+        const host::ErrorText t = host::describeException(std::current_exception());
+        ErrorDialog(t.text, t.details);
     }
     updateActions();
 }
@@ -488,9 +491,10 @@ void TfDBBase::OpenCds(quillon::TMyDataSet *cds, const QString &sql)
 
 void TfDBBase::LoadReport(TfrxReport *report, const QString &fileName)
 {
-    const QString path =
-        m_appPath + QStringLiteral("_report/") + QDir::fromNativeSeparators(fileName);
-    if (fileName.isEmpty() || !QFileInfo(path).isFile()) {
+    // A window that names no report prints the one named after the window.
+    const QString name = fileName.isEmpty() ? objectName() + QStringLiteral(".wlr") : fileName;
+    const QString path = m_appPath + QStringLiteral("_report/") + QDir::fromNativeSeparators(name);
+    if (!QFileInfo(path).isFile()) {
         MSGHintDialog(msgText(QStringLiteral("Msg6")));
         throw host::SilentAbort();
     }
@@ -498,6 +502,35 @@ void TfDBBase::LoadReport(TfrxReport *report, const QString &fileName)
         MSGErrorDialog(msgText(QStringLiteral("Msg7")));
         throw host::SilentAbort();
     }
+}
+
+void TfDBBase::PrintGrid(TfrxReport *report, TDBGridEh *grid, const QString &fileName)
+{
+    LoadReport(report, fileName);
+    // Variables every report may use; a window's BeforePrint may add or change them.
+    report->setVariable(QStringLiteral("Title"), windowTitle());
+    report->setVariable(QStringLiteral("User"),
+                        host::g_lstVars->value(QStringLiteral("LogOnEmpName")));
+    report->setVariable(QStringLiteral("Site"),
+                        host::g_lstVars->value(QStringLiteral("LogOnSiteName")));
+    QList<int> rows;
+    for (int r = 0; r < grid->visibleRowCount(); ++r)
+        rows << grid->sourceRow(r);
+    report->setRowOrder(rows);
+}
+
+void TfDBBase::ShowChart(TDBGridEh *grid)
+{
+    if (!grid || grid->visibleRowCount() == 0) {
+        MSGHintDialog(QStringLiteral("没有可以画图的数据，请先查询。"));
+        return;
+    }
+    if (groupingColumns(grid).isEmpty()) {
+        MSGHintDialog(QStringLiteral("表格中没有可以分组的文字列，无法画图。"));
+        return;
+    }
+    TfChart chart(grid, windowTitle(), this);
+    host::dialogPresenter().execDialog(&chart);
 }
 
 QString TfDBBase::FormatSql(const QString &sql, const QString &oldText, const QString &newText)

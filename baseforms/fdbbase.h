@@ -121,6 +121,11 @@ public:
     // a broken one "Msg7", each followed by host::SilentAbort.
     void LoadReport(TfrxReport *report, const QString &fileName);
 
+    // Loads the report and gives it the rows that `grid` shows, in the order shown.
+    void PrintGrid(TfrxReport *report, TDBGridEh *grid, const QString &fileName);
+    // 图表 over the rows that `grid` shows.
+    void ShowChart(TDBGridEh *grid);
+
     static QString FormatSql(const QString &sql, const QString &oldText, const QString &newText);
     static QString DelSqlComments(const QString &sql);
     static void RemoveParamFromVar(host::VarList &list, const QString &name);

@@ -166,6 +166,7 @@ TfDBLookupDlg::TfDBLookupDlg(QWidget *owner)
 
     dsMain = new TDataSource(this);
     dbgrdhMain = addComponent(new TDBGridEh(this), QStringLiteral("dbgrdhMain"));
+    dbgrdhMain->setFitColumns(false); // the field list gives the widths
     dbgrdhMain->setReadOnly(true);
     dbgrdhMain->setTitleButtons(true);
     dbgrdhMain->setLocalSorting(true);

@@ -1,4 +1,5 @@
 #include "baseforms/fdbmultibase_batch.h"
+#include "host/errordisplay.h"
 
 #include "dataaccess/controlsoff.h"
 
@@ -86,7 +87,7 @@ TfDBMultiBase_Batch::TfDBMultiBase_Batch(QWidget *parent)
     setExecuteHandler(actCancel, [this] { actCancelExecute(); });
     setExecuteHandler(actPrint, [this] { actPrintExecute(); });
     setExecuteHandler(actExport, [this] { actExportExecute(); });
-    setExecuteHandler(actChart, [] {});
+    setExecuteHandler(actChart, [this] { ShowChart(DBGridData); });
 
     auto notEmpty = [this] { return cdsData->Active() && !cdsData->IsEmpty(); };
     setUpdateHandler(actNew, [] { return true; });
@@ -134,11 +135,9 @@ bool TfDBMultiBase_Batch::resolvePendingChanges()
             actSaveExecute();
         } catch (const host::SilentAbort &) {
             return false;
-        } catch (const host::UserError &e) {
-            ErrorDialog(e.message());
-            return false;
-        } catch (const std::exception &e) {
-            ErrorDialog(QString::fromUtf8(e.what()));
+        } catch (const std::exception &) {
+            const host::ErrorText t = host::describeException(std::current_exception());
+            ErrorDialog(t.text, t.details);
             return false;
         }
         return !hasPendingChanges();
@@ -227,7 +226,7 @@ void TfDBMultiBase_Batch::actPrintExecute()
 {
     quillon::TMyDataSet *ds = sourceDataSet();
     quillon::ControlsOff off(ds);
-    LoadReport(frxReport, ReportName);
+    PrintGrid(frxReport, DBGridData, ReportName);
     frxReport->ShowReport();
 }
 

@@ -68,7 +68,9 @@ TfDBQueryBase_MD::TfDBQueryBase_MD(QWidget *parent)
 
     setExecuteHandler(actExport, [this] { actExportExecute(); });
     setExecuteHandler(actPrint, [this] { actPrintExecute(); });
-    setExecuteHandler(actChart, [] {});
+    setExecuteHandler(actChart, [this] {
+        ShowChart(pcDBGrid->currentIndex() != 0 ? DBGridDetail : DBGridTotal);
+    });
     setUpdateHandler(actExport, [this] { return hasData(); });
     setUpdateHandler(actPrint, [this] { return hasData(); });
     setUpdateHandler(actChart, [this] { return hasData(); });
@@ -106,7 +108,7 @@ void TfDBQueryBase_MD::actPrintExecute()
         quillon::TMyDataSet *ds;
         ~Enable() { ds->EnableControls(); }
     } enable{cdsTotal};
-    LoadReport(frxReport, ReportName);
+    PrintGrid(frxReport, DBGridTotal, ReportName);
     frxReport->ShowReport();
 }
 

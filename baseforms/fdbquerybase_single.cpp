@@ -73,7 +73,7 @@ TfDBQueryBase_Single::TfDBQueryBase_Single(QWidget *parent)
 
     setExecuteHandler(actExport, [this] { actExportExecute(); });
     setExecuteHandler(actPrint, [this] { actPrintExecute(); });
-    setExecuteHandler(actChart, [] {});
+    setExecuteHandler(actChart, [this] { ShowChart(DBGridData); });
     setUpdateHandler(actExport, [this] { return hasData(); });
     setUpdateHandler(actPrint, [this] { return hasData(); });
     setUpdateHandler(actChart, [this] { return hasData(); });
@@ -100,7 +100,7 @@ void TfDBQueryBase_Single::actExportExecute()
 void TfDBQueryBase_Single::actPrintExecute()
 {
     quillon::ControlsOff off(cdsData);
-    LoadReport(frxReport, ReportName);
+    PrintGrid(frxReport, DBGridData, ReportName);
     BeforePrint();
     frxReport->ShowReport();
 }

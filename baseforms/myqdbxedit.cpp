@@ -1,4 +1,5 @@
 #include "baseforms/myqdbxedit.h"
+#include "host/errordisplay.h"
 
 #include "baseforms/fdbbase.h"
 #include "dataaccess/mydataset.h"
@@ -109,12 +110,11 @@ void TMyQDBXEdit::DropDown()
     } catch (const std::exception &e) {
         list->Close();
         lookup->Close();
-        const QString why = dynamic_cast<const host::UserError *>(&e)
-                                ? static_cast<const host::UserError &>(e).message()
-                                : QString::fromUtf8(e.what());
-        host::dialogPresenter().showMessage(host::MessageKind::Information,
-                                            QApplication::applicationDisplayName(),
-                                            QStringLiteral("获取数据出错:") + why);
+        const host::ErrorText why = host::describeException(std::current_exception());
+        host::dialogPresenter().showDetailedMessage(host::MessageKind::Information,
+                                                    QApplication::applicationDisplayName(),
+                                                    QStringLiteral("获取数据出错:") + why.text,
+                                                    why.details);
         showOrHideList();
         return;
     }

@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPrintPreviewDialog>
+#include <QToolBar>
+#include <QToolButton>
+#include <QAction>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -129,8 +132,12 @@ QString TfrxReport::toHtml() const
     for (const Column &c : m_columns)
         fieldOf << (m_source ? m_source->fieldIndex(c.field) : -1);
     QList<double> sums(m_columns.size(), 0.0);
-    const int rows = m_source ? m_source->recordCount() : 0;
-    for (int r = 0; r < rows; ++r) {
+    const int all = m_source ? m_source->recordCount() : 0;
+    const int rows = m_hasRowOrder ? int(m_rowOrder.size()) : all;
+    for (int i = 0; i < rows; ++i) {
+        const int r = m_hasRowOrder ? m_rowOrder[i] : i;
+        if (r < 0 || r >= all)
+            continue;
         html += QStringLiteral("<tr>");
         for (int i = 0; i < m_columns.size(); ++i) {
             const int f = fieldOf[i];
@@ -193,12 +200,43 @@ bool TfrxReport::exportToPdf(const QString &fileName) const
     return QFile::exists(fileName) && QFileInfo(fileName).size() > 0;
 }
 
+void TfrxReport::exportToPdfAsked()
+{
+    QString file = host::dialogPresenter().chooseSaveFile(
+        QStringLiteral("导出PDF"), expand(m_title).trimmed() + QStringLiteral(".pdf"),
+        QStringLiteral("PDF 文件 (*.pdf)"));
+    if (file.isEmpty())
+        return;
+    if (!file.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+        file += QStringLiteral(".pdf");
+    if (exportToPdf(file))
+        host::dialogPresenter().showMessage(host::MessageKind::Information, QStringLiteral("提示"),
+                                            QStringLiteral("已导出到 %1").arg(file));
+    else
+        host::dialogPresenter().showMessage(
+            host::MessageKind::Error, QStringLiteral("错误"),
+            QStringLiteral("无法写入“%1”，请换一个文件夹或文件名再试。").arg(file));
+}
+
 void TfrxReport::ShowReport()
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
     QPrintPreviewDialog dialog(&printer);
-    dialog.setWindowTitle(expand(m_title));
+    dialog.setObjectName(QStringLiteral("frxPreview"));
+    dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(expand(m_title)));
+    dialog.resize(1000, 700);
+    // PDF export beside the preview's own buttons (the printer dialog can do it too, but
+    // few users find it there).
+    if (auto *bar = dialog.findChild<QToolBar *>()) {
+        bar->addSeparator();
+        QAction *pdf = bar->addAction(QStringLiteral("导出PDF"));
+        pdf->setObjectName(QStringLiteral("actExportPdf"));
+        pdf->setToolTip(QStringLiteral("把报表保存为 PDF 文件"));
+        if (auto *button = qobject_cast<QToolButton *>(bar->widgetForAction(pdf)))
+            button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        connect(pdf, &QAction::triggered, &dialog, [this] { exportToPdfAsked(); });
+    }
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter *p) { print(p); });
     host::dialogPresenter().execDialog(&dialog);
 }

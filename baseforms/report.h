@@ -38,6 +38,18 @@ public:
     bool loadFromText(const QString &text);
 
     void setDataSource(TDataSource *source) { m_source = source; }
+    // Prints these rows of the data source, in this order (a grid's rows as filtered and
+    // sorted), instead of every row in the data source's order.
+    void setRowOrder(const QList<int> &rows)
+    {
+        m_rowOrder = rows;
+        m_hasRowOrder = true;
+    }
+    void clearRowOrder()
+    {
+        m_rowOrder.clear();
+        m_hasRowOrder = false;
+    }
     TDataSource *dataSource() const { return m_source; }
 
     void setVariable(const QString &name, const QString &value) { m_vars.insert(name, value); }
@@ -54,6 +66,8 @@ public:
     // Print preview through the dialog presenter; the previous preparation is dropped.
     void ShowReport();
     void print(QPrinter *printer) const;
+    // The preview's 导出PDF button: asks for a file and writes it.
+    void exportToPdfAsked();
 
 private:
     QString expand(const QString &text) const;
@@ -64,6 +78,8 @@ private:
     QList<Column> m_columns;
     QMap<QString, QString> m_vars;
     QPointer<TDataSource> m_source;
+    QList<int> m_rowOrder;
+    bool m_hasRowOrder = false;
 };
 
 } // namespace tessera

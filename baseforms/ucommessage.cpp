@@ -117,9 +117,17 @@ void WarningDialog(const QString &msg, const QString &)
     show(host::MessageKind::Warning, QStringLiteral("警告"), msg);
 }
 
-void ErrorDialog(const QString &msg, const QString &)
+void ErrorDialog(const QString &msg, const QString &detail)
 {
-    show(host::MessageKind::Error, QStringLiteral("错误"), msg);
+    // The detail (usually an exception's technical text) is folded away, not in the text.
+    if (detail.isEmpty() || detail == msg) {
+        show(host::MessageKind::Error, QStringLiteral("错误"), msg);
+        return;
+    }
+    qCWarning(lcMessages).noquote() << msg << "|" << detail;
+    host::dialogPresenter().showDetailedMessage(host::MessageKind::Error,
+                                                localised(QStringLiteral("错误")), localised(msg),
+                                                detail);
 }
 
 bool QuestionDialog(const QString &msg)

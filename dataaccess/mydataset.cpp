@@ -302,7 +302,9 @@ void TMyDataSet::fetch(bool execute)
     try {
         DataPacket::readBinary(bytes, loader);
     } catch (const PacketError &e) {
-        throw ConnectionError(QStringLiteral("服务器的回答不是有效的数据包: %1").arg(QString::fromUtf8(e.what())));
+        throw ConnectionError(QStringLiteral("服务器的回答不是有效的数据包，请稍后重试；"
+                                             "问题持续时请联系系统管理员。"),
+                              QString::fromUtf8(e.what()));
     }
     if (execute && loader.fields.isEmpty()) {
         if (m_tag != 1)

@@ -97,6 +97,21 @@ TMySktConnection::TMySktConnection(QObject *owner)
     m_dspConn = new TDSProviderConnection(this);
     m_dspConn->setObjectName(QStringLiteral("MyConn"));
     m_dspConn->SetServerClassName(QString::fromLatin1(protocol::kServerClass));
+    // Queued: the listener runs inside a request, and whoever shows the state must not
+    // start another request from within it.
+    m_transport->setReachabilityListener([this](bool reachable) {
+        QMetaObject::invokeMethod(this, [this, reachable] { setServerReachable(reachable); },
+                                  Qt::QueuedConnection);
+        m_lastReachable = reachable;
+    });
+}
+
+void TMySktConnection::setServerReachable(bool reachable)
+{
+    if (m_serverReachable == reachable)
+        return;
+    m_serverReachable = reachable;
+    emit serverReachableChanged(reachable);
 }
 
 TMySktConnection::~TMySktConnection()
@@ -352,8 +367,10 @@ DataPacket TMySktConnection::MyGetData(const QString &pSQL)
         if (!m_connected)
             Open();
         return GetClientMethods()->GetData(pSQL, m_dbSid);
+    } catch (const protocol::ProtocolError &e) {
+        throw ConnectionError(QStringLiteral("错误信息：") + e.userText(), e.message());
     } catch (const std::exception &e) {
-        throw ConnectionError(QStringLiteral("Error Message:") + errorText(e));
+        throw ConnectionError(QStringLiteral("错误信息：") + errorText(e));
     }
 }
 

@@ -105,7 +105,16 @@ public:
     QVariantMap logOnInfo() const { return m_logOnInfo; }
     // Connect and read timeout in milliseconds (default 60 s).
     void setTimeout(int ms) { m_timeoutMs = ms; }
+    // Whether the server answered the last request (true until a request fails for want
+    // of the server). serverReachableChanged follows from the event loop.
+    bool serverReachable() const { return m_serverReachable; }
+    // The answer of the very last request, already before the event loop has run.
+    bool lastRequestReached() const { return m_lastReachable; }
 
+signals:
+    void serverReachableChanged(bool reachable);
+
+public:
     // ---- file transfer and server helpers -------------------------------------------------------
     bool MyClientToServer(const QString &pfName, const QString &pfDest);
     bool MyServerToClient(const QString &pfName, const QString &pfDest);
@@ -141,6 +150,7 @@ protected:
 
 private:
     void closeForNewCredentials();
+    void setServerReachable(bool reachable);
     void setParam(const QString &name, const QString &value);
 
     int m_dbSid = 1;
@@ -162,6 +172,8 @@ private:
     bool m_connected = false;
     int m_logOnCount = 0;
     int m_timeoutMs = 60000;
+    bool m_serverReachable = true;
+    bool m_lastReachable = true;
     QVariantMap m_logOnInfo;
 };
 

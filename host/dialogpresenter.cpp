@@ -9,6 +9,12 @@ namespace host {
 
 DialogPresenter::~DialogPresenter() = default;
 
+Answer DialogPresenter::showDetailedMessage(MessageKind kind, const QString &caption,
+                                            const QString &text, const QString &)
+{
+    return showMessage(kind, caption, text);
+}
+
 namespace {
 
 class WidgetPresenter : public DialogPresenter
@@ -17,9 +23,23 @@ public:
     Answer showMessage(MessageKind kind, const QString &caption, const QString &text,
                        QuestionButtons buttons) override
     {
+        return show(kind, caption, text, QString(), buttons);
+    }
+
+    Answer showDetailedMessage(MessageKind kind, const QString &caption, const QString &text,
+                               const QString &details) override
+    {
+        return show(kind, caption, text, details, QuestionButtons::YesNo);
+    }
+
+    static Answer show(MessageKind kind, const QString &caption, const QString &text,
+                       const QString &details, QuestionButtons buttons)
+    {
         QMessageBox box;
         box.setWindowTitle(caption);
         box.setText(text);
+        if (!details.isEmpty())
+            box.setDetailedText(details);
         switch (kind) {
         case MessageKind::Information:
             box.setIcon(QMessageBox::Information);
@@ -120,6 +140,14 @@ QStringList ScriptedPresenter::chooseOpenFiles(const QString &, const QString &)
 QString ScriptedPresenter::chooseSaveFile(const QString &, const QString &, const QString &)
 {
     return files.isEmpty() ? QString() : files.takeFirst();
+}
+
+Answer ScriptedPresenter::showDetailedMessage(MessageKind kind, const QString &caption,
+                                              const QString &text, const QString &details)
+{
+    const Answer a = showMessage(kind, caption, text, QuestionButtons::YesNo);
+    shown.last().details = details;
+    return a;
 }
 
 int ScriptedPresenter::execDialog(QWidget *dialog)

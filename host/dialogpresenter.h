@@ -30,6 +30,11 @@ public:
                                QuestionButtons buttons = QuestionButtons::YesNo)
         = 0;
 
+    // A message with a technical detail that the dialog offers folded away (详细信息).
+    // The default shows the message alone.
+    virtual Answer showDetailedMessage(MessageKind kind, const QString &caption,
+                                       const QString &text, const QString &details);
+
     // Modal file choosers; an empty result means the user cancelled.
     virtual QString chooseOpenFile(const QString &caption, const QString &filter) = 0;
     virtual QStringList chooseOpenFiles(const QString &caption, const QString &filter) = 0;
@@ -58,10 +63,13 @@ public:
         MessageKind kind;
         QString caption;
         QString text;
+        QString details; // the folded technical part, empty for plain messages
     };
 
     Answer showMessage(MessageKind kind, const QString &caption, const QString &text,
                        QuestionButtons buttons) override;
+    Answer showDetailedMessage(MessageKind kind, const QString &caption, const QString &text,
+                               const QString &details) override;
     QString chooseOpenFile(const QString &caption, const QString &filter) override;
     QStringList chooseOpenFiles(const QString &caption, const QString &filter) override;
     QString chooseSaveFile(const QString &caption, const QString &suggestedName,

@@ -113,8 +113,11 @@ ModuleService::Loaded &ModuleService::load(const QString &moduleName)
 
     const QString path = findModuleFile(moduleName);
     if (path.isEmpty()) {
-        throw UserError(QStringLiteral("找不到模块库“%1”（查找位置：%2）")
-                            .arg(moduleName, moduleDirectories().join(QStringLiteral("；"))));
+        throw UserError(QStringLiteral("找不到功能模块“%1”，此功能暂时无法使用。"
+                                       "请联系系统管理员安装该模块。")
+                            .arg(moduleName),
+                        QStringLiteral("module library %1 not found in: %2")
+                            .arg(moduleName, moduleDirectories().join(QStringLiteral("; "))));
     }
     auto *lib = new QLibrary(path);
     IUIBase *previous = g_UIIntf;
@@ -124,7 +127,10 @@ ModuleService::Loaded &ModuleService::load(const QString &moduleName)
         delete lib;
         g_UIIntf = previous;
         qCWarning(lcModules) << "cannot load" << path << why;
-        throw UserError(QStringLiteral("模块库“%1”无法载入：%2").arg(path, why));
+        throw UserError(QStringLiteral("功能模块“%1”无法载入，此功能暂时无法使用。"
+                                       "请联系系统管理员重新安装该模块。")
+                            .arg(moduleName),
+                        QStringLiteral("cannot load %1: %2").arg(path, why));
     }
     IUIBase *ui = g_UIIntf;
     if (!ui) {
@@ -132,7 +138,9 @@ ModuleService::Loaded &ModuleService::load(const QString &moduleName)
         // loaded: unloading code whose static objects may be alive is not safe.
         g_UIIntf = previous;
         qCWarning(lcModules) << path << "loaded but registered no module interface";
-        throw UserError(QStringLiteral("“%1”不是有效的模块库：载入后没有登记模块接口").arg(path));
+        throw UserError(QStringLiteral("功能模块“%1”无法使用，请联系系统管理员重新安装该模块。")
+                            .arg(moduleName),
+                        QStringLiteral("%1 loaded but registered no module interface").arg(path));
     }
     qCInfo(lcModules) << "loaded" << path;
     Loaded &m = m_modules[moduleName.toLower()];
@@ -161,12 +169,16 @@ void ModuleService::CallFunc(const QString &funcName, int HelpIndex, const QStri
     const QString name = funcName.trimmed();
     const qsizetype dot = name.indexOf(u'.');
     if (dot <= 0 || dot == name.size() - 1) {
-        throw UserError(QStringLiteral("功能名“%1”无效：应为“模块名.功能名”").arg(funcName));
+        throw UserError(QStringLiteral("菜单项的功能“%1”设置有误，无法打开。请联系系统管理员检查菜单设置。")
+                            .arg(funcName),
+                        QStringLiteral("function name \"%1\" is not Module.Function").arg(funcName));
     }
     const QString moduleName = name.left(dot);
     const QString func = name.mid(dot + 1);
     if (!validModuleName(moduleName))
-        throw UserError(QStringLiteral("功能名“%1”中的模块名无效").arg(funcName));
+        throw UserError(QStringLiteral("菜单项的功能“%1”设置有误，无法打开。请联系系统管理员检查菜单设置。")
+                            .arg(funcName),
+                        QStringLiteral("invalid module name in \"%1\"").arg(funcName));
 
     // The module may call further modules from InitConn or ExecFunc, which can add to
     // m_modules: no reference into it is held across those calls.

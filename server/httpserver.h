@@ -2,6 +2,7 @@
 
 #include "server/auth.h"
 #include "server/filearea.h"
+#include "server/httplistener.h"
 #include "server/limits.h"
 #include "server/requestlog.h"
 
@@ -9,11 +10,6 @@
 #include <atomic>
 #include <memory>
 #include <thread>
-
-namespace httplib {
-class Server;
-struct Request;
-}
 
 namespace server {
 
@@ -23,7 +19,8 @@ struct ServerOptions
 {
     QString listen = QStringLiteral("127.0.0.1");
     int port = 8801;          // 0: any free port (tests)
-    int threads = 8;
+    int threads = 8;          // workers running requests (database work)
+    int ioThreads = 1;        // reading and writing every connection
     QString certFile;         // TLS when both are given
     QString keyFile;
     qint64 tokenTtl = 12 * 3600;
@@ -39,15 +36,20 @@ struct ServerOptions
     int statementWaitMs = 2000;              // how long a further one waits for a turn
     LogOnThrottle::Policy logOnThrottle;
     int logOnWaiting = 0;                    // log-ons waiting out a delay at once; 0: threads/2
+    int headerTimeoutMs = 10000;             // a request header must be complete in this time
+    int idleTimeoutMs = 5000;                // kept-alive connection closed after this idle time
+    int bodyTimeoutMs = 30000;               // a body: this plus one second per 256 KB
+    int connectionsPerAddress = 256;         // open connections of one client address; 0: none
 };
 
 // The HTTP front of the application server: session, provider and server-method routes
-// (docs/protocol.md). A bad request gets an error answer; it never stops the server.
-class HttpServer
+// (docs/protocol.md) behind an event-driven listener. A bad request gets an error answer;
+// it never stops the server.
+class HttpServer : private HttpHandler
 {
 public:
     HttpServer(Backend &backend, const QString &filesRoot, const ServerOptions &options);
-    ~HttpServer();
+    ~HttpServer() override;
 
     // Binds the address; returns the port (the chosen one when options.port is 0).
     // Throws std::runtime_error when the address cannot be bound.
@@ -57,11 +59,23 @@ public:
     void stop();
     int port() const { return m_port; }
     RequestLog &log() { return m_log; }
+    int openConnections() const { return m_listener->openConnections(); }
 
 private:
-    void install();
-    void checkHeader(const httplib::Request &req) const; // throws LimitError
+    std::optional<HttpResponse> onHeader(const HttpRequest &request, long long *bodyLimit) override;
+    HttpResponse handle(HttpRequest &request) override;
+    HttpResponse refuse(const HttpRequest &request, int status, const QString &why) override;
+
+    void checkHeader(const HttpRequest &req) const; // throws LimitError
+    SessionInfo verifyToken(const HttpRequest &req) const; // signature and expiry only
+    SessionInfo authenticate(const HttpRequest &req) const;
     void waitOutThrottle(const QString &user, const QString &address);
+    QByteArray requestBody(const HttpRequest &req) const; // inflated when compressed
+    void session(const HttpRequest &req, HttpResponse &res, QString &what, QString &user);
+    void provider(const HttpRequest &req, const QString &name, HttpResponse &res, QString &what,
+                  QString &user);
+    void call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
+              QString &user);
 
     Backend &m_backend;
     FileArea m_files;
@@ -71,7 +85,7 @@ private:
     UserStatements m_statements;
     LogOnThrottle m_throttle;
     std::atomic<int> m_logOnWaiting{0};
-    std::unique_ptr<httplib::Server> m_http;
+    std::unique_ptr<HttpListener> m_listener;
     std::thread m_thread;
     int m_port = 0;
 };

@@ -30,6 +30,7 @@ const char kUsage[] =
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
     "                        [--statement-timeout SECONDS] [--gzip] [--max-upload-mb N]\n"
     "                        [--max-answer-rows N] [--max-answer-mb N] [--statements-per-user N]\n"
+    "                        [--connections-per-address N]\n"
     "  waylink-server audit verify --db DATABASE [--sysid KEY]\n"
     "DATABASE is a SQLite file or a PostgreSQL URL (postgresql://user@host:port/name).\n"
     "PASSWORD \"-\" reads the password from standard input.\n"
@@ -49,7 +50,8 @@ Args parse(const QStringList &argv)
                                        "--log", "--cert", "--key", "--token-ttl", "--waybills",
                                        "--finance-waybills", "--site", "--name",
                                        "--statement-timeout", "--max-upload-mb", "--max-answer-rows",
-                                       "--max-answer-mb", "--statements-per-user", "--sysid"};
+                                       "--max-answer-mb", "--statements-per-user",
+                                       "--connections-per-address", "--sysid"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -202,6 +204,7 @@ int run(const QStringList &argv)
         o.maxAnswerRows = intOption(a, "--max-answer-rows", int(o.maxAnswerRows));
         o.maxAnswerBytes = qint64(intOption(a, "--max-answer-mb", int(o.maxAnswerBytes >> 20))) << 20;
         o.statementsPerUser = intOption(a, "--statements-per-user", o.statementsPerUser);
+        o.connectionsPerAddress = intOption(a, "--connections-per-address", o.connectionsPerAddress);
         server::SqliteBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::PgBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::HttpServer http(*backend, need(a, "--files"), o);

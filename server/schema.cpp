@@ -330,6 +330,19 @@ create table if not exists TAB_SIGN (
   sysid VARCHAR2(3) not null);
 create index if not exists ix_sign on TAB_SIGN (BILLCODE, sysid);
 )SQL";
+
+// System parameters (px_Toolbox.fParamSet): one value per code and deployment.
+const char *const kParameterSchema = R"SQL(
+create table if not exists TAB_PARAMETER (
+  PARAMCODE VARCHAR2(30) not null,
+  PARAMNAME VARCHAR2(60) not null,
+  PARAMVALUE VARCHAR2(200),
+  REMARK VARCHAR2(200),
+  MODIFYEMP VARCHAR2(30),
+  MODIFYTIME DATE,
+  sysid VARCHAR2(3) not null,
+  primary key (PARAMCODE, sysid));
+)SQL";
 } // namespace
 
 namespace {
@@ -345,6 +358,7 @@ void createSchema(Connection &c)
 {
     Transaction t(c);
     c.executeScript(QString::fromUtf8(kSchema));
+    c.executeScript(QString::fromUtf8(kParameterSchema));
     addMissingColumns(c);
     upgradeNoticeTables(c);
     // The key that signs session tokens: one per database, so every server on it agrees.

@@ -219,6 +219,25 @@ void seedOperationLog(Connection &c, const QString &sysid, const QDateTime &now,
     std::sort(entries.begin(), entries.end(),
               [](const OpLogEntry &a, const OpLogEntry &b) { return a.time < b.time; });
     appendOpLog(c, sysid, entries);
+
+// System parameters: code, name, value, remark.
+const char *const kParameters[][4] = {
+    {"COMPANYNAME", "公司名称", "威联快递", "打印在报表和单据上"},
+    {"SERVICEPHONE", "客服电话", "400-800-8888", ""},
+    {"NOTICEDAYS", "公告有效天数", "30", "发表公告时默认的截止天数"},
+    {"QUERYMAXDAYS", "查询最大天数", "31", "查询窗口一次可查的最长日期范围"},
+    {"MAXWEIGHT", "单件最大重量(公斤)", "50", "超过时录入提示核对"},
+    {"DFKRATE", "到付款手续费率(%)", "1.0", ""},
+    {"ACCOUNTDAY", "每月结账日", "25", "中心账单按此日结账"},
+};
+
+void seedParameters(Connection &c, const QString &sysid, const QDateTime &when)
+{
+    for (const auto &p : kParameters)
+        c.execute(QStringLiteral("insert into TAB_PARAMETER (PARAMCODE, PARAMNAME, PARAMVALUE, "
+                                 "REMARK, MODIFYEMP, MODIFYTIME, sysid) values (?,?,?,?,?,?,?)"),
+                  {QString::fromUtf8(p[0]), QString::fromUtf8(p[1]), QString::fromUtf8(p[2]),
+                   QString::fromUtf8(p[3]), QStringLiteral("张伟"), when, sysid});
 }
 
 } // namespace
@@ -475,6 +494,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
                    today.addDays(-(i * 3)).addSecs(10 * 3600), QStringLiteral("张伟"),
                    QStringLiteral("1.0.%1").arg(i), QString(QStringLiteral("update\\") + s(dlls[i % 4])),
                    i % 2 ? QStringLiteral("1") : QStringLiteral("0"), sysid});
+    seedParameters(c, sysid, today.addDays(-30).addSecs(9 * 3600));
     t.commit();
 }
 

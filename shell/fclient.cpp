@@ -453,6 +453,8 @@ void TfClient::FormCreate()
     auto *connection = new quillon::TMySktConnection(this);
     connection->setObjectName(QStringLiteral("MySktConnection"));
     host::setConnection(connection);
+    connect(connection, &quillon::TMySktConnection::serverReachableChanged, this,
+            &TfClient::showConnectionState);
     host::setServerClock([connection]() -> QDateTime {
         // Before an online log-on there is no server to ask: the local clock serves.
         if (connection->Username().isEmpty() ||
@@ -715,7 +717,10 @@ void TfClient::logOn()
         return refuse(QStringLiteral("Msg46"), QStringLiteral("请输入密码！"), edtPwd);
     const QString user = edtUser->text();
     if ((user.size() < 4 || user.at(3) != u'.') && user != QLatin1String("dk"))
-        return refuse(QStringLiteral("Msg57"), QStringLiteral("用户名格式不正确！"), edtUser);
+        return refuse(QStringLiteral("Msg57"),
+                      QStringLiteral("用户名格式不正确：应为三位系统编号、英文句点和用户名，"
+                                     "例如 001.zhang；超级管理员为 dk。请重新输入。"),
+                      edtUser);
 
     // 5. The deployment key.
     vars.setValue(QStringLiteral("sysid"), user.left(3));
@@ -1068,6 +1073,21 @@ void TfClient::WMTrayNotify(Qt::MouseButton button)
         activateWindow();
     } else if (button == Qt::LeftButton) {
         setVisible(!isVisible());
+    }
+}
+
+void TfClient::showConnectionState(bool reachable)
+{
+    if (m_state != State::Working || !m_onlineLogOn)
+        return;
+    if (reachable) {
+        Rzstat5->setText(msgText(QStringLiteral("Msg40"), QStringLiteral("在线")));
+        Rzstat5->setStyleSheet(QString());
+        Rzstat5->setToolTip(QString());
+    } else {
+        Rzstat5->setText(QStringLiteral("断开"));
+        Rzstat5->setStyleSheet(QStringLiteral("color: #c0392b; font-weight: bold;"));
+        Rzstat5->setToolTip(QStringLiteral("无法连接服务器。程序会自动重试，恢复后无需重新登录。"));
     }
 }
 

@@ -116,6 +116,9 @@ public slots:
     // A notification-area message: right button up brings the window to the front, left
     // button up hides or shows it.
     void WMTrayNotify(Qt::MouseButton button);
+    // Shows in the status bar whether the server answers (在线) or not (断开); only while
+    // working online. The session stays valid, so no new log-on is needed when it returns.
+    void showConnectionState(bool reachable);
 
     // Menu of the main window.
     // Reads the cached menu ("cdsMenu.cds" for "dk", else "cdsSysMenu.cds"), filtered for

@@ -44,6 +44,7 @@ int main(int argc, char **argv)
     clock.start();
     quillon::pinLocalTimeZone();
     shell::WaylinkApplication app(argc, argv);
+    shell::installLogFile(QCoreApplication::applicationDirPath() + QStringLiteral("/log/waylink.log"));
     shell::TfClient form;
     StartupProbe probe(clock);
     if (qEnvironmentVariableIsSet("WAYLINK_STARTUP_PROBE"))

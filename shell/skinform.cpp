@@ -539,6 +539,10 @@ void TSkinForm::ShowPPMenu(QMenu *ppSys, int CtlID)
 
 void TSkinForm::RunFunction(const QString &funcName, const QString &title)
 {
+    // A heading without a function (a group whose entries are all hidden offline) is no
+    // command: it does nothing rather than tell the user about function names.
+    if (funcName.trimmed().isEmpty())
+        return;
     host::guarded([&] { host::g_UINetIntf->CallFunc(funcName, 0, {}, title); });
 }
 

@@ -14,11 +14,43 @@ QString callPath(const QString &method)
     return QLatin1String(kCallPrefix) + QLatin1String(kServerClass) + QLatin1Char('.') + method;
 }
 
-ProtocolError::ProtocolError(int status, const QString &message)
+ProtocolError::ProtocolError(int status, const QString &message, const QString &userText)
     : std::runtime_error(message.toStdString())
     , m_status(status)
     , m_message(message)
+    , m_userText(userText)
 {}
+
+QString failureText(int status, const QString &serverText, const QString &endPoint)
+{
+    if (status == 0)
+        return QStringLiteral("无法连接服务器 %1，请检查网络或稍后重试。").arg(endPoint);
+    const QString said = serverText.trimmed();
+    if (host::looksChinese(said)) {
+        if (status == 401)
+            return QStringLiteral("服务器拒绝了登录：%1。请检查后重新登录。").arg(said);
+        return QStringLiteral("服务器拒绝了此操作：%1").arg(said);
+    }
+    switch (status) {
+    case 401:
+        return QStringLiteral("服务器不再接受本次登录，请重新登录后再试。");
+    case 403:
+        return QStringLiteral("服务器拒绝了此操作：没有相应的权限。如需使用，请联系系统管理员。");
+    case 404:
+        return QStringLiteral("服务器不提供此功能，请联系系统管理员确认服务器版本。");
+    case 408:
+    case 504:
+        return QStringLiteral("服务器处理超时，请缩小查询范围或稍后重试。");
+    case 413:
+        return QStringLiteral("要处理的数据太多，请缩小查询范围后重试。");
+    case 429:
+    case 503:
+        return QStringLiteral("服务器正忙，请稍后重试。");
+    default:
+        return QStringLiteral("服务器未能完成此操作，请检查输入后重试；"
+                              "问题持续时请把详细信息告诉系统管理员。");
+    }
+}
 
 QByteArray encodeError(const QString &text)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/errors.h"
+
 #include <QByteArray>
 #include <QCborArray>
 #include <QCborMap>
@@ -32,18 +34,27 @@ QString providerPath(const QString &provider = QString::fromLatin1(kProviderName
 QString callPath(const QString &method); // "/waylink/v1/call/TfrmServerMethods.<method>"
 
 // An error reported by the server (or by the transport itself). message() is the text
-// that the server sent; status() the HTTP status, 0 for transport failures.
-class ProtocolError : public std::runtime_error
+// that the server sent; status() the HTTP status, 0 for transport failures. The client's
+// transport adds userText(): what the user is told, in Chinese (see failureText).
+class ProtocolError : public std::runtime_error, public host::UserFacing
 {
 public:
-    ProtocolError(int status, const QString &message);
+    ProtocolError(int status, const QString &message, const QString &userText = {});
     int status() const noexcept { return m_status; }
     const QString &message() const noexcept { return m_message; }
+    QString userText() const override { return m_userText; }
+    QString technicalText() const override { return m_message; }
 
 private:
     int m_status;
     QString m_message;
+    QString m_userText;
 };
+
+// What a user is told about a failed exchange with the server at `endPoint` ("host:port"):
+// status 0 means the server could not be reached; a Chinese server text (a refusal the
+// server words for users) is passed on; a technical one is replaced by advice.
+QString failureText(int status, const QString &serverText, const QString &endPoint);
 
 // Error body: CBOR map {"error": text}.
 QByteArray encodeError(const QString &text);

@@ -29,6 +29,29 @@ void Transport::setOptions(const Options &options)
     m_token.clear();
 }
 
+QString Transport::endPoint() const
+{
+    return m_options.host + u':' + QString::number(m_options.port);
+}
+
+QString Transport::badAnswer() const
+{
+    return QStringLiteral("服务器 %1 的回答无法识别，请确认所选的是本系统的应用服务器。")
+        .arg(endPoint());
+}
+
+void Transport::setReachabilityListener(std::function<void(bool)> listener)
+{
+    std::lock_guard lock(m_mutex);
+    m_reachability = std::move(listener);
+}
+
+void Transport::notifyReachable(bool reachable)
+{
+    if (m_reachability)
+        m_reachability(reachable);
+}
+
 void Transport::ensureClient()
 {
     if (d->client)
@@ -38,7 +61,9 @@ void Transport::ensureClient()
                             + std::to_string(m_options.port);
     auto client = std::make_unique<httplib::Client>(url);
     if (!client->is_valid())
-        throw ProtocolError(0, QStringLiteral("invalid server address: %1").arg(m_options.host));
+        throw ProtocolError(0, QStringLiteral("invalid server address: %1").arg(m_options.host),
+                            QStringLiteral("服务器地址“%1”无效，请检查配置文件中的服务器列表。")
+                                .arg(m_options.host));
     client->set_tcp_nodelay(true);
     client->set_keep_alive(true);
     const time_t sec = m_options.timeoutMs / 1000;
@@ -67,11 +92,14 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
     if (!res) {
         const auto err = res.error();
         d->client.reset(); // a broken socket is not reused
+        notifyReachable(false);
         throw ProtocolError(0, QStringLiteral("cannot reach the server %1:%2 (%3)")
                                    .arg(m_options.host)
                                    .arg(m_options.port)
-                                   .arg(QString::fromStdString(httplib::to_string(err))));
+                                   .arg(QString::fromStdString(httplib::to_string(err))),
+                            failureText(0, QString(), endPoint()));
     }
+    notifyReachable(true);
     Reply reply;
     reply.status = res->status;
     reply.body = QByteArray(res->body.data(), qsizetype(res->body.size()));
@@ -83,7 +111,8 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
 {
     if (m_token.isEmpty()) {
         if (!m_haveCredentials)
-            throw ProtocolError(401, QStringLiteral("no session: log on first"));
+            throw ProtocolError(401, QStringLiteral("no session: log on first"),
+                                QStringLiteral("尚未登录服务器，请先登录。"));
         openSession(m_credentials);
     }
     Reply reply = post(path, body, true);
@@ -100,7 +129,7 @@ void Transport::fail(const Reply &reply) const
     QString text = decodeError(reply.body);
     if (text.isEmpty())
         text = QStringLiteral("server error (HTTP %1)").arg(reply.status);
-    throw ProtocolError(reply.status, text);
+    throw ProtocolError(reply.status, text, failureText(reply.status, text, endPoint()));
 }
 
 SessionReply Transport::openSession(const SessionRequest &request)
@@ -114,11 +143,11 @@ SessionReply Transport::openSession(const SessionRequest &request)
     try {
         value = decodeBody(reply.body);
     } catch (const ProtocolError &e) {
-        throw ProtocolError(0, QStringLiteral("bad session answer: ") + e.message());
+        throw ProtocolError(0, QStringLiteral("bad session answer: ") + e.message(), badAnswer());
     }
     SessionReply session = SessionReply::fromCbor(value.toMap());
     if (session.token.isEmpty())
-        throw ProtocolError(0, QStringLiteral("bad session answer: no token"));
+        throw ProtocolError(0, QStringLiteral("bad session answer: no token"), badAnswer());
     m_token = session.token;
     m_credentials = request;
     m_haveCredentials = true;
@@ -174,10 +203,12 @@ QCborArray Transport::callMethod(const QString &method, const QCborArray &params
     try {
         value = decodeBody(reply.body);
     } catch (const ProtocolError &e) {
-        throw ProtocolError(0, QStringLiteral("bad answer of %1: %2").arg(method, e.message()));
+        throw ProtocolError(0, QStringLiteral("bad answer of %1: %2").arg(method, e.message()),
+                            badAnswer());
     }
     if (!value.isArray())
-        throw ProtocolError(0, QStringLiteral("bad answer of %1: not an array").arg(method));
+        throw ProtocolError(0, QStringLiteral("bad answer of %1: not an array").arg(method),
+                            badAnswer());
     return value.toArray();
 }
 

@@ -2,6 +2,7 @@
 
 #include "dataaccess/protocol/protocol.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -60,6 +61,10 @@ public:
     // Drops the keep-alive socket (the token stays valid).
     void disconnect();
 
+    // Told after every request whether the server answered (any HTTP status) or could not
+    // be reached. Called on the calling thread, with the transport's lock held.
+    void setReachabilityListener(std::function<void(bool reachable)> listener);
+
 private:
     struct Reply
     {
@@ -70,11 +75,15 @@ private:
     Reply post(const QString &path, const QByteArray &body, bool withToken);
     Reply postAuthorised(const QString &path, const QByteArray &body);
     [[noreturn]] void fail(const Reply &reply) const;
+    QString endPoint() const;  // "host:port"
+    QString badAnswer() const; // the user text for an answer that is not ours
+    void notifyReachable(bool reachable);
     void ensureClient();
 
     struct Impl;
     Options m_options;
     std::unique_ptr<Impl> d;
+    std::function<void(bool)> m_reachability;
     mutable std::recursive_mutex m_mutex;
     QString m_token;
     bool m_haveCredentials = false;

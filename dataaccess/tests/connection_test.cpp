@@ -1,4 +1,5 @@
 #include "dataaccess/mysktconnection.h"
+#include "dataaccess/protocol/protocol.h"
 #include "dataaccess/servermethods.h"
 
 #include <QPointer>
@@ -154,4 +155,35 @@ TEST(Connection, JsonArraysHoldBytesOnly)
     EXPECT_THROW(a.Add(-1), std::out_of_range);
     EXPECT_EQ(a.Count(), 2);
     EXPECT_EQ(a.Get(1), 255);
+}
+
+TEST(FailureText, UsersReadChineseAdviceWhateverTheServerSaid)
+{
+    struct Case
+    {
+        int status;
+        const char *server;
+        const char *mustContain;
+    };
+    const Case cases[] = {
+        {0, "", "无法连接服务器 10.0.0.9:8801"},
+        {401, "用户名或密码错误", "用户名或密码错误"}, // the server's own Chinese reason
+        {401, "session expired: log on again", "重新登录"},
+        {403, "writing statements are refused", "没有相应的权限"},
+        {400, "no such table: TAB_PARAMETER", "服务器未能完成此操作"},
+        {500, "internal error", "详细信息"},
+        {413, "body too large", "缩小查询范围"},
+        {503, "too many connections", "稍后重试"},
+        {400, "发件网点不能为空", "发件网点不能为空"},
+    };
+    for (const Case &c : cases) {
+        const QString text = protocol::failureText(c.status, QString::fromUtf8(c.server),
+                                                   QStringLiteral("10.0.0.9:8801"));
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.mustContain)))
+            << c.status << " " << c.server << " -> " << text.toStdString();
+        EXPECT_TRUE(host::looksChinese(text));
+        // A technical text never reaches the user's line.
+        if (!host::looksChinese(QString::fromUtf8(c.server)) && *c.server)
+            EXPECT_FALSE(text.contains(QString::fromUtf8(c.server))) << text.toStdString();
+    }
 }

@@ -260,8 +260,12 @@ TEST_F(Server, GetDataAndItsErrorPrefix)
         c.MyGetData(QStringLiteral("select * from no_such_table"));
         FAIL() << "no error";
     } catch (const ConnectionError &e) {
-        EXPECT_TRUE(e.message().startsWith(u"Error Message:")) << e.message().toStdString();
+        EXPECT_TRUE(e.message().startsWith(u"错误信息：")) << e.message().toStdString();
         EXPECT_GT(e.message().size(), 14);
+        // The user reads Chinese advice; the server's text is kept as the detail.
+        EXPECT_FALSE(e.message().contains(QStringLiteral("no_such_table"))) << e.message().toStdString();
+        EXPECT_TRUE(e.details().contains(QStringLiteral("no_such_table"), Qt::CaseInsensitive))
+            << e.details().toStdString();
     }
     EXPECT_FALSE(c.MyGetLstValue(QStringLiteral("sysid")).isNull());
 }

@@ -78,26 +78,36 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
     } rows[] = {{lblSite, "lblSite", u"发表网点："},   {lblRecSite, "lblRecSite", u"收信网点："},
                 {lblUser, "lblUser", u"发 表 人："},   {lblDate, "lblDate", u"发表时间："},
                 {lblObject, "lblObject", u"主　　题："}};
+    // Label and value side by side, two pairs a line; the subject has a line of its own.
     int r = 0;
+    int pair = 0;
     for (const auto &row : rows) {
         addComponent(row.value, QString::fromLatin1(row.name));
-        grid->addWidget(new QLabel(QString::fromUtf16(row.caption), detail), r, 0);
-        grid->addWidget(row.value, r++, 1);
+        const bool wide = row.value == lblObject;
+        if (wide && pair % 2)
+            ++pair;
+        r = pair / 2;
+        const int col = (pair % 2) * 2;
+        grid->addWidget(new QLabel(QString::fromUtf16(row.caption), detail), r, col);
+        grid->addWidget(row.value, r, col + 1, 1, wide ? 3 : 1);
+        pair += wide ? 2 : 1;
     }
+    r = (pair + 1) / 2;
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
     addComponent(lblLuyan, QStringLiteral("lblLuyan"));
     // The attachment's name is a link that opens it under that name.
     lblLuyan->setTextInteractionFlags(Qt::TextBrowserInteraction);
     connect(lblLuyan, &QLabel::linkActivated, this, [this] {
         host::guarded([this] { DM_Func()->BrowerFile(m_attachment, m_attachmentName); });
     });
-    grid->addWidget(lblLuyan, r++, 0, 1, 2);
+    grid->addWidget(lblLuyan, r++, 0, 1, 4);
     LMDRichEdit = addComponent(new richedit::RichEditor(detail), QStringLiteral("LMDRichEdit"));
     LMDRichEdit->setToolBarVisible(false);
     LMDRichEdit->setRulerVisible(false);
     LMDRichEdit->setReadOnly(true);
-    grid->addWidget(LMDRichEdit, r, 0, 1, 2);
+    grid->addWidget(LMDRichEdit, r, 0, 1, 4);
     grid->setRowStretch(r, 1);
-    grid->setColumnStretch(1, 1); // the values stand right beside their captions
     clientLayout()->addWidget(detail, 1);
 
     connect(DBGridData->view(), &QTableView::doubleClicked, this,

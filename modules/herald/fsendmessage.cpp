@@ -1,4 +1,5 @@
 #include "modules/herald/fsendmessage.h"
+#include "host/errordisplay.h"
 
 #include "baseforms/environment.h"
 #include "baseforms/rzcontrols.h"
@@ -450,7 +451,7 @@ void TfSendMessage::actSaveExecute()
             cds->ApplyUpdates(0);
             applied << cds;
         }
-    } catch (const std::exception &e) {
+    } catch (const std::exception &) {
         for (TMyDataSet *cds : std::as_const(applied)) {
             try {
                 cds->First();
@@ -462,7 +463,8 @@ void TfSendMessage::actSaveExecute()
             }
         }
         discardPending();
-        MSGErrorDialog(QStringLiteral("公告发表失败:"), QString::fromUtf8(e.what()));
+        const host::ErrorText t = host::describeException(std::current_exception());
+        MSGErrorDialog(QStringLiteral("公告发表失败：") + t.text, t.details);
         return;
     }
     for (TMyDataSet *cds : {cdsMSG, cdsSiteMSG, cdsEmpMSG})

@@ -1,4 +1,5 @@
 #include "colophon.h"
+#include "host/errordisplay.h"
 
 #include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
@@ -52,10 +53,8 @@ Lines databaseLines()
         QString now;
         try {
             now = host::g_FuncObj->GetServerTime();
-        } catch (const host::UserError &e) {
-            now = e.message();
-        } catch (const std::exception &e) {
-            now = QString::fromUtf8(e.what());
+        } catch (const std::exception &) {
+            now = host::describeException(std::current_exception()).text;
         }
         out.append({QStringLiteral("服务器时间"), now});
     }

@@ -2,6 +2,7 @@
 
 #include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
+#include "host/errordisplay.h"
 #include "host/errors.h"
 #include "host/uintf.h"
 #include "sentry.h"
@@ -52,22 +53,67 @@ QLabel *caption(const QString &text, QWidget *parent, int pt, bool bold)
 
 } // namespace
 
-QList<Figure> todayFigures(const QString &sysid)
+QString FigureScope::heading() const
+{
+    switch (scope) {
+    case Scope::Company:
+        return QStringLiteral("数据范围：全公司");
+    case Scope::Centre:
+        return QStringLiteral("数据范围：%1（本中心）").arg(name);
+    case Scope::Site:
+        break;
+    }
+    return QStringLiteral("数据范围：%1（本网点）").arg(name);
+}
+
+FigureScope figureScopeOf(const QString &siteName, const QString &belongSite,
+                          const QString &financeType, const QString &finance)
+{
+    if (belongSite.trimmed().isEmpty())
+        return {Scope::Company, QString()};
+    if (financeType.trimmed() == QLatin1String("1"))
+        return {Scope::Centre, finance.trimmed().isEmpty() ? siteName : finance};
+    return {Scope::Site, siteName};
+}
+
+QList<Figure> todayFigures(const QString &sysid, const FigureScope &scope)
 {
     const QString s = sentry::quoted(sysid);
+    const QString n = sentry::quoted(scope.name);
+    QString account, dfk, notices, prefix;
+    switch (scope.scope) {
+    case Scope::Company:
+        prefix = QStringLiteral("全公司");
+        break;
+    case Scope::Centre:
+        prefix = QStringLiteral("本中心");
+        account = QStringLiteral(" and FINANCECENTER=") + n;
+        dfk = QStringLiteral(" and SIGNCENTER=") + n;
+        break;
+    case Scope::Site:
+        prefix = QStringLiteral("本网点");
+        account = QStringLiteral(" and STATIONCODE=") + n;
+        dfk = QStringLiteral(" and SIGNSITE=") + n;
+        break;
+    }
+    // Notices: those published company-wide, or those sent to the user's site.
+    QString noticeSql;
+    if (scope.scope == Scope::Company)
+        noticeSql = QStringLiteral("select count(*) as N from TAB_MSGRECORD where OPTIME >= "
+                                   "trunc(sysdate-10) and sysid=") + s;
+    else
+        noticeSql = QStringLiteral("select count(*) as N from TAB_MSGSITE where MSGTime >= "
+                                   "trunc(sysdate-10) and MSGSITE=") + n + QStringLiteral(" and sysid=") + s;
     return {
-        {QStringLiteral("今日中心账单"),
-         QStringLiteral(
-             "select count(*) as N from TAB_ACCOUNT where SCANTIME >= trunc(sysdate) and sysid=") +
-             s},
-        {QStringLiteral("今日签收到付款"),
-         QStringLiteral("select count(*) as N from TAB_DFKRECORD where SIGNTIME >= trunc(sysdate) "
-                        "and sysid=") +
-             s},
-        {QStringLiteral("近十天公告"),
-         QStringLiteral("select count(*) as N from TAB_MSGRECORD where OPTIME >= trunc(sysdate-10) "
-                        "and sysid=") +
-             s},
+        {prefix + QStringLiteral("今日账单"),
+         QStringLiteral("select count(*) as N from TAB_ACCOUNT where SCANTIME >= trunc(sysdate)")
+             + account + QStringLiteral(" and sysid=") + s},
+        {prefix + QStringLiteral("今日签收到付款"),
+         QStringLiteral("select count(*) as N from TAB_DFKRECORD where SIGNTIME >= trunc(sysdate)")
+             + dfk + QStringLiteral(" and sysid=") + s},
+        {scope.scope == Scope::Company ? QStringLiteral("近十天发布公告")
+                                       : QStringLiteral("近十天收到公告"),
+         noticeSql},
     };
 }
 
@@ -107,6 +153,12 @@ TfStart::TfStart(QWidget *parent)
         caption(QStringLiteral("登录时间：%1").arg(vars.value(QStringLiteral("LogOnTime"))), this,
                 10, false));
 
+    const FigureScope scope = figureScopeOf(
+        vars.value(QStringLiteral("LogOnSiteName")), vars.value(QStringLiteral("LogOnBelongSite")),
+        vars.value(QStringLiteral("LogOnFinanceType")), vars.value(QStringLiteral("LogOnFinance")));
+    QLabel *scopeLabel = caption(scope.heading(), this, 10, false);
+    scopeLabel->setObjectName(QStringLiteral("lblScope"));
+    scopeLabel->setStyleSheet(QStringLiteral("color: #5a6b7d;"));
     auto *cards = new QHBoxLayout;
     auto addCard = [&](const QString &title) {
         auto *card = new QFrame(this);
@@ -122,10 +174,11 @@ TfStart::TfStart(QWidget *parent)
     };
     m_notices = addCard(QStringLiteral("未阅读公告"));
     m_notices->setObjectName(QStringLiteral("lblUnread"));
-    m_figures = todayFigures(vars.value(QStringLiteral("sysid")));
+    m_figures = todayFigures(vars.value(QStringLiteral("sysid")), scope);
     for (const Figure &f : std::as_const(m_figures))
         m_figureValues.append(addCard(f.caption));
     cards->addStretch();
+    layout->addWidget(scopeLabel);
     layout->addLayout(cards);
 
     layout->addWidget(caption(QStringLiteral("常用功能"), this, 12, true));
@@ -137,12 +190,9 @@ TfStart::TfStart(QWidget *parent)
         b->setProperty("hint", shortcuts[i].second);
         const QString func = shortcuts[i].second;
         const QString title = shortcuts[i].first;
+        // A failing module is reported as a menu entry reports it.
         connect(b, &QPushButton::clicked, this, [func, title] {
-            try {
-                host::g_UINetIntf->CallFunc(func, 0, {}, title);
-            } catch (...) {
-                // The module reports its own errors; a missing one is named by the host.
-            }
+            host::guarded([&] { host::g_UINetIntf->CallFunc(func, 0, {}, title); });
         });
         grid->addWidget(b, i / 4, i % 4);
     }

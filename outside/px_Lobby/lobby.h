@@ -1,7 +1,8 @@
 #pragma once
 // px_Lobby: the start page ("fStart"), opened after an online log-on. It greets the user,
-// shows the number of unread notices and today's figures of the deployment, and offers
-// the functions of the user's menu as shortcuts.
+// shows the number of unread notices and today's figures of the user's own site (finance
+// centre, or the whole company for the head office), and offers the functions of the
+// user's menu as shortcuts.
 
 #include <QList>
 #include <QString>
@@ -18,8 +19,22 @@ struct Figure
     QString sql; // one row, first column the number
 };
 
-// Today's figures of the deployment `sysid`.
-QList<Figure> todayFigures(const QString &sysid);
+// Whose figures the start page shows: the head office sees the whole company, a finance
+// centre its centre, every other site itself.
+enum class Scope { Company, Centre, Site };
+struct FigureScope
+{
+    Scope scope = Scope::Site;
+    QString name; // site or centre name; empty for the company
+    QString heading() const; // "数据范围：上海浦东（本网点）"
+};
+// From the log-on values: "LogOnBelongSite" empty is the head office, "LogOnFinanceType"
+// "1" a finance centre ("LogOnFinance" its name), else the site "LogOnSiteName".
+FigureScope figureScopeOf(const QString &siteName, const QString &belongSite,
+                          const QString &financeType, const QString &finance);
+
+// Today's figures of deployment `sysid` within `scope`, captions naming the scope.
+QList<Figure> todayFigures(const QString &sysid, const FigureScope &scope);
 
 // The menu entries with a function, from "SysMenu", as (caption, function) pairs, in
 // menu order, at most `limit`.
@@ -34,6 +49,7 @@ public:
     void refresh();
     QLabel *noticeLabel() const { return m_notices; }
     QList<QLabel *> figureLabels() const { return m_figureValues; }
+    QList<Figure> figures() const { return m_figures; }
 
 private:
     QLabel *m_notices = nullptr;

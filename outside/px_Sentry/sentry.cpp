@@ -1,4 +1,5 @@
 #include "sentry.h"
+#include "host/errordisplay.h"
 
 #include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
@@ -172,10 +173,14 @@ void fVefify()
         conn->Open();
     } catch (const quillon::protocol::ProtocolError &e) {
         if (e.status() == 0) {
-            tell(QStringLiteral("无法连接应用服务器 %1:%2，请检查网络或选择其他服务器。\n%3")
+            // The transport's own text is technical: it goes to the log only.
+            qWarning().noquote() << "log-on: server not reached:" << e.message();
+            tell(QStringLiteral("无法连接应用服务器 %1:%2，请检查网络或选择其他服务器。")
                      .arg(address)
-                     .arg(port)
-                     .arg(e.message()));
+                     .arg(port));
+        } else if (!host::looksChinese(e.message())) {
+            qWarning().noquote() << "log-on refused:" << e.message();
+            tell(e.userText());
         } else {
             // The server names the reason: wrong user or password, site code not the
             // user's, user disabled.
@@ -309,10 +314,8 @@ TfNotify::TfNotify(QWidget *parent)
         try {
             host::g_UINetIntf->CallFunc(QStringLiteral("px_Herald.fNoReadMessage"));
         } catch (const host::SilentAbort &) {
-        } catch (const host::UserError &e) {
-            tell(e.message());
-        } catch (const std::exception &e) {
-            tell(QString::fromUtf8(e.what()));
+        } catch (const std::exception &) {
+            tell(host::describeException(std::current_exception()).text);
         }
     });
 }

@@ -11,7 +11,10 @@
 #include "host/uintf.h"
 #include "lookupchooser.h"
 
-#include <QDialogButtonBox>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QFile>
 #include <QStringDecoder>
 #include <QVBoxLayout>
@@ -186,29 +189,71 @@ void fParamSet(const Params &params)
     QString sql = params.value(QStringLiteral("ParamSql"));
     if (sql.isEmpty())
         sql = QStringLiteral("select * from TAB_PARAMETER where sysid=") +
-              tessera::quotedSql(host::g_lstVars->value(QStringLiteral("sysid")));
+              tessera::quotedSql(host::g_lstVars->value(QStringLiteral("sysid"))) +
+              QStringLiteral(" order by PARAMCODE");
     auto ds = openQuery(sql);
+    // A changed value carries who changed it and when.
+    const int empField = ds->fieldIndex(QStringLiteral("MODIFYEMP"));
+    const int timeField = ds->fieldIndex(QStringLiteral("MODIFYTIME"));
+    ds->BeforePost = [empField, timeField](quillon::TMyDataSet &d) {
+        if (empField >= 0)
+            d.Fields(empField)->SetAsString(host::g_lstVars->value(QStringLiteral("LogOnEmpName")));
+        if (timeField >= 0)
+            d.Fields(timeField)->SetValue(host::g_FuncObj ? host::g_FuncObj->GetServerDateTime()
+                                                          : QDateTime::currentDateTime());
+    };
     tessera::TDataSource source;
     source.setDataSet(ds.get());
     QDialog dialog;
     dialog.setObjectName(QStringLiteral("fParamSet"));
-    dialog.setWindowTitle(QStringLiteral("参数设置"));
-    dialog.resize(640, 420);
+    dialog.setWindowTitle(QStringLiteral("系统设置"));
+    dialog.resize(920, 460);
     auto *layout = new QVBoxLayout(&dialog);
+    auto *hint = new QLabel(QStringLiteral("在“参数值”一列修改参数，按“保存”生效。"), &dialog);
+    layout->addWidget(hint);
     auto *grid = new tessera::TDBGridEh(&dialog);
     grid->setObjectName(QStringLiteral("DBGridParam"));
+    // The parameter table's own columns get Chinese titles; only the value is editable.
+    // Another query (ParamSql) shows its fields as they are.
+    struct Col
+    {
+        const char *field;
+        const char *title;
+        bool editable;
+    };
+    static const Col cols[] = {{"PARAMCODE", "参数代码", false}, {"PARAMNAME", "参数名称", false},
+                               {"PARAMVALUE", "参数值", true},   {"REMARK", "说明", false},
+                               {"MODIFYEMP", "修改人", false},   {"MODIFYTIME", "修改时间", false}};
+    if (ds->fieldIndex(QStringLiteral("PARAMVALUE")) >= 0) {
+        for (const Col &c : cols) {
+            if (ds->fieldIndex(QString::fromLatin1(c.field)) < 0)
+                continue;
+            tessera::TColumnEh *column =
+                grid->addColumn(QString::fromLatin1(c.field), QString::fromUtf8(c.title), 100);
+            column->ReadOnly = !c.editable;
+        }
+    }
     grid->setDataSource(&source);
     layout->addWidget(grid);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto *save = new QPushButton(QStringLiteral("保存"), &dialog);
+    save->setObjectName(QStringLiteral("btnSave"));
+    auto *close = new QPushButton(QStringLiteral("关闭"), &dialog);
+    close->setObjectName(QStringLiteral("btnClose"));
+    buttons->addWidget(save);
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+    QObject::connect(save, &QPushButton::clicked, &dialog, &QDialog::accept);
+    QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::reject);
     if (host::dialogPresenter().execDialog(&dialog) != QDialog::Accepted)
         return;
     if (ds->State() != quillon::DataSetState::Browse)
         ds->Post();
-    if (ds->ChangeCount() > 0)
+    if (ds->ChangeCount() > 0) {
         ds->ApplyUpdates(0);
+        tessera::HintDialog(QStringLiteral("参数已保存。"));
+    }
 }
 
 void execute(const QString &function, const Params &params)

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace shell;
@@ -219,6 +220,21 @@ TEST(StartupRules, CloseFlagAndNoticeClock)
     // The 32-bit tick counter wraps after 49.7 days; the difference still counts.
     EXPECT_FALSE(noticeCheckDue(0xFFFFF000u, 0x00001000u));
     EXPECT_TRUE(noticeCheckDue(0xFFFFF000u, 0x00010000u));
+}
+
+TEST(Deployment, TheUserNameHintGivesAnExampleThatTheRuleAccepts)
+{
+    host::VarList msgs;
+    appendMessageTable(QStringLiteral(WAYLINK_DEPLOY_DIR) + QStringLiteral("/ShowMsg.ini"), msgs);
+    const QString hint = msgs.value(QStringLiteral("Msg57"));
+    const QRegularExpression example(QStringLiteral("例如\\s*([0-9A-Za-z]+\\.[0-9A-Za-z_]+)"));
+    const auto m = example.match(hint);
+    ASSERT_TRUE(m.hasMatch()) << hint.toStdString();
+    const QString user = m.captured(1);
+    // The log-on's rule: three characters of the deployment key, a full stop, a name;
+    // and the example is a user of the demo deployment "001".
+    EXPECT_EQ(user.indexOf(u'.'), 3) << user.toStdString();
+    EXPECT_TRUE(user.startsWith(QStringLiteral("001."))) << user.toStdString();
 }
 
 TEST(Deployment, EncryptedSampleMatchesThePlainOneAndTheMessageTableIsComplete)

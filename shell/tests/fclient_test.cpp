@@ -509,6 +509,7 @@ TEST_F(ClientTest, ModuleBarFromTheMenuRecords)
     EXPECT_EQ(group->actions()[0]->text(), QStringLiteral("公告发表"));
     EXPECT_FALSE(group->actions()[0]->isEnabled()); // offline and not offline-enabled
 
+
     // A module header with its own function runs it instead of opening a menu.
     c->ShowPPMenu(c->ppSys, 102);
     EXPECT_EQ(sentry().calls, QStringList{QStringLiteral("fNotify")});
@@ -525,6 +526,22 @@ TEST_F(ClientTest, ModuleBarFromTheMenuRecords)
     EXPECT_FALSE(c->menuItem(QStringLiteral("MIOpLog"))->isVisible());
     EXPECT_TRUE(c->menuItem(QStringLiteral("MIAbort"))->isVisible());
     EXPECT_TRUE(c->menuItem(QStringLiteral("MIN1"))->isVisible());
+
+    // A group whose entries are all hidden offline is a plain item without a function:
+    // choosing it does nothing (no message about function names).
+    host::g_lstVars->setValue(
+        QStringLiteral("SysMenu"),
+        QStringList{rec(QStringLiteral("100"), QStringLiteral("003.000.000"), QStringLiteral("财务"), {}),
+                    rec(QStringLiteral("101"), QStringLiteral("003.001.000"), QStringLiteral("到付款"), {})}
+            .join(u'/'));
+    c->BuildModuleBar();
+    QMenu *empty = c->BuildModuleMenu(101);
+    ASSERT_EQ(empty->actions().size(), 1);
+    const qsizetype before = presenter->shown.size();
+    sentry().calls.clear();
+    empty->actions()[0]->trigger();
+    EXPECT_TRUE(sentry().calls.isEmpty());
+    EXPECT_EQ(presenter->shown.size(), before);
 }
 
 TEST_F(ClientTest, ABadMenuSequenceNumberFailsTheBuild)
@@ -546,7 +563,9 @@ TEST(ErrorDisplay, UserErrorsAreShownAndSilentAbortsSwallowed)
     ASSERT_EQ(presenter->shown.size(), 2);
     EXPECT_EQ(presenter->shown[0].caption, QStringLiteral("错误"));
     EXPECT_EQ(presenter->shown[0].text, QStringLiteral("网点不存在"));
-    EXPECT_EQ(presenter->shown[1].text, QStringLiteral("disk full"));
+    // A technical text is wrapped: Chinese for the user, the original folded away.
+    EXPECT_TRUE(host::looksChinese(presenter->shown[1].text));
+    EXPECT_EQ(presenter->shown[1].details, QStringLiteral("disk full"));
     host::setDialogPresenter(nullptr);
 }
 

@@ -1,6 +1,8 @@
 #include "shell/skinform.h"
+#include "shell/application.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalSpy>
@@ -199,4 +201,14 @@ TEST(SkinForm, ModuleCheckMarksExactlyOneButton)
     form.SetModuleCheck(-5); // the system menu: no module button stays checked
     EXPECT_FALSE(form.control(5).bCheck);
     EXPECT_FALSE(form.control(0).bCheck);
+}
+
+TEST(Translations, QtOwnButtonsAndDialogsSpeakChinese)
+{
+    // The distribution's Qt catalogues are installed with the program's locale.
+    ASSERT_GT(shell::installChineseTranslations(QCoreApplication::instance()), 0)
+        << "qt6-translations-l10n is missing (scripts/setup-deps installs it)";
+    EXPECT_EQ(QLocale().language(), QLocale::Chinese);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    QLocale::setDefault(QLocale::c());
 }

@@ -367,7 +367,11 @@ TEST_F(HeraldServer, FailedPublicationLeavesNothingAndARetryPublishesOnce)
     send->edtFile->clear();
     presenter->shown.clear();
     send->actSaveExecute();
-    ASSERT_EQ(shownTexts(), QStringList{QStringLiteral("公告发表失败:")});
+    // The failure says why, in Chinese; the server's own text is the folded detail.
+    ASSERT_EQ(shownTexts().size(), 1);
+    EXPECT_TRUE(shownTexts().first().startsWith(QStringLiteral("公告发表失败：")))
+        << shownTexts().first().toStdString();
+    EXPECT_TRUE(host::looksChinese(shownTexts().first().mid(7)));
     const QString applyFailedKey = send->lastNoticeKey();
     EXPECT_EQ(send->edtObject->text(), subject);
     for (const QString &k : {failedKey, applyFailedKey}) {
@@ -746,7 +750,8 @@ TEST_F(HeraldServer, AnUnpublishedNoticeAsksBeforeItsWindowCloses)
     presenter->shown.clear();
     presenter->answers = {host::Answer::Yes};
     EXPECT_FALSE(send->CloseQuery());
-    EXPECT_EQ(shownTexts().value(1), QStringLiteral("公告发表失败:"));
+    EXPECT_TRUE(shownTexts().value(1).startsWith(QStringLiteral("公告发表失败：")))
+        << shownTexts().value(1).toStdString();
     EXPECT_EQ(published(), 0);
     EXPECT_EQ(send->edtObject->text(), subject);
     host::g_lstVars->attachTo(QStringLiteral("cdsEmployeeAll"), m_employees);

@@ -42,6 +42,33 @@ TEST(LobbyRules, ShortcutsComeFromMenuEntriesWithAFunction)
     EXPECT_THROW(lobby::execute(QStringLiteral("fNoSuch"), {}), host::UserError);
 }
 
+TEST(LobbyRules, FiguresAreThoseOfTheUsersSiteCentreOrCompany)
+{
+    using lobby::Scope;
+    const auto site = lobby::figureScopeOf(QStringLiteral("上海浦东"), QStringLiteral("上海中心"),
+                                           QStringLiteral("0"), QStringLiteral("上海中心"));
+    EXPECT_EQ(site.scope, Scope::Site);
+    EXPECT_EQ(site.name, QStringLiteral("上海浦东"));
+    const auto centre = lobby::figureScopeOf(QStringLiteral("北京中心"), QStringLiteral("总部"),
+                                             QStringLiteral("1"), QStringLiteral("北京中心"));
+    EXPECT_EQ(centre.scope, Scope::Centre);
+    const auto company = lobby::figureScopeOf(QStringLiteral("总部"), QString(), QStringLiteral("1"),
+                                              QStringLiteral("总部"));
+    EXPECT_EQ(company.scope, Scope::Company);
+    EXPECT_TRUE(company.heading().contains(QStringLiteral("全公司")));
+
+    // Each figure names its scope and restricts to it; quotes in a name stay inside SQL text.
+    const auto figures = lobby::todayFigures(QStringLiteral("001"), {Scope::Site, QStringLiteral("O'Hare")});
+    ASSERT_EQ(figures.size(), 3);
+    EXPECT_TRUE(figures[0].caption.startsWith(QStringLiteral("本网点")));
+    for (const auto &f : figures) {
+        EXPECT_TRUE(f.sql.contains(QStringLiteral("'O''Hare'"))) << f.sql.toStdString();
+        EXPECT_TRUE(f.sql.contains(QStringLiteral("sysid='001'")));
+    }
+    for (const auto &f : lobby::todayFigures(QStringLiteral("001"), company))
+        EXPECT_FALSE(f.sql.contains(QStringLiteral("SITE=")) || f.sql.contains(QStringLiteral("CENTER=")));
+}
+
 TEST(LobbyOnServer, StartPageShowsTheUsersFigures)
 {
     server::test::TestServer srv(50);
@@ -63,6 +90,9 @@ TEST(LobbyOnServer, StartPageShowsTheUsersFigures)
     v.setValue(QStringLiteral("OffLine"), QStringLiteral("FALSE"));
 
     lobby::TfStart page;
+    auto *scope = page.findChild<QLabel *>(QStringLiteral("lblScope"));
+    ASSERT_TRUE(scope);
+    EXPECT_TRUE(scope->text().contains(QStringLiteral("上海浦东"))) << scope->text().toStdString();
     bool ok = false;
     EXPECT_GT(page.noticeLabel()->text().toInt(&ok), 0);
     EXPECT_TRUE(ok) << page.noticeLabel()->text().toStdString();

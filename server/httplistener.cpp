@@ -1,0 +1,434 @@
+#include "server/httplistener.h"
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <atomic>
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <type_traits>
+#include <unordered_map>
+
+namespace server {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using ms = std::chrono::milliseconds;
+
+std::string HttpRequest::header(const std::string &name) const
+{
+    for (const auto &h : headers)
+        if (beast::iequals(h.first, name))
+            return h.second;
+    return {};
+}
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The path of a request target, without the query, with %XX decoded.
+std::string decodedPath(std::string_view target)
+{
+    target = target.substr(0, target.find('?'));
+    std::string out;
+    out.reserve(target.size());
+    for (size_t i = 0; i < target.size(); ++i) {
+        if (target[i] == '%' && i + 2 < target.size()) {
+            const int hi = hexValue(target[i + 1]), lo = hexValue(target[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                out += char(hi * 16 + lo);
+                i += 2;
+                continue;
+            }
+        }
+        out += target[i];
+    }
+    return out;
+}
+
+bool isParseError(const beast::error_code &ec)
+{
+    return ec.category() == http::make_error_code(http::error::bad_version).category()
+           && ec != http::error::end_of_stream && ec != http::error::partial_message;
+}
+
+} // namespace
+
+struct HttpListener::Impl
+{
+    Impl(HttpHandler &h, const ListenerOptions &opt)
+        : handler(h)
+        , o(opt)
+        , workers(size_t(std::max(1, opt.workers)))
+        , ioc(std::max(1, opt.ioThreads))
+        , acceptor(ioc)
+        , retry(ioc)
+    {}
+
+    // Counts a new connection of `address`; false when it is over a cap.
+    bool admit(const std::string &address)
+    {
+        std::lock_guard lock(mutex);
+        int &n = perAddress[address];
+        if ((o.connectionsPerAddress > 0 && n >= o.connectionsPerAddress) || total >= o.maxConnections) {
+            if (n == 0)
+                perAddress.erase(address);
+            return false;
+        }
+        ++n;
+        ++total;
+        return true;
+    }
+    void release(const std::string &address)
+    {
+        std::lock_guard lock(mutex);
+        auto it = perAddress.find(address);
+        if (it != perAddress.end() && --it->second <= 0)
+            perAddress.erase(it);
+        --total;
+    }
+    void accept();
+
+    HttpHandler &handler;
+    ListenerOptions o;
+    mutable std::mutex mutex;
+    std::unordered_map<std::string, int> perAddress;
+    int total = 0;
+    std::atomic<bool> isRunning{false};
+    asio::thread_pool workers;
+    std::unique_ptr<asio::ssl::context> ssl;
+    // Destroyed before the members above: pending sessions release their address.
+    asio::io_context ioc;
+    tcp::acceptor acceptor;
+    asio::steady_timer retry;
+};
+
+namespace {
+
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+
+// One client connection: reads a header (with a deadline), lets the application look at
+// it, reads the body (with a deadline and the route's size limit), hands the request to
+// a worker, writes the answer, and only then reads the next request.
+template <class Stream>
+class Session : public std::enable_shared_from_this<Session<Stream>>
+{
+public:
+    static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
+
+    Session(HttpListener::Impl &impl, Stream &&stream, std::string address)
+        : m_impl(impl)
+        , m_stream(std::move(stream))
+        , m_address(std::move(address))
+    {}
+    ~Session() { m_impl.release(m_address); }
+
+    void start()
+    {
+        asio::dispatch(m_stream.get_executor(), [self = this->shared_from_this()] {
+            if constexpr (kTls) {
+                self->lowest().expires_after(ms(self->m_impl.o.headerTimeoutMs));
+                self->m_stream.async_handshake(asio::ssl::stream_base::server,
+                                               [self](beast::error_code ec) {
+                                                   if (!ec)
+                                                       self->readHeader();
+                                               });
+            } else {
+                self->readHeader();
+            }
+        });
+    }
+
+private:
+    beast::tcp_stream &lowest() { return beast::get_lowest_layer(m_stream); }
+
+    void readHeader()
+    {
+        m_parser.emplace();
+        m_parser->header_limit(std::uint32_t(m_impl.o.headerLimit));
+        // The route decides once the header is known (not "none": 1.74 compares it as 0).
+        m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
+        m_request = HttpRequest();
+        m_request.remoteAddress = m_address;
+        lowest().expires_after(ms(m_first ? m_impl.o.headerTimeoutMs : m_impl.o.idleTimeoutMs));
+        http::async_read_header(m_stream, m_buffer, *m_parser,
+                                [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                                    self->onHeader(ec);
+                                });
+    }
+
+    void onHeader(beast::error_code ec)
+    {
+        if (ec) {
+            if (isParseError(ec))
+                return refuse(ec == http::error::header_limit ? 431 : 400,
+                              QStringLiteral("bad request header: %1").arg(QString::fromStdString(ec.message())));
+            if (ec == beast::error::timeout && (m_buffer.size() > 0 || m_first))
+                m_impl.handler.refuse(m_request, 408, QStringLiteral("request header not complete in time"));
+            return; // closed, idle or too slow: the connection ends here
+        }
+        const auto &h = m_parser->get();
+        m_request.method = std::string(h.method_string());
+        m_request.path = decodedPath(std::string_view(h.target().data(), h.target().size()));
+        for (const auto &f : h) {
+            std::string name(f.name_string());
+            for (char &c : name)
+                c = char(std::tolower(static_cast<unsigned char>(c)));
+            m_request.headers.emplace_back(std::move(name), std::string(f.value()));
+        }
+        long long limit = 0;
+        try {
+            if (auto refusal = m_impl.handler.onHeader(m_request, &limit)) {
+                refusal->close = true; // the unread body must not pass for a request
+                return write(std::move(*refusal));
+            }
+        } catch (const std::exception &e) {
+            return refuse(500, QString::fromUtf8(e.what()));
+        }
+        m_parser->body_limit(std::uint64_t(std::max(0LL, limit)));
+        if (m_parser->is_done())
+            return dispatch();
+        const long long expected = m_parser->content_length() ? (long long)(*m_parser->content_length()) : limit;
+        lowest().expires_after(ms(m_impl.o.bodyTimeoutMs + expected / (256 * 1024) * 1000));
+        http::async_read(m_stream, m_buffer, *m_parser,
+                         [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                             self->onBody(ec);
+                         });
+    }
+
+    void onBody(beast::error_code ec)
+    {
+        if (ec == http::error::body_limit)
+            return refuse(413, QStringLiteral("request body over the limit of this route"));
+        if (ec == beast::error::timeout) {
+            m_impl.handler.refuse(m_request, 408, QStringLiteral("request body not complete in time"));
+            return;
+        }
+        if (ec) {
+            if (isParseError(ec))
+                return refuse(400, QStringLiteral("bad request body: %1").arg(QString::fromStdString(ec.message())));
+            return;
+        }
+        dispatch();
+    }
+
+    void dispatch()
+    {
+        m_request.body = std::move(m_parser->get().body());
+        const bool keepAlive = m_parser->keep_alive();
+        lowest().expires_never();
+        asio::post(m_impl.workers, [self = this->shared_from_this(), keepAlive] {
+            HttpResponse res;
+            try {
+                res = self->m_impl.handler.handle(self->m_request);
+            } catch (const std::exception &e) {
+                res = self->m_impl.handler.refuse(self->m_request, 500, QString::fromUtf8(e.what()));
+            }
+            if (!keepAlive)
+                res.close = true;
+            asio::post(self->m_stream.get_executor(), [self, res = std::move(res)]() mutable {
+                self->write(std::move(res));
+            });
+        });
+    }
+
+    void refuse(int status, const QString &why)
+    {
+        HttpResponse res = m_impl.handler.refuse(m_request, status, why);
+        res.close = true;
+        write(std::move(res));
+    }
+
+    void write(HttpResponse res)
+    {
+        auto msg = std::make_shared<http::response<http::string_body>>();
+        msg->version(11);
+        msg->result(unsigned(res.status));
+        if (!res.contentType.empty())
+            msg->set(http::field::content_type, res.contentType);
+        for (const auto &h : res.headers)
+            msg->set(h.first, h.second);
+        msg->body() = std::move(res.body);
+        msg->keep_alive(!res.close);
+        msg->prepare_payload();
+        m_close = res.close;
+        lowest().expires_after(ms(m_impl.o.writeTimeoutMs));
+        http::async_write(m_stream, *msg, [self = this->shared_from_this(), msg](beast::error_code ec, size_t) {
+            if (ec)
+                return;
+            if (self->m_close)
+                return self->shutdown();
+            self->m_first = false;
+            self->readHeader();
+        });
+    }
+
+    // Closes after an answer; what the client still sends is read and dropped for a
+    // moment, so that the answer is not lost to a reset.
+    void shutdown()
+    {
+        if constexpr (kTls) {
+            lowest().expires_after(ms(2000));
+            m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) {});
+        } else {
+            beast::error_code ignored;
+            m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            drain();
+        }
+    }
+    void drain()
+    {
+        lowest().expires_after(ms(2000));
+        m_stream.async_read_some(asio::buffer(m_scratch),
+                                 [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                                     if (!ec)
+                                         self->drain();
+                                 });
+    }
+
+    HttpListener::Impl &m_impl;
+    Stream m_stream;
+    std::string m_address;
+    beast::flat_buffer m_buffer;
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    HttpRequest m_request;
+    bool m_first = true;
+    bool m_close = false;
+    char m_scratch[4096];
+};
+
+} // namespace
+
+void HttpListener::Impl::accept()
+{
+    acceptor.async_accept(asio::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
+        if (!acceptor.is_open())
+            return;
+        if (ec) {
+            // Out of descriptors or the like: try again shortly rather than spin.
+            retry.expires_after(ms(50));
+            retry.async_wait([this](beast::error_code e) {
+                if (!e)
+                    accept();
+            });
+            return;
+        }
+        beast::error_code e;
+        const auto peer = socket.remote_endpoint(e);
+        const std::string address = e ? std::string("?") : peer.address().to_string();
+        if (!admit(address)) {
+            HttpRequest r;
+            r.remoteAddress = address;
+            handler.refuse(r, 503, QStringLiteral("too many open connections from this address"));
+            static const char busy[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                                       "Connection: close\r\n\r\n";
+            socket.non_blocking(true, e);
+            socket.write_some(asio::buffer(busy, sizeof busy - 1), e);
+            socket.shutdown(tcp::socket::shutdown_both, e);
+            socket.close(e);
+        } else {
+            socket.set_option(tcp::no_delay(true), e);
+            if (ssl)
+                std::make_shared<Session<TlsStream>>(*this, TlsStream(std::move(socket), *ssl), address)->start();
+            else
+                std::make_shared<Session<beast::tcp_stream>>(*this, beast::tcp_stream(std::move(socket)), address)
+                    ->start();
+        }
+        accept();
+    });
+}
+
+HttpListener::HttpListener(HttpHandler &handler, const ListenerOptions &options)
+    : d(std::make_unique<Impl>(handler, options))
+{
+    if (!options.certFile.empty() || !options.keyFile.empty()) {
+        if (options.certFile.empty() || options.keyFile.empty())
+            throw std::runtime_error("TLS needs both --cert and --key");
+        d->ssl = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+        beast::error_code ec;
+        d->ssl->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2
+                                | asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1
+                                | asio::ssl::context::no_tlsv1_1,
+                            ec);
+        d->ssl->use_certificate_chain_file(options.certFile, ec);
+        if (!ec)
+            d->ssl->use_private_key_file(options.keyFile, asio::ssl::context::pem, ec);
+        if (ec)
+            throw std::runtime_error("cannot load the TLS certificate or key");
+    }
+}
+
+HttpListener::~HttpListener()
+{
+    stop();
+}
+
+int HttpListener::bind()
+{
+    beast::error_code ec;
+    const auto address = asio::ip::make_address(d->o.address, ec);
+    if (ec)
+        throw std::runtime_error("cannot bind " + d->o.address + ": " + ec.message());
+    const tcp::endpoint ep(address, quint16(d->o.port));
+    d->acceptor.open(ep.protocol(), ec);
+    if (!ec)
+        d->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        d->acceptor.bind(ep, ec);
+    if (!ec)
+        d->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec)
+        throw std::runtime_error("cannot bind " + d->o.address + ":" + std::to_string(d->o.port) + ": "
+                                 + ec.message());
+    return d->acceptor.local_endpoint().port();
+}
+
+void HttpListener::run()
+{
+    d->isRunning = true;
+    d->accept();
+    std::vector<std::thread> extra;
+    for (int i = 1; i < d->o.ioThreads; ++i)
+        extra.emplace_back([this] { d->ioc.run(); });
+    d->ioc.run();
+    for (auto &t : extra)
+        t.join();
+    beast::error_code ignored;
+    d->acceptor.close(ignored);
+    d->workers.join(); // handlers still running finish; their answers are dropped
+    d->isRunning = false;
+}
+
+void HttpListener::stop()
+{
+    d->ioc.stop();
+}
+
+bool HttpListener::running() const
+{
+    return d->isRunning;
+}
+
+int HttpListener::openConnections() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->total;
+}
+
+} // namespace server

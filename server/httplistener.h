@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace server {
+
+// One HTTP request as the handlers see it: the path percent-decoded, header names in
+// lower case, the body complete (empty while only the header is known).
+struct HttpRequest
+{
+    std::string method;
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::string remoteAddress;
+
+    // The first value of a header (name in any case); empty when missing.
+    std::string header(const std::string &name) const;
+};
+
+struct HttpResponse
+{
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    bool close = false; // close the connection after this answer
+};
+
+// What the listener asks of the application.
+class HttpHandler
+{
+public:
+    virtual ~HttpHandler() = default;
+    // On the header alone, before a byte of the body is read: an answer that refuses the
+    // request, or nothing and the most bytes its body may have.
+    virtual std::optional<HttpResponse> onHeader(const HttpRequest &request, long long *bodyLimit) = 0;
+    // The whole request, on a worker thread (may block on the database).
+    virtual HttpResponse handle(HttpRequest &request) = 0;
+    // A request that never reached the application (bad header, a body too large or too
+    // slow, a connection over the cap): logs it and gives the answer (if one can be sent).
+    virtual HttpResponse refuse(const HttpRequest &request, int status, const QString &why) = 0;
+};
+
+struct ListenerOptions
+{
+    std::string address = "127.0.0.1";
+    int port = 0;                      // 0: any free port
+    int ioThreads = 1;                 // reading and writing sockets, never blocking
+    int workers = 8;                   // running handlers (database work)
+    std::string certFile, keyFile;     // TLS (PEM) when both are given
+    int headerTimeoutMs = 10000;       // a whole request header, from its first wait
+    int idleTimeoutMs = 5000;          // between requests of a kept-alive connection
+    int bodyTimeoutMs = 30000;         // a whole body, plus one second per 256 KB
+    int writeTimeoutMs = 60000;
+    int connectionsPerAddress = 256;   // open connections of one client address; 0: no cap
+    int maxConnections = 10000;        // open connections in all
+    int headerLimit = 16 * 1024;
+};
+
+// An event-driven HTTP/1.1 server (Boost.Beast on Asio): a few threads serve every
+// connection's reads and writes with deadlines, a pool of workers runs the handlers.
+// Requests of one connection are answered in order (pipelined ones wait their turn).
+class HttpListener
+{
+public:
+    HttpListener(HttpHandler &handler, const ListenerOptions &options);
+    ~HttpListener();
+    int bind();       // returns the port; throws std::runtime_error
+    void run();       // serves until stop()
+    void stop();
+    bool running() const;
+    int openConnections() const;
+
+    struct Impl; // the Asio side, in the source file
+
+private:
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace server
