@@ -267,6 +267,7 @@ void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)
     changeLog.clear();
     m_store.reset(defs, size_t(rows));
     m_textIds.assign(size_t(defs.size()), {});
+    m_lastText.assign(size_t(defs.size()), {});
 }
 
 void RecordStoreLoader::null(int field)
@@ -284,10 +285,16 @@ void RecordStoreLoader::null(int field)
 bool RecordStoreLoader::text(int field, QByteArrayView utf8)
 {
     RecordStore::Column &c = m_store.m_columns[size_t(field)];
+    LastText &last = m_lastText[size_t(field)];
+    if (last.id && last.bytes == utf8) {
+        c.index.push_back(last.id);
+        return true;
+    }
     auto &ids = m_textIds[size_t(field)];
     const auto it = ids.constFind(utf8);
     if (it != ids.constEnd()) {
         c.index.push_back(*it);
+        last = {utf8, *it};
         return true;
     }
     QString s;
@@ -297,6 +304,7 @@ bool RecordStoreLoader::text(int field, QByteArrayView utf8)
     const quint32 id = quint32(c.pool.size() - 1);
     ids.insert(utf8, id);
     c.index.push_back(id);
+    last = {utf8, id};
     return true;
 }
 
@@ -364,6 +372,7 @@ void RecordStoreLoader::changes(QList<DataPacket::Change> &&changes)
 {
     changeLog = std::move(changes);
     m_textIds.clear(); // the packet's bytes go away after this
+    m_lastText.clear();
 }
 
 } // namespace quillon

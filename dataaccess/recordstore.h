@@ -96,6 +96,12 @@ private:
     RecordStore &m_store;
     // Views into the packet's bytes: valid only while it is being read.
     std::vector<QHash<QByteArrayView, quint32>> m_textIds;
+    struct LastText
+    {
+        QByteArrayView bytes;
+        quint32 id = 0;
+    };
+    std::vector<LastText> m_lastText; // a run of equal texts down a column skips the lookup
 };
 
 } // namespace quillon

@@ -104,10 +104,21 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         throw ApplyError(400, QStringLiteral("bad data packet: %1").arg(QString::fromUtf8(e.what())));
     }
 
-    // Packet field -> table column (as declared); -1 for fields the table lacks.
+    // Packet field -> table column (as declared); -1 for fields the table lacks. Two fields
+    // for one column (names differing in case ...) would let the second one write what the
+    // checks of the first did not see: refused.
     QList<int> colOf;
-    for (const quillon::FieldDef &f : std::as_const(packet.fields))
-        colOf.append(info.columnIndex(f.name));
+    for (qsizetype i = 0; i < packet.fields.size(); ++i) {
+        const QString &name = packet.fields.at(i).name;
+        for (qsizetype j = 0; j < i; ++j)
+            if (packet.fields.at(j).name.compare(name, Qt::CaseInsensitive) == 0)
+                throw ApplyError(400, QStringLiteral("the packet names the column %1 twice").arg(name));
+        const int col = info.columnIndex(name);
+        if (col >= 0 && colOf.contains(col))
+            throw ApplyError(400, QStringLiteral("the packet names the column %1 twice")
+                                      .arg(info.columns.at(col)));
+        colOf.append(col);
+    }
     const int sysidField = packet.fieldIndex(QStringLiteral("sysid"));
     QList<int> pkFields;
     for (const QString &k : info.primaryKey) {
@@ -247,9 +258,10 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                     throw ApplyError(400, QStringLiteral("bad change log: row %1").arg(ch.row));
                 const QVariantList &row = packet.rows.at(ch.row);
                 const QVariantList &orig = ch.original;
-                if (sysidField >= 0) {
+                if (sysidField >= 0 && colOf.at(sysidField) >= 0) {
                     checkSysid(orig.value(sysidField), false);
-                    checkSysid(row.value(sysidField), false);
+                    // A row stays in the caller's deployment: no other key, no empty one.
+                    checkSysid(row.value(sysidField), true);
                 }
                 QList<int> changed;
                 for (qsizetype i = 0; i < packet.fields.size(); ++i)

@@ -24,7 +24,9 @@ private:
     QString m_message;
 };
 
-// The server's file area: one root folder. Server paths use backslashes ("notice\20261207\x.rtf");
+struct SessionInfo;
+
+// One file area: one root folder. Server paths use backslashes ("notice\20261207\x.rtf");
 // forward slashes are accepted too. A path that leaves the root (".." parts, drive letters,
 // absolute or UNC paths, links pointing outside) is refused with status 403.
 class FileArea
@@ -45,7 +47,49 @@ public:
     QString version(const QString &serverPath) const;
 
 private:
+    bool inside(const QString &canonicalPath) const;
     QString m_root;
 };
+
+// What one session may do with the server's files. Server paths whose first part is
+// "update" (any case) lead to the shared update area, every other path to the deployment's
+// own area; the update area is read-only unless the session may replace update files.
+class SessionFiles
+{
+public:
+    SessionFiles(FileArea deployment, FileArea updates, bool mayWriteUpdates);
+    std::optional<QByteArray> read(const QString &serverPath) const;
+    void write(const QString &serverPath, const QByteArray &data) const;
+    QString list(const QString &serverFolder) const;
+    QString version(const QString &serverPath) const;
+
+private:
+    // The area of a server path and the path inside it.
+    const FileArea &route(const QString &serverPath, QString *inner) const;
+    FileArea m_deployment;
+    FileArea m_updates;
+    bool m_mayWriteUpdates;
+};
+
+// The server's files: below the root one folder per deployment (root/<sysid>) and the
+// update files that every client downloads (root/update).
+class FileAreas
+{
+public:
+    explicit FileAreas(const QString &root);
+    const QString &root() const { return m_root.root(); }
+    SessionFiles forSession(const SessionInfo &session) const;
+    // The own area of a deployment.
+    FileArea deployment(const QString &sysid) const;
+    // The folder name of a deployment's area: the key itself when it is plain letters,
+    // digits, "_" or "-", otherwise "x" and its UTF-8 bytes in hexadecimal.
+    static QString deploymentFolder(const QString &sysid);
+
+private:
+    FileArea m_root;
+};
+
+// Who may replace the update files: the administrators (today the super administrator).
+bool mayReplaceUpdateFiles(const SessionInfo &session);
 
 } // namespace server

@@ -78,7 +78,7 @@ private:
               QString &user);
 
     Backend &m_backend;
-    FileArea m_files;
+    FileAreas m_files;
     ServerOptions m_options;
     RequestLog m_log;
     std::unique_ptr<TokenSigner> m_signer;

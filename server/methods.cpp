@@ -33,6 +33,44 @@ QString sessionValue(const SessionInfo &session, const QString &name)
     return QString();
 }
 
+namespace {
+// The methods of the file area, on the files the session may see.
+QCborArray fileMethod(const SessionFiles &files, const QString &name, const QCborArray &request,
+                      QCborArray &out)
+{
+    auto text = [&request](int i) { return request.at(i).toString(); };
+    if (name == QLatin1String("MyUpDownFile")) {
+        const int flag = int(request.at(3).toInteger());
+        if (flag == 0) {
+            files.write(text(0), request.at(1).toByteArray());
+            out[2] = QByteArray();
+            out[4] = true;
+        } else if (flag == 1) {
+            const auto data = files.read(text(0));
+            out[2] = data ? *data : QByteArray();
+            out[4] = bool(data);
+        } else {
+            throw MethodError(400, QStringLiteral("MyUpDownFile: flag %1 is neither 0 (upload) nor "
+                                                  "1 (download)")
+                                       .arg(flag));
+        }
+    } else if (name == QLatin1String("DownloadByStream")) {
+        const auto data = files.read(text(0));
+        if (!data)
+            throw FileError(404, QStringLiteral("file not found: %1").arg(text(0)));
+        out[1] = *data;
+    } else if (name == QLatin1String("UploadByStream")) {
+        files.write(text(0), request.at(1).toByteArray());
+        out[2] = true;
+    } else if (name == QLatin1String("GetLstFile")) {
+        out[1] = files.list(text(0));
+    } else if (name == QLatin1String("GetFileVer")) {
+        out[1] = files.version(text(0));
+    }
+    return out;
+}
+} // namespace
+
 QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCborArray &request)
 {
     const MethodInfo *info = findMethod(method);
@@ -81,43 +119,10 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         out[1] = r;
         return out;
     }
-    if (name == QLatin1String("MyUpDownFile")) {
-        const int flag = int(request.at(3).toInteger());
-        if (flag == 0) {
-            ctx.files.write(text(0), request.at(1).toByteArray());
-            out[2] = QByteArray();
-            out[4] = true;
-        } else if (flag == 1) {
-            const auto data = ctx.files.read(text(0));
-            out[2] = data ? *data : QByteArray();
-            out[4] = bool(data);
-        } else {
-            throw MethodError(400, QStringLiteral("MyUpDownFile: flag %1 is neither 0 (upload) nor "
-                                                  "1 (download)")
-                                       .arg(flag));
-        }
-        return out;
-    }
-    if (name == QLatin1String("DownloadByStream")) {
-        const auto data = ctx.files.read(text(0));
-        if (!data)
-            throw FileError(404, QStringLiteral("file not found: %1").arg(text(0)));
-        out[1] = *data;
-        return out;
-    }
-    if (name == QLatin1String("UploadByStream")) {
-        ctx.files.write(text(0), request.at(1).toByteArray());
-        out[2] = true;
-        return out;
-    }
-    if (name == QLatin1String("GetLstFile")) {
-        out[1] = ctx.files.list(text(0));
-        return out;
-    }
-    if (name == QLatin1String("GetFileVer")) {
-        out[1] = ctx.files.version(text(0));
-        return out;
-    }
+    if (name == QLatin1String("MyUpDownFile") || name == QLatin1String("DownloadByStream")
+        || name == QLatin1String("UploadByStream") || name == QLatin1String("GetLstFile")
+        || name == QLatin1String("GetFileVer"))
+        return fileMethod(ctx.files.forSession(ctx.session), name, request, out);
     if (name == QLatin1String("GetData")) {
         auto conn = ctx.backend.acquire(ctx.session.sysid);
         out[2] = runProviderQueryBinary(*conn, text(0));
@@ -134,7 +139,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         // Files of rows deleted by this apply go now that it has committed. The apply
         // stands whatever happens here; what is left stays queued for the next one.
         try {
-            purgeQueuedFiles(*conn, ctx.files, ctx.session.sysid);
+            purgeQueuedFiles(*conn, ctx.files.deployment(ctx.session.sysid), ctx.session.sysid);
         } catch (const std::exception &) {
         }
         out[3] = refreshed.toBinary();

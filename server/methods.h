@@ -9,7 +9,7 @@
 namespace server {
 
 class Backend;
-class FileArea;
+class FileAreas;
 
 // A refused method call (unknown method, wrong parameters); status is the HTTP status.
 class MethodError : public std::runtime_error
@@ -31,7 +31,7 @@ private:
 struct MethodContext
 {
     Backend &backend;
-    const FileArea &files;
+    const FileAreas &files; // the session sees its deployment's area and the update files
     const SessionInfo &session;
     QString clientAddress; // as the server saw it (the operation log records it)
 };

@@ -1,6 +1,7 @@
 #include "shell/clientconfig.h"
 
 #include "host/errors.h"
+#include "host/passwordverifier.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -166,7 +167,11 @@ QStringList localDataLines(const host::VarList &vars)
     QStringList out;
     for (const char *n : names) {
         const QString name = QString::fromLatin1(n);
-        out.append(name + u'=' + vars.value(name));
+        QString value = vars.value(name);
+        // The password itself never reaches the file: a salted verifier takes its place.
+        if (name == QLatin1String("LogOnPass") && !host::isPasswordVerifier(value))
+            value = host::passwordVerifier(value);
+        out.append(name + u'=' + value);
     }
     return out;
 }

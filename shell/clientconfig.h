@@ -45,7 +45,8 @@ LoadReport appendConfigFile(const QString &path, host::VarList &vars, const Line
 // skipped. A missing cache is not a problem.
 LoadReport appendLocalData(const QString &path, host::VarList &vars, const LineDecryptor &decrypt);
 
-// The seven cache lines, in their order, from the current variables.
+// The seven cache lines, in their order, from the current variables; "LogOnPass" holds a
+// salted verifier of the password (host::passwordVerifier), never the password.
 QStringList localDataLines(const host::VarList &vars);
 
 // Skin family from "SysType" ("1" Skinkd, "2" Skinwl, "3" Skinps, "4" Skincc) followed by

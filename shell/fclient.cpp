@@ -4,6 +4,7 @@
 #include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
+#include "host/passwordverifier.h"
 #include "host/moduleservice.h"
 #include "host/paths.h"
 #include "host/uintf.h"
@@ -557,19 +558,24 @@ void TfClient::SaveLocalData()
     if (!m_onlineLogOn)
         return;
     try {
-        QDir().mkpath(m_exeDir + QStringLiteral("localdata"));
-        // Written to a temporary file and renamed: a failed write keeps the old cache.
-        QSaveFile f(localDataPath());
-        if (!f.open(QIODevice::WriteOnly))
-            return;
-        QByteArray out;
-        for (const QString &line : localDataLines(*host::g_lstVars))
-            out += host::g_FuncObj->EncryptStr(line, 0).toUtf8() + "\r\n";
-        f.write(out);
-        f.commit();
+        writeLocalData(*host::g_lstVars);
     } catch (...) {
         // The program ends anyway; the old cache stays.
     }
+}
+
+bool TfClient::writeLocalData(const host::VarList &vars) const
+{
+    QDir().mkpath(m_exeDir + QStringLiteral("localdata"));
+    // Written to a temporary file and renamed: a failed write keeps the old cache.
+    QSaveFile f(localDataPath());
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray out;
+    for (const QString &line : localDataLines(vars))
+        out += host::g_FuncObj->EncryptStr(line, 0).toUtf8() + "\r\n";
+    f.write(out);
+    return f.commit();
 }
 
 void TfClient::FormResize()
@@ -797,12 +803,22 @@ bool TfClient::logOnOffline()
         QLineEdit *edit;
         const char *message;
     };
+    // The cache keeps a salted verifier of the password; a cache of an older version keeps
+    // the password itself, which is accepted once and then replaced by a verifier.
+    const QString typed = edtPwd->text();
+    const QString stored = cache.value(QStringLiteral("LogOnPass"));
+    const bool olderCache = !host::isPasswordVerifier(stored);
     const Check checks[] = {{"LogOnSiteCode", edtSite, "网点输入错误！"},
                             {"LogOnUser", edtUser, "用户输入错误！"},
                             {"LogOnPass", edtPwd, "密码输入错误！"}};
     for (const Check &c : checks) {
         const QString name = QString::fromLatin1(c.name);
-        if (!cache.hasName(name) || cache.value(name) != c.edit->text()) {
+        bool ok = cache.hasName(name);
+        if (ok && name == QLatin1String("LogOnPass"))
+            ok = olderCache ? stored == typed : host::matchesPasswordVerifier(stored, typed);
+        else if (ok)
+            ok = cache.value(name) == c.edit->text();
+        if (!ok) {
             c.edit->setFocus();
             host::g_FuncObj->MsgBox(QString::fromUtf8(c.message), 0);
             return false;
@@ -811,6 +827,16 @@ bool TfClient::logOnOffline()
     for (int i = 0; i < cache.count(); ++i) {
         if (!cache.nameAt(i).isEmpty())
             vars.setValue(cache.nameAt(i), cache.valueAt(i));
+    }
+    // The session holds what was typed, as after an online log-on.
+    vars.setValue(QStringLiteral("LogOnPass"), typed);
+    if (olderCache) {
+        cache.setValue(QStringLiteral("LogOnPass"), typed);
+        try {
+            writeLocalData(cache);
+        } catch (...) {
+            // The old cache stays; the next offline log-on tries again.
+        }
     }
     vars.setValue(QStringLiteral("LVerify"), QStringLiteral("TRUE"));
     GrpLogIn->hide();

@@ -12,6 +12,10 @@
 #include <QStringList>
 #include <functional>
 
+namespace host {
+class VarList;
+}
+
 class QAction;
 class QComboBox;
 class QGroupBox;
@@ -152,6 +156,8 @@ protected:
     void CheckNotify();
     void LoadLocalData();
     void SaveLocalData();
+    // Writes the seven cache lines of `vars`, encrypted; false when the file cannot be written.
+    bool writeLocalData(const host::VarList &vars) const;
     // Loads every "*.cds" under cdsDir() into a dataset owned by the form and publishes
     // it in g_lstVars under the file's name without ".cds".
     void LoadCachedTables();

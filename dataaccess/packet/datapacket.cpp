@@ -1449,6 +1449,12 @@ bool isValidUtf8(QByteArrayView utf8)
     if (n >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf)
         return false;
     qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) { // ASCII eight bytes at a time
+        quint64 word;
+        memcpy(&word, s + i, 8);
+        if (word & 0x8080808080808080ULL)
+            break;
+    }
     while (i < n) {
         const uchar c = s[i];
         if (c < 0x80) {
@@ -2017,11 +2023,18 @@ DataPacket DataPacket::fromXml(const QString &xml)
     QList<Record> records;
     bool seenPacket = false;
     bool seenFields = false;
+    // The layout nests five elements deep; a text nested far deeper is not a packet.
+    constexpr int kMaxDepth = 32;
+    int depth = 0;
 
     while (!r.atEnd()) {
         r.readNext();
+        if (r.isEndElement())
+            --depth;
         if (!r.isStartElement())
             continue;
+        if (++depth > kMaxDepth)
+            throw bad("elements nested more than " + std::to_string(kMaxDepth) + " deep");
         const QStringView name = r.name();
         if (name == u"DATAPACKET") {
             seenPacket = true;
@@ -2111,6 +2124,7 @@ DataPacket DataPacket::fromXml(const QString &xml)
                     rec.values[*it] = QString::fromUtf8(res.decoded);
                 }
             }
+            --depth; // the row's end was read here
             records.append(rec);
         }
     }

@@ -35,6 +35,12 @@ protected:
             o.waybills = 20;
             o.fastHash = true;
             server::seedDemo(*c, o);
+            // A table of decimals with and without a scale, made with the schema so that
+            // the connections' row filters know it.
+            c->executeScript(QStringLiteral(
+                "create table T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
+                "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));
+            c->finishSchema();
         }
         server::ServerOptions options;
         options.port = 0;
@@ -460,13 +466,6 @@ TEST_F(Server, TheFeeCallTakesFifteenTypedParametersAndAnswersAField)
 
 TEST_F(Server, ApplyUpdatesKeepsEveryDigitOfDecimals)
 {
-    {
-        auto c = s_backend->acquire();
-        c->executeScript(QStringLiteral(
-            "create table if not exists T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
-            "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));
-        c->finishSchema();
-    }
     TMySktConnection c;
     logOnValues(c);
     TMyDataSet ds;

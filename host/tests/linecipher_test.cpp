@@ -1,6 +1,7 @@
 #include "host/errors.h"
 #include "host/linecipher.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -83,4 +84,40 @@ TEST(LineCipher, AdministratorToolRoundTripsAndReportsBadLines)
     EXPECT_EQ(QString::fromUtf8(dec.readAllStandardOutput()),
               QStringLiteral("[Config]\n\napptitle=网点系统\n"));
     EXPECT_TRUE(dec.readAllStandardError().contains("line 4"));
+}
+
+TEST(LineCipher, KeysDifferingOnlyInNonAsciiCharactersAreDifferentKeys)
+{
+    const QStringList keys = {QStringLiteral("密钥一"), QStringLiteral("密钥二"), QStringLiteral("??"),
+                              QStringLiteral("clé"), QStringLiteral("clè"), QStringLiteral("cl")};
+    for (const QString &a : keys) {
+        const QString line = LineCipher(a).encrypt(QStringLiteral("LogOnUser=001.zhang"));
+        for (const QString &b : keys)
+            EXPECT_EQ(LineCipher(b).tryDecrypt(line, nullptr), a == b) << a.toStdString() << " / " << b.toStdString();
+    }
+    // The key text reaches the cipher whole from the command line, a key file and the
+    // environment.
+    QTemporaryDir dir;
+    QFile keyFile(dir.filePath(QStringLiteral("site.key")));
+    ASSERT_TRUE(keyFile.open(QIODevice::WriteOnly));
+    keyFile.write(QStringLiteral("密钥一\n").toUtf8());
+    keyFile.close();
+    const QList<QStringList> keyArgs = {{QStringLiteral("--key"), QStringLiteral("密钥一")},
+                                        {QStringLiteral("--key-file"), keyFile.fileName()}};
+    for (const QStringList &args : keyArgs) {
+        QProcess enc;
+        enc.start(QStringLiteral(WAYLINK_CIPHER_TOOL), args + QStringList{QStringLiteral("encrypt")});
+        enc.write("x=1\n");
+        enc.closeWriteChannel();
+        ASSERT_TRUE(enc.waitForFinished(10000));
+        const QString line = QString::fromUtf8(enc.readAllStandardOutput()).trimmed();
+        EXPECT_EQ(LineCipher(QStringLiteral("密钥一")).decrypt(line), QStringLiteral("x=1")) << args.first().toStdString();
+        EXPECT_FALSE(LineCipher(QStringLiteral("密钥二")).tryDecrypt(line, nullptr)) << args.first().toStdString();
+    }
+    const QString line = LineCipher(QStringLiteral("密钥一")).encrypt(QStringLiteral("x=1"));
+    qputenv("WAYLINK_CIPHER_KEY", QStringLiteral("密钥二").toUtf8());
+    EXPECT_FALSE(LineCipher::deploymentCipher().tryDecrypt(line, nullptr));
+    qputenv("WAYLINK_CIPHER_KEY", QStringLiteral("密钥一").toUtf8());
+    EXPECT_EQ(LineCipher::deploymentCipher().decrypt(line), QStringLiteral("x=1"));
+    qunsetenv("WAYLINK_CIPHER_KEY");
 }

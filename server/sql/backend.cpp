@@ -10,7 +10,7 @@ namespace server {
 bool isServerTable(const QString &table)
 {
     static const QStringList names = {QStringLiteral("sys_user"), QStringLiteral("sys_server"),
-                                      QStringLiteral("sys_tenant")};
+                                      QStringLiteral("sys_tenant"), QStringLiteral("sys_filepurge")};
     return names.contains(table.toLower());
 }
 
@@ -47,13 +47,20 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
     std::unique_ptr<Connection> c;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_idle.empty()) {
-            auto it = std::find_if(m_idle.rbegin(), m_idle.rend(), [&rowFilter](const auto &idle) {
-                return idle->rowFilter() == rowFilter;
-            });
-            auto pick = it != m_idle.rend() ? std::prev(it.base()) : std::prev(m_idle.end());
+        // The most recently returned connection of the same restriction; otherwise, while
+        // few connections are idle, a new one (switching a PostgreSQL connection to another
+        // deployment means logging in again); otherwise the least recently used idle one.
+        constexpr size_t kSpare = 4;
+        auto it = std::find_if(m_idle.rbegin(), m_idle.rend(), [&rowFilter](const auto &idle) {
+            return idle->rowFilter() == rowFilter;
+        });
+        if (it != m_idle.rend()) {
+            const auto pick = std::prev(it.base());
             c = std::move(*pick);
             m_idle.erase(pick);
+        } else if (m_idle.size() >= kSpare) {
+            c = std::move(m_idle.front());
+            m_idle.erase(m_idle.begin());
         }
     }
     if (!c)

@@ -394,6 +394,7 @@ QString Translator::emitSeq(const QList<Node> &nodes, bool top)
 
 TranslatedSql translateOracle(const QString &oracleSql, const DialectTarget &target)
 {
+    constexpr int kMaxNesting = 200;
     QList<Token> toks = tokenize(oracleSql);
 
     // "begin <statement>; end;" runs the one statement inside.
@@ -431,6 +432,17 @@ TranslatedSql translateOracle(const QString &oracleSql, const DialectTarget &tar
     if (toks.isEmpty())
         throw DbError(QStringLiteral("empty SQL text"));
 
+    // The tree and every walk over it recurse once per parenthesis: a bounded depth keeps
+    // the server's stack safe from texts like 20,000 nested "nvl(" (the databases refuse far
+    // less deep expressions anyway).
+    int depth = 0;
+    for (const Token &t : std::as_const(toks)) {
+        if (t.kind == Tok::LParen && ++depth > kMaxNesting)
+            throw DbError(QStringLiteral("the SQL text nests parentheses more than %1 deep")
+                              .arg(kMaxNesting));
+        if (t.kind == Tok::RParen)
+            --depth;
+    }
     qsizetype i = 0;
     const QList<Node> tree = buildTree(toks, i, false);
     TranslatedSql out;

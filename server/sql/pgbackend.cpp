@@ -10,6 +10,7 @@
 #include <QTimeZone>
 #include <QUrl>
 #include <libpq-fe.h>
+#include <sodium.h>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -38,6 +39,18 @@ QString resultMessage(PGresult *r)
     if (primary)
         return QString::fromUtf8(primary);
     return QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
+}
+
+// Refusals of the engine (no privilege, a write in a read-only transaction) are 403s.
+[[noreturn]] void throwResultError(PGresult *r, PGconn *db)
+{
+    const QString msg = r ? resultMessage(r) : pgMessage(db);
+    const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    const QByteArray code(state ? state : "");
+    PQclear(r);
+    if (code == "42501" || code == "25006")
+        throw AccessDenied(QStringLiteral("the statement was refused: %1").arg(msg));
+    throw DbError(msg);
 }
 
 struct ResultGuard
@@ -284,34 +297,103 @@ struct Params
     std::vector<const char *> pointers;
 };
 
+} // namespace
+
+// The login of each deployment's role, learnt once per process.
+struct TenantLogins
+{
+    QPair<QString, QString> find(const QString &sysid)
+    {
+        std::lock_guard lock(mutex);
+        return bySysid.value(sysid);
+    }
+    void store(const QString &sysid, const QPair<QString, QString> &login)
+    {
+        std::lock_guard lock(mutex);
+        bySysid.insert(sysid, login);
+    }
+    std::mutex mutex;
+    QHash<QString, QPair<QString, QString>> bySysid; // sysid -> (role, password)
+};
+
+namespace {
+
 class PgConnection : public Connection
 {
 public:
     static inline std::atomic<qint64> s_limitMs{120000};
     static inline const bool s_trace = qEnvironmentVariableIsSet("WAYLINK_PG_TRACE");
-    explicit PgConnection(const QString &url)
+    PgConnection(const QString &url, std::shared_ptr<TenantLogins> tenants)
+        : m_ownerUrl(url)
+        , m_tenants(std::move(tenants))
     {
-        m_db = PQconnectdb(url.toUtf8().constData());
-        if (PQstatus(m_db) != CONNECTION_OK) {
-            const QString msg = pgMessage(m_db);
-            PQfinish(m_db);
-            m_db = nullptr;
+        m_db = open(QString(), QString());
+        applySettings();
+    }
+
+    // A connection to the database of the owner URL, as its own user or as another login.
+    PGconn *open(const QString &user, const QString &password) const
+    {
+        const QByteArray dbname = m_ownerUrl.toUtf8();
+        const QByteArray u = user.toUtf8();
+        const QByteArray pw = password.toUtf8();
+        std::vector<const char *> keys = {"dbname"};
+        std::vector<const char *> values = {dbname.constData()};
+        if (!user.isEmpty()) {
+            keys.push_back("user");
+            values.push_back(u.constData());
+            keys.push_back("password");
+            values.push_back(pw.constData());
+        }
+        keys.push_back(nullptr);
+        values.push_back(nullptr);
+        PGconn *db = PQconnectdbParams(keys.data(), values.data(), 1);
+        if (PQstatus(db) != CONNECTION_OK) {
+            const QString msg = pgMessage(db);
+            PQfinish(db);
             throw DbError(QStringLiteral("cannot connect to PostgreSQL: %1").arg(msg));
         }
-        PQsetNoticeProcessor(m_db, [](void *, const char *) {}, nullptr);
+        PQsetNoticeProcessor(db, [](void *, const char *) {}, nullptr);
+        return db;
+    }
+
+    // Replaces the connection by one of another login; the old one stays when that fails.
+    void reconnect(const QString &user, const QString &password)
+    {
+        PGconn *fresh = open(user, password);
+        PQfinish(m_db);
+        m_db = fresh;
+        m_inTransaction = false;
+        applySettings();
+    }
+
+    // The session settings of every connection; client statements restore them afterwards.
+    QString settingsScript() const
+    {
         // orafce, when installed, adds further Oracle functions (decode, nvl2, instr ...)
         // after the own schema; the translation layer does not rely on it.
-        executeScript(QStringLiteral("set client_encoding = 'UTF8'; set datestyle = 'ISO, YMD'; "
-                                     "set intervalstyle = 'iso_8601'; set bytea_output = 'hex'; "
-                                     "set search_path = \"$user\", public, oracle; "
-                                     "set statement_timeout = %1")
-                              .arg(m_appliedLimit));
+        QString s = QStringLiteral("set client_encoding = 'UTF8'; set datestyle = 'ISO, YMD'; "
+                                   "set intervalstyle = 'iso_8601'; set bytea_output = 'hex'; "
+                                   "set search_path = \"$user\", public, oracle; "
+                                   "set statement_timeout = %1")
+                        .arg(m_appliedLimit);
+        if (!m_zone.isEmpty())
+            s += QStringLiteral("; set timezone = '%1'").arg(m_zone);
+        return s;
+    }
+
+    void applySettings()
+    {
+        m_appliedLimit = s_limitMs.load();
+        m_zone.clear();
+        executeScript(settingsScript());
         // sysdate and the dates the server reads are local times of the server's zone.
         const QByteArray zone = QTimeZone::systemTimeZoneId();
         static const QRegularExpression zoneName(QStringLiteral("^[A-Za-z0-9_+/-]+$"));
         if (!zone.isEmpty() && zoneName.match(QString::fromLatin1(zone)).hasMatch()) {
             try {
                 executeScript(QStringLiteral("set timezone = '%1'").arg(QString::fromLatin1(zone)));
+                m_zone = QString::fromLatin1(zone);
             } catch (const DbError &) {
                 // the database does not know the zone: keep its own
             }
@@ -353,11 +435,8 @@ public:
                                    p.pointers.empty() ? nullptr : p.pointers.data(), nullptr,
                                    nullptr, 0);
         const ExecStatusType st = PQresultStatus(r);
-        if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
-            const QString msg = r ? resultMessage(r) : pgMessage(m_db);
-            PQclear(r);
-            throw DbError(msg);
-        }
+        if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK)
+            throwResultError(r, m_db);
         return r;
     }
 
@@ -365,11 +444,10 @@ public:
     {
         if (readOnly)
             checkReadOnly(sql);
-        // A reading statement of a restricted session runs in a read-only transaction, so
-        // that nothing it calls can write or change the session's restriction.
-        const bool wrap = readOnly && !m_inTransaction && !m_filter.isEmpty()
-                          && firstWord(sql) == QLatin1String("with");
-        if (wrap)
+        // A client's statement runs in a read-only transaction, so that nothing it calls
+        // can write; afterwards every setting it may have changed goes back to the server's.
+        const bool client = !m_filter.isEmpty() && !m_inTransaction;
+        if (client)
             executeScript(QStringLiteral("begin read only"));
         std::vector<PGresult *> parts;
         struct PartsGuard
@@ -387,12 +465,16 @@ public:
             else
                 parts.push_back(run(sql, params));
         } catch (...) {
-            if (wrap)
-                executeScript(QStringLiteral("rollback"));
+            if (client) {
+                try {
+                    executeScript(QStringLiteral("rollback; reset all; ") + settingsScript());
+                } catch (...) {
+                }
+            }
             throw;
         }
-        if (wrap)
-            executeScript(QStringLiteral("commit"));
+        if (client)
+            executeScript(QStringLiteral("commit; reset all; ") + settingsScript());
         return toResult(parts, sql);
     }
 
@@ -418,6 +500,7 @@ public:
         const AnswerLimit bound = answerLimit();
         qint64 rows = 0, bytes = 0;
         QString error;
+        QByteArray errorState;
         bool tooLarge = false;
         QString tooLargeText;
         while (PGresult *r = PQgetResult(m_db)) {
@@ -445,11 +528,15 @@ public:
                 continue;
             } else if (st != PGRES_SINGLE_TUPLE && st != PGRES_TUPLES_OK && error.isEmpty()) {
                 error = resultMessage(r);
+                const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+                errorState = state ? state : "";
             }
             PQclear(r);
         }
         if (tooLarge)
             throw AnswerTooLarge(tooLargeText);
+        if (errorState == "42501" || errorState == "25006")
+            throw AccessDenied(QStringLiteral("the statement was refused: %1").arg(error));
         if (!error.isEmpty())
             throw DbError(error);
     }
@@ -580,26 +667,92 @@ public:
         PGresult *r = PQexec(m_db, script.toUtf8().constData());
         ResultGuard g{r};
         const ExecStatusType st = PQresultStatus(r);
-        if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK)
-            throw DbError(r ? resultMessage(r) : pgMessage(m_db));
+        if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
+            g.r = nullptr;
+            throwResultError(r, m_db);
+        }
     }
 
     void finishSchema() override
     {
         executeScript(QString::fromUtf8(pgsql::kFunctions));
         executeScript(QString::fromUtf8(noticeRulesPostgres()));
-        executeScript(QStringLiteral("grant usage on schema public to waylink_tenant; "
-                                     "grant select on all tables in schema public to waylink_tenant; "
-                                     "grant execute on all functions in schema public to waylink_tenant"));
+        executeScript(QString::fromUtf8(pgsql::kTenants));
+        // No temporary tables for anyone but the owner (the tenant roles get no TEMP).
+        executeScript(QStringLiteral("do $$ begin execute format('revoke temporary on database %I "
+                                     "from public', current_database()); end $$"));
         for (const QString &t : sysidTables()) {
             const QString q = quoteIdentifier(t);
             executeScript(QStringLiteral(
                               "alter table %1 enable row level security; "
                               "drop policy if exists waylink_deployment on %1; "
-                              "create policy waylink_deployment on %1 for select to waylink_tenant "
-                              "using (sysid = current_setting('waylink.sysid', true))")
+                              "create policy waylink_deployment on %1 for select "
+                              "using (sysid = (select wl_tenant_sysid()))")
                               .arg(q));
         }
+        // Tables made since the tenant roles were: grant them too.
+        const QueryResult roles = query(QStringLiteral("select ROLNAME from sys_tenant"), {}, false);
+        for (const QVariantList &row : roles.rows)
+            grantTenant(row.at(0).toString());
+    }
+
+    // What a deployment's login may do: read the business tables (row policies filter
+    // them) and dual. Nothing on the server's tables, no writes.
+    void grantTenant(const QString &role)
+    {
+        QString script = QStringLiteral("grant usage on schema public to %1; grant select on dual to %1;")
+                             .arg(role);
+        for (const QString &t : sysidTables())
+            script += QStringLiteral("grant select on %1 to %2;").arg(quoteIdentifier(t), role);
+        executeScript(script);
+    }
+
+    // The login role of a deployment: made on first use, with a random password kept in
+    // sys_server, no memberships and no rights beyond logging in.
+    QPair<QString, QString> provisionTenant(const QString &sysid)
+    {
+        Transaction t(*this);
+        auto scalar = [this](const QString &sql, const QVariantList &params) {
+            const QueryResult r = query(sql, params, false);
+            return r.rows.isEmpty() ? QVariant() : r.rows.first().value(0);
+        };
+        scalar(QStringLiteral("select pg_advisory_xact_lock(7405712) is not null"), {});
+        const QString oid = scalar(QStringLiteral("select oid::text from pg_database "
+                                                  "where datname = current_database()"),
+                                   {})
+                                .toString();
+        const QString role = QStringLiteral("wlt_%1_%2").arg(oid, QString::fromLatin1(sysid.toUtf8().toHex()));
+        if (role.size() > 63)
+            throw DbError(QStringLiteral("the deployment key %1 is too long").arg(sysid));
+        const QString secretName = QStringLiteral("tenant:") + role;
+        QString password = QString::fromLatin1(
+            scalar(QStringLiteral("select VALUE from sys_server where NAME=?"), {secretName}).toByteArray());
+        if (password.isEmpty()) {
+            QByteArray raw(24, '\0');
+            randombytes_buf(raw.data(), size_t(raw.size()));
+            password = QString::fromLatin1(raw.toHex());
+            execute(QStringLiteral("insert into sys_server (NAME, VALUE) values (?, ?)"),
+                    {secretName, password.toLatin1()});
+        }
+        const QueryResult existing = query(
+            QStringLiteral("select rolsuper or rolcreaterole or rolcreatedb or rolreplication "
+                           "or rolbypassrls or exists (select 1 from pg_auth_members m "
+                           "where m.member = r.oid) from pg_roles r where rolname = ?"),
+            {role}, false);
+        if (existing.rows.isEmpty()) {
+            executeScript(QStringLiteral("create role %1 login noinherit password '%2'").arg(role, password));
+        } else {
+            if (existing.rows.first().value(0).toInt() != 0)
+                throw DbError(QStringLiteral("the login role %1 has more rights than a deployment "
+                                             "may have: remove them").arg(role));
+            executeScript(QStringLiteral("alter role %1 with login noinherit password '%2'").arg(role, password));
+        }
+        execute(QStringLiteral("insert into sys_tenant (ROLNAME, TENANT) values (?, ?) "
+                               "on conflict (ROLNAME) do update set TENANT = excluded.TENANT"),
+                {role, sysid});
+        grantTenant(role);
+        t.commit();
+        return {role, password};
     }
 
     QStringList sysidTables()
@@ -612,7 +765,8 @@ public:
                                     {}, false);
         QStringList out;
         for (const QVariantList &row : r.rows)
-            out.append(row.at(0).toString());
+            if (!isServerTable(row.at(0).toString()))
+                out.append(row.at(0).toString());
         return out;
     }
 
@@ -694,20 +848,29 @@ public:
         return info;
     }
 
-    // Reads of a restricted session run as the role waylink_tenant, to which the
-    // row-level policies apply; the deployment is the setting waylink.sysid.
+    // Reads of a restricted session run on a connection that logs in as the deployment's
+    // own role; the row policies compare sysid with the deployment of session_user, which
+    // no SQL text of a role without superuser rights can change. Switching the deployment
+    // (or back to the server's own login) opens a new connection.
     void restrictRows(const QString &sysid) override
     {
         if (sysid == m_filter)
             return;
         if (sysid.isEmpty()) {
-            executeScript(QStringLiteral("reset role; reset waylink.sysid"));
-        } else {
-            PGresult *r = run(QStringLiteral("select set_config('waylink.sysid', $1, false), "
-                                             "set_config('role', 'waylink_tenant', false)"),
-                              {sysid});
-            PQclear(r);
+            reconnect(QString(), QString());
+            m_filter.clear();
+            return;
         }
+        QPair<QString, QString> login = m_tenants->find(sysid);
+        if (login.first.isEmpty()) {
+            if (!m_filter.isEmpty()) {
+                reconnect(QString(), QString());
+                m_filter.clear();
+            }
+            login = provisionTenant(sysid);
+            m_tenants->store(sysid, login);
+        }
+        reconnect(login.first, login.second);
         m_filter = sysid;
     }
 
@@ -725,8 +888,11 @@ public:
     }
 
 private:
+    QString m_ownerUrl;
+    std::shared_ptr<TenantLogins> m_tenants;
     PGconn *m_db = nullptr;
     qint64 m_appliedLimit = s_limitMs.load();
+    QString m_zone;
     QString m_filter;
     bool m_inTransaction = false;
 };
@@ -743,6 +909,7 @@ QString withDatabase(const QString &url, const QString &db)
 
 PgBackend::PgBackend(const QString &url, bool create)
     : m_url(url)
+    , m_tenants(std::make_shared<TenantLogins>())
 {
     if (create) {
         PGconn *probe = PQconnectdb(url.toUtf8().constData());
@@ -755,7 +922,8 @@ PgBackend::PgBackend(const QString &url, bool create)
             if (!ident.match(name).hasMatch())
                 throw DbError(QStringLiteral("cannot create the database %1: use letters, digits "
                                              "and _ in its name").arg(name));
-            PgConnection admin(withDatabase(url, QStringLiteral("postgres")));
+            PgConnection admin(withDatabase(url, QStringLiteral("postgres")),
+                               std::make_shared<TenantLogins>());
             admin.executeScript(QStringLiteral("create database %1").arg(name));
         }
     }
@@ -783,7 +951,7 @@ QString PgBackend::describe() const
 
 std::unique_ptr<Connection> PgBackend::connect()
 {
-    return std::make_unique<PgConnection>(m_url);
+    return std::make_unique<PgConnection>(m_url, m_tenants);
 }
 
 } // namespace server

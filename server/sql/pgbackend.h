@@ -4,10 +4,13 @@
 
 namespace server {
 
+struct TenantLogins;
+
 // PostgreSQL 15 database given by a "postgresql://user@host:port/db" URL: one libpq
 // connection per worker, the Oracle-dialect helpers and the server functions as SQL
-// functions, and row-level security for the reads of a session (role waylink_tenant with
-// the setting waylink.sysid).
+// functions, and row-level security for the reads of a session: a restricted connection
+// logs in as the deployment's own role (made by the server, no memberships, no rights but
+// reading the business tables), whose rows the policies keep.
 class PgBackend : public Backend
 {
 public:
@@ -24,6 +27,7 @@ protected:
 
 private:
     QString m_url;
+    std::shared_ptr<TenantLogins> m_tenants;
 };
 
 } // namespace server

@@ -1,6 +1,6 @@
 #pragma once
 
-// Helper functions of the Oracle dialect, the server functions (F_*) and the tenant role
+// Helper functions of the Oracle dialect, the server functions (F_*) and the tenant table
 // of a PostgreSQL database; installed by createSchema, idempotent. The rules are those of
 // server/serverfunctions.cpp (docs/fees.md); the shared vectors in the tests keep the two
 // in step.
@@ -182,17 +182,20 @@ returns double precision language sql stable as $$
                    and sysid = btrim(sys))
     end $$;
 
-do $$ begin
-  if not exists (select 1 from pg_roles where rolname = 'waylink_tenant') then
-    create role waylink_tenant nologin;
-  end if;
-exception when duplicate_object or unique_violation then null; -- made meanwhile by another init
-end $$;
--- The server's login role switches to the tenant role for the reads of a session.
-do $$ begin
-  execute format('grant waylink_tenant to %I', current_user);
-exception when others then null;
-end $$;
+)SQL";
+
+inline const char *const kTenants = R"SQL(
+-- The deployment of the login role that runs a client's query. Client queries run on
+-- connections that log in as the deployment's own role (sys_tenant); session_user cannot
+-- be changed by a role that is not a superuser, so no SQL text can move a session into
+-- another deployment. Security definer: the tenant roles cannot read sys_tenant.
+create table if not exists sys_tenant (
+  ROLNAME varchar(63) primary key,
+  TENANT varchar(40) not null);
+revoke all on sys_tenant from public;
+create or replace function wl_tenant_sysid()
+returns text language sql stable security definer set search_path = public, pg_temp as $$
+  select TENANT from sys_tenant where ROLNAME = session_user $$;
 )SQL";
 
 } // namespace server::pgsql

@@ -273,6 +273,58 @@ TEST_F(Apply, ConcurrentWritersWaitForEachOther)
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID like 'C%'")), 40);
 }
 
+TEST_F(Apply, TwoFieldsForOneColumnAndMovingRowsOutOfTheDeploymentAreRefused)
+{
+    const QString bill = firstBill();
+    const qlonglong ours = count(QStringLiteral("select count(*) from TAB_ACCOUNT where sysid='001'"));
+    auto row = [&](const QString &select) {
+        return query(*t, select + QStringLiteral(" from TAB_ACCOUNT where BILLCODE='%1' and rownum<=1").arg(bill));
+    };
+    // A second field for sysid under another spelling, or the same attrname twice: the
+    // second one would write what the checks of the first never saw.
+    for (const QString &second : {QStringLiteral("SYSID"), QStringLiteral("sysid"), QStringLiteral("SysId")}) {
+        DataPacket p = row(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, sysid, sysid as X"));
+        p.fields[4].name = second;
+        modify(p, 0, second, QStringLiteral("002"));
+        QString text;
+        EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), p, &text), 400) << qPrintable(second);
+        EXPECT_TRUE(text.contains(QStringLiteral("twice"))) << qPrintable(text);
+    }
+    DataPacket twice = row(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, PCS, PCS as X"));
+    twice.fields[4].name = QStringLiteral("pcs");
+    modify(twice, 0, QStringLiteral("pcs"), 77);
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), twice), 400);
+    DataPacket ins = query(*t, QStringLiteral("select MSGID, MSGREADSITE, MSGREADER, sysid, sysid as Y from TAB_MSGREAD where 1=0"));
+    ins.fields[4].name = QStringLiteral("SYSID");
+    insert(ins, {{"MSGID", "D1"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}, {"sysid", "001"}, {"SYSID", "002"}});
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), ins), 400);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID='D1'")), 0);
+
+    // An update may not set sysid to another deployment, to '' or to null; the packet's
+    // other rows are not written either.
+    for (const QVariant &target : {QVariant(QStringLiteral("002")), QVariant(QString()), QVariant()}) {
+        DataPacket p = row(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, PCS, sysid"));
+        modify(p, 0, QStringLiteral("PCS"), 55);
+        DataPacket::Change move;
+        move.state = RowState::Modified;
+        move.row = 0;
+        move.original = p.changes.first().original;
+        p.changes.clear();
+        p.rows[0][p.fieldIndex(QStringLiteral("sysid"))] = target;
+        p.changes.append(move);
+        EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), p), 403) << qPrintable(target.toString());
+    }
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where sysid='001'")), ours);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where sysid<>'001' or sysid is null")), 0);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where PCS=55 or PCS=77")), 0);
+    // Inserted rows without a sysid, or with an empty one, get the caller's.
+    DataPacket stamp = query(*t, QStringLiteral("select MSGID, MSGREADSITE, MSGREADER, sysid from TAB_MSGREAD where 1=0"));
+    insert(stamp, {{"MSGID", "S1"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}, {"sysid", ""}});
+    insert(stamp, {{"MSGID", "S2"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
+    apply(QStringLiteral("TAB_MSGREAD"), stamp);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID in ('S1','S2') and sysid='001'")), 2);
+}
+
 } // namespace
 
 namespace {

@@ -222,7 +222,7 @@ TEST_F(Http, FilesTravelBothWaysInsideTheArea)
     QCborArray down = call(*t, "MyUpDownFile", {path, QByteArray(), QCborValue(), 1});
     EXPECT_TRUE(down.at(4).toBool());
     EXPECT_EQ(down.at(2).toByteArray(), blob);
-    QFile onDisk(srv->dir.filePath(QStringLiteral("files/notice/20261207/20261207101010_{ABC}.rtf")));
+    QFile onDisk(srv->dir.filePath(QStringLiteral("files/001/notice/20261207/20261207101010_{ABC}.rtf")));
     EXPECT_TRUE(onDisk.exists());
 
     // An empty file is a file; a missing one is "false" with nothing.
@@ -250,7 +250,8 @@ TEST_F(Http, PathsLeavingTheAreaAreRefused)
     // A link inside the area that points outside it.
     const QString outside = srv->dir.filePath(QStringLiteral("outside"));
     QDir().mkpath(outside);
-    QFile::link(outside, srv->dir.filePath(QStringLiteral("files/link")));
+    QDir().mkpath(srv->dir.filePath(QStringLiteral("files/001"))); // the area of deployment 001
+    ASSERT_TRUE(QFile::link(outside, srv->dir.filePath(QStringLiteral("files/001/link"))));
     const char *bad[] = {"..\\secret.txt", "a\\..\\..\\secret.txt", "C:\\Windows\\win.ini",
                          "/etc/passwd", "\\\\server\\share\\x", "a/../../x", "link\\x.txt",
                          "c:secret.txt", ".."};

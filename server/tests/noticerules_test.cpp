@@ -94,7 +94,7 @@ protected:
     {
         QString rel = serverPath;
         rel.replace(u'\\', u'/');
-        const QString local = srv->dir.filePath(QStringLiteral("files/") + rel);
+        const QString local = srv->dir.filePath(QStringLiteral("files/001/") + rel);
         QDir().mkpath(QFileInfo(local).path());
         QFile f(local);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));

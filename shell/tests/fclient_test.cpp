@@ -1,6 +1,7 @@
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
 #include "host/linecipher.h"
+#include "host/passwordverifier.h"
 #include "host/moduleservice.h"
 #include "host/uintf.h"
 #include "host/errordisplay.h"
@@ -267,8 +268,11 @@ TEST_F(ClientTest, ClosingAsksThenHonoursCloseFlagThenWritesTheCache)
     ASSERT_EQ(lines.size(), 8); // seven lines, each ended by CR LF
     EXPECT_EQ(host::CFuncObj()->DecryptStr(QString::fromUtf8(lines[0])),
               QStringLiteral("LogOnSiteCode=003"));
-    EXPECT_EQ(host::CFuncObj()->DecryptStr(QString::fromUtf8(lines[2])),
-              QStringLiteral("LogOnPass=p@ss"));
+    // The password line holds a salted verifier, never the password.
+    const QString pass = host::CFuncObj()->DecryptStr(QString::fromUtf8(lines[2]));
+    ASSERT_TRUE(pass.startsWith(QStringLiteral("LogOnPass=$argon2id$"))) << pass.toStdString();
+    EXPECT_FALSE(pass.contains(QStringLiteral("p@ss")));
+    EXPECT_TRUE(host::matchesPasswordVerifier(pass.mid(10), QStringLiteral("p@ss")));
 }
 
 TEST_F(ClientTest, OfflineCloseLeavesTheCacheAloneAndNoFlagAllowsOpenWindows)

@@ -445,6 +445,67 @@ TEST_F(LogOnTest, CacheIsWrittenOnlyAfterAnOnlineLogOnAndServesTheOfflineOne)
     EXPECT_EQ(f.readAll(), before);
 }
 
+TEST_F(LogOnTest, TheCacheKeepsAVerifierAndAnOlderCacheIsUpgradedByItsFirstUse)
+{
+    fake();
+    // A cache as older versions wrote it: the password itself in the third line.
+    const QStringList older = {QStringLiteral("LogOnSiteCode=101"), QStringLiteral("LogOnUser=001.zhang"),
+                               QStringLiteral("LogOnPass=123456"), QStringLiteral("LogOnTime=2026-12-07 08:00:00"),
+                               QStringLiteral("LogOnFinance=上海中心"), QStringLiteral("LogOnBelongSite=上海中心"),
+                               QStringLiteral("LogOnFBType=网点")};
+    QByteArray bytes;
+    for (const QString &line : older)
+        bytes += host::CFuncObj()->EncryptStr(line, 0).toUtf8() + "\r\n";
+    write(QStringLiteral("localdata/ClientData.xml"), bytes);
+    auto readBack = [this] {
+        QFile f(dir.filePath(QStringLiteral("localdata/ClientData.xml")));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        QStringList lines;
+        for (const QByteArray &l : f.readAll().split('\n'))
+            if (!l.trimmed().isEmpty())
+                lines.append(host::CFuncObj()->DecryptStr(QString::fromUtf8(l).trimmed(), 0));
+        return lines;
+    };
+
+    {
+        auto c = makeClient();
+        enter(*c, QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("654321"), true);
+        c->RzBtnLogIn->click();
+        EXPECT_EQ(messages(), QStringList{QStringLiteral("密码输入错误！")});
+        EXPECT_EQ(readBack(), older); // a refused attempt changes nothing
+        presenter->shown.clear();
+        enter(*c, QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"), true);
+        c->RzBtnLogIn->click();
+        EXPECT_EQ(c->state(), TfClient::State::Working);
+        EXPECT_EQ(var("LogOnPass"), QStringLiteral("123456"));
+    }
+    // Rewritten at once: the same seven lines, the password replaced by a verifier that
+    // neither holds nor decrypts to it.
+    const QStringList now = readBack();
+    ASSERT_EQ(now.size(), 7);
+    for (int i = 0; i < 7; ++i) {
+        if (i != 2) {
+            EXPECT_EQ(now.at(i), older.at(i));
+        }
+    }
+    ASSERT_TRUE(now.at(2).startsWith(QStringLiteral("LogOnPass=$argon2id$"))) << now.at(2).toStdString();
+    EXPECT_FALSE(now.at(2).contains(QStringLiteral("123456")));
+
+    // The upgraded cache serves the next offline log-ons.
+    host::g_lstVars->clear();
+    presenter->shown.clear();
+    auto c = makeClient();
+    enter(*c, QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("12345"), true);
+    c->RzBtnLogIn->click();
+    EXPECT_EQ(messages(), QStringList{QStringLiteral("密码输入错误！")});
+    presenter->shown.clear();
+    enter(*c, QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"), true);
+    c->RzBtnLogIn->click();
+    EXPECT_TRUE(messages().isEmpty()) << messages().join(u'\n').toStdString();
+    EXPECT_EQ(c->state(), TfClient::State::Working);
+    EXPECT_EQ(readBack().at(2), now.at(2)); // a verifier is not rewritten
+}
+
 TEST_F(LogOnTest, OfflineWithoutCacheIsRefused)
 {
     fake();

@@ -239,7 +239,7 @@ TEST_F(HeraldServer, PublishedNoticeReachesRecipientsAndIsReadOnce)
                     {key, emp102}), 1);
     EXPECT_EQ(row(QStringLiteral("select MSGFILENAME from TAB_MSGRECORD where MSGID=?"), {key})[0].toString(),
               QStringLiteral("报表.xls"));
-    QFile stored(s_srv->dir.filePath(QStringLiteral("files/") + rec[2].toString().replace(u'\\', u'/')));
+    QFile stored(s_srv->dir.filePath(QStringLiteral("files/001/") + rec[2].toString().replace(u'\\', u'/')));
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_EQ(stored.readAll(), attachment);
 
@@ -823,7 +823,7 @@ TEST_F(HeraldServer, ReceiptWindowLooksUpSitesAndReadersAndOpensBothBodyLayouts)
     // whose MSGCONTENT is the publisher's local path (it even names a folder "notice").
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     auto serverFile = [](const QString &path, const QByteArray &bytes) {
-        const QString local = s_srv->dir.filePath(QStringLiteral("files/") + QString(path).replace(u'\\', u'/'));
+        const QString local = s_srv->dir.filePath(QStringLiteral("files/001/") + QString(path).replace(u'\\', u'/'));
         QDir().mkpath(QFileInfo(local).path());
         QFile f(local);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
