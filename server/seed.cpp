@@ -219,6 +219,7 @@ void seedOperationLog(Connection &c, const QString &sysid, const QDateTime &now,
     std::sort(entries.begin(), entries.end(),
               [](const OpLogEntry &a, const OpLogEntry &b) { return a.time < b.time; });
     appendOpLog(c, sysid, entries);
+}
 
 // System parameters: code, name, value, remark.
 const char *const kParameters[][4] = {
