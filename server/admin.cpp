@@ -1,4 +1,5 @@
 #include "server/admin.h"
+#include "server/oplog.h"
 
 #include "server/applydata.h"
 #include "server/auth.h"
@@ -66,23 +67,23 @@ struct Call
             throw AdminError(403, QStringLiteral("只有超级管理员 dk 可以%1。").arg(what));
     }
 
-    // One row of the operation log, in the call's transaction. Passwords never go in.
+    // One row of the operation log, in the call's transaction and in the deployment's
+    // hash chain. Passwords never go in.
     void log(const QString &table, const QString &key, const char *optype, const QString &content,
              const QString &call)
     {
-        const qlonglong id = c.query(QStringLiteral("select max(id) from sys_log"), {}, false)
-                                 .rows.value(0)
-                                 .value(0)
-                                 .toLongLong()
-                             + 1;
-        c.execute(QStringLiteral("insert into sys_log (id, tablename, key, optype, content, opsite, "
-                                 "opemp, opaddress, optime, opnote, key1, sysid) "
-                                 "values (?,?,?,?,?,?,?,?,?,?,?,?)"),
-                  {id, table, key.left(40), QString::fromLatin1(optype), content.left(2000),
-                   session.siteName, session.empName.isEmpty() ? session.user : session.empName,
-                   session.clientMac.left(40), QDateTime::currentDateTime(),
-                   QStringLiteral("%1 (%2)").arg(call, session.user).left(200), session.user.left(40),
-                   sysid});
+        OpLogEntry e;
+        e.tableName = table;
+        e.key = key.left(40);
+        e.keys = {session.user.left(40)};
+        e.opType = QString::fromLatin1(optype);
+        e.content = content.left(2000);
+        e.site = session.siteName;
+        e.emp = session.empName.isEmpty() ? session.user : session.empName;
+        e.address = session.clientMac.left(40);
+        e.time = QDateTime::currentDateTime();
+        e.note = QStringLiteral("%1 (%2)").arg(call, session.user).left(200);
+        appendOpLog(c, sysid, {e});
     }
 
     QueryResult q(const QString &sql, const QVariantList &params = {})

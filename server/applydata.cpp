@@ -83,13 +83,14 @@ QString numberProblem(const QString &declared, double value)
 } // namespace
 
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
-                              const QString &sysid, const ApplyAuthorizer &authorize)
+                              const QString &sysid, const OpActor &actor,
+                              const ApplyAuthorizer &authorize)
 {
     static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
     const QString tableName = table.trimmed();
     if (!ident.match(tableName).hasMatch())
         throw ApplyError(400, QStringLiteral("invalid table name: %1").arg(table));
-    if (isProtectedTable(tableName))
+    if (isProtectedTable(tableName) || isServerWrittenTable(tableName))
         throw ApplyError(403, QStringLiteral("table %1 cannot be written by clients").arg(tableName));
     const TableInfo info = c.tableInfo(tableName);
     if (!info.exists())
@@ -230,6 +231,10 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
     QList<int> written; // rows to re-read
     try {
         Transaction t(c);
+        QStringList fieldColumns;
+        for (int col : std::as_const(colOf))
+            fieldColumns.append(col >= 0 ? info.columns.at(col) : QString());
+        OpLogWriter oplog(c, info, sysid, actor, fieldColumns);
         for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes)) {
             switch (ch.state) {
             case quillon::RowState::Inserted: {
@@ -299,6 +304,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                                          "by another user meanwhile")
                                               .arg(describeKey(info.primaryKey, keyValues), tableName));
                 }
+                oplog.logUpdate(orig, row, changed);
                 written.append(ch.row);
                 break;
             }
@@ -317,12 +323,14 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                                          "user meanwhile")
                                               .arg(describeKey(info.primaryKey, keyValues), tableName));
                 }
+                oplog.logDelete(orig);
                 break;
             }
             case quillon::RowState::Unchanged:
                 break;
             }
         }
+        oplog.finish();
         t.commit();
     } catch (const DbError &e) {
         if (e.message().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive))

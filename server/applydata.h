@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dataaccess/packet/datapacket.h"
+#include "server/oplog.h"
 
 #include <QString>
 #include <functional>
@@ -34,6 +35,8 @@ private:
 // table lacks are ignored; a change that touches only such columns does nothing.
 // Every written row must belong to `sysid` (rows without the column are stamped with it).
 // All or nothing: any failure rolls back and throws ApplyError.
+// Changes and deletions in tables that the deployment logs are written to the operation
+// log in the same transaction, stamped with `actor`.
 // Returns the packet as it now stands: change log empty, written rows re-read.
 // authorize, when given, is called with the table (as declared), the operations that the
 // change log holds ("I", "U", "D" in that order) and the packet before anything is written;
@@ -41,7 +44,8 @@ private:
 using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops,
                                            const quillon::DataPacket &packet)>;
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
-                              const QString &sysid, const ApplyAuthorizer &authorize = {});
+                              const QString &sysid, const OpActor &actor = OpActor(),
+                              const ApplyAuthorizer &authorize = {});
 
 // Tables that only the server writes (users, server keys).
 bool isProtectedTable(const QString &table);

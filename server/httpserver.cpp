@@ -365,7 +365,7 @@ void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse 
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isArray())
         throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
-    MethodContext ctx{m_backend, m_files, session};
+    MethodContext ctx{m_backend, m_files, session, QString::fromStdString(req.remoteAddress)};
     std::optional<UserStatements::Slot> slot;
     if (method == QLatin1String("GetData") || method == QLatin1String("ApplyData"))
         slot.emplace(m_statements.take(session.user));

@@ -3,6 +3,7 @@
 #include "server/auth.h"
 #include "server/authz.h"
 #include "server/httpserver.h"
+#include "server/oplog.h"
 #include "server/schema.h"
 #include "server/seed.h"
 #include "server/seedfinance.h"
@@ -31,6 +32,7 @@ const char kUsage[] =
     "                        [--statement-timeout SECONDS] [--gzip] [--max-upload-mb N]\n"
     "                        [--max-answer-rows N] [--max-answer-mb N] [--statements-per-user N]\n"
     "                        [--connections-per-address N]\n"
+    "  waylink-server audit verify --db DATABASE [--sysid KEY]\n"
     "DATABASE is a SQLite file or a PostgreSQL URL (postgresql://user@host:port/name).\n"
     "PASSWORD \"-\" reads the password from standard input.\n"
     "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
@@ -50,7 +52,7 @@ Args parse(const QStringList &argv)
                                        "--finance-waybills", "--site", "--name",
                                        "--statement-timeout", "--max-upload-mb", "--max-answer-rows",
                                        "--max-answer-mb", "--statements-per-user",
-                                       "--connections-per-address", "--role"};
+                                       "--connections-per-address", "--role", "--sysid"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -174,6 +176,28 @@ int run(const QStringList &argv)
         server::setPassword(*c, a.positional.at(0), passwordArg(a.positional.at(1)));
         std::printf("password of %s changed\n", qPrintable(a.positional.at(0)));
         return 0;
+    }
+    if (command == QLatin1String("audit")) {
+        if (a.positional.size() != 1 || a.positional.first() != QLatin1String("verify"))
+            throw std::runtime_error("usage: audit verify --db DATABASE [--sysid KEY]");
+        auto backend = server::Backend::open(need(a, "--db"));
+        auto c = backend->acquire();
+        const QList<server::OpLogAudit> audits =
+            server::verifyOpLog(*c, a.options.value(QStringLiteral("--sysid")));
+        bool intact = true;
+        for (const server::OpLogAudit &r : audits) {
+            if (r.intact) {
+                std::printf("deployment %s: %lld log rows, chain intact, head %s\n",
+                            qPrintable(r.sysid), r.rows, qPrintable(r.headHash));
+            } else {
+                intact = false;
+                std::printf("deployment %s: %lld log rows, TAMPERED: %s\n", qPrintable(r.sysid),
+                            r.rows, qPrintable(r.problem));
+            }
+        }
+        if (audits.isEmpty())
+            std::printf("the operation log is empty\n");
+        return intact ? 0 : 1;
     }
     if (command == QLatin1String("serve")) {
         auto backend = server::Backend::open(need(a, "--db"));

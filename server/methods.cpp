@@ -139,6 +139,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         const Rights rights = loadRights(*conn, ctx.session.user, ctx.session.sysid);
         const quillon::DataPacket refreshed = applyData(
             *conn, text(0), text(1), ctx.session.sysid,
+            OpActor{ctx.session.siteName, ctx.session.empName, ctx.clientAddress},
             [&](const QString &table, const QString &ops, const quillon::DataPacket &packet) {
                 authorizeApply(*conn, rights, table, ops, packet, ctx.session.sysid);
             });

@@ -33,6 +33,7 @@ struct MethodContext
     Backend &backend;
     const FileAreas &files; // the session sees its deployment's area and the update files
     const SessionInfo &session;
+    QString clientAddress; // as the server saw it (the operation log records it)
 };
 
 // Runs one of the fourteen methods of TfrmServerMethods. request: one value per

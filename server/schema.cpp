@@ -2,6 +2,7 @@
 
 #include "server/authz.h"
 #include "server/noticerules.h"
+#include "server/oplog.h"
 #include "server/sql/backend.h"
 
 #include <sodium.h>
@@ -373,6 +374,7 @@ void createSchema(Connection &c)
     c.execute(QStringLiteral("insert into sys_server (NAME, VALUE) values ('schema_version', ?)"),
               {QByteArray::number(schemaVersion())});
     createAuthzTables(c);
+    ensureOpLogSchema(c);
     c.finishSchema();
     ensureDefaultRights(c);
     t.commit();

@@ -2,6 +2,7 @@
 
 #include "server/auth.h"
 #include "server/authz.h"
+#include "server/oplog.h"
 #include "server/serverfunctions.h"
 #include "server/sql/backend.h"
 
@@ -153,6 +154,106 @@ const Rule kRules[] = {
     {"其他费", "*", "*", "*", "生鲜", 0, -1, 2.0, 0, 0, 0, 2.0},
     {"到付款手续费", "*", "*", "*", "*", 0, -1, 1.0, 0, 0, 0, 1.0},
 };
+
+// The finance tables are logged; the log holds what clerks of the centres changed and
+// deleted over the last ten days, on real rows, written through the chain like the
+// server's own entries.
+void seedOperationLog(Connection &c, const QString &sysid, const QDateTime &now,
+                      QRandomGenerator &rnd)
+{
+    const QStringList logged = {QStringLiteral("TAB_ACCOUNT"), QStringLiteral("TAB_DFKRECORD"),
+                                QStringLiteral("TAB_DFPFRECORD")};
+    for (const QString &tbl : logged)
+        c.execute(QStringLiteral("insert into SYS_TABLES (TABLENAME, sysid) values (?,?)"),
+                  {tbl, sysid});
+    const QList<QVariantList> accounts =
+        c.query(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, WEIGHT, AR_TRANS_FEE, DEST, "
+                               "NEXTSTATIONCODE from TAB_ACCOUNT where sysid=? order by BILLCODE "
+                               "limit 120"),
+                {sysid}, false)
+            .rows;
+    const QList<QVariantList> pods =
+        c.query(QStringLiteral("select BILLCODE, MONEY, JZPAYCHARGE, SIGNSITE from TAB_DFKRECORD "
+                               "where sysid=? order by BILLCODE limit 60"),
+                {sysid}, false)
+            .rows;
+    const QList<QVariantList> fees =
+        c.query(QStringLiteral("select BILLCODE, PZGETMONEY, WEIGHT from TAB_DFPFRECORD where "
+                               "sysid=? order by BILLCODE limit 40"),
+                {sysid}, false)
+            .rows;
+    auto v = [](const QVariant &x) { return OpLogWriter::displayValue(x); };
+    struct Clerk
+    {
+        const char *site, *emp, *address;
+    };
+    const Clerk clerks[] = {{"上海中心", "陈静", "192.168.10.21"}, {"上海中心", "杨帆", "192.168.10.35"},
+                            {"北京中心", "黄勇", "192.168.20.14"}, {"广州中心", "吴芳", "192.168.30.52"},
+                            {"总部", "张伟", "10.0.0.8"}};
+    QList<OpLogEntry> entries;
+    const int total = 200;
+    for (int i = 0; i < total; ++i) {
+        OpLogEntry e;
+        const Clerk &k = clerks[rnd.bounded(int(std::size(clerks)))];
+        e.site = QString::fromUtf8(k.site);
+        e.emp = QString::fromUtf8(k.emp);
+        e.address = QString::fromLatin1(k.address);
+        const bool del = rnd.bounded(8) == 0;
+        e.opType = del ? QStringLiteral("DEL") : QStringLiteral("UPT");
+        const int kind = rnd.bounded(10);
+        if (kind < 6 && !accounts.isEmpty()) {
+            const QVariantList &a = accounts.at(rnd.bounded(int(accounts.size())));
+            e.tableName = QStringLiteral("TAB_ACCOUNT");
+            e.key = a.at(0).toString();
+            e.keys = {a.at(1).toString(), a.at(2).toString()};
+            const double w = a.at(3).toDouble();
+            if (del)
+                e.content = QStringLiteral("删除记录: BILLCODE: %1; STATIONCODE: %2; SCANTYPE: %3; "
+                                           "WEIGHT: %4; DEST: %5")
+                                .arg(e.key, e.keys.at(0), e.keys.at(1), v(a.at(3)), v(a.at(5)));
+            else if (kind < 3)
+                e.content = QStringLiteral("WEIGHT: %1 -> %2; AR_TRANS_FEE: %3 -> %4")
+                                .arg(v(a.at(3)), v(w + 0.5), v(a.at(4)), v(a.at(4).toDouble() + 0.3));
+            else if (kind < 5)
+                e.content = QStringLiteral("NEXTSTATIONCODE: %1 -> %2")
+                                .arg(v(a.at(6)), QStringLiteral("北京中心"));
+            else
+                e.content = QStringLiteral("DEST: %1 -> 杭州").arg(v(a.at(5)));
+        } else if (kind < 8 && !pods.isEmpty()) {
+            const QVariantList &p = pods.at(rnd.bounded(int(pods.size())));
+            e.tableName = QStringLiteral("TAB_DFKRECORD");
+            e.key = p.at(0).toString();
+            e.content = del ? QStringLiteral("删除记录: BILLCODE: %1; MONEY: %2").arg(e.key, v(p.at(1)))
+                            : QStringLiteral("JZPAYCHARGE: %1 -> %2; SIGNSITE: %3 -> 北京朝阳")
+                                  .arg(v(p.at(2)), v(p.at(2).toDouble() + 1.0), v(p.at(3)));
+        } else if (!fees.isEmpty()) {
+            const QVariantList &f = fees.at(rnd.bounded(int(fees.size())));
+            e.tableName = QStringLiteral("TAB_DFPFRECORD");
+            e.key = f.at(0).toString();
+            e.content = del ? QStringLiteral("删除记录: BILLCODE: %1; WEIGHT: %2").arg(e.key, v(f.at(2)))
+                            : QStringLiteral("PZGETMONEY: %1 -> %2")
+                                  .arg(v(f.at(1)), v(f.at(1).toDouble() + 3.3));
+        } else {
+            continue;
+        }
+        // Working hours of the last ten days; today's entries lie before now.
+        const int dayBack = 9 - i * 10 / total;
+        QDateTime when = QDateTime(now.date().addDays(-dayBack), QTime(8, 30))
+                             .addSecs(rnd.bounded(9 * 3600));
+        if (when > now) {
+            // Today: between the start of work (or midnight, early in the day) and now.
+            QDateTime from(now.date(), QTime(8, 0));
+            if (from > now)
+                from = QDateTime(now.date(), QTime(0, 0));
+            when = from.addSecs(rnd.bounded(int(std::max<qint64>(1, from.secsTo(now)))));
+        }
+        e.time = when;
+        entries.append(e);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const OpLogEntry &a, const OpLogEntry &b) { return a.time < b.time; });
+    appendOpLog(c, sysid, entries);
+}
 
 // System parameters: code, name, value, remark.
 const char *const kParameters[][4] = {
@@ -442,25 +543,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
                        signer, s(dest.centre), 0, 0, created, sysid});
     }
 
-    // Operation log over the last ten days and the tables it covers.
-    const QStringList logged = {QStringLiteral("TAB_ACCOUNT"), QStringLiteral("TAB_DFKRECORD"),
-                                QStringLiteral("TAB_DFPFRECORD"), QStringLiteral("TAB_MSGRECORD")};
-    for (const QString &tbl : logged)
-        c.execute(QStringLiteral("insert into SYS_TABLES (TABLENAME, sysid) values (?,?)"),
-                  {tbl, sysid});
-    for (int i = 0; i < 200; ++i) {
-        const QDateTime when = today.addDays(-(i % 10)).addSecs(8 * 3600 + i * 97);
-        const bool del = i % 4 == 0;
-        c.execute(QStringLiteral("insert into sys_log (id, tablename, key, optype, content, opsite, "
-                                 "opemp, opaddress, optime, opnote, key1, sysid) "
-                                 "values (?,?,?,?,?,?,?,?,?,?,?,?)"),
-                  {i + 1, logged.at(i % logged.size()), billCode(i % std::max(1, o.waybills)),
-                   del ? QStringLiteral("DEL") : QStringLiteral("UPT"),
-                   del ? QStringLiteral("删除记录") : QStringLiteral("WEIGHT: 1.00 -> 1.50"),
-                   s(kSites[kFirstPlainSite + i % 8].name), s(kEmpNames[i % int(std::size(kEmpNames))]),
-                   QStringLiteral("192.168.1.%1").arg(10 + i % 50), when, QString(),
-                   s(kSites[kFirstPlainSite + i % 8].code), sysid});
-    }
+    seedOperationLog(c, sysid, now, rnd);
     const char *const dlls[] = {"px_Herald.dll", "px_Tally.dll", "px_Tuner.dll", "Waylink.exe"};
     for (int i = 0; i < 8; ++i)
         c.execute(QStringLiteral("insert into sys_update (id, utheme, udllname, ucontent, utime, uemp, "

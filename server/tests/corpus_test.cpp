@@ -368,7 +368,7 @@ TEST_F(Corpus, TheFeeCallBindsItsFifteenParameters)
 TEST_F(Corpus, OperationLogAndUpdateRegister)
 {
     EXPECT_EQ(same(QStringLiteral("select TABLENAME from SYS_TABLES where sysid=") + Q(kSysid),
-                   QStringLiteral("select TABLENAME from SYS_TABLES where sysid='001'")).rows.size(), 4);
+                   QStringLiteral("select TABLENAME from SYS_TABLES where sysid='001'")).rows.size(), 3);
     const QString head = QStringLiteral("select id, tablename, key, optype, content, opsite, opemp, opaddress, optime, opnote, key1,  key2, key3, key4, key5 from sys_log %1 ");
     const QString nativeHead = QStringLiteral("select id, tablename, key, optype, content, opsite, opemp, opaddress, optime, opnote, key1, key2, key3, key4, key5 from sys_log ");
     const struct
