@@ -266,7 +266,13 @@ TEST_F(TunerDialogs, CipherToolConvertsLineByLineAndStopsAtABadLine)
 class TunerServer : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { s_srv = new server::test::TestServer(20); }
+    static void SetUpTestSuite()
+    {
+        s_srv = new server::test::TestServer(20);
+        // The window is under test here, not the roles: the site clerk may write the register.
+        auto c = s_srv->backend->acquire();
+        server::test::grantToEveryone(*c, QStringLiteral("sys_update"));
+    }
     static void TearDownTestSuite()
     {
         delete s_srv;
