@@ -67,4 +67,21 @@ void Tdm::FuncNotExists()
     FuncObj()->MsgBox(QStringLiteral("此功能暂无法运行,请联系您的软件供应商!"), 0);
 }
 
+bool Tdm::sameFunctionName(const QString &a, const QString &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a.at(i).unicode();
+        char16_t y = b.at(i).unicode();
+        if (x >= u'a' && x <= u'z')
+            x = x - u'a' + u'A';
+        if (y >= u'a' && y <= u'z')
+            y = y - u'a' + u'A';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 } // namespace framework

@@ -61,6 +61,10 @@ public:
     virtual void new_execute(const QString &callfunc, const QString &funcdesc,
                              const QString &controls, const QStringList &params, int HelpIndex);
 
+    // Whether two function names are equal, ignoring the case of A-Z only (the dispatch of
+    // every module compares names this way).
+    static bool sameFunctionName(const QString &a, const QString &b);
+
     // The plain message "此功能暂无法运行,请联系您的软件供应商!".
     void FuncNotExists();
 

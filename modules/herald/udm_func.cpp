@@ -46,23 +46,6 @@ TDM_Func *DM_Func()
     return dm;
 }
 
-bool TDM_Func::sameFunctionName(const QString &a, const QString &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        char16_t x = a.at(i).unicode();
-        char16_t y = b.at(i).unicode();
-        if (x >= u'a' && x <= u'z')
-            x = x - u'a' + u'A';
-        if (y >= u'a' && y <= u'z')
-            y = y - u'a' + u'A';
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 void TDM_Func::new_execute(const QString &callfunc, const QString &funcdesc,
                            const QString &controls, const QStringList &, int HelpIndex)
 {

@@ -104,7 +104,6 @@ public:
     // Local folder of fetched server files, with a trailing "/".
     static QString localFileFolder();
 
-    static bool sameFunctionName(const QString &a, const QString &b);
 
     // The condition that keeps a notice's employee row out of a list when the notice is
     // also addressed to that employee's site (alias a: TAB_MSGEMP): one entry per notice.

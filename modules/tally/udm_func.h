@@ -18,7 +18,6 @@ public:
     void new_execute(const QString &callfunc, const QString &funcdesc, const QString &controls,
                      const QStringList &params, int HelpIndex) override;
 
-    static bool sameFunctionName(const QString &a, const QString &b);
 };
 
 // The module's one data module (made on first use, never freed).

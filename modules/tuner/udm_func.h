@@ -39,7 +39,6 @@ public:
     // Ends the program after the restart script started. Default: leave the event loop.
     std::function<void(int)> terminate;
 
-    static bool sameFunctionName(const QString &a, const QString &b);
 };
 
 // The module's one data module (made on first use, never freed).
