@@ -119,6 +119,9 @@ public:
     virtual void begin() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
+    // When a lease ends: rolls back a transaction its user left open, so that an idle
+    // connection holds no lock.
+    virtual void endLeftOverTransaction() {}
 
     // Columns and primary key of a table (name compared without regard to case);
     // an empty TableInfo when there is no such table.

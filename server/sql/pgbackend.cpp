@@ -786,6 +786,15 @@ public:
         if (PQtransactionStatus(m_db) != PQTRANS_IDLE)
             executeScript(QStringLiteral("rollback"));
     }
+    void endLeftOverTransaction() override
+    {
+        if (m_inTransaction || PQtransactionStatus(m_db) != PQTRANS_IDLE) {
+            try {
+                rollback();
+            } catch (...) {
+            }
+        }
+    }
 
     TableInfo tableInfo(const QString &table) override
     {

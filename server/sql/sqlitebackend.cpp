@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cmath>
@@ -17,6 +19,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <memory>
+#include <mutex>
 
 namespace server {
 
@@ -493,6 +497,58 @@ bool writeCell(quillon::BinaryPacketWriter &w, sqlite3_stmt *st, int c, quillon:
     }
 }
 
+// Writers of one database file inside this process take turns here before they ask SQLite
+// for its write lock. SQLite lets a writer that finds the lock taken sleep in its busy
+// handler (1, 2, 5 ... 100 ms steps), not wake when the lock is free: under many workers
+// publishing at once they slept while the file was idle. Here a waiting writer is woken
+// when the turn is given back. Writers of other processes still meet busy_timeout.
+// A turn is held by a connection, not a thread, so it may be given back from any thread.
+class WriterGate
+{
+public:
+    // The gate of a database file, shared by every connection of this process to it.
+    static std::shared_ptr<WriterGate> forFile(const QString &path)
+    {
+        const QString key = QFileInfo(path).canonicalFilePath();
+        if (key.isEmpty())
+            return std::make_shared<WriterGate>(); // no file: nothing to share
+        static std::mutex registryMutex;
+        static std::unordered_map<std::string, std::weak_ptr<WriterGate>> registry;
+        std::lock_guard lock(registryMutex);
+        std::weak_ptr<WriterGate> &slot = registry[key.toStdString()];
+        std::shared_ptr<WriterGate> gate = slot.lock();
+        if (!gate) {
+            gate = std::make_shared<WriterGate>();
+            slot = gate;
+        }
+        return gate;
+    }
+
+    // False when the turn did not come within `timeout`.
+    bool take(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_cv.wait_for(lock, timeout, [this] { return !m_held; }))
+            return false;
+        m_held = true;
+        return true;
+    }
+
+    void giveBack()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_held = false;
+        }
+        m_cv.notify_one();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_held = false;
+};
+
 class SqliteConnection : public Connection
 {
 public:
@@ -508,12 +564,16 @@ public:
             m_db = nullptr;
             throw DbError(QStringLiteral("cannot open %1: %2").arg(path, msg));
         }
-        sqlite3_busy_timeout(m_db, 10000);
+        sqlite3_busy_timeout(m_db, int(kBusyMs.count()));
+        m_gate = WriterGate::forFile(path);
+        // The WAL is copied back into the database file after the writer's turn is given
+        // back (checkpointIfDue), not inside COMMIT while the other writers wait for it.
+        sqlite3_wal_hook(m_db, &SqliteConnection::onWalCommit, this);
         // A runaway statement (a join without conditions ...) is interrupted instead of
         // holding a worker for ever.
         sqlite3_progress_handler(m_db, 100000, &SqliteConnection::onProgress, this);
-        executeScript(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
-                                     "PRAGMA case_sensitive_like=ON;"));
+        runScript(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                                 "PRAGMA case_sensitive_like=ON;"));
         const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
         sqlite3_create_function(m_db, "wl_sysdate", 0, SQLITE_UTF8, nullptr, fnSysdate, nullptr, nullptr);
         sqlite3_create_function(m_db, "wl_to_date", -1, det, nullptr, fnToDate, nullptr, nullptr);
@@ -542,7 +602,9 @@ public:
     {
         for (sqlite3_stmt *st : std::as_const(m_cache))
             sqlite3_finalize(st);
-        sqlite3_close(m_db);
+        sqlite3_close(m_db); // rolls back a transaction left open
+        if (m_turnHeld)
+            m_gate->giveBack();
     }
 
     TranslatedSql translate(const QString &oracleSql) const override
@@ -684,6 +746,7 @@ public:
             throw DbError(QStringLiteral("the provider only runs queries; writing statements "
                                          "are refused"));
         bindAll(st, params);
+        const WriterTurn turn(*this, !sqlite3_stmt_readonly(st));
         const int cols = sqlite3_column_count(st);
         QueryResult result;
         std::vector<bool> declared(size_t(cols), false);
@@ -940,6 +1003,7 @@ public:
     {
         sqlite3_stmt *st = prepare(sql);
         bindAll(st, params);
+        const WriterTurn turn(*this, !sqlite3_stmt_readonly(st));
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         }
@@ -954,6 +1018,12 @@ public:
 
     void executeScript(const QString &sql) override
     {
+        const WriterTurn turn(*this, true);
+        runScript(sql);
+    }
+
+    void runScript(const QString &sql)
+    {
         char *err = nullptr;
         if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
             const QString msg = QString::fromUtf8(err ? err : "error");
@@ -964,12 +1034,59 @@ public:
 
     void finishSchema() override { executeScript(QString::fromUtf8(noticeRulesSqlite())); }
 
-    void begin() override { executeScript(QStringLiteral("BEGIN IMMEDIATE")); }
-    void commit() override { executeScript(QStringLiteral("COMMIT")); }
+    // A transaction holds the writer's turn of its file from begin() until commit() or
+    // rollback(); a writing statement outside a transaction holds it while it runs.
+    void begin() override
+    {
+        const bool took = !m_turnHeld;
+        if (took)
+            takeTurn();
+        try {
+            runScript(QStringLiteral("BEGIN IMMEDIATE"));
+        } catch (...) {
+            if (took)
+                giveBackTurn();
+            throw;
+        }
+    }
+
+    void commit() override
+    {
+        try {
+            runScript(QStringLiteral("COMMIT"));
+        } catch (...) {
+            // SQLite may have rolled back already (I/O error, interrupt); otherwise the
+            // transaction stays open for the caller's rollback().
+            if (sqlite3_get_autocommit(m_db))
+                giveBackTurn();
+            throw;
+        }
+        giveBackTurn();
+        checkpointIfDue();
+    }
+
     void rollback() override
     {
-        if (!sqlite3_get_autocommit(m_db))
-            executeScript(QStringLiteral("ROLLBACK"));
+        try {
+            if (!sqlite3_get_autocommit(m_db))
+                runScript(QStringLiteral("ROLLBACK"));
+        } catch (...) {
+            giveBackTurn();
+            throw;
+        }
+        giveBackTurn();
+    }
+
+    // A connection handed back in a transaction (its user neither committed nor rolled
+    // back) must not keep the file's writers waiting.
+    void endLeftOverTransaction() override
+    {
+        if (m_turnHeld || !sqlite3_get_autocommit(m_db)) {
+            try {
+                rollback();
+            } catch (...) {
+            }
+        }
     }
 
     TableInfo tableInfo(const QString &table) override
@@ -1024,7 +1141,7 @@ public:
         m_viewNames.clear();
         m_innerViewOf.clear();
         if (!script.isEmpty())
-            executeScript(script);
+            runScript(script);
         if (sysid.isEmpty())
             return;
         if (m_sysidTables.isEmpty()) {
@@ -1051,7 +1168,7 @@ public:
             m_innerViewOf.insert(t.toLower(), inner.toLower());
         }
         if (!script.isEmpty())
-            executeScript(script);
+            runScript(script);
         m_filter = sysid;
         m_clientMode = true;
     }
@@ -1066,7 +1183,70 @@ public:
     }
 
 private:
+    static constexpr std::chrono::milliseconds kBusyMs{10000};
+    static constexpr int kCheckpointFrames = 1000; // SQLite's own autocheckpoint size
+
+    // The writer's turn for one writing statement outside a transaction (none inside one:
+    // the transaction holds it already).
+    class WriterTurn
+    {
+    public:
+        WriterTurn(SqliteConnection &c, bool writes)
+            : m_c(writes && !c.m_turnHeld && sqlite3_get_autocommit(c.m_db) ? &c : nullptr)
+        {
+            if (m_c)
+                m_c->takeTurn();
+        }
+        ~WriterTurn()
+        {
+            if (m_c) {
+                m_c->giveBackTurn();
+                m_c->checkpointIfDue();
+            }
+        }
+        WriterTurn(const WriterTurn &) = delete;
+        WriterTurn &operator=(const WriterTurn &) = delete;
+
+    private:
+        SqliteConnection *m_c;
+    };
+
+    void takeTurn()
+    {
+        if (!m_gate->take(kBusyMs))
+            throw DbError(QStringLiteral("database is locked (another writer held it for %1 s)")
+                              .arg(kBusyMs.count() / 1000));
+        m_turnHeld = true;
+    }
+
+    void giveBackTurn()
+    {
+        if (m_turnHeld) {
+            m_turnHeld = false;
+            m_gate->giveBack();
+        }
+    }
+
+    static int onWalCommit(void *self, sqlite3 *, const char *, int frames)
+    {
+        static_cast<SqliteConnection *>(self)->m_walFrames = frames;
+        return SQLITE_OK;
+    }
+
+    // What SQLite's autocheckpoint does, outside the writer's turn: a passive checkpoint
+    // waits for no reader or writer.
+    void checkpointIfDue()
+    {
+        if (m_walFrames < kCheckpointFrames)
+            return;
+        m_walFrames = 0;
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    }
+
     sqlite3 *m_db = nullptr;
+    std::shared_ptr<WriterGate> m_gate;
+    bool m_turnHeld = false;
+    int m_walFrames = 0;
     QHash<QString, sqlite3_stmt *> m_cache;
     QDeadlineTimer m_deadline;
     QString m_filter;
