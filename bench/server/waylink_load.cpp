@@ -2,11 +2,16 @@
 // client logs on, then repeats a round of what a branch does (open the unread notice list,
 // publish a notice, run two finance queries, call the fee function twice) until it has
 // done its rounds or the time is up. Each client is a user of its own (001.load<N>, made
-// when missing). Clients start 4 ms apart. Prints throughput, latency percentiles, errors
-// and the CPU time of the server apart from the clients' (same process).
+// when missing). Clients start 4 ms apart. Prints throughput, latency percentiles, errors,
+// the CPU time of the server apart from the clients' (same process) and the load average.
+//
+// Without --think-ms every client sends its next request as soon as it has the answer (the
+// server's saturation); with it, a client pauses before each request for a random time
+// between 0.5 and 1.5 times MS, as a clerk does between actions, and the tool compares the
+// achieved request rate with the offered one (clients / think time).
 //
 //   waylink-load [--db LOCATION] [--clients N] [--rounds N] [--seconds S]
-//                [--server-threads N] [--waybills N]
+//                [--server-threads N] [--waybills N] [--think-ms MS]
 // LOCATION: a SQLite file (default: a temporary one) or postgresql://...; the database is
 // made and seeded when empty.
 #include "dataaccess/packet/datapacket.h"
@@ -25,9 +30,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <random>
+#include <string>
 #include <thread>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <time.h>
 #include <vector>
 
@@ -46,6 +56,7 @@ struct Options
     double seconds = 60;
     int serverThreads = 8; // workers of the server (connections do not hold one)
     int waybills = 1000;
+    double thinkMs = 0; // mean pause before each request; 0: none
 };
 
 enum Op { LogOn, Unread, Publish, FinanceList, FinanceSum, Fee, OpCount };
@@ -57,6 +68,8 @@ struct Stats
     std::vector<double> ms[OpCount];
     qint64 errors = 0;
     QString firstError;
+    qint64 requests = 0;        // after the log-on
+    double activeSeconds = 0;   // from the log-on's answer to the last answer
 };
 
 QString text(const char *s)
@@ -67,7 +80,7 @@ QString text(const char *s)
 void usage()
 {
     std::fprintf(stderr, "usage: waylink-load [--db LOCATION] [--clients N] [--rounds N] "
-                         "[--seconds S] [--server-threads N] [--waybills N]\n");
+                         "[--seconds S] [--server-threads N] [--waybills N] [--think-ms MS]\n");
 }
 
 bool parse(const QStringList &args, Options *o)
@@ -90,12 +103,14 @@ bool parse(const QStringList &args, Options *o)
             o->serverThreads = v.toInt(&ok);
         else if (a == QLatin1String("--waybills"))
             o->waybills = v.toInt(&ok);
+        else if (a == QLatin1String("--think-ms"))
+            o->thinkMs = v.toDouble(&ok);
         else
             return false;
         if (!ok)
             return false;
     }
-    return o->clients > 0 && o->clients <= 2000 && o->rounds > 0 && o->seconds > 0;
+    return o->clients > 0 && o->clients <= 2000 && o->rounds > 0 && o->seconds > 0 && o->thinkMs >= 0;
 }
 
 double percentile(std::vector<double> &v, double p)
@@ -121,6 +136,25 @@ double threadCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// The 1-, 5- and 15-minute load averages of the machine.
+std::string loadAverage()
+{
+    std::ifstream f("/proc/loadavg");
+    std::string one, five, fifteen;
+    f >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// CPU seconds the whole machine has been busy (every core, every process).
+double machineBusySeconds()
+{
+    std::ifstream f("/proc/stat");
+    std::string cpu;
+    long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    f >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    return double(user + nice + system + irq + softirq + steal) / double(sysconf(_SC_CLK_TCK));
+}
+
 double processCpuSeconds()
 {
     rusage ru{};
@@ -132,10 +166,12 @@ double processCpuSeconds()
 class Client
 {
 public:
-    Client(int id, int port, Clock::time_point deadline, int rounds)
+    Client(int id, int port, Clock::time_point deadline, int rounds, double thinkMs)
         : m_id(id)
         , m_deadline(deadline)
         , m_rounds(rounds)
+        , m_thinkMs(thinkMs)
+        , m_random(std::uint32_t(id) * 2654435761u + 1)
     {
         Transport::Options o;
         o.host = QStringLiteral("127.0.0.1");
@@ -172,6 +208,24 @@ public:
             "Pi_BulkWeight=>:6, Pi_FastType=>:7,Pi_GoodsType=>:8,Pi_SevrType=>:9,Pi_TransType=>:10,"
             "Pi_Finance=>:11, Pi_OpSite=>:12,Pi_CusName=>:13,Pi_ValidTime=>:14,Pi_sysid=>:15 ) as wResult "
             "from dual; end;");
+        const auto active = Clock::now();
+        const auto count = [&s] {
+            qint64 n = 0;
+            for (int op = Unread; op < OpCount; ++op)
+                n += qint64(s.ms[op].size());
+            return n;
+        };
+        struct Tally
+        {
+            Stats &s;
+            Clock::time_point from;
+            std::function<qint64()> count;
+            ~Tally()
+            {
+                s.requests = count();
+                s.activeSeconds = std::chrono::duration<double>(Clock::now() - from).count();
+            }
+        } tally{s, active, count};
         DataPacket shape;
         if (!timed(s, Unread, [&] { shape = DataPacket::fromBinary(m_t->provider(text("select * from TAB_MSGRECORD where 1=0"))); }))
             return;
@@ -223,9 +277,23 @@ public:
     }
 
 private:
+    // The clerk's pause before an action; false when the time is up meanwhile.
+    bool think()
+    {
+        if (m_thinkMs <= 0)
+            return true;
+        std::uniform_real_distribution<double> spread(0.5, 1.5);
+        const auto pause = std::chrono::microseconds(qint64(m_thinkMs * spread(m_random) * 1000));
+        const auto until = std::min(Clock::now() + pause, m_deadline);
+        std::this_thread::sleep_until(until);
+        return Clock::now() < m_deadline;
+    }
+
     template <typename F>
     bool timed(Stats &s, Op op, F &&f)
     {
+        if (op != LogOn && !think())
+            return false;
         const auto t0 = Clock::now();
         try {
             f();
@@ -242,6 +310,8 @@ private:
     int m_id;
     Clock::time_point m_deadline;
     int m_rounds;
+    double m_thinkMs;
+    std::mt19937 m_random;
     std::unique_ptr<Transport> m_t;
 };
 
@@ -283,7 +353,9 @@ int main(int argc, char **argv)
         HttpServer http(*backend, dir.filePath(QStringLiteral("files")), so);
         http.start();
 
+        const std::string loadBefore = loadAverage();
         const double cpuBefore = processCpuSeconds();
+        const double machineBefore = machineBusySeconds();
         std::atomic<double> clientCpu{0};
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(qint64(o.seconds * 1000));
@@ -296,7 +368,7 @@ int main(int argc, char **argv)
                 // listening socket's backlog is short.
                 std::this_thread::sleep_for(std::chrono::milliseconds(4 * i));
                 const double cpu0 = threadCpuSeconds();
-                Client c(i, http.port(), deadline, o.rounds);
+                Client c(i, http.port(), deadline, o.rounds, o.thinkMs);
                 c.run(stats[size_t(i)]);
                 const double used = threadCpuSeconds() - cpu0;
                 for (double cur = clientCpu.load(); !clientCpu.compare_exchange_weak(cur, cur + used);) {
@@ -308,6 +380,8 @@ int main(int argc, char **argv)
         // Everything this process used while the clients ran, less the clients' own threads:
         // the server's HTTP layer, its handlers and the database work done in-process.
         const double processCpu = processCpuSeconds() - cpuBefore;
+        const double machineCpu = machineBusySeconds() - machineBefore;
+        const std::string loadAfter = loadAverage();
         http.stop();
 
         Stats all;
@@ -321,16 +395,35 @@ int main(int argc, char **argv)
         std::vector<double> every;
         for (auto &v : all.ms)
             every.insert(every.end(), v.begin(), v.end());
-        std::printf("backend: %s\nclients: %d  rounds: %d  server threads: %d  time limit: %.0f s\n",
-                    qPrintable(backend->describe()), o.clients, o.rounds, so.threads, o.seconds);
+        std::printf("backend: %s\nclients: %d  rounds: %d  server threads: %d  time limit: %.0f s  "
+                    "think: %s\n",
+                    qPrintable(backend->describe()), o.clients, o.rounds, so.threads, o.seconds,
+                    o.thinkMs > 0 ? qPrintable(QStringLiteral("%1 ms (0.5-1.5x) before each request").arg(o.thinkMs))
+                                  : "none (closed loop)");
+        const double rate = double(every.size()) / elapsed;
         std::printf("requests: %zu  errors: %lld  elapsed: %.2f s  throughput: %.0f requests/s\n",
-                    every.size(), static_cast<long long>(all.errors), elapsed, double(every.size()) / elapsed);
+                    every.size(), static_cast<long long>(all.errors), elapsed, rate);
+        if (o.thinkMs > 0) {
+            // What the clients would send if every answer came at once, and what they did
+            // send while they were logged on (the start-up of the clients left out).
+            const double offered = o.clients * 1000.0 / o.thinkMs;
+            double achieved = 0;
+            for (const Stats &s : stats)
+                if (s.activeSeconds > 0)
+                    achieved += double(s.requests) / s.activeSeconds;
+            std::printf("offered: %.0f requests/s  achieved: %.0f requests/s (%.1f %%)\n", offered, achieved,
+                        100.0 * achieved / offered);
+        }
         std::printf("latency ms: p50 %.2f  p90 %.2f  p99 %.2f  max %.2f\n", percentile(every, 0.5),
                     percentile(every, 0.9), percentile(every, 0.99), percentile(every, 1.0));
         std::printf("cpu s: server %.2f (%.2f ms/request)  clients %.2f  (process %.2f, wall %.2f)\n",
                     processCpu - clientCpu.load(),
                     every.empty() ? 0.0 : (processCpu - clientCpu.load()) * 1000.0 / double(every.size()),
                     clientCpu.load(), processCpu, elapsed);
+        std::printf("load average: %s at the start, %s at the end\n", loadBefore.c_str(), loadAfter.c_str());
+        // PostgreSQL's own processes are among the others.
+        std::printf("cpu s of other processes meanwhile: %.2f (%.2f cores)\n", machineCpu - processCpu,
+                    (machineCpu - processCpu) / elapsed);
         for (int op = 0; op < OpCount; ++op)
             std::printf("  %-13s n=%-6zu p50 %7.2f  p99 %7.2f\n", kOpNames[op], all.ms[op].size(),
                         percentile(all.ms[op], 0.5), percentile(all.ms[op], 0.99));
