@@ -335,11 +335,16 @@ void HttpListener::Impl::accept()
         if (!admit(address)) {
             HttpRequest r;
             r.remoteAddress = address;
-            handler.refuse(r, 503, QStringLiteral("too many open connections from this address"));
-            static const char busy[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
-                                       "Connection: close\r\n\r\n";
+            const HttpResponse res = handler.refuse(r, 503, QStringLiteral("too many open connections from this address"));
+            // A short answer written at once (a full socket buffer drops it: the caller is
+            // over its cap and gets no more of our time).
+            std::string busy = "HTTP/1.1 503 Service Unavailable\r\n";
+            if (!res.contentType.empty())
+                busy += "Content-Type: " + res.contentType + "\r\n";
+            busy += "Content-Length: " + std::to_string(res.body.size()) + "\r\nConnection: close\r\n\r\n";
+            busy += res.body;
             socket.non_blocking(true, e);
-            socket.write_some(asio::buffer(busy, sizeof busy - 1), e);
+            socket.write_some(asio::buffer(busy), e);
             socket.shutdown(tcp::socket::shutdown_both, e);
             socket.close(e);
         } else {

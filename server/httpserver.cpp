@@ -1,6 +1,7 @@
 #include "server/httpserver.h"
 
 #include "dataaccess/protocol/protocol.h"
+#include "host/errors.h"
 #include "server/admin.h"
 #include "server/applydata.h"
 #include "server/methods.h"
@@ -26,6 +27,68 @@ bool startsWith(const std::string &s, const std::string &prefix)
 {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
+
+// A request the HTTP layer refuses: its status, the text the user is shown (what to do
+// next) and the technical reason, which goes to the request log only.
+class Refusal : public std::runtime_error
+{
+public:
+    Refusal(int status, const QString &userText, const QString &reason)
+        : std::runtime_error(reason.toStdString())
+        , m_status(status)
+        , m_userText(userText)
+        , m_reason(reason)
+    {}
+    int status() const noexcept { return m_status; }
+    const QString &userText() const noexcept { return m_userText; }
+    const QString &reason() const noexcept { return m_reason; }
+
+private:
+    int m_status;
+    QString m_userText;
+    QString m_reason;
+};
+
+// "16 KB", "1 MB", "1.5 MB".
+QString sizeText(qint64 bytes)
+{
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KB").arg((bytes + 1023) / 1024);
+    return QStringLiteral("%1 MB").arg(QString::number(double(bytes) / (1024.0 * 1024.0), 'g', 3));
+}
+
+QString tooLargeText(qint64 limit)
+{
+    return QStringLiteral("提交的数据太大（此功能一次最多 %1），请分批提交或缩小附件后重试。")
+        .arg(sizeText(limit));
+}
+
+} // namespace
+
+QString refusalText(int status)
+{
+    switch (status) {
+    case 400:
+        return QStringLiteral("服务器无法识别这次请求的内容，请确认客户端是最新版本后重试；"
+                              "问题持续时请联系系统管理员。");
+    case 404:
+        return QStringLiteral("服务器不提供此功能，请确认客户端与服务器的版本一致，或联系系统管理员。");
+    case 408:
+        return QStringLiteral("请求没有在规定时间内传完，请检查网络后重试。");
+    case 413:
+        return QStringLiteral("提交的数据太大，请分批提交或缩小附件后重试。");
+    case 415:
+        return QStringLiteral("服务器不接受这种压缩方式的数据，请升级客户端后重试。");
+    case 431:
+        return QStringLiteral("请求头太大，服务器无法处理，请重新登录后重试；问题持续时请联系系统管理员。");
+    case 503:
+        return QStringLiteral("服务器当前连接过多，请稍后重试；经常出现时请联系系统管理员。");
+    default:
+        return QStringLiteral("服务器处理请求时出错，请稍后重试；问题持续时请联系系统管理员。");
+    }
+}
+
+namespace {
 
 void answerError(HttpResponse &res, int status, const QString &text)
 {
@@ -75,7 +138,7 @@ QByteArray inflateCapped(const std::string &packed, qint64 cap)
 {
     z_stream zs{};
     if (inflateInit2(&zs, 15 + 32) != Z_OK)
-        throw LimitError(500, QStringLiteral("cannot start inflating the body"));
+        throw Refusal(500, refusalText(500), QStringLiteral("cannot start inflating the body"));
     QByteArray out;
     char chunk[64 * 1024];
     zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
@@ -87,19 +150,22 @@ QByteArray inflateCapped(const std::string &packed, qint64 cap)
         rc = inflate(&zs, Z_NO_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END) {
             inflateEnd(&zs);
-            throw ProtocolError(400, QStringLiteral("the compressed body is damaged"));
+            throw Refusal(400, QStringLiteral("提交的数据在传输中损坏，请重试。"),
+                          QStringLiteral("the compressed body is damaged"));
         }
         const qsizetype produced = qsizetype(sizeof chunk - zs.avail_out);
         if (out.size() + produced > cap) {
             inflateEnd(&zs);
-            throw LimitError(413, QStringLiteral("request body too large once inflated: this route "
-                                                 "takes at most %1 bytes")
-                                      .arg(cap));
+            throw Refusal(413, tooLargeText(cap),
+                          QStringLiteral("request body too large once inflated: this route "
+                                         "takes at most %1 bytes")
+                              .arg(cap));
         }
         out.append(chunk, produced);
         if (rc == Z_OK && zs.avail_in == 0 && produced == 0) {
             inflateEnd(&zs);
-            throw ProtocolError(400, QStringLiteral("the compressed body is cut short"));
+            throw Refusal(400, QStringLiteral("提交的数据在传输中损坏，请重试。"),
+                          QStringLiteral("the compressed body is cut short"));
         }
     }
     inflateEnd(&zs);
@@ -146,28 +212,29 @@ HttpServer::~HttpServer()
 // gets to send a large body). Conflicting lengths the listener's parser refuses itself.
 std::optional<HttpResponse> HttpServer::onHeader(const HttpRequest &req, long long *bodyLimit)
 {
-    QString error;
-    int status = 0;
     try {
         checkHeader(req);
         if (req.path != kSessionPath && req.method == "POST")
             verifyToken(req);
         *bodyLimit = m_options.bodies.forPath(req.path);
         return std::nullopt;
-    } catch (const LimitError &e) {
-        status = e.status();
-        error = e.message();
+    } catch (const Refusal &e) {
+        return refuse(req, e.status(), e.reason(), e.userText());
     } catch (const AuthError &e) {
-        status = 401;
-        error = e.message();
+        return refuse(req, 401, e.message(), e.message());
     }
-    return refuse(req, status, error);
 }
 
 HttpResponse HttpServer::refuse(const HttpRequest &req, int status, const QString &why)
 {
+    return refuse(req, status, why, refusalText(status));
+}
+
+HttpResponse HttpServer::refuse(const HttpRequest &req, int status, const QString &why,
+                                const QString &userText)
+{
     HttpResponse res;
-    answerError(res, status, why);
+    answerError(res, status, userText);
     QString what = QString::fromStdString(req.path);
     if (what.isEmpty())
         what = QStringLiteral("connection from %1").arg(QString::fromStdString(req.remoteAddress));
@@ -179,18 +246,21 @@ void HttpServer::checkHeader(const HttpRequest &req) const
 {
     const std::string encoding = req.header("content-encoding");
     if (!encoding.empty() && encoding != "identity" && encoding != "gzip")
-        throw LimitError(415, QStringLiteral("request bodies are accepted plain or gzip-compressed"));
+        throw Refusal(415, refusalText(415),
+                      QStringLiteral("request bodies are accepted plain or gzip-compressed, not %1")
+                          .arg(QString::fromStdString(encoding)));
     const qint64 limit = m_options.bodies.forPath(req.path);
     const std::string text = req.header("content-length");
     if (!text.empty()) {
         if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 18)
-            throw LimitError(400, QStringLiteral("bad Content-Length"));
+            throw Refusal(400, refusalText(400), QStringLiteral("bad Content-Length"));
         const qint64 length = std::stoll(text);
         if (length > limit)
-            throw LimitError(413, QStringLiteral("request body too large: %1 bytes, this route takes "
-                                                 "at most %2")
-                                      .arg(length)
-                                      .arg(limit));
+            throw Refusal(413, tooLargeText(limit),
+                          QStringLiteral("request body too large: %1 bytes, this route takes "
+                                         "at most %2")
+                              .arg(length)
+                              .arg(limit));
     }
 }
 
@@ -253,6 +323,9 @@ HttpResponse HttpServer::handle(HttpRequest &req)
             what = QString::fromStdString(req.path);
             throw ProtocolError(404, QStringLiteral("no such route"));
         }
+    } catch (const Refusal &e) {
+        error = e.reason();
+        answerError(res, e.status(), e.userText());
     } catch (const LimitError &e) {
         error = e.message();
         answerError(res, e.status(), error);
@@ -261,7 +334,8 @@ HttpResponse HttpServer::handle(HttpRequest &req)
         answerError(res, 413, error);
     } catch (const ProtocolError &e) {
         error = e.message();
-        answerError(res, e.status() ? e.status() : 400, error);
+        const int status = e.status() ? e.status() : 400;
+        answerError(res, status, refusalText(status));
     } catch (const AuthError &e) {
         error = e.message();
         answerError(res, 401, error);
@@ -287,13 +361,13 @@ HttpResponse HttpServer::handle(HttpRequest &req)
         answerError(res, refused ? 403 : 400, error);
     } catch (const quillon::PacketError &e) {
         error = QString::fromUtf8(e.what());
-        answerError(res, 400, error);
+        answerError(res, 400, refusalText(400));
     } catch (const std::exception &e) {
         error = QString::fromUtf8(e.what());
-        answerError(res, 500, error);
+        answerError(res, 500, host::looksChinese(error) ? error : refusalText(500));
     } catch (...) {
         error = QStringLiteral("internal error");
-        answerError(res, 500, error);
+        answerError(res, 500, refusalText(500));
     }
     m_log.write(what, user, double(timer.nsecsElapsed()) / 1e6, res.status, error);
     return res;

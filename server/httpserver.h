@@ -15,6 +15,10 @@ namespace server {
 
 class Backend;
 
+// What a user is told of a request the HTTP layer refused with `status` (Chinese, what to
+// do next); the technical reason goes to the request log.
+QString refusalText(int status);
+
 struct ServerOptions
 {
     QString listen = QStringLiteral("127.0.0.1");
@@ -65,6 +69,9 @@ private:
     std::optional<HttpResponse> onHeader(const HttpRequest &request, long long *bodyLimit) override;
     HttpResponse handle(HttpRequest &request) override;
     HttpResponse refuse(const HttpRequest &request, int status, const QString &why) override;
+    // Answers `userText`, logs `why`.
+    HttpResponse refuse(const HttpRequest &request, int status, const QString &why,
+                        const QString &userText);
 
     void checkHeader(const HttpRequest &req) const; // throws LimitError
     SessionInfo verifyToken(const HttpRequest &req) const; // signature and expiry only

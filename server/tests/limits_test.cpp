@@ -596,4 +596,78 @@ TEST(RequestLog, EveryLineIsARealRequest)
     EXPECT_EQ(requestLines, requests);
 }
 
+// What the HTTP layer refuses is answered with a Chinese text that says what to do; the
+// technical reason is written to the request log only.
+TEST(Refusals, TellTheUserWhatToDoAndLogTheReason)
+{
+    QTemporaryDir dir;
+    const QString logFile = dir.filePath(QStringLiteral("requests.log"));
+    TestServer srv(10, 3600, [&](ServerOptions &o) {
+        o.quiet = false;
+        o.logFile = logFile;
+        o.bodies.call = 64 * 1024;
+        o.connectionsPerAddress = 2;
+    });
+    auto t = srv.client();
+    const std::string bearer = "Authorization: Bearer " + t->token().toStdString() + "\r\n";
+    struct Case
+    {
+        const char *what;
+        std::string request;
+        int status;
+        const char *advice; // part of the user's text
+        const char *reason; // part of the log line
+    } cases[] = {
+        {"body over the cap", post(kEcho, bearer + "Content-Length: 70000\r\n"), 413, "最多 64 KB",
+         "request body too large: 70000 bytes"},
+        {"unknown encoding", post(kEcho, bearer + "Content-Encoding: br\r\nContent-Length: 3\r\n", "abc"), 415,
+         "升级客户端", "not br"},
+        {"bad length", post(kEcho, bearer + "Content-Length: 12x\r\n"), 400, "最新版本", "bad Content-Length"},
+        {"two lengths", post(kEcho, bearer + "Content-Length: 5\r\nContent-Length: 7\r\n"), 400, "最新版本",
+         "bad request header"},
+        {"header over 16 KB", post(kEcho, bearer + "X-Pad: " + std::string(20000, 'p') + "\r\n"), 431,
+         "请重新登录", "bad request header"},
+        {"damaged gzip", post(kEcho, bearer + "Content-Encoding: gzip\r\nConnection: close\r\nContent-Length: 4\r\n", std::string("\x1f\x8b\x08\x00", 4)),
+         400, "请重试", "compressed body"},
+        {"not CBOR", post(kEcho, bearer + "Connection: close\r\nContent-Length: 1\r\n", "\xff"), 400, "最新版本", "CBOR"},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        // Each from an address of its own: the cap of 2 connections is for the end.
+        const std::string from = "127.0.1." + std::to_string(++n);
+        RawConnection raw(srv.http->port(), from.c_str());
+        ASSERT_TRUE(raw.send(c.request)) << c.what;
+        const std::string answer = raw.readAll(3000);
+        EXPECT_EQ(std::atoi(answer.c_str() + answer.find(' ') + 1), c.status) << c.what;
+        const QString text = quillon::protocol::decodeError(
+            QByteArray::fromStdString(answer.substr(answer.find("\r\n\r\n") + 4)));
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.advice))) << c.what << ": " << qPrintable(text);
+        EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{4}")))) << qPrintable(text);
+    }
+    // Over the cap of connections from one address: 503, with a text too.
+    RawConnection first(srv.http->port(), "127.0.0.3"), second(srv.http->port(), "127.0.0.3");
+    std::this_thread::sleep_for(200ms);
+    RawConnection third(srv.http->port(), "127.0.0.3");
+    const std::string busy = third.readAll(3000);
+    EXPECT_EQ(busy.rfind("HTTP/1.1 503", 0), 0u) << busy;
+    EXPECT_TRUE(quillon::protocol::decodeError(QByteArray::fromStdString(busy.substr(busy.find("\r\n\r\n") + 4)))
+                    .contains(QStringLiteral("稍后重试")));
+    // Through the client's transport the user reads the server's advice.
+    QString shown;
+    try {
+        t->callMethod(QStringLiteral("EchoString"), {QString(70000, QLatin1Char('y'))});
+    } catch (const ProtocolError &e) {
+        shown = e.userText();
+    }
+    EXPECT_TRUE(shown.contains(QStringLiteral("请分批提交"))) << qPrintable(shown);
+
+    srv.http->stop();
+    QFile f(logFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString log = QString::fromUtf8(f.readAll());
+    for (const Case &c : cases)
+        EXPECT_TRUE(log.contains(QString::fromUtf8(c.reason))) << c.what;
+    EXPECT_TRUE(log.contains(QStringLiteral("too many open connections from this address")));
+}
+
 } // namespace
