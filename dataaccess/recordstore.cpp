@@ -301,6 +301,71 @@ QVariantList RecordStore::row(int record) const
 
 // ---- loading from the binary form -----------------------------------------------------------
 
+quint64 TextIds::hashOf(QByteArrayView bytes)
+{
+    // Eight bytes at a time, multiplied and folded: good enough to spread the texts of
+    // one column, and a few cycles for a site name.
+    const char *p = bytes.data();
+    qsizetype n = bytes.size();
+    quint64 h = 0x9e3779b97f4a7c15ULL ^ quint64(n);
+    while (n >= 8) {
+        quint64 w;
+        memcpy(&w, p, 8);
+        h = (h ^ w) * 0xff51afd7ed558ccdULL;
+        h ^= h >> 32;
+        p += 8;
+        n -= 8;
+    }
+    if (n > 0) {
+        quint64 w = 0;
+        memcpy(&w, p, size_t(n));
+        h = (h ^ w) * 0xc4ceb9fe1a85ec53ULL;
+    }
+    return h ^ (h >> 29);
+}
+
+quint32 TextIds::find(QByteArrayView bytes, quint64 hash) const
+{
+    if (m_slots.empty())
+        return 0;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+        const Slot &s = m_slots[i];
+        if (s.id == 0)
+            return 0;
+        if (s.hash == hash && s.size == quint32(bytes.size())
+            && memcmp(s.data, bytes.data(), size_t(bytes.size())) == 0)
+            return s.id;
+    }
+}
+
+void TextIds::insert(QByteArrayView bytes, quint64 hash, quint32 id)
+{
+    if ((m_used + 1) * 2 > m_slots.size())
+        grow();
+    const size_t mask = m_slots.size() - 1;
+    size_t i = size_t(hash) & mask;
+    while (m_slots[i].id != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = {bytes.data(), quint32(bytes.size()), id, hash};
+    ++m_used;
+}
+
+void TextIds::grow()
+{
+    std::vector<Slot> old = std::move(m_slots);
+    m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot());
+    const size_t mask = m_slots.size() - 1;
+    for (const Slot &s : old) {
+        if (s.id == 0)
+            continue;
+        size_t i = size_t(s.hash) & mask;
+        while (m_slots[i].id != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+}
+
 void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)
 {
     fields = defs;
@@ -335,12 +400,13 @@ bool RecordStoreLoader::text(int field, QByteArrayView utf8)
     }
     Sharing &sharing = m_sharing[size_t(field)];
     auto &ids = m_textIds[size_t(field)];
+    quint64 hash = 0;
     if (!sharing.off) {
-        const auto it = ids.constFind(utf8);
-        if (it != ids.constEnd()) {
+        hash = TextIds::hashOf(utf8);
+        if (const quint32 id = ids.find(utf8, hash)) {
             ++sharing.seen;
-            c.index.push_back(*it);
-            last = {utf8, *it};
+            c.index.push_back(id);
+            last = {utf8, id};
             return true;
         }
     }
@@ -352,7 +418,7 @@ bool RecordStoreLoader::text(int field, QByteArrayView utf8)
     c.index.push_back(id);
     last = {utf8, id};
     if (!sharing.off) {
-        ids.insert(utf8, id);
+        ids.insert(utf8, hash, id);
         // After 256 lookups: when nine in ten brought a new text, sharing saves little.
         if (++sharing.added, ++sharing.seen >= 256) {
             if (sharing.added * 10 >= sharing.seen * 9) {

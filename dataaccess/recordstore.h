@@ -72,6 +72,31 @@ private:
     size_t m_size = 0;
 };
 
+// Equal texts of one column while a packet is read: the texts' bytes (views into the
+// packet) and their pool entries, in one flat open-addressed table with a cheap hash;
+// a lookup touches one or two adjacent slots instead of the several scattered blocks
+// of a QHash, which matters at a lookup per text cell.
+class TextIds
+{
+public:
+    // The entry of equal bytes, or 0.
+    quint32 find(QByteArrayView bytes, quint64 hash) const;
+    void insert(QByteArrayView bytes, quint64 hash, quint32 id);
+    static quint64 hashOf(QByteArrayView bytes);
+
+private:
+    struct Slot
+    {
+        const char *data = nullptr;
+        quint32 size = 0;
+        quint32 id = 0; // 0: empty
+        quint64 hash = 0;
+    };
+    void grow();
+    std::vector<Slot> m_slots;
+    size_t m_used = 0;
+};
+
 // Fills a store from a binary packet as it is decoded (DataPacket::readBinary): equal
 // texts of a column are found by their bytes, so a repeated site name is decoded and
 // allocated once, and every value goes straight into its column.
@@ -103,7 +128,7 @@ private:
     void scalar(int field, qint64 value);
     RecordStore &m_store;
     // Views into the packet's bytes: valid only while it is being read.
-    std::vector<QHash<QByteArrayView, quint32>> m_textIds;
+    std::vector<TextIds> m_textIds;
     struct LastText
     {
         QByteArrayView bytes;
