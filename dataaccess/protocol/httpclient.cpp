@@ -264,7 +264,8 @@ HttpClient::Answer HttpClient::post(const std::string &target, const Headers &he
         if (!d->connected())
             d->connect();
         http::response_parser<ByteArrayBody> parser;
-        parser.body_limit(boost::none); // ByteArrayBody keeps its own limit
+        // An explicit limit: Boost 1.74 takes "none" for a limit of 0 on some paths.
+        parser.body_limit(std::uint64_t(kMaxAnswerBytes));
         parser.header_limit(64 * 1024);
         try {
             d->write(req);

@@ -161,7 +161,9 @@ TEST(HttpClient, AnswersOfEveryShapeArriveWhole)
             return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
         case 2: return ok(gzipped(text), "Content-Encoding: gzip\r\n");
         case 3: return "HTTP/1.1 403 Forbidden\r\nContent-Length: 2\r\n\r\nno";
-        default: return ok("");
+        case 4: return ok("");
+        default: // no length: the body ends with the connection
+            return "!HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nto the end " + std::string(100000, 'z');
         }
     });
     HttpClient c = client(server.port());
@@ -177,6 +179,7 @@ TEST(HttpClient, AnswersOfEveryShapeArriveWhole)
     EXPECT_EQ(a.body, "no");
     EXPECT_EQ(post(c).body, "");
     EXPECT_EQ(server.connections(), 1); // all on one kept-alive connection
+    EXPECT_EQ(post(c).body.toStdString(), "to the end " + std::string(100000, 'z'));
 }
 
 TEST(HttpClient, AConnectionTheServerDroppedIsReplaced)
