@@ -1403,6 +1403,9 @@ void TMyDataSet::sortOrder(std::vector<int> &order) const
         }
         QVariant scratch;
         for (size_t i = 0; i < n; ++i) {
+            // A date-time's key without building the value.
+            if (c.type == FieldType::DateTime && m_store.wallKey(order[i], key.field, &c.ints[i]))
+                continue;
             // Texts, blobs and date-times are referenced in the store, so the views and
             // pointers kept below stay valid through the sort.
             const QVariant &v = m_store.valueRef(order[i], key.field, scratch);

@@ -13,12 +13,23 @@ const T &held(const QVariant &v)
 }
 
 // The wall-clock key of a local date-time; false (no sharing) for other time specs.
-bool wallKey(const QDateTime &dt, qint64 *key)
+bool localWallKey(const QDateTime &dt, qint64 *key)
 {
     if (!dt.isValid() || dt.timeSpec() != Qt::LocalTime)
         return false;
     *key = dt.date().toJulianDay() * 86400000 + dt.time().msecsSinceStartOfDay();
     return true;
+}
+
+QDateTime fromWallKey(qint64 key)
+{
+    qint64 day = key / 86400000;
+    qint64 ms = key % 86400000;
+    if (ms < 0) {
+        ms += 86400000;
+        --day;
+    }
+    return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(ms)));
 }
 
 // Equal and of the same kind, so that keeping the old copy changes nothing visible.
@@ -49,6 +60,8 @@ void RecordStore::reset(const QList<FieldDef> &fields, size_t expectedRecords)
             c.kind = Kind::Pooled;
             c.index.reserve(expectedRecords);
             c.pool.emplace_back();
+            if (c.type == FieldType::DateTime)
+                c.wallKeys.push_back(0);
             break;
         case FieldType::SmallInt:
         case FieldType::Integer:
@@ -82,6 +95,7 @@ void RecordStore::finishLoading()
         c.textIds = {};
         c.timeIds = {};
         c.pool.shrink_to_fit();
+        c.wallKeys.shrink_to_fit();
         c.index.shrink_to_fit();
         c.i32.shrink_to_fit();
         c.i64.shrink_to_fit();
@@ -96,6 +110,8 @@ quint32 RecordStore::pooled(Column &c, const QVariant &v)
         return 0;
     auto add = [&c](const QVariant &value) {
         c.pool.push_back(value);
+        if (c.type == FieldType::DateTime)
+            c.wallKeys.push_back(0); // built already: the key is not read
         return quint32(c.pool.size() - 1);
     };
     if (!c.loading)
@@ -110,7 +126,7 @@ quint32 RecordStore::pooled(Column &c, const QVariant &v)
         return id;
     }
     qint64 key = 0;
-    if (v.typeId() == QMetaType::QDateTime && wallKey(held<QDateTime>(v), &key)) {
+    if (v.typeId() == QMetaType::QDateTime && localWallKey(held<QDateTime>(v), &key)) {
         const auto it = c.timeIds.constFind(key);
         if (it != c.timeIds.constEnd())
             return *it;
@@ -127,7 +143,7 @@ void RecordStore::put(Column &c, size_t record, const QVariant &v)
     const bool null = v.isNull();
     switch (c.kind) {
     case Kind::Pooled: {
-        if (!isNew && !null && sameStored(c.pool[c.index[record]], v))
+        if (!isNew && !null && sameStored(entry(c, c.index[record]), v))
             return; // unchanged: no new pool entry
         const quint32 id = pooled(c, v);
         if (isNew)
@@ -212,12 +228,36 @@ bool RecordStore::isNull(int record, int field) const
     return c.kind == Kind::Pooled ? c.index[size_t(record)] == 0 : bool(c.null[size_t(record)]);
 }
 
+const QVariant &RecordStore::entry(const Column &c, quint32 id)
+{
+    QVariant &v = c.pool[id];
+    if (id != 0 && !v.isValid() && c.type == FieldType::DateTime)
+        v = QVariant(fromWallKey(c.wallKeys[id])); // built once, on first use
+    return v;
+}
+
+bool RecordStore::wallKey(int record, int field, qint64 *key) const
+{
+    const Column &c = m_columns[size_t(field)];
+    if (c.type != FieldType::DateTime)
+        return false;
+    const quint32 id = c.index[size_t(record)];
+    if (id == 0)
+        return false;
+    const QVariant &v = c.pool[id];
+    if (!v.isValid()) {
+        *key = c.wallKeys[id];
+        return true;
+    }
+    return localWallKey(held<QDateTime>(v), key);
+}
+
 const QVariant &RecordStore::valueRef(int record, int field, QVariant &scratch) const
 {
     const Column &c = m_columns[size_t(field)];
     const size_t r = size_t(record);
     if (c.kind == Kind::Pooled)
-        return c.pool[c.index[r]];
+        return entry(c, c.index[r]);
     if (c.null[r]) {
         scratch = QVariant();
         return scratch;
@@ -261,6 +301,71 @@ QVariantList RecordStore::row(int record) const
 
 // ---- loading from the binary form -----------------------------------------------------------
 
+quint64 TextIds::hashOf(QByteArrayView bytes)
+{
+    // Eight bytes at a time, multiplied and folded: good enough to spread the texts of
+    // one column, and a few cycles for a site name.
+    const char *p = bytes.data();
+    qsizetype n = bytes.size();
+    quint64 h = 0x9e3779b97f4a7c15ULL ^ quint64(n);
+    while (n >= 8) {
+        quint64 w;
+        memcpy(&w, p, 8);
+        h = (h ^ w) * 0xff51afd7ed558ccdULL;
+        h ^= h >> 32;
+        p += 8;
+        n -= 8;
+    }
+    if (n > 0) {
+        quint64 w = 0;
+        memcpy(&w, p, size_t(n));
+        h = (h ^ w) * 0xc4ceb9fe1a85ec53ULL;
+    }
+    return h ^ (h >> 29);
+}
+
+quint32 TextIds::find(QByteArrayView bytes, quint64 hash) const
+{
+    if (m_slots.empty())
+        return 0;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+        const Slot &s = m_slots[i];
+        if (s.id == 0)
+            return 0;
+        if (s.hash == hash && s.size == quint32(bytes.size())
+            && memcmp(s.data, bytes.data(), size_t(bytes.size())) == 0)
+            return s.id;
+    }
+}
+
+void TextIds::insert(QByteArrayView bytes, quint64 hash, quint32 id)
+{
+    if ((m_used + 1) * 2 > m_slots.size())
+        grow();
+    const size_t mask = m_slots.size() - 1;
+    size_t i = size_t(hash) & mask;
+    while (m_slots[i].id != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = {bytes.data(), quint32(bytes.size()), id, hash};
+    ++m_used;
+}
+
+void TextIds::grow()
+{
+    std::vector<Slot> old = std::move(m_slots);
+    m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot());
+    const size_t mask = m_slots.size() - 1;
+    for (const Slot &s : old) {
+        if (s.id == 0)
+            continue;
+        size_t i = size_t(s.hash) & mask;
+        while (m_slots[i].id != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+}
+
 void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)
 {
     fields = defs;
@@ -268,6 +373,9 @@ void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)
     m_store.reset(defs, size_t(rows));
     m_textIds.assign(size_t(defs.size()), {});
     m_lastText.assign(size_t(defs.size()), {});
+    m_sharing.assign(size_t(defs.size()), {});
+    m_stampIds.assign(size_t(defs.size()), {});
+    m_rows = rows;
 }
 
 void RecordStoreLoader::null(int field)
@@ -290,21 +398,36 @@ bool RecordStoreLoader::text(int field, QByteArrayView utf8)
         c.index.push_back(last.id);
         return true;
     }
+    Sharing &sharing = m_sharing[size_t(field)];
     auto &ids = m_textIds[size_t(field)];
-    const auto it = ids.constFind(utf8);
-    if (it != ids.constEnd()) {
-        c.index.push_back(*it);
-        last = {utf8, *it};
-        return true;
+    quint64 hash = 0;
+    if (!sharing.off) {
+        hash = TextIds::hashOf(utf8);
+        if (const quint32 id = ids.find(utf8, hash)) {
+            ++sharing.seen;
+            c.index.push_back(id);
+            last = {utf8, id};
+            return true;
+        }
     }
     QString s;
     if (!decodeUtf8(utf8, &s))
         return false;
     c.pool.emplace_back(std::move(s));
     const quint32 id = quint32(c.pool.size() - 1);
-    ids.insert(utf8, id);
     c.index.push_back(id);
     last = {utf8, id};
+    if (!sharing.off) {
+        ids.insert(utf8, hash, id);
+        // After 256 lookups: when nine in ten brought a new text, sharing saves little.
+        if (++sharing.added, ++sharing.seen >= 256) {
+            if (sharing.added * 10 >= sharing.seen * 9) {
+                sharing.off = true;
+                ids = {};
+            }
+            sharing.seen = sharing.added = 0;
+        }
+    }
     return true;
 }
 
@@ -349,15 +472,19 @@ void RecordStoreLoader::dateTime(int field, qint64 julianDay, int msecsOfDay)
 {
     RecordStore::Column &c = m_store.m_columns[size_t(field)];
     const qint64 key = julianDay * 86400000 + msecsOfDay;
-    const auto it = c.timeIds.constFind(key);
-    if (it != c.timeIds.constEnd()) {
+    auto &ids = m_stampIds[size_t(field)];
+    if (ids.isEmpty())
+        ids.reserve(std::min<qsizetype>(m_rows, 65536));
+    const auto it = ids.constFind(key);
+    if (it != ids.constEnd()) {
         c.index.push_back(*it);
         return;
     }
-    // Building a local date-time asks the zone rules: once per distinct value.
-    c.pool.emplace_back(QDateTime(QDate::fromJulianDay(julianDay), QTime::fromMSecsSinceStartOfDay(msecsOfDay)));
+    // The local date-time is built when first asked for (see RecordStore).
+    c.pool.emplace_back();
+    c.wallKeys.push_back(key);
     const quint32 id = quint32(c.pool.size() - 1);
-    c.timeIds.insert(key, id);
+    ids.insert(key, id);
     c.index.push_back(id);
 }
 
@@ -373,6 +500,8 @@ void RecordStoreLoader::changes(QList<DataPacket::Change> &&changes)
     changeLog = std::move(changes);
     m_textIds.clear(); // the packet's bytes go away after this
     m_lastText.clear();
+    m_sharing.clear();
+    m_stampIds.clear();
 }
 
 } // namespace quillon

@@ -11,10 +11,12 @@ namespace quillon {
 
 // The values of a dataset's records, held column by column in compact form: numbers in
 // plain arrays with a null bit each, texts, blobs and date-times as a 32-bit index into a
-// per-column pool of distinct values (so a site name repeated on 100,000 rows is held
-// once, and a local date-time is built once). Records are numbered from 0 in the order
-// they were added and never move. Values handed in must already be in their field's
-// type (see convertValue).
+// per-column pool of values (so a site name repeated on 100,000 rows is held once).
+// Date-times read from a packet are pooled as their wall-clock key and built into a
+// local QDateTime when first asked for: asking the zone rules costs more than the rest of
+// reading a row. Records are numbered from 0 in the order they were added and never move.
+// Values handed in must already be in their field's type (see convertValue).
+// Not thread-safe, not even for const calls (the lazy date-times).
 class RecordStore
 {
 public:
@@ -38,6 +40,9 @@ public:
     void rowInto(int record, QVariantList &out) const;
 
     bool isNull(int record, int field) const;
+    // A local date-time's wall-clock key (Julian day * 86400000 + ms of the day), without
+    // building the value; false for NULL and for a date-time in another time spec.
+    bool wallKey(int record, int field, qint64 *key) const;
 
 private:
     friend class RecordStoreLoader;
@@ -51,7 +56,9 @@ private:
         std::vector<qint64> i64;          // Int64: LargeInt, Date (Julian day)
         std::vector<double> real;         // Real: Float, Currency, BCD, FMTBCD
         std::vector<bool> null;           // scalar kinds
-        std::vector<QVariant> pool;       // Pooled: distinct values, pool[0] is NULL
+        mutable std::vector<QVariant> pool; // Pooled: values, pool[0] is NULL; a date-time
+                                            // not built yet is an invalid QVariant
+        std::vector<qint64> wallKeys;     // DateTime: the key of each pool entry
         QHash<QString, quint32> textIds;  // while loading: equal texts share one entry
         QHash<qint64, quint32> timeIds;   // while loading: equal date-times, by wall ms
         bool loading = true;
@@ -59,9 +66,35 @@ private:
 
     void put(Column &c, size_t record, const QVariant &v);
     quint32 pooled(Column &c, const QVariant &v);
+    static const QVariant &entry(const Column &c, quint32 id);
 
     std::vector<Column> m_columns;
     size_t m_size = 0;
+};
+
+// Equal texts of one column while a packet is read: the texts' bytes (views into the
+// packet) and their pool entries, in one flat open-addressed table with a cheap hash;
+// a lookup touches one or two adjacent slots instead of the several scattered blocks
+// of a QHash, which matters at a lookup per text cell.
+class TextIds
+{
+public:
+    // The entry of equal bytes, or 0.
+    quint32 find(QByteArrayView bytes, quint64 hash) const;
+    void insert(QByteArrayView bytes, quint64 hash, quint32 id);
+    static quint64 hashOf(QByteArrayView bytes);
+
+private:
+    struct Slot
+    {
+        const char *data = nullptr;
+        quint32 size = 0;
+        quint32 id = 0; // 0: empty
+        quint64 hash = 0;
+    };
+    void grow();
+    std::vector<Slot> m_slots;
+    size_t m_used = 0;
 };
 
 // Fills a store from a binary packet as it is decoded (DataPacket::readBinary): equal
@@ -95,13 +128,24 @@ private:
     void scalar(int field, qint64 value);
     RecordStore &m_store;
     // Views into the packet's bytes: valid only while it is being read.
-    std::vector<QHash<QByteArrayView, quint32>> m_textIds;
+    std::vector<TextIds> m_textIds;
     struct LastText
     {
         QByteArrayView bytes;
         quint32 id = 0;
     };
     std::vector<LastText> m_lastText; // a run of equal texts down a column skips the lookup
+    // Texts of a column are looked up for sharing until it shows itself a column of
+    // mostly distinct values (a bill code): then each is kept as it comes.
+    struct Sharing
+    {
+        quint32 seen = 0;
+        quint32 added = 0;
+        bool off = false;
+    };
+    std::vector<Sharing> m_sharing;
+    std::vector<QHash<qint64, quint32>> m_stampIds; // equal date-times share one entry
+    qsizetype m_rows = 0;
 };
 
 } // namespace quillon

@@ -413,7 +413,10 @@ class CborOut
 public:
     explicit CborOut(QByteArray &out)
         : m_out(out), m_used(out.size())
-    {}
+    {
+        m_data = m_out.data();
+        m_capacity = m_out.size();
+    }
 
     ~CborOut() { m_out.truncate(m_used); }
 
@@ -531,16 +534,27 @@ private:
         }
     }
 
+    // The bytes are written through a pointer kept between calls: asking the array for
+    // its data on every value costs a check for sharing each time.
     char *room(qsizetype n)
     {
-        if (m_used + n > m_out.size())
-            m_out.resize(qMax(qMax(m_out.capacity(), m_out.size() * 2), m_used + n + 4096));
-        char *p = m_out.data() + m_used;
+        if (m_used + n > m_capacity) [[unlikely]]
+            grow(n);
+        char *p = m_data + m_used;
         m_used += n;
         return p;
     }
 
+    void grow(qsizetype n)
+    {
+        m_out.resize(qMax(qMax(m_out.capacity(), m_out.size() * 2), m_used + n + 4096));
+        m_data = m_out.data();
+        m_capacity = m_out.size();
+    }
+
     QByteArray &m_out;
+    char *m_data = nullptr;
+    qsizetype m_capacity = 0;
     qsizetype m_used;
 };
 
@@ -1367,10 +1381,18 @@ public:
     using CborOut::CborOut;
 };
 
+namespace {
+// Room left before the rows for the packet's header, so that finishing writes the header
+// in front of them instead of copying the rows behind it.
+constexpr qsizetype kHeaderRoom = 8192;
+} // namespace
+
 BinaryPacketWriter::BinaryPacketWriter(int fieldCount)
-    : m_out(std::make_unique<Out>(m_body))
-    , m_fieldCount(fieldCount)
-{}
+    : m_fieldCount(fieldCount)
+{
+    m_body.resize(kHeaderRoom);
+    m_out = std::make_unique<Out>(m_body);
+}
 
 void BinaryPacketWriter::beginRow()
 {
@@ -1413,7 +1435,7 @@ void BinaryPacketWriter::blob(QByteArrayView bytes)
 
 qsizetype BinaryPacketWriter::size() const
 {
-    return m_out->used();
+    return m_out->used() - kHeaderRoom;
 }
 
 QByteArray BinaryPacketWriter::finish(const QList<FieldDef> &fields)
@@ -1423,20 +1445,32 @@ QByteArray BinaryPacketWriter::finish(const QList<FieldDef> &fields)
     DataPacket header;
     header.fields = fields;
     // The header as toBinary writes it for no rows, ending in "rows" [] "changes" [].
-    const QByteArray empty = header.toBinary();
+    QByteArray head = header.toBinary();
     static const char tail[] = "\x64" "rows" "\x80" "\x67" "changes" "\x80";
     const qsizetype tailSize = qsizetype(sizeof tail) - 1;
-    Q_ASSERT(empty.endsWith(QByteArrayView(tail, tailSize)));
-    QByteArray out;
-    out.reserve(empty.size() + used + 16);
-    out.append(empty.constData(), empty.size() - tailSize + 5); // up to and with "rows"
+    Q_ASSERT(head.endsWith(QByteArrayView(tail, tailSize)));
+    head.truncate(head.size() - tailSize + 5); // up to and with "rows"
     {
-        CborOut w(out);
+        CborOut w(head);
         w.head(4, quint64(m_rows));
     }
-    out.append(m_body.constData(), used);
-    out.append("\x67" "changes" "\x80", 9);
+    QByteArray out;
+    if (head.size() <= kHeaderRoom) {
+        // Into the room before the rows; dropping the rest of it from the front moves
+        // no bytes.
+        const qsizetype from = kHeaderRoom - head.size();
+        memcpy(m_body.data() + from, head.constData(), size_t(head.size()));
+        m_body.append("\x67" "changes" "\x80", 9);
+        m_body.remove(0, from);
+        out = std::move(m_body);
+    } else {
+        out.reserve(head.size() + used - kHeaderRoom + 16);
+        out.append(head);
+        out.append(m_body.constData() + kHeaderRoom, used - kHeaderRoom);
+        out.append("\x67" "changes" "\x80", 9);
+    }
     m_body = QByteArray();
+    m_body.resize(kHeaderRoom);
     m_out = std::make_unique<Out>(m_body);
     m_rows = 0;
     return out;
@@ -1459,6 +1493,14 @@ bool isValidUtf8(QByteArrayView utf8)
         const uchar c = s[i];
         if (c < 0x80) {
             ++i;
+            continue;
+        }
+        if ((c & 0xf0) == 0xe0 && n - i >= 3) { // the common case here: a Chinese character
+            const uchar c1 = s[i + 1], c2 = s[i + 2];
+            const quint32 cp = (quint32(c & 0x0f) << 12) | (quint32(c1 & 0x3f) << 6) | (c2 & 0x3f);
+            if ((c1 & 0xc0) != 0x80 || (c2 & 0xc0) != 0x80 || cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))
+                return false;
+            i += 3;
             continue;
         }
         int len;

@@ -1,13 +1,14 @@
 #include "dataaccess/protocol/transport.h"
 
+#include "dataaccess/protocol/httpclient.h"
+
 #include <QDateTime>
-#include <httplib.h>
 
 namespace quillon::protocol {
 
 struct Transport::Impl
 {
-    std::unique_ptr<httplib::Client> client;
+    std::unique_ptr<HttpClient> client;
 };
 
 Transport::Transport()
@@ -56,54 +57,45 @@ void Transport::ensureClient()
 {
     if (d->client)
         return;
-    const std::string scheme = m_options.tls ? "https://" : "http://";
-    const std::string url = scheme + m_options.host.toStdString() + ':'
-                            + std::to_string(m_options.port);
-    auto client = std::make_unique<httplib::Client>(url);
-    if (!client->is_valid())
-        throw ProtocolError(0, QStringLiteral("invalid server address: %1").arg(m_options.host),
+    if (m_options.host.trimmed().isEmpty() || m_options.port <= 0 || m_options.port > 65535)
+        throw ProtocolError(0, QStringLiteral("invalid server address: %1:%2").arg(m_options.host).arg(m_options.port),
                             QStringLiteral("服务器地址“%1”无效，请检查配置文件中的服务器列表。")
                                 .arg(m_options.host));
-    client->set_tcp_nodelay(true);
-    client->set_keep_alive(true);
-    const time_t sec = m_options.timeoutMs / 1000;
-    const time_t usec = (m_options.timeoutMs % 1000) * 1000;
-    client->set_connection_timeout(sec, usec);
-    client->set_read_timeout(sec, usec);
-    client->set_write_timeout(sec, usec);
-    if (m_options.tls) {
-        if (!m_options.caCertFile.isEmpty())
-            client->set_ca_cert_path(m_options.caCertFile.toStdString());
-        client->enable_server_certificate_verification(m_options.verifyPeer);
-    }
-    d->client = std::move(client);
+    HttpClient::Options o;
+    o.host = m_options.host.toStdString();
+    o.port = m_options.port;
+    o.tls = m_options.tls;
+    o.caCertFile = m_options.caCertFile.toStdString();
+    o.verifyPeer = m_options.verifyPeer;
+    o.timeoutMs = m_options.timeoutMs;
+    d->client = std::make_unique<HttpClient>(std::move(o));
 }
 
 Transport::Reply Transport::post(const QString &path, const QByteArray &body, bool withToken)
 {
     ensureClient();
-    httplib::Headers headers;
+    HttpClient::Headers headers;
     if (withToken && !m_token.isEmpty())
-        headers.emplace("Authorization", "Bearer " + m_token.toStdString());
+        headers.emplace_back("Authorization", "Bearer " + m_token.toStdString());
     if (m_options.gzip)
-        headers.emplace("Accept-Encoding", "gzip");
-    auto res = d->client->Post(path.toStdString(), headers, body.constData(), size_t(body.size()),
-                               kCborType);
-    if (!res) {
-        const auto err = res.error();
+        headers.emplace_back("Accept-Encoding", "gzip");
+    HttpClient::Answer answer;
+    try {
+        answer = d->client->post(path.toStdString(), headers, body, kCborType);
+    } catch (const HttpFailure &e) {
         d->client.reset(); // a broken socket is not reused
         notifyReachable(false);
         throw ProtocolError(0, QStringLiteral("cannot reach the server %1:%2 (%3)")
                                    .arg(m_options.host)
                                    .arg(m_options.port)
-                                   .arg(QString::fromStdString(httplib::to_string(err))),
+                                   .arg(QString::fromStdString(e.what())),
                             failureText(0, QString(), endPoint()));
     }
     notifyReachable(true);
     Reply reply;
-    reply.status = res->status;
-    reply.body = QByteArray(res->body.data(), qsizetype(res->body.size()));
-    reply.contentType = QByteArray::fromStdString(res->get_header_value("Content-Type"));
+    reply.status = answer.status;
+    reply.body = std::move(answer.body);
+    reply.contentType = std::move(answer.contentType);
     return reply;
 }
 

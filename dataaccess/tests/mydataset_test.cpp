@@ -7,7 +7,9 @@
 #include <QAbstractItemModelTester>
 #include <QTemporaryDir>
 
+#include <limits>
 #include <map>
+#include <numeric>
 #include <set>
 
 using namespace quillon;
@@ -741,4 +743,85 @@ TEST_P(DataSetRandomised, ManyOperationsKeepRowsChangeLogAndModelConsistent)
             inserted += loaded.count(id) ? 0 : 1;
         ASSERT_EQ(ds.ChangeCount(), inserted + int(edited.size() + deletedLoaded.size()));
     }
+}
+
+// Read from the binary form, date-times are built when first asked for and texts of a
+// column of distinct values are no longer looked up for sharing: neither may change a
+// value, an order, a search or an edit.
+TEST(DataSetLoading, LazyDateTimesAndUnsharedTextsKeepEveryValue)
+{
+    DataPacket p;
+    p.fields = {{QStringLiteral("ID"), FieldType::Integer, 0, true},
+                {QStringLiteral("CODE"), FieldType::String, 20, false},   // distinct
+                {QStringLiteral("LATE"), FieldType::String, 20, false},   // distinct, then repeats
+                {QStringLiteral("SITE"), FieldType::String, 20, false},   // five names
+                {QStringLiteral("T"), FieldType::DateTime, 0, false}};
+    const QDateTime base(QDate(2026, 3, 29), QTime(1, 30)); // around a change of summer time elsewhere
+    const QDateTime odd[] = {QDateTime(QDate(1901, 1, 1), QTime(0, 0)),
+                             QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999)),
+                             QDateTime(QDate(1970, 1, 1), QTime(0, 0))};
+    for (int i = 0; i < 3000; ++i) {
+        QVariant t;
+        if (i % 7 == 3)
+            t = QVariant();
+        else if (i % 11 == 0)
+            t = odd[i % 3];
+        else
+            t = base.addSecs(qint64(i % 500) * 61);
+        p.rows.append({i, QStringLiteral("B%1号").arg(i, 6, 10, QLatin1Char('0')),
+                       i < 400 ? QStringLiteral("L%1").arg(i) : QStringLiteral("L%1").arg(i % 3),
+                       QStringLiteral("网点%1").arg(i % 5), t});
+    }
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("p.cds"));
+    {
+        TMyDataSet out;
+        out.SetData(p);
+        out.SaveToFile(file, DataPacketFormat::Binary);
+    }
+    TMyDataSet ds;
+    ds.LoadFromFile(file);
+    ASSERT_EQ(ds.RecordCount(), 3000);
+    for (ds.First(); !ds.Eof(); ds.Next()) {
+        const int i = ds.FieldByName(QStringLiteral("ID"))->AsInteger();
+        const QVariantList &want = p.rows[i];
+        for (int f = 1; f < 5; ++f)
+            ASSERT_EQ(ds.Fields(f)->Value(), want[f]) << "row " << i << " field " << f;
+        const QVariant t = ds.FieldByName(QStringLiteral("T"))->Value();
+        if (!t.isNull()) {
+            ASSERT_EQ(t.toDateTime().timeSpec(), Qt::LocalTime);
+        }
+    }
+
+    // Ordered by the date-time (keys taken without building values) as by the values.
+    std::vector<int> expected(3000);
+    std::iota(expected.begin(), expected.end(), 0);
+    auto key = [&p](int i) {
+        const QVariant &v = p.rows[i][4];
+        return v.isNull() ? std::numeric_limits<qint64>::min()
+                          : v.toDateTime().date().toJulianDay() * 86400000
+                                + v.toDateTime().time().msecsSinceStartOfDay();
+    };
+    std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) { return key(a) < key(b); });
+    ds.SetIndexFieldNames(QStringLiteral("T"));
+    int pos = 0;
+    for (ds.First(); !ds.Eof(); ds.Next(), ++pos)
+        ASSERT_EQ(ds.FieldByName(QStringLiteral("ID"))->AsInteger(), expected[size_t(pos)]) << "position " << pos;
+
+    // Found by date-time; an edit of one row leaves the rows that shared its value alone.
+    ds.SetIndexFieldNames(QString());
+    ASSERT_TRUE(ds.Locate(QStringLiteral("T"), base.addSecs(61)));
+    const int edited = ds.FieldByName(QStringLiteral("ID"))->AsInteger();
+    EXPECT_EQ(edited, 1);
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("T"))->SetAsDateTime(base.addDays(1));
+    ds.FieldByName(QStringLiteral("LATE"))->SetAsString(QStringLiteral("改"));
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("T"))->OldValue(), QVariant(base.addSecs(61)));
+    ASSERT_TRUE(ds.Locate(QStringLiteral("ID"), 501)); // 501 % 500 == 1: the same time as row 1
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("T"))->AsDateTime(), base.addSecs(61));
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("LATE"))->AsString(), QStringLiteral("L0"));
+    ASSERT_TRUE(ds.Locate(QStringLiteral("ID"), 1));
+    EXPECT_EQ(ds.FieldByName(QStringLiteral("T"))->AsDateTime(), base.addDays(1));
+    EXPECT_EQ(ds.ChangeCount(), 1);
 }

@@ -65,3 +65,53 @@ TEST(ProviderPacket, ValuesOutsideTheDeclaredTypeFallBackToTheTypedRows)
     EXPECT_ANY_THROW(runProviderQuery(*c, big).toBinary());
     EXPECT_ANY_THROW(runProviderQueryBinary(*c, big));
 }
+
+// Three-byte characters are checked in one step: an overlong form, an encoded surrogate
+// and a character cut off at the end must still send the cell through the typed rows,
+// and good Chinese texts must come out as they are.
+TEST(ProviderPacket, ThreeByteCharactersAreCheckedWholly)
+{
+    if (onPostgres())
+        GTEST_SKIP() << "PostgreSQL refuses such bytes in a text column itself";
+    TestServer srv(5);
+    {
+        auto c = srv.backend->acquire();
+        c->executeScript(QStringLiteral(
+            "create table T_UTF (ID INTEGER, T VARCHAR2(40), sysid VARCHAR2(3));"
+            "insert into T_UTF values (1, '上海浦东 abc 总部', '001');"
+            "insert into T_UTF values (2, cast(x'e08080' as text), '001');"
+            "insert into T_UTF values (3, cast(x'eda080' as text), '001');"
+            "insert into T_UTF values (4, cast(x'41e4b8' as text), '001');"
+            "insert into T_UTF values (5, cast(x'e4b8ade4' as text), '001');"
+            "insert into T_UTF values (6, cast(x'efbfbf' as text), '001');"));
+        c->finishSchema();
+    }
+    for (int id = 1; id <= 6; ++id)
+        expectSameAnswer(*srv.backend, QStringLiteral("select * from T_UTF where ID=%1").arg(id));
+    auto c = srv.backend->acquire(QStringLiteral("001"));
+    const auto back = quillon::DataPacket::fromBinary(
+        runProviderQueryBinary(*c, QStringLiteral("select T from T_UTF where ID=1")));
+    EXPECT_EQ(back.rows.at(0).at(0).toString(), QStringLiteral("上海浦东 abc 总部"));
+}
+
+// A header larger than the room kept for it before the rows (many long column names)
+// is written the other way, to the same bytes.
+TEST(ProviderPacket, AWideHeaderGivesTheSameBytes)
+{
+    TestServer srv(5);
+    QString columns, values;
+    for (int i = 0; i < 240; ++i) {
+        columns += QStringLiteral("COLUMN_WITH_A_RATHER_LONG_NAME_%1 VARCHAR2(10), ").arg(i);
+        values += QStringLiteral("'v%1', ").arg(i);
+    }
+    {
+        auto c = srv.backend->acquire();
+        c->executeScript(QStringLiteral("create table T_WIDE (%1sysid VARCHAR2(3));"
+                                        "insert into T_WIDE values (%2'001');"
+                                        "insert into T_WIDE values (%2'001');")
+                             .arg(columns, values));
+        c->finishSchema();
+    }
+    expectSameAnswer(*srv.backend, QStringLiteral("select * from T_WIDE"));
+    expectSameAnswer(*srv.backend, QStringLiteral("select * from TAB_ACCOUNT where rownum<=50"));
+}
