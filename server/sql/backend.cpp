@@ -54,8 +54,8 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
         // deployment means logging in again, a SQLite one rebuilds its views and statements);
         // otherwise the least recently used idle one. The workers alternate between the
         // server's own work (unrestricted) and their deployments' queries, so the pool keeps
-        // room for a worker's worth of each: with only 4 spare, 200 clients on 8 workers
-        // made a new PostgreSQL login for every 27 requests.
+        // room for a worker's worth of each: with only 4 spare, 50 to 500 clients on 8
+        // workers made a new PostgreSQL login for every 20 or so requests.
         constexpr size_t kSpare = 16;
         auto it = std::find_if(m_idle.rbegin(), m_idle.rend(), [&rowFilter](const auto &idle) {
             return idle->rowFilter() == rowFilter;
