@@ -15,6 +15,7 @@
 // LOCATION: a SQLite file (default: a temporary one) or postgresql://...; the database is
 // made and seeded when empty.
 #include "dataaccess/packet/datapacket.h"
+#include "dataaccess/packet/localtimezone.h"
 #include "dataaccess/protocol/transport.h"
 #include "server/auth.h"
 #include "server/httpserver.h"
@@ -319,6 +320,7 @@ private:
 
 int main(int argc, char **argv)
 {
+    quillon::pinLocalTimeZone(); // as waylink-server does
     QCoreApplication app(argc, argv);
     Options o;
     if (!parse(app.arguments(), &o)) {
