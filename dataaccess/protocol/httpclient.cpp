@@ -203,22 +203,29 @@ struct HttpClient::Impl
         }
     }
 
+    // The time limit counts while nothing moves, as a read or write timeout does: a large
+    // upload or answer on a slow line may take longer in all, as long as it flows.
     template<class Message>
     void write(Message &m)
     {
-        if (secure)
-            run("send", [&](auto handler) { http::async_write(*secure, m, handler); });
-        else
-            run("send", [&](auto handler) { http::async_write(*plain, m, handler); });
+        http::serializer<true, typename Message::body_type, typename Message::fields_type> sr(m);
+        while (!sr.is_done()) {
+            if (secure)
+                run("send", [&](auto handler) { http::async_write_some(*secure, sr, handler); });
+            else
+                run("send", [&](auto handler) { http::async_write_some(*plain, sr, handler); });
+        }
     }
 
     template<class Parser>
     void read(Parser &p)
     {
-        if (secure)
-            run("receive", [&](auto handler) { http::async_read(*secure, buffer, p, handler); });
-        else
-            run("receive", [&](auto handler) { http::async_read(*plain, buffer, p, handler); });
+        while (!p.is_done()) {
+            if (secure)
+                run("receive", [&](auto handler) { http::async_read_some(*secure, buffer, p, handler); });
+            else
+                run("receive", [&](auto handler) { http::async_read_some(*plain, buffer, p, handler); });
+        }
     }
 };
 

@@ -25,7 +25,9 @@ namespace {
 // Accepts connections one after another; for each request read on a connection it calls
 // the script with the connection's number and the request's number overall, and writes
 // what the script answers. An empty answer closes the connection without a word; an
-// answer starting with '!' is sent without the '!' and the connection closed after it.
+// answer starting with '!' is sent without the '!' and the connection closed after it; in
+// an answer starting with '~', a '\x01' is not sent but waited on for 150 ms (an answer
+// trickling in).
 class ScriptedServer
 {
 public:
@@ -92,7 +94,14 @@ private:
                 if (answer.empty())
                     break;
                 const bool closeAfter = answer[0] == '!';
-                ::send(fd, answer.data() + closeAfter, answer.size() - closeAfter, MSG_NOSIGNAL);
+                const bool trickle = answer[0] == '~';
+                size_t from = closeAfter || trickle;
+                for (size_t pause; trickle && (pause = answer.find('\x01', from)) != std::string::npos;
+                     from = pause + 1) {
+                    ::send(fd, answer.data() + from, pause - from, MSG_NOSIGNAL);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                }
+                ::send(fd, answer.data() + from, answer.size() - from, MSG_NOSIGNAL);
                 if (closeAfter)
                     break;
             }
@@ -211,6 +220,16 @@ TEST(HttpClient, AConnectionTheServerDroppedIsReplaced)
     HttpClient fresh = client(rude.port());
     EXPECT_THROW(post(fresh), HttpFailure);
     EXPECT_EQ(rude.requests(), 1);
+}
+
+TEST(HttpClient, TheTimeLimitCountsWhileNothingMoves)
+{
+    // Five pieces 150 ms apart: 600 ms in all, never 300 ms without a byte.
+    ScriptedServer trickle([](int, int) -> std::string {
+        return "~HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n\x01" "ab\x01" "cd\x01" "ef\x01" "gh\x01" "ij";
+    });
+    HttpClient c = client(trickle.port(), 300);
+    EXPECT_EQ(post(c).body, "abcdefghij");
 }
 
 TEST(HttpClient, SilenceDamageAndNoServerEndInAFailure)
