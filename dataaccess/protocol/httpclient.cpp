@@ -255,7 +255,9 @@ HttpClient::Answer HttpClient::post(const std::string &target, const Headers &he
     req.method(http::verb::post);
     req.target(target);
     req.version(11);
-    req.set(http::field::host, d->options.host + ':' + std::to_string(d->options.port));
+    const std::string &host = d->options.host;
+    const bool ipv6 = host.find(':') != std::string::npos; // an address like ::1 goes in brackets
+    req.set(http::field::host, (ipv6 ? '[' + host + ']' : host) + ':' + std::to_string(d->options.port));
     req.set(http::field::content_type, contentType);
     for (const auto &[name, value] : headers)
         req.set(name, value);

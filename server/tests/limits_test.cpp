@@ -522,19 +522,27 @@ TEST(LogOnTiming, UnknownUserAndWrongPasswordTakeTheSameTime)
     };
     once("001.timed"); // the dummy hash and the connection pool are made once
     once("001.ghost");
-    std::vector<double> known, unknown;
-    for (int i = 0; i < 9; ++i) { // interleaved, so that load from elsewhere hits both alike
-        known.push_back(once("001.timed"));
-        unknown.push_back(once(i % 2 ? "001.ghost" : "001.nobody"));
-    }
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v.at(v.size() / 2);
     };
-    const double k = median(known), u = median(unknown);
-    EXPECT_GT(k, 5.0); // a real argon2id check, not a shortcut
-    EXPECT_LT(std::abs(k - u) / std::max(k, u), 0.2) << "wrong password " << k << " ms, unknown user "
-                                                      << u << " ms";
+    // Other tests running beside this one can slow a few log-ons by half: a round whose
+    // medians differ is measured again (up to three rounds). A shortcut for unknown users
+    // differs by a factor of a hundred in every round.
+    std::string rounds;
+    bool alike = false;
+    for (int round = 0; round < 3 && !alike; ++round) {
+        std::vector<double> known, unknown;
+        for (int i = 0; i < 9; ++i) { // interleaved, so that load from elsewhere hits both alike
+            known.push_back(once("001.timed"));
+            unknown.push_back(once(i % 2 ? "001.ghost" : "001.nobody"));
+        }
+        const double k = median(known), u = median(unknown);
+        EXPECT_GT(k, 5.0); // a real argon2id check, not a shortcut
+        alike = std::abs(k - u) / std::max(k, u) < 0.2;
+        rounds += " wrong password " + std::to_string(k) + " ms, unknown user " + std::to_string(u) + " ms;";
+    }
+    EXPECT_TRUE(alike) << rounds;
 }
 
 TEST(RequestLog, EveryLineIsARealRequest)
