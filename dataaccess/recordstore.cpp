@@ -12,7 +12,7 @@ const T &held(const QVariant &v)
     return *static_cast<const T *>(v.constData());
 }
 
-// The wall-clock key of a local date-time; false (no sharing) for other time specs.
+// The wall-clock key of a local date-time; false (no sharing) for UTC or a fixed offset.
 bool localWallKey(const QDateTime &dt, qint64 *key)
 {
     if (!dt.isValid() || dt.timeSpec() != Qt::LocalTime)

@@ -41,7 +41,7 @@ public:
 
     bool isNull(int record, int field) const;
     // A local date-time's wall-clock key (Julian day * 86400000 + ms of the day), without
-    // building the value; false for NULL and for a date-time in another time spec.
+    // building the value; false for NULL and for a date-time in UTC or at a fixed offset.
     bool wallKey(int record, int field, qint64 *key) const;
 
 private:
