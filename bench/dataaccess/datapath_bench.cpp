@@ -2,6 +2,7 @@
 // client path (request, server query, packet, transfer, decoding, dataset) and through the
 // server side alone, each over the same rows stepped directly in SQLite; and the client
 // dataset's memory per row for 100,000 account rows. Prints the machine's load with them.
+#include "bench/directsqlite.h"
 #include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
 #include "dataaccess/protocol/protocol.h"
@@ -101,27 +102,6 @@ Timing median(const std::function<void()> &fn)
     return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
 }
 
-// The same rows stepped directly in SQLite, every column read.
-double directOnce(sqlite3 *db)
-{
-    sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db, "select * from TAB_ACCOUNT limit 10000", -1, &st, nullptr);
-    double sink = 0;
-    const int cols = sqlite3_column_count(st);
-    while (sqlite3_step(st) == SQLITE_ROW) {
-        for (int c = 0; c < cols; ++c) {
-            switch (sqlite3_column_type(st, c)) {
-            case SQLITE_INTEGER: sink += double(sqlite3_column_int64(st, c)); break;
-            case SQLITE_FLOAT: sink += sqlite3_column_double(st, c); break;
-            case SQLITE_TEXT: sink += double(sqlite3_column_bytes(st, c)) + double(*sqlite3_column_text(st, c)); break;
-            default: break;
-            }
-        }
-    }
-    sqlite3_finalize(st);
-    return sink;
-}
-
 long residentBytes()
 {
     QFile f(QStringLiteral("/proc/self/statm"));
@@ -167,13 +147,11 @@ int main(int argc, char **argv)
     // Directly in SQLite: with the library's defaults, and with the connection set up as
     // the server sets up its own (no locking per call, the file mapped, a larger page
     // cache); the ratios are taken against the faster of the two.
-    sqlite3 *db = nullptr;
-    sqlite3_open_v2(env.db.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    const Timing directDefaults = median([db] { benchmark::DoNotOptimize(directOnce(db)); });
+    sqlite3 *db = bench::openDirect(env.db, false);
+    const Timing directDefaults = median([db] { benchmark::DoNotOptimize(bench::stepAccountRows(db)); });
     sqlite3_close(db);
-    sqlite3_open_v2(env.db.toUtf8().constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    sqlite3_exec(db, "PRAGMA mmap_size=268435456; PRAGMA cache_size=-16384;", nullptr, nullptr, nullptr);
-    const Timing directTuned = median([db] { benchmark::DoNotOptimize(directOnce(db)); });
+    db = bench::openDirect(env.db, true);
+    const Timing directTuned = median([db] { benchmark::DoNotOptimize(bench::stepAccountRows(db)); });
     sqlite3_close(db);
     const Timing direct = directTuned.wallMs < directDefaults.wallMs ? directTuned : directDefaults;
 

@@ -1,6 +1,7 @@
 // Application server figures: EchoString over keep-alive (requests per second and
 // latency), 10,000 account rows through the provider against the same query stepped
 // directly in SQLite, and ApplyData of 1,000 modified rows.
+#include "bench/directsqlite.h"
 #include "dataaccess/packet/datapacket.h"
 #include "dataaccess/protocol/transport.h"
 #include "dataaccess/packet/localtimezone.h"
@@ -201,39 +202,13 @@ void BM_Decode10kPacket(benchmark::State &state)
 }
 BENCHMARK(BM_Decode10kPacket)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// The same rows stepped directly in SQLite, every column read.
-double directOnce(sqlite3 *db)
-{
-    sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db, "select * from TAB_ACCOUNT limit 10000", -1, &st, nullptr);
-    double sink = 0;
-    const int cols = sqlite3_column_count(st);
-    while (sqlite3_step(st) == SQLITE_ROW) {
-        for (int c = 0; c < cols; ++c) {
-            switch (sqlite3_column_type(st, c)) {
-            case SQLITE_INTEGER: sink += double(sqlite3_column_int64(st, c)); break;
-            case SQLITE_FLOAT: sink += sqlite3_column_double(st, c); break;
-            case SQLITE_TEXT: sink += double(sqlite3_column_bytes(st, c)) + double(*sqlite3_column_text(st, c)); break;
-            default: break;
-            }
-        }
-    }
-    sqlite3_finalize(st);
-    return sink;
-}
-
 // Directly with SQLite's defaults (argument 0), and on a connection set up as the server
 // sets up its own (argument 1: no locking per call, the file mapped, a 16 MB page cache).
 void BM_Direct10kAccountRows(benchmark::State &state)
 {
-    const bool serverSetUp = state.range(0) == 1;
-    sqlite3 *db = nullptr;
-    sqlite3_open_v2(env()->db.toUtf8().constData(), &db,
-                    SQLITE_OPEN_READONLY | (serverSetUp ? SQLITE_OPEN_NOMUTEX : 0), nullptr);
-    if (serverSetUp)
-        sqlite3_exec(db, "PRAGMA mmap_size=268435456; PRAGMA cache_size=-16384;", nullptr, nullptr, nullptr);
+    sqlite3 *db = bench::openDirect(env()->db, state.range(0) == 1);
     for (auto _ : state)
-        benchmark::DoNotOptimize(directOnce(db));
+        benchmark::DoNotOptimize(bench::stepAccountRows(db));
     sqlite3_close(db);
 }
 BENCHMARK(BM_Direct10kAccountRows)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -300,23 +275,21 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
 
-    // The ratio asked for: provider (whole client path) over direct SQLite, same run.
+    // The ratios: the whole client path into the dataset's storage and the provider's
+    // server side, each over the rows stepped directly with SQLite's defaults, same run.
     auto t = env()->client();
-    sqlite3 *db = nullptr;
-    sqlite3_open_v2(env()->db.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    const double direct = medianMs([db] { benchmark::DoNotOptimize(directOnce(db)); }, 21);
+    sqlite3 *db = bench::openDirect(env()->db, false);
+    const double direct = medianMs([db] { benchmark::DoNotOptimize(bench::stepAccountRows(db)); }, 21);
+    sqlite3_close(db);
     const double provider = medianMs([&t] {
-        benchmark::DoNotOptimize(DataPacket::fromBinary(t->provider(QString::fromLatin1(kAccountQuery))));
+        quillon::RecordStore store;
+        quillon::RecordStoreLoader loader(store);
+        DataPacket::readBinary(t->provider(QString::fromLatin1(kAccountQuery)), loader);
     }, 21);
     const double serverSide = medianMs([] {
-        auto c = env()->backend->acquire();
-        QueryResult r = c->query(c->translate(QString::fromLatin1(kAccountQuery)).sql, {}, true);
-        DataPacket p;
-        p.fields = r.fields;
-        p.rows = std::move(r.rows);
-        benchmark::DoNotOptimize(p.toBinary());
+        auto c = env()->backend->acquire(QStringLiteral("001"));
+        benchmark::DoNotOptimize(runProviderQueryBinary(*c, QString::fromLatin1(kAccountQuery)));
     }, 21);
-    sqlite3_close(db);
     std::printf("10,000 account rows: direct SQLite %.2f ms, provider (client path) %.2f ms "
                 "(ratio %.2f), server side only %.2f ms (ratio %.2f)\n",
                 direct, provider, provider / direct, serverSide, serverSide / direct);

@@ -3,6 +3,7 @@
 #include "server/noticerules.h"
 #include "server/serverfunctions.h"
 #include "server/sql/oracledialect.h"
+#include "server/sql/sqlitereads.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -584,10 +585,7 @@ public:
         sqlite3_progress_handler(m_db, 100000, &SqliteConnection::onProgress, this);
         runScript(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
                                  "PRAGMA case_sensitive_like=ON;"));
-        // Pages read through a mapping of the file instead of a read call each, and a
-        // page cache that holds a large answer's table: the provider's lists are mostly
-        // reads of the same few tables.
-        runScript(QStringLiteral("PRAGMA mmap_size=268435456; PRAGMA cache_size=-16384;"));
+        runScript(QString::fromLatin1(kSqliteReadPragmas));
         const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
         sqlite3_create_function(m_db, "wl_sysdate", 0, SQLITE_UTF8, nullptr, fnSysdate, nullptr, nullptr);
         sqlite3_create_function(m_db, "wl_to_date", -1, det, nullptr, fnToDate, nullptr, nullptr);
@@ -805,14 +803,32 @@ public:
                     const int t = sqlite3_column_type(st, c);
                     answerBytes += t == SQLITE_TEXT || t == SQLITE_BLOB ? sqlite3_column_bytes(st, c) : 8;
                 }
-                try {
-                    limit.check(result.rows.size(), answerBytes);
-                } catch (...) {
-                    sqlite3_reset(st);
-                    throw;
-                }
+                checkAnswer(st, limit, result.rows.size(), answerBytes);
             }
         }
+        finishStepping(st, rc);
+        std::vector<bool> check(static_cast<size_t>(cols), false);
+        for (int c = 0; c < cols; ++c)
+            check[size_t(c)] = !declared[size_t(c)] || odd[size_t(c)];
+        finishTypes(result, declared, check);
+        return result;
+    }
+
+    // The answer limit, checked while stepping; the statement is reset before a refusal.
+    static void checkAnswer(sqlite3_stmt *st, const AnswerLimit &limit, qsizetype rows, qint64 bytes)
+    {
+        try {
+            limit.check(rows, bytes);
+        } catch (...) {
+            sqlite3_reset(st);
+            throw;
+        }
+    }
+
+    // Resets a statement stepped to its end; a step that ended otherwise (the time limit,
+    // an error) throws with the reason.
+    void finishStepping(sqlite3_stmt *st, int rc)
+    {
         if (rc != SQLITE_DONE) {
             const QString msg = rc == SQLITE_INTERRUPT
                                     ? QStringLiteral("the statement ran longer than %1 s and was stopped")
@@ -822,11 +838,6 @@ public:
             throw DbError(msg);
         }
         sqlite3_reset(st);
-        std::vector<bool> check(static_cast<size_t>(cols), false);
-        for (int c = 0; c < cols; ++c)
-            check[size_t(c)] = !declared[size_t(c)] || odd[size_t(c)];
-        finishTypes(result, declared, check);
-        return result;
     }
 
     // Columns of declared types are written into the packet as they are stepped, with no
@@ -869,23 +880,10 @@ public:
             }
             w.endRow();
             if (limit.bounded()) { // counted as query() counts
-                try {
-                    limit.check(w.rows(), answerBytes);
-                } catch (...) {
-                    sqlite3_reset(st);
-                    throw;
-                }
+                checkAnswer(st, limit, w.rows(), answerBytes);
             }
         }
-        if (rc != SQLITE_DONE) {
-            const QString msg = rc == SQLITE_INTERRUPT
-                                    ? QStringLiteral("the statement ran longer than %1 s and was stopped")
-                                          .arg(double(s_limitMs.load()) / 1000.0)
-                                    : dbMessage(m_db);
-            sqlite3_reset(st);
-            throw DbError(msg);
-        }
-        sqlite3_reset(st);
+        finishStepping(st, rc);
         nameFields(fields);
         return w.finish(fields);
     }
