@@ -7,6 +7,7 @@
 #include "server/sql/backend.h"
 #include "server/sql/oracledialect.h"
 
+#include <algorithm>
 #include <QCborArray>
 #include <QDateTime>
 #include <QRegularExpression>
@@ -153,14 +154,14 @@ QSet<QString> grantableFunctions(Call &k)
 
 // ---- own account -------------------------------------------------------------------------
 
-QCborMap myMenu(Call &k)
+QCborMap myMenu(Call &k, const QCborMap &)
 {
     QCborMap out;
     out.insert(QStringLiteral("menu"), grantedMenu(k.c, k.session.user, k.session.sysid).toBinary());
     return out;
 }
 
-QCborMap myRights(Call &k)
+QCborMap myRights(Call &k, const QCborMap &)
 {
     QCborMap out;
     out.insert(QStringLiteral("superUser"), k.rights.superUser);
@@ -194,7 +195,7 @@ QCborMap changePassword(Call &k, const QCborMap &args)
 
 // ---- users -------------------------------------------------------------------------------
 
-QCborMap listUsers(Call &k)
+QCborMap listUsers(Call &k, const QCborMap &)
 {
     k.require(kUsersFunction, QStringLiteral("用户管理"));
     QueryResult r = k.q(QStringLiteral("select u.USERCODE, u.SITECODE, s.SiteName as SITENAME, "
@@ -307,7 +308,7 @@ QCborMap resetPassword(Call &k, const QCborMap &args)
 
 // ---- roles -------------------------------------------------------------------------------
 
-QCborMap listRoles(Call &k)
+QCborMap listRoles(Call &k, const QCborMap &)
 {
     k.requireAny({kRolesFunction, kUsersFunction}, QStringLiteral("查看角色"));
     QHash<QString, QStringList> grants;
@@ -426,7 +427,7 @@ QCborMap deleteRole(Call &k, const QCborMap &args)
 
 // ---- menu --------------------------------------------------------------------------------
 
-QCborMap listMenu(Call &k)
+QCborMap listMenu(Call &k, const QCborMap &)
 {
     k.requireAny({kRolesFunction, kMenuFunction}, QStringLiteral("查看菜单"));
     QueryResult r = k.q(QStringLiteral("select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, "
@@ -564,7 +565,7 @@ QCborMap saveMenu(Call &k, const QCborMap &args)
     return {};
 }
 
-QCborMap listDeployments(Call &k)
+QCborMap listDeployments(Call &k, const QCborMap &)
 {
     k.requireSuperUser(QStringLiteral("选择部署"));
     QStringList ids;
@@ -588,7 +589,7 @@ struct Level
 // Site levels: the FBTYPE code and the SITETYPE text.
 const Level kLevels[] = {{"0", "总部"}, {"1", "财务中心"}, {"2", "网点"}};
 
-QCborMap listSites(Call &k)
+QCborMap listSites(Call &k, const QCborMap &)
 {
     k.requireAny({kSitesFunction, kUsersFunction}, QStringLiteral("查看网点"));
     QCborMap out;
@@ -746,45 +747,25 @@ QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &
     }
     Transaction t(*conn);
     Call k{*conn, session, sysid, loadRights(*conn, session.user, session.sysid)};
-    QCborMap out;
+    // Every call takes the arguments; those that read none leave them unnamed.
+    static const struct
+    {
+        const char *name;
+        QCborMap (*run)(Call &, const QCborMap &);
+    } calls[] = {
+        {"MyMenu", myMenu},           {"MyRights", myRights},       {"ChangePassword", changePassword},
+        {"ListUsers", listUsers},     {"AddUser", addUserCall},     {"UpdateUser", updateUser},
+        {"SetUserEnabled", setEnabled}, {"ResetPassword", resetPassword}, {"ListRoles", listRoles},
+        {"SaveRole", saveRole},       {"DeleteRole", deleteRole},   {"ListMenu", listMenu},
+        {"SaveMenu", saveMenu},       {"ListDeployments", listDeployments}, {"ListSites", listSites},
+        {"SaveSite", saveSite},       {"DeleteSite", deleteSite},
+    };
     const QString name = call.trimmed();
-    auto is = [&name](const char *n) { return name == QLatin1String(n); };
-    if (is("MyMenu"))
-        out = myMenu(k);
-    else if (is("MyRights"))
-        out = myRights(k);
-    else if (is("ChangePassword"))
-        out = changePassword(k, args);
-    else if (is("ListUsers"))
-        out = listUsers(k);
-    else if (is("AddUser"))
-        out = addUserCall(k, args);
-    else if (is("UpdateUser"))
-        out = updateUser(k, args);
-    else if (is("SetUserEnabled"))
-        out = setEnabled(k, args);
-    else if (is("ResetPassword"))
-        out = resetPassword(k, args);
-    else if (is("ListRoles"))
-        out = listRoles(k);
-    else if (is("SaveRole"))
-        out = saveRole(k, args);
-    else if (is("DeleteRole"))
-        out = deleteRole(k, args);
-    else if (is("ListMenu"))
-        out = listMenu(k);
-    else if (is("SaveMenu"))
-        out = saveMenu(k, args);
-    else if (is("ListDeployments"))
-        out = listDeployments(k);
-    else if (is("ListSites"))
-        out = listSites(k);
-    else if (is("SaveSite"))
-        out = saveSite(k, args);
-    else if (is("DeleteSite"))
-        out = deleteSite(k, args);
-    else
+    const auto found = std::find_if(std::begin(calls), std::end(calls),
+                                    [&name](const auto &c) { return name == QLatin1String(c.name); });
+    if (found == std::end(calls))
         throw AdminError(404, QStringLiteral("服务器不认识管理功能“%1”，请升级程序。").arg(call));
+    const QCborMap out = found->run(k, args);
     t.commit();
     return out;
 }

@@ -114,10 +114,6 @@ void TfNoReadMessage::FillList()
     if (!data->Active() || data->RecordCount() == 0)
         return;
     data->SetIndexFieldNames(data->Fields(0)->FieldName());
-    auto text = [data](const char *field) {
-        quillon::TField *f = data->FindField(QString::fromLatin1(field));
-        return f ? f->AsString() : QString();
-    };
     QList<QTreeWidgetItem *> items;
     items.reserve(data->RecordCount());
     data->DisableControls();

@@ -90,12 +90,8 @@ TfConfigMenu::~TfConfigMenu()
     disconnect(cbSysid, nullptr, this, nullptr);
 }
 
-void TfConfigMenu::FormShow()
+void TfConfigMenu::firstShow()
 {
-    TfWardenBase::FormShow();
-    if (m_loaded)
-        return;
-    m_loaded = true;
     if (!isSuperUser()) {
         lblPublic->setText(QStringLiteral("菜单管理只对超级管理员 dk 开放。"));
         MSGWarningDialog(QStringLiteral("菜单管理只对超级管理员 dk 开放。需要调整菜单时请联系 dk。"));

@@ -41,10 +41,9 @@ public:
     QString sysid() const;
 
 protected:
-    void FormShow() override;
+    void firstShow() override;
 
 private:
-    bool m_loaded = false;
 };
 
 } // namespace warden

@@ -23,6 +23,9 @@ public:
     QLabel *lblRule;
 
     void actSaveExecute();
+
+protected:
+    void firstShow() override {} // a form to fill in: nothing to load
 };
 
 } // namespace warden

@@ -2,8 +2,6 @@
 
 #include "baseforms/rzcontrols.h"
 #include "dataaccess/packet/datapacket.h"
-#include "host/errordisplay.h"
-#include "host/errors.h"
 
 #include <QCborArray>
 #include <QFormLayout>
@@ -36,19 +34,11 @@ TfRole::TfRole(QWidget *parent)
 {
     setObjectName(QStringLiteral("fRole"));
     setWindowTitle(QStringLiteral("角色管理"));
-    actQuery->setText(QStringLiteral("刷新"));
-    addToolButton(actQuery, QStringLiteral("btnQuery"));
-    addToolButton(actNew, QStringLiteral("btnNew"));
-    addToolButton(actSave, QStringLiteral("btnSave"));
-    addToolButton(actCancel, QStringLiteral("btnCancel"));
+    addEntryTools([this] { actNewExecute(); }, [this] { actSaveExecute(); },
+                  [this] { actCancelExecute(); }, [this] { return lstRoles->currentRow() >= 0; });
     addToolButton(actDel, QStringLiteral("btnDel"));
     addToolButton(actClose, QStringLiteral("btnClose"));
-    setExecuteHandler(actNew, [this] { actNewExecute(); });
-    setExecuteHandler(actSave, [this] { actSaveExecute(); });
     setExecuteHandler(actDel, [this] { actDelExecute(); });
-    setExecuteHandler(actCancel, [this] { actCancelExecute(); });
-    setUpdateHandler(actSave, [this] { return m_new || lstRoles->currentRow() >= 0; });
-    setUpdateHandler(actCancel, [this] { return m_new; });
     setUpdateHandler(actDel, [this] { return !m_new && lstRoles->currentRow() >= 0; });
     pnlOption->hide();
 
@@ -93,20 +83,6 @@ TfRole::TfRole(QWidget *parent)
 TfRole::~TfRole()
 {
     disconnect(lstRoles, nullptr, this, nullptr);
-}
-
-void TfRole::FormShow()
-{
-    TfWardenBase::FormShow();
-    if (!m_loaded) {
-        m_loaded = true;
-        host::guarded([this] {
-            try {
-                actQueryExecute();
-            } catch (const host::SilentAbort &) {
-            }
-        });
-    }
 }
 
 void TfRole::buildTree()

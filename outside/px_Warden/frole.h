@@ -35,10 +35,8 @@ public:
     void setCheckedFunctions(const QStringList &functions);
     // The tree item of a function, nullptr when the tree has none.
     QTreeWidgetItem *itemOf(const QString &function) const;
-    bool isNew() const { return m_new; }
 
 protected:
-    void FormShow() override;
 
 private:
     void buildTree();
@@ -52,8 +50,6 @@ private:
         qint64 users = 0;
     };
     QList<Role> m_roles;
-    bool m_new = false;
-    bool m_loaded = false;
 };
 
 } // namespace warden

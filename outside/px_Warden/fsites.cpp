@@ -2,8 +2,6 @@
 
 #include "baseforms/rzcontrols.h"
 #include "dataaccess/packet/datapacket.h"
-#include "host/errordisplay.h"
-#include "host/errors.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,19 +24,11 @@ TfSites::TfSites(QWidget *parent)
 {
     setObjectName(QStringLiteral("fSites"));
     setWindowTitle(QStringLiteral("级别管理"));
-    actQuery->setText(QStringLiteral("刷新"));
-    addToolButton(actQuery, QStringLiteral("btnQuery"));
-    addToolButton(actNew, QStringLiteral("btnNew"));
-    addToolButton(actSave, QStringLiteral("btnSave"));
-    addToolButton(actCancel, QStringLiteral("btnCancel"));
+    addEntryTools([this] { actNewExecute(); }, [this] { actSaveExecute(); },
+                  [this] { actCancelExecute(); }, [this] { return !currentCode().isEmpty(); });
     addToolButton(actDel, QStringLiteral("btnDel"));
     addToolButton(actClose, QStringLiteral("btnClose"));
-    setExecuteHandler(actNew, [this] { actNewExecute(); });
-    setExecuteHandler(actSave, [this] { actSaveExecute(); });
     setExecuteHandler(actDel, [this] { actDelExecute(); });
-    setExecuteHandler(actCancel, [this] { actCancelExecute(); });
-    setUpdateHandler(actSave, [this] { return m_new || !currentCode().isEmpty(); });
-    setUpdateHandler(actCancel, [this] { return m_new; });
     setUpdateHandler(actDel, [this] { return !m_new && !currentCode().isEmpty(); });
     pnlOption->hide();
 
@@ -92,20 +82,6 @@ TfSites::TfSites(QWidget *parent)
 TfSites::~TfSites()
 {
     disconnect(tvSites, nullptr, this, nullptr);
-}
-
-void TfSites::FormShow()
-{
-    TfWardenBase::FormShow();
-    if (!m_loaded) {
-        m_loaded = true;
-        host::guarded([this] {
-            try {
-                actQueryExecute();
-            } catch (const host::SilentAbort &) {
-            }
-        });
-    }
 }
 
 QString TfSites::currentCode() const

@@ -32,13 +32,11 @@ public:
     void actDelExecute();
     void actCancelExecute();
 
-    bool isNew() const { return m_new; }
     // Selects the site with this code in the tree; false when there is none.
     bool selectSite(const QString &code);
     QString currentCode() const;
 
 protected:
-    void FormShow() override;
 
 private:
     void showCurrent();
@@ -49,8 +47,6 @@ private:
         bool finance = false;
     };
     QHash<QString, Site> m_sites; // by code
-    bool m_new = false;
-    bool m_loaded = false;
 };
 
 } // namespace warden

@@ -4,8 +4,6 @@
 #include "baseforms/dbgrideh.h"
 #include "baseforms/rzcontrols.h"
 #include "dataaccess/mydataset.h"
-#include "host/errordisplay.h"
-#include "host/errors.h"
 #include "host/uintf.h"
 #include "host/varlist.h"
 #include "udm_func.h"
@@ -28,28 +26,20 @@ TfUsers::TfUsers(QWidget *parent)
 {
     setObjectName(QStringLiteral("fUsers"));
     setWindowTitle(QStringLiteral("用户管理"));
-    actQuery->setText(QStringLiteral("刷新"));
     actEnable = addComponent(new QAction(QStringLiteral("停用"), this), QStringLiteral("actEnable"));
     actEnable->setToolTip(QStringLiteral("停用或启用当前用户"));
     actEnable->setIcon(actDel->icon());
     actResetPwd = addComponent(new QAction(QStringLiteral("重置密码"), this), QStringLiteral("actResetPwd"));
     actResetPwd->setToolTip(QStringLiteral("把当前用户的密码改为“密码”一栏中输入的新密码"));
     actResetPwd->setIcon(actEdit->icon());
-    addToolButton(actQuery, QStringLiteral("btnQuery"));
-    addToolButton(actNew, QStringLiteral("btnNew"));
-    addToolButton(actSave, QStringLiteral("btnSave"));
-    addToolButton(actCancel, QStringLiteral("btnCancel"));
+    auto current = [this] { return cdsData->Active() && !cdsData->IsEmpty(); };
+    addEntryTools([this] { actNewExecute(); }, [this] { actSaveExecute(); },
+                  [this] { actCancelExecute(); }, current);
     addToolButton(actEnable, QStringLiteral("btnEnable"));
     addToolButton(actResetPwd, QStringLiteral("btnResetPwd"));
     addToolButton(actClose, QStringLiteral("btnClose"));
-    setExecuteHandler(actNew, [this] { actNewExecute(); });
-    setExecuteHandler(actSave, [this] { actSaveExecute(); });
-    setExecuteHandler(actCancel, [this] { actCancelExecute(); });
     setExecuteHandler(actEnable, [this] { actEnableExecute(); });
     setExecuteHandler(actResetPwd, [this] { actResetPwdExecute(); });
-    auto current = [this] { return cdsData->Active() && !cdsData->IsEmpty(); };
-    setUpdateHandler(actSave, [this, current] { return m_new || current(); });
-    setUpdateHandler(actCancel, [this] { return m_new; });
     setUpdateHandler(actEnable, [this, current] {
         if (!current() || m_new)
             return false;
@@ -122,20 +112,6 @@ TfUsers::~TfUsers()
 void TfUsers::InitPDM()
 {
     TfWardenBase::InitPDM();
-}
-
-void TfUsers::FormShow()
-{
-    TfWardenBase::FormShow();
-    if (!m_loaded) {
-        m_loaded = true;
-        host::guarded([this] {
-            try {
-                actQueryExecute();
-            } catch (const host::SilentAbort &) {
-            }
-        });
-    }
 }
 
 QString TfUsers::currentUser() const

@@ -48,22 +48,18 @@ public:
     void actResetPwdExecute();
 
     // Whether the panel holds a new user (not yet saved).
-    bool isNew() const { return m_new; }
     // Ticks exactly the named roles in the list.
     void setCheckedRoles(const QStringList &roles);
     QStringList checkedRoles() const;
 
 protected:
     void InitPDM() override;
-    void FormShow() override;
 
 private:
     void showCurrent();
     void loadChoices();
     QString currentUser() const;
 
-    bool m_new = false;
-    bool m_loaded = false;
 };
 
 } // namespace warden

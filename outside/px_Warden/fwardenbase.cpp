@@ -1,6 +1,7 @@
 #include "fwardenbase.h"
 
 #include "dataaccess/packet/datapacket.h"
+#include "host/errordisplay.h"
 #include "host/errors.h"
 #include "host/uintf.h"
 #include "host/varlist.h"
@@ -20,6 +21,40 @@ void TfWardenBase::InitPDM()
     TfDBBase::InitPDM();
     SetPDM(DM_Func());
     SetDBGridIniFile(QString());
+}
+
+void TfWardenBase::FormShow()
+{
+    TfDBBase::FormShow();
+    if (m_shown)
+        return;
+    m_shown = true;
+    firstShow();
+}
+
+void TfWardenBase::firstShow()
+{
+    host::guarded([this] {
+        try {
+            actQueryExecute();
+        } catch (const host::SilentAbort &) {
+        }
+    });
+}
+
+void TfWardenBase::addEntryTools(std::function<void()> add, std::function<void()> save,
+                                 std::function<void()> cancel, std::function<bool()> selected)
+{
+    actQuery->setText(QStringLiteral("刷新"));
+    addToolButton(actQuery, QStringLiteral("btnQuery"));
+    addToolButton(actNew, QStringLiteral("btnNew"));
+    addToolButton(actSave, QStringLiteral("btnSave"));
+    addToolButton(actCancel, QStringLiteral("btnCancel"));
+    setExecuteHandler(actNew, std::move(add));
+    setExecuteHandler(actSave, std::move(save));
+    setExecuteHandler(actCancel, std::move(cancel));
+    setUpdateHandler(actSave, [this, selected] { return m_new || selected(); });
+    setUpdateHandler(actCancel, [this] { return m_new; });
 }
 
 QCborMap TfWardenBase::Call(const QString &call, const QCborMap &args)

@@ -4,6 +4,8 @@
 
 #include <QCborMap>
 
+#include <functional>
+
 namespace quillon {
 struct DataPacket;
 }
@@ -27,10 +29,27 @@ public:
     static QString logOnUser();
     static bool isSuperUser();
 
+    // A new entry is being entered (not yet saved).
+    bool isNew() const { return m_new; }
+
 protected:
     void InitPDM() override;
+    void FormShow() override;
+    // What the first showing of the window loads: by default its list (刷新), a refusal
+    // already shown to the user.
+    virtual void firstShow();
+    // 刷新, 新增, 保存 and 撤消 on the toolbar of a window that edits the entries of one
+    // list, with their handlers; `selected` tells whether an entry is chosen. The window
+    // adds its own tools after these.
+    void addEntryTools(std::function<void()> add, std::function<void()> save,
+                       std::function<void()> cancel, std::function<bool()> selected);
     // A required text: warns with `message`, focuses the control and stops the action.
     void require(bool ok, QWidget *control, const QString &message);
+
+    bool m_new = false;
+
+private:
+    bool m_shown = false;
 };
 
 } // namespace warden

@@ -26,7 +26,7 @@ void TDM_Func::new_execute(const QString &callfunc, const QString &funcdesc,
                            const QString &controls, const QStringList &, int HelpIndex)
 {
     auto is = [&callfunc](const char *name) {
-        return callfunc.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+        return sameFunctionName(callfunc, QString::fromLatin1(name));
     };
     QWidget *none = nullptr;
     if (is("fPassEdt"))
