@@ -17,6 +17,7 @@
 #include "modules/herald/udm_func.h"
 #include "richedit/richeditor.h"
 #include "server/tests/testserver.h"
+#include "tests/support/windowtest.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -69,11 +70,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        tessera::setAppPath(m_dir.path());
-        auto p = std::make_unique<host::ScriptedPresenter>();
-        presenter = p.get();
-        host::setDialogPresenter(std::move(p));
-        host::CdbCommObj();
+        presenter = testsupport::prepareWindowTest(m_dir.path());
         signOn(m_conn, QStringLiteral("101"), QStringLiteral("001.zhang"));
         host::setConnection(&m_conn);
         DM_Func()->InitConn();
@@ -106,11 +103,7 @@ protected:
 
     static void signOn(quillon::TMySktConnection &c, const QString &site, const QString &user)
     {
-        c.SetHost(QStringLiteral("127.0.0.1"));
-        c.SetPort(s_srv->http->port());
-        c.SetSiteCode(site);
-        c.SetUsername(user);
-        c.SetPassword(QStringLiteral("123456"));
+        testsupport::pointAt(c, s_srv->http->port(), site, user);
     }
     static void setUser(const QString &site, const QString &name)
     {

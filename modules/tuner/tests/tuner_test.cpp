@@ -17,6 +17,7 @@
 #include "modules/tuner/udm_func.h"
 #include "server/oplog.h"
 #include "server/tests/testserver.h"
+#include "tests/support/windowtest.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -282,16 +283,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        tessera::setAppPath(m_dir.path());
-        auto p = std::make_unique<host::ScriptedPresenter>();
-        presenter = p.get();
-        host::setDialogPresenter(std::move(p));
-        host::CdbCommObj();
-        m_conn.SetHost(QStringLiteral("127.0.0.1"));
-        m_conn.SetPort(s_srv->http->port());
-        m_conn.SetSiteCode(QStringLiteral("101"));
-        m_conn.SetUsername(QStringLiteral("001.zhang"));
-        m_conn.SetPassword(QStringLiteral("123456"));
+        presenter = testsupport::prepareWindowTest(m_dir.path());
+        testsupport::pointAt(m_conn, s_srv->http->port(), QStringLiteral("101"), QStringLiteral("001.zhang"));
         host::setConnection(&m_conn);
         DM_Func()->InitConn();
         host::g_lstVars->setValue(QStringLiteral("sysid"), QStringLiteral("001"));
