@@ -247,17 +247,25 @@ QAction *TfDBBase::makeAction(const char *name, const QString &caption, const QS
     return a;
 }
 
-QToolButton *TfDBBase::addToolButton(QAction *action, const QString &buttonName)
+QToolButton *TfDBBase::addToolButton(QAction *action, const QString &buttonName,
+                                     const QString &before)
 {
+    QAction *anchor = nullptr; // null: at the end
+    if (!before.isEmpty())
+        for (QAction *a : tbTool->actions())
+            if (a->objectName() == before + QStringLiteral("Holder"))
+                anchor = a;
     auto *b = addComponent(new QToolButton(tbTool), buttonName);
     b->setDefaultAction(action);
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setAutoRaise(true);
-    b->setFixedSize(45, 40);
+    // The usual button is 45 wide; a longer caption (重置密码) widens its own button
+    // rather than being cut.
+    b->setFixedSize(qMax(45, b->fontMetrics().horizontalAdvance(action->text()) + 12), 40);
     b->setIconSize(QSize(22, 22));
-    QAction *holder = tbTool->addWidget(b);
+    QAction *holder = tbTool->insertWidget(anchor, b);
     holder->setObjectName(buttonName + QStringLiteral("Holder"));
-    QAction *sep = tbTool->addSeparator();
+    QAction *sep = tbTool->insertSeparator(anchor);
     sep->setObjectName(buttonName + QStringLiteral("Sep"));
     return b;
 }

@@ -100,8 +100,10 @@ public:
         *actUpload, *actCopy, *actConfig, *actDetail, *actCollection, *actCollectionAffirm,
         *actStat, *actCalc;
     QList<QAction *> actions() const { return m_actions; }
-    // Puts an action on the tool bar (a button named `buttonName`, then a separator).
-    QToolButton *addToolButton(QAction *action, const QString &buttonName);
+    // Puts an action on the tool bar (a button named `buttonName`, then a separator), at
+    // the end or, when given and present, before the button named `before`.
+    QToolButton *addToolButton(QAction *action, const QString &buttonName,
+                               const QString &before = QString());
 
     // Execute and update (enabling) handlers of the actions. The execute handler runs after
     // the cancel-mode step; a host::SilentAbort stops it quietly, other errors are shown.

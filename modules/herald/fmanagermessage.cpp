@@ -35,9 +35,9 @@ TfManagerMessage::TfManagerMessage(QWidget *parent)
     setObjectName(QStringLiteral("fManagerMessage"));
     setWindowTitle(QStringLiteral("公告管理"));
     ReportName = QStringLiteral("ManagerMessage.wlr");
-    tbDel = insertToolButton(actDel, QStringLiteral("tbDel"));
-    tbSelAll = insertToolButton(actSelAll, QStringLiteral("tbSelAll"));
-    tbUnSelAll = insertToolButton(actUnSelAll, QStringLiteral("tbUnSelAll"));
+    tbDel = addToolButton(actDel, QStringLiteral("tbDel"), QStringLiteral("tbClose"));
+    tbSelAll = addToolButton(actSelAll, QStringLiteral("tbSelAll"), QStringLiteral("tbClose"));
+    tbUnSelAll = addToolButton(actUnSelAll, QStringLiteral("tbUnSelAll"), QStringLiteral("tbClose"));
     setExecuteHandler(actDel, [this] { actDelExecute(); });
     setExecuteHandler(actSelAll, [this] { actSelAllExecute(); });
     setExecuteHandler(actUnSelAll, [this] { actUnSelAllExecute(); });
@@ -132,25 +132,6 @@ TfManagerMessage::TfManagerMessage(QWidget *parent)
 }
 
 TfManagerMessage::~TfManagerMessage() = default;
-
-QToolButton *TfManagerMessage::insertToolButton(QAction *action, const QString &name)
-{
-    // The commands of this window stand before the close button, as in the other windows.
-    QToolButton *b = addToolButton(action, name);
-    QAction *closeHolder = tbTool->findChild<QAction *>(QStringLiteral("tbCloseHolder"));
-    if (!closeHolder)
-        return b;
-    QAction *holder = tbTool->findChild<QAction *>(name + QStringLiteral("Holder"));
-    QAction *sep = tbTool->findChild<QAction *>(name + QStringLiteral("Sep"));
-    for (QAction *a : {holder, sep}) {
-        if (!a)
-            continue;
-        tbTool->removeAction(a);
-        tbTool->insertAction(closeHolder, a);
-    }
-    b->show();
-    return b;
-}
 
 void TfManagerMessage::InitPDM()
 {

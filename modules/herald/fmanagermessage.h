@@ -67,7 +67,6 @@ private:
     // Rows of notices written before the original attachment name was kept show the name
     // part of the server path instead.
     void fillAttachmentNames();
-    QToolButton *insertToolButton(QAction *action, const QString &name);
 };
 
 } // namespace herald

@@ -30,9 +30,9 @@ TfcenAccEdt::TfcenAccEdt(QWidget *parent)
     actCollectionAffirm->setText(QStringLiteral("批带"));
     actCollectionAffirm->setToolTip(QStringLiteral("重新计算选中记录的中转费、扫描费、派件费和其他费"));
     actRefresh->setToolTip(QStringLiteral("刷新账单目的地， 寄件站，重量，签收站等信息"));
-    tbCalcOne = insertToolButton(actCollection, QStringLiteral("tbCalcOne"), QStringLiteral("tbSave"));
-    tbCalcAll = insertToolButton(actCollectionAffirm, QStringLiteral("tbCalcAll"), QStringLiteral("tbSave"));
-    tbRefresh = insertToolButton(actRefresh, QStringLiteral("tbRefresh"), QStringLiteral("tbSave"));
+    tbCalcOne = addToolButton(actCollection, QStringLiteral("tbCalcOne"), QStringLiteral("tbSave"));
+    tbCalcAll = addToolButton(actCollectionAffirm, QStringLiteral("tbCalcAll"), QStringLiteral("tbSave"));
+    tbRefresh = addToolButton(actRefresh, QStringLiteral("tbRefresh"), QStringLiteral("tbSave"));
     setExecuteHandler(actCollection, [this] { actCollectionExecute(); });
     setExecuteHandler(actCollectionAffirm, [this] { actCollectionAffirmExecute(); });
 

@@ -28,8 +28,8 @@ TfDFKEdt::TfDFKEdt(QWidget *parent)
     actCalc->setText(QStringLiteral("算费"));
     actCalc->setToolTip(QStringLiteral("计算到付款手续费"));
     actRefresh->setToolTip(QStringLiteral("显示或隐藏签收站刷新选项"));
-    tbRefresh = insertToolButton(actRefresh, QStringLiteral("tbRefresh"), QStringLiteral("tbSave"));
-    tbCalcOne = insertToolButton(actCalc, QStringLiteral("tbCalcOne"), QStringLiteral("tbSave"));
+    tbRefresh = addToolButton(actRefresh, QStringLiteral("tbRefresh"), QStringLiteral("tbSave"));
+    tbCalcOne = addToolButton(actCalc, QStringLiteral("tbCalcOne"), QStringLiteral("tbSave"));
     setExecuteHandler(actCalc, [this] { actCalcExecute(); });
 
     edtSIGNSITE = addComponent(new FilterLookupEdit(rzszpnl1), QStringLiteral("edtSIGNSITE"));

@@ -24,8 +24,8 @@ TfDFPFEdt::TfDFPFEdt(QWidget *parent)
     actCalc->setText(QStringLiteral("算费"));
     actCalc->setToolTip(QStringLiteral("计算派件费"));
     actRefresh->setToolTip(QStringLiteral("显示或隐藏目的地、寄件站、重量的刷新选项"));
-    tbRefresh = insertToolButton(actRefresh, QStringLiteral("tbRefresh"), QStringLiteral("tbSave"));
-    tbCalc = insertToolButton(actCalc, QStringLiteral("tbCalc"), QStringLiteral("tbSave"));
+    tbRefresh = addToolButton(actRefresh, QStringLiteral("tbRefresh"), QStringLiteral("tbSave"));
+    tbCalc = addToolButton(actCalc, QStringLiteral("tbCalc"), QStringLiteral("tbSave"));
     setExecuteHandler(actCalc, [this] { actCalcExecute(); });
 
     cboMdd = addSideChoice(QStringLiteral("cboMdd"), QStringLiteral("刷新目的地选项"),

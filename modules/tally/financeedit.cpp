@@ -111,8 +111,8 @@ TfFinanceEdit::TfFinanceEdit(QWidget *parent)
             if (n.startsWith(QLatin1String(hidden)))
                 a->setVisible(false);
     }
-    insertToolButton(actSelAll, QStringLiteral("tbSelAll"), QStringLiteral("tbSave"));
-    insertToolButton(actUnSelAll, QStringLiteral("tbUnSelAll"), QStringLiteral("tbSave"));
+    addToolButton(actSelAll, QStringLiteral("tbSelAll"), QStringLiteral("tbSave"));
+    addToolButton(actUnSelAll, QStringLiteral("tbUnSelAll"), QStringLiteral("tbSave"));
     setExecuteHandler(actSelAll, [this] { actSelAllExecute(); });
     setExecuteHandler(actUnSelAll, [this] { actUnSelAllExecute(); });
     setExecuteHandler(actRefresh, [this] { actRefreshExecute(); });
@@ -172,26 +172,6 @@ TfFinanceEdit::TfFinanceEdit(QWidget *parent)
 }
 
 TfFinanceEdit::~TfFinanceEdit() = default;
-
-QToolButton *TfFinanceEdit::insertToolButton(QAction *action, const QString &name,
-                                             const QString &before)
-{
-    QAction *anchor = nullptr;
-    for (QAction *a : tbTool->actions())
-        if (a->objectName() == before + QStringLiteral("Holder"))
-            anchor = a;
-    auto *b = addComponent(new QToolButton(tbTool), name);
-    b->setDefaultAction(action);
-    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    b->setAutoRaise(true);
-    b->setFixedSize(45, 40);
-    b->setIconSize(QSize(22, 22));
-    QAction *holder = tbTool->insertWidget(anchor, b);
-    holder->setObjectName(name + QStringLiteral("Holder"));
-    QAction *sep = tbTool->insertSeparator(anchor);
-    sep->setObjectName(name + QStringLiteral("Sep"));
-    return b;
-}
 
 QComboBox *TfFinanceEdit::addSideChoice(const QString &name, const QString &label,
                                         const QStringList &items)

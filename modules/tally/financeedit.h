@@ -87,8 +87,6 @@ protected:
     void actQueryExecute() override;
     void FormClose(bool &freeOnClose) override;
 
-    // Puts a button for `action` on the tool bar before the button named `before`.
-    QToolButton *insertToolButton(QAction *action, const QString &name, const QString &before);
     // The form layout inside the side panel, above its 刷新 button.
     QFormLayout *sideLayout() const { return m_sideLayout; }
     QComboBox *addSideChoice(const QString &name, const QString &label, const QStringList &items);
