@@ -7,6 +7,7 @@
 #include "server/schema.h"
 #include "server/seed.h"
 #include "server/sql/backend.h"
+#include "tests/support/testbackend.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
@@ -33,6 +34,8 @@ inline QString pgClusterUrl()
                 ADD_FAILURE() << "no PostgreSQL test cluster URL in "
                               << qPrintable(qEnvironmentVariable("WAYLINK_TEST_PG_URL_FILE"));
         }
+        if (u.isEmpty() && waylink::test::expectsPostgres())
+            ADD_FAILURE() << "started for PostgreSQL, but no cluster URL reached the test";
         return u;
     }();
     return url;
@@ -47,6 +50,7 @@ inline bool onPostgres()
 // database of the test cluster on PostgreSQL (made by Backend::open(..., true)).
 inline QString testDatabase(const QTemporaryDir &dir, const QString &fileName)
 {
+    waylink::test::noteDatabase(onPostgres());
     if (!onPostgres())
         return dir.filePath(fileName);
     static QAtomicInt counter;
@@ -68,6 +72,8 @@ struct TestServer
         EXPECT_TRUE(dir.isValid());
         dbPath = testDatabase(dir, QStringLiteral("test.sqlite"));
         backend = Backend::open(dbPath, true);
+        EXPECT_EQ(backend->describe().startsWith(QLatin1String("PostgreSQL")), onPostgres())
+            << qPrintable(backend->describe());
         {
             auto c = backend->acquire();
             createSchema(*c);
