@@ -8,6 +8,7 @@
 #include "server/sql/oracledialect.h"
 
 #include <algorithm>
+#include <functional>
 #include <QCborArray>
 #include <QDateTime>
 #include <QRegularExpression>
@@ -47,6 +48,7 @@ struct Call
     const SessionInfo &session;
     QString sysid;
     Rights rights;
+    QString address; // the client's network address
 
     void require(const char *function, const QString &what) const
     {
@@ -81,7 +83,7 @@ struct Call
         e.content = content.left(2000);
         e.site = session.siteName;
         e.emp = session.empName.isEmpty() ? session.user : session.empName;
-        e.address = session.clientMac.left(40);
+        e.address = address.left(40);
         e.time = QDateTime::currentDateTime();
         e.note = QStringLiteral("%1 (%2)").arg(call, session.user).left(200);
         appendOpLog(c, sysid, {e});
@@ -135,6 +137,68 @@ void checkSite(Call &k, const QString &site)
     if (!k.exists(QStringLiteral("select 1 from tab_Site where SiteCode=? and sysid=?"),
                   {site, k.sysid}))
         refuse(QStringLiteral("网点编号“%1”不存在。请从网点列表中选择。").arg(site));
+}
+
+// A change of one value as the log shows it ("名称 a → b"); empty when it stays.
+QString change(const QString &what, const QString &before, const QString &after)
+{
+    if (before == after)
+        return QString();
+    auto shown = [](const QString &v) { return v.isEmpty() ? QStringLiteral("(空)") : v; };
+    return QStringLiteral("%1 %2 → %3").arg(what, shown(before), shown(after));
+}
+
+// What the log says of a changed record: the changes joined, or that nothing changed.
+QString changes(const QString &head, const QStringList &parts)
+{
+    QStringList kept;
+    for (const QString &p : parts)
+        if (!p.isEmpty())
+            kept.append(p);
+    return head + (kept.isEmpty() ? QStringLiteral("：未改变") : QStringLiteral("：") + kept.join(u'；'));
+}
+
+// A site as the windows show it: code and name.
+QString siteCaption(Call &k, const QString &code)
+{
+    const QueryResult r = k.q(QStringLiteral("select SiteName from tab_Site where SiteCode=? and sysid=?"),
+                              {code, k.sysid});
+    return r.rows.isEmpty() ? code : code + QLatin1Char(' ') + r.rows.first().first().toString();
+}
+
+// A function as the role window shows it: its menu entry's name, the technical name after it.
+QString functionCaption(Call &k, const QString &function)
+{
+    static const struct
+    {
+        const char *function;
+        const char16_t *caption;
+    } admin[] = {{kUsersFunction, u"用户管理"},
+                 {kRolesFunction, u"角色管理"},
+                 {kSitesFunction, u"级别管理"},
+                 {kParamFunction, u"参数设置"}};
+    QString caption;
+    const QueryResult r = k.q(QStringLiteral("select MENUNAME from sys_menu where FUNCNAME=? and "
+                                             "sysid=? order by POSID"),
+                              {function, k.sysid});
+    if (!r.rows.isEmpty())
+        caption = r.rows.first().first().toString();
+    for (const auto &a : admin)
+        if (caption.isEmpty() && function == QLatin1String(a.function))
+            caption = QString::fromUtf16(a.caption);
+    return caption.isEmpty() ? function : QStringLiteral("%1（%2）").arg(caption, function);
+}
+
+QStringList rolesOf(Call &k, const QString &user)
+{
+    QStringList roles;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select ROLENAME from sys_userrole where USERCODE=? and sysid=? "
+                            "order by ROLENAME"),
+             {user, k.sysid})
+             .rows)
+        roles.append(row.at(0).toString());
+    return roles;
 }
 
 // Functions a role may grant: those of the deployment's menu and the administration
@@ -267,11 +331,23 @@ QCborMap updateUser(Call &k, const QCborMap &args)
     if (roles.isEmpty())
         refuse(QStringLiteral("请至少为用户选择一个角色。"));
     checkRoles(k, roles);
+    const QueryResult held = k.q(QStringLiteral("select SITECODE, EMPNAME from sys_user where USERCODE=?"),
+                                 {user});
+    const QString oldSite = held.rows.value(0).value(0).toString();
+    const QString oldName = held.rows.value(0).value(1).toString();
+    QStringList oldRoles = rolesOf(k, user);
+    QStringList newRoles = roles;
+    newRoles.removeDuplicates();
+    newRoles.sort();
+    const QString oldSiteCaption = siteCaption(k, oldSite);
     k.c.execute(QStringLiteral("update sys_user set SITECODE=?, EMPNAME=? where USERCODE=?"),
                 {site, name, user});
     setUserRoles(k.c, user, k.sysid, roles);
     k.log(QStringLiteral("sys_user"), user, "UPT",
-          QStringLiteral("修改用户 %1：姓名 %2，网点 %3，角色 %4").arg(user, name, site, roles.join(u',')),
+          changes(QStringLiteral("修改用户 %1").arg(user),
+                  {change(QStringLiteral("姓名"), oldName, name),
+                   change(QStringLiteral("网点"), oldSiteCaption, siteCaption(k, site)),
+                   change(QStringLiteral("角色"), oldRoles.join(u'、'), newRoles.join(u'、'))}),
           QStringLiteral("UpdateUser"));
     return {};
 }
@@ -367,6 +443,20 @@ QCborMap saveRole(Call &k, const QCborMap &args)
         && k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"),
                     {name, k.sysid}))
         refuse(QStringLiteral("角色“%1”已经存在，请换一个名称。").arg(name));
+    QString oldRemark;
+    QSet<QString> oldGrants;
+    if (known) {
+        oldRemark = k.q(QStringLiteral("select REMARK from sys_role where ROLENAME=? and sysid=?"),
+                        {oldName, k.sysid})
+                        .rows.value(0)
+                        .value(0)
+                        .toString();
+        for (const QVariantList &row :
+             k.q(QStringLiteral("select FUNCNAME from sys_rolegrant where ROLENAME=? and sysid=?"),
+                 {oldName, k.sysid})
+                 .rows)
+            oldGrants.insert(row.at(0).toString());
+    }
     if (known) {
         // Everybody holding the role gets the new grants at their next request.
         for (const QVariantList &row :
@@ -392,14 +482,29 @@ QCborMap saveRole(Call &k, const QCborMap &args)
         k.c.execute(QStringLiteral("insert into sys_rolegrant (ROLENAME, FUNCNAME, sysid) values (?,?,?)"),
                     {name, f, k.sysid});
     }
-    QStringList sorted(seen.cbegin(), seen.cend());
-    sorted.sort();
-    const QString what = known ? (oldName == name ? QStringLiteral("修改角色 %1").arg(name)
-                                                  : QStringLiteral("角色 %1 改名为 %2").arg(oldName, name))
-                               : QStringLiteral("新增角色 %1").arg(name);
-    k.log(QStringLiteral("sys_role"), name, known ? "UPT" : "INS",
-          what + QStringLiteral("，授予功能：") + (sorted.isEmpty() ? QStringLiteral("无") : sorted.join(u',')),
-          QStringLiteral("SaveRole"));
+    // Grants as the role window names them, what was added and what was taken away.
+    auto captions = [&k](QSet<QString> set) {
+        QStringList out;
+        for (const QString &f : std::as_const(set))
+            out.append(functionCaption(k, f));
+        out.sort();
+        return out.join(u'、');
+    };
+    QString content;
+    if (known) {
+        const QString added = captions(QSet<QString>(seen).subtract(oldGrants));
+        const QString removed = captions(QSet<QString>(oldGrants).subtract(seen));
+        content = changes(QStringLiteral("修改角色 %1").arg(oldName),
+                          {change(QStringLiteral("名称"), oldName, name),
+                           change(QStringLiteral("说明"), oldRemark, remark),
+                           added.isEmpty() ? QString() : QStringLiteral("增加功能 ") + added,
+                           removed.isEmpty() ? QString() : QStringLiteral("取消功能 ") + removed});
+    } else {
+        const QString granted = captions(seen);
+        content = QStringLiteral("新增角色 %1，授予功能：%2")
+                      .arg(name, granted.isEmpty() ? QStringLiteral("无") : granted);
+    }
+    k.log(QStringLiteral("sys_role"), name, known ? "UPT" : "INS", content, QStringLiteral("SaveRole"));
     return {};
 }
 
@@ -734,8 +839,26 @@ QString passwordWeakness(const QString &user, const QString &password)
 }
 
 QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &call,
-                   const QCborMap &args)
+                   const QCborMap &args, const QString &clientAddress)
 {
+    // Texts that a backend would not store as sent are refused before anything is written.
+    const std::function<void(const QCborValue &)> checkTexts = [&checkTexts](const QCborValue &v) {
+        if (v.isString() && !isStorableText(v.toString()))
+            throw AdminError(400, unstorableTextMessage(QStringLiteral("输入的文字")));
+        if (v.isArray())
+            for (const QCborValue &item : v.toArray())
+                checkTexts(item);
+        if (v.isMap()) {
+            const QCborMap map = v.toMap();
+            for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+                checkTexts(it.key());
+                checkTexts(it.value());
+            }
+        }
+    };
+    checkTexts(QCborValue(args));
+    if (!isStorableText(call))
+        throw AdminError(400, unstorableTextMessage(QStringLiteral("管理功能名")));
     auto conn = backend.acquire();
     // The super administrator may work on any deployment; everybody else on their own.
     QString sysid = session.sysid;
@@ -746,7 +869,7 @@ QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &
         sysid = asked;
     }
     Transaction t(*conn);
-    Call k{*conn, session, sysid, loadRights(*conn, session.user, session.sysid)};
+    Call k{*conn, session, sysid, loadRights(*conn, session.user, session.sysid), clientAddress};
     // Every call takes the arguments; those that read none leave them unnamed.
     static const struct
     {

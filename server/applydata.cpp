@@ -18,6 +18,29 @@ bool isProtectedTable(const QString &table)
            || authzTables().contains(t);
 }
 
+bool isStorableText(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text.at(i);
+        if (ch.unicode() == 0)
+            return false;
+        if (ch.isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate())
+                return false;
+            ++i;
+        } else if (ch.isLowSurrogate()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString unstorableTextMessage(const QString &where)
+{
+    return QStringLiteral("%1含有无法保存的字符（空字符 NUL 或不成对的代理字符）。请删除这些字符后重试。")
+        .arg(where);
+}
+
 namespace {
 
 bool isNumber(const QVariant &v)
@@ -80,6 +103,44 @@ QString numberProblem(const QString &declared, double value)
     return QString();
 }
 
+// What the database's own rules delete together with a row of `info` (the notice board's:
+// a notice takes its site, employee and receipt rows along), as the operation log shows it;
+// empty for tables without such rules. Read before the deletion, in its transaction.
+QString ruleDeletions(Connection &c, const TableInfo &info, const QVariantList &orig,
+                      const QList<int> &pkFields, const QString &sysid)
+{
+    if (info.name.compare(QLatin1String("TAB_MSGRECORD"), Qt::CaseInsensitive) != 0)
+        return QString();
+    const int idKey = int(info.primaryKey.indexOf(info.columns.value(info.columnIndex(QStringLiteral("MSGID")))));
+    if (idKey < 0 || pkFields.value(idKey) < 0)
+        return QString();
+    const QVariant msgId = orig.value(pkFields.at(idKey));
+    const struct
+    {
+        const char *table, *what;
+    } dependents[] = {{"TAB_MSGSITE", "MSGSITE"},
+                      {"TAB_MSGEMP", "MSGEMP"},
+                      {"TAB_MSGREAD", "MSGReader"}};
+    QStringList parts;
+    for (const auto &d : dependents) {
+        const QueryResult r = c.query(QStringLiteral("select %1 from %2 where MSGID=? and sysid=? "
+                                                     "order by 1")
+                                          .arg(QString::fromLatin1(d.what), QString::fromLatin1(d.table)),
+                                      {msgId, sysid}, false);
+        if (r.rows.isEmpty())
+            continue;
+        QStringList names;
+        for (const QVariantList &row : r.rows.mid(0, 20))
+            names.append(row.value(0).toString());
+        parts.append(QStringLiteral("%1 %2 行（%3%4）")
+                         .arg(QString::fromLatin1(d.table))
+                         .arg(r.rows.size())
+                         .arg(names.join(QStringLiteral(", ")),
+                              r.rows.size() > 20 ? QStringLiteral(" …") : QString()));
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
 } // namespace
 
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
@@ -106,6 +167,23 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
     } catch (const quillon::PacketError &e) {
         throw ApplyError(400, QStringLiteral("bad data packet: %1").arg(QString::fromUtf8(e.what())));
     }
+
+    // Texts that a backend would not store as sent are refused before anything is written,
+    // on every backend alike (PostgreSQL cuts a text at a NUL).
+    auto checkTexts = [&packet, &tableName](const QVariantList &values) {
+        for (qsizetype i = 0; i < values.size(); ++i)
+            if (values.at(i).typeId() == QMetaType::QString && !isStorableText(values.at(i).toString()))
+                throw ApplyError(400, unstorableTextMessage(
+                                          QStringLiteral("%1.%2 的值").arg(tableName,
+                                                                          packet.fields.value(i).name)));
+    };
+    for (const QVariantList &row : std::as_const(packet.rows))
+        checkTexts(row);
+    for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes))
+        checkTexts(ch.original);
+    for (const quillon::FieldDef &f : std::as_const(packet.fields))
+        if (!isStorableText(f.name))
+            throw ApplyError(400, unstorableTextMessage(QStringLiteral("字段名")));
 
     if (authorize) {
         QString ops;
@@ -228,6 +306,29 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         return converted;
     };
 
+    auto conflictText = [&](const QVariantList &orig, bool deleting) {
+        QVariantList keyValues;
+        for (int fi : pkFields)
+            keyValues.append(orig.value(fi));
+        return deleting ? QStringLiteral("the row %1 of %2 was deleted by another user meanwhile")
+                              .arg(describeKey(info.primaryKey, keyValues), tableName)
+                        : QStringLiteral("the row %1 of %2 was changed or deleted by another user "
+                                         "meanwhile")
+                              .arg(describeKey(info.primaryKey, keyValues), tableName);
+    };
+    // The packet's fields that the table has, as one select list; and every column.
+    QStringList mappedList, allList;
+    QList<int> mappedFields;
+    for (qsizetype i = 0; i < packet.fields.size(); ++i)
+        if (colOf.at(i) >= 0) {
+            mappedList.append(q(info.columns.at(colOf.at(i))));
+            mappedFields.append(int(i));
+        }
+    for (const QString &column : info.columns)
+        allList.append(q(column));
+    const QString mappedColumns = mappedList.join(QLatin1Char(','));
+    const QString allColumns = allList.join(QLatin1Char(','));
+
     QList<int> written; // rows to re-read
     try {
         Transaction t(c);
@@ -286,6 +387,22 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                         changed.append(int(i));
                 if (changed.isEmpty())
                     break; // only columns that the table lacks
+                // The logged old values are the database's, read (and on PostgreSQL locked)
+                // in this transaction; the packet only says which row.
+                QVariantList before;
+                if (oplog.active()) {
+                    QVariantList keyParams;
+                    const QString keyWhere = whereClause(orig, {}, &keyParams);
+                    const QueryResult held = c.query(
+                        QStringLiteral("select %1 from %2 where %3%4")
+                            .arg(mappedColumns, qtable, keyWhere, c.lockRowsClause()),
+                        keyParams, false);
+                    if (held.rows.isEmpty())
+                        throw ApplyError(409, conflictText(orig, false));
+                    before = QVariantList(packet.fields.size());
+                    for (qsizetype k = 0; k < mappedFields.size(); ++k)
+                        before[mappedFields.at(k)] = held.rows.first().value(k);
+                }
                 QStringList sets;
                 QVariantList params;
                 for (int fi : changed) {
@@ -296,15 +413,9 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                 if (c.execute(QStringLiteral("update %1 set %2 where %3")
                                   .arg(qtable, sets.join(QLatin1Char(',')), where),
                               params)
-                    == 0) {
-                    QVariantList keyValues;
-                    for (int fi : pkFields)
-                        keyValues.append(orig.value(fi));
-                    throw ApplyError(409, QStringLiteral("the row %1 of %2 was changed or deleted "
-                                                         "by another user meanwhile")
-                                              .arg(describeKey(info.primaryKey, keyValues), tableName));
-                }
-                oplog.logUpdate(orig, row, changed);
+                    == 0)
+                    throw ApplyError(409, conflictText(orig, false));
+                oplog.logUpdate(before, row, changed);
                 written.append(ch.row);
                 break;
             }
@@ -314,16 +425,21 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                     checkSysid(orig.value(sysidField), false);
                 QVariantList params;
                 const QString where = whereClause(orig, {}, &params);
-                if (c.execute(QStringLiteral("delete from %1 where %2").arg(qtable, where), params)
-                    == 0) {
-                    QVariantList keyValues;
-                    for (int fi : pkFields)
-                        keyValues.append(orig.value(fi));
-                    throw ApplyError(409, QStringLiteral("the row %1 of %2 was deleted by another "
-                                                         "user meanwhile")
-                                              .arg(describeKey(info.primaryKey, keyValues), tableName));
+                if (!oplog.active()) {
+                    if (c.execute(QStringLiteral("delete from %1 where %2").arg(qtable, where), params)
+                        == 0)
+                        throw ApplyError(409, conflictText(orig, true));
+                    break;
                 }
-                oplog.logDelete(orig);
+                // Logged: the row as the database held it, whatever the packet claims, and
+                // what the database's own rules remove with it.
+                const QString alsoRemoved = ruleDeletions(c, info, orig, pkFields, sysid);
+                const QueryResult gone = c.query(QStringLiteral("delete from %1 where %2 returning %3")
+                                                     .arg(qtable, where, allColumns),
+                                                 params, false);
+                if (gone.rows.isEmpty())
+                    throw ApplyError(409, conflictText(orig, true));
+                oplog.logDelete(info.columns, gone.rows.first(), alsoRemoved);
                 break;
             }
             case quillon::RowState::Unchanged:

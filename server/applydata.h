@@ -47,6 +47,12 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                               const QString &sysid, const OpActor &actor = OpActor(),
                               const ApplyAuthorizer &authorize = {});
 
+// Whether every backend stores `text` exactly as sent: no NUL (PostgreSQL would cut the
+// text there) and no unpaired UTF-16 surrogate (it would be stored as U+FFFD).
+bool isStorableText(const QString &text);
+// What the user is told when a text is not: where, and what to do.
+QString unstorableTextMessage(const QString &where);
+
 // Tables that only the server writes (users, server keys).
 bool isProtectedTable(const QString &table);
 

@@ -9,6 +9,7 @@
 #include "server/sql/backend.h"
 
 #include <QDateTime>
+#include <arpa/inet.h>
 #include <QElapsedTimer>
 #include <optional>
 #include <zlib.h>
@@ -439,7 +440,7 @@ void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse 
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isArray())
         throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
-    MethodContext ctx{m_backend, m_files, session, QString::fromStdString(req.remoteAddress)};
+    MethodContext ctx{m_backend, m_files, session, clientAddress(req)};
     std::optional<UserStatements::Slot> slot;
     if (method == QLatin1String("GetData") || method == QLatin1String("ApplyData"))
         slot.emplace(m_statements.take(session.user));
@@ -456,7 +457,57 @@ void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isMap())
         throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
-    answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
+    answerCbor(res, callAdmin(m_backend, session, call, v.toMap(), clientAddress(req)));
+}
+
+namespace {
+bool isIpAddress(const QString &text)
+{
+    const QByteArray a = text.toLatin1();
+    unsigned char buffer[sizeof(in6_addr)];
+    return inet_pton(AF_INET, a.constData(), buffer) == 1
+           || inet_pton(AF_INET6, a.constData(), buffer) == 1;
+}
+
+QString plainAddress(QString a)
+{
+    a = a.trimmed();
+    if (a.startsWith(QLatin1String("::ffff:")) && a.contains(QLatin1Char('.')))
+        a = a.mid(7);
+    return a;
+}
+} // namespace
+
+QString clientAddressOf(const std::string &peer, const std::vector<std::string> &forwardedFor,
+                        const QStringList &trustedProxies)
+{
+    const QString direct = plainAddress(QString::fromStdString(peer));
+    if (!trustedProxies.contains(direct))
+        return direct;
+    QStringList hops;
+    for (const std::string &header : forwardedFor)
+        hops += QString::fromStdString(header).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    // The proxies append, so the nearest hop is the last one; a client may have put
+    // anything before it.
+    for (auto it = hops.crbegin(); it != hops.crend(); ++it) {
+        const QString hop = plainAddress(*it);
+        if (!isIpAddress(hop))
+            break;
+        if (!trustedProxies.contains(hop))
+            return hop;
+    }
+    return direct;
+}
+
+QString HttpServer::clientAddress(const HttpRequest &req) const
+{
+    if (m_options.trustedProxies.isEmpty())
+        return plainAddress(QString::fromStdString(req.remoteAddress));
+    std::vector<std::string> forwarded;
+    for (const auto &[name, value] : req.headers)
+        if (QByteArray::fromStdString(name).compare("x-forwarded-for", Qt::CaseInsensitive) == 0)
+            forwarded.push_back(value);
+    return clientAddressOf(req.remoteAddress, forwarded, m_options.trustedProxies);
 }
 
 void HttpServer::waitOutThrottle(const QString &user, const QString &address)

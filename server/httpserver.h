@@ -44,7 +44,16 @@ struct ServerOptions
     int idleTimeoutMs = 5000;                // kept-alive connection closed after this idle time
     int bodyTimeoutMs = 30000;               // a body: this plus one second per 256 KB
     int connectionsPerAddress = 256;         // open connections of one client address; 0: none
+    // Addresses of reverse proxies whose X-Forwarded-For names the client (the operation
+    // log's 操作IP); from any other peer the header is ignored.
+    QStringList trustedProxies;
 };
+
+// The client's address as the operation log records it: the peer's, or, when the peer is
+// one of `trustedProxies`, the nearest address of X-Forwarded-For that is not a trusted
+// proxy. IPv4 peers of a dual-stack socket without their "::ffff:" prefix.
+QString clientAddressOf(const std::string &peer, const std::vector<std::string> &forwardedFor,
+                        const QStringList &trustedProxies);
 
 // The HTTP front of the application server: session, provider and server-method routes
 // (docs/protocol.md) behind an event-driven listener. A bad request gets an error answer;
@@ -76,6 +85,7 @@ private:
     void checkHeader(const HttpRequest &req) const; // throws LimitError
     SessionInfo verifyToken(const HttpRequest &req) const; // signature and expiry only
     SessionInfo authenticate(const HttpRequest &req) const;
+    QString clientAddress(const HttpRequest &req) const;
     void waitOutThrottle(const QString &user, const QString &address);
     QByteArray requestBody(const HttpRequest &req) const; // inflated when compressed
     void session(const HttpRequest &req, HttpResponse &res, QString &what, QString &user);

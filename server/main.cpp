@@ -13,6 +13,7 @@
 #include "server/sql/oracledialect.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -32,7 +33,10 @@ const char kUsage[] =
     "                        [--statement-timeout SECONDS] [--gzip] [--max-upload-mb N]\n"
     "                        [--max-answer-rows N] [--max-answer-mb N] [--statements-per-user N]\n"
     "                        [--connections-per-address N]\n"
-    "  waylink-server audit verify --db DATABASE [--sysid KEY]\n"
+    "                        [--trusted-proxy ADDR]...\n"
+    "  waylink-server audit verify --db DATABASE [--sysid KEY] [--head SEQ:HASH]\n"
+    "every command: [--oplog-key FILE] [--oplog-checkpoints FILE] [--oplog-syslog]\n"
+    "  (default: oplog.key and oplog.checkpoints in $WAYLINK_CONFIG_DIR or ~/.config/waylink)\n"
     "DATABASE is a SQLite file or a PostgreSQL URL (postgresql://user@host:port/name).\n"
     "PASSWORD \"-\" reads the password from standard input.\n"
     "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
@@ -43,6 +47,7 @@ struct Args
     QStringList flags;
     QStringList positional;
     QHash<QString, QString> options;
+    QStringList proxies; // --trusted-proxy, repeatable
 };
 
 Args parse(const QStringList &argv)
@@ -52,7 +57,8 @@ Args parse(const QStringList &argv)
                                        "--finance-waybills", "--site", "--name",
                                        "--statement-timeout", "--max-upload-mb", "--max-answer-rows",
                                        "--max-answer-mb", "--statements-per-user",
-                                       "--connections-per-address", "--role", "--sysid"};
+                                       "--connections-per-address", "--role", "--sysid",
+                                       "--oplog-key", "--oplog-checkpoints", "--head"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -60,8 +66,12 @@ Args parse(const QStringList &argv)
             if (i + 1 >= argv.size())
                 throw std::runtime_error("missing value after " + s.toStdString());
             a.options.insert(s, argv.at(++i));
-        } else if (s == QLatin1String("--gzip")) {
+        } else if (s == QLatin1String("--gzip") || s == QLatin1String("--oplog-syslog")) {
             a.flags.append(s);
+        } else if (s == QLatin1String("--trusted-proxy")) {
+            if (i + 1 >= argv.size())
+                throw std::runtime_error("missing value after " + s.toStdString());
+            a.proxies.append(argv.at(++i));
         } else if (s.startsWith(QLatin1String("--"))) {
             throw std::runtime_error("unknown option " + s.toStdString());
         } else {
@@ -104,6 +114,25 @@ QString passwordArg(const QString &value)
     return QString::fromLocal8Bit(line).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
 }
 
+// A log row of a command-line change: actor "cli" and the operating-system user.
+server::OpLogEntry cliLogEntry(const QString &opType, const QString &user, const QString &content,
+                               const QString &command)
+{
+    server::OpLogEntry e;
+    e.tableName = QStringLiteral("sys_user");
+    e.key = user;
+    e.opType = opType;
+    e.content = content;
+    e.emp = QStringLiteral("cli");
+    e.address = QStringLiteral("localhost");
+    e.time = QDateTime::currentDateTime();
+    QString osUser = qEnvironmentVariable("SUDO_USER");
+    if (osUser.isEmpty())
+        osUser = qEnvironmentVariable("USER");
+    e.note = QStringLiteral("waylink-server %1 (%2)").arg(command, osUser);
+    return e;
+}
+
 void onSignal(int)
 {
     if (g_server)
@@ -119,6 +148,13 @@ int run(const QStringList &argv)
     }
     const QString command = argv.first();
     const Args a = parse(argv.mid(1));
+    // The operation log's key and checkpoints lie beside the configuration, outside the
+    // database, for every command that writes or checks the log.
+    server::OpLogFiles logFiles;
+    logFiles.keyFile = a.options.value(QStringLiteral("--oplog-key"));
+    logFiles.checkpointFile = a.options.value(QStringLiteral("--oplog-checkpoints"));
+    logFiles.syslog = a.flags.contains(QStringLiteral("--oplog-syslog"));
+    server::configureOpLog(logFiles);
 
     if (command == QLatin1String("init")) {
         const QString db = need(a, "--db");
@@ -164,6 +200,13 @@ int run(const QStringList &argv)
         }
         // The first user of a new deployment becomes its administrator.
         server::ensureDefaultRights(*c);
+        server::appendOpLog(*c, server::sysidOf(user),
+                            {cliLogEntry(QStringLiteral("INS"), user,
+                                         QStringLiteral("命令行新增用户 %1（%2，网点 %3%4）")
+                                             .arg(user, need(a, "--name"), need(a, "--site"),
+                                                  role.isEmpty() ? QString()
+                                                                 : QStringLiteral("，角色 ") + role),
+                                         QStringLiteral("user add"))});
         t.commit();
         std::printf("user %s added\n", qPrintable(user));
         return 0;
@@ -173,33 +216,62 @@ int run(const QStringList &argv)
             throw std::runtime_error("usage: passwd --db DATABASE USER PASSWORD");
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquire();
-        server::setPassword(*c, a.positional.at(0), passwordArg(a.positional.at(1)));
+        const QString user = a.positional.at(0);
+        server::Transaction t(*c);
+        server::setPassword(*c, user, passwordArg(a.positional.at(1)));
+        server::appendOpLog(*c, server::sysidOf(user),
+                            {cliLogEntry(QStringLiteral("UPT"), user,
+                                         QStringLiteral("命令行修改用户 %1 的密码").arg(user),
+                                         QStringLiteral("passwd"))});
+        t.commit();
         std::printf("password of %s changed\n", qPrintable(a.positional.at(0)));
         return 0;
     }
     if (command == QLatin1String("audit")) {
         if (a.positional.size() != 1 || a.positional.first() != QLatin1String("verify"))
-            throw std::runtime_error("usage: audit verify --db DATABASE [--sysid KEY]");
+            throw std::runtime_error("usage: audit verify --db DATABASE [--sysid KEY] [--head SEQ:HASH]");
+        server::OpLogVerifyOptions vo;
+        vo.sysid = a.options.value(QStringLiteral("--sysid"));
+        const QString head = a.options.value(QStringLiteral("--head"));
+        if (!head.isEmpty()) {
+            bool ok = false;
+            vo.headSeq = head.section(QLatin1Char(':'), 0, 0).toLongLong(&ok);
+            vo.headHash = head.section(QLatin1Char(':'), 1).trimmed();
+            if (!ok || vo.headSeq <= 0 || vo.headHash.size() != 64)
+                throw std::runtime_error("--head takes SEQ:HASH as audit verify printed it "
+                                         "(position, a colon, 64 hexadecimal digits)");
+            if (vo.sysid.isEmpty())
+                throw std::runtime_error("--head needs --sysid: a head belongs to one deployment");
+        }
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquire();
-        const QList<server::OpLogAudit> audits =
-            server::verifyOpLog(*c, a.options.value(QStringLiteral("--sysid")));
-        bool intact = true;
+        const QList<server::OpLogAudit> audits = server::verifyOpLog(*c, vo);
+        int status = 0;
         for (const server::OpLogAudit &r : audits) {
-            if (r.intact) {
-                std::printf("deployment %s: %lld log rows, chain intact, head %s\n",
-                            qPrintable(r.sysid), r.rows, qPrintable(r.headHash));
-            } else {
-                intact = false;
-                std::printf("deployment %s: %lld log rows, TAMPERED: %s\n", qPrintable(r.sysid),
-                            r.rows, qPrintable(r.problem));
-            }
+            if (r.status == server::OpLogAudit::Intact)
+                std::printf("deployment %s: %lld log rows, chain intact, head %lld:%s\n",
+                            qPrintable(r.sysid), r.rows, r.headSeq, qPrintable(r.headHash));
+            else
+                std::printf("deployment %s: %lld log rows, %s, head %lld:%s\n", qPrintable(r.sysid),
+                            r.rows,
+                            r.status == server::OpLogAudit::Tampered ? "TAMPERED"
+                                                                     : "BEHIND ITS CHECKPOINTS",
+                            r.headSeq, qPrintable(r.headHash));
+            for (const QString &p : r.problems)
+                std::printf("  - %s\n", qPrintable(p));
+            for (const QString &n : r.notes)
+                std::printf("  (%s)\n", qPrintable(n));
+            if (r.status == server::OpLogAudit::Tampered)
+                status = 1;
+            else if (r.status == server::OpLogAudit::Behind && status == 0)
+                status = 2;
         }
         if (audits.isEmpty())
-            std::printf("the operation log is empty\n");
-        return intact ? 0 : 1;
+            std::printf("the operation log is empty and no checkpoint names this database\n");
+        return status;
     }
     if (command == QLatin1String("serve")) {
+        server::prepareOpLog();
         auto backend = server::Backend::open(need(a, "--db"));
         {
             auto c = backend->acquire();
@@ -219,6 +291,7 @@ int run(const QStringList &argv)
         o.maxAnswerBytes = qint64(intOption(a, "--max-answer-mb", int(o.maxAnswerBytes >> 20))) << 20;
         o.statementsPerUser = intOption(a, "--statements-per-user", o.statementsPerUser);
         o.connectionsPerAddress = intOption(a, "--connections-per-address", o.connectionsPerAddress);
+        o.trustedProxies = a.proxies;
         server::SqliteBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::PgBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::HttpServer http(*backend, need(a, "--files"), o);

@@ -92,6 +92,12 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
                                        .arg(i)
                                        .arg(QLatin1String(p.name)));
     }
+    // Texts (file names, table names, data packets) that a backend or the file system would
+    // not keep as sent are refused before anything is written.
+    for (int i = 0; i < info->requestCount(); ++i)
+        if (request.at(i).isString() && !isStorableText(request.at(i).toString()))
+            throw MethodError(400, unstorableTextMessage(
+                                       QStringLiteral("%1 的参数 %2 ").arg(method, QLatin1String(info->params.at(size_t(i)).name))));
     QCborArray out;
     for (int i = 0; i < info->positionCount(); ++i)
         out.append(QCborValue());

@@ -3,17 +3,211 @@
 #include "server/sql/backend.h"
 #include "server/sql/oracledialect.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QUrl>
 #include <QtEndian>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
 #include <sodium.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
 
 namespace server {
 
 namespace {
 
-const char kKeyName[] = "oplog_key";
+const char kDatabaseIdName[] = "database_id";
+// Where versions before the key file kept the chain's key: read once to check the old chain,
+// then removed (see ensureOpLogSchema).
+const char kOldKeyName[] = "oplog_key";
+const char kCheckpointTag[] = "waylink-oplog-checkpoint";
 constexpr int kMaxKeys = 5;
 constexpr int kRowsPerInsert = 50;
+constexpr int kKeyBytes = crypto_generichash_KEYBYTES; // 32
+
+// ---- the key file and the checkpoint file ------------------------------------------------
+
+struct Files
+{
+    std::mutex mutex;
+    OpLogFiles files;
+    QByteArray key; // loaded on first use
+    bool syslogOpen = false;
+};
+
+Files &files()
+{
+    static Files f;
+    return f;
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QByteArray parseKey(const QByteArray &text, const QString &path)
+{
+    const QByteArray key = QByteArray::fromHex(text.trimmed());
+    if (key.size() != kKeyBytes)
+        throw DbError(QStringLiteral("the operation log's key file %1 does not hold a key (64 "
+                                     "hexadecimal digits); restore it from your backup")
+                          .arg(path));
+    return key;
+}
+
+QByteArray readKeyFile(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        throw DbError(QStringLiteral("the operation log's key file %1 cannot be read: %2")
+                          .arg(path, systemError()));
+    if (st.st_mode & (S_IRWXG | S_IRWXO))
+        throw DbError(QStringLiteral("the operation log's key file %1 may be read by other users "
+                                     "than its owner; allow only the server's user "
+                                     "(chmod 600 %1)")
+                          .arg(path));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw DbError(QStringLiteral("the operation log's key file %1 cannot be read: %2")
+                          .arg(path, f.errorString()));
+    return parseKey(f.read(256), path);
+}
+
+// Makes the key file with mode 0600 (its folder 0700 when it is new); an existing file is
+// read instead, so that two processes starting at once agree on one key.
+QByteArray readOrCreateKeyFile(const QString &path)
+{
+    if (QFileInfo::exists(path))
+        return readKeyFile(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(folder)) {
+        if (!QDir().mkpath(folder))
+            throw DbError(QStringLiteral("the folder %1 for the operation log's key cannot be made")
+                              .arg(folder));
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+    }
+    QByteArray key(kKeyBytes, '\0');
+    randombytes_buf(key.data(), size_t(key.size()));
+    const QByteArray text = key.toHex() + '\n';
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          0600);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return readKeyFile(path);
+        throw DbError(QStringLiteral("the operation log's key file %1 cannot be made: %2")
+                          .arg(path, systemError()));
+    }
+    const bool ok = ::write(fd, text.constData(), size_t(text.size())) == text.size()
+                    && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok)
+        throw DbError(QStringLiteral("the operation log's key file %1 cannot be written").arg(path));
+    return key;
+}
+
+QByteArray writerKey()
+{
+    Files &f = files();
+    std::lock_guard lock(f.mutex);
+    if (f.files.keyFile.isEmpty())
+        f.files = defaultOpLogFiles();
+    if (f.key.isEmpty())
+        f.key = readOrCreateKeyFile(f.files.keyFile);
+    return f.key;
+}
+
+using Hasher = crypto_generichash_state;
+
+Hasher startHash(const QByteArray &key)
+{
+    Hasher st;
+    crypto_generichash_init(&st, reinterpret_cast<const unsigned char *>(key.constData()),
+                            size_t(qMin<qsizetype>(key.size(), crypto_generichash_KEYBYTES_MAX)),
+                            crypto_generichash_BYTES);
+    return st;
+}
+
+// Each value length-prefixed, so that no two sequences of values give the same input.
+void addText(Hasher &st, const QString &s)
+{
+    const QByteArray b = s.toUtf8();
+    const quint32 n = qToBigEndian(quint32(b.size()));
+    crypto_generichash_update(&st, reinterpret_cast<const unsigned char *>(&n), sizeof n);
+    crypto_generichash_update(&st, reinterpret_cast<const unsigned char *>(b.constData()),
+                              size_t(b.size()));
+}
+
+QString finishHash(Hasher &st)
+{
+    unsigned char out[crypto_generichash_BYTES];
+    crypto_generichash_final(&st, out, sizeof out);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(out), sizeof out).toHex());
+}
+
+QString checkpointMac(const QByteArray &key, const OpLogCheckpoint &cp)
+{
+    Hasher st = startHash(key);
+    addText(st, QString::fromLatin1(kCheckpointTag));
+    addText(st, cp.databaseId);
+    addText(st, cp.sysid);
+    addText(st, QString::number(cp.from));
+    addText(st, QString::number(cp.seq));
+    addText(st, cp.hash);
+    addText(st, canonicalDate(cp.time));
+    return finishHash(st);
+}
+
+QByteArray checkpointLine(const QByteArray &key, const OpLogCheckpoint &cp)
+{
+    return QStringLiteral("%1 1 time=%2 db=%3 sysid=%4 from=%5 seq=%6 hash=%7 mac=%8\n")
+        .arg(QString::fromLatin1(kCheckpointTag),
+             cp.time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")), cp.databaseId,
+             QString::fromLatin1(QUrl::toPercentEncoding(cp.sysid)))
+        .arg(cp.from)
+        .arg(cp.seq)
+        .arg(cp.hash, checkpointMac(key, cp))
+        .toUtf8();
+}
+
+// Appends one checkpoint (after the commit that made it): one write() of one line on a
+// file opened for appending, so that lines of several threads or processes never mix.
+void writeCheckpoint(const OpLogCheckpoint &cp)
+{
+    const QByteArray key = writerKey();
+    Files &f = files();
+    std::lock_guard lock(f.mutex);
+    const QByteArray line = checkpointLine(key, cp);
+    const int fd = ::open(QFile::encodeName(f.files.checkpointFile).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        if (::write(fd, line.constData(), size_t(line.size())) != line.size())
+            qWarning("operation log: checkpoint not written to %s: %s",
+                     qPrintable(f.files.checkpointFile), std::strerror(errno));
+        ::close(fd);
+    } else {
+        qWarning("operation log: checkpoint file %s cannot be opened: %s",
+                 qPrintable(f.files.checkpointFile), std::strerror(errno));
+    }
+    if (f.files.syslog) {
+        if (!f.syslogOpen) {
+            ::openlog("waylink-server", LOG_PID, LOG_AUTHPRIV);
+            f.syslogOpen = true;
+        }
+        ::syslog(LOG_NOTICE, "%s", line.trimmed().constData());
+    }
+}
+
+// ---- chain ---------------------------------------------------------------------------------
 
 // Column sizes of sys_log: longer values are cut so that every backend stores (and the
 // hash covers) exactly the same text.
@@ -34,71 +228,68 @@ QString fitContent(const QString &s)
     return fitText(s, 1999) + QChar(0x2026);
 }
 
+// What no backend stores as sent (NUL, unpaired surrogates) becomes U+FFFD, so that the
+// hash covers exactly what the database keeps.
+QString storable(QString s)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar ch = s.at(i);
+        if (ch.unicode() == 0) {
+            s[i] = QChar::ReplacementCharacter;
+        } else if (ch.isHighSurrogate()) {
+            if (i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
+                ++i;
+            else
+                s[i] = QChar::ReplacementCharacter;
+        } else if (ch.isLowSurrogate()) {
+            s[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return s;
+}
+
 OpLogEntry normalised(OpLogEntry e)
 {
-    e.tableName = fitText(e.tableName, 40);
-    e.key = fitText(e.key, 40);
+    e.tableName = fitText(storable(e.tableName), 40);
+    e.key = fitText(storable(e.key), 40);
     while (e.keys.size() > kMaxKeys)
         e.keys.removeLast();
     for (QString &k : e.keys)
-        k = fitText(k, 40);
-    e.content = fitContent(e.content);
-    e.site = fitText(e.site, 50);
-    e.emp = fitText(e.emp, 30);
+        k = fitText(storable(k), 40);
+    e.content = fitContent(storable(e.content));
+    e.site = fitText(storable(e.site), 50);
+    e.emp = fitText(storable(e.emp), 30);
     // An IPv4 client on a dual-stack socket shows as "::ffff:a.b.c.d".
     if (e.address.startsWith(QLatin1String("::ffff:")) && e.address.contains(QLatin1Char('.')))
         e.address = e.address.mid(7);
-    e.address = fitText(e.address, 40);
-    e.note = fitText(e.note, 200);
+    e.address = fitText(storable(e.address), 40);
+    e.note = fitText(storable(e.note), 200);
     e.time = e.time.isValid() ? e.time : QDateTime::currentDateTime();
     e.time.setTime(QTime(e.time.time().hour(), e.time.time().minute(), e.time.time().second()));
     return e;
 }
 
-QByteArray logKey(Connection &c)
-{
-    const QueryResult r = c.query(QStringLiteral("select VALUE from sys_server where NAME=?"),
-                                  {QString::fromLatin1(kKeyName)}, false);
-    const QByteArray key = r.rows.isEmpty() ? QByteArray() : r.rows.first().value(0).toByteArray();
-    if (key.size() < int(crypto_generichash_KEYBYTES_MIN))
-        throw DbError(QStringLiteral("the operation log has no hash key; run waylink-server init"));
-    return key;
-}
-
-// Keyed BLAKE2b-256 over the previous hash and every value of the row, each value
-// length-prefixed so that no two rows give the same input.
+// Keyed BLAKE2b-256 over the previous MAC and every value of the row.
 QString chainHash(const QByteArray &key, const QString &prev, const QString &sysid, qint64 seq,
                   qint64 id, const OpLogEntry &e)
 {
-    crypto_generichash_state st;
-    crypto_generichash_init(&st, reinterpret_cast<const unsigned char *>(key.constData()),
-                            size_t(qMin<qsizetype>(key.size(), crypto_generichash_KEYBYTES_MAX)),
-                            crypto_generichash_BYTES);
-    auto add = [&st](const QString &s) {
-        const QByteArray b = s.toUtf8();
-        const quint32 n = qToBigEndian(quint32(b.size()));
-        crypto_generichash_update(&st, reinterpret_cast<const unsigned char *>(&n), sizeof n);
-        crypto_generichash_update(&st, reinterpret_cast<const unsigned char *>(b.constData()),
-                                  size_t(b.size()));
-    };
-    add(prev);
-    add(sysid);
-    add(QString::number(seq));
-    add(QString::number(id));
-    add(e.tableName);
-    add(e.key);
+    Hasher st = startHash(key);
+    addText(st, prev);
+    addText(st, sysid);
+    addText(st, QString::number(seq));
+    addText(st, QString::number(id));
+    addText(st, e.tableName);
+    addText(st, e.key);
     for (int i = 0; i < kMaxKeys; ++i)
-        add(e.keys.value(i));
-    add(e.opType);
-    add(e.content);
-    add(e.site);
-    add(e.emp);
-    add(e.address);
-    add(canonicalDate(e.time));
-    add(e.note);
-    unsigned char out[crypto_generichash_BYTES];
-    crypto_generichash_final(&st, out, sizeof out);
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(out), sizeof out).toHex());
+        addText(st, e.keys.value(i));
+    addText(st, e.opType);
+    addText(st, e.content);
+    addText(st, e.site);
+    addText(st, e.emp);
+    addText(st, e.address);
+    addText(st, canonicalDate(e.time));
+    addText(st, e.note);
+    return finishHash(st);
 }
 
 QVariant nullIfEmpty(const QString &s)
@@ -106,14 +297,14 @@ QVariant nullIfEmpty(const QString &s)
     return s.isEmpty() ? QVariant() : QVariant(s);
 }
 
-// One writer of the log at a time: the row lock on the key row serialises PostgreSQL
+// One writer of the log at a time: the row lock on the database id serialises PostgreSQL
 // transactions until they end (SQLite's write transaction is exclusive already). Taken
 // only after the business rows are written, and nothing else is waited for while it is
 // held, so it cannot deadlock with row locks.
 void lockLog(Connection &c)
 {
     c.execute(QStringLiteral("update sys_server set VALUE=VALUE where NAME=?"),
-              {QString::fromLatin1(kKeyName)});
+              {QString::fromLatin1(kDatabaseIdName)});
 }
 
 struct Head
@@ -209,7 +400,276 @@ QString numberText(double d)
     return s;
 }
 
+// ---- walking a chain ----------------------------------------------------------------------
+
+struct Walk
+{
+    qint64 rows = 0;
+    QStringList problems;
+    qint64 firstBadId = -1;
+    qint64 lastSeq = 0;      // position of the last row walked
+    QString lastHash;
+    Head head;
+    QHash<qint64, QString> hashAt; // stored MACs at the positions asked for
+};
+
+// Walks the chain of one deployment with `key` and reports every finding; consecutive rows
+// that do not match their MACs are reported as one range.
+Walk walkChain(Connection &c, const QString &dep, const QByteArray &key, const QSet<qint64> &wanted)
+{
+    Walk w;
+    w.head = readHead(c, dep);
+    w.rows = c.query(QStringLiteral("select count(*) from sys_log where sysid=?"), {dep}, false)
+                 .rows.value(0)
+                 .value(0)
+                 .toLongLong();
+    auto finding = [&w](qint64 id, const QString &text) {
+        if (w.firstBadId < 0 && id >= 0)
+            w.firstBadId = id;
+        w.problems.append(text);
+    };
+    // Rows without a place in the chain were never written by the server.
+    const QueryResult loose = c.query(
+        QStringLiteral("select id from sys_log where sysid=? and (seq is null or hash is null) "
+                       "order by id"),
+        {dep}, false);
+    if (!loose.rows.isEmpty()) {
+        QStringList ids;
+        for (const QVariantList &r : loose.rows.mid(0, 20))
+            ids.append(r.value(0).toString());
+        finding(loose.rows.first().value(0).toLongLong(),
+                QStringLiteral("%1 row(s) without a place in the chain, inserted outside the "
+                               "server: id %2%3")
+                    .arg(loose.rows.size())
+                    .arg(ids.join(QStringLiteral(", ")),
+                         loose.rows.size() > 20 ? QStringLiteral(" ...") : QString()));
+    }
+
+    // A run of rows that do not match their MACs, reported when it ends.
+    qint64 badFirstId = -1, badLastId = -1, badFirstSeq = 0, badLastSeq = 0;
+    auto flushBad = [&]() {
+        if (badFirstId < 0)
+            return;
+        if (badFirstId == badLastId)
+            finding(badFirstId, QStringLiteral("row id %1 (chain position %2) does not match its "
+                                               "MAC: it was altered outside the server")
+                                    .arg(badFirstId)
+                                    .arg(badFirstSeq));
+        else
+            finding(badFirstId, QStringLiteral("rows id %1 to %2 (chain positions %3 to %4) do "
+                                               "not match their MACs: they were altered, "
+                                               "reordered or rewritten outside the server")
+                                    .arg(badFirstId)
+                                    .arg(badLastId)
+                                    .arg(badFirstSeq)
+                                    .arg(badLastSeq));
+        badFirstId = -1;
+    };
+
+    qint64 expected = 1;
+    QString prev;
+    qint64 lastSeq = -1, lastId = -1;
+    for (;;) {
+        const QueryResult page = c.query(
+            QStringLiteral("select %1 from sys_log where sysid=? and seq is not null and hash is "
+                           "not null and (seq > ? or (seq = ? and id > ?)) order by seq, id "
+                           "limit 2000")
+                .arg(kLogColumns),
+            {dep, lastSeq, lastSeq, lastId}, false);
+        for (const QVariantList &r : page.rows) {
+            const qint64 id = r.value(0).toLongLong();
+            const qint64 seq = r.value(1).toLongLong();
+            const QString stored = r.value(2).toString();
+            lastSeq = seq;
+            lastId = id;
+            if (seq < expected) {
+                flushBad();
+                finding(id, QStringLiteral("row id %1 repeats chain position %2: it was inserted "
+                                           "outside the server")
+                                .arg(id)
+                                .arg(seq));
+                continue;
+            }
+            if (wanted.contains(seq))
+                w.hashAt.insert(seq, stored);
+            if (seq > expected) {
+                flushBad();
+                finding(id, QStringLiteral("chain positions %1 to %2 are missing before row id %3: "
+                                           "rows were removed outside the server")
+                                .arg(expected)
+                                .arg(seq - 1)
+                                .arg(id));
+            } else if (w.head.exists && seq > w.head.seq) {
+                flushBad();
+                finding(id, QStringLiteral("row id %1 lies beyond the recorded end of the chain "
+                                           "(position %2): it was inserted outside the server")
+                                .arg(id)
+                                .arg(w.head.seq));
+            } else if (chainHash(key, prev, dep, seq, id, entryFromRow(r, 3)) != stored) {
+                if (badFirstId < 0) {
+                    badFirstId = id;
+                    badFirstSeq = seq;
+                }
+                badLastId = id;
+                badLastSeq = seq;
+            } else {
+                flushBad();
+            }
+            prev = stored;
+            expected = seq + 1;
+        }
+        if (page.rows.size() < 2000)
+            break;
+    }
+    flushBad();
+    const qint64 walked = expected - 1;
+    w.lastSeq = walked;
+    w.lastHash = prev;
+    if (!w.head.exists && walked > 0)
+        finding(-1, QStringLiteral("the chain head of deployment %1 is missing: it was removed "
+                                   "outside the server")
+                        .arg(dep));
+    else if (w.head.exists && w.head.seq > walked)
+        finding(-1, QStringLiteral("chain positions %1 to %2 are missing at the end: the last "
+                                   "rows were removed outside the server")
+                        .arg(walked + 1)
+                        .arg(w.head.seq));
+    else if (w.head.exists && walked > 0 && w.head.hash != prev)
+        finding(-1, QStringLiteral("the chain head of deployment %1 does not match its last row: "
+                                   "the head or that row was altered outside the server")
+                        .arg(dep));
+    return w;
+}
+
+QDateTime whole(QDateTime t)
+{
+    t.setTime(QTime(t.time().hour(), t.time().minute(), t.time().second()));
+    return t;
+}
+
 } // namespace
+
+// ---- files -------------------------------------------------------------------------------
+
+QString serverConfigFolder()
+{
+    const QString own = qEnvironmentVariable("WAYLINK_CONFIG_DIR");
+    if (!own.isEmpty())
+        return own;
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!xdg.isEmpty())
+        return xdg + QStringLiteral("/waylink");
+    return QDir::homePath() + QStringLiteral("/.config/waylink");
+}
+
+OpLogFiles defaultOpLogFiles()
+{
+    const QString folder = serverConfigFolder();
+    OpLogFiles f;
+    f.keyFile = folder + QStringLiteral("/oplog.key");
+    f.checkpointFile = folder + QStringLiteral("/oplog.checkpoints");
+    return f;
+}
+
+void configureOpLog(const OpLogFiles &wanted)
+{
+    const OpLogFiles defaults = defaultOpLogFiles();
+    Files &f = files();
+    std::lock_guard lock(f.mutex);
+    f.files.keyFile = wanted.keyFile.isEmpty() ? defaults.keyFile : wanted.keyFile;
+    f.files.checkpointFile = wanted.checkpointFile.isEmpty() ? defaults.checkpointFile
+                                                             : wanted.checkpointFile;
+    f.files.syslog = wanted.syslog;
+    f.key.clear();
+}
+
+OpLogFiles opLogFiles()
+{
+    Files &f = files();
+    std::lock_guard lock(f.mutex);
+    if (f.files.keyFile.isEmpty())
+        f.files = defaultOpLogFiles();
+    return f.files;
+}
+
+void prepareOpLog()
+{
+    writerKey();
+    const OpLogFiles f = opLogFiles();
+    const QString folder = QFileInfo(f.checkpointFile).absolutePath();
+    if (!QFileInfo::exists(folder) && !QDir().mkpath(folder))
+        throw DbError(QStringLiteral("the folder %1 for the operation log's checkpoints cannot be "
+                                     "made")
+                          .arg(folder));
+    const int fd = ::open(QFile::encodeName(f.checkpointFile).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw DbError(QStringLiteral("the operation log's checkpoint file %1 cannot be appended "
+                                     "to: %2")
+                          .arg(f.checkpointFile, systemError()));
+    ::close(fd);
+}
+
+QByteArray readOpLogKey(const QString &file)
+{
+    return readKeyFile(file);
+}
+
+QString opLogDatabaseId(Connection &c)
+{
+    const QueryResult r = c.query(QStringLiteral("select VALUE from sys_server where NAME=?"),
+                                  {QString::fromLatin1(kDatabaseIdName)}, false);
+    const QString id = r.rows.isEmpty() ? QString()
+                                        : QString::fromLatin1(r.rows.first().value(0).toByteArray());
+    if (id.isEmpty())
+        throw DbError(QStringLiteral("the database has no id for the operation log; run "
+                                     "waylink-server init"));
+    return id;
+}
+
+QList<OpLogCheckpoint> readOpLogCheckpoints(const QString &file, const QByteArray &key,
+                                            QList<int> *damaged)
+{
+    QList<OpLogCheckpoint> out;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    int lineNo = 0;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine(4096).trimmed();
+        ++lineNo;
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> parts = line.split(' ');
+        QHash<QByteArray, QByteArray> v;
+        for (const QByteArray &p : parts) {
+            const qsizetype eq = p.indexOf('=');
+            if (eq > 0)
+                v.insert(p.left(eq), p.mid(eq + 1));
+        }
+        OpLogCheckpoint cp;
+        cp.line = lineNo;
+        cp.databaseId = QString::fromLatin1(v.value("db"));
+        cp.sysid = QString::fromUtf8(QByteArray::fromPercentEncoding(v.value("sysid")));
+        bool okFrom = false, okSeq = false;
+        cp.from = v.value("from").toLongLong(&okFrom);
+        cp.seq = v.value("seq").toLongLong(&okSeq);
+        cp.hash = QString::fromLatin1(v.value("hash"));
+        cp.time = QDateTime::fromString(QString::fromLatin1(v.value("time")),
+                                        QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+        const bool wellFormed = parts.value(0) == kCheckpointTag && okFrom && okSeq
+                                && cp.time.isValid() && !cp.databaseId.isEmpty();
+        if (!wellFormed || checkpointMac(key, cp) != QString::fromLatin1(v.value("mac"))) {
+            if (damaged)
+                damaged->append(lineNo);
+            continue;
+        }
+        out.append(cp);
+    }
+    return out;
+}
+
+// ---- schema ------------------------------------------------------------------------------
 
 bool isServerWrittenTable(const QString &table)
 {
@@ -233,24 +693,67 @@ void ensureOpLogSchema(Connection &c)
         "create index if not exists ix_log_chain on sys_log (sysid, seq);\n"
         "create index if not exists ix_log_sysid_time on sys_log (sysid, optime);\n"));
     if (c.query(QStringLiteral("select 1 from sys_server where NAME=?"),
-                {QString::fromLatin1(kKeyName)}, false)
+                {QString::fromLatin1(kDatabaseIdName)}, false)
             .rows.isEmpty()) {
-        QByteArray key(crypto_generichash_KEYBYTES, '\0');
-        randombytes_buf(key.data(), size_t(key.size()));
+        QByteArray id(16, '\0');
+        randombytes_buf(id.data(), size_t(id.size()));
         c.execute(QStringLiteral("insert into sys_server (NAME, VALUE) values (?, ?)"),
-                  {QString::fromLatin1(kKeyName), key});
+                  {QString::fromLatin1(kDatabaseIdName), id.toHex()});
     }
+    const QByteArray key = writerKey();
     if (upgrade)
-        sealUnchained(c, logKey(c));
+        sealUnchained(c, key);
+
+    // A chain MACed with the key that the database itself held: checked with that key,
+    // sealed again with the key file's, and the check's result written into the chain.
+    const QueryResult old = c.query(QStringLiteral("select VALUE from sys_server where NAME=?"),
+                                    {QString::fromLatin1(kOldKeyName)}, false);
+    if (old.rows.isEmpty())
+        return;
+    const QByteArray oldKey = old.rows.first().value(0).toByteArray();
+    const QueryResult deps = c.query(QStringLiteral("select sysid from sys_log union select sysid "
+                                                    "from sys_logchain order by 1"),
+                                     {}, false);
+    for (const QVariantList &d : deps.rows) {
+        const QString dep = d.value(0).toString();
+        const Walk before = walkChain(c, dep, oldKey, {});
+        const QueryResult rows = c.query(
+            QStringLiteral("select %1 from sys_log where sysid=? and seq is not null order by seq, id")
+                .arg(kLogColumns),
+            {dep}, false);
+        QString prev;
+        qint64 seq = 0;
+        for (const QVariantList &r : rows.rows) {
+            const qint64 id = r.value(0).toLongLong();
+            seq = r.value(1).toLongLong();
+            prev = chainHash(key, prev, dep, seq, id, entryFromRow(r, 3));
+            c.execute(QStringLiteral("update sys_log set hash=? where id=?"), {prev, id});
+        }
+        writeHead(c, dep, seq, prev, before.head.exists);
+        OpLogEntry e;
+        e.tableName = QStringLiteral("sys_log");
+        e.key = dep;
+        e.opType = QStringLiteral("SYS");
+        e.content = QStringLiteral("操作日志改用服务器密钥文件签名，原有 %1 行已重新签名。此前的检查：%2")
+                        .arg(rows.rows.size())
+                        .arg(before.problems.isEmpty() ? QStringLiteral("链完整")
+                                                       : before.problems.join(QStringLiteral("; ")));
+        e.emp = QStringLiteral("server");
+        e.time = QDateTime::currentDateTime();
+        appendOpLog(c, dep, {e});
+    }
+    c.execute(QStringLiteral("delete from sys_server where NAME=?"), {QString::fromLatin1(kOldKeyName)});
 }
 
 bool isLoggedTable(Connection &c, const QString &table, const QString &sysid)
 {
-    if (table.compare(QLatin1String("SYS_TABLES"), Qt::CaseInsensitive) == 0)
-        return true;
+    const QString t = table.trimmed();
+    for (const char *always : {"SYS_TABLES", "TAB_PARAMETER", "TAB_MSGRECORD"})
+        if (t.compare(QLatin1String(always), Qt::CaseInsensitive) == 0)
+            return true;
     return !c.query(QStringLiteral("select 1 from SYS_TABLES where upper(TABLENAME)=upper(?) "
                                    "and sysid=?"),
-                    {table.trimmed(), sysid}, false)
+                    {t, sysid}, false)
                 .rows.isEmpty();
 }
 
@@ -259,7 +762,8 @@ void appendOpLog(Connection &c, const QString &sysid, const QList<OpLogEntry> &e
     if (entries.isEmpty())
         return;
     lockLog(c);
-    const QByteArray key = logKey(c);
+    const QByteArray key = writerKey();
+    const QString databaseId = opLogDatabaseId(c);
     qint64 id = c.query(QStringLiteral("select coalesce(max(id),0)+1 from sys_log"), {}, false)
                     .rows.value(0)
                     .value(0)
@@ -290,6 +794,14 @@ void appendOpLog(Connection &c, const QString &sysid, const QList<OpLogEntry> &e
                   params);
     }
     writeHead(c, sysid, seq, prev, head.exists);
+    OpLogCheckpoint cp;
+    cp.databaseId = databaseId;
+    cp.sysid = sysid;
+    cp.from = head.seq;
+    cp.seq = seq;
+    cp.hash = prev;
+    cp.time = whole(QDateTime::currentDateTime());
+    c.afterCommit([cp] { writeCheckpoint(cp); });
 }
 
 // ---- OpLogWriter ------------------------------------------------------------------------
@@ -305,23 +817,16 @@ OpLogWriter::OpLogWriter(Connection &c, const TableInfo &table, const QString &s
     m_active = isLoggedTable(c, table.name, sysid);
     if (!m_active)
         return;
-    auto fieldOf = [this](const QString &column) {
-        for (qsizetype i = 0; i < m_fieldColumns.size(); ++i)
-            if (!m_fieldColumns.at(i).isEmpty()
-                && m_fieldColumns.at(i).compare(column, Qt::CaseInsensitive) == 0)
-                return int(i);
-        return -1;
-    };
     QStringList keyColumns;
     for (const QString &k : table.primaryKey)
         if (k.compare(QLatin1String("sysid"), Qt::CaseInsensitive) != 0)
             keyColumns.append(k);
     const int bill = table.columnIndex(QStringLiteral("BILLCODE"));
     const QString keyColumn = bill >= 0 ? table.columns.at(bill) : keyColumns.value(0);
-    m_keyField = keyColumn.isEmpty() ? -1 : fieldOf(keyColumn);
+    m_keyColumns.append(keyColumn);
     for (const QString &k : std::as_const(keyColumns))
-        if (k.compare(keyColumn, Qt::CaseInsensitive) != 0 && m_moreKeyFields.size() < kMaxKeys)
-            m_moreKeyFields.append(fieldOf(k));
+        if (k.compare(keyColumn, Qt::CaseInsensitive) != 0 && m_keyColumns.size() <= kMaxKeys)
+            m_keyColumns.append(k);
 }
 
 QString OpLogWriter::displayValue(const QVariant &v)
@@ -354,19 +859,11 @@ QString OpLogWriter::displayValue(const QVariant &v)
     return s;
 }
 
-OpLogEntry OpLogWriter::entryFor(const QVariantList &original, const QString &opType) const
+OpLogEntry OpLogWriter::entryFor(const QString &opType) const
 {
     OpLogEntry e;
     e.tableName = m_table;
     e.opType = opType;
-    auto keyText = [&original](int field) {
-        if (field < 0 || original.value(field).isNull())
-            return QString();
-        return displayValue(original.value(field));
-    };
-    e.key = keyText(m_keyField);
-    for (int f : m_moreKeyFields)
-        e.keys.append(keyText(f));
     e.site = m_actor.site;
     e.emp = m_actor.emp;
     e.address = m_actor.address;
@@ -374,34 +871,59 @@ OpLogEntry OpLogWriter::entryFor(const QVariantList &original, const QString &op
     return e;
 }
 
-void OpLogWriter::logUpdate(const QVariantList &original, const QVariantList &row,
+namespace {
+// The key values of a row given as columns and values (names compared without regard to case).
+void setKeys(OpLogEntry &e, const QStringList &keyColumns, const QStringList &columns,
+             const QVariantList &values)
+{
+    auto valueOf = [&](const QString &column) {
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            if (!columns.at(i).isEmpty() && columns.at(i).compare(column, Qt::CaseInsensitive) == 0)
+                return values.value(i).isNull() ? QString() : OpLogWriter::displayValue(values.value(i));
+        return QString();
+    };
+    for (qsizetype k = 0; k < keyColumns.size(); ++k) {
+        if (k == 0)
+            e.key = keyColumns.at(0).isEmpty() ? QString() : valueOf(keyColumns.at(0));
+        else
+            e.keys.append(valueOf(keyColumns.at(k)));
+    }
+}
+} // namespace
+
+void OpLogWriter::logUpdate(const QVariantList &before, const QVariantList &row,
                             const QList<int> &changedFields)
 {
     if (!m_active || changedFields.isEmpty())
         return;
-    OpLogEntry e = entryFor(original, QStringLiteral("UPT"));
+    OpLogEntry e = entryFor(QStringLiteral("UPT"));
+    setKeys(e, m_keyColumns, m_fieldColumns, before);
     QStringList parts;
     for (int f : changedFields)
-        parts.append(m_fieldColumns.value(f) + QStringLiteral(": ") + displayValue(original.value(f))
+        parts.append(m_fieldColumns.value(f) + QStringLiteral(": ") + displayValue(before.value(f))
                      + QStringLiteral(" -> ") + displayValue(row.value(f)));
     e.content = parts.join(QStringLiteral("; "));
     m_entries.append(e);
 }
 
-void OpLogWriter::logDelete(const QVariantList &original)
+void OpLogWriter::logDelete(const QStringList &columns, const QVariantList &values,
+                            const QString &removedWithIt)
 {
     if (!m_active)
         return;
-    OpLogEntry e = entryFor(original, QStringLiteral("DEL"));
+    OpLogEntry e = entryFor(QStringLiteral("DEL"));
+    setKeys(e, m_keyColumns, columns, values);
     QStringList parts;
-    for (qsizetype f = 0; f < m_fieldColumns.size(); ++f) {
-        const QString &column = m_fieldColumns.at(f);
+    for (qsizetype f = 0; f < columns.size(); ++f) {
+        const QString &column = columns.at(f);
         if (column.isEmpty() || column.compare(QLatin1String("sysid"), Qt::CaseInsensitive) == 0
-            || original.value(f).isNull())
+            || values.value(f).isNull())
             continue;
-        parts.append(column + QStringLiteral(": ") + displayValue(original.value(f)));
+        parts.append(column + QStringLiteral(": ") + displayValue(values.value(f)));
     }
     e.content = QStringLiteral("删除记录: ") + parts.join(QStringLiteral("; "));
+    if (!removedWithIt.isEmpty())
+        e.content += QStringLiteral("；随之删除: ") + removedWithIt;
     m_entries.append(e);
 }
 
@@ -417,110 +939,220 @@ void OpLogWriter::finish()
 
 QList<OpLogAudit> verifyOpLog(Connection &c, const QString &sysid)
 {
-    const QByteArray key = logKey(c);
+    OpLogVerifyOptions o;
+    o.sysid = sysid;
+    return verifyOpLog(c, o);
+}
+
+QList<OpLogAudit> verifyOpLog(Connection &c, const OpLogVerifyOptions &options)
+{
+    const OpLogFiles configured = opLogFiles();
+    const QString keyFile = options.keyFile.isEmpty() ? configured.keyFile : options.keyFile;
+    const QString cpFile = options.checkpointFile.isEmpty() ? configured.checkpointFile
+                                                            : options.checkpointFile;
+    const QByteArray key = readKeyFile(keyFile);
+    const QString databaseId = opLogDatabaseId(c);
+
+    QList<int> damaged;
+    QList<OpLogCheckpoint> all;
+    const bool haveFile = options.useCheckpoints && QFileInfo::exists(cpFile);
+    if (haveFile)
+        all = readOpLogCheckpoints(cpFile, key, &damaged);
+    QHash<QString, QList<OpLogCheckpoint>> bySysid;
+    QSet<QString> otherDatabases;
+    for (const OpLogCheckpoint &cp : std::as_const(all)) {
+        if (cp.databaseId == databaseId)
+            bySysid[cp.sysid].append(cp);
+        else
+            otherDatabases.insert(cp.databaseId);
+    }
+
     QStringList deployments;
-    if (!sysid.isEmpty()) {
-        deployments.append(sysid);
+    if (!options.sysid.isEmpty()) {
+        deployments.append(options.sysid);
     } else {
         const QueryResult r = c.query(QStringLiteral("select sysid from sys_log union "
                                                      "select sysid from sys_logchain order by 1"),
                                       {}, false);
         for (const QVariantList &row : r.rows)
             deployments.append(row.value(0).toString());
+        for (auto it = bySysid.cbegin(); it != bySysid.cend(); ++it)
+            if (!deployments.contains(it.key()))
+                deployments.append(it.key());
+        deployments.sort();
     }
 
     QList<OpLogAudit> out;
     for (const QString &dep : std::as_const(deployments)) {
         OpLogAudit a;
         a.sysid = dep;
-        const Head head = readHead(c, dep);
-        a.rows = c.query(QStringLiteral("select count(*) from sys_log where sysid=?"), {dep}, false)
-                     .rows.value(0)
-                     .value(0)
-                     .toLongLong();
-        auto fail = [&a](qint64 id, const QString &text) {
-            a.intact = false;
-            a.badId = id;
-            a.problem = text;
+        auto worse = [&a](OpLogAudit::Status s) {
+            if (s == OpLogAudit::Tampered || a.status == OpLogAudit::Intact)
+                a.status = s;
         };
-        // Rows without a place in the chain were never written by the server.
-        const QueryResult loose = c.query(
-            QStringLiteral("select id from sys_log where sysid=? and (seq is null or hash is null) "
-                           "order by id limit 1"),
-            {dep}, false);
-        if (!loose.rows.isEmpty()) {
-            const qint64 id = loose.rows.first().value(0).toLongLong();
-            fail(id, QStringLiteral("row id %1 has no place in the chain: it was inserted outside "
-                                    "the server")
-                         .arg(id));
-            out.append(a);
-            continue;
-        }
-        qint64 expected = 1;
-        QString prev;
-        qint64 lastSeq = -1, lastId = -1;
-        bool done = false;
-        while (!done) {
-            const QueryResult page = c.query(
-                QStringLiteral("select %1 from sys_log where sysid=? and (seq > ? or (seq = ? and "
-                               "id > ?)) order by seq, id limit 2000")
-                    .arg(kLogColumns),
-                {dep, lastSeq, lastSeq, lastId}, false);
-            for (const QVariantList &r : page.rows) {
-                const qint64 id = r.value(0).toLongLong();
-                const qint64 seq = r.value(1).toLongLong();
-                const QString stored = r.value(2).toString();
-                lastSeq = seq;
-                lastId = id;
-                if (seq < expected) {
-                    fail(id, QStringLiteral("row id %1 repeats chain position %2: it was inserted "
-                                            "outside the server")
-                                 .arg(id)
-                                 .arg(seq));
-                } else if (seq > expected) {
-                    fail(id, QStringLiteral("chain positions %1 to %2 are missing before row id %3: "
-                                            "rows were removed outside the server")
-                                 .arg(expected)
-                                 .arg(seq - 1)
-                                 .arg(id));
-                } else if (head.exists && seq > head.seq) {
-                    fail(id, QStringLiteral("row id %1 lies beyond the recorded end of the chain "
-                                            "(position %2): it was inserted outside the server")
-                                 .arg(id)
-                                 .arg(head.seq));
-                } else if (chainHash(key, prev, dep, seq, id, entryFromRow(r, 3)) != stored) {
-                    fail(id, QStringLiteral("row id %1 (chain position %2) does not match its hash: "
-                                            "it was altered outside the server")
-                                 .arg(id)
-                                 .arg(seq));
-                }
-                if (!a.intact) {
-                    done = true;
-                    break;
-                }
-                prev = stored;
-                ++expected;
+
+        // The checkpoints of the chain's present history: a checkpoint whose positions
+        // overlap those of an earlier one means that the chain was set back in between
+        // (a restored backup, or rows removed and the head moved back).
+        QList<OpLogCheckpoint> current;
+        QStringList rewinds;
+        for (const OpLogCheckpoint &cp : bySysid.value(dep)) {
+            qint64 reached = 0;
+            bool overlaps = false;
+            for (const OpLogCheckpoint &r : std::as_const(current)) {
+                reached = qMax(reached, r.seq);
+                overlaps = overlaps || (cp.from < r.seq && r.from < cp.seq);
             }
-            if (page.rows.size() < 2000)
-                done = true;
+            if (overlaps) {
+                rewinds.append(QStringLiteral("at %1 the chain was set back from position %2 to %3: "
+                                              "entries %4 to %2 of the earlier history are gone "
+                                              "(a backup restored, or rows removed outside the "
+                                              "server)")
+                                   .arg(cp.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                   .arg(reached)
+                                   .arg(cp.from)
+                                   .arg(cp.from + 1));
+                QList<OpLogCheckpoint> kept;
+                for (const OpLogCheckpoint &r : std::as_const(current))
+                    if (r.seq <= cp.from)
+                        kept.append(r);
+                current = kept;
+            }
+            current.append(cp);
         }
-        if (a.intact) {
-            const qint64 walked = expected - 1;
-            if (!head.exists && walked > 0)
-                fail(-1, QStringLiteral("the chain head of deployment %1 is missing: it was removed "
-                                        "outside the server")
-                             .arg(dep));
-            else if (head.exists && head.seq > walked)
-                fail(-1, QStringLiteral("chain positions %1 to %2 are missing at the end: the last "
-                                        "rows were removed outside the server")
-                             .arg(walked + 1)
-                             .arg(head.seq));
-            else if (head.exists && head.hash != prev)
-                fail(-1, QStringLiteral("the chain head of deployment %1 does not match its last "
-                                        "row: the head or that row was altered outside the server")
-                             .arg(dep));
+        const OpLogCheckpoint *latest = nullptr;
+        for (const OpLogCheckpoint &cp : std::as_const(current))
+            if (!latest || cp.seq > latest->seq)
+                latest = &cp;
+
+        QSet<qint64> wanted;
+        for (const OpLogCheckpoint &cp : std::as_const(current))
+            wanted.insert(cp.seq);
+        if (options.headSeq > 0)
+            wanted.insert(options.headSeq);
+
+        const Walk w = walkChain(c, dep, key, wanted);
+        a.rows = w.rows;
+        a.headSeq = w.lastSeq;
+        a.headHash = w.lastHash;
+        a.problems = w.problems;
+        a.badId = w.firstBadId;
+        if (!w.problems.isEmpty())
+            worse(OpLogAudit::Tampered);
+
+        const bool chainMissing = w.rows == 0 && !w.head.exists;
+        auto when = [](const OpLogCheckpoint &cp) {
+            return QStringLiteral("the checkpoint of %1 (line %2)")
+                .arg(cp.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                .arg(cp.line);
+        };
+        if (chainMissing && (latest || options.headSeq > 0)) {
+            const qint64 end = latest ? latest->seq : options.headSeq;
+            a.problems.append(QStringLiteral("the chain of deployment %1 is missing altogether: "
+                                             "%2 names positions 1 to %3; they were removed "
+                                             "outside the server")
+                                  .arg(dep, latest ? when(*latest) : QStringLiteral("the noted head"))
+                                  .arg(end));
+            worse(OpLogAudit::Tampered);
+        } else if (!chainMissing) {
+            // Every checkpoint of the present history that the chain reaches must match it.
+            int mismatches = 0;
+            const OpLogCheckpoint *matched = nullptr;
+            for (const OpLogCheckpoint &cp : std::as_const(current)) {
+                if (cp.seq > w.lastSeq || cp.seq <= 0)
+                    continue;
+                if (w.hashAt.value(cp.seq) != cp.hash) {
+                    if (++mismatches <= 5)
+                        a.problems.append(QStringLiteral("chain position %1 does not match %2: the "
+                                                         "chain was rewritten outside the server")
+                                              .arg(cp.seq)
+                                              .arg(when(cp)));
+                    worse(OpLogAudit::Tampered);
+                } else if (!matched || cp.seq > matched->seq) {
+                    matched = &cp;
+                }
+            }
+            if (mismatches > 5)
+                a.problems.append(QStringLiteral("%1 further checkpoints do not match").arg(mismatches - 5));
+            if (latest && latest->seq > w.lastSeq) {
+                if (matched && matched->seq == w.lastSeq) {
+                    a.problems.append(QStringLiteral("the chain ends at position %1, which matches "
+                                                     "%2; %3 names %4 newer entries (positions %5 "
+                                                     "to %6) that the database lacks: a backup of "
+                                                     "that time was restored, or the newest entries "
+                                                     "were removed outside the server")
+                                          .arg(w.lastSeq)
+                                          .arg(when(*matched), when(*latest))
+                                          .arg(latest->seq - w.lastSeq)
+                                          .arg(w.lastSeq + 1)
+                                          .arg(latest->seq));
+                    worse(OpLogAudit::Behind);
+                } else {
+                    a.problems.append(QStringLiteral("the chain ends at position %1, shorter than %2 "
+                                                     "(position %3): positions %4 to %3 are missing, "
+                                                     "removed outside the server")
+                                          .arg(w.lastSeq)
+                                          .arg(when(*latest))
+                                          .arg(latest->seq)
+                                          .arg(w.lastSeq + 1));
+                    worse(OpLogAudit::Tampered);
+                }
+            } else if (latest && w.lastSeq > latest->seq) {
+                a.notes.append(QStringLiteral("%1 entries are newer than the latest checkpoint (%2)")
+                                   .arg(w.lastSeq - latest->seq)
+                                   .arg(when(*latest)));
+            } else if (latest) {
+                a.notes.append(QStringLiteral("matches the latest checkpoint (%1)").arg(when(*latest)));
+            } else if (options.useCheckpoints && w.rows > 0) {
+                a.problems.append(QStringLiteral("no checkpoint names this deployment in %1: the end "
+                                                 "of its chain cannot be confirmed (give --head, or "
+                                                 "the checkpoint file that the server writes)")
+                                      .arg(cpFile));
+                worse(OpLogAudit::Behind);
+            }
         }
-        a.headHash = prev;
+        for (const QString &r : std::as_const(rewinds)) {
+            a.problems.append(r);
+            worse(OpLogAudit::Behind);
+        }
+
+        if (options.headSeq > 0) {
+            if (options.headSeq > w.lastSeq) {
+                if (!chainMissing)
+                    a.problems.append(QStringLiteral("the chain ends at position %1, before the noted "
+                                                     "head %2: positions %3 to %2 are missing")
+                                          .arg(w.lastSeq)
+                                          .arg(options.headSeq)
+                                          .arg(w.lastSeq + 1));
+                worse(OpLogAudit::Tampered);
+            } else if (w.hashAt.value(options.headSeq).compare(options.headHash, Qt::CaseInsensitive)
+                       != 0) {
+                a.problems.append(QStringLiteral("chain position %1 does not match the noted head: "
+                                                 "the chain was rewritten outside the server")
+                                      .arg(options.headSeq));
+                worse(OpLogAudit::Tampered);
+            } else {
+                a.notes.append(QStringLiteral("matches the noted head %1").arg(options.headSeq));
+            }
+        }
+        if (!damaged.isEmpty()) {
+            QStringList lines;
+            for (int l : std::as_const(damaged))
+                lines.append(QString::number(l));
+            a.problems.append(QStringLiteral("checkpoint lines %1 of %2 do not match their MACs: "
+                                             "the checkpoint file was altered")
+                                  .arg(lines.join(QStringLiteral(", ")), cpFile));
+            worse(OpLogAudit::Tampered);
+        }
+        if (!otherDatabases.isEmpty())
+            a.notes.append(QStringLiteral("%1 also holds checkpoints of %2 other database(s)")
+                               .arg(cpFile)
+                               .arg(otherDatabases.size()));
+        if (options.useCheckpoints && !haveFile)
+            a.notes.append(QStringLiteral("no checkpoint file at %1").arg(cpFile));
+        a.intact = a.status == OpLogAudit::Intact;
+        if (!a.problems.isEmpty())
+            a.problem = a.problems.first();
         out.append(a);
     }
     return out;

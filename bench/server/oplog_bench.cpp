@@ -36,6 +36,8 @@ struct Env
 
     Env()
     {
+        // The operation log's key and checkpoints in the temporary folder, not the user's.
+        qputenv("WAYLINK_CONFIG_DIR", dir.path().toLocal8Bit());
         QString db = qEnvironmentVariable("WAYLINK_BENCH_DB");
         if (db.isEmpty())
             db = dir.filePath(QStringLiteral("oplog.sqlite"));

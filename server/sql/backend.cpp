@@ -80,6 +80,7 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
         throw;
     }
     return Lease(c.release(), [this](Connection *conn) {
+        conn->dropAfterCommit();
         conn->endLeftOverTransaction();
         std::lock_guard lock(m_mutex);
         m_idle.emplace_back(conn);

@@ -140,8 +140,30 @@ public:
     void setAnswerLimit(const AnswerLimit &limit) { m_answerLimit = limit; }
     const AnswerLimit &answerLimit() const { return m_answerLimit; }
 
+    // What a select appends to lock the rows it reads until the transaction ends
+    // (" for update" on PostgreSQL; empty where the write transaction is exclusive).
+    virtual QString lockRowsClause() const { return QString(); }
+
+    // Work that must follow a successful commit of the current transaction (the operation
+    // log's checkpoints, outside the database). Run by Transaction::commit(), dropped by a
+    // rollback; an action that throws is skipped.
+    void afterCommit(std::function<void()> action) { m_afterCommit.push_back(std::move(action)); }
+    void runAfterCommit()
+    {
+        std::vector<std::function<void()>> actions;
+        actions.swap(m_afterCommit);
+        for (const auto &a : actions) {
+            try {
+                a();
+            } catch (...) {
+            }
+        }
+    }
+    void dropAfterCommit() { m_afterCommit.clear(); }
+
 private:
     AnswerLimit m_answerLimit;
+    std::vector<std::function<void()>> m_afterCommit;
 };
 
 // Restricts the reads of a connection to one deployment for its lifetime.
@@ -177,6 +199,7 @@ public:
     ~Transaction()
     {
         if (!m_done) {
+            m_c.dropAfterCommit();
             try {
                 m_c.rollback();
             } catch (...) {
@@ -187,6 +210,7 @@ public:
     {
         m_c.commit();
         m_done = true;
+        m_c.runAfterCommit();
     }
 
 private:

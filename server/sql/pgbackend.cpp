@@ -885,6 +885,8 @@ public:
 
     QString rowFilter() const override { return m_filter; }
 
+    QString lockRowsClause() const override { return QStringLiteral(" for update"); }
+
     QString quoteIdentifier(const QString &name) const override
     {
         // Unquoted names fold to lower case, as the tables were made.

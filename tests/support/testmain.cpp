@@ -3,6 +3,7 @@
 #include "testbackend.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <cstring>
 
@@ -105,6 +106,11 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
+    // The server's configuration folder (the operation log's key and checkpoints) lies in
+    // a folder of this test process, never in the user's own; programs the tests start
+    // inherit it.
+    QTemporaryDir configFolder;
+    qputenv("WAYLINK_CONFIG_DIR", configFolder.path().toLocal8Bit());
     TestApplication app(argc, argv);
     const int result = RUN_ALL_TESTS();
     return s_wrongBackend ? 1 : result;

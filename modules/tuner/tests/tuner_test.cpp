@@ -12,6 +12,7 @@
 #include "modules/tuner/fdencrypt.h"
 #include "modules/tuner/fstyleset.h"
 #include "modules/tuner/fsyslog.h"
+#include "modules/tuner/logcaptions.h"
 #include "modules/tuner/fsysupdate.h"
 #include "modules/tuner/modalframe.h"
 #include "modules/tuner/udm_func.h"
@@ -341,11 +342,11 @@ protected:
 TEST_F(TunerServer, LogQueryFollowsTimeTableAndKind)
 {
     addLog(QStringLiteral("002"), QStringLiteral("TAB_ACCOUNT"), QStringLiteral("UPT"));
-    addLog(QStringLiteral("001"), QStringLiteral("TAB_HAND"), QStringLiteral("UPT"));
     auto *log = open<TfSysLog>(QStringLiteral("FSYSLOG"));
     ASSERT_TRUE(log);
+    addLog(QStringLiteral("001"), QStringLiteral("TAB_HAND"), QStringLiteral("UPT"));
     EXPECT_EQ(log->objectName(), QStringLiteral("fSysLog"));
-    // The table list: an empty item, then the logged tables.
+    // The table list: an empty item, then the logged tables by their captions.
     ASSERT_EQ(log->cboTable->count(), 4);
     EXPECT_EQ(log->cboTable->itemText(0), QString());
     EXPECT_EQ(log->cboType->currentIndex(), -1);
@@ -376,6 +377,60 @@ TEST_F(TunerServer, LogQueryFollowsTimeTableAndKind)
     EXPECT_EQ(types.count(QStringLiteral("DEL")), types.size());
     EXPECT_EQ(types.size(), count(QStringLiteral("select count(*) from sys_log where sysid='001' and optype='DEL'")));
     EXPECT_TRUE(log->actExport->isEnabled());
+}
+
+// Every kind the log holds can be chosen; tables, kinds and columns show with the windows'
+// captions and their technical names; 切换 is on the tool bar.
+TEST_F(TunerServer, LogShowsCaptionsEveryKindAndSwitch)
+{
+    addLog(QStringLiteral("001"), QStringLiteral("sys_user"), QStringLiteral("INS"));
+    auto *log = open<TfSysLog>(QStringLiteral("FSYSLOG"));
+    ASSERT_TRUE(log);
+    QStringList kinds;
+    for (int i = 0; i < log->cboType->count(); ++i)
+        kinds << log->cboType->itemText(i);
+    EXPECT_TRUE(kinds.startsWith({QString(), QStringLiteral("修改"), QStringLiteral("删除")})) << qPrintable(kinds.join(u','));
+    EXPECT_TRUE(kinds.contains(QStringLiteral("新增"))) << qPrintable(kinds.join(u','));
+    const int account = log->cboTable->findText(QStringLiteral("中心账单（TAB_ACCOUNT）"));
+    ASSERT_GT(account, 0);
+    EXPECT_EQ(log->cboTable->itemData(account, Qt::ToolTipRole).toString(), QStringLiteral("TAB_ACCOUNT"));
+    EXPECT_GT(log->cboTable->findText(QStringLiteral("用户（sys_user）")), 0);
+
+    log->cboType->setCurrentIndex(int(kinds.indexOf(QStringLiteral("新增"))));
+    log->executeAction(log->actQuery);
+    EXPECT_EQ(column(log->cdsData, "OPTYPE"), QStringList{QStringLiteral("INS")});
+    EXPECT_EQ(column(log->cdsData, "OPTYPECAPTION"), QStringList{QStringLiteral("新增")});
+    EXPECT_EQ(column(log->cdsData, "TABLECAPTION"), QStringList{QStringLiteral("用户")});
+
+    log->cboType->setCurrentIndex(0);
+    log->cboTable->setCurrentIndex(account);
+    log->dtDateB->setDateTime(QDateTime::currentDateTime().addDays(-12));
+    log->executeAction(log->actQuery);
+    const QStringList shown = column(log->cdsData, "CONTENTSHOWN");
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(column(log->cdsData, "TABLENAME").count(QStringLiteral("TAB_ACCOUNT")), shown.size());
+    EXPECT_TRUE(shown.join(u'\n').contains(QStringLiteral("重量(WEIGHT): "))) << qPrintable(shown.first());
+
+    bool switchShown = false;
+    for (QAction *a : log->tbTool->actions())
+        switchShown = switchShown || (a->objectName() == QLatin1String("tbSwitchHolder") && a->isVisible());
+    EXPECT_TRUE(switchShown);
+    const Qt::LayoutDirection before = log->gbOption->layoutDirection();
+    log->executeAction(log->actSwitch);
+    EXPECT_NE(log->gbOption->layoutDirection(), before);
+}
+
+TEST(TunerCaptions, ContentShowsColumnCaptionsBesideTheirNames)
+{
+    EXPECT_EQ(tuner::contentWithCaptions(QStringLiteral("TAB_DFKRECORD"),
+                                         QStringLiteral("WEIGHT: 1 -> 2; REMARK: a: b -> c; NOPE: 1 -> 2")),
+              QStringLiteral("重量(WEIGHT): 1 -> 2; 备注(REMARK): a: b -> c; NOPE: 1 -> 2"));
+    EXPECT_EQ(tuner::contentWithCaptions(QStringLiteral("tab_dfkrecord"),
+                                         QStringLiteral("删除记录: BILLCODE: 66; MONEY: 5")),
+              QStringLiteral("删除记录: 运单编号(BILLCODE): 66; 到付款(MONEY): 5"));
+    EXPECT_EQ(tuner::contentWithCaptions(QStringLiteral("UNKNOWN"), QStringLiteral("WEIGHT: 1 -> 2")),
+              QStringLiteral("WEIGHT: 1 -> 2"));
+    EXPECT_EQ(tuner::opTypeCaption(QStringLiteral("XYZ")), QStringLiteral("XYZ"));
 }
 
 TEST_F(TunerServer, UpdateRegisterNewRowsNameFilterAndFlag)
