@@ -370,6 +370,49 @@ protected:
         exec(QStringLiteral("delete from sys_log where sysid='001' and seq > ?"), {seq});
         exec(QStringLiteral("update sys_logchain set lastseq=?, lasthash=? where sysid='001'"), {seq, hash});
     }
+    // Writes every row of deployment 001 again, MACed with `key`, and moves the head: what
+    // whoever holds `key` could do. Writes no checkpoint where the server keeps them.
+    void rewriteChainWith(const QByteArray &key)
+    {
+        const OpLogFiles real = opLogFiles();
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("k")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(key.toHex());
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        auto c = srv->backend->acquire();
+        const QueryResult rows = c->query(
+            QStringLiteral("select tablename, key, key1, key2, optype, content, opsite, opemp, "
+                           "opaddress, optime, opnote from sys_log where sysid='001' order by seq"),
+            {}, false);
+        QList<OpLogEntry> entries;
+        for (const QVariantList &r : rows.rows) {
+            OpLogEntry e;
+            e.tableName = r.at(0).toString();
+            e.key = r.at(1).toString();
+            e.keys = {r.at(2).toString(), r.at(3).toString()};
+            e.opType = r.at(4).toString();
+            e.content = r.at(5).toString();
+            e.site = r.at(6).toString();
+            e.emp = r.at(7).toString();
+            e.address = r.at(8).toString();
+            e.time = r.at(9).toDateTime();
+            e.note = r.at(10).toString();
+            entries.append(e);
+        }
+        OpLogFiles forged = real;
+        forged.keyFile = f.fileName();
+        forged.checkpointFile = dir.filePath(QStringLiteral("cp"));
+        configureOpLog(forged);
+        c->begin();
+        c->execute(QStringLiteral("delete from sys_log where sysid='001'"));
+        c->execute(QStringLiteral("delete from sys_logchain where sysid='001'"));
+        appendOpLog(*c, QStringLiteral("001"), entries);
+        c->commit();
+        c->runAfterCommit();
+        configureOpLog(real);
+    }
     OpLogAudit audit(const OpLogVerifyOptions &o = {})
     {
         OpLogVerifyOptions opts = o;
@@ -486,44 +529,7 @@ TEST_F(OpLogEvidence, ChainRewrittenWithAnyKeyFoundInTheDatabaseFails)
             continue;
         candidate.truncate(32);
         // The attacker's rewrite: every row written again under the candidate key, head moved.
-        QTemporaryDir dir;
-        QFile f(dir.filePath(QStringLiteral("k")));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(candidate.toHex());
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        {
-            auto c = srv->backend->acquire();
-            const QueryResult rows = c->query(
-                QStringLiteral("select tablename, key, key1, key2, optype, content, opsite, opemp, "
-                               "opaddress, optime from sys_log where sysid='001' order by seq"),
-                {}, false);
-            QList<OpLogEntry> entries;
-            for (const QVariantList &r : rows.rows) {
-                OpLogEntry e;
-                e.tableName = r.at(0).toString();
-                e.key = r.at(1).toString();
-                e.keys = {r.at(2).toString(), r.at(3).toString()};
-                e.opType = r.at(4).toString();
-                e.content = r.at(5).toString();
-                e.site = r.at(6).toString();
-                e.emp = r.at(7).toString();
-                e.address = r.at(8).toString();
-                e.time = r.at(9).toDateTime();
-                entries.append(e);
-            }
-            OpLogFiles forged = real;
-            forged.keyFile = f.fileName();
-            forged.checkpointFile = dir.filePath(QStringLiteral("cp")); // not the server's
-            configureOpLog(forged);
-            c->begin();
-            c->execute(QStringLiteral("delete from sys_log where sysid='001'"));
-            c->execute(QStringLiteral("delete from sys_logchain where sysid='001'"));
-            appendOpLog(*c, QStringLiteral("001"), entries);
-            c->commit();
-            c->runAfterCommit();
-            configureOpLog(real);
-        }
+        rewriteChainWith(candidate);
         const OpLogAudit a = audit();
         EXPECT_EQ(a.status, OpLogAudit::Tampered) << qPrintable(row.at(0).toString());
         EXPECT_TRUE(a.problem.contains(QStringLiteral("chain positions 1 to 200")))
@@ -531,6 +537,41 @@ TEST_F(OpLogEvidence, ChainRewrittenWithAnyKeyFoundInTheDatabaseFails)
         ++tried;
     }
     EXPECT_GE(tried, 2); // the token key and the database id at least
+}
+
+// A database whose chain was MACed with the key that older versions kept in sys_server: the
+// first start with a key file checks it with that key, signs it again with the file's key,
+// records the check in the chain and removes the old key.
+TEST_F(OpLogEvidence, OldChainIsCheckedAndSignedAgainWithTheKeyFile)
+{
+    QByteArray oldKey(32, '\x5a');
+    rewriteChainWith(oldKey);
+    exec(QStringLiteral("insert into sys_server (NAME, VALUE) values ('oplog_key', ?)"), {oldKey});
+    // One row altered under the old key: the finding stays on record after the migration.
+    exec(QStringLiteral("update sys_log set content='WEIGHT: 9 -> 9' where id=?"), {idAt(7)});
+    // Versions with the key in the database wrote no checkpoints.
+    const OpLogFiles real = opLogFiles();
+    QTemporaryDir fresh;
+    OpLogFiles files = real;
+    files.checkpointFile = fresh.filePath(QStringLiteral("checkpoints"));
+    configureOpLog(files);
+    {
+        auto c = srv->backend->acquire();
+        Transaction tr(*c);
+        ensureOpLogSchema(*c);
+        tr.commit();
+    }
+    configureOpLog(real);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from sys_server where NAME='oplog_key'")), 0);
+    OpLogVerifyOptions o;
+    o.checkpointFile = files.checkpointFile;
+    const OpLogAudit a = audit(o);
+    EXPECT_EQ(a.status, OpLogAudit::Intact) << qPrintable(a.problems.join(u'\n'));
+    EXPECT_EQ(a.headSeq, 201);
+    const QString note = srv->native(QStringLiteral("select content from sys_log where sysid='001' and optype='SYS'"))
+                             .rows.value(0).value(0).toString();
+    EXPECT_TRUE(note.contains(QStringLiteral("200 行")) && note.contains(QStringLiteral("row id %1 ").arg(idAt(7))))
+        << qPrintable(note);
 }
 
 TEST_F(OpLogEvidence, RestoredBackupVerifiesAgainstTheCheckpointOfItsTime)
