@@ -4,6 +4,7 @@
 #include "server/sql/backend.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -101,6 +102,77 @@ QString numberProblem(const QString &declared, double value)
     if (integerDigits < 0 || std::fabs(rounded) >= std::pow(10.0, integerDigits))
         return QStringLiteral("超出范围（最多 %1 位整数、%2 位小数）").arg(std::max(0, integerDigits)).arg(scale);
     return QString();
+}
+
+// A row's key as text, from the values of the primary key's columns other than sysid
+// (`values` by packet field); the same text for the packet's original and the database's row.
+QString heldKey(const TableInfo &info, const QList<int> &colOf, const QList<int> &pkFields,
+                const QVariantList &values)
+{
+    Q_UNUSED(colOf);
+    QString key;
+    for (qsizetype k = 0; k < info.primaryKey.size(); ++k) {
+        if (info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) == 0)
+            continue;
+        const QVariant v = values.value(pkFields.value(k, -1));
+        key += v.isNull() ? QStringLiteral("\x01") : v.toString();
+        key += QChar(0x1f);
+    }
+    return key;
+}
+
+// The rows that the packet's changes name, as the database holds them now: `readColumns`
+// of each, keyed by heldKey().
+QHash<QString, QVariantList> readHeldRows(Connection &c, const TableInfo &info,
+                                          const QList<int> &colOf, const QList<int> &pkFields,
+                                          const QString &readColumns, const QString &qtable,
+                                          const QString &sysid, int sysidCol,
+                                          const QList<quillon::DataPacket::Change> &changes)
+{
+    QHash<QString, QVariantList> out;
+    QStringList keyColumns;
+    QList<int> keyFields;
+    for (qsizetype k = 0; k < info.primaryKey.size(); ++k) {
+        if (info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) == 0)
+            continue;
+        if (pkFields.value(k, -1) < 0)
+            return out; // the packet lacks a key column: the changes are refused later
+        keyColumns.append(c.quoteIdentifier(info.primaryKey.at(k)));
+        keyFields.append(pkFields.at(k));
+    }
+    if (keyColumns.isEmpty())
+        return out;
+    // The key columns are selected first, after them the packet's columns.
+    QList<const QVariantList *> wanted;
+    for (const quillon::DataPacket::Change &ch : changes)
+        if (ch.state == quillon::RowState::Modified)
+            wanted.append(&ch.original);
+    constexpr int kPerRead = 100;
+    for (qsizetype start = 0; start < wanted.size(); start += kPerRead) {
+        QStringList alternatives;
+        QVariantList params{sysid};
+        for (qsizetype i = start; i < qMin(wanted.size(), start + kPerRead); ++i) {
+            QStringList conds;
+            for (qsizetype k = 0; k < keyColumns.size(); ++k) {
+                conds.append(keyColumns.at(k) + QStringLiteral(" = ?"));
+                params.append(wanted.at(i)->value(keyFields.at(k)));
+            }
+            alternatives.append(QLatin1Char('(') + conds.join(QStringLiteral(" and ")) + QLatin1Char(')'));
+        }
+        const QueryResult r = c.query(
+            QStringLiteral("select %1, %2 from %3 where %4 = ? and (%5)%6")
+                .arg(keyColumns.join(QLatin1Char(',')), readColumns, qtable,
+                     c.quoteIdentifier(info.columns.at(sysidCol)),
+                     alternatives.join(QStringLiteral(" or ")), c.lockRowsClause()),
+            params, false);
+        for (const QVariantList &row : r.rows) {
+            QVariantList byField(colOf.size());
+            for (qsizetype k = 0; k < keyFields.size(); ++k)
+                byField[keyFields.at(k)] = row.value(k);
+            out.insert(heldKey(info, colOf, pkFields, byField), row.mid(keyColumns.size()));
+        }
+    }
+    return out;
 }
 
 // What the database's own rules delete together with a row of `info` (the notice board's:
@@ -316,17 +388,10 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                          "meanwhile")
                               .arg(describeKey(info.primaryKey, keyValues), tableName);
     };
-    // The packet's fields that the table has, as one select list; and every column.
-    QStringList mappedList, allList;
-    QList<int> mappedFields;
-    for (qsizetype i = 0; i < packet.fields.size(); ++i)
-        if (colOf.at(i) >= 0) {
-            mappedList.append(q(info.columns.at(colOf.at(i))));
-            mappedFields.append(int(i));
-        }
+    // Every column of the table, as a deletion's log shows the row.
+    QStringList allList;
     for (const QString &column : info.columns)
         allList.append(q(column));
-    const QString mappedColumns = mappedList.join(QLatin1Char(','));
     const QString allColumns = allList.join(QLatin1Char(','));
 
     QList<int> written; // rows to re-read
@@ -336,6 +401,29 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         for (int col : std::as_const(colOf))
             fieldColumns.append(col >= 0 ? info.columns.at(col) : QString());
         OpLogWriter oplog(c, info, sysid, actor, fieldColumns);
+        // The rows that the packet changes, as the database holds them, read (and locked on
+        // PostgreSQL) in this transaction a hundred at a time; a row the read misses is read
+        // alone below.
+        // Only the columns that some change changes are read (the log shows no others).
+        QList<int> readFields;
+        if (oplog.active()) {
+            for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes)) {
+                if (ch.state != quillon::RowState::Modified || ch.row < 0 || ch.row >= packet.rows.size())
+                    continue;
+                for (qsizetype i = 0; i < packet.fields.size(); ++i)
+                    if (colOf.at(i) >= 0 && !readFields.contains(int(i))
+                        && !sameValue(packet.rows.at(ch.row).value(i), ch.original.value(i)))
+                        readFields.append(int(i));
+            }
+        }
+        QStringList readList;
+        for (int fi : std::as_const(readFields))
+            readList.append(q(info.columns.at(colOf.at(fi))));
+        const QString readColumns = readList.join(QLatin1Char(','));
+        QHash<QString, QVariantList> held;
+        if (oplog.active() && !readFields.isEmpty())
+            held = readHeldRows(c, info, colOf, pkFields, readColumns, qtable, sysid, sysidCol,
+                                packet.changes);
         for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes)) {
             switch (ch.state) {
             case quillon::RowState::Inserted: {
@@ -391,17 +479,22 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                 // in this transaction; the packet only says which row.
                 QVariantList before;
                 if (oplog.active()) {
-                    QVariantList keyParams;
-                    const QString keyWhere = whereClause(orig, {}, &keyParams);
-                    const QueryResult held = c.query(
-                        QStringLiteral("select %1 from %2 where %3%4")
-                            .arg(mappedColumns, qtable, keyWhere, c.lockRowsClause()),
-                        keyParams, false);
-                    if (held.rows.isEmpty())
-                        throw ApplyError(409, conflictText(orig, false));
-                    before = QVariantList(packet.fields.size());
-                    for (qsizetype k = 0; k < mappedFields.size(); ++k)
-                        before[mappedFields.at(k)] = held.rows.first().value(k);
+                    QVariantList stored = held.value(heldKey(info, colOf, pkFields, orig));
+                    if (stored.isEmpty()) {
+                        QVariantList keyParams;
+                        const QString keyWhere = whereClause(orig, {}, &keyParams);
+                        const QueryResult one = c.query(
+                            QStringLiteral("select %1 from %2 where %3%4")
+                                .arg(readColumns, qtable, keyWhere, c.lockRowsClause()),
+                            keyParams, false);
+                        if (one.rows.isEmpty())
+                            throw ApplyError(409, conflictText(orig, false));
+                        stored = one.rows.first();
+                    }
+                    // Key values as the packet names the row (the update matches on them).
+                    before = orig;
+                    for (qsizetype k = 0; k < readFields.size(); ++k)
+                        before[readFields.at(k)] = stored.value(k);
                 }
                 QStringList sets;
                 QVariantList params;

@@ -827,6 +827,13 @@ OpLogWriter::OpLogWriter(Connection &c, const TableInfo &table, const QString &s
     for (const QString &k : std::as_const(keyColumns))
         if (k.compare(keyColumn, Qt::CaseInsensitive) != 0 && m_keyColumns.size() <= kMaxKeys)
             m_keyColumns.append(k);
+    for (const QString &k : std::as_const(m_keyColumns)) {
+        int field = -1;
+        for (qsizetype i = 0; i < m_fieldColumns.size() && !k.isEmpty(); ++i)
+            if (m_fieldColumns.at(i).compare(k, Qt::CaseInsensitive) == 0)
+                field = int(i);
+        m_keyFields.append(field);
+    }
 }
 
 QString OpLogWriter::displayValue(const QVariant &v)
@@ -897,7 +904,14 @@ void OpLogWriter::logUpdate(const QVariantList &before, const QVariantList &row,
     if (!m_active || changedFields.isEmpty())
         return;
     OpLogEntry e = entryFor(QStringLiteral("UPT"));
-    setKeys(e, m_keyColumns, m_fieldColumns, before);
+    for (qsizetype k = 0; k < m_keyFields.size(); ++k) {
+        const QVariant v = before.value(m_keyFields.at(k));
+        const QString text = v.isNull() ? QString() : displayValue(v);
+        if (k == 0)
+            e.key = text;
+        else
+            e.keys.append(text);
+    }
     QStringList parts;
     for (int f : changedFields)
         parts.append(m_fieldColumns.value(f) + QStringLiteral(": ") + displayValue(before.value(f))

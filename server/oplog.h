@@ -126,6 +126,7 @@ private:
     OpActor m_actor;
     QStringList m_fieldColumns;
     QStringList m_keyColumns; // key column first, then the further ones
+    QList<int> m_keyFields;   // their packet fields (-1: not in the packet)
     bool m_active = false;
     QList<OpLogEntry> m_entries;
 };

@@ -840,8 +840,6 @@ TEST_F(OpLog, TextsABackendCannotStoreAreRefusedEverywhere)
 // it); the check refuses it all the same, for texts that come another way.
 TEST(OpLogText, StorableTexts)
 {
-    if (waylink::test::expectsPostgres())
-        GTEST_SKIP() << "no database involved: runs once, on the SQLite pass";
     EXPECT_TRUE(isStorableText(QStringLiteral("名字尾巴1 😀")));
     EXPECT_FALSE(isStorableText(QStringLiteral("a") + QChar(0) + QStringLiteral("b")));
     EXPECT_FALSE(isStorableText(QStringLiteral("a") + QChar(0xD800)));
@@ -850,8 +848,6 @@ TEST(OpLogText, StorableTexts)
 
 TEST(OpLogAddress, ForwardedAddressOnlyFromATrustedProxy)
 {
-    if (waylink::test::expectsPostgres())
-        GTEST_SKIP() << "no database involved: runs once, on the SQLite pass";
     const QStringList proxies = {QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.3")};
     const struct
     {
@@ -875,8 +871,6 @@ TEST(OpLogAddress, ForwardedAddressOnlyFromATrustedProxy)
 
 TEST(OpLogValues, DisplayOfValuesIsOneReadableLine)
 {
-    if (waylink::test::expectsPostgres())
-        GTEST_SKIP() << "no database involved: runs once, on the SQLite pass";
     EXPECT_EQ(OpLogWriter::displayValue(QVariant()), QStringLiteral("(空)"));
     EXPECT_EQ(OpLogWriter::displayValue(2.0), QStringLiteral("2"));
     EXPECT_EQ(OpLogWriter::displayValue(1.25), QStringLiteral("1.25"));
