@@ -727,15 +727,20 @@ QCborMap saveSite(Call &k, const QCborMap &args)
     if (!lv)
         refuse(QStringLiteral("请选择网点级别：总部、财务中心或网点。"));
     const bool editing = !oldCode.isEmpty();
-    QString oldName;
+    QString oldName, oldParent, oldType;
+    bool oldFinance = false;
     if (editing) {
         if (oldCode != code)
             refuse(QStringLiteral("网点编号是网点的标识，不能修改；需要新编号请新增网点。"));
-        const QueryResult r = k.q(QStringLiteral("select SiteName from tab_Site where SiteCode=? and sysid=?"),
+        const QueryResult r = k.q(QStringLiteral("select SiteName, BELONGSITE, SITETYPE, ISFINANCE from "
+                                                 "tab_Site where SiteCode=? and sysid=?"),
                                   {code, k.sysid});
         if (r.rows.isEmpty())
             refuse(QStringLiteral("网点“%1”已被删除，请刷新后重试。").arg(code));
         oldName = r.rows.first().first().toString();
+        oldParent = r.rows.first().at(1).toString();
+        oldType = r.rows.first().at(2).toString();
+        oldFinance = r.rows.first().at(3).toInt() == 1;
     } else if (k.exists(QStringLiteral("select 1 from tab_Site where SiteCode=? and sysid=?"), {code, k.sysid})) {
         refuse(QStringLiteral("网点编号“%1”已经存在，请换一个编号。").arg(code));
     }
@@ -788,11 +793,16 @@ QCborMap saveSite(Call &k, const QCborMap &args)
                     {code, name, parent.isEmpty() ? QVariant() : QVariant(parent), siteType,
                      financeCenter, finance ? 1 : 0, fbType, k.sysid});
     }
+    auto yesNo = [](bool b) { return b ? QStringLiteral("是") : QStringLiteral("否"); };
     k.log(QStringLiteral("tab_Site"), code, editing ? "UPT" : "INS",
-          QStringLiteral("%1网点 %2 %3（上级 %4，%5%6）")
-              .arg(editing ? QStringLiteral("修改") : QStringLiteral("新增"), code, name,
-                   parent.isEmpty() ? QStringLiteral("无") : parent, siteType,
-                   finance ? QStringLiteral("，财务中心") : QString()),
+          editing ? changes(QStringLiteral("修改网点 %1").arg(code),
+                            {change(QStringLiteral("名称"), oldName, name),
+                             change(QStringLiteral("上级网点"), oldParent, parent),
+                             change(QStringLiteral("级别"), oldType, siteType),
+                             change(QStringLiteral("财务中心"), yesNo(oldFinance), yesNo(finance))})
+                  : QStringLiteral("新增网点 %1 %2（上级 %3，%4%5）")
+                        .arg(code, name, parent.isEmpty() ? QStringLiteral("无") : parent, siteType,
+                             finance ? QStringLiteral("，财务中心") : QString()),
           QStringLiteral("SaveSite"));
     return {};
 }

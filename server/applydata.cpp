@@ -106,10 +106,8 @@ QString numberProblem(const QString &declared, double value)
 
 // A row's key as text, from the values of the primary key's columns other than sysid
 // (`values` by packet field); the same text for the packet's original and the database's row.
-QString heldKey(const TableInfo &info, const QList<int> &colOf, const QList<int> &pkFields,
-                const QVariantList &values)
+QString heldKey(const TableInfo &info, const QList<int> &pkFields, const QVariantList &values)
 {
-    Q_UNUSED(colOf);
     QString key;
     for (qsizetype k = 0; k < info.primaryKey.size(); ++k) {
         if (info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) == 0)
@@ -142,7 +140,7 @@ QHash<QString, QVariantList> readHeldRows(Connection &c, const TableInfo &info,
     }
     if (keyColumns.isEmpty())
         return out;
-    // The key columns are selected first, after them the packet's columns.
+    // The key columns are selected first, then the columns to read.
     QList<const QVariantList *> wanted;
     for (const quillon::DataPacket::Change &ch : changes)
         if (ch.state == quillon::RowState::Modified)
@@ -169,7 +167,7 @@ QHash<QString, QVariantList> readHeldRows(Connection &c, const TableInfo &info,
             QVariantList byField(colOf.size());
             for (qsizetype k = 0; k < keyFields.size(); ++k)
                 byField[keyFields.at(k)] = row.value(k);
-            out.insert(heldKey(info, colOf, pkFields, byField), row.mid(keyColumns.size()));
+            out.insert(heldKey(info, pkFields, byField), row.mid(keyColumns.size()));
         }
     }
     return out;
@@ -479,7 +477,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                 // in this transaction; the packet only says which row.
                 QVariantList before;
                 if (oplog.active()) {
-                    QVariantList stored = held.value(heldKey(info, colOf, pkFields, orig));
+                    QVariantList stored = held.value(heldKey(info, pkFields, orig));
                     if (stored.isEmpty()) {
                         QVariantList keyParams;
                         const QString keyWhere = whereClause(orig, {}, &keyParams);

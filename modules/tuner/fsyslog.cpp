@@ -95,19 +95,10 @@ void TfSysLog::InitPDM()
                               + QuotedVar(QStringLiteral("sysid")));
     cdsTables->Open();
     framework::FillComboBox(cdsTables, cboTable, QStringLiteral("TABLENAME"), true, QString());
-    // The tables and kinds that the log holds beyond those: the tables that are always
-    // logged (parameters, notices, administration) and the kinds 新增 and 系统.
-    auto *held = new quillon::TMyDataSet(this);
-    held->SetMyConn(DM_Func()->cnServer);
-    held->SetCommandText(QStringLiteral("select distinct tablename, optype from sys_log where sysid=")
-                         + QuotedVar(QStringLiteral("sysid")));
-    held->Open();
-    QStringList tables, types;
-    for (held->First(); !held->Eof(); held->Next()) {
-        tables.append(held->FieldByName(QStringLiteral("TABLENAME"))->AsString());
-        types.append(held->FieldByName(QStringLiteral("OPTYPE"))->AsString().trimmed().toUpper());
-    }
-    delete held;
+    // The tables and kinds that the server logs beyond those: the tables that are always
+    // logged (parameters, notices, the list itself), the administration's, and the kinds
+    // 新增 and 系统. Known here, so that opening the window reads no log rows.
+    QStringList tables = loggedAlways();
     tables.removeDuplicates();
     tables.sort(Qt::CaseInsensitive);
     for (const QString &t : std::as_const(tables)) {
@@ -129,11 +120,10 @@ void TfSysLog::InitPDM()
     cboTable->setCurrentIndex(0);
     cboType->setItemData(1, QStringLiteral("UPT"));
     cboType->setItemData(2, QStringLiteral("DEL"));
-    types.removeDuplicates();
-    types.sort();
-    for (const QString &type : std::as_const(types))
-        if (!type.isEmpty() && type != QLatin1String("UPT") && type != QLatin1String("DEL"))
-            cboType->addItem(opTypeCaption(type), type);
+    while (cboType->count() > 3)
+        cboType->removeItem(3);
+    for (const QString &type : {QStringLiteral("INS"), QStringLiteral("SYS")})
+        cboType->addItem(opTypeCaption(type), type);
     cboType->setCurrentIndex(-1);
 }
 

@@ -2,7 +2,7 @@
 // "操作日志": the operation log of the deployment, read-only. Conditions: the time range
 // (today by default), the table (a logged table from the list, shown by its caption, or
 // any name typed by hand; empty: all) and the kind (empty, 修改, 删除, then every further
-// kind that the log holds). Tables, kinds and the columns named in the details show with
+// kind the server writes: 新增, 系统). Tables, kinds and the columns named in the details show with
 // the captions of the windows, the technical names beside them. 切换 moves the conditions
 // to the other side of the window. The rows can be exported.
 

@@ -119,6 +119,13 @@ QString contentWithCaptions(const QString &table, const QString &content)
     return out;
 }
 
+QStringList loggedAlways()
+{
+    return {QStringLiteral("SYS_TABLES"), QStringLiteral("TAB_PARAMETER"),
+            QStringLiteral("TAB_MSGRECORD"), QStringLiteral("sys_user"), QStringLiteral("sys_role"),
+            QStringLiteral("tab_Site"), QStringLiteral("sys_menu"), QStringLiteral("sys_log")};
+}
+
 QString opTypeCaption(const QString &opType)
 {
     static const QHash<QString, QString> captions = {

@@ -4,6 +4,7 @@
 // the technical names beside them.
 
 #include <QString>
+#include <QStringList>
 
 namespace tuner {
 
@@ -14,6 +15,9 @@ QString columnCaption(const QString &table, const QString &column);
 // The log's details with every column name shown as "caption(NAME)": the change list
 // "WEIGHT: 1 -> 2; DEST: a -> b" and a deletion's "删除记录: BILLCODE: 1; ...".
 QString contentWithCaptions(const QString &table, const QString &content);
+// The tables that the server logs whatever SYS_TABLES says: SYS_TABLES itself, the
+// parameters, the notices, and the tables of the administration calls.
+QStringList loggedAlways();
 // The caption of a kind of operation ("UPT" -> "修改"); the code itself when unknown.
 QString opTypeCaption(const QString &opType);
 

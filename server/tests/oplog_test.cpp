@@ -748,6 +748,18 @@ TEST_F(OpLog, AdministrationLogsOldAndNewInTheWindowsNamesAndTheNetworkAddress)
         << qPrintable(content);
     EXPECT_FALSE(content.contains(QStringLiteral("px_Herald.fSendMessage"))) << qPrintable(content); // unchanged
     EXPECT_EQ(rows.at(0).at(8).toString(), QStringLiteral("127.0.0.1")); // not the adapter name
+
+    QCborMap site;
+    site.insert(QStringLiteral("code"), QStringLiteral("102"));
+    site.insert(QStringLiteral("oldCode"), QStringLiteral("102"));
+    site.insert(QStringLiteral("name"), QStringLiteral("上海闵行区"));
+    site.insert(QStringLiteral("parent"), QStringLiteral("上海中心"));
+    site.insert(QStringLiteral("level"), QStringLiteral("2"));
+    const qlonglong beforeSite = maxId();
+    admin->callAdmin(QStringLiteral("SaveSite"), site);
+    const QList<QVariantList> siteRows = newLogRows(beforeSite);
+    ASSERT_EQ(siteRows.size(), 1);
+    EXPECT_EQ(siteRows.at(0).at(5).toString(), QStringLiteral("修改网点 102：名称 上海闵行 → 上海闵行区"));
 }
 
 // waylink-server's user commands write the log as "cli", never with the password.

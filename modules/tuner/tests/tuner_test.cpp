@@ -346,9 +346,11 @@ TEST_F(TunerServer, LogQueryFollowsTimeTableAndKind)
     ASSERT_TRUE(log);
     addLog(QStringLiteral("001"), QStringLiteral("TAB_HAND"), QStringLiteral("UPT"));
     EXPECT_EQ(log->objectName(), QStringLiteral("fSysLog"));
-    // The table list: an empty item, then the logged tables by their captions.
-    ASSERT_EQ(log->cboTable->count(), 4);
+    // The table list: an empty item, the tables SYS_TABLES lists, then those the server
+    // always logs, by their captions.
+    ASSERT_EQ(log->cboTable->count(), 1 + 3 + int(tuner::loggedAlways().size()));
     EXPECT_EQ(log->cboTable->itemText(0), QString());
+    EXPECT_EQ(log->cboTable->findText(QStringLiteral("TAB_HAND")), -1);
     EXPECT_EQ(log->cboType->currentIndex(), -1);
 
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
