@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include <pthread.h>
 #include <sodium.h>
 
 namespace server {
@@ -111,6 +112,25 @@ SessionInfo TokenSigner::verify(const QString &token, qint64 now) const
     info.tokenGeneration = a.at(13).toInteger();
     if (now >= info.expiresAt)
         throw AuthError(QStringLiteral("session expired: log on again"));
+    return info;
+}
+
+SessionInfo TokenSigner::verifyRemembered(const std::string &token, qint64 now) const
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_verified.find(token);
+        if (it != m_verified.end()) {
+            if (now >= it->second.expiresAt)
+                throw AuthError(QStringLiteral("session expired: log on again"));
+            return it->second;
+        }
+    }
+    SessionInfo info = verify(QString::fromLatin1(token.data(), qsizetype(token.size())), now);
+    std::lock_guard lock(m_mutex);
+    if (m_verified.size() >= 10000) // as many sessions as a server holds; start afresh beyond
+        m_verified.clear();
+    m_verified.emplace(token, info);
     return info;
 }
 
@@ -419,6 +439,7 @@ void TokenGenerations::startRefreshing()
     if (d->refresher.joinable())
         return;
     d->refresher = std::thread([this] {
+        pthread_setname_np(pthread_self(), "wl-generations");
         std::unique_lock lock(d->wakeMutex);
         while (!d->stopping) {
             lock.unlock();

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+#include <pthread.h>
 #include <unordered_map>
 
 namespace server {
@@ -445,14 +446,19 @@ void HttpListener::run()
         busy.push_back(asio::make_work_guard(*loop));
     d->isRunning = true;
     d->accept();
-    std::vector<std::thread> extra;
-    for (size_t i = 1; i < d->loops.size(); ++i)
-        extra.emplace_back([loop = d->loops[i].get()] { loop->run(); });
-    d->loops.front()->run();
+    // Each loop on a thread of its own, named for profilers and benchmarks ("wl-loop1" ...).
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < d->loops.size(); ++i)
+        threads.emplace_back([loop = d->loops[i].get(), i] {
+            pthread_setname_np(pthread_self(), ("wl-loop" + std::to_string(i + 1)).c_str());
+            loop->run();
+        });
+    threads.front().join(); // the accepting loop ends only with stop()
     for (auto &loop : d->loops)
         loop->stop();
-    for (auto &t : extra)
-        t.join();
+    for (auto &t : threads)
+        if (t.joinable())
+            t.join();
     beast::error_code ignored;
     d->acceptor.close(ignored);
     d->workers.join(); // handlers still running finish; their answers are dropped

@@ -271,8 +271,7 @@ SessionInfo HttpServer::verifyToken(const HttpRequest &req) const
     static const std::string prefix = "Bearer ";
     if (!startsWith(header, prefix))
         throw AuthError(QStringLiteral("no session: log on first"));
-    return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
-                            QDateTime::currentSecsSinceEpoch());
+    return m_signer->verifyRemembered(header.substr(prefix.size()), QDateTime::currentSecsSinceEpoch());
 }
 
 namespace {

@@ -6,10 +6,11 @@
 // EchoString, and prints each run, the medians and their ratio.
 //
 //   echo_bench [--db LOCATION] [--connections N] [--seconds S] [--rounds N]
-//              [--wrk-threads N] [--threads N] [--hold SECONDS]
+//              [--wrk-threads N] [--threads N] [--loops N] [--hold SECONDS]
 // LOCATION: a SQLite file (default: a temporary one) or postgresql://...; seeded when
 // empty. --hold: only serve both for this long (for a profiler), printing the ports and
 // the wrk script.
+#include "dataaccess/packet/localtimezone.h"
 #include "dataaccess/protocol/protocol.h"
 #include "dataaccess/protocol/transport.h"
 #include "server/httpserver.h"
@@ -19,6 +20,7 @@
 
 #include <QCborArray>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -27,6 +29,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
+#include <unistd.h>
 #include <httplib.h>
 #include <thread>
 #include <vector>
@@ -43,6 +47,7 @@ struct Options
     int rounds = 3;
     int wrkThreads = 2;
     int threads = 8;
+    int loops = 0; // the server's event loops; 0: its default (one per core)
     int hold = 0;
 };
 
@@ -86,6 +91,35 @@ WrkResult runWrk(const Options &o, int port, const QString &path, const QString 
     return r;
 }
 
+// CPU seconds of this process's threads whose name starts with `prefix`.
+double threadsCpuSeconds(const std::string &prefix)
+{
+    double total = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream comm("/proc/self/task/" + tid.toStdString() + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::ifstream stat("/proc/self/task/" + tid.toStdString() + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // Fields after the name in parentheses: utime and stime are the 12th and 13th.
+        std::istringstream rest(line.substr(line.rfind(')') + 2));
+        std::string field;
+        long long utime = 0, stime = 0;
+        for (int i = 1; i <= 13 && rest >> field; ++i) {
+            if (i == 12)
+                utime = std::stoll(field);
+            if (i == 13)
+                stime = std::stoll(field);
+        }
+        total += double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -96,6 +130,7 @@ double median(std::vector<double> v)
 
 int main(int argc, char **argv)
 {
+    quillon::pinLocalTimeZone(); // as waylink-server does
     QCoreApplication app(argc, argv);
     Options o;
     const QStringList args = app.arguments();
@@ -113,11 +148,13 @@ int main(int argc, char **argv)
             o.wrkThreads = v.toInt();
         else if (a == QLatin1String("--threads"))
             o.threads = v.toInt();
+        else if (a == QLatin1String("--loops"))
+            o.loops = v.toInt();
         else if (a == QLatin1String("--hold"))
             o.hold = v.toInt();
         else {
             std::fprintf(stderr, "usage: echo_bench [--db LOCATION] [--connections N] [--seconds S] "
-                                 "[--rounds N] [--wrk-threads N] [--threads N] [--hold SECONDS]\n");
+                                 "[--rounds N] [--wrk-threads N] [--threads N] [--loops N] [--hold SECONDS]\n");
             return 2;
         }
     }
@@ -143,6 +180,7 @@ int main(int argc, char **argv)
     ServerOptions so;
     so.port = 0;
     so.threads = o.threads;
+    so.ioThreads = o.loops;
     so.logFile = dir.filePath(QStringLiteral("requests.log"));
     HttpServer server(*backend, dir.filePath(QStringLiteral("files")), so);
     server.start();
@@ -155,7 +193,11 @@ int main(int argc, char **argv)
         res.set_content(req.body, quillon::protocol::kCborType);
     });
     const int barePort = bare.bind_to_any_port("127.0.0.1");
-    std::thread bareThread([&bare] { bare.listen_after_bind(); });
+    // Its threads inherit the name: their CPU time is told apart from the server's loops.
+    std::thread bareThread([&bare] {
+        pthread_setname_np(pthread_self(), "bare-echo");
+        bare.listen_after_bind();
+    });
 
     quillon::protocol::Transport::Options to;
     to.host = QStringLiteral("127.0.0.1");
@@ -205,21 +247,30 @@ int main(int argc, char **argv)
         std::fflush(stdout);
         std::this_thread::sleep_for(std::chrono::seconds(o.hold));
     } else {
-        std::printf("%s, %d connections, wrk %d threads, %d s per run, load average %s\n",
+        std::printf("%s, %d connections, wrk %d threads, %d s per run, %s event loops, load average %s\n",
                     qPrintable(backend->describe()), o.connections, o.wrkThreads, o.seconds,
-                    loadAverage().c_str());
-        std::vector<double> bareRps, echoRps;
+                    o.loops > 0 ? std::to_string(o.loops).c_str() : "default", loadAverage().c_str());
+        std::vector<double> bareRps, echoRps, bareCpu, echoCpu;
         for (int round = 0; round < o.rounds; ++round) {
+            double cpu0 = threadsCpuSeconds("bare-echo");
             const WrkResult b = runWrk(o, barePort, QStringLiteral("/echo"), script);
+            const double bareUs = (threadsCpuSeconds("bare-echo") - cpu0) * 1e6 / (b.rps * o.seconds);
+            cpu0 = threadsCpuSeconds("wl-");
             const WrkResult e = runWrk(o, server.port(), echoPath, script);
+            const double echoUs = (threadsCpuSeconds("wl-") - cpu0) * 1e6 / (e.rps * o.seconds);
             bareRps.push_back(b.rps);
             echoRps.push_back(e.rps);
-            std::printf("round %d: bare echo %8.0f req/s (%s) | EchoString %8.0f req/s (%s) | ratio %.2f\n",
-                        round + 1, b.rps, qPrintable(b.latency), e.rps, qPrintable(e.latency), e.rps / b.rps);
+            bareCpu.push_back(bareUs);
+            echoCpu.push_back(echoUs);
+            std::printf("round %d: bare echo %6.0f req/s, %4.1f us CPU/req (%s) | EchoString %6.0f req/s, "
+                        "%4.1f us CPU/req (%s) | ratio %.2f\n",
+                        round + 1, b.rps, bareUs, qPrintable(b.latency), e.rps, echoUs, qPrintable(e.latency),
+                        e.rps / b.rps);
         }
         const double mb = median(bareRps), me = median(echoRps);
-        std::printf("median: bare echo %.0f req/s, EchoString %.0f req/s, ratio %.2f (load average %s)\n", mb,
-                    me, me / mb, loadAverage().c_str());
+        std::printf("median: bare echo %.0f req/s, %.1f us CPU/req; EchoString %.0f req/s, %.1f us CPU/req; "
+                    "ratio %.2f (load average %s)\n",
+                    mb, median(bareCpu), me, median(echoCpu), me / mb, loadAverage().c_str());
     }
     bare.stop();
     bareThread.join();
