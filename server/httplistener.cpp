@@ -8,6 +8,7 @@
 #include <atomic>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
@@ -117,6 +118,9 @@ struct HttpListener::Impl
     asio::io_context ioc;
     tcp::acceptor acceptor;
     asio::steady_timer retry;
+    // Keeps run() going once the acceptor is closed (graceful stop): answers of requests
+    // still running are written before stop().
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> keepRunning;
 };
 
 namespace {
@@ -423,6 +427,15 @@ void HttpListener::run()
 void HttpListener::stop()
 {
     d->ioc.stop();
+}
+
+void HttpListener::stopAccepting()
+{
+    d->keepRunning.emplace(d->ioc.get_executor());
+    asio::post(d->ioc, [this] {
+        beast::error_code ignored;
+        d->acceptor.close(ignored);
+    });
 }
 
 bool HttpListener::running() const
