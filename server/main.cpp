@@ -17,7 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QSettings>
+#include <QFile>
 #include <csignal>
 #include <pthread.h>
 #include <cstdio>
@@ -83,15 +83,24 @@ Args parse(const QStringList &argv)
     // A configuration file fills what the command line leaves out.
     const QString config = a.options.value(QStringLiteral("--config"));
     if (!config.isEmpty()) {
-        if (!QFileInfo(config).isReadable())
+        // "name = value" lines; "#" and ";" begin comments, "[section]" lines are ignored.
+        // Read as written (a PostgreSQL URL keeps its commas and question mark).
+        QFile file(config);
+        if (!file.open(QIODevice::ReadOnly))
             throw std::runtime_error("cannot read the configuration file " + config.toStdString());
-        QSettings ini(config, QSettings::IniFormat);
-        if (ini.status() != QSettings::NoError)
-            throw std::runtime_error("the configuration file " + config.toStdString()
-                                     + " is not a valid ini file");
-        for (const QString &key : ini.allKeys()) {
-            const QString name = QStringLiteral("--") + key.section(QLatin1Char('/'), -1);
-            const QString value = ini.value(key).toString().trimmed();
+        int lineNo = 0;
+        for (const QByteArray &raw : file.readAll().split('\n')) {
+            ++lineNo;
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#')) || line.startsWith(QLatin1Char(';'))
+                || line.startsWith(QLatin1Char('[')))
+                continue;
+            const qsizetype eq = line.indexOf(QLatin1Char('='));
+            if (eq <= 0)
+                throw std::runtime_error(config.toStdString() + ":" + std::to_string(lineNo)
+                                         + ": expected name = value");
+            const QString name = QStringLiteral("--") + line.left(eq).trimmed();
+            const QString value = line.mid(eq + 1).trimmed();
             if (valued.contains(name)) {
                 if (!a.options.contains(name))
                     a.options.insert(name, value);
@@ -101,8 +110,8 @@ Args parse(const QStringList &argv)
                 if (on && !a.flags.contains(name))
                     a.flags.append(name);
             } else {
-                throw std::runtime_error("unknown key " + key.toStdString() + " in "
-                                         + config.toStdString());
+                throw std::runtime_error(config.toStdString() + ":" + std::to_string(lineNo)
+                                         + ": unknown setting " + line.left(eq).trimmed().toStdString());
             }
         }
     }
