@@ -16,7 +16,7 @@ bool isProtectedTable(const QString &table)
     return t == QLatin1String("sys_user") || t == QLatin1String("sys_server")
            || t == QLatin1String("sys_filepurge")
            || t == QLatin1String("dual") || t.startsWith(QLatin1String("sqlite_"))
-           || authzTables().contains(t);
+           || authzTables().contains(t) || isServerTable(t);
 }
 
 bool isStorableText(const QString &text)
@@ -215,7 +215,7 @@ QString ruleDeletions(Connection &c, const TableInfo &info, const QVariantList &
 
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
                               const QString &sysid, const OpActor &actor,
-                              const ApplyAuthorizer &authorize)
+                              const ApplyAuthorizer &authorize, const ApplyRecorder &beforeCommit)
 {
     static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
     const QString tableName = table.trimmed();
@@ -403,24 +403,24 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         // PostgreSQL) in this transaction a hundred at a time; a row the read misses is read
         // alone below.
         // Only the columns that some change changes are read (the log shows no others).
-        QList<int> readFields;
+        QList<int> oldFields;
         if (oplog.active()) {
             for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes)) {
                 if (ch.state != quillon::RowState::Modified || ch.row < 0 || ch.row >= packet.rows.size())
                     continue;
                 for (qsizetype i = 0; i < packet.fields.size(); ++i)
-                    if (colOf.at(i) >= 0 && !readFields.contains(int(i))
+                    if (colOf.at(i) >= 0 && !oldFields.contains(int(i))
                         && !sameValue(packet.rows.at(ch.row).value(i), ch.original.value(i)))
-                        readFields.append(int(i));
+                        oldFields.append(int(i));
             }
         }
-        QStringList readList;
-        for (int fi : std::as_const(readFields))
-            readList.append(q(info.columns.at(colOf.at(fi))));
-        const QString readColumns = readList.join(QLatin1Char(','));
+        QStringList oldList;
+        for (int fi : std::as_const(oldFields))
+            oldList.append(q(info.columns.at(colOf.at(fi))));
+        const QString oldColumns = oldList.join(QLatin1Char(','));
         QHash<QString, QVariantList> held;
-        if (oplog.active() && !readFields.isEmpty())
-            held = readHeldRows(c, info, colOf, pkFields, readColumns, qtable, sysid, sysidCol,
+        if (oplog.active() && !oldFields.isEmpty())
+            held = readHeldRows(c, info, colOf, pkFields, oldColumns, qtable, sysid, sysidCol,
                                 packet.changes);
         for (const quillon::DataPacket::Change &ch : std::as_const(packet.changes)) {
             switch (ch.state) {
@@ -483,7 +483,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                         const QString keyWhere = whereClause(orig, {}, &keyParams);
                         const QueryResult one = c.query(
                             QStringLiteral("select %1 from %2 where %3%4")
-                                .arg(readColumns, qtable, keyWhere, c.lockRowsClause()),
+                                .arg(oldColumns, qtable, keyWhere, c.lockRowsClause()),
                             keyParams, false);
                         if (one.rows.isEmpty())
                             throw ApplyError(409, conflictText(orig, false));
@@ -491,8 +491,8 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                     }
                     // Key values as the packet names the row (the update matches on them).
                     before = orig;
-                    for (qsizetype k = 0; k < readFields.size(); ++k)
-                        before[readFields.at(k)] = stored.value(k);
+                    for (qsizetype k = 0; k < oldFields.size(); ++k)
+                        before[oldFields.at(k)] = stored.value(k);
                 }
                 QStringList sets;
                 QVariantList params;
@@ -538,7 +538,46 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
             }
         }
         oplog.finish();
+        // The refreshed packet: rows as stored now, no change log; read before the commit so
+        // that it can be stored with the changes (a retried request gets it back).
+        packet.changes.clear();
+        bool keysPresent = !info.primaryKey.isEmpty();
+        for (qsizetype k = 0; k < pkFields.size(); ++k)
+            if (pkFields.at(k) < 0
+                && info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) != 0)
+                keysPresent = false;
+        QStringList readCols;
+        QList<int> readFields;
+        for (qsizetype i = 0; i < packet.fields.size(); ++i) {
+            if (colOf.at(i) >= 0) {
+                readCols.append(q(info.columns.at(colOf.at(i))));
+                readFields.append(int(i));
+            }
+        }
+        if (keysPresent && !readCols.isEmpty()) {
+            for (int r : std::as_const(written)) {
+                QVariantList params;
+                const QString where = whereClause(packet.rows.at(r), {}, &params);
+                const QueryResult fresh = c.query(QStringLiteral("select %1 from %2 where %3")
+                                                      .arg(readCols.join(QLatin1Char(',')), qtable, where),
+                                                  params, true);
+                if (fresh.rows.isEmpty())
+                    continue;
+                for (qsizetype k = 0; k < readFields.size(); ++k) {
+                    const int fi = readFields.at(k);
+                    bool ok = true;
+                    const QVariant v = quillon::convertValue(packet.fields.at(fi).type,
+                                                             fresh.rows.first().at(k), &ok);
+                    if (ok)
+                        packet.rows[r][fi] = v;
+                }
+            }
+        }
+        if (beforeCommit)
+            beforeCommit(packet);
         t.commit();
+    } catch (const DbUnavailable &) {
+        throw; // the database went away: the caller may retry
     } catch (const DbError &e) {
         if (e.message().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive))
             throw ApplyError(409, QStringLiteral("%1: a row with the same key exists already (%2)")
@@ -546,40 +585,6 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         throw ApplyError(400, QStringLiteral("%1: %2").arg(tableName, e.message()));
     }
 
-    // The refreshed packet: rows as stored now, no change log.
-    packet.changes.clear();
-    bool keysPresent = !info.primaryKey.isEmpty();
-    for (qsizetype k = 0; k < pkFields.size(); ++k)
-        if (pkFields.at(k) < 0
-            && info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) != 0)
-            keysPresent = false;
-    QStringList readCols;
-    QList<int> readFields;
-    for (qsizetype i = 0; i < packet.fields.size(); ++i) {
-        if (colOf.at(i) >= 0) {
-            readCols.append(q(info.columns.at(colOf.at(i))));
-            readFields.append(int(i));
-        }
-    }
-    if (keysPresent && !readCols.isEmpty()) {
-        for (int r : std::as_const(written)) {
-            QVariantList params;
-            const QString where = whereClause(packet.rows.at(r), {}, &params);
-            const QueryResult fresh = c.query(QStringLiteral("select %1 from %2 where %3")
-                                                  .arg(readCols.join(QLatin1Char(',')), qtable, where),
-                                              params, true);
-            if (fresh.rows.isEmpty())
-                continue;
-            for (qsizetype k = 0; k < readFields.size(); ++k) {
-                const int fi = readFields.at(k);
-                bool ok = true;
-                const QVariant v = quillon::convertValue(packet.fields.at(fi).type,
-                                                         fresh.rows.first().at(k), &ok);
-                if (ok)
-                    packet.rows[r][fi] = v;
-            }
-        }
-    }
     return packet;
 }
 
