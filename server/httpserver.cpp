@@ -185,6 +185,7 @@ HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerO
     , m_files(filesRoot == QLatin1String(kFilesInDatabase) ? FileAreas(backend) : FileAreas(filesRoot))
     , m_options(options)
     , m_log(options.logFile)
+    , m_generations(backend)
     , m_statements(options.statementsPerUser, std::chrono::milliseconds(options.statementWaitMs))
     , m_throttle(backend, options.logOnThrottle)
 {
@@ -202,7 +203,7 @@ HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerO
     lo.address = options.listen.toStdString();
     lo.port = options.port;
     lo.workers = std::max(1, options.threads);
-    lo.ioThreads = std::max(1, options.ioThreads);
+    lo.ioThreads = options.ioThreads;
     lo.certFile = options.certFile.toStdString();
     lo.keyFile = options.keyFile.toStdString();
     lo.headerTimeoutMs = options.headerTimeoutMs;
@@ -280,15 +281,43 @@ SessionInfo HttpServer::verifyToken(const HttpRequest &req) const
     static const std::string prefix = "Bearer ";
     if (!startsWith(header, prefix))
         throw AuthError(QStringLiteral("no session: log on first"));
-    return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
-                            QDateTime::currentSecsSinceEpoch());
+    return m_signer->verifyRemembered(header.substr(prefix.size()), QDateTime::currentSecsSinceEpoch());
 }
 
-SessionInfo HttpServer::authenticate(const HttpRequest &req) const
+namespace {
+// A request begun on the event loop that needs a worker after all.
+struct NeedsWorker
+{
+};
+
+// Server methods that touch neither the database nor the files and take little time: run
+// on the event loop that read them. Larger or compressed bodies go to a worker.
+bool runsOnLoop(const HttpRequest &req)
+{
+    static const std::string prefix = kCallPrefix + kServerClass + ".";
+    static const std::string methods[] = {"EchoString",           "ReverseString",
+                                          "GetLstValue",          "DSServerModuleCreate",
+                                          "DSServerModuleDestroy", "dspPublicAfterGetRecords",
+                                          "dspPublicBeforeGetRecords"};
+    constexpr size_t kMaxBody = 64 * 1024;
+    if (req.method != "POST" || req.body.size() > kMaxBody || !startsWith(req.path, prefix))
+        return false;
+    const std::string_view method = std::string_view(req.path).substr(prefix.size());
+    if (std::find(std::begin(methods), std::end(methods), method) == std::end(methods))
+        return false;
+    const std::string encoding = req.header("content-encoding");
+    return encoding.empty() || encoding == "identity";
+}
+} // namespace
+
+SessionInfo HttpServer::authenticate(const HttpRequest &req, bool onLoop)
 {
     SessionInfo session = verifyToken(req);
     // A password change, disabling or deleting the user since the log-on.
-    checkTokenGeneration(m_backend, session);
+    if (!onLoop)
+        m_generations.check(session);
+    else if (!m_generations.checkFromMemory(session))
+        throw NeedsWorker();
     return session;
 }
 
@@ -299,9 +328,26 @@ QByteArray HttpServer::requestBody(const HttpRequest &req) const
     return QByteArray(req.body.data(), qsizetype(req.body.size()));
 }
 
-// Runs a request with timing, logging and the mapping of errors to answers.
 HttpResponse HttpServer::handle(HttpRequest &req)
 {
+    return *serve(req, false);
+}
+
+bool HttpServer::handleInline(HttpRequest &req, HttpResponse &res)
+{
+    if (!runsOnLoop(req))
+        return false;
+    std::optional<HttpResponse> answer = serve(req, true);
+    if (!answer)
+        return false;
+    res = std::move(*answer);
+    return true;
+}
+
+std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
+{
+    // Token generations bumped by this request are forgotten again once it has finished.
+    const TokenGenerations::Serving serving(m_generations);
     QElapsedTimer timer;
     timer.start();
     HttpResponse res;
@@ -333,7 +379,8 @@ HttpResponse HttpServer::handle(HttpRequest &req)
                    && req.path.find('/', kCallPrefix.size()) == std::string::npos
                    && req.path.size() > kCallPrefix.size()) {
             what = QStringLiteral("call");
-            call(req, QString::fromStdString(req.path.substr(kCallPrefix.size())), res, what, user);
+            call(req, QString::fromStdString(req.path.substr(kCallPrefix.size())), res, what, user,
+                 onLoop);
         } else if (startsWith(req.path, kAdminPath)
                    && req.path.find('/', kAdminPath.size()) == std::string::npos
                    && req.path.size() > kAdminPath.size()) {
@@ -343,6 +390,8 @@ HttpResponse HttpServer::handle(HttpRequest &req)
             what = QString::fromStdString(req.path);
             throw ProtocolError(404, QStringLiteral("no such route"));
         }
+    } catch (const NeedsWorker &) {
+        return std::nullopt;
     } catch (const Refusal &e) {
         error = e.reason();
         answerError(res, e.status(), e.userText());
@@ -454,10 +503,10 @@ void HttpServer::provider(const HttpRequest &req, const QString &name, HttpRespo
 }
 
 void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
-                      QString &user)
+                      QString &user, bool onLoop)
 {
     what = full;
-    const SessionInfo session = authenticate(req);
+    const SessionInfo session = authenticate(req, onLoop);
     user = session.user;
     const QString prefix = QLatin1String(kServerClass) + QLatin1Char('.');
     if (!full.startsWith(prefix))
@@ -534,6 +583,7 @@ int HttpServer::bind()
 
 void HttpServer::run()
 {
+    m_generations.startRefreshing();
     m_listener->run();
 }
 

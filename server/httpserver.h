@@ -27,7 +27,7 @@ struct ServerOptions
     QString listen = QStringLiteral("127.0.0.1");
     int port = 8801;          // 0: any free port (tests)
     int threads = 8;          // workers running requests (database work)
-    int ioThreads = 1;        // reading and writing every connection
+    int ioThreads = 0;        // event loops reading and writing the connections; 0: one per core
     QString certFile;         // TLS when both are given
     QString keyFile;
     qint64 tokenTtl = 12 * 3600;
@@ -81,14 +81,19 @@ public:
 private:
     std::optional<HttpResponse> onHeader(const HttpRequest &request, long long *bodyLimit) override;
     HttpResponse handle(HttpRequest &request) override;
+    bool handleInline(HttpRequest &request, HttpResponse &response) override;
     HttpResponse refuse(const HttpRequest &request, int status, const QString &why) override;
+    // Runs a request with timing, logging and the mapping of errors to answers. onLoop: on
+    // the event loop, nothing may block; nothing when the request needs a worker after all.
+    std::optional<HttpResponse> serve(HttpRequest &request, bool onLoop);
     // Answers `userText`, logs `why`.
     HttpResponse refuse(const HttpRequest &request, int status, const QString &why,
                         const QString &userText);
 
     void checkHeader(const HttpRequest &req) const; // throws LimitError
     SessionInfo verifyToken(const HttpRequest &req) const; // signature and expiry only
-    SessionInfo authenticate(const HttpRequest &req) const;
+    // onLoop: the token generation from memory only (throws NeedsWorker when it cannot tell).
+    SessionInfo authenticate(const HttpRequest &req, bool onLoop = false);
     void waitOutThrottle(const QString &user, const QString &address);
     void health(HttpResponse &res);
     QByteArray requestBody(const HttpRequest &req) const; // inflated when compressed
@@ -96,7 +101,7 @@ private:
     void provider(const HttpRequest &req, const QString &name, HttpResponse &res, QString &what,
                   QString &user);
     void call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
-              QString &user);
+              QString &user, bool onLoop);
     // Administration calls (server/admin.h): a CBOR map in, a CBOR map out.
     void admin(const HttpRequest &req, const QString &call, HttpResponse &res, QString &what,
                QString &user);
@@ -106,6 +111,7 @@ private:
     ServerOptions m_options;
     RequestLog m_log;
     std::unique_ptr<TokenSigner> m_signer;
+    TokenGenerations m_generations;
     UserStatements m_statements;
     SharedLogOnThrottle m_throttle; // counters in the database: every server sees them
     std::atomic<bool> m_draining{false};
