@@ -71,7 +71,8 @@ void Transport::ensureClient()
     d->client = std::make_unique<HttpClient>(std::move(o));
 }
 
-Transport::Reply Transport::post(const QString &path, const QByteArray &body, bool withToken)
+Transport::Reply Transport::post(const QString &path, const QByteArray &body, bool withToken,
+                                BodyReceiver *receiver)
 {
     ensureClient();
     HttpClient::Headers headers;
@@ -81,7 +82,7 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
         headers.emplace_back("Accept-Encoding", "gzip");
     HttpClient::Answer answer;
     try {
-        answer = d->client->post(path.toStdString(), headers, body, kCborType);
+        answer = d->client->post(path.toStdString(), headers, body, kCborType, receiver);
     } catch (const HttpFailure &e) {
         d->client.reset(); // a broken socket is not reused
         notifyReachable(false);
@@ -96,10 +97,12 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
     reply.status = answer.status;
     reply.body = std::move(answer.body);
     reply.contentType = std::move(answer.contentType);
+    reply.streamed = answer.streamed;
     return reply;
 }
 
-Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray &body)
+Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray &body,
+                                          BodyReceiver *receiver)
 {
     if (m_token.isEmpty()) {
         if (!m_haveCredentials)
@@ -107,11 +110,11 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
                                 QStringLiteral("尚未登录服务器，请先登录。"));
         openSession(m_credentials);
     }
-    Reply reply = post(path, body, true);
+    Reply reply = post(path, body, true, receiver);
     if (reply.status == 401 && m_haveCredentials) {
         // The token expired or the server's key changed: log on again once.
         openSession(m_credentials);
-        reply = post(path, body, true);
+        reply = post(path, body, true, receiver);
     }
     return reply;
 }
@@ -229,6 +232,16 @@ QByteArray Transport::provider(const QString &commandText, const QCborValue &par
     if (reply.status != 200)
         fail(reply);
     return reply.body;
+}
+
+void Transport::provider(const QString &commandText, const QCborValue &params, BodyReceiver &receiver)
+{
+    std::lock_guard lock(m_mutex);
+    const Reply reply = postAuthorised(providerPath(), encodeProviderRequest(commandText, params), &receiver);
+    if (reply.status != 200)
+        fail(reply);
+    if (!reply.streamed)
+        receiver.receive(reply.body);
 }
 
 void Transport::disconnect()
