@@ -7,6 +7,7 @@
 #include <QXmlStreamWriter>
 
 #include <array>
+#include <limits>
 #include <string>
 
 namespace quillon {
@@ -100,8 +101,20 @@ int takeDigits(QStringView text, qsizetype at, int width)
     return value;
 }
 
+// "yyyyMMdd"; a year outside 1..9999 (a database may hold one) is written in full, with a
+// minus before Christ: "-04710101", "123450101".
 QString formatDate(QDate d)
 {
+    const int year = d.year();
+    if (year < 1 || year > 9999) {
+        char16_t md[4];
+        char16_t *o = md;
+        putDigits(o, d.month(), 2);
+        putDigits(o, d.day(), 2);
+        return (year < 0 ? QStringLiteral("-") : QString())
+               + QString::number(qAbs(qint64(year))).rightJustified(4, u'0')
+               + QString(reinterpret_cast<const QChar *>(md), 4);
+    }
     char16_t buf[8];
     char16_t *o = buf;
     putDigits(o, d.year(), 4);
@@ -144,12 +157,35 @@ QTime parseTimeAt(QStringView text, qsizetype at)
     return QTime(h, m, sec, ms);
 }
 
+// The whole text a date, as formatDate writes it; invalid QDate when it is not.
 QDate parseDateAt(QStringView text)
 {
-    const int y = takeDigits(text, 0, 4), m = takeDigits(text, 4, 2), d = takeDigits(text, 6, 2);
-    if (y < 0 || m < 0 || d < 0 || !QDate::isValid(y, m, d))
+    if (text.size() == 8) {
+        const int y = takeDigits(text, 0, 4), m = takeDigits(text, 4, 2), d = takeDigits(text, 6, 2);
+        if (y < 0 || m < 0 || d < 0 || !QDate::isValid(y, m, d))
+            return {};
+        return QDate(y, m, d);
+    }
+    const qsizetype yearEnd = text.size() - 4;
+    QStringView year = text.first(qMax<qsizetype>(yearEnd, 0));
+    const bool minus = year.startsWith(u'-');
+    if (minus)
+        year = year.sliced(1);
+    if (year.size() < 4 || year.size() > 10)
         return {};
-    return QDate(y, m, d);
+    qint64 y = 0;
+    for (QChar c : year) {
+        if (c < u'0' || c > u'9')
+            return {};
+        y = y * 10 + (c.unicode() - u'0');
+    }
+    if (minus)
+        y = -y;
+    const int m = takeDigits(text, yearEnd, 2), d = takeDigits(text, yearEnd + 2, 2);
+    if (y < std::numeric_limits<int>::min() || y > std::numeric_limits<int>::max() || m < 0 || d < 0
+        || !QDate::isValid(int(y), m, d))
+        return {};
+    return QDate(int(y), m, d);
 }
 
 QString xmlText(FieldType type, const QVariant &v)
@@ -208,7 +244,7 @@ QVariant parseXmlValue(const FieldDef &field, const QString &text)
         v = text.toDouble(&ok);
         break;
     case FieldType::Date: {
-        const QDate d = text.size() == 8 ? parseDateAt(text) : QDate();
+        const QDate d = parseDateAt(text);
         ok = d.isValid();
         v = d;
         break;
@@ -220,8 +256,9 @@ QVariant parseXmlValue(const FieldDef &field, const QString &text)
         break;
     }
     case FieldType::DateTime: {
-        const QDate d = text.size() >= 9 && text.at(8) == u'T' ? parseDateAt(text) : QDate();
-        const QTime t = d.isValid() ? parseTimeAt(text, 9) : QTime();
+        const qsizetype at = text.indexOf(u'T');
+        const QDate d = at >= 0 ? parseDateAt(QStringView(text).first(at)) : QDate();
+        const QTime t = d.isValid() ? parseTimeAt(text, at + 1) : QTime();
         ok = d.isValid() && t.isValid();
         if (ok)
             v = QDateTime(d, t);
@@ -250,6 +287,8 @@ QVariant parseXmlValue(const FieldDef &field, const QString &text)
 }
 
 // Attribute names for the row values: the field name where XML allows it, else "F<n>".
+// A name that an earlier field already has (two columns of a query named alike) gets an
+// "F<n>" too: an element cannot carry one attribute twice.
 QStringList tagNames(const QList<FieldDef> &fields)
 {
     QStringList tags;
@@ -258,9 +297,11 @@ QStringList tagNames(const QList<FieldDef> &fields)
         if (isXmlName(f.name))
             used.insert(f.name);
     used.insert(QStringLiteral("RowState"));
+    QSet<QString> named;
     for (qsizetype i = 0; i < fields.size(); ++i) {
         const QString &name = fields.at(i).name;
-        if (isXmlName(name) && name != u"RowState") {
+        if (isXmlName(name) && name != u"RowState" && !named.contains(name)) {
+            named.insert(name);
             tags << name;
             continue;
         }
