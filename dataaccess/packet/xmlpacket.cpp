@@ -473,6 +473,9 @@ DataPacket DataPacket::fromXml(const QString &xml)
         if (name == u"DATAPACKET") {
             seenPacket = true;
         } else if (name == u"FIELD") {
+            // Rows already read hold a value for each field known then.
+            if (!records.isEmpty())
+                throw bad("field after the rows");
             const auto a = r.attributes();
             FieldDef f;
             f.name = a.value(QLatin1String("attrname")).toString();
@@ -648,6 +651,11 @@ DataPacket DataPacket::fromXml(const QString &xml)
         }
         if (pendingOriginal >= 0)
             throw bad("original row without its modified row");
+    }
+    try {
+        checkShape(p);
+    } catch (const PacketError &e) {
+        throw bad(e.what());
     }
     return p;
 }

@@ -50,3 +50,20 @@ TEST(PacketXml, DatesOfEveryYearSurviveTheXmlForm)
         EXPECT_THROW(DataPacket::fromXml(damaged), PacketError) << bad;
     }
 }
+
+// A row before a field's definition would hold fewer values than the packet has fields
+// (ApplyData reads every field of every row): refused, as is any packet whose rows and
+// change log do not fit together.
+TEST(PacketXml, PacketsWhoseRowsDoNotFitTheFieldsAreRefused)
+{
+    const QString late = QStringLiteral(
+        "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"i4\"/>"
+        "</FIELDS></METADATA><ROWDATA><ROW RowState=\"2\" A=\"1\"/></ROWDATA>"
+        "<FIELD attrname=\"B\" fieldtype=\"i4\"/></DATAPACKET>");
+    EXPECT_THROW(DataPacket::fromXml(late), PacketError);
+    const QString inRow = QStringLiteral(
+        "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"i4\"/>"
+        "</FIELDS></METADATA><ROWDATA><ROW A=\"1\"/><ROW A=\"2\"><FIELD attrname=\"B\" fieldtype=\"i4\"/></ROW>"
+        "</ROWDATA></DATAPACKET>");
+    EXPECT_THROW(DataPacket::fromXml(inRow), PacketError);
+}
