@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 using namespace quillon;
 
 // A query may name two columns alike ("select a X, b X"): the binary form carries that, and
