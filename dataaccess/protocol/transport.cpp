@@ -3,6 +3,9 @@
 #include "dataaccess/protocol/httpclient.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QUuid>
+#include <thread>
 
 namespace quillon::protocol {
 
@@ -72,12 +75,15 @@ void Transport::ensureClient()
 }
 
 Transport::Reply Transport::post(const QString &path, const QByteArray &body, bool withToken,
-                                BodyReceiver *receiver)
+                                 const QString &requestId, BodyReceiver *receiver)
 {
+    m_lostAfterSending = false;
     ensureClient();
     HttpClient::Headers headers;
     if (withToken && !m_token.isEmpty())
         headers.emplace_back("Authorization", "Bearer " + m_token.toStdString());
+    if (!requestId.isEmpty())
+        headers.emplace_back(kRequestIdHeader, requestId.toStdString());
     if (m_options.gzip)
         headers.emplace_back("Accept-Encoding", "gzip");
     HttpClient::Answer answer;
@@ -85,6 +91,12 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
         answer = d->client->post(path.toStdString(), headers, body, kCborType, receiver);
     } catch (const HttpFailure &e) {
         d->client.reset(); // a broken socket is not reused
+        // No connection at all (refused, unknown host) fails at once: a server that is not
+        // there does not come back within a retry. A connection lost after it was made may
+        // have been a server or a balancer's back end going away.
+        const std::string what = e.what();
+        m_lostAfterSending = what.rfind("connect", 0) != 0 && what.rfind("resolve", 0) != 0
+                             && what.rfind("TLS set-up", 0) != 0;
         notifyReachable(false);
         throw ProtocolError(0, QStringLiteral("cannot reach the server %1:%2 (%3)")
                                    .arg(m_options.host)
@@ -102,7 +114,7 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
 }
 
 Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray &body,
-                                          BodyReceiver *receiver)
+                                           const QString &requestId, BodyReceiver *receiver)
 {
     if (m_token.isEmpty()) {
         if (!m_haveCredentials)
@@ -110,13 +122,80 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
                                 QStringLiteral("尚未登录服务器，请先登录。"));
         openSession(m_credentials);
     }
-    Reply reply = post(path, body, true, receiver);
+    Reply reply = post(path, body, true, requestId, receiver);
     if (reply.status == 401 && m_haveCredentials) {
         // The token expired or the server's key changed: log on again once.
         openSession(m_credentials);
-        reply = post(path, body, true, receiver);
+        reply = post(path, body, true, requestId, receiver);
     }
     return reply;
+}
+
+namespace {
+
+// Counts what reaches a receiver: an answer lost after some of it arrived is not sent again.
+struct CountingReceiver : BodyReceiver
+{
+    BodyReceiver *inner = nullptr;
+    qint64 received = 0;
+    void expect(qint64 totalBytes) override { inner->expect(totalBytes); }
+    void receive(QByteArrayView bytes) override
+    {
+        received += bytes.size();
+        inner->receive(bytes);
+    }
+};
+
+} // namespace
+
+Transport::Reply Transport::postRetrying(const QString &path, const QByteArray &body, bool safe,
+                                         const QString &requestId, bool session, BodyReceiver *receiver)
+{
+    CountingReceiver counting;
+    counting.inner = receiver;
+    BodyReceiver *through = receiver ? &counting : nullptr;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int delayMs = 200;
+    auto mayRetry = [&] {
+        return safe && elapsed.elapsed() + delayMs <= m_options.retryForMs;
+    };
+    auto pause = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        delayMs = std::min(delayMs * 2, 3000);
+    };
+    for (;;) {
+        try {
+            Reply reply = session ? post(path, body, false, QString(), through)
+                                  : postAuthorised(path, body, requestId, through);
+            const bool transient = reply.status == 502 || reply.status == 503 || reply.status == 504;
+            if (!transient || !mayRetry())
+                return reply;
+        } catch (const ProtocolError &e) {
+            if (e.status() != 0 || !m_lostAfterSending || !mayRetry() || counting.received > 0)
+                throw;
+        }
+        pause();
+    }
+}
+
+QString Transport::newRequestId()
+{
+    return QUuid::createUuid().toString(QUuid::Id128);
+}
+
+bool Transport::isSafeToRetry(const QString &method, const QCborArray &params)
+{
+    static const QStringList reads = {
+        QStringLiteral("GetData"), QStringLiteral("GetLstValue"), QStringLiteral("GetLstFile"),
+        QStringLiteral("GetFileVer"), QStringLiteral("DownloadByStream"),
+        QStringLiteral("EchoString"), QStringLiteral("ReverseString"),
+        QStringLiteral("ApplyData")};
+    if (reads.contains(method))
+        return true;
+    // MyUpDownFile with flag 1 downloads.
+    return method == QLatin1String("MyUpDownFile") && params.size() > 3
+           && params.at(3).toInteger() == 1;
 }
 
 void Transport::fail(const Reply &reply) const
@@ -130,8 +209,9 @@ void Transport::fail(const Reply &reply) const
 SessionReply Transport::openSession(const SessionRequest &request)
 {
     std::lock_guard lock(m_mutex);
-    const Reply reply = post(QLatin1String(kSessionPath), request.toCbor().toCborValue().toCbor(),
-                             false);
+    // A log-on changes nothing but the throttling counters: safe to send again.
+    const Reply reply = postRetrying(QLatin1String(kSessionPath),
+                                     request.toCbor().toCborValue().toCbor(), true, QString(), true);
     if (reply.status != 200)
         fail(reply);
     QCborValue value;
@@ -188,10 +268,15 @@ void Transport::closeSession()
     m_credentials = SessionRequest();
 }
 
-QCborArray Transport::callMethod(const QString &method, const QCborArray &params)
+QCborArray Transport::callMethod(const QString &method, const QCborArray &params,
+                                 const QString &requestId)
 {
     std::lock_guard lock(m_mutex);
-    const Reply reply = postAuthorised(callPath(method), params.toCborValue().toCbor());
+    QString id = requestId;
+    if (id.isEmpty() && method == QLatin1String("ApplyData"))
+        id = newRequestId();
+    const Reply reply = postRetrying(callPath(method), params.toCborValue().toCbor(),
+                                     isSafeToRetry(method, params), id);
     if (reply.status != 200)
         fail(reply);
     QCborValue value;
@@ -228,7 +313,8 @@ QCborMap Transport::callAdmin(const QString &call, const QCborMap &args)
 QByteArray Transport::provider(const QString &commandText, const QCborValue &params)
 {
     std::lock_guard lock(m_mutex);
-    const Reply reply = postAuthorised(providerPath(), encodeProviderRequest(commandText, params));
+    // The provider only reads: safe to send again.
+    const Reply reply = postRetrying(providerPath(), encodeProviderRequest(commandText, params), true);
     if (reply.status != 200)
         fail(reply);
     return reply.body;
@@ -237,7 +323,9 @@ QByteArray Transport::provider(const QString &commandText, const QCborValue &par
 void Transport::provider(const QString &commandText, const QCborValue &params, BodyReceiver &receiver)
 {
     std::lock_guard lock(m_mutex);
-    const Reply reply = postAuthorised(providerPath(), encodeProviderRequest(commandText, params), &receiver);
+    // The provider only reads: safe to send again while nothing of the answer has arrived.
+    const Reply reply = postRetrying(providerPath(), encodeProviderRequest(commandText, params), true,
+                                     QString(), false, &receiver);
     if (reply.status != 200)
         fail(reply);
     if (!reply.streamed)
