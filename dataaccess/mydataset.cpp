@@ -295,12 +295,12 @@ void TMyDataSet::fetch(bool execute)
         throw DataSetError(QStringLiteral("缺少数据提供者或数据包"));
     if (m_commandText.trimmed().isEmpty())
         throw DataSetError(QStringLiteral("没有指定查询语句"));
-    const QByteArray bytes = m_conn->providerFetchBinary(m_providerName, m_commandText, m_params);
-    // Decoded straight into the dataset's storage: no row of QVariants in between.
+    // Decoded straight into the dataset's storage while the answer arrives: no row of
+    // QVariants in between, and the rows are in place when the last bytes come.
     RecordStore store;
     RecordStoreLoader loader(store);
     try {
-        DataPacket::readBinary(bytes, loader);
+        m_conn->providerFetchInto(m_providerName, m_commandText, m_params, loader);
     } catch (const PacketError &e) {
         throw ConnectionError(QStringLiteral("服务器的回答不是有效的数据包，请稍后重试；"
                                              "问题持续时请联系系统管理员。"),

@@ -1,4 +1,5 @@
 #include "dataaccess/mysktconnection.h"
+#include "dataaccess/packet/packetstream.h"
 
 #include "dataaccess/protocol/protocol.h"
 #include "dataaccess/protocol/transport.h"
@@ -401,6 +402,42 @@ DataPacket TMySktConnection::providerFetch(const QString &providerName, const QS
     }
 }
 
+namespace {
+
+// Parameters as the provider takes them: a map when every one is named, else an array.
+QCborValue providerParams(const QList<TParam> &params)
+{
+    if (params.isEmpty())
+        return QCborValue();
+    bool named = true;
+    for (const TParam &p : params)
+        named = named && !p.name.isEmpty();
+    if (named) {
+        QCborMap map;
+        for (const TParam &p : params)
+            map.insert(p.name, paramValue(p));
+        return map;
+    }
+    QCborArray array;
+    for (const TParam &p : params)
+        array.append(paramValue(p));
+    return array;
+}
+
+// The answer's bytes into a packet reader as they arrive.
+class StreamingReceiver : public protocol::BodyReceiver
+{
+public:
+    explicit StreamingReceiver(PacketSink &sink)
+        : reader(sink)
+    {}
+    void expect(qint64 totalBytes) override { reader.expectBytes(qsizetype(totalBytes)); }
+    void receive(QByteArrayView bytes) override { reader.feed(bytes); }
+    PacketStreamReader reader;
+};
+
+} // namespace
+
 QByteArray TMySktConnection::providerFetchBinary(const QString &providerName, const QString &commandText,
                                                  const QList<TParam> &params)
 {
@@ -408,24 +445,19 @@ QByteArray TMySktConnection::providerFetchBinary(const QString &providerName, co
         throw ConnectionError(QStringLiteral("服务器没有数据提供者 '%1'").arg(providerName));
     if (!m_connected)
         Open();
-    QCborValue cborParams;
-    if (!params.isEmpty()) {
-        bool named = true;
-        for (const TParam &p : params)
-            named = named && !p.name.isEmpty();
-        if (named) {
-            QCborMap map;
-            for (const TParam &p : params)
-                map.insert(p.name, paramValue(p));
-            cborParams = map;
-        } else {
-            QCborArray array;
-            for (const TParam &p : params)
-                array.append(paramValue(p));
-            cborParams = array;
-        }
-    }
-    return m_transport->provider(commandText, cborParams);
+    return m_transport->provider(commandText, providerParams(params));
+}
+
+void TMySktConnection::providerFetchInto(const QString &providerName, const QString &commandText,
+                                         const QList<TParam> &params, PacketSink &sink)
+{
+    if (providerName != QLatin1String(protocol::kProviderName))
+        throw ConnectionError(QStringLiteral("服务器没有数据提供者 '%1'").arg(providerName));
+    if (!m_connected)
+        Open();
+    StreamingReceiver receiver(sink);
+    m_transport->provider(commandText, providerParams(params), receiver);
+    receiver.reader.finish();
 }
 
 QCborMap TMySktConnection::callAdmin(const QString &call, const QCborMap &args)

@@ -141,6 +141,10 @@ public:
     // The same, answering the packet in its binary form, undecoded.
     QByteArray providerFetchBinary(const QString &providerName, const QString &commandText,
                                    const QList<TParam> &params);
+    // The same, decoded into `sink` while the answer arrives: the first rows are in place
+    // before the last bytes come. Throws PacketError for an answer that is not a packet.
+    void providerFetchInto(const QString &providerName, const QString &commandText,
+                           const QList<TParam> &params, PacketSink &sink);
 
     // ---- administration ------------------------------------------------------------------------------
     // Calls an administration function of the server (accounts, roles, menus; see

@@ -23,29 +23,47 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-// A response body read straight into a QByteArray, sized once from Content-Length.
-struct ByteArrayBody
+// A response body read straight into a QByteArray, sized once from Content-Length; or,
+// for a successful uncompressed answer when a receiver is given, handed to the receiver
+// piece by piece as it arrives.
+struct AnswerBody
 {
-    using value_type = QByteArray;
+    struct value_type
+    {
+        QByteArray bytes;
+        BodyReceiver *receiver = nullptr;
+        bool streaming = false;
+        std::exception_ptr failure; // what the receiver threw
+    };
 
     class reader
     {
     public:
+        // Made with the parser, before the header is read: what the answer is shows in init().
         template<bool isRequest, class Fields>
-        reader(http::header<isRequest, Fields> &, value_type &body)
+        reader(http::header<isRequest, Fields> &h, value_type &body)
             : m_body(body)
-        {}
+        {
+            if constexpr (!isRequest)
+                m_streamable = [&h] {
+                    return h.result_int() == 200 && h[http::field::content_encoding].empty();
+                };
+        }
 
         void init(const boost::optional<std::uint64_t> &length, beast::error_code &ec)
         {
             ec = {};
+            m_body.streaming = m_body.receiver && m_streamable && m_streamable();
             if (!length)
                 return;
             if (*length > std::uint64_t(HttpClient::kMaxAnswerBytes)) {
                 ec = http::error::body_limit;
                 return;
             }
-            m_body.reserve(qsizetype(*length));
+            if (m_body.streaming)
+                deliver(ec, [&] { m_body.receiver->expect(qint64(*length)); });
+            else
+                m_body.bytes.reserve(qsizetype(*length));
         }
 
         template<class ConstBufferSequence>
@@ -54,11 +72,18 @@ struct ByteArrayBody
             ec = {};
             std::size_t n = 0;
             for (const auto b : beast::buffers_range_ref(buffers)) {
-                if (m_body.size() + qsizetype(b.size()) > HttpClient::kMaxAnswerBytes) {
+                if (m_total + qsizetype(b.size()) > HttpClient::kMaxAnswerBytes) {
                     ec = http::error::body_limit;
                     return n;
                 }
-                m_body.append(static_cast<const char *>(b.data()), qsizetype(b.size()));
+                m_total += qsizetype(b.size());
+                if (m_body.streaming) {
+                    const QByteArrayView piece(static_cast<const char *>(b.data()), qsizetype(b.size()));
+                    if (!deliver(ec, [&] { m_body.receiver->receive(piece); }))
+                        return n;
+                } else {
+                    m_body.bytes.append(static_cast<const char *>(b.data()), qsizetype(b.size()));
+                }
                 n += b.size();
             }
             return n;
@@ -67,7 +92,23 @@ struct ByteArrayBody
         void finish(beast::error_code &ec) { ec = {}; }
 
     private:
+        // Runs what the receiver does; what it throws ends the reading.
+        template<class Call>
+        bool deliver(beast::error_code &ec, const Call &call)
+        {
+            try {
+                call();
+                return true;
+            } catch (...) {
+                m_body.failure = std::current_exception();
+                ec = asio::error::operation_aborted;
+                return false;
+            }
+        }
+
         value_type &m_body;
+        std::function<bool()> m_streamable;
+        qsizetype m_total = 0;
     };
 };
 
@@ -249,7 +290,8 @@ void HttpClient::close()
 }
 
 HttpClient::Answer HttpClient::post(const std::string &target, const Headers &headers,
-                                    QByteArrayView body, const std::string &contentType)
+                                    QByteArrayView body, const std::string &contentType,
+                                    BodyReceiver *receiver)
 {
     http::request<http::span_body<const char>> req;
     req.method(http::verb::post);
@@ -272,7 +314,8 @@ HttpClient::Answer HttpClient::post(const std::string &target, const Headers &he
     for (int attempt = 0;; ++attempt) {
         if (!d->connected())
             d->connect();
-        http::response_parser<ByteArrayBody> parser;
+        http::response_parser<AnswerBody> parser;
+        parser.get().body().receiver = receiver;
         // An explicit limit: Boost 1.74 takes "none" for a limit of 0 on some paths.
         parser.body_limit(std::uint64_t(kMaxAnswerBytes));
         parser.header_limit(64 * 1024);
@@ -281,6 +324,8 @@ HttpClient::Answer HttpClient::post(const std::string &target, const Headers &he
             d->read(parser);
         } catch (const HttpFailure &) {
             d->drop();
+            if (parser.get().body().failure) // the receiver refused what arrived
+                std::rethrow_exception(parser.get().body().failure);
             // The server closed a kept-alive connection just as the request went out:
             // nothing of an answer came, so it was not taken; send it once more.
             if (!reused || attempt > 0 || parser.got_some())
@@ -293,7 +338,8 @@ HttpClient::Answer HttpClient::post(const std::string &target, const Headers &he
         answer.status = int(res.result_int());
         answer.contentType = QByteArray::fromStdString(std::string(res[http::field::content_type]));
         const bool gzip = beast::iequals(res[http::field::content_encoding], "gzip");
-        answer.body = gzip ? gunzip(res.body()) : std::move(res.body());
+        answer.streamed = res.body().streaming;
+        answer.body = gzip ? gunzip(res.body().bytes) : std::move(res.body().bytes);
         if (!res.keep_alive())
             d->drop();
         return answer;

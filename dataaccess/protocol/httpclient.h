@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,17 @@ class HttpFailure : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// Takes the body of a successful answer (status 200, not compressed) while it arrives,
+// instead of its being kept whole. receive() may throw: the answer is then abandoned, the
+// connection dropped and the exception passed on to the caller of post().
+class BodyReceiver
+{
+public:
+    virtual ~BodyReceiver() = default;
+    virtual void expect(qint64 totalBytes) { Q_UNUSED(totalBytes); } // Content-Length, when sent
+    virtual void receive(QByteArrayView bytes) = 0;
 };
 
 // One keep-alive HTTP/1.1 connection to the application server, plain or TLS, blocking,
@@ -39,6 +51,7 @@ public:
         int status = 0;
         QByteArray body;          // inflated when the server sent it gzip-compressed
         QByteArray contentType;
+        bool streamed = false;    // the body went to the BodyReceiver (body is empty)
     };
     using Headers = std::vector<std::pair<std::string, std::string>>;
 
@@ -53,9 +66,10 @@ public:
 
     // Sends one POST and reads its answer. A kept-alive connection that the server has
     // closed meanwhile is replaced and the request sent once more on a new one, as long as
-    // nothing of an answer had arrived. Throws HttpFailure.
+    // nothing of an answer had arrived. Throws HttpFailure. With a receiver, the body of a
+    // successful answer goes to it as it arrives.
     Answer post(const std::string &target, const Headers &headers, QByteArrayView body,
-                const std::string &contentType);
+                const std::string &contentType, BodyReceiver *receiver = nullptr);
 
     void close();
 

@@ -75,7 +75,7 @@ void Transport::ensureClient()
 }
 
 Transport::Reply Transport::post(const QString &path, const QByteArray &body, bool withToken,
-                                 const QString &requestId)
+                                 const QString &requestId, BodyReceiver *receiver)
 {
     m_lostAfterSending = false;
     ensureClient();
@@ -88,7 +88,7 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
         headers.emplace_back("Accept-Encoding", "gzip");
     HttpClient::Answer answer;
     try {
-        answer = d->client->post(path.toStdString(), headers, body, kCborType);
+        answer = d->client->post(path.toStdString(), headers, body, kCborType, receiver);
     } catch (const HttpFailure &e) {
         d->client.reset(); // a broken socket is not reused
         // No connection at all (refused, unknown host) fails at once: a server that is not
@@ -109,11 +109,12 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
     reply.status = answer.status;
     reply.body = std::move(answer.body);
     reply.contentType = std::move(answer.contentType);
+    reply.streamed = answer.streamed;
     return reply;
 }
 
 Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray &body,
-                                           const QString &requestId)
+                                           const QString &requestId, BodyReceiver *receiver)
 {
     if (m_token.isEmpty()) {
         if (!m_haveCredentials)
@@ -121,18 +122,38 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
                                 QStringLiteral("尚未登录服务器，请先登录。"));
         openSession(m_credentials);
     }
-    Reply reply = post(path, body, true, requestId);
+    Reply reply = post(path, body, true, requestId, receiver);
     if (reply.status == 401 && m_haveCredentials) {
         // The token expired or the server's key changed: log on again once.
         openSession(m_credentials);
-        reply = post(path, body, true, requestId);
+        reply = post(path, body, true, requestId, receiver);
     }
     return reply;
 }
 
-Transport::Reply Transport::postRetrying(const QString &path, const QByteArray &body, bool safe,
-                                         const QString &requestId, bool session)
+namespace {
+
+// Counts what reaches a receiver: an answer lost after some of it arrived is not sent again.
+struct CountingReceiver : BodyReceiver
 {
+    BodyReceiver *inner = nullptr;
+    qint64 received = 0;
+    void expect(qint64 totalBytes) override { inner->expect(totalBytes); }
+    void receive(QByteArrayView bytes) override
+    {
+        received += bytes.size();
+        inner->receive(bytes);
+    }
+};
+
+} // namespace
+
+Transport::Reply Transport::postRetrying(const QString &path, const QByteArray &body, bool safe,
+                                         const QString &requestId, bool session, BodyReceiver *receiver)
+{
+    CountingReceiver counting;
+    counting.inner = receiver;
+    BodyReceiver *through = receiver ? &counting : nullptr;
     QElapsedTimer elapsed;
     elapsed.start();
     int delayMs = 200;
@@ -145,12 +166,13 @@ Transport::Reply Transport::postRetrying(const QString &path, const QByteArray &
     };
     for (;;) {
         try {
-            Reply reply = session ? post(path, body, false) : postAuthorised(path, body, requestId);
+            Reply reply = session ? post(path, body, false, QString(), through)
+                                  : postAuthorised(path, body, requestId, through);
             const bool transient = reply.status == 502 || reply.status == 503 || reply.status == 504;
             if (!transient || !mayRetry())
                 return reply;
         } catch (const ProtocolError &e) {
-            if (e.status() != 0 || !m_lostAfterSending || !mayRetry())
+            if (e.status() != 0 || !m_lostAfterSending || !mayRetry() || counting.received > 0)
                 throw;
         }
         pause();
@@ -296,6 +318,18 @@ QByteArray Transport::provider(const QString &commandText, const QCborValue &par
     if (reply.status != 200)
         fail(reply);
     return reply.body;
+}
+
+void Transport::provider(const QString &commandText, const QCborValue &params, BodyReceiver &receiver)
+{
+    std::lock_guard lock(m_mutex);
+    // The provider only reads: safe to send again while nothing of the answer has arrived.
+    const Reply reply = postRetrying(providerPath(), encodeProviderRequest(commandText, params), true,
+                                     QString(), false, &receiver);
+    if (reply.status != 200)
+        fail(reply);
+    if (!reply.streamed)
+        receiver.receive(reply.body);
 }
 
 void Transport::disconnect()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dataaccess/protocol/httpclient.h"
 #include "dataaccess/protocol/protocol.h"
 
 #include <functional>
@@ -74,6 +75,9 @@ public:
     // Runs a query through the provider; returns the binary data packet.
     // params: null, an array (:1 is element 0) or a map of names ("1", "Pi_Dest", ...).
     QByteArray provider(const QString &commandText, const QCborValue &params = QCborValue());
+    // The same, the packet's bytes handed to `receiver` while they arrive (all at once when
+    // the answer came compressed). What the receiver throws is passed on.
+    void provider(const QString &commandText, const QCborValue &params, BodyReceiver &receiver);
 
     // Drops the keep-alive socket (the token stays valid).
     void disconnect();
@@ -88,15 +92,17 @@ private:
         int status = 0;
         QByteArray body;
         QByteArray contentType;
+        bool streamed = false;
     };
     Reply post(const QString &path, const QByteArray &body, bool withToken,
-               const QString &requestId = QString());
+               const QString &requestId = QString(), BodyReceiver *receiver = nullptr);
     Reply postAuthorised(const QString &path, const QByteArray &body,
-                         const QString &requestId = QString());
+                         const QString &requestId = QString(), BodyReceiver *receiver = nullptr);
     // postAuthorised, repeated while the answer was lost after sending or was 502/503/504,
-    // up to options().retryForMs, when `safe`.
+    // up to options().retryForMs, when `safe` (and nothing of the answer reached `receiver`).
     Reply postRetrying(const QString &path, const QByteArray &body, bool safe,
-                       const QString &requestId = QString(), bool session = false);
+                       const QString &requestId = QString(), bool session = false,
+                       BodyReceiver *receiver = nullptr);
     [[noreturn]] void fail(const Reply &reply) const;
     QString endPoint() const;  // "host:port"
     QString badAnswer() const; // the user text for an answer that is not ours

@@ -266,3 +266,75 @@ TEST(HttpClient, SilenceDamageAndNoServerEndInAFailure)
         EXPECT_THROW(post(c), HttpFailure);
     }
 }
+
+namespace {
+
+// Keeps what it receives, with the time each piece came; throws once it has `failAt` bytes.
+struct Collector : quillon::protocol::BodyReceiver
+{
+    std::string bytes;
+    qint64 expected = -1;
+    std::vector<std::chrono::steady_clock::time_point> times;
+    size_t failAt = std::string::npos;
+    void expect(qint64 total) override { expected = total; }
+    void receive(QByteArrayView piece) override
+    {
+        bytes.append(piece.data(), size_t(piece.size()));
+        times.push_back(std::chrono::steady_clock::now());
+        if (bytes.size() >= failAt)
+            throw std::runtime_error("receiver refuses");
+    }
+};
+
+HttpClient::Answer postTo(HttpClient &c, Collector &r)
+{
+    return c.post("/waylink/v1/provider/dspPublic", {}, QByteArrayView("x", 1), "application/cbor", &r);
+}
+
+} // namespace
+
+TEST(HttpClient, ASuccessfulAnswerStreamsToItsReceiverWhileItArrives)
+{
+    const std::string text = "总部 " + std::string(1000, 'b');
+    ScriptedServer server([&](int, int request) -> std::string {
+        switch (request) {
+        case 0: // three pieces 150 ms apart
+            return "~HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc\x01" "def\x01" "ghi";
+        case 1: return ok(gzipped(text), "Content-Encoding: gzip\r\n"); // kept whole
+        case 2: return "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone";
+        case 3: return ok(std::string(100000, 'q')); // the receiver gives up half-way
+        default: return ok("after");
+        }
+    });
+    HttpClient c = client(server.port());
+    Collector first;
+    HttpClient::Answer a = postTo(c, first);
+    EXPECT_TRUE(a.streamed);
+    EXPECT_TRUE(a.body.isEmpty());
+    EXPECT_EQ(first.bytes, "abcdefghi");
+    EXPECT_EQ(first.expected, 9);
+    ASSERT_GE(first.times.size(), 3u);
+    // The first piece was taken while the rest was still on its way.
+    EXPECT_GE(first.times.back() - first.times.front(), std::chrono::milliseconds(250));
+
+    Collector zipped;
+    a = postTo(c, zipped);
+    EXPECT_FALSE(a.streamed);
+    EXPECT_EQ(a.body.toStdString(), text);
+    EXPECT_TRUE(zipped.bytes.empty());
+
+    Collector refused;
+    a = postTo(c, refused);
+    EXPECT_EQ(a.status, 404);
+    EXPECT_FALSE(a.streamed);
+    EXPECT_EQ(a.body, "gone");
+    EXPECT_TRUE(refused.bytes.empty());
+
+    Collector giving;
+    giving.failAt = 1000;
+    EXPECT_THROW(postTo(c, giving), std::runtime_error);
+    // The rest of that answer is never read as the next one: a fresh connection answers.
+    const int before = server.connections();
+    EXPECT_EQ(post(c).body, "after");
+    EXPECT_EQ(server.connections(), before + 1);
+}

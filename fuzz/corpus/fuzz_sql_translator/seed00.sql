@@ -1,0 +1,1 @@
+select nvl(SIGNED,0) from t

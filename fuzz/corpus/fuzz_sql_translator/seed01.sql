@@ -1,0 +1,1 @@
+select * from T where 1=1  and rownum<=20  and (lower(NAME) like '%ab%')

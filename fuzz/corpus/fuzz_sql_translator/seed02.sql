@@ -1,0 +1,1 @@
+select * from t where x in (select y from u where rownum<=1)

@@ -1,0 +1,1 @@
+select * from t where (rownum<=5 and x=1) order by x

@@ -1,0 +1,1 @@
+where OPTIME >=trunc(sysdate-10) 

@@ -1,0 +1,1 @@
+select to_Date('2026-01-01','YYYY-MM-DD') + 1 from dual

@@ -1,0 +1,1 @@
+select 'rownum<=3 sysdate nvl(' from dual

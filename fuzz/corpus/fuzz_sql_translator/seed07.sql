@@ -1,0 +1,2 @@
+select a -- rownum<=2
+ from t

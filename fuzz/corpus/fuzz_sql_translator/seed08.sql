@@ -1,0 +1,1 @@
+ begin select F_GetWeight('1',0,'001') as mResult from dual; end;

@@ -1,0 +1,1 @@
+ begin select F_CalcJSFee( Pi_sysid=>:2, Pi_FirstSite=>:1, Pi_Dest => 'x') as wResult from dual; end;

@@ -1,0 +1,1 @@
+select to_char(OPTIME,'YYYY-MM-DD HH24:MI:SS'), trunc(sysdate) - to_date(:1,'YYYYMMDD') from TAB_ACCOUNT where SITE=:2 /* c */ and rownum < 5
