@@ -9,6 +9,7 @@
 #include <atomic>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
@@ -134,6 +135,9 @@ struct HttpListener::Impl
     size_t nextLoopIndex = 0; // used by the accepting loop only
     tcp::acceptor acceptor;
     asio::steady_timer retry;
+    // Keeps run() going once the acceptor is closed (graceful stop): answers of requests
+    // still running are written before stop().
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> keepRunning;
 };
 
 namespace {
@@ -469,6 +473,15 @@ void HttpListener::stop()
 {
     for (auto &loop : d->loops)
         loop->stop();
+}
+
+void HttpListener::stopAccepting()
+{
+    d->keepRunning.emplace(d->ioc.get_executor());
+    asio::post(d->ioc, [this] {
+        beast::error_code ignored;
+        d->acceptor.close(ignored);
+    });
 }
 
 bool HttpListener::running() const

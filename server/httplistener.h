@@ -85,6 +85,8 @@ public:
     int bind();       // returns the port; throws std::runtime_error
     void run();       // serves until stop()
     void stop();
+    // Closes the listening socket (graceful stop); open connections are still served.
+    void stopAccepting();
     bool running() const;
     int openConnections() const;
 

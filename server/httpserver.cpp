@@ -88,6 +88,12 @@ QString refusalText(int status)
     }
 }
 
+QString databaseUnavailableText()
+{
+    return QStringLiteral("数据库暂时无法访问（可能正在切换到备用服务器），本次操作没有完成，"
+                          "请稍等几秒后重试；持续出现时请联系系统管理员。");
+}
+
 namespace {
 
 void answerError(HttpResponse &res, int status, const QString &text)
@@ -176,14 +182,18 @@ QByteArray inflateCapped(const std::string &packed, qint64 cap)
 
 HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerOptions &options)
     : m_backend(backend)
-    , m_files(filesRoot)
+    , m_files(filesRoot == QLatin1String(kFilesInDatabase) ? FileAreas(backend) : FileAreas(filesRoot))
     , m_options(options)
     , m_log(options.logFile)
     , m_generations(backend)
     , m_statements(options.statementsPerUser, std::chrono::milliseconds(options.statementWaitMs))
-    , m_throttle(options.logOnThrottle)
+    , m_throttle(backend, options.logOnThrottle)
 {
     m_log.quiet = options.quiet;
+    if (filesRoot == QLatin1String(kFilesInDatabase)
+        && !backend.describe().startsWith(QLatin1String("PostgreSQL")))
+        throw std::runtime_error("file areas in the database need PostgreSQL; with SQLite give "
+                                 "a folder to --files");
     m_backend.setAnswerLimit({options.maxAnswerRows, options.maxAnswerBytes});
     {
         auto conn = m_backend.acquire();
@@ -341,6 +351,16 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     QElapsedTimer timer;
     timer.start();
     HttpResponse res;
+    if (req.path == kHealthPath && (req.method == "GET" || req.method == "HEAD")) {
+        health(res); // not logged: the balancer asks every second or two
+        return res;
+    }
+    struct Running
+    {
+        std::atomic<int> &n;
+        explicit Running(std::atomic<int> &c) : n(c) { ++n; }
+        ~Running() { --n; }
+    } running(m_running);
     QString what = QStringLiteral("request");
     QString user;
     QString error;
@@ -403,6 +423,12 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     } catch (const AccessDenied &e) {
         error = e.message();
         answerError(res, 403, error);
+    } catch (const DbUnavailable &e) {
+        // Lost primary or a failover under way: nothing of this request was committed (or
+        // its ApplyData outcome is stored under its request id); the client may retry.
+        error = e.message();
+        answerError(res, 503, databaseUnavailableText());
+        res.headers.emplace_back("Retry-After", "2");
     } catch (const DbError &e) {
         error = e.message();
         const bool refused = error.contains(QLatin1String("writing statements"))
@@ -419,6 +445,8 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
         answerError(res, 500, refusalText(500));
     }
     m_log.write(what, user, double(timer.nsecsElapsed()) / 1e6, res.status, error);
+    if (m_draining)
+        res.close = true; // the client's next request goes to another server
     return res;
 }
 
@@ -488,7 +516,8 @@ void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse 
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isArray())
         throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
-    MethodContext ctx{m_backend, m_files, session, QString::fromStdString(req.remoteAddress)};
+    MethodContext ctx{m_backend, m_files, session, QString::fromStdString(req.remoteAddress),
+                      QString::fromStdString(req.header(kRequestIdHeader))};
     std::optional<UserStatements::Slot> slot;
     if (method == QLatin1String("GetData") || method == QLatin1String("ApplyData"))
         slot.emplace(m_statements.take(session.user));
@@ -506,6 +535,24 @@ void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse
     if (!v.isMap())
         throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
     answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
+}
+
+// 200 "ok" while the database answers and the server is not stopping; 503 otherwise, so
+// that the balancer sends no new work here.
+void HttpServer::health(HttpResponse &res)
+{
+    res.contentType = "text/plain; charset=utf-8";
+    if (m_draining) {
+        res.status = 503;
+        res.body = "draining\n";
+    } else if (!m_backend.reachable()) {
+        res.status = 503;
+        res.body = "database unreachable\n";
+    } else {
+        res.status = 200;
+        res.body = "ok\n";
+    }
+    res.headers.emplace_back("Cache-Control", "no-store");
 }
 
 void HttpServer::waitOutThrottle(const QString &user, const QString &address)
@@ -553,6 +600,26 @@ void HttpServer::start()
             throw std::runtime_error("the server stopped at once");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+int HttpServer::drain(std::chrono::milliseconds grace)
+{
+    m_draining = true;
+    if (m_listener)
+        m_listener->stopAccepting();
+    m_log.note(QStringLiteral("waylink-server stopping: %1 requests running").arg(m_running.load()));
+    const auto until = std::chrono::steady_clock::now() + grace;
+    while (m_running.load() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int left = m_running.load();
+    // The last answers are still being written: connections close after their answer while
+    // draining, idle kept-alive ones stay until their idle time; up to two seconds more.
+    const auto flushed = std::min(until, std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    while (left == 0 && m_listener && m_listener->openConnections() > 0
+           && std::chrono::steady_clock::now() < flushed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop();
+    return left;
 }
 
 void HttpServer::stop()
