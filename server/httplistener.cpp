@@ -135,9 +135,6 @@ struct HttpListener::Impl
     size_t nextLoopIndex = 0; // used by the accepting loop only
     tcp::acceptor acceptor;
     asio::steady_timer retry;
-    // Keeps run() going once the acceptor is closed (graceful stop): answers of requests
-    // still running are written before stop().
-    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> keepRunning;
 };
 
 namespace {
@@ -477,8 +474,8 @@ void HttpListener::stop()
 
 void HttpListener::stopAccepting()
 {
-    d->keepRunning.emplace(d->ioc.get_executor());
-    asio::post(d->ioc, [this] {
+    // The loops keep running without the acceptor: they hold work until stop().
+    asio::post(*d->loops.front(), [this] {
         beast::error_code ignored;
         d->acceptor.close(ignored);
     });
