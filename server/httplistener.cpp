@@ -474,7 +474,8 @@ void HttpListener::stop()
 
 void HttpListener::stopAccepting()
 {
-    // The loops keep running without the acceptor: they hold work until stop().
+    // On the accepting loop; the loops keep running (their work guards) so that answers of
+    // requests still running are written before stop().
     asio::post(*d->loops.front(), [this] {
         beast::error_code ignored;
         d->acceptor.close(ignored);

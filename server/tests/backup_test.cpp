@@ -210,3 +210,35 @@ TEST(Upgrade, TheDatabaseOfThePreviousReleaseIsBroughtForwardAndServes)
     EXPECT_NE(runServer({QStringLiteral("upgrade"), QStringLiteral("--db"), db}, &out), 0);
     EXPECT_TRUE(out.contains(QStringLiteral("newer release"))) << qPrintable(out);
 }
+
+TEST(ServerCommand, ReadsItsConfigurationFileAndRefusesPlainHttpBeyondLoopback)
+{
+    QTemporaryDir dir;
+    QString db = testDatabase(dir, QStringLiteral("conf.sqlite"));
+    Backend::open(db, true);
+    if (onPostgres())
+        db += QStringLiteral("?connect_timeout=10&application_name=waylink"); // taken as written
+    const QString conf = dir.filePath(QStringLiteral("server.conf"));
+    auto writeConf = [&](const QByteArray &extra) {
+        QFile f(conf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("# settings\n[server]\ndb = " + db.toUtf8() + "\nfiles = " + dir.filePath(QStringLiteral("files")).toUtf8()
+                + "\n" + extra);
+    };
+    writeConf("");
+    QString out;
+    EXPECT_EQ(runServer({QStringLiteral("upgrade"), QStringLiteral("--config"), conf}, &out), 0) << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("from version 0 to %1").arg(schemaVersion()))) << qPrintable(out);
+
+    // Beyond loopback without a certificate: refused before anything is served.
+    EXPECT_EQ(runServer({QStringLiteral("serve"), QStringLiteral("--config"), conf, QStringLiteral("--listen"),
+                         QStringLiteral("0.0.0.0"), QStringLiteral("--port"), QStringLiteral("0")},
+                        &out),
+              1);
+    EXPECT_TRUE(out.contains(QStringLiteral("without TLS"))) << qPrintable(out);
+
+    // A misspelt setting stops the command with its line.
+    writeConf("listen = 127.0.0.1\nthreds = 4\n");
+    EXPECT_EQ(runServer({QStringLiteral("upgrade"), QStringLiteral("--config"), conf}, &out), 1);
+    EXPECT_TRUE(out.contains(QStringLiteral("server.conf:6: unknown setting threds"))) << qPrintable(out);
+}
