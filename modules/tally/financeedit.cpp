@@ -443,12 +443,12 @@ TfFinanceEdit::RunEnd TfFinanceEdit::runLines(Lines which, const RunSpec &spec)
                 report.end = RunReport::End::Stopped;
                 break;
             }
-            if (which == Lines::Marked && spec.plan && i == fetchedUpTo) {
-                fetchedUpTo = prefetchLines(lines, i, batchCalls, spec);
-                batchCalls = std::min(batchCalls * 4, m_callsPerRequest);
-            }
             QString bill;
             try {
+                if (which == Lines::Marked && spec.plan && i == fetchedUpTo) {
+                    fetchedUpTo = prefetchLines(lines, i, batchCalls, spec);
+                    batchCalls = std::min(batchCalls * 4, m_callsPerRequest);
+                }
                 cdsData->GotoBookmark(lines.at(i).toLongLong());
                 bill = fieldText(QStringLiteral("BillCode"));
                 spec.step();
