@@ -40,9 +40,10 @@ private:
 // Returns the packet as it now stands: change log empty, written rows re-read.
 // authorize, when given, is called with the table (as declared), the operations that the
 // change log holds ("I", "U", "D" in that order) and the packet before anything is written;
-// it refuses by throwing ApplyError.
+// it refuses by throwing ApplyError, and may fill columns of the rows (values the server
+// decides, such as who did it).
 using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops,
-                                           const quillon::DataPacket &packet)>;
+                                           quillon::DataPacket &packet)>;
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
                               const QString &sysid, const OpActor &actor = OpActor(),
                               const ApplyAuthorizer &authorize = {});

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <mutex>
+#include <utility>
 #include <sodium.h>
 
 namespace server {
@@ -324,11 +325,28 @@ GenerationCache &generationCache()
 }
 } // namespace
 
+namespace {
+// Users whose generation this thread bumped in a transaction not yet settled.
+thread_local QStringList t_bumped;
+} // namespace
+
 void bumpTokenGeneration(Connection &c, const QString &user)
 {
     c.execute(QStringLiteral("update sys_user set TOKENGEN=coalesce(TOKENGEN,0)+1 where USERCODE=?"),
               {user});
     generationCache().forget(user);
+    if (!t_bumped.contains(user))
+        t_bumped.append(user);
+}
+
+void forgetBumpedGenerations()
+{
+    // A request that read the old generation between the bump and the commit may have
+    // cached it; forgetting after the commit (with a new epoch, so that a read still in
+    // flight is not kept) leaves only reads of the committed value.
+    const QStringList users = std::exchange(t_bumped, QStringList());
+    for (const QString &user : users)
+        generationCache().forget(user);
 }
 
 void checkTokenGeneration(Backend &backend, const SessionInfo &session)
@@ -341,7 +359,7 @@ void checkTokenGeneration(Backend &backend, const SessionInfo &session)
         const quint64 epoch = cache.epoch();
         GenerationCache::Entry fresh;
         {
-            auto conn = backend.acquire();
+            auto conn = backend.acquireForServer();
             const QueryResult r = conn->query(QStringLiteral("select ENABLED, TOKENGEN from sys_user "
                                                              "where USERCODE=?"),
                                               {session.user}, true);

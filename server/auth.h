@@ -91,6 +91,10 @@ void deleteUser(Connection &c, const QString &user);
 // bumpTokenGeneration itself (in the transaction of its change); the local cache of the
 // process forgets the user at once, other server processes within kTokenGenerationCacheMs.
 void bumpTokenGeneration(Connection &c, const QString &user);
+// After the transaction of a bump has committed (or rolled back): forgets those users
+// again, so that no request that starts after the answer uses a generation read before
+// the commit. Called by the administration calls once their transaction has ended.
+void forgetBumpedGenerations();
 constexpr qint64 kTokenGenerationCacheMs = 2000;
 // Throws AuthError when the session's user no longer exists, is disabled or has a newer
 // token generation. Reads sys_user at most once per user and kTokenGenerationCacheMs.

@@ -6,6 +6,7 @@
 #include "server/applydata.h"
 #include "server/methods.h"
 #include "server/provider.h"
+#include "server/servererror.h"
 #include "server/sql/backend.h"
 
 #include <QDateTime>
@@ -185,7 +186,7 @@ HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerO
     m_log.quiet = options.quiet;
     m_backend.setAnswerLimit({options.maxAnswerRows, options.maxAnswerBytes});
     {
-        auto conn = m_backend.acquire();
+        auto conn = m_backend.acquireForServer();
         m_signer = std::make_unique<TokenSigner>(tokenKey(*conn), options.tokenTtl);
     }
     ListenerOptions lo;
@@ -326,6 +327,9 @@ HttpResponse HttpServer::handle(HttpRequest &req)
     } catch (const Refusal &e) {
         error = e.reason();
         answerError(res, e.status(), e.userText());
+    } catch (const ServerError &e) {
+        error = e.reason();
+        answerError(res, e.status(), e.userText());
     } catch (const LimitError &e) {
         error = e.message();
         answerError(res, e.status(), error);
@@ -352,8 +356,10 @@ HttpResponse HttpServer::handle(HttpRequest &req)
         error = e.message();
         answerError(res, e.status(), error);
     } catch (const AccessDenied &e) {
+        // The engine refused the statement: the reason goes to the log.
         error = e.message();
-        answerError(res, 403, error);
+        answerError(res, 403, QStringLiteral("查询被拒绝：语句读取了您无权查看的数据（或不允许的操作）。"
+                                             "请只查询您的功能所用的数据表，如需更多权限请联系系统管理员。"));
     } catch (const DbError &e) {
         error = e.message();
         const bool refused = error.contains(QLatin1String("writing statements"))
@@ -387,7 +393,7 @@ void HttpServer::session(const HttpRequest &req, HttpResponse &res, QString &wha
     waitOutThrottle(user, address);
     SessionInfo info;
     try {
-        auto conn = m_backend.acquire();
+        auto conn = m_backend.acquireForServer();
         info = logOn(*conn, request);
     } catch (const AuthError &) {
         m_throttle.failed(user, address);
@@ -416,8 +422,7 @@ void HttpServer::provider(const HttpRequest &req, const QString &name, HttpRespo
     QByteArray packet;
     {
         const auto slot = m_statements.take(session.user);
-        auto conn = m_backend.acquire(session.sysid);
-        packet = runProviderQueryBinary(*conn, commandText, params);
+        packet = runClientQuery(m_backend, session, commandText, params);
     }
     res.status = 200;
     res.body.assign(packet.constData(), size_t(packet.size()));
@@ -456,7 +461,22 @@ void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isMap())
         throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
-    answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
+    // The old password of ChangePassword is a password guess like a log-on: counted and
+    // slowed down by the same throttle, so a stolen token cannot try passwords at speed.
+    if (call.trimmed() != QLatin1String("ChangePassword")) {
+        answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
+        return;
+    }
+    const QString address = QString::fromStdString(req.remoteAddress);
+    waitOutThrottle(session.user, address);
+    try {
+        answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
+    } catch (const AdminError &e) {
+        if (e.status() == 403)
+            m_throttle.failed(session.user, address);
+        throw;
+    }
+    m_throttle.succeeded(session.user);
 }
 
 void HttpServer::waitOutThrottle(const QString &user, const QString &address)

@@ -124,14 +124,14 @@ int run(const QStringList &argv)
         const QString db = need(a, "--db");
         QDir().mkpath(QFileInfo(db).absolutePath());
         auto backend = server::Backend::open(db, true);
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         server::createSchema(*c);
         std::printf("database ready: %s\n", qPrintable(db));
         return 0;
     }
     if (command == QLatin1String("seed")) {
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         server::createSchema(*c);
         server::SeedOptions o;
         o.waybills = intOption(a, "--waybills", o.waybills);
@@ -149,7 +149,7 @@ int run(const QStringList &argv)
         if (a.positional.size() != 3 || a.positional.first() != QLatin1String("add"))
             throw std::runtime_error("usage: user add --db DATABASE USER PASSWORD --site CODE --name NAME");
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         const QString user = a.positional.at(1);
         const QString role = a.options.value(QStringLiteral("--role"));
         server::Transaction t(*c);
@@ -172,7 +172,7 @@ int run(const QStringList &argv)
         if (a.positional.size() != 2)
             throw std::runtime_error("usage: passwd --db DATABASE USER PASSWORD");
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         server::setPassword(*c, a.positional.at(0), passwordArg(a.positional.at(1)));
         std::printf("password of %s changed\n", qPrintable(a.positional.at(0)));
         return 0;
@@ -181,7 +181,7 @@ int run(const QStringList &argv)
         if (a.positional.size() != 1 || a.positional.first() != QLatin1String("verify"))
             throw std::runtime_error("usage: audit verify --db DATABASE [--sysid KEY]");
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         const QList<server::OpLogAudit> audits =
             server::verifyOpLog(*c, a.options.value(QStringLiteral("--sysid")));
         bool intact = true;
@@ -202,7 +202,7 @@ int run(const QStringList &argv)
     if (command == QLatin1String("serve")) {
         auto backend = server::Backend::open(need(a, "--db"));
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             server::createSchema(*c); // an older file gets missing tables
         }
         server::ServerOptions o;

@@ -211,12 +211,6 @@ QString numberText(double d)
 
 } // namespace
 
-bool isServerWrittenTable(const QString &table)
-{
-    const QString t = table.trimmed().toLower();
-    return t == QLatin1String("sys_log") || t == QLatin1String("sys_logchain");
-}
-
 void ensureOpLogSchema(Connection &c)
 {
     const TableInfo log = c.tableInfo(QStringLiteral("sys_log"));

@@ -1,4 +1,6 @@
 #pragma once
+
+#include "server/tables.h"
 // The operation log (sys_log): one row for every change or deletion that ApplyData makes
 // in a table listed in SYS_TABLES for the caller's deployment, written in the same
 // transaction as the change. Only the server writes it; clients read it.
@@ -46,8 +48,7 @@ struct OpLogEntry
     QString note;
 };
 
-// Tables that only the server writes (the log and its chain heads).
-bool isServerWrittenTable(const QString &table);
+// isServerWrittenTable: server/tables.h
 
 // Adds the chain columns, the chain table, its index and the hash key when missing;
 // rows of an older database are sealed into the chain once. Inside the schema transaction.

@@ -1,6 +1,8 @@
 #include "server/provider.h"
 
 #include "server/applydata.h"
+#include "server/auth.h"
+#include "server/authz.h"
 #include "server/sql/backend.h"
 
 #include <QCborArray>
@@ -106,6 +108,21 @@ QByteArray runProviderQueryBinary(Connection &c, const QString &oracleSql, const
     const TranslatedSql sql = checkedProviderSql(c, oracleSql);
     return c.queryPacket(sql.sql, bindProviderParams(sql, params),
                          [&sql](QList<quillon::FieldDef> &fields) { nameProviderFields(sql, fields); });
+}
+
+} // namespace server
+
+namespace server {
+
+QByteArray runClientQuery(Backend &backend, const SessionInfo &session, const QString &oracleSql,
+                          const QCborValue &params)
+{
+    const std::shared_ptr<const Rights> rights = sessionRights(backend, session);
+    auto conn = backend.acquireForClient(clientScope(*rights, session));
+    const TranslatedSql sql = checkedProviderSql(*conn, oracleSql);
+    authorizeRead(backend, *rights, sql.identifiers, session.sysid);
+    return conn->queryPacket(sql.sql, bindProviderParams(sql, params),
+                             [&sql](QList<quillon::FieldDef> &fields) { nameProviderFields(sql, fields); });
 }
 
 } // namespace server

@@ -392,7 +392,7 @@ TEST(AuthzUpgrade, ADeploymentWithoutRolesGetsAnAdministratorRoleForItsUsers)
 {
     QTemporaryDir dir;
     auto backend = Backend::open(testDatabase(dir, QStringLiteral("up.sqlite")), true);
-    auto c = backend->acquire();
+    auto c = backend->acquireForServer();
     createSchema(*c);
     c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('1','总部','007')"));
     c->execute(QStringLiteral("insert into sys_menu (POSID, MENUNAME, FUNCNAME, sysid) values "

@@ -19,7 +19,7 @@ protected:
     void SetUp() override
     {
         backend = Backend::open(testDatabase(dir, QStringLiteral("f.sqlite")), true);
-        c = backend->acquire();
+        c = backend->acquireForServer();
         createSchema(*c);
         // id, type, finance, site, dest, goods, from, to, base, first, perKg, perPcs, min, validTo
         const QVariantList rules[] = {

@@ -22,7 +22,7 @@ namespace {
 
 qsizetype srv_rows(Backend &b, const QString &sql)
 {
-    auto c = b.acquire();
+    auto c = b.acquireForServer();
     return qsizetype(c->query(sql, {}, true).rows.at(0).at(0).toLongLong());
 }
 
@@ -340,7 +340,7 @@ TEST(HttpTls, SessionsAndCallsRunOverTls)
     const QString db = testDatabase(dir, QStringLiteral("tls.sqlite"));
     auto backend = Backend::open(db, true);
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         createSchema(*c);
         SeedOptions o;
         o.waybills = 5;
@@ -384,7 +384,7 @@ TEST(HttpOptions, GzipAnswersAndTheRequestLog)
     QTemporaryDir dir;
     auto backend = Backend::open(testDatabase(dir, QStringLiteral("g.sqlite")), true);
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         createSchema(*c);
         SeedOptions o;
         o.waybills = 300;

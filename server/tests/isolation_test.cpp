@@ -15,7 +15,7 @@ protected:
     {
         srv = new TestServer(50);
         // A second deployment with a site, a user, a notice and an account row.
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('101','北京朝阳','002')"));
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPSITE, sysid) "
                                   "values ('X2','全网','另一部署的公告','北京朝阳','002')"));

@@ -27,7 +27,7 @@ protected:
         srv = std::make_unique<TestServer>(20);
         // The log is what is under test here, not the roles: every demo user may write these.
         {
-            auto c = srv->backend->acquire();
+            auto c = srv->backend->acquireForServer();
             for (const char *table : {"TAB_ACCOUNT", "tab_Mdd", "SYS_TABLES", "TAB_DFKRECORD"})
                 grantToEveryone(*c, QString::fromLatin1(table));
         }
@@ -73,7 +73,7 @@ protected:
     qlonglong logRows() { return count(QStringLiteral("select count(*) from sys_log")); }
     QList<OpLogAudit> verify()
     {
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         return verifyOpLog(*c);
     }
     QList<QVariantList> newLogRows(qlonglong afterId)
@@ -141,7 +141,7 @@ TEST_F(OpLog, ChangesAndDeletionsOfLoggedTablesWriteOneRowEach)
 TEST_F(OpLog, DecimalOldValuesMatchAndShowAsTyped)
 {
     const QString bill = srv->native(QStringLiteral("select min(BILLCODE) from TAB_DFKRECORD")).rows.at(0).at(0).toString();
-    srv->backend->acquire()->execute(QStringLiteral("update TAB_DFKRECORD set WEIGHT=2.35 where BILLCODE=?"), {bill});
+    srv->backend->acquireForServer()->execute(QStringLiteral("update TAB_DFKRECORD set WEIGHT=2.35 where BILLCODE=?"), {bill});
     DataPacket p = query(*t, QStringLiteral("select BILLCODE, WEIGHT from TAB_DFKRECORD where BILLCODE='%1'").arg(bill));
     ASSERT_EQ(p.rows.size(), 1);
     modify(p, 0, QStringLiteral("WEIGHT"), 2.4);
@@ -195,7 +195,7 @@ TEST_F(OpLog, ClientsReadTheirLogButNeverWriteIt)
 {
     // Another deployment's log rows stay invisible.
     {
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         Transaction tr(*c);
         OpLogEntry e;
         e.tableName = QStringLiteral("TAB_ACCOUNT");
@@ -260,7 +260,7 @@ TEST_F(OpLog, ConcurrentWritersKeepOneChain)
 
 TEST_F(OpLog, VerificationNamesTheFirstRowTamperedWith)
 {
-    auto c = srv->backend->acquire();
+    auto c = srv->backend->acquireForServer();
     const QList<OpLogAudit> clean = verifyOpLog(*c);
     ASSERT_EQ(clean.size(), 1);
     ASSERT_TRUE(clean.first().intact) << qPrintable(clean.first().problem);
@@ -296,7 +296,7 @@ TEST_F(OpLog, VerificationNamesTheFirstRowTamperedWith)
 
 TEST_F(OpLog, VerificationFindsRowsRemovedAtTheEndAndCopiedRows)
 {
-    auto c = srv->backend->acquire();
+    auto c = srv->backend->acquireForServer();
     const auto rows = srv->native(QStringLiteral("select id, seq, hash from sys_log where sysid='001' "
                                                  "order by seq")).rows;
     // Removing the newest rows leaves an intact-looking chain; the head remembers.
@@ -307,7 +307,7 @@ TEST_F(OpLog, VerificationFindsRowsRemovedAtTheEndAndCopiedRows)
 
     // A copy of a row under a new id, with its place and hash: a repeated place.
     TestServer other(20);
-    auto d = other.backend->acquire();
+    auto d = other.backend->acquireForServer();
     const auto src = other.native(QStringLiteral("select id, seq from sys_log order by seq")).rows;
     d->execute(QStringLiteral("insert into sys_log (id, seq, hash, tablename, key, optype, content, opsite, "
                               "opemp, opaddress, optime, sysid) select cast(? as integer), seq, hash, tablename, key, optype, "
@@ -335,7 +335,7 @@ TEST_F(OpLog, AuditCommandReportsTamperingWithItsExitCode)
     EXPECT_EQ(run(&out), 0) << qPrintable(out);
     EXPECT_TRUE(out.contains(QStringLiteral("chain intact"))) << qPrintable(out);
     const qlonglong id = count(QStringLiteral("select min(id) from sys_log where optype='UPT'"));
-    srv->backend->acquire()->execute(QStringLiteral("update sys_log set opaddress='10.9.9.9' where id=?"),
+    srv->backend->acquireForServer()->execute(QStringLiteral("update sys_log set opaddress='10.9.9.9' where id=?"),
                                      {id});
     EXPECT_EQ(run(&out), 1) << qPrintable(out);
     EXPECT_TRUE(out.contains(QStringLiteral("row id %1 ").arg(id))) << qPrintable(out);

@@ -75,7 +75,7 @@ struct TestServer
         EXPECT_EQ(backend->describe().startsWith(QLatin1String("PostgreSQL")), onPostgres())
             << qPrintable(backend->describe());
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             createSchema(*c);
             SeedOptions o;
             o.waybills = waybills;
@@ -125,7 +125,7 @@ struct TestServer
     // Runs the backend's own SQL directly, bypassing the server ("?" placeholders).
     QueryResult native(const QString &sql, const QVariantList &params = {})
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         return c->query(sql, params, false);
     }
 
