@@ -8,6 +8,7 @@
 #include "server/sql/oracledialect.h"
 
 #include <algorithm>
+#include <optional>
 #include <QCborArray>
 #include <QDateTime>
 #include <QRegularExpression>
@@ -153,10 +154,13 @@ void checkVisible(const QString &text, const QString &what)
     }
 }
 
-// A boolean argument must be one: "true" or 1 is a mistake of the caller, not "no".
-bool boolArg(const QCborMap &args, const char *name)
+// A boolean argument must be one: "true" or 1 is a mistake of the caller, not "no". An
+// optional one (absent: `absent`) may be left out.
+bool boolArg(const QCborMap &args, const char *name, std::optional<bool> absent = std::nullopt)
 {
     const QCborValue v = args.value(QLatin1String(name));
+    if (absent && v.isUndefined())
+        return *absent;
     if (!v.isBool())
         refuse(QStringLiteral("参数 %1 必须是 true 或 false，请升级程序后重试。").arg(QLatin1String(name)));
     return v.toBool();
@@ -768,7 +772,7 @@ QCborMap saveSite(Call &k, const QCborMap &args)
     const QString name = arg(args, "name");
     const QString parent = arg(args, "parent");
     const QString level = arg(args, "level");
-    const bool finance = boolArg(args, "finance");
+    const bool finance = boolArg(args, "finance", false);
     static const QRegularExpression codePattern(QStringLiteral("^[A-Za-z0-9_-]{1,20}$"));
     if (!codePattern.match(code).hasMatch())
         refuse(QStringLiteral("网点编号“%1”不合规则：1到20位字母、数字、- 或 _。").arg(code));

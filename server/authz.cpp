@@ -50,8 +50,9 @@ struct FunctionTable
 };
 
 // What the functions of the three modules read (R) and write (I, U, D). Everybody reads
-// the sites, employees, destinations and goods types (the log-on caches them) and the
-// notices, publishes notices and writes read receipts; changing or deleting notices is the
+// the sites, employees, destinations and goods types (the log-on caches them), the menu's
+// entries (labels and function names, no business data; what a user may use is MyMenu) and
+// the notices, publishes notices and writes read receipts; changing or deleting notices is the
 // notice management's. The finance edit windows change fees and refreshed columns of the
 // existing lines and records (U); they never create or delete them. They compute fees from
 // the fee rules and the waybill events, which their functions therefore read.
@@ -60,6 +61,7 @@ const FunctionTable kStandardTables[] = {
     {"*", "tab_Employee", "R"},
     {"*", "tab_Mdd", "R"},
     {"*", "tab_GoodsType", "R"},
+    {"*", "sys_menu", "R"},
     {"*", "TAB_MSGRECORD", "RI"},
     {"*", "TAB_MSGSITE", "RI"},
     {"*", "TAB_MSGEMP", "RI"},
@@ -76,6 +78,7 @@ const FunctionTable kStandardTables[] = {
     {"px_Tally.fDFPFQuery", "TAB_DFPFRECORD", "R"},
     {"px_Tuner.fSysLog", "sys_log", "R"},
     {"px_Tuner.fSysLog", "SYS_TABLES", "R"},
+    {"px_Tuner.fSysLog", "sys_logchain", "R"},
     {"px_Tuner.fSysUpdate", "sys_update", "RIUD"},
     {"px_Toolbox.fParamSet", "TAB_PARAMETER", "RIUD"},
     {"px_Toolbox.fParamSet", "tab_GoodsType", "RIUD"},
@@ -461,7 +464,10 @@ void authorizeApply(Connection &c, const Rights &rights, const QString &table, c
     authorizeWrite(rights, table, checked);
     if (!rights.superUser)
         checkRowScope(c, table, packet, clientScope(rights, session));
-    fillActor(table, packet, session);
+    // Who may change the table's rows at will (notice management) could rewrite these
+    // columns anyway; for everybody else they come from the session.
+    if (!rights.mayWrite(table, u'U'))
+        fillActor(table, packet, session);
 }
 
 QStringList systemFunctions()

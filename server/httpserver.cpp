@@ -355,6 +355,9 @@ HttpResponse HttpServer::handle(HttpRequest &req)
     } catch (const FileError &e) {
         error = e.message();
         answerError(res, e.status(), error);
+    } catch (const ClientRefusal &e) {
+        error = e.message();
+        answerError(res, 403, error);
     } catch (const AccessDenied &e) {
         // The engine refused the statement: the reason goes to the log.
         error = e.message();
@@ -362,9 +365,7 @@ HttpResponse HttpServer::handle(HttpRequest &req)
                                              "请只查询您的功能所用的数据表，如需更多权限请联系系统管理员。"));
     } catch (const DbError &e) {
         error = e.message();
-        const bool refused = error.contains(QLatin1String("writing statements"))
-                             || error.contains(QLatin1String("cannot be read by clients"));
-        answerError(res, refused ? 403 : 400, error);
+        answerError(res, 400, error);
     } catch (const quillon::PacketError &e) {
         error = QString::fromUtf8(e.what());
         answerError(res, 400, refusalText(400));

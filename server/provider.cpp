@@ -66,12 +66,12 @@ TranslatedSql checkedProviderSql(Connection &c, const QString &oracleSql)
     static const QRegularExpression head(QStringLiteral("^[\\s(]*(select|with)\\b"),
                                          QRegularExpression::CaseInsensitiveOption);
     if (!head.match(sql.sql).hasMatch())
-        throw DbError(QStringLiteral("the provider only runs queries; writing statements are "
-                                     "refused"));
-    // Password hashes and the signing key stay on the server.
+        throw ClientRefusal(QStringLiteral("查询只能读取数据，不能修改数据。请通过窗口的保存功能修改数据。"));
+    // Password hashes, keys, roles and grants stay on the server.
     for (const QString &id : sql.identifiers)
         if (isProtectedTable(id) && id != QLatin1String("dual"))
-            throw DbError(QStringLiteral("the table %1 cannot be read by clients").arg(id));
+            throw ClientRefusal(QStringLiteral("数据表 %1 只由服务器使用，客户端不能查看。请联系系统管理员。")
+                                    .arg(id));
     return sql;
 }
 

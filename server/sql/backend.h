@@ -38,6 +38,14 @@ public:
     using DbError::DbError;
 };
 
+// A client's statement refused before the engine saw it (a writing statement, a server
+// table): answered with 403 and this text, which is for the user.
+class ClientRefusal : public AccessDenied
+{
+public:
+    using AccessDenied::AccessDenied;
+};
+
 // An answer larger than the server hands out (rows or bytes); the text is for the user.
 class AnswerTooLarge : public DbError
 {

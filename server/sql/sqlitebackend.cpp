@@ -1165,7 +1165,7 @@ public:
                 if (!isServerTable(row.at(0).toString()))
                     m_sysidTables.append(row.at(0).toString());
         }
-        auto literal = [](QString v) {
+        auto literal = [](QString v) -> QString {
             v.replace(QLatin1Char('\''), QLatin1String("''"));
             return QLatin1Char('\'') + v + QLatin1Char('\'');
         };

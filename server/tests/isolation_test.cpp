@@ -22,6 +22,8 @@ protected:
         c->execute(QStringLiteral("insert into TAB_FEERULE (RULEID, FEETYPE, BASEFEE, sysid) values (9002,'中转费',99,'002')"));
         addUser(*c, QStringLiteral("002.wu"), QStringLiteral("123456"), QStringLiteral("101"),
                 QStringLiteral("吴"), true);
+        giveRole(*c, QStringLiteral("002"), QStringLiteral("002.wu"), QStringLiteral("财务"),
+                 {QStringLiteral("px_Tally.fDFKEdt")});
     }
     static void TearDownTestSuite()
     {

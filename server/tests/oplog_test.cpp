@@ -30,6 +30,8 @@ protected:
             auto c = srv->backend->acquireForServer();
             for (const char *table : {"TAB_ACCOUNT", "tab_Mdd", "SYS_TABLES", "TAB_DFKRECORD"})
                 grantToEveryone(*c, QString::fromLatin1(table));
+            for (const char *table : {"sys_log", "sys_logchain"})
+                grantToEveryone(*c, QString::fromLatin1(table), QStringLiteral("R"));
         }
         t = srv->client();
     }
