@@ -929,10 +929,6 @@ QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &
                                     [&name](const auto &c) { return name == QLatin1String(c.name); });
     if (found == std::end(calls))
         throw AdminError(404, QStringLiteral("服务器不认识管理功能“%1”，请升级程序。").arg(call));
-    struct Settle
-    {
-        ~Settle() { forgetBumpedGenerations(); }
-    } settle;
     const QCborMap out = found->run(k, args);
     t.commit();
     return out;

@@ -6,7 +6,8 @@ namespace {
 
 const char *const kServerTables[] = {"sys_user", "sys_server", "sys_tenant", "sys_tenantscope",
                                      "sys_filepurge", "sys_fileowner", "sys_role", "sys_rolegrant", "sys_userrole",
-                                     "sys_functable"};
+                                     "sys_functable", "sys_request", "sys_logonfail", "sys_file",
+                                     "sys_filechunk"};
 
 struct ScopedTable
 {

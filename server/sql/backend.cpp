@@ -117,9 +117,31 @@ Backend::Lease Backend::lease(const ClientScope &scope)
     }
     return Lease(c.release(), [this](Connection *conn) {
         conn->endLeftOverTransaction();
+        if (conn->broken()) {
+            // The database went away (stopped, failed over): the idle connections lead to
+            // the same lost server, so they go too and the next lease connects afresh.
+            std::vector<std::unique_ptr<Connection>> dropped;
+            {
+                std::lock_guard lock(m_mutex);
+                dropped.swap(m_idle);
+            }
+            delete conn;
+            return;
+        }
         std::lock_guard lock(m_mutex);
         m_idle.emplace_back(conn);
     });
+}
+
+bool Backend::reachable()
+{
+    try {
+        auto c = acquireForServer();
+        c->query(QStringLiteral("select 1 from dual"), {}, false);
+        return !c->broken();
+    } catch (...) {
+        return false;
+    }
 }
 
 std::unique_ptr<Backend> Backend::open(const QString &location, bool create)
