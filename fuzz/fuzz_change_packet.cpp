@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     static QTemporaryDir dir(base + QStringLiteral("/waylink-fuzz-XXXXXX"));
     g_backend = Backend::open(dir.filePath(QStringLiteral("fuzz.sqlite")), true);
-    auto c = g_backend->acquire();
+    auto c = g_backend->acquireForServer();
     createSchema(*c);
     SeedOptions o;
     o.waybills = 20;
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *table = tables[data[0] % 6];
     const QString sysid = data[0] & 0x80 ? QStringLiteral("002") : QStringLiteral("001");
     const QString xml = QString::fromUtf8(fuzz::bytes(data + 1, size - 1));
-    auto c = g_backend->acquire();
+    auto c = g_backend->acquireForServer();
     try {
         applyData(*c, QString::fromLatin1(table), xml, sysid,
                   OpActor{QStringLiteral("总部"), QStringLiteral("fuzz"), QStringLiteral("127.0.0.1")}, {});

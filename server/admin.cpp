@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <QCborArray>
 #include <QDateTime>
 #include <QRegularExpression>
@@ -201,6 +202,121 @@ QStringList rolesOf(Call &k, const QString &user)
     return roles;
 }
 
+// Control characters, zero-width and direction-changing characters make two names look
+// alike ("001.zh\u200bang" and "001.zhang") or a list read wrongly: names refuse them.
+void checkVisible(const QString &text, const QString &what)
+{
+    for (QChar ch : text) {
+        const QChar::Category cat = ch.category();
+        if (cat == QChar::Other_Control || cat == QChar::Other_Format || cat == QChar::Separator_Line
+            || cat == QChar::Separator_Paragraph || cat == QChar::Other_NotAssigned
+            || cat == QChar::Other_PrivateUse || cat == QChar::Other_Surrogate || ch == QChar(0xFEFF))
+            refuse(QStringLiteral("%1中含有不可见或控制字符（如零宽字符、换行、方向控制符，编码 U+%2），"
+                                  "请删除后重新输入。")
+                       .arg(what)
+                       .arg(ch.unicode(), 4, 16, QLatin1Char('0')));
+    }
+}
+
+// A boolean argument must be one: "true" or 1 is a mistake of the caller, not "no". An
+// optional one (absent: `absent`) may be left out.
+bool boolArg(const QCborMap &args, const char *name, std::optional<bool> absent = std::nullopt)
+{
+    const QCborValue v = args.value(QLatin1String(name));
+    if (absent && v.isUndefined())
+        return *absent;
+    if (!v.isBool())
+        refuse(QStringLiteral("参数 %1 必须是 true 或 false，请升级程序后重试。").arg(QLatin1String(name)));
+    return v.toBool();
+}
+
+// ---- who may hand out what ---------------------------------------------------------------
+// Nobody gives a right he does not hold himself, changes his own roles or grants, or acts
+// on a user who holds rights he lacks; only the super administrator touches 管理员.
+
+const QString &adminRole()
+{
+    static const QString name = QStringLiteral("管理员");
+    return name;
+}
+
+QSet<QString> roleFunctions(Call &k, const QString &role)
+{
+    QSet<QString> out;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select FUNCNAME from sys_rolegrant where ROLENAME=? and sysid=?"), {role, k.sysid}).rows)
+        out.insert(row.at(0).toString());
+    return out;
+}
+
+QStringList lacking(const Call &k, const QSet<QString> &functions)
+{
+    QStringList out;
+    if (k.rights.superUser)
+        return out;
+    for (const QString &f : functions)
+        if (!k.rights.functions.contains(f))
+            out.append(f);
+    out.sort();
+    return out;
+}
+
+QStringList userRoles(Call &k, const QString &user)
+{
+    QStringList out;
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select ROLENAME from sys_userrole where USERCODE=? and sysid=? order by ROLENAME"),
+             {user, k.sysid})
+             .rows)
+        out.append(row.at(0).toString());
+    return out;
+}
+
+// The roles may be given by the caller: each grants nothing he lacks; 管理员 only by dk.
+void checkMayGive(Call &k, const QStringList &roles)
+{
+    for (const QString &role : roles) {
+        if (role == adminRole() && !k.rights.superUser)
+            throw AdminError(403, QStringLiteral("只有超级管理员可以授予或收回“%1”角色。").arg(role));
+        const QStringList missing = lacking(k, roleFunctions(k, role));
+        if (!missing.isEmpty())
+            throw AdminError(403, QStringLiteral("角色“%1”包含您自己没有的功能（%2），您不能把它授予别人。")
+                                      .arg(role, missing.join(u',')));
+    }
+}
+
+// The caller may act on the user: not himself, and the user holds no right he lacks.
+void checkMayManage(Call &k, const QString &user, const QString &what)
+{
+    if (k.rights.superUser)
+        return;
+    if (user == k.session.user)
+        throw AdminError(403, QStringLiteral("不能%1自己的用户，请请其他管理员办理（修改本人密码请用“修改密码”）。").arg(what));
+    const QStringList roles = userRoles(k, user);
+    if (roles.contains(adminRole()))
+        throw AdminError(403, QStringLiteral("用户“%1”是管理员，只有超级管理员可以%2。").arg(user, what));
+    const Rights target = loadRights(k.c, user, k.sysid);
+    const QStringList missing = lacking(k, target.functions);
+    if (!missing.isEmpty())
+        throw AdminError(403, QStringLiteral("用户“%1”拥有您没有的功能（%2），您不能%3该用户。")
+                                  .arg(user, missing.join(u','), what));
+}
+
+// The caller may change the role: not one he holds himself, none with rights he lacks.
+void checkMayChangeRole(Call &k, const QString &role, const QString &what)
+{
+    if (k.rights.superUser)
+        return;
+    if (role == adminRole())
+        throw AdminError(403, QStringLiteral("只有超级管理员可以%1“%2”角色。").arg(what, role));
+    if (k.rights.roles.contains(role))
+        throw AdminError(403, QStringLiteral("不能%1自己所属的角色“%2”，请请其他管理员办理。").arg(what, role));
+    const QStringList missing = lacking(k, roleFunctions(k, role));
+    if (!missing.isEmpty())
+        throw AdminError(403, QStringLiteral("角色“%1”包含您没有的功能（%2），您不能%3它。")
+                                  .arg(role, missing.join(u','), what));
+}
+
 // Functions a role may grant: those of the deployment's menu and the administration
 // windows (the menu editor stays the super administrator's).
 QSet<QString> grantableFunctions(Call &k)
@@ -298,8 +414,10 @@ QCborMap addUserCall(Call &k, const QCborMap &args)
     if (!validUser(user, k.sysid))
         refuse(QStringLiteral("用户名“%1”不合规则：应为“%2.”加上名字（不含空格和引号），例如 %2.li。")
                    .arg(user, k.sysid));
+    checkVisible(user, QStringLiteral("用户名"));
     if (name.isEmpty() || name.size() > 30)
         refuse(QStringLiteral("请填写员工姓名（最多30个字）。"));
+    checkVisible(name, QStringLiteral("员工姓名"));
     checkSite(k, site);
     if (k.exists(QStringLiteral("select 1 from sys_user where USERCODE=?"), {user}))
         refuse(QStringLiteral("用户“%1”已经存在，请换一个用户名。").arg(user));
@@ -309,6 +427,7 @@ QCborMap addUserCall(Call &k, const QCborMap &args)
     if (roles.isEmpty())
         refuse(QStringLiteral("请至少为用户选择一个角色。"));
     checkRoles(k, roles);
+    checkMayGive(k, roles);
     addUser(k.c, user, password, site, name);
     setUserRoles(k.c, user, k.sysid, roles);
     k.log(QStringLiteral("sys_user"), user, "INS",
@@ -327,10 +446,13 @@ QCborMap updateUser(Call &k, const QCborMap &args)
     const QStringList roles = listArg(args, "roles");
     if (name.isEmpty() || name.size() > 30)
         refuse(QStringLiteral("请填写员工姓名（最多30个字）。"));
+    checkVisible(name, QStringLiteral("员工姓名"));
     checkSite(k, site);
     if (roles.isEmpty())
         refuse(QStringLiteral("请至少为用户选择一个角色。"));
     checkRoles(k, roles);
+    checkMayManage(k, user, QStringLiteral("修改"));
+    checkMayGive(k, roles);
     const QueryResult held = k.q(QStringLiteral("select SITECODE, EMPNAME from sys_user where USERCODE=?"),
                                  {user});
     const QString oldSite = held.rows.value(0).value(0).toString();
@@ -357,9 +479,10 @@ QCborMap setEnabled(Call &k, const QCborMap &args)
     k.require(kUsersFunction, QStringLiteral("停用或启用用户"));
     const QString user = arg(args, "user");
     userSysid(k, user);
-    const bool enabled = args.value(QLatin1String("enabled")).toBool();
+    const bool enabled = boolArg(args, "enabled");
     if (!enabled && user == k.session.user)
         refuse(QStringLiteral("不能停用自己正在使用的用户。"));
+    checkMayManage(k, user, enabled ? QStringLiteral("启用") : QStringLiteral("停用"));
     setUserEnabled(k.c, user, enabled);
     k.log(QStringLiteral("sys_user"), user, "UPT",
           enabled ? QStringLiteral("启用用户 %1").arg(user) : QStringLiteral("停用用户 %1").arg(user),
@@ -372,6 +495,7 @@ QCborMap resetPassword(Call &k, const QCborMap &args)
     k.require(kUsersFunction, QStringLiteral("重置密码"));
     const QString user = arg(args, "user");
     userSysid(k, user);
+    checkMayManage(k, user, QStringLiteral("重置密码"));
     const QString password = args.value(QLatin1String("password")).toString();
     const QString weak = passwordWeakness(user, password);
     if (!weak.isEmpty())
@@ -403,13 +527,14 @@ QCborMap listRoles(Call &k, const QCborMap &)
         users.insert(row.at(0).toString(), row.at(1).toLongLong());
     QCborArray roles;
     for (const QVariantList &row :
-         k.q(QStringLiteral("select ROLENAME, REMARK from sys_role where sysid=? order by ROLENAME"),
+         k.q(QStringLiteral("select ROLENAME, REMARK, ROWSCOPE from sys_role where sysid=? order by ROLENAME"),
              {k.sysid})
              .rows) {
         const QString name = row.at(0).toString();
         QCborMap m;
         m.insert(QStringLiteral("name"), name);
         m.insert(QStringLiteral("remark"), row.at(1).toString());
+        m.insert(QStringLiteral("rowScope"), row.at(2).toString());
         m.insert(QStringLiteral("functions"), QCborArray::fromStringList(grants.value(name)));
         m.insert(QStringLiteral("users"), users.value(name));
         roles.append(m);
@@ -430,6 +555,7 @@ QCborMap saveRole(Call &k, const QCborMap &args)
         refuse(QStringLiteral("请填写角色名称（最多30个字，不含逗号）。"));
     if (remark.size() > 200)
         refuse(QStringLiteral("说明最多200个字。"));
+    checkVisible(name, QStringLiteral("角色名称"));
     const QSet<QString> grantable = grantableFunctions(k);
     for (const QString &f : functions)
         if (!grantable.contains(f))
@@ -439,6 +565,35 @@ QCborMap saveRole(Call &k, const QCborMap &args)
                                    {oldName, k.sysid});
     if (!oldName.isEmpty() && !known)
         refuse(QStringLiteral("角色“%1”已被删除或改名，请刷新后重试。").arg(oldName));
+    if (known)
+        checkMayChangeRole(k, oldName, QStringLiteral("修改"));
+    if (name == adminRole() && !k.rights.superUser)
+        throw AdminError(403, QStringLiteral("只有超级管理员可以修改“%1”角色。").arg(name));
+    {
+        const QStringList missing = lacking(k, QSet<QString>(functions.cbegin(), functions.cend()));
+        if (!missing.isEmpty())
+            throw AdminError(403, QStringLiteral("您自己没有这些功能，不能把它们授予角色：%1。")
+                                      .arg(missing.join(u',')));
+    }
+    // The rows the role's users see: "" all, "SITE" their site's, "CENTRE" their centre's.
+    // Kept when the caller does not say; only a caller who sees every row may widen it.
+    QString rowScope;
+    if (known)
+        rowScope = k.q(QStringLiteral("select ROWSCOPE from sys_role where ROLENAME=? and sysid=?"),
+                       {oldName, k.sysid})
+                       .rows.value(0)
+                       .value(0)
+                       .toString();
+    if (args.contains(QLatin1String("rowScope"))) {
+        const QString asked = arg(args, "rowScope").toUpper();
+        if (!asked.isEmpty() && asked != QLatin1String("SITE") && asked != QLatin1String("CENTRE"))
+            refuse(QStringLiteral("数据范围只能是全部、本网点（SITE）或本财务中心（CENTRE）。"));
+        if (asked != rowScope && !k.rights.superUser
+            && std::any_of(k.rights.readScope.cbegin(), k.rights.readScope.cend(),
+                           [](RowScopeKind kind) { return kind != RowScopeKind::None; }))
+            throw AdminError(403, QStringLiteral("您自己只能看到部分网点的数据，不能改变角色的数据范围。"));
+        rowScope = asked;
+    }
     if ((!known || oldName != name)
         && k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"),
                     {name, k.sysid}))
@@ -464,15 +619,15 @@ QCborMap saveRole(Call &k, const QCborMap &args)
                  {oldName, k.sysid})
                  .rows)
             bumpTokenGeneration(k.c, row.at(0).toString());
-        k.c.execute(QStringLiteral("update sys_role set ROLENAME=?, REMARK=? where ROLENAME=? and sysid=?"),
-                    {name, remark, oldName, k.sysid});
+        k.c.execute(QStringLiteral("update sys_role set ROLENAME=?, REMARK=?, ROWSCOPE=? where ROLENAME=? and sysid=?"),
+                    {name, remark, rowScope, oldName, k.sysid});
         k.c.execute(QStringLiteral("update sys_userrole set ROLENAME=? where ROLENAME=? and sysid=?"),
                     {name, oldName, k.sysid});
         k.c.execute(QStringLiteral("delete from sys_rolegrant where ROLENAME=? and sysid=?"),
                     {oldName, k.sysid});
     } else {
-        k.c.execute(QStringLiteral("insert into sys_role (ROLENAME, REMARK, sysid) values (?,?,?)"),
-                    {name, remark, k.sysid});
+        k.c.execute(QStringLiteral("insert into sys_role (ROLENAME, REMARK, ROWSCOPE, sysid) values (?,?,?,?)"),
+                    {name, remark, rowScope, k.sysid});
     }
     QSet<QString> seen;
     for (const QString &f : functions) {
@@ -514,6 +669,7 @@ QCborMap deleteRole(Call &k, const QCborMap &args)
     const QString name = arg(args, "name");
     if (!k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"), {name, k.sysid}))
         refuse(QStringLiteral("角色“%1”不存在，请刷新后重试。").arg(name));
+    checkMayChangeRole(k, name, QStringLiteral("删除"));
     const qlonglong users = k.q(QStringLiteral("select count(*) from sys_userrole where ROLENAME=? and sysid=?"),
                                 {name, k.sysid})
                                 .rows.value(0)
@@ -567,16 +723,18 @@ QHash<QString, QString> parseWriteTables(Call &k, const QString &text, const QSt
                                           Qt::SkipEmptyParts)) {
         const QString table = part.section(u':', 0, 0).trimmed();
         QString ops = part.contains(u':') ? part.section(u':', 1).trimmed().toUpper()
-                                          : QStringLiteral("IUD");
+                                          : QStringLiteral("RIUD");
         const TableInfo info = k.c.tableInfo(table);
-        // The menu and the operation log are the server's to write.
-        if (!info.exists() || isProtectedTable(table) || info.columnIndex(QStringLiteral("sysid")) < 0
-            || info.name.compare(QLatin1String("sys_menu"), Qt::CaseInsensitive) == 0
-            || info.name.compare(QLatin1String("sys_log"), Qt::CaseInsensitive) == 0)
-            refuse(QStringLiteral("%1：数据表“%2”不存在或不能由客户端写入。").arg(where, table));
-        if (ops.isEmpty() || !QRegularExpression(QStringLiteral("^[IUD]{1,3}$")).match(ops).hasMatch())
-            refuse(QStringLiteral("%1：数据表 %2 的操作“%3”无效，只能是 I（新增）、U（修改）、D（删除）的组合。")
+        if (!info.exists() || isProtectedTable(table) || info.columnIndex(QStringLiteral("sysid")) < 0)
+            refuse(QStringLiteral("%1：数据表“%2”不存在或不能由客户端使用。").arg(where, table));
+        if (ops.isEmpty() || !QRegularExpression(QStringLiteral("^[RIUD]{1,4}$")).match(ops).hasMatch())
+            refuse(QStringLiteral("%1：数据表 %2 的操作“%3”无效，只能是 R（查看）、I（新增）、U（修改）、D（删除）的组合。")
                        .arg(where, table, ops));
+        // The menu and the operation log are the server's to write (reading the log is a grant).
+        if ((info.name.compare(QLatin1String("sys_menu"), Qt::CaseInsensitive) == 0
+             || isServerWrittenTable(info.name))
+            && ops != QLatin1String("R"))
+            refuse(QStringLiteral("%1：数据表“%2”只能授予查看（R）。").arg(where, table));
         QString &merged = out[info.name];
         for (QChar op : ops)
             if (!merged.contains(op))
@@ -664,6 +822,11 @@ QCborMap saveMenu(Call &k, const QCborMap &args)
             k.c.execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) "
                                        "values (?,?,?,?)"),
                         {f.key(), t.key(), t.value(), k.sysid});
+    // What the functions read and write changed: every user of the deployment gets it at
+    // the next request (the cached rights are per token generation).
+    for (const QVariantList &row :
+         k.q(QStringLiteral("select USERCODE from sys_user where sysid=?"), {k.sysid}).rows)
+        bumpTokenGeneration(k.c, row.at(0).toString());
     k.log(QStringLiteral("sys_menu"), k.sysid, "UPT",
           QStringLiteral("保存部署 %1 的菜单：%2 项").arg(k.sysid).arg(p.rows.size()),
           QStringLiteral("SaveMenu"));
@@ -714,12 +877,13 @@ QCborMap saveSite(Call &k, const QCborMap &args)
     const QString name = arg(args, "name");
     const QString parent = arg(args, "parent");
     const QString level = arg(args, "level");
-    const bool finance = args.value(QLatin1String("finance")).toBool();
+    const bool finance = boolArg(args, "finance", false);
     static const QRegularExpression codePattern(QStringLiteral("^[A-Za-z0-9_-]{1,20}$"));
     if (!codePattern.match(code).hasMatch())
         refuse(QStringLiteral("网点编号“%1”不合规则：1到20位字母、数字、- 或 _。").arg(code));
     if (name.isEmpty() || name.size() > 50 || name.contains(u'\''))
         refuse(QStringLiteral("请填写网点名称（最多50个字，不含单引号）。"));
+    checkVisible(name, QStringLiteral("网点名称"));
     const Level *lv = nullptr;
     for (const Level &l : kLevels)
         if (level == QLatin1String(l.code) || level == QString::fromUtf8(l.name))
@@ -869,7 +1033,7 @@ QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &
     checkTexts(QCborValue(args));
     if (!isStorableText(call))
         throw AdminError(400, unstorableTextMessage(QStringLiteral("管理功能名")));
-    auto conn = backend.acquire();
+    auto conn = backend.acquireForServer();
     // The super administrator may work on any deployment; everybody else on their own.
     QString sysid = session.sysid;
     const QString asked = args.value(QLatin1String("sysid")).toString().trimmed();

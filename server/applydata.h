@@ -40,9 +40,10 @@ private:
 // Returns the packet as it now stands: change log empty, written rows re-read.
 // authorize, when given, is called with the table (as declared), the operations that the
 // change log holds ("I", "U", "D" in that order) and the packet before anything is written;
-// it refuses by throwing ApplyError.
+// it refuses by throwing ApplyError, and may fill columns of the rows (values the server
+// decides, such as who did it).
 using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops,
-                                           const quillon::DataPacket &packet)>;
+                                           quillon::DataPacket &packet)>;
 // beforeCommit, when given, is called with the refreshed packet inside the transaction,
 // just before the commit (the request id of the call is stored with it there).
 using ApplyRecorder = std::function<void(const quillon::DataPacket &refreshed)>;

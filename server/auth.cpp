@@ -398,7 +398,7 @@ void TokenGenerations::check(const SessionInfo &session)
     Impl::Entry fresh;
     fresh.readAtMs = nowMs();
     {
-        auto conn = d->backend.acquire();
+        auto conn = d->backend.acquireForServer();
         const QueryResult r = conn->query(QStringLiteral("select ENABLED, TOKENGEN from sys_user "
                                                          "where USERCODE=?"),
                                           {session.user}, true);
@@ -418,7 +418,7 @@ void TokenGenerations::refresh()
     const qint64 readAt = nowMs();
     QHash<QString, Impl::Entry> all;
     {
-        auto conn = d->backend.acquire();
+        auto conn = d->backend.acquireForServer();
         const QueryResult r = conn->query(QStringLiteral("select USERCODE, ENABLED, TOKENGEN from sys_user"),
                                           {}, true);
         all.reserve(r.rows.size());

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "dataaccess/packet/datapacket.h"
+#include "server/sql/backend.h"
+#include "server/tables.h"
 
 #include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 namespace server {
 
@@ -16,11 +19,16 @@ struct SessionInfo;
 //   sys_role       (ROLENAME, REMARK, sysid)            the roles
 //   sys_rolegrant  (ROLENAME, FUNCNAME, sysid)          menu functions a role grants
 //   sys_userrole   (USERCODE, ROLENAME, sysid)          roles of a user
-//   sys_functable  (FUNCNAME, TABLENAME, OPS, sysid)    tables a function may write, OPS a
-//                                                       subset of "IUD"; FUNCNAME "*" holds
-//                                                       what every user of the deployment
-//                                                       may write (publishing notices,
-//                                                       read receipts)
+//   sys_role.ROWSCOPE                                   "" every row of the tables the role
+//                                                       grants, "SITE" / "CENTRE" only the
+//                                                       rows of the user's site / finance
+//                                                       centre in the scoped tables
+//   sys_functable  (FUNCNAME, TABLENAME, OPS, sysid)    tables a function may read and
+//                                                       write, OPS a subset of "RIUD";
+//                                                       FUNCNAME "*" holds what every user
+//                                                       of the deployment may read and
+//                                                       write (lookups, notices, read
+//                                                       receipts)
 // The super administrator "dk" keeps every right. Clients can neither read nor write
 // these tables: they are changed through the administration calls (server/admin.h).
 
@@ -41,15 +49,38 @@ struct Rights
     bool superUser = false;
     QStringList roles;
     QSet<QString> functions;     // granted FUNCNAMEs
-    QHash<QString, QString> ops; // upper-case table name -> granted operations ("IUD")
+    QHash<QString, QString> ops; // upper-case table name -> granted operations ("RIUD")
+    // Upper-case readable table -> the rows the user sees of it (None: all of the
+    // deployment's); a table read through several roles gets the widest of their scopes.
+    QHash<QString, RowScopeKind> readScope;
+    qint64 tokenGeneration = -1; // the generation these rights were read for (cache)
 
     bool hasFunction(const QString &function) const
     {
         return superUser || functions.contains(function);
     }
-    // op: 'I' insert, 'U' update, 'D' delete.
+    // op: 'R' read, 'I' insert, 'U' update, 'D' delete.
     bool mayWrite(const QString &table, QChar op) const;
+    bool mayRead(const QString &table) const
+    {
+        return superUser || readScope.contains(table.toUpper());
+    }
 };
+
+// What the session's client statements may read: the readable tables, and for a scoped
+// one the rows of the session's site (Site) or finance centre (Centre).
+ClientScope clientScope(const Rights &rights, const SessionInfo &session);
+
+// The rights of the session's user, read once per user and token generation: every change
+// of roles or grants increments the generation of the users it concerns (the next request
+// with an older token is refused), so the cached set never outlives a change.
+std::shared_ptr<const Rights> sessionRights(Backend &backend, const SessionInfo &session);
+
+// Refuses (403, a text naming the functions that would grant it) a client query that
+// names a table the caller may not read. A first line with a clear message: the engine
+// refuses the same read whatever the spelling.
+void authorizeRead(Backend &backend, const Rights &rights, const QStringList &identifiers,
+                   const QString &sysid);
 
 bool isSuperUser(const QString &user);
 
@@ -61,9 +92,12 @@ void authorizeWrite(const Rights &rights, const QString &table, const QString &o
 
 // authorizeWrite for ApplyData, with one exception: anyone may delete recipient rows
 // (TAB_MSGSITE, TAB_MSGEMP) of a notice whose notice row does not exist (yet), which is how
-// a publisher takes back a publication that failed half-way.
+// a publisher takes back a publication that failed half-way. Then, for a table limited to
+// the caller's site or centre, every row touched must be in it; and the columns that say
+// who did it (a notice's publisher, a receipt's reader and time) are filled from the
+// session, a packet naming someone else refused.
 void authorizeApply(Connection &c, const Rights &rights, const QString &table, const QString &ops,
-                    const quillon::DataPacket &packet, const QString &sysid);
+                    quillon::DataPacket &packet, const SessionInfo &session);
 
 // The entries of the deployment's menu that the user's roles grant, with the groups and
 // module headers above them, in POSID order, as the log-on caches them (cdsSysMenu).

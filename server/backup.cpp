@@ -123,7 +123,7 @@ void restoreDatabase(const QString &source, const QString &database)
     }
     // Grants, row policies and the deployments' logins as this release makes them.
     auto backend = Backend::open(database);
-    auto c = backend->acquire();
+    auto c = backend->acquireForServer();
     upgradeSchema(*c);
 }
 

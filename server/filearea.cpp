@@ -311,7 +311,7 @@ QString databaseFileError(const QString &path, const DbError &e)
 
 std::optional<QByteArray> DbFileStore::read(const QString &area, const QString &path) const
 {
-    auto c = m_backend.acquire();
+    auto c = m_backend.acquireForServer();
     try {
         // One snapshot for the row and all its pieces: a replacement meanwhile is not mixed in.
         // (A lease handed back inside it is rolled back by the pool.)
@@ -349,7 +349,7 @@ std::optional<QByteArray> DbFileStore::read(const QString &area, const QString &
 
 void DbFileStore::write(const QString &area, const QString &path, const QByteArray &data) const
 {
-    auto c = m_backend.acquire();
+    auto c = m_backend.acquireForServer();
     try {
         Transaction t(*c);
         const qint64 id = qint64(QRandomGenerator::system()->generate64() >> 1);
@@ -388,7 +388,7 @@ void DbFileStore::write(const QString &area, const QString &path, const QByteArr
 
 QString DbFileStore::list(const QString &area, const QString &folder) const
 {
-    auto c = m_backend.acquire();
+    auto c = m_backend.acquireForServer();
     const QString prefix = folder.isEmpty() ? QString() : folder + QLatin1Char('/');
     try {
         const QueryResult r = c->query(
@@ -412,7 +412,7 @@ QString DbFileStore::list(const QString &area, const QString &folder) const
 
 QString DbFileStore::version(const QString &area, const QString &path) const
 {
-    auto c = m_backend.acquire();
+    auto c = m_backend.acquireForServer();
     const QueryResult r = c->query(
         QStringLiteral("select MODIFIED, FILESIZE from sys_file where AREA=? and PATH=?"),
         {area, path}, false);
@@ -424,7 +424,7 @@ QString DbFileStore::version(const QString &area, const QString &path) const
 
 bool DbFileStore::remove(const QString &area, const QString &path) const
 {
-    auto c = m_backend.acquire();
+    auto c = m_backend.acquireForServer();
     Transaction t(*c);
     const QueryResult old = c->query(
         QStringLiteral("select FILEID from sys_file where AREA=? and PATH=? for update"),

@@ -6,6 +6,7 @@
 #include "server/applydata.h"
 #include "server/methods.h"
 #include "server/provider.h"
+#include "server/servererror.h"
 #include "server/sql/backend.h"
 
 #include <QDateTime>
@@ -197,7 +198,7 @@ HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerO
                                  "a folder to --files");
     m_backend.setAnswerLimit({options.maxAnswerRows, options.maxAnswerBytes});
     {
-        auto conn = m_backend.acquire();
+        auto conn = m_backend.acquireForServer();
         m_signer = std::make_unique<TokenSigner>(tokenKey(*conn), options.tokenTtl);
     }
     ListenerOptions lo;
@@ -396,6 +397,9 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     } catch (const Refusal &e) {
         error = e.reason();
         answerError(res, e.status(), e.userText());
+    } catch (const ServerError &e) {
+        error = e.reason();
+        answerError(res, e.status(), e.userText());
     } catch (const LimitError &e) {
         error = e.message();
         answerError(res, e.status(), error);
@@ -421,9 +425,14 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     } catch (const FileError &e) {
         error = e.message();
         answerError(res, e.status(), error);
-    } catch (const AccessDenied &e) {
+    } catch (const ClientRefusal &e) {
         error = e.message();
         answerError(res, 403, error);
+    } catch (const AccessDenied &e) {
+        // The engine refused the statement: the reason goes to the log.
+        error = e.message();
+        answerError(res, 403, QStringLiteral("查询被拒绝：语句读取了您无权查看的数据（或不允许的操作）。"
+                                             "请只查询您的功能所用的数据表，如需更多权限请联系系统管理员。"));
     } catch (const DbUnavailable &e) {
         // Lost primary or a failover under way: nothing of this request was committed (or
         // its ApplyData outcome is stored under its request id); the client may retry.
@@ -432,9 +441,7 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
         res.headers.emplace_back("Retry-After", "2");
     } catch (const DbError &e) {
         error = e.message();
-        const bool refused = error.contains(QLatin1String("writing statements"))
-                             || error.contains(QLatin1String("cannot be read by clients"));
-        answerError(res, refused ? 403 : 400, error);
+        answerError(res, 400, error);
     } catch (const quillon::PacketError &e) {
         error = QString::fromUtf8(e.what());
         answerError(res, 400, refusalText(400));
@@ -465,7 +472,7 @@ void HttpServer::session(const HttpRequest &req, HttpResponse &res, QString &wha
     waitOutThrottle(user, address);
     SessionInfo info;
     try {
-        auto conn = m_backend.acquire();
+        auto conn = m_backend.acquireForServer();
         info = logOn(*conn, request);
     } catch (const AuthError &) {
         m_throttle.failed(user, address);
@@ -494,8 +501,7 @@ void HttpServer::provider(const HttpRequest &req, const QString &name, HttpRespo
     QByteArray packet;
     {
         const auto slot = m_statements.take(session.user);
-        auto conn = m_backend.acquire(session.sysid);
-        packet = runProviderQueryBinary(*conn, commandText, params);
+        packet = runClientQuery(m_backend, session, commandText, params);
     }
     res.status = 200;
     res.body.assign(packet.constData(), size_t(packet.size()));
@@ -535,7 +541,22 @@ void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isMap())
         throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
-    answerCbor(res, callAdmin(m_backend, session, call, v.toMap(), clientAddress(req)));
+    // The old password of ChangePassword is a password guess like a log-on: counted and
+    // slowed down by the same throttle, so a stolen token cannot try passwords at speed.
+    const QString address = clientAddress(req);
+    if (call.trimmed() != QLatin1String("ChangePassword")) {
+        answerCbor(res, callAdmin(m_backend, session, call, v.toMap(), address));
+        return;
+    }
+    waitOutThrottle(session.user, address);
+    try {
+        answerCbor(res, callAdmin(m_backend, session, call, v.toMap(), address));
+    } catch (const AdminError &e) {
+        if (e.status() == 403)
+            m_throttle.failed(session.user, address);
+        throw;
+    }
+    m_throttle.succeeded(session.user);
 }
 
 namespace {

@@ -211,14 +211,14 @@ int run(const QStringList &argv)
         const QString db = need(a, "--db");
         QDir().mkpath(QFileInfo(db).absolutePath());
         auto backend = server::Backend::open(db, true);
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         server::createSchema(*c);
         std::printf("database ready: %s\n", qPrintable(db));
         return 0;
     }
     if (command == QLatin1String("seed")) {
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         server::createSchema(*c);
         server::SeedOptions o;
         o.waybills = intOption(a, "--waybills", o.waybills);
@@ -236,7 +236,7 @@ int run(const QStringList &argv)
         if (a.positional.size() != 3 || a.positional.first() != QLatin1String("add"))
             throw std::runtime_error("usage: user add --db DATABASE USER PASSWORD --site CODE --name NAME");
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         const QString user = a.positional.at(1);
         const QString role = a.options.value(QStringLiteral("--role"));
         server::Transaction t(*c);
@@ -266,7 +266,7 @@ int run(const QStringList &argv)
         if (a.positional.size() != 2)
             throw std::runtime_error("usage: passwd --db DATABASE USER PASSWORD");
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         const QString user = a.positional.at(0);
         server::Transaction t(*c);
         server::setPassword(*c, user, passwordArg(a.positional.at(1)));
@@ -295,7 +295,7 @@ int run(const QStringList &argv)
                 throw std::runtime_error("--head needs --sysid: a head belongs to one deployment");
         }
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         const QList<server::OpLogAudit> audits = server::verifyOpLog(*c, vo);
         int status = 0;
         for (const server::OpLogAudit &r : audits) {
@@ -323,7 +323,7 @@ int run(const QStringList &argv)
     }
     if (command == QLatin1String("upgrade")) {
         auto backend = server::Backend::open(need(a, "--db"));
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         const server::SchemaUpgrade u = server::upgradeSchema(*c);
         if (u.from == u.to)
             std::printf("database schema is current (version %d)\n", u.to);
@@ -362,7 +362,7 @@ int run(const QStringList &argv)
         server::prepareOpLog();
         auto backend = server::Backend::open(need(a, "--db"));
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             server::upgradeSchema(*c); // an older database is brought forward, a newer refused
         }
         server::ServerOptions o;

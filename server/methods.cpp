@@ -4,6 +4,7 @@
 #include "server/applydata.h"
 #include "server/authz.h"
 #include "server/filearea.h"
+#include "server/filerights.h"
 #include "server/noticerules.h"
 #include "server/provider.h"
 #include "server/sharedstate.h"
@@ -36,19 +37,32 @@ QString sessionValue(const SessionInfo &session, const QString &name)
 }
 
 namespace {
-// The methods of the file area, on the files the session may see.
-QCborArray fileMethod(const SessionFiles &files, const QString &name, const QCborArray &request,
-                      QCborArray &out)
+// The methods of the file area, on the files the session may see: replacing a file is its
+// owner's or its manager's, reading follows the read rights (server/filerights.h).
+QCborArray fileMethod(MethodContext &ctx, const QString &name, const QCborArray &request, QCborArray &out)
 {
+    const SessionFiles files = ctx.files.forSession(ctx.session);
     auto text = [&request](int i) { return request.at(i).toString(); };
+    auto rights = [&ctx] { return sessionRights(ctx.backend, ctx.session); };
+    auto write = [&](const QString &path, const QByteArray &data) {
+        const std::shared_ptr<const Rights> r = rights();
+        authorizeFileWrite(ctx.backend, ctx.session, *r, files, path);
+        files.write(path, data);
+        noteFileOwner(ctx.backend, ctx.session, path);
+    };
+    auto read = [&](const QString &path) {
+        const std::shared_ptr<const Rights> r = rights();
+        authorizeFileRead(ctx.backend, ctx.session, *r, files, path);
+        return files.read(path);
+    };
     if (name == QLatin1String("MyUpDownFile")) {
         const int flag = int(request.at(3).toInteger());
         if (flag == 0) {
-            files.write(text(0), request.at(1).toByteArray());
+            write(text(0), request.at(1).toByteArray());
             out[2] = QByteArray();
             out[4] = true;
         } else if (flag == 1) {
-            const auto data = files.read(text(0));
+            const auto data = read(text(0));
             out[2] = data ? *data : QByteArray();
             out[4] = bool(data);
         } else {
@@ -57,12 +71,12 @@ QCborArray fileMethod(const SessionFiles &files, const QString &name, const QCbo
                                        .arg(flag));
         }
     } else if (name == QLatin1String("DownloadByStream")) {
-        const auto data = files.read(text(0));
+        const auto data = read(text(0));
         if (!data)
             throw FileError(404, QStringLiteral("file not found: %1").arg(text(0)));
         out[1] = *data;
     } else if (name == QLatin1String("UploadByStream")) {
-        files.write(text(0), request.at(1).toByteArray());
+        write(text(0), request.at(1).toByteArray());
         out[2] = true;
     } else if (name == QLatin1String("GetLstFile")) {
         out[1] = files.list(text(0));
@@ -130,10 +144,9 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     if (name == QLatin1String("MyUpDownFile") || name == QLatin1String("DownloadByStream")
         || name == QLatin1String("UploadByStream") || name == QLatin1String("GetLstFile")
         || name == QLatin1String("GetFileVer"))
-        return fileMethod(ctx.files.forSession(ctx.session), name, request, out);
+        return fileMethod(ctx, name, request, out);
     if (name == QLatin1String("GetData")) {
-        auto conn = ctx.backend.acquire(ctx.session.sysid);
-        out[2] = runProviderQueryBinary(*conn, text(0));
+        out[2] = runClientQuery(ctx.backend, ctx.session, text(0));
         return out;
     }
     if (name == QLatin1String("GetLstValue")) {
@@ -141,7 +154,9 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         return out;
     }
     if (name == QLatin1String("ApplyData")) {
-        auto conn = ctx.backend.acquire();
+        // The caller's roles decide which tables it may write (cached per token generation).
+        const std::shared_ptr<const Rights> rights = sessionRights(ctx.backend, ctx.session);
+        auto conn = ctx.backend.acquireForServer();
         const QString &reqId = ctx.requestId;
         if (!reqId.isEmpty()) {
             if (!isValidRequestId(reqId))
@@ -153,16 +168,14 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
                 return out;
             }
         }
-        // The caller's roles decide which tables it may write, read afresh at each call.
-        const Rights rights = loadRights(*conn, ctx.session.user, ctx.session.sysid);
         quillon::DataPacket refreshed;
         QByteArray refreshedBinary;
         try {
             refreshed = applyData(
                 *conn, text(0), text(1), ctx.session.sysid,
                 OpActor{ctx.session.siteName, ctx.session.empName, ctx.clientAddress},
-                [&](const QString &table, const QString &ops, const quillon::DataPacket &packet) {
-                    authorizeApply(*conn, rights, table, ops, packet, ctx.session.sysid);
+                [&](const QString &table, const QString &ops, quillon::DataPacket &packet) {
+                    authorizeApply(*conn, *rights, table, ops, packet, ctx.session);
                 },
                 [&](const quillon::DataPacket &packet) {
                     if (reqId.isEmpty())

@@ -669,14 +669,6 @@ QList<OpLogCheckpoint> readOpLogCheckpoints(const QString &file, const QByteArra
     return out;
 }
 
-// ---- schema ------------------------------------------------------------------------------
-
-bool isServerWrittenTable(const QString &table)
-{
-    const QString t = table.trimmed().toLower();
-    return t == QLatin1String("sys_log") || t == QLatin1String("sys_logchain");
-}
-
 void ensureOpLogSchema(Connection &c)
 {
     const TableInfo log = c.tableInfo(QStringLiteral("sys_log"));

@@ -1,4 +1,7 @@
 #pragma once
+
+#include "server/tables.h"
+
 // The operation log (sys_log): one row for every change a person makes — ApplyData's
 // changes and deletions in the tables that SYS_TABLES lists for the deployment (and in the
 // tables that are always logged), the administration calls, the command-line user
@@ -74,8 +77,7 @@ struct OpLogEntry
     QString note;
 };
 
-// Tables that only the server writes (the log and its chain heads).
-bool isServerWrittenTable(const QString &table);
+// isServerWrittenTable: server/tables.h
 
 // Adds the chain columns, the chain table, its index and the database id when missing;
 // rows of an older database are sealed into the chain once, and a chain MACed with the

@@ -1,6 +1,8 @@
 #include "server/provider.h"
 
 #include "server/applydata.h"
+#include "server/auth.h"
+#include "server/authz.h"
 #include "server/sql/backend.h"
 
 #include <QCborArray>
@@ -64,12 +66,12 @@ TranslatedSql checkedProviderSql(Connection &c, const QString &oracleSql)
     static const QRegularExpression head(QStringLiteral("^[\\s(]*(select|with)\\b"),
                                          QRegularExpression::CaseInsensitiveOption);
     if (!head.match(sql.sql).hasMatch())
-        throw DbError(QStringLiteral("the provider only runs queries; writing statements are "
-                                     "refused"));
-    // Password hashes and the signing key stay on the server.
+        throw ClientRefusal(QStringLiteral("查询只能读取数据，不能修改数据。请通过窗口的保存功能修改数据。"));
+    // Password hashes, keys, roles and grants stay on the server.
     for (const QString &id : sql.identifiers)
         if (isProtectedTable(id) && id != QLatin1String("dual"))
-            throw DbError(QStringLiteral("the table %1 cannot be read by clients").arg(id));
+            throw ClientRefusal(QStringLiteral("数据表 %1 只由服务器使用，客户端不能查看。请联系系统管理员。")
+                                    .arg(id));
     return sql;
 }
 
@@ -106,6 +108,21 @@ QByteArray runProviderQueryBinary(Connection &c, const QString &oracleSql, const
     const TranslatedSql sql = checkedProviderSql(c, oracleSql);
     return c.queryPacket(sql.sql, bindProviderParams(sql, params),
                          [&sql](QList<quillon::FieldDef> &fields) { nameProviderFields(sql, fields); });
+}
+
+} // namespace server
+
+namespace server {
+
+QByteArray runClientQuery(Backend &backend, const SessionInfo &session, const QString &oracleSql,
+                          const QCborValue &params)
+{
+    const std::shared_ptr<const Rights> rights = sessionRights(backend, session);
+    auto conn = backend.acquireForClient(clientScope(*rights, session));
+    const TranslatedSql sql = checkedProviderSql(*conn, oracleSql);
+    authorizeRead(backend, *rights, sql.identifiers, session.sysid);
+    return conn->queryPacket(sql.sql, bindProviderParams(sql, params),
+                             [&sql](QList<quillon::FieldDef> &fields) { nameProviderFields(sql, fields); });
 }
 
 } // namespace server

@@ -7,6 +7,7 @@
 #include "server/sharedstate.h"
 #include "server/sql/backend.h"
 
+#include <QRegularExpression>
 #include <sodium.h>
 
 namespace server {
@@ -357,6 +358,19 @@ void addMissingColumns(Connection &c)
         c.executeScript(QStringLiteral("alter table sys_user add column TOKENGEN INTEGER default 0"));
 }
 } // namespace
+
+QStringList schemaTables()
+{
+    static const QRegularExpression table(QStringLiteral("create table if not exists ([A-Za-z_0-9]+)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    QStringList out;
+    for (const char *text : {kSchema, kParameterSchema}) {
+        auto it = table.globalMatch(QString::fromUtf8(text));
+        while (it.hasNext())
+            out.append(it.next().captured(1));
+    }
+    return out;
+}
 
 void createSchema(Connection &c)
 {

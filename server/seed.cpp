@@ -108,20 +108,21 @@ struct DemoRole
 {
     const char *name;
     const char *remark;
+    const char *rowScope; // "" every row, "SITE" the site's own rows of the scoped tables
     std::initializer_list<const char *> functions;
 };
 const DemoRole kRoles[] = {
-    {"管理员", "全部功能，包括用户、角色和网点的管理", {"*"}},
-    {"总部财务", "公告；财务的全部管理和查询；操作日志",
+    {"管理员", "全部功能，包括用户、角色和网点的管理", "", {"*"}},
+    {"总部财务", "公告；财务的全部管理和查询；操作日志", "",
      {"px_Herald.fSendMessage", "px_Herald.fQueryMessage", "px_Herald.fReadQMessage",
       "px_Herald.fNoReadMessage", "px_Tally.fcenAccEdt", "px_Tally.fcenAccQuery",
       "px_Tally.fDFKEdt", "px_Tally.fDFKQuery", "px_Tally.fDFPFEdt", "px_Tally.fDFPFQuery",
       "px_Tuner.fStyleSet", "px_Tuner.fDEncrypt", "px_Tuner.fSysLog"}},
-    {"网点财务", "公告；到付款和派件费的管理，中心账单查询",
+    {"网点财务", "公告；本网点到付款和派件费的管理，本网点中心账单查询", "SITE",
      {"px_Herald.fSendMessage", "px_Herald.fQueryMessage", "px_Herald.fNoReadMessage",
       "px_Tally.fcenAccQuery", "px_Tally.fDFKEdt", "px_Tally.fDFKQuery", "px_Tally.fDFPFEdt",
       "px_Tally.fDFPFQuery", "px_Tuner.fStyleSet", "px_Tuner.fDEncrypt"}},
-    {"网点操作员", "公告的发表、查询和阅读",
+    {"网点操作员", "公告的发表、查询和阅读", "SITE",
      {"px_Herald.fSendMessage", "px_Herald.fQueryMessage", "px_Herald.fNoReadMessage",
       "px_Tuner.fStyleSet"}},
 };
@@ -344,8 +345,9 @@ void seedDemo(Connection &c, const SeedOptions &o)
     // Roles, their grants and the tables that each function may write.
     seedFunctionTables(c, sysid);
     for (const DemoRole &r : kRoles) {
-        c.execute(QStringLiteral("insert into sys_role (ROLENAME, REMARK, sysid) values (?,?,?)"),
-                  {s(r.name), s(r.remark), sysid});
+        c.execute(QStringLiteral("insert into sys_role (ROLENAME, REMARK, ROWSCOPE, sysid) "
+                                 "values (?,?,?,?)"),
+                  {s(r.name), s(r.remark), s(r.rowScope), sysid});
         QStringList functions;
         for (const char *f : r.functions) {
             if (QLatin1String(f) != QLatin1String("*")) {

@@ -90,7 +90,7 @@ SharedLogOnThrottle::ms SharedLogOnThrottle::waitFor(const QString &user, const 
 {
     QueryResult r;
     try {
-        auto c = m_backend.acquire();
+        auto c = m_backend.acquireForServer();
         r = c->query(QStringLiteral("select NAME, FAILURES, LASTFAIL from sys_logonfail "
                                     "where NAME in (?, ?)"),
                      {userKey(user), addressKey(address)}, false);
@@ -120,7 +120,7 @@ void SharedLogOnThrottle::failed(const QString &user, const QString &address)
     const qint64 now = nowMs();
     const qint64 forget = qint64(m_policy.forgetAfter.count()) * 1000;
     try {
-        auto c = m_backend.acquire();
+        auto c = m_backend.acquireForServer();
         // One statement per key: concurrent failures on several servers all count.
         for (const QString &key : {userKey(user), addressKey(address)})
             c->execute(QStringLiteral(
@@ -138,7 +138,7 @@ void SharedLogOnThrottle::failed(const QString &user, const QString &address)
 void SharedLogOnThrottle::succeeded(const QString &user)
 {
     try {
-        auto c = m_backend.acquire();
+        auto c = m_backend.acquireForServer();
         c->execute(QStringLiteral("delete from sys_logonfail where NAME=?"), {userKey(user)});
     } catch (const DbError &) {
     }

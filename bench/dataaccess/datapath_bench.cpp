@@ -48,7 +48,7 @@ struct Env
         db = dir.filePath(QStringLiteral("bench.sqlite"));
         backend = server::Backend::open(db, true);
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             server::createSchema(*c);
             server::SeedOptions o;
             o.waybills = 5600; // a little over 10,000 account lines
@@ -157,7 +157,7 @@ int main(int argc, char **argv)
 
     // As the provider answers: translation, query and the packet's bytes.
     const Timing serverSide = median([&env] {
-        auto c = env.backend->acquire(QStringLiteral("001"));
+        auto c = env.backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
         benchmark::DoNotOptimize(server::runProviderQueryBinary(*c, QString::fromLatin1(kQuery)));
     });
 

@@ -38,7 +38,7 @@ struct BenchServer
     {
         backend = server::Backend::open(dir.filePath(QStringLiteral("b.sqlite")), true);
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             server::createSchema(*c);
             server::SeedOptions o;
             o.waybills = 10;
@@ -104,7 +104,7 @@ void BM_OpenUnreadListOf500(benchmark::State &state)
 {
     BenchServer srv;
     {
-        auto c = srv.backend->acquire();
+        auto c = srv.backend->acquireForServer();
         server::Transaction t(*c);
         const QDateTime now = QDateTime::currentDateTime();
         for (int i = 0; i < 500; ++i) {

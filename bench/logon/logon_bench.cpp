@@ -53,7 +53,7 @@ struct Fixture
     {
         backend = server::Backend::open(dir.filePath(QStringLiteral("bench.sqlite")), true);
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             server::createSchema(*c);
             server::SeedOptions o;
             o.waybills = 200;

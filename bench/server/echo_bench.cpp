@@ -167,7 +167,7 @@ int main(int argc, char **argv)
     const QString db = o.db.isEmpty() ? dir.filePath(QStringLiteral("echo.sqlite")) : o.db;
     auto backend = Backend::open(db, true);
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         createSchema(*c);
         const QueryResult r = c->query(QStringLiteral("select count(*) from sys_user"), {}, true);
         if (r.rows.value(0).value(0).toLongLong() == 0) {

@@ -42,7 +42,7 @@ struct Env
         if (db.isEmpty())
             db = dir.filePath(QStringLiteral("oplog.sqlite"));
         backend = Backend::open(db, true);
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         createSchema(*c);
         SeedOptions o;
         o.waybills = 600; // over 1,000 account lines
@@ -54,7 +54,7 @@ struct Env
     // Fills the log to 1,000,000 rows spread over the year before `now`.
     void fillLog()
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         QRandomGenerator rnd(7);
         const qint64 have = c->query(QStringLiteral("select count(*) from sys_log"), {}, false)
                                 .rows.value(0).value(0).toLongLong();
@@ -91,7 +91,7 @@ Env *env()
 
 QString changePacket(Connection &c, double from, double to)
 {
-    RowRestriction r(c, QStringLiteral("001"));
+    RowRestriction r(c, ClientScope::wholeDeployment(QStringLiteral("001")));
     DataPacket p = runProviderQuery(c, QStringLiteral("select * from TAB_ACCOUNT where rownum<=1000 "
                                                       "order by BILLCODE"));
     const int w = p.fieldIndex(QStringLiteral("OTHERCHARGE"));
@@ -110,7 +110,7 @@ QString changePacket(Connection &c, double from, double to)
 // Arg 1: TAB_ACCOUNT listed in SYS_TABLES (every row logged); 0: not listed.
 void BM_ApplyData1000Changed(benchmark::State &state)
 {
-    auto c = env()->backend->acquire();
+    auto c = env()->backend->acquireForServer();
     const bool logged = state.range(0) == 1;
     c->execute(QStringLiteral("delete from SYS_TABLES where TABLENAME='TAB_ACCOUNT'"));
     if (logged)
@@ -136,7 +136,7 @@ BENCHMARK(BM_ApplyData1000Changed)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmar
 void BM_LogQueryOneDayOf1M(benchmark::State &state)
 {
     env()->fillLog();
-    auto c = env()->backend->acquire(QStringLiteral("001"));
+    auto c = env()->backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
     const QString day = env()->now.addDays(-100).toString(QStringLiteral("yyyy-MM-dd"));
     const QString sql =
         QStringLiteral("select id, tablename, key, optype, content, opsite, opemp, opaddress, optime, "

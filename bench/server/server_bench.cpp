@@ -42,7 +42,7 @@ struct Env
         db = dir.filePath(QStringLiteral("bench.sqlite"));
         backend = Backend::open(db, true);
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             createSchema(*c);
             SeedOptions o;
             o.waybills = 5600; // a little over 10,000 account lines
@@ -129,7 +129,7 @@ BENCHMARK(BM_Provider10kAccountRows)->UseRealTime()->Unit(benchmark::kMillisecon
 void BM_Provider10kServerSide(benchmark::State &state)
 {
     for (auto _ : state) {
-        auto c = env()->backend->acquire(QStringLiteral("001"));
+        auto c = env()->backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
         benchmark::DoNotOptimize(runProviderQueryBinary(*c, QString::fromLatin1(kAccountQuery)));
     }
 }
@@ -138,7 +138,7 @@ BENCHMARK(BM_Provider10kServerSide)->UseRealTime()->Unit(benchmark::kMillisecond
 // Decoding the 2.2 MB packet into a dataset's storage, as the client does.
 void BM_Decode10kIntoStore(benchmark::State &state)
 {
-    auto c = env()->backend->acquire(QStringLiteral("001"));
+    auto c = env()->backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
     const QByteArray bytes = runProviderQueryBinary(*c, QString::fromLatin1(kAccountQuery));
     for (auto _ : state) {
         quillon::RecordStore store;
@@ -154,7 +154,7 @@ BENCHMARK(BM_Decode10kIntoStore)->UseRealTime()->Unit(benchmark::kMillisecond);
 void BM_Provider10kTypedPath(benchmark::State &state)
 {
     for (auto _ : state) {
-        auto c = env()->backend->acquire();
+        auto c = env()->backend->acquireForServer();
         const TranslatedSql sql = c->translate(QString::fromLatin1(kAccountQuery));
         QueryResult r = c->query(sql.sql, {}, true);
         DataPacket p;
@@ -169,7 +169,7 @@ BENCHMARK(BM_Provider10kTypedPath)->UseRealTime()->Unit(benchmark::kMillisecond)
 // packet decoded into rows of values.
 void BM_Query10kTypedRows(benchmark::State &state)
 {
-    auto c = env()->backend->acquire();
+    auto c = env()->backend->acquireForServer();
     const QString sql = c->translate(QString::fromLatin1(kAccountQuery)).sql;
     for (auto _ : state)
         benchmark::DoNotOptimize(c->query(sql, {}, true));
@@ -178,7 +178,7 @@ BENCHMARK(BM_Query10kTypedRows)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_Encode10kPacket(benchmark::State &state)
 {
-    auto c = env()->backend->acquire();
+    auto c = env()->backend->acquireForServer();
     QueryResult r = c->query(c->translate(QString::fromLatin1(kAccountQuery)).sql, {}, true);
     DataPacket p;
     p.fields = r.fields;
@@ -190,7 +190,7 @@ BENCHMARK(BM_Encode10kPacket)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_Decode10kPacket(benchmark::State &state)
 {
-    auto c = env()->backend->acquire();
+    auto c = env()->backend->acquireForServer();
     QueryResult r = c->query(c->translate(QString::fromLatin1(kAccountQuery)).sql, {}, true);
     DataPacket p;
     p.fields = r.fields;
@@ -287,7 +287,7 @@ int main(int argc, char **argv)
         DataPacket::readBinary(t->provider(QString::fromLatin1(kAccountQuery)), loader);
     }, 21);
     const double serverSide = medianMs([] {
-        auto c = env()->backend->acquire(QStringLiteral("001"));
+        auto c = env()->backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
         benchmark::DoNotOptimize(runProviderQueryBinary(*c, QString::fromLatin1(kAccountQuery)));
     }, 21);
     std::printf("10,000 account rows: direct SQLite %.2f ms, provider (client path) %.2f ms "

@@ -338,7 +338,7 @@ int main(int argc, char **argv)
     try {
         auto backend = Backend::open(o.db, true);
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             createSchema(*c);
             if (c->query(QStringLiteral("select 1 from tab_Site where sysid='001'"), {}, true).rows.isEmpty()) {
                 SeedOptions so;

@@ -59,7 +59,7 @@ struct BenchServer
     {
         backend = server::Backend::open(dir.filePath(QStringLiteral("b.sqlite")), true);
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             server::createSchema(*c);
             server::SeedOptions o;
             o.waybills = 10;

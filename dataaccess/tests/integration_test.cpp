@@ -29,7 +29,7 @@ protected:
         s_dir = new QTemporaryDir;
         s_backend = server::Backend::open(s_dir->filePath(QStringLiteral("t.sqlite")), true).release();
         {
-            auto c = s_backend->acquire();
+            auto c = s_backend->acquireForServer();
             server::createSchema(*c);
             server::SeedOptions o;
             o.waybills = 20;

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace lobby {
 
@@ -107,14 +108,32 @@ QList<Figure> todayFigures(const QString &sysid, const FigureScope &scope)
     return {
         {prefix + QStringLiteral("今日账单"),
          QStringLiteral("select count(*) as N from TAB_ACCOUNT where SCANTIME >= trunc(sysdate)")
-             + account + QStringLiteral(" and sysid=") + s},
+             + account + QStringLiteral(" and sysid=") + s,
+         {QStringLiteral("px_Tally.fcenAccEdt"), QStringLiteral("px_Tally.fcenAccQuery")}},
         {prefix + QStringLiteral("今日签收到付款"),
          QStringLiteral("select count(*) as N from TAB_DFKRECORD where SIGNTIME >= trunc(sysdate)")
-             + dfk + QStringLiteral(" and sysid=") + s},
+             + dfk + QStringLiteral(" and sysid=") + s,
+         {QStringLiteral("px_Tally.fDFKEdt"), QStringLiteral("px_Tally.fDFKQuery")}},
         {scope.scope == Scope::Company ? QStringLiteral("近十天发布公告")
                                        : QStringLiteral("近十天收到公告"),
-         noticeSql},
+         noticeSql, {}},
     };
+}
+
+QList<Figure> grantedFigures(const QList<Figure> &figures, const QString &sysMenu)
+{
+    if (sysMenu.isEmpty())
+        return figures;
+    QStringList granted;
+    for (const auto &entry : shortcutsFromMenu(sysMenu, 100000))
+        granted.append(entry.second);
+    QList<Figure> out;
+    for (const Figure &f : figures)
+        if (f.functions.isEmpty()
+            || std::any_of(f.functions.cbegin(), f.functions.cend(),
+                           [&granted](const QString &fn) { return granted.contains(fn); }))
+            out.append(f);
+    return out;
 }
 
 QList<QPair<QString, QString>> shortcutsFromMenu(const QString &sysMenu, int limit)
@@ -174,7 +193,8 @@ TfStart::TfStart(QWidget *parent)
     };
     m_notices = addCard(QStringLiteral("未阅读公告"));
     m_notices->setObjectName(QStringLiteral("lblUnread"));
-    m_figures = todayFigures(vars.value(QStringLiteral("sysid")), scope);
+    m_figures = grantedFigures(todayFigures(vars.value(QStringLiteral("sysid")), scope),
+                               vars.value(QStringLiteral("SysMenu")));
     for (const Figure &f : std::as_const(m_figures))
         m_figureValues.append(addCard(f.caption));
     cards->addStretch();

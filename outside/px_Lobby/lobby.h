@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QGridLayout;
@@ -17,7 +18,13 @@ struct Figure
 {
     QString caption;
     QString sql; // one row, first column the number
+    // Functions of which one must be in the user's menu for the figure to show (their
+    // windows read its table; the server refuses the query to everybody else). Empty: all.
+    QStringList functions;
 };
+
+// The figures whose functions the menu text "SysMenu" grants (all when it is empty).
+QList<Figure> grantedFigures(const QList<Figure> &figures, const QString &sysMenu);
 
 // Whose figures the start page shows: the head office sees the whole company, a finance
 // centre its centre, every other site itself.

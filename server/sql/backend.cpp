@@ -7,17 +7,6 @@
 
 namespace server {
 
-bool isServerTable(const QString &table)
-{
-    static const QStringList names = {QStringLiteral("sys_user"), QStringLiteral("sys_server"),
-                                      QStringLiteral("sys_tenant"), QStringLiteral("sys_filepurge"),
-                                      QStringLiteral("sys_role"), QStringLiteral("sys_rolegrant"),
-                                      QStringLiteral("sys_userrole"), QStringLiteral("sys_functable"),
-                                      QStringLiteral("sys_request"), QStringLiteral("sys_logonfail"),
-                                      QStringLiteral("sys_file"), QStringLiteral("sys_filechunk")};
-    return names.contains(table.toLower());
-}
-
 QByteArray Connection::queryPacket(const QString &sql, const QVariantList &params,
                                    const NameFields &nameFields)
 {
@@ -46,8 +35,53 @@ void AnswerLimit::check(qint64 rowCount, qint64 byteCount) const
                                  .arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1));
 }
 
-Backend::Lease Backend::acquire(const QString &rowFilter)
+ClientScope ClientScope::wholeDeployment(const QString &sysid)
 {
+    ClientScope s;
+    s.sysid = sysid;
+    s.allTables = true;
+    return s;
+}
+
+bool ClientScope::mayRead(const QString &table) const
+{
+    const QString t = table.toLower();
+    if (isServerTable(t))
+        return false;
+    return allTables || std::binary_search(tables.cbegin(), tables.cend(), t);
+}
+
+QString ClientScope::key() const
+{
+    if (sysid.isEmpty())
+        return QString();
+    QString k = sysid + QLatin1Char('\x1f') + (allTables ? QStringLiteral("*") : tables.join(u','));
+    for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
+        k += QLatin1Char('\x1f') + it.key() + QLatin1Char(':') + it->columns.join(u',')
+             + QLatin1Char('=') + it->value;
+    return k;
+}
+
+Backend::Lease Backend::acquireForServer()
+{
+    return lease(ClientScope());
+}
+
+Backend::Lease Backend::acquireForClient(const ClientScope &scope)
+{
+    if (scope.sysid.isEmpty())
+        throw AccessDenied(QStringLiteral("a client connection needs the caller's deployment"));
+    ClientScope s = scope;
+    for (QString &t : s.tables)
+        t = t.toLower();
+    std::sort(s.tables.begin(), s.tables.end());
+    s.tables.erase(std::unique(s.tables.begin(), s.tables.end()), s.tables.end());
+    return lease(s);
+}
+
+Backend::Lease Backend::lease(const ClientScope &scope)
+{
+    const QString rowFilter = scope.key();
     std::unique_ptr<Connection> c;
     {
         std::lock_guard lock(m_mutex);
@@ -75,7 +109,7 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
         c = connect();
     c->setAnswerLimit(rowFilter.isEmpty() ? AnswerLimit() : m_answerLimit);
     try {
-        c->restrictRows(rowFilter);
+        c->restrictRows(scope);
     } catch (...) {
         std::lock_guard lock(m_mutex);
         m_idle.push_back(std::move(c));
@@ -103,7 +137,7 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
 bool Backend::reachable()
 {
     try {
-        auto c = acquire();
+        auto c = acquireForServer();
         c->query(QStringLiteral("select 1 from dual"), {}, false);
         return !c->broken();
     } catch (...) {

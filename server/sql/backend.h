@@ -1,8 +1,10 @@
 #pragma once
 
 #include "dataaccess/packet/datapacket.h"
+#include "server/tables.h"
 
 #include <QHash>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -36,6 +38,14 @@ public:
     using DbError::DbError;
 };
 
+// A client's statement refused before the engine saw it (a writing statement, a server
+// table): answered with 403 and this text, which is for the user.
+class ClientRefusal : public AccessDenied
+{
+public:
+    using AccessDenied::AccessDenied;
+};
+
 // The database cannot be reached or was lost during the statement (server stopped, a
 // failover under way, a broken network): the caller may retry later, the connection that
 // reported it is dropped instead of going back to the pool.
@@ -63,9 +73,31 @@ struct AnswerLimit
     void check(qint64 rowCount, qint64 byteCount) const;
 };
 
-// Tables that only the server reads and writes (users and their password hashes, keys,
-// tenant logins): no client connection can read them, whatever its SQL says.
-bool isServerTable(const QString &table);
+
+// What one client's statements may read: the tables of a deployment that the caller's
+// roles grant, and for some of them only the rows of the caller's site or finance centre.
+// The backend enforces it in the engine (SQLite: filter views and the authorizer;
+// PostgreSQL: a login with exactly these privileges and row policies).
+struct RowScope
+{
+    QStringList columns; // a row is visible when one of these columns holds `value`
+    QString value;
+    bool operator==(const RowScope &o) const { return columns == o.columns && value == o.value; }
+};
+
+struct ClientScope
+{
+    QString sysid;
+    bool allTables = false;        // every business table of the deployment (super user)
+    QStringList tables;            // lower-case names of the readable tables, sorted
+    QMap<QString, RowScope> rows;  // lower-case table -> the rows it keeps (absent: all)
+
+    // Every business table of the deployment, all rows (server-side tools and tests).
+    static ClientScope wholeDeployment(const QString &sysid);
+    bool mayRead(const QString &table) const;
+    // A text that identifies the scope: equal texts, equal rights (pooling, login names).
+    QString key() const;
+};
 
 // Rows of a query with typed field definitions (the packet's field model). Dates come
 // back as QDateTime, integers as int/qlonglong, decimals as double, texts as QString.
@@ -141,9 +173,12 @@ public:
     // Quotes an identifier for this backend.
     virtual QString quoteIdentifier(const QString &name) const = 0;
 
-    // While set, unqualified reads of every table with a sysid column see only the rows
-    // of that deployment (empty: no restriction). Writes are not affected.
-    virtual void restrictRows(const QString &sysid) = 0;
+    // While set (a non-empty sysid), the connection runs client statements: unqualified
+    // reads see only the scope's tables and, of them, only the deployment's rows (and the
+    // scoped rows); everything else is refused by the engine. An empty sysid: the server's
+    // own unrestricted connection. Called by Backend when it hands the connection out.
+    virtual void restrictRows(const ClientScope &scope) = 0;
+    // The key() of the scope in force, empty when unrestricted.
     virtual QString rowFilter() const = 0;
 
     // Reads of client queries (restricted connections) are bounded by this; set by the
@@ -177,19 +212,21 @@ private:
     std::vector<std::function<void()>> m_afterCommit;
 };
 
-// Restricts the reads of a connection to one deployment for its lifetime.
+// Restricts a connection to a client scope for its lifetime, then makes it the server's
+// own again (tools and benchmarks that hold one connection; requests use the Backend's
+// acquireForClient).
 class RowRestriction
 {
 public:
-    RowRestriction(Connection &c, const QString &sysid)
+    RowRestriction(Connection &c, const ClientScope &scope)
         : m_c(c)
     {
-        m_c.restrictRows(sysid);
+        m_c.restrictRows(scope);
     }
     ~RowRestriction()
     {
         try {
-            m_c.restrictRows(QString());
+            m_c.restrictRows(ClientScope());
         } catch (...) {
         }
     }
@@ -237,10 +274,13 @@ public:
     virtual QString describe() const = 0;
 
     using Lease = std::unique_ptr<Connection, std::function<void(Connection *)>>;
-    // A connection whose reads are restricted to rowFilter (empty: unrestricted). Idle
-    // connections that already carry the same restriction are preferred, so that
-    // switching restrictions (which rebuilds views) stays rare.
-    Lease acquire(const QString &rowFilter = QString());
+    // A connection for a client's statements, restricted to what `scope` may read (the
+    // scope must name a deployment). Idle connections that already carry the same scope
+    // are preferred, so that switching (which rebuilds views or logs in) stays rare.
+    Lease acquireForClient(const ClientScope &scope);
+    // The server's own unrestricted connection (writes, rights, log-on). Never for a
+    // client's SQL text.
+    Lease acquireForServer();
 
     // "file.sqlite" (or any path) selects SQLite; "postgresql://..." (or "postgres://...")
     // selects PostgreSQL. Throws DbError when the database cannot be opened.
@@ -256,6 +296,9 @@ public:
 
 protected:
     virtual std::unique_ptr<Connection> connect() = 0;
+
+private:
+    Lease lease(const ClientScope &scope);
 
 private:
     std::mutex m_mutex;

@@ -4,6 +4,7 @@
 #include "server/sql/oracledialect.h"
 #include "server/sql/pgfunctions.sql.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QLocale>
 #include <QRegularExpression>
@@ -322,7 +323,7 @@ struct TenantLogins
         bySysid.insert(sysid, login);
     }
     std::mutex mutex;
-    QHash<QString, QPair<QString, QString>> bySysid; // sysid -> (role, password)
+    QHash<QString, QPair<QString, QString>> bySysid; // scope key -> (role, password)
 };
 
 namespace {
@@ -694,34 +695,59 @@ public:
                                      "from public', current_database()); end $$"));
         for (const QString &t : sysidTables()) {
             const QString q = quoteIdentifier(t);
+            // A login limited to its site or centre sees a scoped table's rows whose
+            // declared columns hold its value (the functions are evaluated once a query).
+            QString rows;
+            const QString lower = t.toLower();
+            const QStringList cols = allRowScopeColumns(t);
+            if (!cols.isEmpty()) {
+                QStringList any;
+                for (const QString &col : cols)
+                    any.append(QStringLiteral("%1 = (select wl_tenant_scope('%2', '%3'))")
+                                   .arg(col.toLower(), lower, col.toLower()));
+                rows = QStringLiteral(" and (not (select wl_tenant_scoped('%1')) or %2)")
+                           .arg(lower, any.join(QLatin1String(" or ")));
+            }
             executeScript(QStringLiteral(
                               "alter table %1 enable row level security; "
                               "drop policy if exists waylink_deployment on %1; "
                               "create policy waylink_deployment on %1 for select "
-                              "using (sysid = (select wl_tenant_sysid()))")
-                              .arg(q));
+                              "using (sysid = (select wl_tenant_sysid())%2)")
+                              .arg(q, rows));
         }
-        // Tables made since the tenant roles were: grant them too.
-        const QueryResult roles = query(QStringLiteral("select ROLNAME from sys_tenant"), {}, false);
+        // Tables made since the tenant roles were: grant them too (those the login reads).
+        const QueryResult roles = query(QStringLiteral("select ROLNAME, TABLES from sys_tenant"), {}, false);
         for (const QVariantList &row : roles.rows)
-            grantTenant(row.at(0).toString());
+            grantTenant(row.at(0).toString(), tablesOf(row.at(1).toString()));
     }
 
-    // What a deployment's login may do: read the business tables (row policies filter
-    // them) and dual. Nothing on the server's tables, no writes.
-    void grantTenant(const QString &role)
+    static QStringList tablesOf(const QString &text)
+    {
+        if (text.isEmpty() || text == QLatin1String("*"))
+            return {QStringLiteral("*")};
+        return text.split(u',', Qt::SkipEmptyParts);
+    }
+
+    // What a login may do: read the business tables it is given (row policies filter
+    // them; "*": all of them) and dual. Nothing on the server's tables, no writes.
+    void grantTenant(const QString &role, const QStringList &tables)
     {
         QString script = QStringLiteral("grant usage on schema public to %1; grant select on dual to %1;")
                              .arg(role);
+        const bool all = tables.contains(QStringLiteral("*"));
         for (const QString &t : sysidTables())
-            script += QStringLiteral("grant select on %1 to %2;").arg(quoteIdentifier(t), role);
+            if (all || tables.contains(t.toLower()))
+                script += QStringLiteral("grant select on %1 to %2;").arg(quoteIdentifier(t), role);
         executeScript(script);
     }
 
-    // The login role of a deployment: made on first use, with a random password kept in
-    // sys_server, no memberships and no rights beyond logging in.
-    QPair<QString, QString> provisionTenant(const QString &sysid)
+    // The login role of a deployment and read scope: made on first use, with a random
+    // password kept in sys_server, no memberships and no rights beyond logging in and
+    // reading what the scope grants. The login of a whole deployment keeps the name it
+    // always had; a narrower scope gets a name with a digest of its key.
+    QPair<QString, QString> provisionTenant(const ClientScope &scope)
     {
+        const QString sysid = scope.sysid;
         Transaction t(*this);
         auto scalar = [this](const QString &sql, const QVariantList &params) {
             const QueryResult r = query(sql, params, false);
@@ -732,7 +758,14 @@ public:
                                                   "where datname = current_database()"),
                                    {})
                                 .toString();
-        const QString role = QStringLiteral("wlt_%1_%2").arg(oid, QString::fromLatin1(sysid.toUtf8().toHex()));
+        QString role = QStringLiteral("wlt_%1_%2").arg(oid, QString::fromLatin1(sysid.toUtf8().toHex()));
+        const bool whole = scope.allTables && scope.rows.isEmpty();
+        if (!whole)
+            role += QLatin1Char('_')
+                    + QString::fromLatin1(QCryptographicHash::hash(scope.key().toUtf8(),
+                                                                   QCryptographicHash::Sha256)
+                                              .toHex()
+                                              .left(16));
         if (role.size() > 63)
             throw DbError(QStringLiteral("the deployment key %1 is too long").arg(sysid));
         const QString secretName = QStringLiteral("tenant:") + role;
@@ -758,10 +791,18 @@ public:
                                              "may have: remove them").arg(role));
             executeScript(QStringLiteral("alter role %1 with login noinherit password '%2'").arg(role, password));
         }
-        execute(QStringLiteral("insert into sys_tenant (ROLNAME, TENANT) values (?, ?) "
-                               "on conflict (ROLNAME) do update set TENANT = excluded.TENANT"),
-                {role, sysid});
-        grantTenant(role);
+        const QString tables = scope.allTables ? QStringLiteral("*") : scope.tables.join(u',');
+        execute(QStringLiteral("insert into sys_tenant (ROLNAME, TENANT, TABLES) values (?, ?, ?) "
+                               "on conflict (ROLNAME) do update set TENANT = excluded.TENANT, "
+                               "TABLES = excluded.TABLES"),
+                {role, sysid, tables});
+        execute(QStringLiteral("delete from sys_tenantscope where ROLNAME=?"), {role});
+        for (auto it = scope.rows.constBegin(); it != scope.rows.constEnd(); ++it)
+            for (const QString &col : it->columns)
+                execute(QStringLiteral("insert into sys_tenantscope (ROLNAME, TABLENAME, COLNAME, VALUE) "
+                                       "values (?, ?, ?, ?)"),
+                        {role, it.key().toLower(), col.toLower(), it->value});
+        grantTenant(role, tablesOf(tables));
         t.commit();
         return {role, password};
     }
@@ -872,30 +913,32 @@ public:
         return info;
     }
 
-    // Reads of a restricted session run on a connection that logs in as the deployment's
-    // own role; the row policies compare sysid with the deployment of session_user, which
-    // no SQL text of a role without superuser rights can change. Switching the deployment
-    // (or back to the server's own login) opens a new connection.
-    void restrictRows(const QString &sysid) override
+    // Reads of a restricted session run on a connection that logs in as the role of its
+    // deployment and read scope; the row policies compare sysid (and the scoped columns)
+    // with what sys_tenant holds for session_user, which no SQL text of a role without
+    // superuser rights can change. Switching the scope (or back to the server's own login)
+    // opens a new connection.
+    void restrictRows(const ClientScope &scope) override
     {
-        if (sysid == m_filter)
+        const QString key = scope.key();
+        if (key == m_filter)
             return;
-        if (sysid.isEmpty()) {
+        if (key.isEmpty()) {
             reconnect(QString(), QString());
             m_filter.clear();
             return;
         }
-        QPair<QString, QString> login = m_tenants->find(sysid);
+        QPair<QString, QString> login = m_tenants->find(key);
         if (login.first.isEmpty()) {
             if (!m_filter.isEmpty()) {
                 reconnect(QString(), QString());
                 m_filter.clear();
             }
-            login = provisionTenant(sysid);
-            m_tenants->store(sysid, login);
+            login = provisionTenant(scope);
+            m_tenants->store(key, login);
         }
         reconnect(login.first, login.second);
-        m_filter = sysid;
+        m_filter = key;
     }
 
     QString rowFilter() const override { return m_filter; }
@@ -953,7 +996,7 @@ PgBackend::PgBackend(const QString &url, bool create)
             admin.executeScript(QStringLiteral("create database %1").arg(name));
         }
     }
-    auto c = acquire(); // fails early on a bad URL
+    auto c = acquireForServer(); // fails early on a bad URL
     if (create) {
         try {
             c->executeScript(QStringLiteral("create extension if not exists orafce"));

@@ -267,6 +267,24 @@ revoke all on sys_tenant from public;
 create or replace function wl_tenant_sysid()
 returns text language sql stable security definer set search_path = public, pg_temp as $$
   select TENANT from sys_tenant where ROLNAME = session_user $$;
+-- The tables a login may read ('*': every business table) and, for a login limited to its
+-- site or finance centre, the rows it keeps: a row of a scoped table is visible when one of
+-- the listed columns holds the value.
+alter table sys_tenant add column if not exists TABLES text;
+create table if not exists sys_tenantscope (
+  ROLNAME varchar(63) not null,
+  TABLENAME varchar(63) not null,
+  COLNAME varchar(63) not null,
+  VALUE text not null,
+  primary key (ROLNAME, TABLENAME, COLNAME));
+revoke all on sys_tenantscope from public;
+create or replace function wl_tenant_scoped(t text)
+returns boolean language sql stable security definer set search_path = public, pg_temp as $$
+  select exists (select 1 from sys_tenantscope where ROLNAME = session_user and TABLENAME = t) $$;
+create or replace function wl_tenant_scope(t text, col text)
+returns text language sql stable security definer set search_path = public, pg_temp as $$
+  select VALUE from sys_tenantscope where ROLNAME = session_user and TABLENAME = t
+    and COLNAME = col $$;
 )SQL";
 
 } // namespace server::pgsql

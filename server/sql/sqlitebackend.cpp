@@ -1149,13 +1149,16 @@ public:
     }
 
     // Temporary views named like the tables shadow them for unqualified names. Each reads
-    // an inner view with the connection's secret prefix that keeps the deployment's rows:
+    // an inner view with the connection's secret prefix that keeps the deployment's rows
+    // (and, for a scoped table, only the rows of the caller's site or centre):
     //   temp."tab_Site" -> temp."wl_<tag>_tab_Site" -> main."tab_Site" where sysid='001'
     // While restricted, the authorizer lets a statement read a business table only from
-    // inside its inner view; server tables get no view and stay unreadable.
-    void restrictRows(const QString &sysid) override
+    // inside its inner view; server tables and the tables the scope does not grant get no
+    // view and stay unreadable.
+    void restrictRows(const ClientScope &scope) override
     {
-        if (sysid == m_filter)
+        const QString key = scope.key();
+        if (key == m_filter)
             return;
         m_clientMode = false;
         m_filter.clear();
@@ -1168,7 +1171,7 @@ public:
         m_innerViewOf.clear();
         if (!script.isEmpty())
             runScript(script);
-        if (sysid.isEmpty())
+        if (key.isEmpty())
             return;
         if (m_sysidTables.isEmpty()) {
             const QueryResult r = query(
@@ -1180,14 +1183,27 @@ public:
                 if (!isServerTable(row.at(0).toString()))
                     m_sysidTables.append(row.at(0).toString());
         }
-        QString value = sysid;
-        value.replace(QLatin1Char('\''), QLatin1String("''"));
+        auto literal = [](QString v) -> QString {
+            v.replace(QLatin1Char('\''), QLatin1String("''"));
+            return QLatin1Char('\'') + v + QLatin1Char('\'');
+        };
         script.clear();
         for (const QString &t : std::as_const(m_sysidTables)) {
+            if (!scope.mayRead(t))
+                continue;
+            QString where = QStringLiteral("sysid=") + literal(scope.sysid);
+            const auto rows = scope.rows.constFind(t.toLower());
+            if (rows != scope.rows.constEnd()) {
+                QStringList any;
+                for (const QString &col : rows->columns)
+                    any.append(quoteIdentifier(col) + QLatin1Char('=') + literal(rows->value));
+                where += QStringLiteral(" and (") + (any.isEmpty() ? QStringLiteral("0") : any.join(QLatin1String(" or ")))
+                         + QLatin1Char(')');
+            }
             const QString inner = m_viewPrefix + t;
-            script += QStringLiteral("create temp view %2 as select * from main.%1 where sysid='%3';"
+            script += QStringLiteral("create temp view %2 as select * from main.%1 where %3;"
                                      "create temp view %1 as select * from temp.%2;")
-                          .arg(quoteIdentifier(t), quoteIdentifier(inner), value);
+                          .arg(quoteIdentifier(t), quoteIdentifier(inner), where);
             m_filterViews.append(t);
             m_viewNames.insert(t.toLower());
             m_viewNames.insert(inner.toLower());
@@ -1195,7 +1211,7 @@ public:
         }
         if (!script.isEmpty())
             runScript(script);
-        m_filter = sysid;
+        m_filter = key;
         m_clientMode = true;
     }
 
@@ -1301,7 +1317,7 @@ SqliteBackend::SqliteBackend(const QString &path, bool create)
     : m_path(path)
     , m_create(create)
 {
-    acquire(); // fails early on a bad path
+    acquireForServer(); // fails early on a bad path
 }
 
 void SqliteBackend::setStatementTimeLimit(qint64 milliseconds)

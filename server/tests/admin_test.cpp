@@ -21,7 +21,7 @@ TEST(UserAdmin, AddAndChangePasswordsWithChecks)
 {
     QTemporaryDir dir;
     auto backend = Backend::open(testDatabase(dir, QStringLiteral("u.sqlite")), true);
-    auto c = backend->acquire();
+    auto c = backend->acquireForServer();
     createSchema(*c);
     c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('101','上海浦东','001')"));
 

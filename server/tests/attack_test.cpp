@@ -28,7 +28,7 @@ protected:
     static void SetUpTestSuite()
     {
         srv = new TestServer(20);
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('101','北京朝阳','002')"));
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPSITE, sysid) "
                                   "values ('X2','全网',?,'北京朝阳','002')"),
@@ -84,7 +84,7 @@ protected:
     // Returns true when the engine refused the statement.
     static bool engineRefuses(const QString &sql)
     {
-        auto c = srv->backend->acquire(QStringLiteral("001"));
+        auto c = srv->backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
         try {
             const TranslatedSql t = c->translate(sql);
             const QueryResult r = c->query(t.sql, {}, true);

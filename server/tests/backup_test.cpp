@@ -85,7 +85,7 @@ TEST(Backup, ARestoredBackupKeepsTheOperationLogVerifiable)
                     .toBool());
     QList<OpLogAudit> before;
     {
-        auto c = s.backend->acquire();
+        auto c = s.backend->acquireForServer();
         before = verifyOpLog(*c, QStringLiteral("001"));
     }
     ASSERT_EQ(before.size(), 1);
@@ -114,7 +114,7 @@ TEST(Backup, ARestoredBackupKeepsTheOperationLogVerifiable)
 
     auto restored = Backend::open(target);
     EXPECT_EQ(restored->describe().startsWith(QLatin1String("PostgreSQL")), onPostgres());
-    auto c = restored->acquire();
+    auto c = restored->acquireForServer();
     const QList<OpLogAudit> after = verifyOpLog(*c, QStringLiteral("001"));
     ASSERT_EQ(after.size(), 1);
     EXPECT_TRUE(after.first().intact) << qPrintable(after.first().problem);
@@ -153,7 +153,7 @@ TEST(Upgrade, TheDatabaseOfThePreviousReleaseIsBroughtForwardAndServes)
     }
     {
         auto b = Backend::open(db);
-        auto c = b->acquire();
+        auto c = b->acquireForServer();
         ASSERT_EQ(storedSchemaVersion(*c), 1);
         EXPECT_FALSE(c->tableInfo(QStringLiteral("sys_request")).exists());
     }
@@ -165,7 +165,7 @@ TEST(Upgrade, TheDatabaseOfThePreviousReleaseIsBroughtForwardAndServes)
 
     auto backend = Backend::open(db);
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         EXPECT_EQ(storedSchemaVersion(*c), schemaVersion());
         const QList<OpLogAudit> audits = verifyOpLog(*c, QStringLiteral("001"));
         ASSERT_EQ(audits.size(), 1);
@@ -203,7 +203,7 @@ TEST(Upgrade, TheDatabaseOfThePreviousReleaseIsBroughtForwardAndServes)
 
     // A database of a newer release is refused, not half-understood.
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         c->execute(QStringLiteral("update sys_server set VALUE=? where NAME='schema_version'"),
                    {QByteArray::number(schemaVersion() + 1)});
     }

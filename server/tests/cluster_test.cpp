@@ -254,7 +254,7 @@ TEST(TwoServers, ShareLogOnThrottlingTokenRevocationAndFiles)
 
     // Token revocation: a password change through A ends the session on B at once.
     {
-        auto c = a->backend->acquire();
+        auto c = a->backend->acquireForServer();
         setPassword(*c, QStringLiteral("001.zhang"), QStringLiteral("654321"), true);
     }
     // B remembers generations for a moment (refreshed from the database every 250 ms, at
@@ -294,7 +294,7 @@ TEST(TwoServers, WriteOneOperationLogChainUnderTheDatabaseLock)
     auto a = std::make_unique<TestServer>(10);
     SecondServer b(*a, a->dir.filePath(QStringLiteral("files")));
     {
-        auto c = a->backend->acquire();
+        auto c = a->backend->acquireForServer();
         c->execute(QStringLiteral("delete from SYS_TABLES where upper(TABLENAME)='TAB_ACCOUNT' and sysid='001'"));
         c->execute(QStringLiteral("insert into SYS_TABLES (TABLENAME, sysid) values ('TAB_ACCOUNT','001')"));
     }
@@ -333,7 +333,7 @@ TEST(TwoServers, WriteOneOperationLogChainUnderTheDatabaseLock)
     for (auto &w : writers)
         w.join();
     EXPECT_EQ(done.load(), 8);
-    auto c = a->backend->acquire();
+    auto c = a->backend->acquireForServer();
     const QList<OpLogAudit> audits = verifyOpLog(*c, QStringLiteral("001"));
     ASSERT_EQ(audits.size(), 1);
     EXPECT_TRUE(audits.first().intact) << qPrintable(audits.first().problem);
@@ -424,7 +424,7 @@ TEST(Failover, ALostDatabaseConnectionAnswers503AndIsReplacedWithoutARestart)
         GTEST_SKIP() << "a SQLite file cannot be lost like a database server";
     auto dropServerConnections = [&] {
         PgBackend killer(s.dbPath, false);
-        auto c = killer.acquire();
+        auto c = killer.acquireForServer();
         c->query(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity where "
                                 "datname = current_database() and usename = current_user and "
                                 "pid <> pg_backend_pid()"),

@@ -13,7 +13,7 @@ TEST(DecimalRoundTrip, ValuesWithMoreThanSixDigitsComeBackExactly)
 {
     TestServer srv(5);
     {
-        auto c = srv.backend->acquire();
+        auto c = srv.backend->acquireForServer();
         c->executeScript(
             QStringLiteral("create table T_DECIMAL (ID INTEGER not null, AMOUNT NUMBER(12,2), "
                            "RATIO NUMBER, sysid VARCHAR2(3) not null, primary key (ID, sysid));"));

@@ -119,7 +119,7 @@ protected:
     void SetUp() override
     {
         backend = Backend::open(testDatabase(dir, QStringLiteral("d.sqlite")), true);
-        conn = backend->acquire();
+        conn = backend->acquireForServer();
         createSchema(*conn);
         conn->execute(QStringLiteral("create table t (NAME VARCHAR2(10), N INTEGER, D DATE, "
                                      "\"MixedCase\" INTEGER)"));

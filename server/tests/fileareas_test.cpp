@@ -43,7 +43,7 @@ TEST(FileAreas, EachDeploymentSeesOnlyItsOwnFilesAndOnlyTheAdministratorReplaces
 {
     TestServer s(10);
     {
-        auto c = s.backend->acquire();
+        auto c = s.backend->acquireForServer();
         c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('101','北京朝阳','002')"));
         addUser(*c, QStringLiteral("002.wu"), QStringLiteral("123456"), QStringLiteral("101"),
                 QStringLiteral("吴"), true);

@@ -22,7 +22,7 @@ protected:
     void SetUp() override
     {
         backend = Backend::open(testDatabase(dir, QStringLiteral("f.sqlite")), true);
-        c = backend->acquire();
+        c = backend->acquireForServer();
         createSchema(*c);
         // id, type, finance, site, dest, goods, from, to, base, first, perKg, perPcs, min, validTo
         const QVariantList rules[] = {
@@ -207,7 +207,7 @@ protected:
     void SetUp() override
     {
         backend = Backend::open(testDatabase(dir, QStringLiteral("b.sqlite")), true);
-        c = backend->acquire();
+        c = backend->acquireForServer();
         createSchema(*c);
         SeedOptions o;
         o.waybills = 40;

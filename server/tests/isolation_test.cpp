@@ -19,13 +19,15 @@ protected:
     {
         srv = new TestServer(50);
         // A second deployment with a site, a user, a notice and an account row.
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('101','北京朝阳','002')"));
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPSITE, sysid) "
                                   "values ('X2','全网','另一部署的公告','北京朝阳','002')"));
         c->execute(QStringLiteral("insert into TAB_FEERULE (RULEID, FEETYPE, BASEFEE, sysid) values (9002,'中转费',99,'002')"));
         addUser(*c, QStringLiteral("002.wu"), QStringLiteral("123456"), QStringLiteral("101"),
                 QStringLiteral("吴"), true);
+        giveRole(*c, QStringLiteral("002"), QStringLiteral("002.wu"), QStringLiteral("财务"),
+                 {QStringLiteral("px_Tally.fDFKEdt")});
     }
     static void TearDownTestSuite()
     {

@@ -446,7 +446,7 @@ TEST_F(Limits, FailedLogOnsAreThrottledButTheRightPasswordGetsIn)
         return std::make_pair(status, timer.elapsed());
     };
     {
-        auto admin = srv->backend->acquire();
+        auto admin = srv->backend->acquireForServer();
         addUser(*admin, QStringLiteral("001.admin2"), QStringLiteral("right"), QStringLiteral("102"),
                 QStringLiteral("试用"), true);
     }
@@ -503,7 +503,7 @@ TEST(LogOnTiming, UnknownUserAndWrongPasswordTakeTheSameTime)
         o.logOnThrottle.freeAddressFailures = 1000;
     });
     {
-        auto c = srv.backend->acquire();
+        auto c = srv.backend->acquireForServer();
         // A hash of the usual cost, like every real user's.
         addUser(*c, QStringLiteral("001.timed"), QStringLiteral("secret"), QStringLiteral("101"),
                 QStringLiteral("计时"), false);

@@ -64,7 +64,7 @@ protected:
     }
     void exec(const QString &sql, const QVariantList &params = {})
     {
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         c->execute(sql, params);
     }
     // A notice with its recipient rows, stored directly.
@@ -230,7 +230,7 @@ TEST_F(NoticeRules, OlderDatabasesGainTheAttachmentNameColumn)
 {
     QTemporaryDir dir;
     auto backend = Backend::open(testDatabase(dir, QStringLiteral("old.sqlite")), true);
-    auto c = backend->acquire();
+    auto c = backend->acquireForServer();
     c->executeScript(QStringLiteral("create table TAB_MSGRECORD (MSGID VARCHAR2(30) not null, "
                                     "MSGOBJECT VARCHAR2(100), MSGCONTENT VARCHAR2(4000), "
                                     "MSGFILE VARCHAR2(400), MSGTYPE VARCHAR2(10), OPTIME DATE, "

@@ -30,9 +30,11 @@ protected:
         srv = std::make_unique<TestServer>(20);
         // The log is what is under test here, not the roles: every demo user may write these.
         {
-            auto c = srv->backend->acquire();
+            auto c = srv->backend->acquireForServer();
             for (const char *table : {"TAB_ACCOUNT", "tab_Mdd", "SYS_TABLES", "TAB_DFKRECORD"})
                 grantToEveryone(*c, QString::fromLatin1(table));
+            for (const char *table : {"sys_log", "sys_logchain"})
+                grantToEveryone(*c, QString::fromLatin1(table), QStringLiteral("R"));
         }
         t = srv->client();
     }
@@ -76,7 +78,7 @@ protected:
     qlonglong logRows() { return count(QStringLiteral("select count(*) from sys_log")); }
     QList<OpLogAudit> verify()
     {
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         return verifyOpLog(*c);
     }
     QList<QVariantList> newLogRows(qlonglong afterId)
@@ -144,7 +146,7 @@ TEST_F(OpLog, ChangesAndDeletionsOfLoggedTablesWriteOneRowEach)
 TEST_F(OpLog, DecimalOldValuesMatchAndShowAsTyped)
 {
     const QString bill = srv->native(QStringLiteral("select min(BILLCODE) from TAB_DFKRECORD")).rows.at(0).at(0).toString();
-    srv->backend->acquire()->execute(QStringLiteral("update TAB_DFKRECORD set WEIGHT=2.35 where BILLCODE=?"), {bill});
+    srv->backend->acquireForServer()->execute(QStringLiteral("update TAB_DFKRECORD set WEIGHT=2.35 where BILLCODE=?"), {bill});
     DataPacket p = query(*t, QStringLiteral("select BILLCODE, WEIGHT from TAB_DFKRECORD where BILLCODE='%1'").arg(bill));
     ASSERT_EQ(p.rows.size(), 1);
     modify(p, 0, QStringLiteral("WEIGHT"), 2.4);
@@ -198,7 +200,7 @@ TEST_F(OpLog, ClientsReadTheirLogButNeverWriteIt)
 {
     // Another deployment's log rows stay invisible.
     {
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         Transaction tr(*c);
         OpLogEntry e;
         e.tableName = QStringLiteral("TAB_ACCOUNT");
@@ -263,7 +265,7 @@ TEST_F(OpLog, ConcurrentWritersKeepOneChain)
 
 TEST_F(OpLog, VerificationNamesTheFirstRowTamperedWith)
 {
-    auto c = srv->backend->acquire();
+    auto c = srv->backend->acquireForServer();
     const QList<OpLogAudit> clean = verifyOpLog(*c);
     ASSERT_EQ(clean.size(), 1);
     ASSERT_TRUE(clean.first().intact) << qPrintable(clean.first().problem);
@@ -299,7 +301,7 @@ TEST_F(OpLog, VerificationNamesTheFirstRowTamperedWith)
 
 TEST_F(OpLog, VerificationFindsRowsRemovedAtTheEndAndCopiedRows)
 {
-    auto c = srv->backend->acquire();
+    auto c = srv->backend->acquireForServer();
     const auto rows = srv->native(QStringLiteral("select id, seq, hash from sys_log where sysid='001' "
                                                  "order by seq")).rows;
     // Removing the newest rows leaves an intact-looking chain; the head remembers.
@@ -310,7 +312,7 @@ TEST_F(OpLog, VerificationFindsRowsRemovedAtTheEndAndCopiedRows)
 
     // A copy of a row under a new id, with its place and hash: a repeated place.
     TestServer other(20);
-    auto d = other.backend->acquire();
+    auto d = other.backend->acquireForServer();
     const auto src = other.native(QStringLiteral("select id, seq from sys_log order by seq")).rows;
     d->execute(QStringLiteral("insert into sys_log (id, seq, hash, tablename, key, optype, content, opsite, "
                               "opemp, opaddress, optime, sysid) select cast(? as integer), seq, hash, tablename, key, optype, "
@@ -338,7 +340,7 @@ TEST_F(OpLog, AuditCommandReportsTamperingWithItsExitCode)
     EXPECT_EQ(run(&out), 0) << qPrintable(out);
     EXPECT_TRUE(out.contains(QStringLiteral("chain intact"))) << qPrintable(out);
     const qlonglong id = count(QStringLiteral("select min(id) from sys_log where optype='UPT'"));
-    srv->backend->acquire()->execute(QStringLiteral("update sys_log set opaddress='10.9.9.9' where id=?"),
+    srv->backend->acquireForServer()->execute(QStringLiteral("update sys_log set opaddress='10.9.9.9' where id=?"),
                                      {id});
     EXPECT_EQ(run(&out), 1) << qPrintable(out);
     EXPECT_TRUE(out.contains(QStringLiteral("row id %1 ").arg(id))) << qPrintable(out);
@@ -361,7 +363,7 @@ protected:
     QString hashAt(int seq) { return chain().at(seq - 1).at(2).toString(); }
     void exec(const QString &sql, const QVariantList &params = {})
     {
-        srv->backend->acquire()->execute(sql, params);
+        srv->backend->acquireForServer()->execute(sql, params);
     }
     // Cuts the chain after `seq` and moves its head back to the surviving last row.
     void truncateTo(int seq)
@@ -381,7 +383,7 @@ protected:
         f.write(key.toHex());
         f.close();
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         const QueryResult rows = c->query(
             QStringLiteral("select tablename, key, key1, key2, optype, content, opsite, opemp, "
                            "opaddress, optime, opnote from sys_log where sysid='001' order by seq"),
@@ -417,7 +419,7 @@ protected:
     {
         OpLogVerifyOptions opts = o;
         opts.sysid = QStringLiteral("001");
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         const QList<OpLogAudit> r = verifyOpLog(*c, opts);
         EXPECT_EQ(r.size(), 1);
         return r.value(0);
@@ -497,7 +499,7 @@ TEST_F(OpLogEvidence, WipedChainWithItsHeadIsFound)
 {
     exec(QStringLiteral("delete from sys_log where sysid='001'"));
     exec(QStringLiteral("delete from sys_logchain where sysid='001'"));
-    auto c = srv->backend->acquire();
+    auto c = srv->backend->acquireForServer();
     // Found without naming the deployment too: the checkpoints name it.
     const QList<OpLogAudit> all = verifyOpLog(*c);
     ASSERT_EQ(all.size(), 1);
@@ -556,7 +558,7 @@ TEST_F(OpLogEvidence, OldChainIsCheckedAndSignedAgainWithTheKeyFile)
     files.checkpointFile = fresh.filePath(QStringLiteral("checkpoints"));
     configureOpLog(files);
     {
-        auto c = srv->backend->acquire();
+        auto c = srv->backend->acquireForServer();
         Transaction tr(*c);
         ensureOpLogSchema(*c);
         tr.commit();
@@ -649,7 +651,7 @@ TEST_F(OpLogEvidence, AuditCommandExitCodesAndHead)
 TEST_F(OpLog, DeletionLogsTheDatabasesValuesNotThePackets)
 {
     const QString bill = srv->native(QStringLiteral("select min(BILLCODE) from TAB_DFKRECORD")).rows.at(0).at(0).toString();
-    srv->backend->acquire()->execute(QStringLiteral("update TAB_DFKRECORD set WEIGHT=22.43, REMARK='真', MONEY=5 where BILLCODE=?"), {bill});
+    srv->backend->acquireForServer()->execute(QStringLiteral("update TAB_DFKRECORD set WEIGHT=22.43, REMARK='真', MONEY=5 where BILLCODE=?"), {bill});
     // A hand-made packet: the right key, false old values.
     DataPacket p = query(*t, QStringLiteral("select BILLCODE, WEIGHT, REMARK, sysid from TAB_DFKRECORD where BILLCODE='%1'").arg(bill));
     ASSERT_EQ(p.rows.size(), 1);
@@ -694,7 +696,7 @@ TEST_F(OpLog, AFailingLogAppendRollsTheChangeBack)
 
 TEST_F(OpLog, ParameterAndNoticeChangesAreLoggedWithoutSysTables)
 {
-    auto c = srv->backend->acquire();
+    auto c = srv->backend->acquireForServer();
     grantToEveryone(*c, QStringLiteral("TAB_PARAMETER"));
     grantToEveryone(*c, QStringLiteral("TAB_MSGRECORD"));
     c->execute(QStringLiteral("update TAB_PARAMETER set PARAMVALUE='31' where PARAMCODE='QUERYMAXDAYS' and sysid='001'"));
@@ -799,7 +801,7 @@ TEST_F(OpLog, CommandLineUserChangesAreLogged)
 // written, in every route: PostgreSQL would keep the text cut at the NUL.
 TEST_F(OpLog, TextsABackendCannotStoreAreRefusedEverywhere)
 {
-    auto c = srv->backend->acquire();
+    auto c = srv->backend->acquireForServer();
     grantToEveryone(*c, QStringLiteral("TAB_PARAMETER"));
     const QString nul = QStringLiteral("名字") + QChar(0) + QStringLiteral("尾巴1");
     auto admin = srv->client(QStringLiteral("000"), QStringLiteral("001.admin"));

@@ -11,7 +11,7 @@ namespace {
 
 void expectSameAnswer(Backend &backend, const QString &sql)
 {
-    auto c = backend.acquire(QStringLiteral("001"));
+    auto c = backend.acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
     const QByteArray typed = runProviderQuery(*c, sql).toBinary();
     const QByteArray direct = runProviderQueryBinary(*c, sql);
     EXPECT_EQ(direct.toHex().toStdString(), typed.toHex().toStdString()) << sql.toStdString();
@@ -39,7 +39,7 @@ TEST(ProviderPacket, ValuesOutsideTheDeclaredTypeFallBackToTheTypedRows)
         GTEST_SKIP() << "PostgreSQL keeps every value in its column's type";
     TestServer srv(5);
     {
-        auto c = srv.backend->acquire();
+        auto c = srv.backend->acquireForServer();
         c->executeScript(QStringLiteral(
             "create table T_ODD (ID INTEGER, N INTEGER, S SMALLINT, F NUMBER(10,2), D DATE, "
             "T VARCHAR2(20), B BLOB, sysid VARCHAR2(3));"
@@ -59,8 +59,8 @@ TEST(ProviderPacket, ValuesOutsideTheDeclaredTypeFallBackToTheTypedRows)
         expectSameAnswer(*srv.backend, QStringLiteral("select * from T_ODD where ID=%1").arg(id));
     expectSameAnswer(*srv.backend, QStringLiteral("select * from T_ODD order by ID"));
     // A small integer beyond its range is refused either way.
-    srv.backend->acquire()->execute(QStringLiteral("insert into T_ODD values (11, 1, 40000, 1, null, null, null, '001')"));
-    auto c = srv.backend->acquire(QStringLiteral("001"));
+    srv.backend->acquireForServer()->execute(QStringLiteral("insert into T_ODD values (11, 1, 40000, 1, null, null, null, '001')"));
+    auto c = srv.backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
     const QString big = QStringLiteral("select S from T_ODD where ID=11");
     EXPECT_ANY_THROW(runProviderQuery(*c, big).toBinary());
     EXPECT_ANY_THROW(runProviderQueryBinary(*c, big));
@@ -75,7 +75,7 @@ TEST(ProviderPacket, ThreeByteCharactersAreCheckedWholly)
         GTEST_SKIP() << "PostgreSQL refuses such bytes in a text column itself";
     TestServer srv(5);
     {
-        auto c = srv.backend->acquire();
+        auto c = srv.backend->acquireForServer();
         c->executeScript(QStringLiteral(
             "create table T_UTF (ID INTEGER, T VARCHAR2(40), sysid VARCHAR2(3));"
             "insert into T_UTF values (1, '上海浦东 abc 总部', '001');"
@@ -88,7 +88,7 @@ TEST(ProviderPacket, ThreeByteCharactersAreCheckedWholly)
     }
     for (int id = 1; id <= 6; ++id)
         expectSameAnswer(*srv.backend, QStringLiteral("select * from T_UTF where ID=%1").arg(id));
-    auto c = srv.backend->acquire(QStringLiteral("001"));
+    auto c = srv.backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
     const auto back = quillon::DataPacket::fromBinary(
         runProviderQueryBinary(*c, QStringLiteral("select T from T_UTF where ID=1")));
     EXPECT_EQ(back.rows.at(0).at(0).toString(), QStringLiteral("上海浦东 abc 总部"));
@@ -105,7 +105,7 @@ TEST(ProviderPacket, AWideHeaderGivesTheSameBytes)
         values += QStringLiteral("'v%1', ").arg(i);
     }
     {
-        auto c = srv.backend->acquire();
+        auto c = srv.backend->acquireForServer();
         c->executeScript(QStringLiteral("create table T_WIDE (%1sysid VARCHAR2(3));"
                                         "insert into T_WIDE values (%2'001');"
                                         "insert into T_WIDE values (%2'001');")

@@ -3,6 +3,7 @@
 #include "qtprint.h"
 #include "dataaccess/packet/datapacket.h"
 #include "dataaccess/protocol/transport.h"
+#include "server/authz.h"
 #include "server/httpserver.h"
 #include "server/schema.h"
 #include "server/seed.h"
@@ -75,7 +76,7 @@ struct TestServer
         EXPECT_EQ(backend->describe().startsWith(QLatin1String("PostgreSQL")), onPostgres())
             << qPrintable(backend->describe());
         {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             createSchema(*c);
             SeedOptions o;
             o.waybills = waybills;
@@ -125,7 +126,7 @@ struct TestServer
     // Runs the backend's own SQL directly, bypassing the server ("?" placeholders).
     QueryResult native(const QString &sql, const QVariantList &params = {})
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         return c->query(sql, params, false);
     }
 
@@ -135,14 +136,33 @@ struct TestServer
     std::unique_ptr<HttpServer> http;
 };
 
-// Lets every user of the demo deployment write a table, as a grant to "*" does (for tables
-// that a test makes itself, and for tests about something else than rights).
+// Lets every user of the demo deployment read and write a table, as a grant to "*" does (for
+// tables that a test makes itself, and for tests about something else than rights). Every
+// row of the table, whatever the user's role limits otherwise. Call it before the users'
+// first request: rights are cached per token generation.
 inline void grantToEveryone(Connection &c, const QString &table, const QString &ops = QStringLiteral("IUD"))
 {
+    QString withRead = ops;
+    if (!withRead.contains(QLatin1Char('R')))
+        withRead.prepend(QLatin1Char('R'));
     c.execute(QStringLiteral("delete from sys_functable where FUNCNAME='*' and TABLENAME=? and sysid='001'"),
               {table});
     c.execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) values ('*',?,?,'001')"),
-              {table, ops});
+              {table, withRead});
+}
+
+// Gives a user of a deployment that a test makes itself a role with these functions, and
+// the deployment the standard tables of the functions.
+inline void giveRole(Connection &c, const QString &sysid, const QString &user, const QString &role,
+                     const QStringList &functions)
+{
+    seedFunctionTables(c, sysid);
+    c.execute(QStringLiteral("insert into sys_role (ROLENAME, REMARK, sysid) values (?, '', ?)"), {role, sysid});
+    for (const QString &f : functions)
+        c.execute(QStringLiteral("insert into sys_rolegrant (ROLENAME, FUNCNAME, sysid) values (?,?,?)"),
+                  {role, f, sysid});
+    c.execute(QStringLiteral("insert into sys_userrole (USERCODE, ROLENAME, sysid) values (?,?,?)"),
+              {user, role, sysid});
 }
 
 inline quillon::DataPacket query(quillon::protocol::Transport &t, const QString &sql,

@@ -67,14 +67,14 @@ TEST(TokenGeneration, PasswordChangeDisableAndDeleteRefuseOlderTokens)
 {
     TestServer s(10);
     // The write of statuses() is about tokens, not about roles.
-    grantToEveryone(*s.backend->acquire(), QStringLiteral("tab_GoodsType"), QStringLiteral("I"));
+    grantToEveryone(*s.backend->acquireForServer(), QStringLiteral("tab_GoodsType"), QStringLiteral("I"));
     auto zhang = s.client(QStringLiteral("101"), QStringLiteral("001.zhang"));
     auto wang = s.client(QStringLiteral("201"), QStringLiteral("001.wang"));
     auto stale = holderOf(s, zhang->token());
     ASSERT_EQ(statuses(*stale), kServed);
 
     {
-        auto c = s.backend->acquire();
+        auto c = s.backend->acquireForServer();
         setPassword(*c, QStringLiteral("001.zhang"), QStringLiteral("654321"), true);
     }
     EXPECT_EQ(statuses(*stale), kRefused);
@@ -95,7 +95,7 @@ TEST(TokenGeneration, PasswordChangeDisableAndDeleteRefuseOlderTokens)
     // token of before the disabling stays dead.
     const QString beforeDisable = again.token();
     {
-        auto c = s.backend->acquire();
+        auto c = s.backend->acquireForServer();
         setUserEnabled(*c, QStringLiteral("001.zhang"), false);
     }
     EXPECT_EQ(statuses(*holderOf(s, beforeDisable)), kRefused);
@@ -109,7 +109,7 @@ TEST(TokenGeneration, PasswordChangeDisableAndDeleteRefuseOlderTokens)
         EXPECT_TRUE(e.message().contains(QStringLiteral("停用"))) << qPrintable(e.message());
     }
     {
-        auto c = s.backend->acquire();
+        auto c = s.backend->acquireForServer();
         setUserEnabled(*c, QStringLiteral("001.zhang"), true);
     }
     EXPECT_EQ(statuses(*holderOf(s, beforeDisable)), kRefused);
@@ -122,7 +122,7 @@ TEST(TokenGeneration, PasswordChangeDisableAndDeleteRefuseOlderTokens)
     const qsizetype goodsBefore =
         s.native(QStringLiteral("select count(*) from tab_GoodsType")).rows.value(0).value(0).toLongLong();
     {
-        auto c = s.backend->acquire();
+        auto c = s.backend->acquireForServer();
         deleteUser(*c, QStringLiteral("001.zhang"));
     }
     EXPECT_EQ(statuses(back), kRefused);
@@ -141,7 +141,7 @@ TEST(TokenGeneration, AChangeMadeByAnotherServerCountsWithinTheCacheTime)
     // database once its cache entry is older than the cache time.
     s.native(QStringLiteral("select 1 from dual")); // the connection exists
     {
-        auto c = s.backend->acquire();
+        auto c = s.backend->acquireForServer();
         c->execute(QStringLiteral("update sys_user set TOKENGEN=TOKENGEN+1 where USERCODE='001.zhang'"));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kTokenGenerationCacheMs + 200));

@@ -26,7 +26,7 @@ protected:
     {
         location = testDatabase(dir, QStringLiteral("w.sqlite"));
         backend = Backend::open(location, true);
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         c->executeScript(QStringLiteral("create table wl_counter (id integer primary key, n integer);"
                                         "create table wl_row (id integer, who integer)"));
         c->execute(QStringLiteral("insert into wl_counter (id, n) values (1, 0)"));
@@ -34,7 +34,7 @@ protected:
 
     qint64 scalar(const QString &sql)
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         return c->query(sql, {}, true).rows.value(0).value(0).toLongLong();
     }
 
@@ -44,7 +44,7 @@ protected:
     bool anotherWriterGetsThrough()
     {
         auto done = std::async(std::launch::async, [this] {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             Transaction t(*c);
             c->execute(QStringLiteral("update wl_counter set n = n + 1 where id = 1"));
             t.commit();
@@ -71,7 +71,7 @@ TEST_F(Writers, ConcurrentTransactionsAndSingleWritesAllLand)
         threads.emplace_back([&, w] {
             for (int i = 0; i < kEach; ++i) {
                 try {
-                    auto c = backend->acquire();
+                    auto c = backend->acquireForServer();
                     if (i % 4 == 3) { // a write outside a transaction
                         c->execute(QStringLiteral("insert into wl_row (id, who) values (?, ?)"), {i, w});
                         continue;
@@ -107,7 +107,7 @@ TEST_F(Writers, ConcurrentTransactionsAndSingleWritesAllLand)
 TEST_F(Writers, NoWayOutOfATransactionKeepsOthersWaiting)
 {
     { // an exception inside the transaction
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         try {
             Transaction t(*c);
             c->execute(QStringLiteral("update wl_counter set n = 100 where id = 1"));
@@ -119,13 +119,13 @@ TEST_F(Writers, NoWayOutOfATransactionKeepsOthersWaiting)
         EXPECT_TRUE(anotherWriterGetsThrough());
     }
     { // a second begin on the same connection is refused and does not hold the turn twice
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         Transaction t(*c);
         EXPECT_THROW(c->begin(), DbError);
     }
     EXPECT_TRUE(anotherWriterGetsThrough());
     { // a lease handed back in the middle of a transaction: rolled back
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         c->begin();
         c->execute(QStringLiteral("update wl_counter set n = 500 where id = 1"));
     }
@@ -133,7 +133,7 @@ TEST_F(Writers, NoWayOutOfATransactionKeepsOthersWaiting)
     EXPECT_EQ(scalar(QStringLiteral("select n from wl_counter where id = 1")), 3);
     // The same connection taken again starts a new transaction without complaint.
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         Transaction t(*c);
         c->execute(QStringLiteral("update wl_counter set n = n + 1 where id = 1"));
         t.commit();
@@ -147,7 +147,7 @@ TEST_F(Writers, AStoppedStatementAndAClosedConnectionGiveTheTurnBack)
         GTEST_SKIP() << "the statement time limit and closing a file connection are SQLite's";
     SqliteBackend::setStatementTimeLimit(200);
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         Transaction t(*c);
         EXPECT_THROW(c->execute(QStringLiteral(
                          "insert into wl_row (id, who) with recursive r(x) as (select 1 union all "
@@ -161,7 +161,7 @@ TEST_F(Writers, AStoppedStatementAndAClosedConnectionGiveTheTurnBack)
     // A connection closed while its transaction is open (the whole backend goes away).
     auto other = Backend::open(location, false);
     {
-        auto c = other->acquire();
+        auto c = other->acquireForServer();
         c->begin();
         c->execute(QStringLiteral("update wl_counter set n = 900 where id = 1"));
         c.reset();
@@ -175,7 +175,7 @@ TEST_F(Writers, TheWriteAheadLogIsCopiedBackUnderSteadyWrites)
 {
     if (onPostgres())
         GTEST_SKIP() << "the write-ahead log file is SQLite's";
-    auto c = backend->acquire();
+    auto c = backend->acquireForServer();
     c->executeScript(QStringLiteral("create table wl_blob (id integer, b blob)"));
     const QByteArray blob(64 * 1024, 'x');
     for (int i = 0; i < 320; ++i) { // 20 MB in all, 16 pages a transaction
@@ -194,7 +194,7 @@ TEST_F(Writers, TheWriteAheadLogStartsOverWhileReadersNeverPause)
     if (onPostgres())
         GTEST_SKIP() << "the write-ahead log file is SQLite's";
     {
-        auto c = backend->acquire();
+        auto c = backend->acquireForServer();
         c->executeScript(QStringLiteral("create table wl_blob (id integer, b blob)"));
     }
     // Readers one after the other on four connections, always one of them inside a read:
@@ -204,11 +204,11 @@ TEST_F(Writers, TheWriteAheadLogStartsOverWhileReadersNeverPause)
     std::vector<std::thread> readers;
     for (int r = 0; r < 4; ++r)
         readers.emplace_back([&] {
-            auto c = backend->acquire();
+            auto c = backend->acquireForServer();
             while (!stop)
                 c->query(QStringLiteral("select count(*), sum(length(b)) from wl_blob"), {}, true);
         });
-    auto c = backend->acquire();
+    auto c = backend->acquireForServer();
     const QByteArray blob(64 * 1024, 'x');
     for (int i = 0; i < 480; ++i) { // 30 MB
         Transaction t(*c);

@@ -448,7 +448,7 @@ TEST_F(HeraldServer, QueryWindowListsByReadStateAndKeepsItsResult)
     const QString id = QStringLiteral("Q%1").arg(QDateTime::currentMSecsSinceEpoch());
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     {
-        auto c = s_srv->backend->acquire();
+        auto c = s_srv->backend->acquireForServer();
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPTIME, OPSITE, "
                                   "OPEMP, MSGTYPE, sysid) values (?,?,?,?,?,?,?,?)"),
                    {id, QStringLiteral("查询公告"), QStringLiteral("正文就在这里"), now,
@@ -522,7 +522,7 @@ TEST_F(HeraldServer, ManagementListsCountsTicksAndDeletesTheTickedNotices)
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     QStringList ids;
     {
-        auto c = s_srv->backend->acquire();
+        auto c = s_srv->backend->acquireForServer();
         for (int i = 0; i < 4; ++i) {
             const QString id = QStringLiteral("M%1").arg(i);
             ids << id;
@@ -670,7 +670,7 @@ TEST_F(HeraldServer, ReceiptQueryListsReadersAndShowsTheNotice)
 {
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     {
-        auto c = s_srv->backend->acquire();
+        auto c = s_srv->backend->acquireForServer();
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, MSGFILE, OPTIME, "
                                   "OPSITE, OPEMP, sysid) values (?,?,?,?,?,?,?,?)"),
                    {QStringLiteral("R1"), QStringLiteral("阅读查询"), QStringLiteral("直接的正文"),
@@ -845,7 +845,7 @@ TEST_F(HeraldServer, ReceiptWindowLooksUpSitesAndReadersAndOpensBothBodyLayouts)
     serverFile(current, "{\\rtf1 current layout}");
     serverFile(QStringLiteral("MSGData\\L2.rtf"), "{\\rtf1 older layout}");
     {
-        auto c = s_srv->backend->acquire();
+        auto c = s_srv->backend->acquireForServer();
         const struct
         {
             const char *id;
@@ -875,7 +875,7 @@ TEST_F(HeraldServer, ReceiptWindowLooksUpSitesAndReadersAndOpensBothBodyLayouts)
     // A body file that the server does not have: the labels show, the user is told where
     // the copy should have been.
     {
-        auto c = s_srv->backend->acquire();
+        auto c = s_srv->backend->acquireForServer();
         c->execute(QStringLiteral("update TAB_MSGRECORD set MSGCONTENT=? where MSGID='L1'"),
                    {QStringLiteral("notice\\20261207\\gone_{L1}.rtf")});
     }

@@ -374,7 +374,7 @@ TEST(FinanceVolume, CoversTheFiltersAndRefusesASecondRun)
 {
     QTemporaryDir dir;
     auto backend = server::Backend::open(server::test::testDatabase(dir, QStringLiteral("volume.sqlite")), true);
-    auto c = backend->acquire();
+    auto c = backend->acquireForServer();
     server::createSchema(*c);
     server::SeedOptions o;
     o.waybills = 5;
