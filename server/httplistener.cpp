@@ -477,8 +477,9 @@ void HttpListener::stop()
 
 void HttpListener::stopAccepting()
 {
-    d->keepRunning.emplace(d->ioc.get_executor());
-    asio::post(d->ioc, [this] {
+    // The acceptor lives on the first loop.
+    d->keepRunning.emplace(d->loops.front()->get_executor());
+    asio::post(*d->loops.front(), [this] {
         beast::error_code ignored;
         d->acceptor.close(ignored);
     });
