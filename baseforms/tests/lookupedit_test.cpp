@@ -262,8 +262,11 @@ TEST_F(LookupEditTest, ListStopsAtTwentyAndANewerKeystrokeStopsARunningSearch)
     EXPECT_EQ(searches, 1);
     EXPECT_EQ(edit->text(), QStringLiteral("站点49999"));
     EXPECT_TRUE(edit->listVisible());
+    ASSERT_NE(edit->dataListDataset(), nullptr);
     EXPECT_EQ(edit->dataListDataset()->RecordCount(), 1);
     // The grid shows the newer rows, not the picture it had while the older search ran.
+    ASSERT_NE(edit->dataList(), nullptr);
+    ASSERT_NE(edit->dataList()->model(), nullptr);
     EXPECT_EQ(edit->dataList()->model()->rowCount(), 1);
     EXPECT_EQ(edit->dataList()->currentIndex().row(), 0);
     EXPECT_EQ(edit->listNames(), QStringList{QStringLiteral("站点49999")});

@@ -53,8 +53,14 @@ protected:
         }
         return 200;
     }
+    // The helpers fail the test instead of crashing it when a query brought back fewer
+    // rows or other fields than the test expects.
     static void modify(DataPacket &p, int row, const QString &field, const QVariant &value)
     {
+        if (row < 0 || row >= p.rows.size() || p.fieldIndex(field) < 0) {
+            ADD_FAILURE() << "no row " << row << " or no field " << qPrintable(field) << " in the packet";
+            return;
+        }
         DataPacket::Change ch;
         ch.state = RowState::Modified;
         ch.row = row;
@@ -75,6 +81,10 @@ protected:
     }
     static void remove(DataPacket &p, int row)
     {
+        if (row < 0 || row >= p.rows.size()) {
+            ADD_FAILURE() << "no row " << row << " to delete in the packet";
+            return;
+        }
         DataPacket::Change ch;
         ch.state = RowState::Deleted;
         ch.original = p.rows.takeAt(row);
@@ -293,6 +303,8 @@ TEST_F(Apply, TwoFieldsForOneColumnAndMovingRowsOutOfTheDeploymentAreRefused)
     // second one would write what the checks of the first never saw.
     for (const QString &second : {QStringLiteral("SYSID"), QStringLiteral("sysid"), QStringLiteral("SysId")}) {
         DataPacket p = row(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, sysid, sysid as X"));
+        ASSERT_EQ(p.fields.size(), 5);
+        ASSERT_EQ(p.rows.size(), 1);
         p.fields[4].name = second;
         modify(p, 0, second, QStringLiteral("002"));
         QString text;
@@ -300,10 +312,12 @@ TEST_F(Apply, TwoFieldsForOneColumnAndMovingRowsOutOfTheDeploymentAreRefused)
         EXPECT_TRUE(text.contains(QStringLiteral("twice"))) << qPrintable(text);
     }
     DataPacket twice = row(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, PCS, PCS as X"));
+    ASSERT_EQ(twice.fields.size(), 5);
     twice.fields[4].name = QStringLiteral("pcs");
     modify(twice, 0, QStringLiteral("pcs"), 77);
     EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), twice), 400);
     DataPacket ins = query(*t, QStringLiteral("select MSGID, MSGREADSITE, MSGREADER, sysid, sysid as Y from TAB_MSGREAD where 1=0"));
+    ASSERT_EQ(ins.fields.size(), 5);
     ins.fields[4].name = QStringLiteral("SYSID");
     insert(ins, {{"MSGID", "D1"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}, {"sysid", "001"}, {"SYSID", "002"}});
     EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), ins), 400);
@@ -313,6 +327,7 @@ TEST_F(Apply, TwoFieldsForOneColumnAndMovingRowsOutOfTheDeploymentAreRefused)
     // other rows are not written either.
     for (const QVariant &target : {QVariant(QStringLiteral("002")), QVariant(QString()), QVariant()}) {
         DataPacket p = row(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, PCS, sysid"));
+        ASSERT_EQ(p.rows.size(), 1);
         modify(p, 0, QStringLiteral("PCS"), 55);
         DataPacket::Change move;
         move.state = RowState::Modified;

@@ -251,4 +251,66 @@ TEST_F(Attack, WhatOneRequestChangesInItsSessionDoesNotReachTheNext)
     }
 }
 
+
+// The server's own reads (log-on, administration, lookups) go through the same read-only
+// query as the provider, on a connection that no deployment restricts: a writing statement
+// dressed as a query must not run there either.
+TEST_F(Attack, AReadOnlyQueryOnAServerConnectionRunsNoWritingStatement)
+{
+    const qlonglong sites = count(QStringLiteral("select count(*) from tab_Site"));
+    const qlonglong users = count(QStringLiteral("select count(*) from sys_user"));
+    ASSERT_GT(sites, 0);
+    const QStringList texts = {
+        QStringLiteral("with x as (select 1) delete from tab_Site"),
+        QStringLiteral("with x as (select 1) update tab_Site set SiteName='x'"),
+        QStringLiteral("with x as (select 1) insert into tab_Site (SiteCode, SiteName, sysid) values ('Z9','x','009')"),
+        QStringLiteral("delete from sys_user"),
+    };
+    for (const QString &sql : texts) {
+        auto c = srv->backend->acquireForServer();
+        EXPECT_THROW(c->query(sql, {}, true), DbError) << qPrintable(sql);
+    }
+    EXPECT_EQ(count(QStringLiteral("select count(*) from tab_Site")), sites);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from tab_Site where SiteName='x'")), 0);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from sys_user")), users);
+    // The same connection still reads.
+    auto c = srv->backend->acquireForServer();
+    EXPECT_EQ(c->query(QStringLiteral("with x as (select 1) select count(*) from tab_Site"), {}, true)
+                  .rows.value(0).value(0).toLongLong(),
+              sites);
+}
+
+// The column list of a server table is not for clients: the engine refuses it on a
+// client's connection even when the statement never passes the server's text checks.
+TEST_F(Attack, TheEngineRefusesAClientTheColumnsOfServerTables)
+{
+    auto c = srv->backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
+    const auto refusedOrEmpty = [&](const QString &sql) {
+        try {
+            return c->query(sql, {}, true).rows.isEmpty();
+        } catch (const DbError &) {
+            return true;
+        }
+    };
+    if (!onPostgres()) {
+        for (const QString &sql : {QStringLiteral("pragma table_info(sys_user)"),
+                                   QStringLiteral("pragma table_info('sys_server')"),
+                                   QStringLiteral("pragma main.table_info(sys_user)"),
+                                   QStringLiteral("pragma table_xinfo(sys_user)"),
+                                   QStringLiteral("pragma table_info(sys_tenant)")})
+            EXPECT_TRUE(refusedOrEmpty(sql)) << qPrintable(sql);
+        // A business table's column list stays readable (the lookup dialogs ask for it).
+        EXPECT_FALSE(refusedOrEmpty(QStringLiteral("pragma table_info(TAB_MSGRECORD)")));
+    } else {
+        for (const QString &sql :
+             {QStringLiteral("select column_name from information_schema.columns where table_name in "
+                             "('sys_user','sys_server','sys_tenant')"),
+              QStringLiteral("select a.attname from pg_attribute a join pg_class r on r.oid=a.attrelid "
+                             "where r.relname='sys_user' and has_column_privilege(r.oid, a.attnum, 'SELECT')")})
+            EXPECT_TRUE(refusedOrEmpty(sql)) << qPrintable(sql);
+        EXPECT_FALSE(refusedOrEmpty(QStringLiteral("select column_name from information_schema.columns "
+                                                   "where table_name='tab_msgrecord'")));
+    }
+}
+
 } // namespace

@@ -160,6 +160,7 @@ TEST_F(Authz, AnyoneMayPublishButDeletingNoticesNeedsTheManagementGrant)
 
     auto deletion = [&](protocol::Transport &t) {
         DataPacket p = query(t, QStringLiteral("select * from TAB_MSGRECORD where MSGID='T-1'"));
+        ASSERT_EQ(p.rows.size(), 1) << "the notice is not visible to the deleting user";
         DataPacket::Change ch;
         ch.state = RowState::Deleted;
         ch.original = p.rows.takeAt(0);

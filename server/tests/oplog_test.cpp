@@ -894,4 +894,45 @@ TEST(OpLogValues, DisplayOfValuesIsOneReadableLine)
     EXPECT_EQ(OpLogWriter::displayValue(QString(300, QLatin1Char('x'))).size(), 200);
 }
 
+
+// The log rows are part of the change: when writing them fails, the change is not made.
+TEST_F(OpLog, AFailureWhileLoggingLeavesNothingChanged)
+{
+    const char *failSqlite = "create trigger wl_test_logfull before insert on sys_log "
+                             "begin select raise(abort, 'log full'); end";
+    const char *failPg = "create function wl_test_logfull() returns trigger language plpgsql as "
+                         "$$ begin raise exception 'log full'; end $$; "
+                         "create trigger wl_test_logfull before insert on sys_log "
+                         "for each row execute function wl_test_logfull()";
+    srv->backend->acquireForServer()->executeScript(QString::fromLatin1(onPostgres() ? failPg : failSqlite));
+
+    DataPacket p = query(*t, QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, WEIGHT, sysid from TAB_ACCOUNT "
+                                            "where sysid='001' order by BILLCODE, STATIONCODE, SCANTYPE"));
+    ASSERT_GE(p.rows.size(), 2);
+    const QVariantList first = p.rows.at(0), second = p.rows.at(1);
+    const auto weightOf = [&](const QVariantList &r) {
+        return count(QStringLiteral("select count(*) from TAB_ACCOUNT where BILLCODE=? and STATIONCODE=? and "
+                                    "SCANTYPE=? and WEIGHT=?"),
+                     {r.at(0), r.at(1), r.at(2), 4321.5});
+    };
+    modify(p, 0, QStringLiteral("WEIGHT"), 4321.5);
+    remove(p, 1);
+    const qlonglong lines = count(QStringLiteral("select count(*) from TAB_ACCOUNT"));
+    const qlonglong before = logRows();
+    EXPECT_GE(applyStatus(QStringLiteral("TAB_ACCOUNT"), p), 400);
+    EXPECT_EQ(weightOf(first), 0);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT")), lines);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where BILLCODE=? and STATIONCODE=? and SCANTYPE=?"),
+                    {second.at(0), second.at(1), second.at(2)}),
+              1);
+    EXPECT_EQ(logRows(), before);
+
+    // Once the log takes rows again, the same packet goes through with its rows.
+    srv->backend->acquireForServer()->executeScript(QStringLiteral("drop trigger wl_test_logfull") +
+                                           (onPostgres() ? QStringLiteral(" on sys_log") : QString()));
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), p), 200);
+    EXPECT_EQ(weightOf(first), 1);
+    EXPECT_EQ(logRows(), before + 2);
+}
+
 } // namespace

@@ -235,6 +235,8 @@ TEST_F(TallyTest, DispatchFoldsOnlyAToZAndIgnoresUnknownNames)
 
 TEST_F(TallyTest, FinanceCentreAndSiteUsersGetTheirOwnFixedBox)
 {
+    // The day is taken before any window opens: a run that crosses midnight still agrees.
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     setUser(QStringLiteral("上海中心"), true);
     std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
     EXPECT_EQ(e->boxes.edtFinance->text(), QStringLiteral("上海中心"));
@@ -249,13 +251,13 @@ TEST_F(TallyTest, FinanceCentreAndSiteUsersGetTheirOwnFixedBox)
     EXPECT_TRUE(q->boxes.edtFinance->isEnabled());
     EXPECT_TRUE(q->boxes.edtFinance->text().isEmpty());
     // Both date boxes span today.
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     EXPECT_EQ(q->filters->dtB->text(), today + QStringLiteral(" 00:00:00"));
     EXPECT_EQ(q->filters->dtE->text(), today + QStringLiteral(" 23:59:59"));
 }
 
 TEST_F(TallyTest, BothCentreWindowsAskTheSameQuestion)
 {
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     setUser(QStringLiteral("上海中心"), true);
     std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
     std::unique_ptr<TfcenAccQuery> q(tessera::createForm<TfcenAccQuery>());
@@ -263,7 +265,6 @@ TEST_F(TallyTest, BothCentreWindowsAskTheSameQuestion)
     fill(q.get(), QStringLiteral("O'Neil"));
     const QString sql = e->GetSql();
     EXPECT_EQ(sql, q->GetSql());
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     EXPECT_EQ(sql, QStringLiteral("select * from TAB_ACCOUNT  where SCANTIME between to_date('")
                        + today + QStringLiteral(" 00:00:00','YYYY-MM-DD HH24:MI:SS')  and to_date('")
                        + today
@@ -340,6 +341,7 @@ TEST_F(TallyTest, EditWindowSidePanelProgressBarAndHiddenButtons)
 
 TEST_F(TallyTest, RecordWindowsAskTheSameQuestionOnTheChosenDateColumn)
 {
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     std::unique_ptr<TfDFKEdt> ke(tessera::createForm<TfDFKEdt>());
     std::unique_ptr<TfDFKQuery> kq(tessera::createForm<TfDFKQuery>());
     for (auto *b : {&ke->boxes, &kq->boxes}) {
@@ -351,7 +353,6 @@ TEST_F(TallyTest, RecordWindowsAskTheSameQuestionOnTheChosenDateColumn)
         f->rgpButtons->button(1)->click();
         f->cboSignType->setCurrentIndex(1);
     }
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     EXPECT_EQ(ke->GetSql(), kq->GetSql());
     EXPECT_EQ(ke->GetSql(),
               QStringLiteral("select * from TAB_DFKRECORD  where SIGNTIME between to_date('") + today

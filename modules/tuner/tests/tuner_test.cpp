@@ -345,6 +345,8 @@ protected:
 TEST_F(TunerServer, LogQueryFollowsTimeTableAndKind)
 {
     addLog(QStringLiteral("002"), QStringLiteral("TAB_ACCOUNT"), QStringLiteral("UPT"));
+    // The day is taken before the window opens: a run that crosses midnight still agrees.
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     auto *log = open<TfSysLog>(QStringLiteral("FSYSLOG"));
     ASSERT_TRUE(log);
     addLog(QStringLiteral("001"), QStringLiteral("TAB_HAND"), QStringLiteral("UPT"));
@@ -356,7 +358,6 @@ TEST_F(TunerServer, LogQueryFollowsTimeTableAndKind)
     EXPECT_EQ(log->cboTable->findText(QStringLiteral("TAB_HAND")), -1);
     EXPECT_EQ(log->cboType->currentIndex(), -1);
 
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     const QVariantList range = {QVariant(today + QStringLiteral(" 00:00:00")),
                                 QVariant(today + QStringLiteral(" 23:59:59"))};
     log->executeAction(log->actQuery);
@@ -529,6 +530,93 @@ TEST(TunerPattern, DllNameIsOneLiteralPattern)
 {
     EXPECT_EQ(TfSysUpdate::containsPattern(QStringLiteral("a'b%_\\")),
               QStringLiteral("'%a''b\\%\\_\\\\%' escape '\\'"));
+}
+
+
+// The window's own question, asked on a server connection that no deployment restricts:
+// what it would return if the server's filter ever failed.
+static QStringList unfiltered(server::test::TestServer *srv, const QString &sql, const char *field)
+{
+    auto c = srv->backend->acquireForServer();
+    const server::QueryResult r = c->query(c->translate(sql).sql, {}, true);
+    int col = -1;
+    for (int i = 0; i < r.fields.size(); ++i)
+        if (r.fields.at(i).name.compare(QLatin1String(field), Qt::CaseInsensitive) == 0)
+            col = i;
+    EXPECT_GE(col, 0) << field;
+    QStringList out;
+    for (const QVariantList &row : r.rows)
+        out << row.value(col).toString();
+    return out;
+}
+
+TEST_F(TunerServer, LogWindowAsksForChangesOfItsOwnDeploymentAndTakesAnyTableName)
+{
+    addLog(QStringLiteral("002"), QStringLiteral("TAB_ACCOUNT"), QStringLiteral("UPT"));
+    addLog(QStringLiteral("001"), QStringLiteral("TAB_O'X"), QStringLiteral("DEL"));
+    const QString foreignId = s_srv->native(QStringLiteral("select max(id) from sys_log where sysid='002'"))
+                                  .rows.value(0).value(0).toString();
+    auto *log = open<TfSysLog>(QStringLiteral("fSysLog"));
+    ASSERT_TRUE(log);
+    log->dtDateB->setDateTime(QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+    log->dtDateE->setDateTime(QDateTime(QDate::currentDate().addDays(2), QTime(0, 0)));
+
+    // 修改 lists the changes, every one of them.
+    log->cboType->setCurrentIndex(1);
+    ASSERT_EQ(log->cboType->currentText(), QStringLiteral("修改"));
+    log->executeAction(log->actQuery);
+    const QStringList types = column(log->cdsData, "OPTYPE");
+    const qlonglong changes = count(QStringLiteral("select count(*) from sys_log where sysid='001' and optype='UPT'"));
+    ASSERT_GT(changes, 0);
+    EXPECT_EQ(types.size(), changes);
+    EXPECT_EQ(types.count(QStringLiteral("UPT")), types.size());
+    // Past the server's filter the window's text still asks for 001 only.
+    const QStringList ids = unfiltered(s_srv, log->GetSql(), "id");
+    EXPECT_EQ(ids.size(), changes);
+    EXPECT_FALSE(ids.contains(foreignId));
+
+    // A typed table name with a quote is one literal.
+    log->cboType->setCurrentIndex(0);
+    log->cboTable->setEditText(QStringLiteral("TAB_O'X"));
+    log->executeAction(log->actQuery);
+    EXPECT_TRUE(presenter->shown.isEmpty()) << qPrintable(presenter->shown.value(0).text);
+    EXPECT_EQ(column(log->cdsData, "TABLENAME"), QStringList{QStringLiteral("TAB_O'X")});
+}
+
+TEST_F(TunerServer, UpdateRegisterListsItsDeploymentWithinBothDateBounds)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const struct
+    {
+        int id;
+        const char *dll;
+        int daysAgo;
+        const char *sysid;
+    } rows[] = {{7001, "old.dll", 10, "001"}, {7002, "new.dll", 0, "001"}, {7003, "foreign.dll", 0, "002"}};
+    for (const auto &r : rows)
+        s_srv->native(QStringLiteral("insert into sys_update (id, utheme, udllname, utime, UFLAG, sysid) values "
+                                     "(?, '范围', ?, ?, '0', ?)"),
+                      {r.id, QString::fromLatin1(r.dll), now.addDays(-r.daysAgo), QString::fromLatin1(r.sysid)});
+    auto *w = open<TfSysUpdate>(QStringLiteral("fSysUpdate"));
+    ASSERT_TRUE(w);
+    w->edtDllName->setText(QStringLiteral(".dll"));
+    w->executeAction(w->actQuery);
+    QStringList names = column(w->cdsData, "UDLLNAME");
+    EXPECT_TRUE(names.contains(QStringLiteral("new.dll")));
+    EXPECT_FALSE(names.contains(QStringLiteral("old.dll"))); // before today's start
+    EXPECT_FALSE(names.contains(QStringLiteral("foreign.dll")));
+    names = unfiltered(s_srv, w->GetSql(), "udllname");
+    EXPECT_TRUE(names.contains(QStringLiteral("new.dll")));
+    EXPECT_FALSE(names.contains(QStringLiteral("foreign.dll")));
+    EXPECT_FALSE(names.contains(QStringLiteral("old.dll")));
+
+    w->dtDateB->setDateTime(now.addDays(-11));
+    w->executeAction(w->actQuery);
+    names = column(w->cdsData, "UDLLNAME");
+    EXPECT_TRUE(names.contains(QStringLiteral("old.dll")));
+    EXPECT_TRUE(names.contains(QStringLiteral("new.dll")));
+    EXPECT_FALSE(unfiltered(s_srv, w->GetSql(), "udllname").contains(QStringLiteral("foreign.dll")));
+    s_srv->native(QStringLiteral("delete from sys_update where id in (7001, 7002, 7003)"));
 }
 
 } // namespace
