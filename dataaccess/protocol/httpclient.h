@@ -58,6 +58,8 @@ public:
                 const std::string &contentType);
 
     void close();
+    // The time limit of the following steps (milliseconds); the connection stays.
+    void setTimeout(int ms);
 
 private:
     struct Impl;

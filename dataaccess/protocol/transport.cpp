@@ -1,5 +1,7 @@
 #include "dataaccess/protocol/transport.h"
 
+#include <algorithm>
+
 #include "dataaccess/protocol/httpclient.h"
 
 #include <QDateTime>
@@ -110,7 +112,16 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
     Reply reply = post(path, body, true);
     if (reply.status == 401 && m_haveCredentials) {
         // The token expired or the server's key changed: log on again once.
-        openSession(m_credentials);
+        try {
+            openSession(m_credentials);
+        } catch (const ProtocolError &e) {
+            if (e.status() != 401 && e.status() != 403)
+                throw;
+            // The user typed nothing: his session ended because his password was reset
+            // or his account disabled. Say that, not that his log-on was refused.
+            throw ProtocolError(e.status(), QStringLiteral("session ended: ") + e.message(),
+                                sessionEndedText(e.message()));
+        }
         reply = post(path, body, true);
     }
     return reply;
@@ -124,9 +135,30 @@ void Transport::fail(const Reply &reply) const
     throw ProtocolError(reply.status, text, failureText(reply.status, text, endPoint()));
 }
 
+void Transport::setTimeout(int ms)
+{
+    std::lock_guard lock(m_mutex);
+    m_options.timeoutMs = ms;
+    if (d->client)
+        d->client->setTimeout(ms);
+}
+
 SessionReply Transport::openSession(const SessionRequest &request)
 {
     std::lock_guard lock(m_mutex);
+    // The log-on check has its own short limit; the calls after it get theirs back,
+    // however the check ends.
+    ensureClient();
+    d->client->setTimeout(std::min(m_options.logOnTimeoutMs, m_options.timeoutMs));
+    struct RestoreLimit
+    {
+        Transport *t;
+        ~RestoreLimit()
+        {
+            if (t->d->client)
+                t->d->client->setTimeout(t->m_options.timeoutMs);
+        }
+    } restore{this};
     const Reply reply = post(QLatin1String(kSessionPath), request.toCbor().toCborValue().toCbor(),
                              false);
     if (reply.status != 200)
