@@ -207,8 +207,9 @@ TfStart::TfStart(QWidget *parent)
 
 void TfStart::refresh()
 {
+    // The subquery is named: PostgreSQL before 16 refuses one without a name.
     const QString unread = QStringLiteral("select count(*) as N from (") +
-                           sentry::unreadNoticeSql(*host::g_lstVars) + u')';
+                           sentry::unreadNoticeSql(*host::g_lstVars) + QStringLiteral(") u");
     m_notices->setText(fetchNumber(unread));
     for (int i = 0; i < m_figures.size(); ++i)
         m_figureValues[i]->setText(fetchNumber(m_figures[i].sql));

@@ -772,6 +772,10 @@ public:
 
     void begin() override
     {
+        // PostgreSQL only warns about a nested begin; refused as on SQLite, so that a
+        // caller that lost track of its transaction learns it at once.
+        if (m_inTransaction || PQtransactionStatus(m_db) != PQTRANS_IDLE)
+            throw DbError(QStringLiteral("cannot start a transaction within a transaction"));
         executeScript(QStringLiteral("begin"));
         m_inTransaction = true;
     }

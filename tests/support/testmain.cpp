@@ -49,14 +49,11 @@ QByteArray postgresUrl()
 }
 
 // Fails the process of a PostgreSQL test that opened no PostgreSQL database, or a
-// SQLite one: the test passed, but not where its name says it ran.
+// SQLite one: the test passed, but not where its name says it ran. Counted for the whole
+// process (ctest runs one test a process), so that a database opened by the suite's set-up
+// counts for its tests.
 class BackendGuard : public ::testing::EmptyTestEventListener
 {
-    void OnTestStart(const ::testing::TestInfo &) override
-    {
-        s_postgresUses = 0;
-        s_sqliteUses = 0;
-    }
     void OnTestEnd(const ::testing::TestInfo &info) override
     {
         if (info.result()->Skipped() || info.result()->Failed())
