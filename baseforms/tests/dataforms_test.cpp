@@ -3,6 +3,7 @@
 #include "baseforms/fdbquerybase_md.h"
 #include "baseforms/fdbquerybase_single.h"
 #include "baseforms/mydbxedit.h"
+#include "baseforms/rzcontrols.h"
 #include "lookuptestenv.h"
 
 #include <QGridLayout>
