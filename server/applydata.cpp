@@ -15,7 +15,7 @@ bool isProtectedTable(const QString &table)
     return t == QLatin1String("sys_user") || t == QLatin1String("sys_server")
            || t == QLatin1String("sys_filepurge")
            || t == QLatin1String("dual") || t.startsWith(QLatin1String("sqlite_"))
-           || authzTables().contains(t);
+           || authzTables().contains(t) || isServerTable(t);
 }
 
 namespace {
@@ -84,7 +84,7 @@ QString numberProblem(const QString &declared, double value)
 
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
                               const QString &sysid, const OpActor &actor,
-                              const ApplyAuthorizer &authorize)
+                              const ApplyAuthorizer &authorize, const ApplyRecorder &beforeCommit)
 {
     static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
     const QString tableName = table.trimmed();
@@ -331,7 +331,46 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
             }
         }
         oplog.finish();
+        // The refreshed packet: rows as stored now, no change log; read before the commit so
+        // that it can be stored with the changes (a retried request gets it back).
+        packet.changes.clear();
+        bool keysPresent = !info.primaryKey.isEmpty();
+        for (qsizetype k = 0; k < pkFields.size(); ++k)
+            if (pkFields.at(k) < 0
+                && info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) != 0)
+                keysPresent = false;
+        QStringList readCols;
+        QList<int> readFields;
+        for (qsizetype i = 0; i < packet.fields.size(); ++i) {
+            if (colOf.at(i) >= 0) {
+                readCols.append(q(info.columns.at(colOf.at(i))));
+                readFields.append(int(i));
+            }
+        }
+        if (keysPresent && !readCols.isEmpty()) {
+            for (int r : std::as_const(written)) {
+                QVariantList params;
+                const QString where = whereClause(packet.rows.at(r), {}, &params);
+                const QueryResult fresh = c.query(QStringLiteral("select %1 from %2 where %3")
+                                                      .arg(readCols.join(QLatin1Char(',')), qtable, where),
+                                                  params, true);
+                if (fresh.rows.isEmpty())
+                    continue;
+                for (qsizetype k = 0; k < readFields.size(); ++k) {
+                    const int fi = readFields.at(k);
+                    bool ok = true;
+                    const QVariant v = quillon::convertValue(packet.fields.at(fi).type,
+                                                             fresh.rows.first().at(k), &ok);
+                    if (ok)
+                        packet.rows[r][fi] = v;
+                }
+            }
+        }
+        if (beforeCommit)
+            beforeCommit(packet);
         t.commit();
+    } catch (const DbUnavailable &) {
+        throw; // the database went away: the caller may retry
     } catch (const DbError &e) {
         if (e.message().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive))
             throw ApplyError(409, QStringLiteral("%1: a row with the same key exists already (%2)")
@@ -339,40 +378,6 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         throw ApplyError(400, QStringLiteral("%1: %2").arg(tableName, e.message()));
     }
 
-    // The refreshed packet: rows as stored now, no change log.
-    packet.changes.clear();
-    bool keysPresent = !info.primaryKey.isEmpty();
-    for (qsizetype k = 0; k < pkFields.size(); ++k)
-        if (pkFields.at(k) < 0
-            && info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) != 0)
-            keysPresent = false;
-    QStringList readCols;
-    QList<int> readFields;
-    for (qsizetype i = 0; i < packet.fields.size(); ++i) {
-        if (colOf.at(i) >= 0) {
-            readCols.append(q(info.columns.at(colOf.at(i))));
-            readFields.append(int(i));
-        }
-    }
-    if (keysPresent && !readCols.isEmpty()) {
-        for (int r : std::as_const(written)) {
-            QVariantList params;
-            const QString where = whereClause(packet.rows.at(r), {}, &params);
-            const QueryResult fresh = c.query(QStringLiteral("select %1 from %2 where %3")
-                                                  .arg(readCols.join(QLatin1Char(',')), qtable, where),
-                                              params, true);
-            if (fresh.rows.isEmpty())
-                continue;
-            for (qsizetype k = 0; k < readFields.size(); ++k) {
-                const int fi = readFields.at(k);
-                bool ok = true;
-                const QVariant v = quillon::convertValue(packet.fields.at(fi).type,
-                                                         fresh.rows.first().at(k), &ok);
-                if (ok)
-                    packet.rows[r][fi] = v;
-            }
-        }
-    }
     return packet;
 }
 

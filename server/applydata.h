@@ -43,9 +43,13 @@ private:
 // it refuses by throwing ApplyError.
 using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops,
                                            const quillon::DataPacket &packet)>;
+// beforeCommit, when given, is called with the refreshed packet inside the transaction,
+// just before the commit (the request id of the call is stored with it there).
+using ApplyRecorder = std::function<void(const quillon::DataPacket &refreshed)>;
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
                               const QString &sysid, const OpActor &actor = OpActor(),
-                              const ApplyAuthorizer &authorize = {});
+                              const ApplyAuthorizer &authorize = {},
+                              const ApplyRecorder &beforeCommit = {});
 
 // Tables that only the server writes (users, server keys).
 bool isProtectedTable(const QString &table);

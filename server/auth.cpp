@@ -5,7 +5,12 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <algorithm>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
+#include <vector>
+#include <pthread.h>
 #include <sodium.h>
 
 namespace server {
@@ -107,6 +112,25 @@ SessionInfo TokenSigner::verify(const QString &token, qint64 now) const
     info.tokenGeneration = a.at(13).toInteger();
     if (now >= info.expiresAt)
         throw AuthError(QStringLiteral("session expired: log on again"));
+    return info;
+}
+
+SessionInfo TokenSigner::verifyRemembered(const std::string &token, qint64 now) const
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_verified.find(token);
+        if (it != m_verified.end()) {
+            if (now >= it->second.expiresAt)
+                throw AuthError(QStringLiteral("session expired: log on again"));
+            return it->second;
+        }
+    }
+    SessionInfo info = verify(QString::fromLatin1(token.data(), qsizetype(token.size())), now);
+    std::lock_guard lock(m_mutex);
+    if (m_verified.size() >= 10000) // as many sessions as a server holds; start afresh beyond
+        m_verified.clear();
+    m_verified.emplace(token, info);
     return info;
 }
 
@@ -262,101 +286,211 @@ void deleteUser(Connection &c, const QString &user)
 }
 
 namespace {
-// What sys_user said about a user a moment ago, per database.
-class GenerationCache
+// The servers of this process, for bumps made outside any request.
+std::mutex g_registryMutex;
+std::vector<TokenGenerations *> g_registry;
+// The server whose request the thread runs, and the users it bumped meanwhile.
+thread_local TokenGenerations *t_serving = nullptr;
+thread_local QStringList t_bumped;
+
+qint64 nowMs()
 {
-public:
+    return QDateTime::currentMSecsSinceEpoch();
+}
+} // namespace
+
+struct TokenGenerations::Impl
+{
     struct Entry
     {
         bool exists = false;
         bool enabled = false;
         qint64 generation = 0;
-        qint64 readAtMs = 0;
+        qint64 readAtMs = 0; // when the read began: the entry is at least that fresh
     };
 
-    std::optional<Entry> find(const QString &key, qint64 nowMs)
+    explicit Impl(Backend &b)
+        : backend(b)
+    {}
+
+    std::optional<Entry> find(const QString &user, qint64 now)
     {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_entries.constFind(key);
-        if (it == m_entries.constEnd() || nowMs - it->readAtMs >= kTokenGenerationCacheMs
-            || nowMs < it->readAtMs)
+        std::lock_guard lock(mutex);
+        const auto it = entries.constFind(user);
+        if (it == entries.constEnd() || now - it->readAtMs >= kTokenGenerationCacheMs || now < it->readAtMs)
             return std::nullopt;
         return *it;
     }
-    // epoch: forgets() counted before the read; a read that overlapped a bump is not kept.
-    void store(const QString &key, const Entry &e, quint64 epoch)
+    quint64 currentEpoch()
     {
-        std::lock_guard lock(m_mutex);
-        if (epoch != m_epoch)
+        std::lock_guard lock(mutex);
+        return epoch;
+    }
+    // epoch: forget() counted before the read began; a read that overlapped one is dropped,
+    // it may have seen the database before the change.
+    void store(const QString &user, const Entry &e, quint64 readEpoch)
+    {
+        std::lock_guard lock(mutex);
+        if (readEpoch != epoch)
             return;
-        if (m_entries.size() > 10000)
-            m_entries.clear();
-        m_entries.insert(key, e);
+        if (entries.size() > 100000)
+            entries.clear();
+        entries.insert(user, e);
     }
-    quint64 epoch()
+    void storeAll(QHash<QString, Entry> &&all, quint64 readEpoch)
     {
-        std::lock_guard lock(m_mutex);
-        return m_epoch;
-    }
-    void forget(const QString &user)
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_epoch;
-        const QString suffix = QLatin1Char('\n') + user;
-        for (auto it = m_entries.begin(); it != m_entries.end();) {
-            if (it.key().endsWith(suffix))
-                it = m_entries.erase(it);
-            else
-                ++it;
-        }
+        std::lock_guard lock(mutex);
+        if (readEpoch == epoch)
+            entries = std::move(all);
     }
 
-private:
-    std::mutex m_mutex;
-    QHash<QString, Entry> m_entries; // "database\nuser"
-    quint64 m_epoch = 0;
+    static void verdict(const Entry &e, const SessionInfo &session)
+    {
+        if (!e.exists || !e.enabled || e.generation != session.tokenGeneration)
+            throw AuthError(QStringLiteral("登录已失效（密码已修改或用户已停用），请重新登录"));
+    }
+
+    Backend &backend;
+    std::mutex mutex;
+    QHash<QString, Entry> entries; // by user name
+    quint64 epoch = 0;
+
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread refresher;
 };
 
-GenerationCache &generationCache()
+TokenGenerations::TokenGenerations(Backend &backend)
+    : d(std::make_unique<Impl>(backend))
 {
-    static GenerationCache cache;
-    return cache;
+    std::lock_guard lock(g_registryMutex);
+    g_registry.push_back(this);
 }
-} // namespace
+
+TokenGenerations::~TokenGenerations()
+{
+    {
+        std::lock_guard lock(d->wakeMutex);
+        d->stopping = true;
+    }
+    d->wake.notify_all();
+    if (d->refresher.joinable())
+        d->refresher.join();
+    std::lock_guard lock(g_registryMutex);
+    g_registry.erase(std::remove(g_registry.begin(), g_registry.end(), this), g_registry.end());
+}
+
+bool TokenGenerations::checkFromMemory(const SessionInfo &session)
+{
+    const std::optional<Impl::Entry> e = d->find(session.user, nowMs());
+    if (!e)
+        return false;
+    Impl::verdict(*e, session);
+    return true;
+}
+
+void TokenGenerations::check(const SessionInfo &session)
+{
+    if (checkFromMemory(session))
+        return;
+    const quint64 epoch = d->currentEpoch();
+    Impl::Entry fresh;
+    fresh.readAtMs = nowMs();
+    {
+        auto conn = d->backend.acquire();
+        const QueryResult r = conn->query(QStringLiteral("select ENABLED, TOKENGEN from sys_user "
+                                                         "where USERCODE=?"),
+                                          {session.user}, true);
+        if (!r.rows.isEmpty()) {
+            fresh.exists = true;
+            fresh.enabled = r.rows.first().at(0).toInt() == 1;
+            fresh.generation = r.rows.first().at(1).toLongLong();
+        }
+    }
+    d->store(session.user, fresh, epoch);
+    Impl::verdict(fresh, session);
+}
+
+void TokenGenerations::refresh()
+{
+    const quint64 epoch = d->currentEpoch();
+    const qint64 readAt = nowMs();
+    QHash<QString, Impl::Entry> all;
+    {
+        auto conn = d->backend.acquire();
+        const QueryResult r = conn->query(QStringLiteral("select USERCODE, ENABLED, TOKENGEN from sys_user"),
+                                          {}, true);
+        all.reserve(r.rows.size());
+        for (const auto &row : r.rows) {
+            Impl::Entry e;
+            e.exists = true;
+            e.enabled = row.at(1).toInt() == 1;
+            e.generation = row.at(2).toLongLong();
+            e.readAtMs = readAt;
+            all.insert(row.at(0).toString(), e);
+        }
+    }
+    d->storeAll(std::move(all), epoch);
+}
+
+void TokenGenerations::startRefreshing()
+{
+    if (d->refresher.joinable())
+        return;
+    d->refresher = std::thread([this] {
+        pthread_setname_np(pthread_self(), "wl-generations");
+        std::unique_lock lock(d->wakeMutex);
+        while (!d->stopping) {
+            lock.unlock();
+            try {
+                refresh();
+            } catch (const std::exception &) {
+                // The database is away: entries age out and requests read it themselves.
+            }
+            lock.lock();
+            d->wake.wait_for(lock, std::chrono::milliseconds(kTokenGenerationRefreshMs),
+                             [this] { return d->stopping; });
+        }
+    });
+}
+
+void TokenGenerations::forget(const QString &user)
+{
+    std::lock_guard lock(d->mutex);
+    ++d->epoch;
+    d->entries.remove(user);
+}
+
+TokenGenerations::Serving::Serving(TokenGenerations &owner)
+    : m_previous(t_serving)
+{
+    t_serving = &owner;
+}
+
+TokenGenerations::Serving::~Serving()
+{
+    // The request's transaction has ended: a read that ran meanwhile may have seen the
+    // database before the bump's commit.
+    if (t_serving)
+        for (const QString &user : std::as_const(t_bumped))
+            t_serving->forget(user);
+    t_bumped.clear();
+    t_serving = m_previous;
+}
 
 void bumpTokenGeneration(Connection &c, const QString &user)
 {
     c.execute(QStringLiteral("update sys_user set TOKENGEN=coalesce(TOKENGEN,0)+1 where USERCODE=?"),
               {user});
-    generationCache().forget(user);
-}
-
-void checkTokenGeneration(Backend &backend, const SessionInfo &session)
-{
-    const QString key = backend.describe() + QLatin1Char('\n') + session.user;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    GenerationCache &cache = generationCache();
-    std::optional<GenerationCache::Entry> e = cache.find(key, now);
-    if (!e) {
-        const quint64 epoch = cache.epoch();
-        GenerationCache::Entry fresh;
-        {
-            auto conn = backend.acquire();
-            const QueryResult r = conn->query(QStringLiteral("select ENABLED, TOKENGEN from sys_user "
-                                                             "where USERCODE=?"),
-                                              {session.user}, true);
-            if (!r.rows.isEmpty()) {
-                fresh.exists = true;
-                fresh.enabled = r.rows.first().at(0).toInt() == 1;
-                fresh.generation = r.rows.first().at(1).toLongLong();
-            }
-        }
-        fresh.readAtMs = now;
-        cache.store(key, fresh, epoch);
-        e = fresh;
+    if (t_serving) {
+        t_serving->forget(user);
+        t_bumped.append(user);
+        return;
     }
-    if (!e->exists || !e->enabled || e->generation != session.tokenGeneration)
-        throw AuthError(QStringLiteral("登录已失效（密码已修改或用户已停用），请重新登录"));
+    std::lock_guard lock(g_registryMutex);
+    for (TokenGenerations *g : g_registry)
+        g->forget(user);
 }
 
 QByteArray tokenKey(Connection &c)

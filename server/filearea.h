@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -25,6 +26,33 @@ private:
 };
 
 struct SessionInfo;
+class Backend;
+class Connection;
+
+// Files kept in the database instead of a folder, so that every server on it sees the
+// same files (PostgreSQL, several servers): one row per file in sys_file and its bytes in
+// pieces of kChunkBytes in sys_filechunk, written in one transaction (a reader sees the
+// old file or the new one, never a mix) and read piece by piece in one snapshot. Areas
+// are keyed by the deployment's folder name, so deployments stay apart as in folders.
+class DbFileStore
+{
+public:
+    static constexpr qsizetype kChunkBytes = 256 * 1024;
+    explicit DbFileStore(Backend &backend)
+        : m_backend(backend)
+    {}
+    std::optional<QByteArray> read(const QString &area, const QString &path) const;
+    void write(const QString &area, const QString &path, const QByteArray &data) const;
+    QString list(const QString &area, const QString &folder) const;
+    QString version(const QString &area, const QString &path) const;
+    bool remove(const QString &area, const QString &path) const;
+
+private:
+    Backend &m_backend;
+};
+
+// Adds sys_file and sys_filechunk. Inside the schema transaction.
+void ensureFileStoreSchema(Connection &c);
 
 // One file area: one root folder. Server paths use backslashes ("notice\20261207\x.rtf");
 // forward slashes are accepted too. A path that leaves the root (".." parts, drive letters,
@@ -33,7 +61,10 @@ class FileArea
 {
 public:
     explicit FileArea(const QString &root);
+    // An area kept in the database under the key `area` (no folder).
+    FileArea(std::shared_ptr<const DbFileStore> store, const QString &area);
     const QString &root() const { return m_root; }
+    bool inDatabase() const { return bool(m_store); }
 
     // The local path of a server path; throws FileError(403) when it leaves the root.
     QString resolve(const QString &serverPath) const;
@@ -45,10 +76,18 @@ public:
     // "yyyy-MM-dd HH:mm:ss" of the last change and the size ("2026-12-07 10:00:00|1234");
     // empty when there is no such file.
     QString version(const QString &serverPath) const;
+    // Removes a file; false when there was none.
+    bool remove(const QString &serverPath) const;
+
+    // The parts of a server path ("a\\b/c" -> a, b, c); throws FileError(403) for a path
+    // that would leave the area (".." parts, drive letters, absolute paths), 400 when empty.
+    static QStringList pathParts(const QString &serverPath);
 
 private:
     bool inside(const QString &canonicalPath) const;
-    QString m_root;
+    QString m_root;                               // the folder, or "db:<area>"
+    std::shared_ptr<const DbFileStore> m_store;   // set: the files are in the database
+    QString m_area;
 };
 
 // What one session may do with the server's files. Server paths whose first part is
@@ -77,6 +116,8 @@ class FileAreas
 {
 public:
     explicit FileAreas(const QString &root);
+    // The areas kept in the database (root() is "database").
+    explicit FileAreas(Backend &backend);
     const QString &root() const { return m_root.root(); }
     SessionFiles forSession(const SessionInfo &session) const;
     // The own area of a deployment.
@@ -86,7 +127,9 @@ public:
     static QString deploymentFolder(const QString &sysid);
 
 private:
+    FileArea area(const QString &name) const;
     FileArea m_root;
+    std::shared_ptr<const DbFileStore> m_store;
 };
 
 // Who may replace the update files: the administrators (today the super administrator).

@@ -5,12 +5,15 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+#include <pthread.h>
 #include <unordered_map>
 
 namespace server {
@@ -76,10 +79,24 @@ struct HttpListener::Impl
         : handler(h)
         , o(opt)
         , workers(size_t(std::max(1, opt.workers)))
-        , ioc(std::max(1, opt.ioThreads))
-        , acceptor(ioc)
-        , retry(ioc)
+        , loops(makeLoops(opt.ioThreads))
+        , acceptor(*loops.front())
+        , retry(*loops.front())
     {}
+
+    // One event loop per thread: each is run by its own thread only, so a connection needs
+    // no strand and its handlers never wait for another thread.
+    static std::vector<std::unique_ptr<asio::io_context>> makeLoops(int wanted)
+    {
+        int n = wanted > 0 ? wanted : int(std::thread::hardware_concurrency());
+        n = std::clamp(n, 1, 64);
+        std::vector<std::unique_ptr<asio::io_context>> v;
+        for (int i = 0; i < n; ++i)
+            v.push_back(std::make_unique<asio::io_context>(1));
+        return v;
+    }
+    // The loop of the next connection, in turn.
+    asio::io_context &nextLoop() { return *loops[nextLoopIndex++ % loops.size()]; }
 
     // Counts a new connection of `address`; false when it is over a cap.
     bool admit(const std::string &address)
@@ -114,7 +131,8 @@ struct HttpListener::Impl
     asio::thread_pool workers;
     std::unique_ptr<asio::ssl::context> ssl;
     // Destroyed before the members above: pending sessions release their address.
-    asio::io_context ioc;
+    std::vector<std::unique_ptr<asio::io_context>> loops;
+    size_t nextLoopIndex = 0; // used by the accepting loop only
     tcp::acceptor acceptor;
     asio::steady_timer retry;
 };
@@ -233,6 +251,23 @@ private:
         m_request.body = std::move(m_parser->get().body());
         const bool keepAlive = m_parser->keep_alive();
         lowest().expires_never();
+        {
+            // Answered right here when nothing of it can block: no hand-off to a worker
+            // and back.
+            HttpResponse res;
+            bool answered = false;
+            try {
+                answered = m_impl.handler.handleInline(m_request, res);
+            } catch (const std::exception &e) {
+                res = m_impl.handler.refuse(m_request, 500, QString::fromUtf8(e.what()));
+                answered = true;
+            }
+            if (answered) {
+                if (!keepAlive)
+                    res.close = true;
+                return write(std::move(res));
+            }
+        }
         asio::post(m_impl.workers, [self = this->shared_from_this(), keepAlive] {
             HttpResponse res;
             try {
@@ -317,7 +352,7 @@ private:
 
 void HttpListener::Impl::accept()
 {
-    acceptor.async_accept(asio::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
+    acceptor.async_accept(nextLoop(), [this](beast::error_code ec, tcp::socket socket) {
         if (!acceptor.is_open())
             return;
         if (ec) {
@@ -406,14 +441,25 @@ int HttpListener::bind()
 
 void HttpListener::run()
 {
+    // Every loop runs until stop(), also while it has no connection.
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> busy;
+    for (auto &loop : d->loops)
+        busy.push_back(asio::make_work_guard(*loop));
     d->isRunning = true;
     d->accept();
-    std::vector<std::thread> extra;
-    for (int i = 1; i < d->o.ioThreads; ++i)
-        extra.emplace_back([this] { d->ioc.run(); });
-    d->ioc.run();
-    for (auto &t : extra)
-        t.join();
+    // Each loop on a thread of its own, named for profilers and benchmarks ("wl-loop1" ...).
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < d->loops.size(); ++i)
+        threads.emplace_back([loop = d->loops[i].get(), i] {
+            pthread_setname_np(pthread_self(), ("wl-loop" + std::to_string(i + 1)).c_str());
+            loop->run();
+        });
+    threads.front().join(); // the accepting loop ends only with stop()
+    for (auto &loop : d->loops)
+        loop->stop();
+    for (auto &t : threads)
+        if (t.joinable())
+            t.join();
     beast::error_code ignored;
     d->acceptor.close(ignored);
     d->workers.join(); // handlers still running finish; their answers are dropped
@@ -422,7 +468,18 @@ void HttpListener::run()
 
 void HttpListener::stop()
 {
-    d->ioc.stop();
+    for (auto &loop : d->loops)
+        loop->stop();
+}
+
+void HttpListener::stopAccepting()
+{
+    // On the accepting loop; the loops keep running (their work guards) so that answers of
+    // requests still running are written before stop().
+    asio::post(*d->loops.front(), [this] {
+        beast::error_code ignored;
+        d->acceptor.close(ignored);
+    });
 }
 
 bool HttpListener::running() const

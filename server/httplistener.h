@@ -43,6 +43,15 @@ public:
     virtual std::optional<HttpResponse> onHeader(const HttpRequest &request, long long *bodyLimit) = 0;
     // The whole request, on a worker thread (may block on the database).
     virtual HttpResponse handle(HttpRequest &request) = 0;
+    // The whole request, on the event loop that read it: answers it there and returns true
+    // when that needs nothing that may block (no database, no files, nothing large), else
+    // returns false and the request goes to a worker (handle()). Must not block.
+    virtual bool handleInline(HttpRequest &request, HttpResponse &response)
+    {
+        (void)request;
+        (void)response;
+        return false;
+    }
     // A request that never reached the application (bad header, a body too large or too
     // slow, a connection over the cap): logs it and gives the answer (if one can be sent).
     virtual HttpResponse refuse(const HttpRequest &request, int status, const QString &why) = 0;
@@ -52,7 +61,7 @@ struct ListenerOptions
 {
     std::string address = "127.0.0.1";
     int port = 0;                      // 0: any free port
-    int ioThreads = 1;                 // reading and writing sockets, never blocking
+    int ioThreads = 1;                 // event loops, one thread each; 0: one per core
     int workers = 8;                   // running handlers (database work)
     std::string certFile, keyFile;     // TLS (PEM) when both are given
     int headerTimeoutMs = 10000;       // a whole request header, from its first wait
@@ -64,8 +73,9 @@ struct ListenerOptions
     int headerLimit = 16 * 1024;
 };
 
-// An event-driven HTTP/1.1 server (Boost.Beast on Asio): a few threads serve every
-// connection's reads and writes with deadlines, a pool of workers runs the handlers.
+// An event-driven HTTP/1.1 server (Boost.Beast on Asio): a few event loops (one thread
+// each, connections dealt out in turn) serve every connection's reads and writes with
+// deadlines and answer the requests that cannot block; a pool of workers runs the others.
 // Requests of one connection are answered in order (pipelined ones wait their turn).
 class HttpListener
 {
@@ -75,6 +85,8 @@ public:
     int bind();       // returns the port; throws std::runtime_error
     void run();       // serves until stop()
     void stop();
+    // Closes the listening socket (graceful stop); open connections are still served.
+    void stopAccepting();
     bool running() const;
     int openConnections() const;
 

@@ -88,6 +88,12 @@ QString refusalText(int status)
     }
 }
 
+QString databaseUnavailableText()
+{
+    return QStringLiteral("数据库暂时无法访问（可能正在切换到备用服务器），本次操作没有完成，"
+                          "请稍等几秒后重试；持续出现时请联系系统管理员。");
+}
+
 namespace {
 
 void answerError(HttpResponse &res, int status, const QString &text)
@@ -176,13 +182,18 @@ QByteArray inflateCapped(const std::string &packed, qint64 cap)
 
 HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerOptions &options)
     : m_backend(backend)
-    , m_files(filesRoot)
+    , m_files(filesRoot == QLatin1String(kFilesInDatabase) ? FileAreas(backend) : FileAreas(filesRoot))
     , m_options(options)
     , m_log(options.logFile)
+    , m_generations(backend)
     , m_statements(options.statementsPerUser, std::chrono::milliseconds(options.statementWaitMs))
-    , m_throttle(options.logOnThrottle)
+    , m_throttle(backend, options.logOnThrottle)
 {
     m_log.quiet = options.quiet;
+    if (filesRoot == QLatin1String(kFilesInDatabase)
+        && !backend.describe().startsWith(QLatin1String("PostgreSQL")))
+        throw std::runtime_error("file areas in the database need PostgreSQL; with SQLite give "
+                                 "a folder to --files");
     m_backend.setAnswerLimit({options.maxAnswerRows, options.maxAnswerBytes});
     {
         auto conn = m_backend.acquire();
@@ -192,7 +203,7 @@ HttpServer::HttpServer(Backend &backend, const QString &filesRoot, const ServerO
     lo.address = options.listen.toStdString();
     lo.port = options.port;
     lo.workers = std::max(1, options.threads);
-    lo.ioThreads = std::max(1, options.ioThreads);
+    lo.ioThreads = options.ioThreads;
     lo.certFile = options.certFile.toStdString();
     lo.keyFile = options.keyFile.toStdString();
     lo.headerTimeoutMs = options.headerTimeoutMs;
@@ -270,15 +281,43 @@ SessionInfo HttpServer::verifyToken(const HttpRequest &req) const
     static const std::string prefix = "Bearer ";
     if (!startsWith(header, prefix))
         throw AuthError(QStringLiteral("no session: log on first"));
-    return m_signer->verify(QString::fromStdString(header.substr(prefix.size())),
-                            QDateTime::currentSecsSinceEpoch());
+    return m_signer->verifyRemembered(header.substr(prefix.size()), QDateTime::currentSecsSinceEpoch());
 }
 
-SessionInfo HttpServer::authenticate(const HttpRequest &req) const
+namespace {
+// A request begun on the event loop that needs a worker after all.
+struct NeedsWorker
+{
+};
+
+// Server methods that touch neither the database nor the files and take little time: run
+// on the event loop that read them. Larger or compressed bodies go to a worker.
+bool runsOnLoop(const HttpRequest &req)
+{
+    static const std::string prefix = kCallPrefix + kServerClass + ".";
+    static const std::string methods[] = {"EchoString",           "ReverseString",
+                                          "GetLstValue",          "DSServerModuleCreate",
+                                          "DSServerModuleDestroy", "dspPublicAfterGetRecords",
+                                          "dspPublicBeforeGetRecords"};
+    constexpr size_t kMaxBody = 64 * 1024;
+    if (req.method != "POST" || req.body.size() > kMaxBody || !startsWith(req.path, prefix))
+        return false;
+    const std::string_view method = std::string_view(req.path).substr(prefix.size());
+    if (std::find(std::begin(methods), std::end(methods), method) == std::end(methods))
+        return false;
+    const std::string encoding = req.header("content-encoding");
+    return encoding.empty() || encoding == "identity";
+}
+} // namespace
+
+SessionInfo HttpServer::authenticate(const HttpRequest &req, bool onLoop)
 {
     SessionInfo session = verifyToken(req);
     // A password change, disabling or deleting the user since the log-on.
-    checkTokenGeneration(m_backend, session);
+    if (!onLoop)
+        m_generations.check(session);
+    else if (!m_generations.checkFromMemory(session))
+        throw NeedsWorker();
     return session;
 }
 
@@ -289,12 +328,39 @@ QByteArray HttpServer::requestBody(const HttpRequest &req) const
     return QByteArray(req.body.data(), qsizetype(req.body.size()));
 }
 
-// Runs a request with timing, logging and the mapping of errors to answers.
 HttpResponse HttpServer::handle(HttpRequest &req)
 {
+    return *serve(req, false);
+}
+
+bool HttpServer::handleInline(HttpRequest &req, HttpResponse &res)
+{
+    if (!runsOnLoop(req))
+        return false;
+    std::optional<HttpResponse> answer = serve(req, true);
+    if (!answer)
+        return false;
+    res = std::move(*answer);
+    return true;
+}
+
+std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
+{
+    // Token generations bumped by this request are forgotten again once it has finished.
+    const TokenGenerations::Serving serving(m_generations);
     QElapsedTimer timer;
     timer.start();
     HttpResponse res;
+    if (req.path == kHealthPath && (req.method == "GET" || req.method == "HEAD")) {
+        health(res); // not logged: the balancer asks every second or two
+        return res;
+    }
+    struct Running
+    {
+        std::atomic<int> &n;
+        explicit Running(std::atomic<int> &c) : n(c) { ++n; }
+        ~Running() { --n; }
+    } running(m_running);
     QString what = QStringLiteral("request");
     QString user;
     QString error;
@@ -313,7 +379,8 @@ HttpResponse HttpServer::handle(HttpRequest &req)
                    && req.path.find('/', kCallPrefix.size()) == std::string::npos
                    && req.path.size() > kCallPrefix.size()) {
             what = QStringLiteral("call");
-            call(req, QString::fromStdString(req.path.substr(kCallPrefix.size())), res, what, user);
+            call(req, QString::fromStdString(req.path.substr(kCallPrefix.size())), res, what, user,
+                 onLoop);
         } else if (startsWith(req.path, kAdminPath)
                    && req.path.find('/', kAdminPath.size()) == std::string::npos
                    && req.path.size() > kAdminPath.size()) {
@@ -323,6 +390,8 @@ HttpResponse HttpServer::handle(HttpRequest &req)
             what = QString::fromStdString(req.path);
             throw ProtocolError(404, QStringLiteral("no such route"));
         }
+    } catch (const NeedsWorker &) {
+        return std::nullopt;
     } catch (const Refusal &e) {
         error = e.reason();
         answerError(res, e.status(), e.userText());
@@ -354,6 +423,12 @@ HttpResponse HttpServer::handle(HttpRequest &req)
     } catch (const AccessDenied &e) {
         error = e.message();
         answerError(res, 403, error);
+    } catch (const DbUnavailable &e) {
+        // Lost primary or a failover under way: nothing of this request was committed (or
+        // its ApplyData outcome is stored under its request id); the client may retry.
+        error = e.message();
+        answerError(res, 503, databaseUnavailableText());
+        res.headers.emplace_back("Retry-After", "2");
     } catch (const DbError &e) {
         error = e.message();
         const bool refused = error.contains(QLatin1String("writing statements"))
@@ -370,6 +445,8 @@ HttpResponse HttpServer::handle(HttpRequest &req)
         answerError(res, 500, refusalText(500));
     }
     m_log.write(what, user, double(timer.nsecsElapsed()) / 1e6, res.status, error);
+    if (m_draining)
+        res.close = true; // the client's next request goes to another server
     return res;
 }
 
@@ -426,10 +503,10 @@ void HttpServer::provider(const HttpRequest &req, const QString &name, HttpRespo
 }
 
 void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
-                      QString &user)
+                      QString &user, bool onLoop)
 {
     what = full;
-    const SessionInfo session = authenticate(req);
+    const SessionInfo session = authenticate(req, onLoop);
     user = session.user;
     const QString prefix = QLatin1String(kServerClass) + QLatin1Char('.');
     if (!full.startsWith(prefix))
@@ -439,7 +516,8 @@ void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse 
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isArray())
         throw ProtocolError(400, QStringLiteral("parameters must be a CBOR array"));
-    MethodContext ctx{m_backend, m_files, session, QString::fromStdString(req.remoteAddress)};
+    MethodContext ctx{m_backend, m_files, session, QString::fromStdString(req.remoteAddress),
+                      QString::fromStdString(req.header(kRequestIdHeader))};
     std::optional<UserStatements::Slot> slot;
     if (method == QLatin1String("GetData") || method == QLatin1String("ApplyData"))
         slot.emplace(m_statements.take(session.user));
@@ -457,6 +535,24 @@ void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse
     if (!v.isMap())
         throw ProtocolError(400, QStringLiteral("arguments must be a CBOR map"));
     answerCbor(res, callAdmin(m_backend, session, call, v.toMap()));
+}
+
+// 200 "ok" while the database answers and the server is not stopping; 503 otherwise, so
+// that the balancer sends no new work here.
+void HttpServer::health(HttpResponse &res)
+{
+    res.contentType = "text/plain; charset=utf-8";
+    if (m_draining) {
+        res.status = 503;
+        res.body = "draining\n";
+    } else if (!m_backend.reachable()) {
+        res.status = 503;
+        res.body = "database unreachable\n";
+    } else {
+        res.status = 200;
+        res.body = "ok\n";
+    }
+    res.headers.emplace_back("Cache-Control", "no-store");
 }
 
 void HttpServer::waitOutThrottle(const QString &user, const QString &address)
@@ -487,6 +583,7 @@ int HttpServer::bind()
 
 void HttpServer::run()
 {
+    m_generations.startRefreshing();
     m_listener->run();
 }
 
@@ -503,6 +600,26 @@ void HttpServer::start()
             throw std::runtime_error("the server stopped at once");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+int HttpServer::drain(std::chrono::milliseconds grace)
+{
+    m_draining = true;
+    if (m_listener)
+        m_listener->stopAccepting();
+    m_log.note(QStringLiteral("waylink-server stopping: %1 requests running").arg(m_running.load()));
+    const auto until = std::chrono::steady_clock::now() + grace;
+    while (m_running.load() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int left = m_running.load();
+    // The last answers are still being written: connections close after their answer while
+    // draining, idle kept-alive ones stay until their idle time; up to two seconds more.
+    const auto flushed = std::min(until, std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    while (left == 0 && m_listener && m_listener->openConnections() > 0
+           && std::chrono::steady_clock::now() < flushed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop();
+    return left;
 }
 
 void HttpServer::stop()

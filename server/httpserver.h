@@ -5,6 +5,7 @@
 #include "server/httplistener.h"
 #include "server/limits.h"
 #include "server/requestlog.h"
+#include "server/sharedstate.h"
 
 #include <QString>
 #include <atomic>
@@ -18,13 +19,15 @@ class Backend;
 // What a user is told of a request the HTTP layer refused with `status` (Chinese, what to
 // do next); the technical reason goes to the request log.
 QString refusalText(int status);
+// What a user is told when the database cannot be reached (a failover under way ...).
+QString databaseUnavailableText();
 
 struct ServerOptions
 {
     QString listen = QStringLiteral("127.0.0.1");
     int port = 8801;          // 0: any free port (tests)
     int threads = 8;          // workers running requests (database work)
-    int ioThreads = 1;        // reading and writing every connection
+    int ioThreads = 0;        // event loops reading and writing the connections; 0: one per core
     QString certFile;         // TLS when both are given
     QString keyFile;
     qint64 tokenTtl = 12 * 3600;
@@ -46,6 +49,10 @@ struct ServerOptions
     int connectionsPerAddress = 256;         // open connections of one client address; 0: none
 };
 
+// As the files root: keep the file areas in the database (PostgreSQL), shared by every
+// server on it.
+inline constexpr char kFilesInDatabase[] = "database";
+
 // The HTTP front of the application server: session, provider and server-method routes
 // (docs/protocol.md) behind an event-driven listener. A bad request gets an error answer;
 // it never stops the server.
@@ -61,6 +68,12 @@ public:
     void run();     // serves until stop(); call after bind()
     void start();   // bind() and serve on a background thread
     void stop();
+    // Graceful stop: the health route answers 503 and new connections are no longer
+    // accepted; requests already running get up to `grace` to finish; then stop().
+    // Returns the number of requests that were still running when the grace ran out.
+    int drain(std::chrono::milliseconds grace);
+    bool draining() const { return m_draining; }
+    int runningRequests() const { return m_running; }
     int port() const { return m_port; }
     RequestLog &log() { return m_log; }
     int openConnections() const { return m_listener->openConnections(); }
@@ -68,21 +81,27 @@ public:
 private:
     std::optional<HttpResponse> onHeader(const HttpRequest &request, long long *bodyLimit) override;
     HttpResponse handle(HttpRequest &request) override;
+    bool handleInline(HttpRequest &request, HttpResponse &response) override;
     HttpResponse refuse(const HttpRequest &request, int status, const QString &why) override;
+    // Runs a request with timing, logging and the mapping of errors to answers. onLoop: on
+    // the event loop, nothing may block; nothing when the request needs a worker after all.
+    std::optional<HttpResponse> serve(HttpRequest &request, bool onLoop);
     // Answers `userText`, logs `why`.
     HttpResponse refuse(const HttpRequest &request, int status, const QString &why,
                         const QString &userText);
 
     void checkHeader(const HttpRequest &req) const; // throws LimitError
     SessionInfo verifyToken(const HttpRequest &req) const; // signature and expiry only
-    SessionInfo authenticate(const HttpRequest &req) const;
+    // onLoop: the token generation from memory only (throws NeedsWorker when it cannot tell).
+    SessionInfo authenticate(const HttpRequest &req, bool onLoop = false);
     void waitOutThrottle(const QString &user, const QString &address);
+    void health(HttpResponse &res);
     QByteArray requestBody(const HttpRequest &req) const; // inflated when compressed
     void session(const HttpRequest &req, HttpResponse &res, QString &what, QString &user);
     void provider(const HttpRequest &req, const QString &name, HttpResponse &res, QString &what,
                   QString &user);
     void call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
-              QString &user);
+              QString &user, bool onLoop);
     // Administration calls (server/admin.h): a CBOR map in, a CBOR map out.
     void admin(const HttpRequest &req, const QString &call, HttpResponse &res, QString &what,
                QString &user);
@@ -92,8 +111,11 @@ private:
     ServerOptions m_options;
     RequestLog m_log;
     std::unique_ptr<TokenSigner> m_signer;
+    TokenGenerations m_generations;
     UserStatements m_statements;
-    LogOnThrottle m_throttle;
+    SharedLogOnThrottle m_throttle; // counters in the database: every server sees them
+    std::atomic<bool> m_draining{false};
+    std::atomic<int> m_running{0};
     std::atomic<int> m_logOnWaiting{0};
     std::unique_ptr<HttpListener> m_listener;
     std::thread m_thread;

@@ -1,6 +1,7 @@
 // waylink-server: the application server and its administration commands.
 #include "dataaccess/packet/localtimezone.h"
 #include "server/auth.h"
+#include "server/backup.h"
 #include "server/authz.h"
 #include "server/httpserver.h"
 #include "server/oplog.h"
@@ -16,7 +17,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QFile>
 #include <csignal>
+#include <pthread.h>
 #include <cstdio>
 
 namespace {
@@ -27,12 +30,19 @@ const char kUsage[] =
     "  waylink-server seed   --db DATABASE [--waybills N] [--finance-waybills N]\n"
     "  waylink-server user add --db DATABASE USER PASSWORD --site CODE --name NAME [--role ROLE]\n"
     "  waylink-server passwd --db DATABASE USER PASSWORD\n"
-    "  waylink-server serve  --db DATABASE --files DIR [--listen ADDR] [--port N] [--threads N]\n"
+    "  waylink-server serve  [--config FILE] --db DATABASE --files DIR [--listen ADDR]\n"
+    "                        [--port N] [--threads N] [--allow-plain-http] [--drain-seconds N]\n"
     "                        [--log FILE] [--cert FILE --key FILE] [--token-ttl SECONDS]\n"
     "                        [--statement-timeout SECONDS] [--gzip] [--max-upload-mb N]\n"
     "                        [--max-answer-rows N] [--max-answer-mb N] [--statements-per-user N]\n"
     "                        [--connections-per-address N]\n"
     "  waylink-server audit verify --db DATABASE [--sysid KEY]\n"
+    "  waylink-server upgrade --db DATABASE\n"
+    "  waylink-server backup  --db DATABASE --to FILE\n"
+    "  waylink-server restore --db DATABASE --from FILE\n"
+    "Every command takes --config FILE: an ini file whose keys are the option names without\n"
+    "\"--\" (db=..., files=..., listen=...); options on the command line win.\n"
+    "serve refuses a non-loopback address without --cert/--key unless --allow-plain-http.\n"
     "DATABASE is a SQLite file or a PostgreSQL URL (postgresql://user@host:port/name).\n"
     "PASSWORD \"-\" reads the password from standard input.\n"
     "A user name is three characters (the deployment key), a full stop and a name; \"dk\" is\n"
@@ -52,7 +62,9 @@ Args parse(const QStringList &argv)
                                        "--finance-waybills", "--site", "--name",
                                        "--statement-timeout", "--max-upload-mb", "--max-answer-rows",
                                        "--max-answer-mb", "--statements-per-user",
-                                       "--connections-per-address", "--role", "--sysid"};
+                                       "--connections-per-address", "--role", "--sysid",
+                                       "--config", "--to", "--from", "--drain-seconds"};
+    static const QStringList switches = {"--gzip", "--allow-plain-http"};
     Args a;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QString &s = argv.at(i);
@@ -60,7 +72,7 @@ Args parse(const QStringList &argv)
             if (i + 1 >= argv.size())
                 throw std::runtime_error("missing value after " + s.toStdString());
             a.options.insert(s, argv.at(++i));
-        } else if (s == QLatin1String("--gzip")) {
+        } else if (switches.contains(s)) {
             a.flags.append(s);
         } else if (s.startsWith(QLatin1String("--"))) {
             throw std::runtime_error("unknown option " + s.toStdString());
@@ -68,7 +80,49 @@ Args parse(const QStringList &argv)
             a.positional.append(s);
         }
     }
+    // A configuration file fills what the command line leaves out.
+    const QString config = a.options.value(QStringLiteral("--config"));
+    if (!config.isEmpty()) {
+        // "name = value" lines; "#" and ";" begin comments, "[section]" lines are ignored.
+        // Read as written (a PostgreSQL URL keeps its commas and question mark).
+        QFile file(config);
+        if (!file.open(QIODevice::ReadOnly))
+            throw std::runtime_error("cannot read the configuration file " + config.toStdString());
+        int lineNo = 0;
+        for (const QByteArray &raw : file.readAll().split('\n')) {
+            ++lineNo;
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#')) || line.startsWith(QLatin1Char(';'))
+                || line.startsWith(QLatin1Char('[')))
+                continue;
+            const qsizetype eq = line.indexOf(QLatin1Char('='));
+            if (eq <= 0)
+                throw std::runtime_error(config.toStdString() + ":" + std::to_string(lineNo)
+                                         + ": expected name = value");
+            const QString name = QStringLiteral("--") + line.left(eq).trimmed();
+            const QString value = line.mid(eq + 1).trimmed();
+            if (valued.contains(name)) {
+                if (!a.options.contains(name))
+                    a.options.insert(name, value);
+            } else if (switches.contains(name)) {
+                const bool on = value == QLatin1String("true") || value == QLatin1String("1")
+                                || value == QLatin1String("yes");
+                if (on && !a.flags.contains(name))
+                    a.flags.append(name);
+            } else {
+                throw std::runtime_error(config.toStdString() + ":" + std::to_string(lineNo)
+                                         + ": unknown setting " + line.left(eq).trimmed().toStdString());
+            }
+        }
+    }
     return a;
+}
+
+// Loopback addresses need no TLS: nothing leaves the machine.
+bool isLoopback(const QString &address)
+{
+    return address == QLatin1String("localhost") || address.startsWith(QLatin1String("127."))
+           || address == QLatin1String("::1") || address == QLatin1String("[::1]");
 }
 
 QString need(const Args &a, const char *name)
@@ -90,7 +144,6 @@ int intOption(const Args &a, const char *name, int fallback)
     return v;
 }
 
-server::HttpServer *g_server = nullptr;
 
 // "-" as password: read it from the first line of standard input (keeps it out of the
 // process list and the shell history).
@@ -104,11 +157,6 @@ QString passwordArg(const QString &value)
     return QString::fromLocal8Bit(line).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
 }
 
-void onSignal(int)
-{
-    if (g_server)
-        g_server->stop();
-}
 
 int run(const QStringList &argv)
 {
@@ -199,14 +247,51 @@ int run(const QStringList &argv)
             std::printf("the operation log is empty\n");
         return intact ? 0 : 1;
     }
+    if (command == QLatin1String("upgrade")) {
+        auto backend = server::Backend::open(need(a, "--db"));
+        auto c = backend->acquire();
+        const server::SchemaUpgrade u = server::upgradeSchema(*c);
+        if (u.from == u.to)
+            std::printf("database schema is current (version %d)\n", u.to);
+        else
+            std::printf("database schema upgraded from version %d to %d\n", u.from, u.to);
+        return 0;
+    }
+    if (command == QLatin1String("backup")) {
+        const QString db = need(a, "--db");
+        const QString to = need(a, "--to");
+        server::backupDatabase(db, to);
+        std::printf("backup of %s written to %s\n", qPrintable(server::Backend::open(db)->describe()),
+                    qPrintable(to));
+        return 0;
+    }
+    if (command == QLatin1String("restore")) {
+        const QString db = need(a, "--db");
+        server::restoreDatabase(need(a, "--from"), db);
+        std::printf("database %s restored; check it with: waylink-server audit verify --db ...\n",
+                    qPrintable(db));
+        return 0;
+    }
     if (command == QLatin1String("serve")) {
+        const QString listen = a.options.value(QStringLiteral("--listen"), QStringLiteral("127.0.0.1"));
+        const bool tls = !a.options.value(QStringLiteral("--cert")).isEmpty();
+        if (!tls && !isLoopback(listen) && !a.flags.contains(QStringLiteral("--allow-plain-http")))
+            throw std::runtime_error("refusing to serve " + listen.toStdString()
+                                     + " without TLS: give --cert and --key (or, behind a TLS "
+                                       "terminating proxy on a trusted network, --allow-plain-http)");
+        // SIGTERM and SIGINT are taken by sigwait below: blocked in every thread from here.
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGTERM);
+        sigaddset(&stopSignals, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
         auto backend = server::Backend::open(need(a, "--db"));
         {
             auto c = backend->acquire();
-            server::createSchema(*c); // an older file gets missing tables
+            server::upgradeSchema(*c); // an older database is brought forward, a newer refused
         }
         server::ServerOptions o;
-        o.listen = a.options.value(QStringLiteral("--listen"), o.listen);
+        o.listen = listen;
         o.port = intOption(a, "--port", o.port);
         o.threads = intOption(a, "--threads", o.threads);
         o.logFile = a.options.value(QStringLiteral("--log"));
@@ -221,15 +306,19 @@ int run(const QStringList &argv)
         o.connectionsPerAddress = intOption(a, "--connections-per-address", o.connectionsPerAddress);
         server::SqliteBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
         server::PgBackend::setStatementTimeLimit(qint64(intOption(a, "--statement-timeout", 120)) * 1000);
-        server::HttpServer http(*backend, need(a, "--files"), o);
-        http.bind();
-        g_server = &http;
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
         std::signal(SIGPIPE, SIG_IGN);
-        http.run();
-        g_server = nullptr;
-        http.log().note(QStringLiteral("waylink-server stopped"));
+        server::HttpServer http(*backend, need(a, "--files"), o);
+        http.start();
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        // Graceful stop: no new connections, the balancer's health check fails, running
+        // requests get the grace to finish.
+        const int grace = intOption(a, "--drain-seconds", 20);
+        const int left = http.drain(std::chrono::seconds(grace));
+        http.log().note(QStringLiteral("waylink-server stopped (%1)%2")
+                            .arg(sig == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT"))
+                            .arg(left ? QStringLiteral(", %1 requests cut off after %2 s").arg(left).arg(grace)
+                                      : QString()));
         return 0;
     }
     throw std::runtime_error("unknown command " + command.toStdString() + "\n" + kUsage);

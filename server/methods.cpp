@@ -6,6 +6,7 @@
 #include "server/filearea.h"
 #include "server/noticerules.h"
 #include "server/provider.h"
+#include "server/sharedstate.h"
 #include "server/sql/backend.h"
 #include "server/sql/oracledialect.h"
 
@@ -135,21 +136,52 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     }
     if (name == QLatin1String("ApplyData")) {
         auto conn = ctx.backend.acquire();
+        const QString &reqId = ctx.requestId;
+        if (!reqId.isEmpty()) {
+            if (!isValidRequestId(reqId))
+                throw MethodError(400, QStringLiteral("bad request id: %1").arg(reqId.left(80)));
+            // A retry of a call that was applied: its first outcome, nothing applied again.
+            if (const auto stored = storedOutcome(*conn, ctx.session.sysid, reqId, ctx.session.user)) {
+                out[3] = *stored;
+                out[4] = true;
+                return out;
+            }
+        }
         // The caller's roles decide which tables it may write, read afresh at each call.
         const Rights rights = loadRights(*conn, ctx.session.user, ctx.session.sysid);
-        const quillon::DataPacket refreshed = applyData(
-            *conn, text(0), text(1), ctx.session.sysid,
-            OpActor{ctx.session.siteName, ctx.session.empName, ctx.clientAddress},
-            [&](const QString &table, const QString &ops, const quillon::DataPacket &packet) {
-                authorizeApply(*conn, rights, table, ops, packet, ctx.session.sysid);
-            });
+        quillon::DataPacket refreshed;
+        QByteArray refreshedBinary;
+        try {
+            refreshed = applyData(
+                *conn, text(0), text(1), ctx.session.sysid,
+                OpActor{ctx.session.siteName, ctx.session.empName, ctx.clientAddress},
+                [&](const QString &table, const QString &ops, const quillon::DataPacket &packet) {
+                    authorizeApply(*conn, rights, table, ops, packet, ctx.session.sysid);
+                },
+                [&](const quillon::DataPacket &packet) {
+                    if (reqId.isEmpty())
+                        return;
+                    refreshedBinary = packet.toBinary();
+                    recordOutcome(*conn, ctx.session.sysid, reqId, ctx.session.user, refreshedBinary);
+                });
+        } catch (const ApplyError &) {
+            // The same id applied meanwhile by a parallel retry (its outcome's key, or its
+            // rows, made this one fail): the first outcome.
+            if (!reqId.isEmpty())
+                if (const auto stored = storedOutcome(*conn, ctx.session.sysid, reqId, ctx.session.user)) {
+                    out[3] = *stored;
+                    out[4] = true;
+                    return out;
+                }
+            throw;
+        }
         // Files of rows deleted by this apply go now that it has committed. The apply
         // stands whatever happens here; what is left stays queued for the next one.
         try {
             purgeQueuedFiles(*conn, ctx.files.deployment(ctx.session.sysid), ctx.session.sysid);
         } catch (const std::exception &) {
         }
-        out[3] = refreshed.toBinary();
+        out[3] = refreshedBinary.isEmpty() ? refreshed.toBinary() : refreshedBinary;
         out[4] = true;
         return out;
     }

@@ -34,6 +34,7 @@ struct MethodContext
     const FileAreas &files; // the session sees its deployment's area and the update files
     const SessionInfo &session;
     QString clientAddress; // as the server saw it (the operation log records it)
+    QString requestId;     // ApplyData: the client's id of this change (empty: none)
 };
 
 // Runs one of the fourteen methods of TfrmServerMethods. request: one value per

@@ -109,8 +109,7 @@ int purgeQueuedFiles(Connection &c, const FileArea &files, const QString &sysid)
             > 0;
         if (!stillNamed) {
             try {
-                const QString local = files.resolve(path);
-                if (QFileInfo(local).isFile() && QFile::remove(local))
+                if (files.remove(path))
                     ++removed;
             } catch (const FileError &) {
                 // a path that leaves the file area names no file of ours

@@ -1,8 +1,10 @@
 #include "server/schema.h"
 
 #include "server/authz.h"
+#include "server/filearea.h"
 #include "server/noticerules.h"
 #include "server/oplog.h"
+#include "server/sharedstate.h"
 #include "server/sql/backend.h"
 
 #include <sodium.h>
@@ -11,7 +13,8 @@ namespace server {
 
 int schemaVersion()
 {
-    return 1;
+    // 2: request ids of ApplyData, shared log-on counters, file areas in the database.
+    return 2;
 }
 
 namespace {
@@ -375,9 +378,51 @@ void createSchema(Connection &c)
               {QByteArray::number(schemaVersion())});
     createAuthzTables(c);
     ensureOpLogSchema(c);
+    ensureSharedStateSchema(c);
+    ensureFileStoreSchema(c);
     c.finishSchema();
     ensureDefaultRights(c);
     t.commit();
+}
+
+int storedSchemaVersion(Connection &c)
+{
+    if (!c.tableInfo(QStringLiteral("sys_server")).exists())
+        return 0;
+    const QueryResult r = c.query(
+        QStringLiteral("select VALUE from sys_server where NAME='schema_version'"), {}, false);
+    return r.rows.isEmpty() ? 0 : r.rows.first().value(0).toByteArray().toInt();
+}
+
+SchemaUpgrade upgradeSchema(Connection &c)
+{
+    // One upgrader at a time on PostgreSQL (concurrent "create ... if not exists" collide);
+    // SQLite's write transaction serialises them already and knows no such function.
+    bool locked = false;
+    try {
+        c.query(QStringLiteral("select pg_advisory_lock(7405713)"), {}, false);
+        locked = true;
+    } catch (const DbError &) {
+    }
+    SchemaUpgrade u;
+    try {
+        u.from = storedSchemaVersion(c);
+        u.to = schemaVersion();
+        if (u.from > u.to)
+            throw DbError(QStringLiteral("the database has schema version %1, made by a newer "
+                                         "release; this server knows version %2: install the "
+                                         "newer release")
+                              .arg(u.from)
+                              .arg(u.to));
+        createSchema(c);
+    } catch (...) {
+        if (locked)
+            c.query(QStringLiteral("select pg_advisory_unlock(7405713)"), {}, false);
+        throw;
+    }
+    if (locked)
+        c.query(QStringLiteral("select pg_advisory_unlock(7405713)"), {}, false);
+    return u;
 }
 
 } // namespace server

@@ -58,6 +58,7 @@ struct Options
     int serverThreads = 8; // workers of the server (connections do not hold one)
     int waybills = 1000;
     double thinkMs = 0; // mean pause before each request; 0: none
+    int connect = 0;    // a server (or balancer) already running on this loopback port; 0: in-process
 };
 
 enum Op { LogOn, Unread, Publish, FinanceList, FinanceSum, Fee, OpCount };
@@ -81,7 +82,9 @@ QString text(const char *s)
 void usage()
 {
     std::fprintf(stderr, "usage: waylink-load [--db LOCATION] [--clients N] [--rounds N] "
-                         "[--seconds S] [--server-threads N] [--waybills N] [--think-ms MS]\n");
+                         "[--seconds S] [--server-threads N] [--waybills N] [--think-ms MS]\n"
+                         "                    [--connect PORT]  (a server or balancer already "
+                         "running on that loopback port, on the database of --db)\n");
 }
 
 bool parse(const QStringList &args, Options *o)
@@ -106,6 +109,8 @@ bool parse(const QStringList &args, Options *o)
             o->waybills = v.toInt(&ok);
         else if (a == QLatin1String("--think-ms"))
             o->thinkMs = v.toDouble(&ok);
+        else if (a == QLatin1String("--connect"))
+            o->connect = v.toInt(&ok);
         else
             return false;
         if (!ok)
@@ -352,8 +357,15 @@ int main(int argc, char **argv)
         so.quiet = true;
         so.threads = o.serverThreads > 0 ? o.serverThreads : 8;
         so.connectionsPerAddress = 0; // every simulated client comes from loopback
-        HttpServer http(*backend, dir.filePath(QStringLiteral("files")), so);
-        http.start();
+        // --connect: the servers run elsewhere (behind a balancer); the "server" CPU figure
+        // below then counts nothing of theirs.
+        std::unique_ptr<HttpServer> inProcess;
+        int port = o.connect;
+        if (port == 0) {
+            inProcess = std::make_unique<HttpServer>(*backend, dir.filePath(QStringLiteral("files")), so);
+            inProcess->start();
+            port = inProcess->port();
+        }
 
         const std::string loadBefore = loadAverage();
         const double cpuBefore = processCpuSeconds();
@@ -370,7 +382,7 @@ int main(int argc, char **argv)
                 // listening socket's backlog is short.
                 std::this_thread::sleep_for(std::chrono::milliseconds(4 * i));
                 const double cpu0 = threadCpuSeconds();
-                Client c(i, http.port(), deadline, o.rounds, o.thinkMs);
+                Client c(i, port, deadline, o.rounds, o.thinkMs);
                 c.run(stats[size_t(i)]);
                 const double used = threadCpuSeconds() - cpu0;
                 for (double cur = clientCpu.load(); !clientCpu.compare_exchange_weak(cur, cur + used);) {
@@ -384,7 +396,8 @@ int main(int argc, char **argv)
         const double processCpu = processCpuSeconds() - cpuBefore;
         const double machineCpu = machineBusySeconds() - machineBefore;
         const std::string loadAfter = loadAverage();
-        http.stop();
+        if (inProcess)
+            inProcess->stop();
 
         Stats all;
         for (Stats &s : stats) {
@@ -397,6 +410,8 @@ int main(int argc, char **argv)
         std::vector<double> every;
         for (auto &v : all.ms)
             every.insert(every.end(), v.begin(), v.end());
+        if (o.connect)
+            std::printf("servers: outside this process, through 127.0.0.1:%d\n", o.connect);
         std::printf("backend: %s\nclients: %d  rounds: %d  server threads: %d  time limit: %.0f s  "
                     "think: %s\n",
                     qPrintable(backend->describe()), o.clients, o.rounds, so.threads, o.seconds,

@@ -26,6 +26,11 @@ inline constexpr char kProviderPrefix[] = "/waylink/v1/provider/";
 inline constexpr char kProviderName[] = "dspPublic";
 inline constexpr char kCallPrefix[] = "/waylink/v1/call/";
 inline constexpr char kServerClass[] = "TfrmServerMethods";
+// The client's id of one ApplyData call (8 to 64 letters, digits, "-", "_"), the same on
+// every retry: the server applies a change once and answers a retry with the first outcome.
+inline constexpr char kRequestIdHeader[] = "Waylink-Request-Id";
+// Health of a server for a load balancer (GET): 200 while it serves, 503 otherwise.
+inline constexpr char kHealthPath[] = "/waylink/v1/health";
 inline constexpr char kAdminPrefix[] = "/waylink/v1/admin/"; // + call name: accounts, roles, menu
 
 // Separator of the four parts of the authentication user name.

@@ -5,6 +5,9 @@
 #include "dataaccess/protocol/httpclient.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QUuid>
+#include <thread>
 
 namespace quillon::protocol {
 
@@ -73,12 +76,16 @@ void Transport::ensureClient()
     d->client = std::make_unique<HttpClient>(std::move(o));
 }
 
-Transport::Reply Transport::post(const QString &path, const QByteArray &body, bool withToken)
+Transport::Reply Transport::post(const QString &path, const QByteArray &body, bool withToken,
+                                 const QString &requestId)
 {
+    m_lostAfterSending = false;
     ensureClient();
     HttpClient::Headers headers;
     if (withToken && !m_token.isEmpty())
         headers.emplace_back("Authorization", "Bearer " + m_token.toStdString());
+    if (!requestId.isEmpty())
+        headers.emplace_back(kRequestIdHeader, requestId.toStdString());
     if (m_options.gzip)
         headers.emplace_back("Accept-Encoding", "gzip");
     HttpClient::Answer answer;
@@ -86,6 +93,12 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
         answer = d->client->post(path.toStdString(), headers, body, kCborType);
     } catch (const HttpFailure &e) {
         d->client.reset(); // a broken socket is not reused
+        // No connection at all (refused, unknown host) fails at once: a server that is not
+        // there does not come back within a retry. A connection lost after it was made may
+        // have been a server or a balancer's back end going away.
+        const std::string what = e.what();
+        m_lostAfterSending = what.rfind("connect", 0) != 0 && what.rfind("resolve", 0) != 0
+                             && what.rfind("TLS set-up", 0) != 0;
         notifyReachable(false);
         throw ProtocolError(0, QStringLiteral("cannot reach the server %1:%2 (%3)")
                                    .arg(m_options.host)
@@ -101,7 +114,8 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
     return reply;
 }
 
-Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray &body)
+Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray &body,
+                                           const QString &requestId)
 {
     if (m_token.isEmpty()) {
         if (!m_haveCredentials)
@@ -109,7 +123,7 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
                                 QStringLiteral("尚未登录服务器，请先登录。"));
         openSession(m_credentials);
     }
-    Reply reply = post(path, body, true);
+    Reply reply = post(path, body, true, requestId);
     if (reply.status == 401 && m_haveCredentials) {
         // The token expired or the server's key changed: log on again once.
         try {
@@ -122,9 +136,55 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
             throw ProtocolError(e.status(), QStringLiteral("session ended: ") + e.message(),
                                 sessionEndedText(e.message()));
         }
-        reply = post(path, body, true);
+        reply = post(path, body, true, requestId);
     }
     return reply;
+}
+
+Transport::Reply Transport::postRetrying(const QString &path, const QByteArray &body, bool safe,
+                                         const QString &requestId, bool session)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int delayMs = 200;
+    auto mayRetry = [&] {
+        return safe && elapsed.elapsed() + delayMs <= m_options.retryForMs;
+    };
+    auto pause = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        delayMs = std::min(delayMs * 2, 3000);
+    };
+    for (;;) {
+        try {
+            Reply reply = session ? post(path, body, false) : postAuthorised(path, body, requestId);
+            const bool transient = reply.status == 502 || reply.status == 503 || reply.status == 504;
+            if (!transient || !mayRetry())
+                return reply;
+        } catch (const ProtocolError &e) {
+            if (e.status() != 0 || !m_lostAfterSending || !mayRetry())
+                throw;
+        }
+        pause();
+    }
+}
+
+QString Transport::newRequestId()
+{
+    return QUuid::createUuid().toString(QUuid::Id128);
+}
+
+bool Transport::isSafeToRetry(const QString &method, const QCborArray &params)
+{
+    static const QStringList reads = {
+        QStringLiteral("GetData"), QStringLiteral("GetLstValue"), QStringLiteral("GetLstFile"),
+        QStringLiteral("GetFileVer"), QStringLiteral("DownloadByStream"),
+        QStringLiteral("EchoString"), QStringLiteral("ReverseString"),
+        QStringLiteral("ApplyData")};
+    if (reads.contains(method))
+        return true;
+    // MyUpDownFile with flag 1 downloads.
+    return method == QLatin1String("MyUpDownFile") && params.size() > 3
+           && params.at(3).toInteger() == 1;
 }
 
 void Transport::fail(const Reply &reply) const
@@ -159,8 +219,9 @@ SessionReply Transport::openSession(const SessionRequest &request)
                 t->d->client->setTimeout(t->m_options.timeoutMs);
         }
     } restore{this};
-    const Reply reply = post(QLatin1String(kSessionPath), request.toCbor().toCborValue().toCbor(),
-                             false);
+    // A log-on changes nothing but the throttling counters: safe to send again.
+    const Reply reply = postRetrying(QLatin1String(kSessionPath),
+                                     request.toCbor().toCborValue().toCbor(), true, QString(), true);
     if (reply.status != 200)
         fail(reply);
     QCborValue value;
@@ -217,10 +278,15 @@ void Transport::closeSession()
     m_credentials = SessionRequest();
 }
 
-QCborArray Transport::callMethod(const QString &method, const QCborArray &params)
+QCborArray Transport::callMethod(const QString &method, const QCborArray &params,
+                                 const QString &requestId)
 {
     std::lock_guard lock(m_mutex);
-    const Reply reply = postAuthorised(callPath(method), params.toCborValue().toCbor());
+    QString id = requestId;
+    if (id.isEmpty() && method == QLatin1String("ApplyData"))
+        id = newRequestId();
+    const Reply reply = postRetrying(callPath(method), params.toCborValue().toCbor(),
+                                     isSafeToRetry(method, params), id);
     if (reply.status != 200)
         fail(reply);
     QCborValue value;
@@ -257,7 +323,8 @@ QCborMap Transport::callAdmin(const QString &call, const QCborMap &args)
 QByteArray Transport::provider(const QString &commandText, const QCborValue &params)
 {
     std::lock_guard lock(m_mutex);
-    const Reply reply = postAuthorised(providerPath(), encodeProviderRequest(commandText, params));
+    // The provider only reads: safe to send again.
+    const Reply reply = postRetrying(providerPath(), encodeProviderRequest(commandText, params), true);
     if (reply.status != 200)
         fail(reply);
     return reply.body;

@@ -29,6 +29,10 @@ public:
         int timeoutMs = 130000;
         int logOnTimeoutMs = 15000;
         bool gzip = true;        // accept gzip answers (the server decides whether to send them)
+        // How long requests that are safe to repeat are retried after a lost answer or an
+        // answer 502/503/504 (a server or database failover): reads, log-ons, downloads
+        // and ApplyData, which carries a request id so that it applies once. 0: no retry.
+        int retryForMs = 20000;
     };
 
     Transport();
@@ -58,7 +62,16 @@ public:
 
     // Calls TfrmServerMethods.<method> with the request positions (in and in-out values,
     // null for out positions) and returns every position (out, in-out and result filled).
-    QCborArray callMethod(const QString &method, const QCborArray &params);
+    // ApplyData carries a new request id (kRequestIdHeader), the same on every retry;
+    // `requestId` gives one (a caller that repeats a call after an error of its own).
+    QCborArray callMethod(const QString &method, const QCborArray &params,
+                          const QString &requestId = QString());
+
+    // A new request id (random, 32 hexadecimal digits).
+    static QString newRequestId();
+    // Whether a call may be sent again when its answer was lost: it changes nothing, or
+    // (ApplyData) the server recognises the repetition by its request id.
+    static bool isSafeToRetry(const QString &method, const QCborArray &params);
 
     // Calls an administration function of the server (kAdminPrefix + call) with a map
     // of named arguments; returns the answer map.
@@ -82,8 +95,14 @@ private:
         QByteArray body;
         QByteArray contentType;
     };
-    Reply post(const QString &path, const QByteArray &body, bool withToken);
-    Reply postAuthorised(const QString &path, const QByteArray &body);
+    Reply post(const QString &path, const QByteArray &body, bool withToken,
+               const QString &requestId = QString());
+    Reply postAuthorised(const QString &path, const QByteArray &body,
+                         const QString &requestId = QString());
+    // postAuthorised, repeated while the answer was lost after sending or was 502/503/504,
+    // up to options().retryForMs, when `safe`.
+    Reply postRetrying(const QString &path, const QByteArray &body, bool safe,
+                       const QString &requestId = QString(), bool session = false);
     [[noreturn]] void fail(const Reply &reply) const;
     QString endPoint() const;  // "host:port"
     QString badAnswer() const; // the user text for an answer that is not ours
@@ -95,6 +114,7 @@ private:
     std::unique_ptr<Impl> d;
     std::function<void(bool)> m_reachability;
     mutable std::recursive_mutex m_mutex;
+    bool m_lostAfterSending = false; // the last failure of post() came after connecting
     QString m_token;
     bool m_haveCredentials = false;
     SessionRequest m_credentials;

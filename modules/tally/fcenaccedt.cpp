@@ -15,6 +15,17 @@
 
 namespace tally {
 
+namespace {
+const Lookup kFFSite{QStringLiteral("F_GetFFSite"), -1, QStringLiteral("pResult"), QStringLiteral("获取发放领用网点")};
+const Lookup kSJSite{QStringLiteral("F_GetSJSite"), -1, QStringLiteral("pResult"), QStringLiteral("获取收件网点")};
+const Lookup kEntryDest{QStringLiteral("F_GetAccMdd"), 0, QStringLiteral("mResult"), QStringLiteral("获取录单目的地")};
+const Lookup kSignDest{QStringLiteral("F_GetAccMdd"), 1, QStringLiteral("mResult"),
+                       QStringLiteral("获取签收站默认发件地")};
+const Lookup kMaxWeight{QStringLiteral("F_GetMaxWeight"), -1, QStringLiteral("wResult"), QStringLiteral("获取最大重量")};
+const QStringList kFeeTypes{QStringLiteral("中转费"), QStringLiteral("扫描费"), QStringLiteral("派件费"),
+                            QStringLiteral("其他费")};
+} // namespace
+
 TfcenAccEdt::TfcenAccEdt(QWidget *parent)
     : TfFinanceEdit(parent)
 {
@@ -71,33 +82,63 @@ void TfcenAccEdt::sbRefreshClick()
 {
     if (!commitTypedInput())
         return;
-    RunSelected(QStringLiteral("请先选择需要刷新的记录!"), QStringLiteral("刷新操作完成!"), [this] {
+    RunSpec spec;
+    spec.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
+    spec.doneHint = QStringLiteral("刷新操作完成!");
+    // Every lookup reads the waybill number only, which no step changes: the answers of
+    // a line can be fetched before its steps run.
+    spec.plan = [this] {
+        QList<ServerCall> calls;
+        for (const Lookup *l : {priorSiteLookup(), destLookup()})
+            if (l)
+                calls.append(planLookup(*l));
+        if (chkWeight->isChecked())
+            calls.append(planLookup(kMaxWeight));
+        return calls;
+    };
+    spec.step = [this] {
         RefreshPriorSite();
         RefreshNextSite();
         RefreshDest();
         RefreshSendSite();
         RefreshWeight();
-    });
+    };
+    runLines(Lines::Marked, spec);
+}
+
+const Lookup *TfcenAccEdt::priorSiteLookup() const
+{
+    switch (cboPriorSite->currentIndex()) {
+    case 2:
+        return &kFFSite;
+    case 3:
+        return &kSJSite;
+    default:
+        return nullptr;
+    }
+}
+
+const Lookup *TfcenAccEdt::destLookup() const
+{
+    switch (cboMdd->currentIndex()) {
+    case 1:
+        return &kEntryDest;
+    case 2:
+        return &kSignDest;
+    default:
+        return nullptr;
+    }
 }
 
 void TfcenAccEdt::RefreshPriorSite()
 {
     QString site;
-    switch (cboPriorSite->currentIndex()) {
-    case 1:
+    if (cboPriorSite->currentIndex() == 1)
         site = fieldText(QStringLiteral("SEND_SITE"));
-        break;
-    case 2:
-        site = LookupCall(QStringLiteral("F_GetFFSite"), QStringLiteral(","), QStringLiteral("pResult"),
-                          QStringLiteral("获取发放领用网点"));
-        break;
-    case 3:
-        site = LookupCall(QStringLiteral("F_GetSJSite"), QStringLiteral(","), QStringLiteral("pResult"),
-                          QStringLiteral("获取收件网点"));
-        break;
-    default:
+    else if (const Lookup *l = priorSiteLookup())
+        site = LookupCall(*l);
+    else
         return;
-    }
     if (!site.isEmpty())
         setFieldText(QStringLiteral("PRIORSTATIONCODE"), site);
 }
@@ -114,21 +155,12 @@ void TfcenAccEdt::RefreshNextSite()
 void TfcenAccEdt::RefreshDest()
 {
     QString dest;
-    switch (cboMdd->currentIndex()) {
-    case 1:
-        dest = LookupCall(QStringLiteral("F_GetAccMdd"), QStringLiteral(",0,"), QStringLiteral("mResult"),
-                          QStringLiteral("获取录单目的地"));
-        break;
-    case 2:
-        dest = LookupCall(QStringLiteral("F_GetAccMdd"), QStringLiteral(",1,"), QStringLiteral("mResult"),
-                          QStringLiteral("获取签收站默认发件地"));
-        break;
-    case 3:
+    if (cboMdd->currentIndex() == 3)
         dest = fieldText(QStringLiteral("NEXTSTATIONCODE"));
-        break;
-    default:
+    else if (const Lookup *l = destLookup())
+        dest = LookupCall(*l);
+    else
         return;
-    }
     if (!dest.isEmpty())
         setFieldText(QStringLiteral("DEST"), dest);
 }
@@ -146,14 +178,13 @@ void TfcenAccEdt::RefreshWeight()
 {
     if (!chkWeight->isChecked())
         return;
-    const QString most = LookupCall(QStringLiteral("F_GetMaxWeight"), QStringLiteral(","),
-                                    QStringLiteral("wResult"), QStringLiteral("获取最大重量"));
+    const QString most = LookupCall(kMaxWeight);
     // The weight is never lowered; a weight that is no number counts as 0.
     if (fieldDecimal(QStringLiteral("WEIGHT")) < toDecimal(most))
         setFieldText(QStringLiteral("WEIGHT"), most);
 }
 
-double TfcenAccEdt::CalcFee(const QString &feeType)
+FeeArgs TfcenAccEdt::lineFeeArgs(const QString &feeType) const
 {
     FeeArgs a;
     a.firstSite = fieldText(QStringLiteral("PRIORSTATIONCODE"));
@@ -170,24 +201,34 @@ double TfcenAccEdt::CalcFee(const QString &feeType)
     a.opSite = fieldText(QStringLiteral("STATIONCODE"));
     a.validTime = cdsData->FieldByName(QStringLiteral("SCANTIME"))->AsDateTime();
     a.sysid = host::g_lstVars->value(QStringLiteral("sysid"));
-    return TfFinanceEdit::CalcFee(a);
+    return a;
 }
 
-void TfcenAccEdt::calcLineFees()
+double TfcenAccEdt::CalcFee(const QString &feeType)
 {
-    // Each fee is written right after its own call, so a later fee sees the line as it is.
-    setFieldDecimal(QStringLiteral("AR_TRANS_FEE"), CalcFee(QStringLiteral("中转费")));
-    setFieldDecimal(QStringLiteral("SCANMONEY"), CalcFee(QStringLiteral("扫描费")));
-    setFieldDecimal(QStringLiteral("AP_SEND_FEE"), CalcFee(QStringLiteral("派件费")));
-    setFieldDecimal(QStringLiteral("OTHERCHARGE"), CalcFee(QStringLiteral("其他费")));
+    return TfFinanceEdit::CalcFee(lineFeeArgs(feeType));
 }
 
 void TfcenAccEdt::CalcFees(bool batch)
 {
-    if (batch)
-        RunSelected(QString(), QStringLiteral("操作完成!"), [this] { calcLineFees(); });
-    else
-        RunCurrent(QStringLiteral("操作完成!"), [this] { calcLineFees(); });
+    RunSpec spec;
+    spec.doneHint = QStringLiteral("操作完成!");
+    // The fees read columns that no fee writes: a line's four calls can go ahead of it.
+    spec.plan = [this] {
+        QList<ServerCall> calls;
+        for (const QString &type : kFeeTypes)
+            calls.append(planFee(lineFeeArgs(type)));
+        return calls;
+    };
+    spec.step = [this] {
+        // Each fee is written right after its own call, so a later fee sees the line as it is.
+        setFieldDecimal(QStringLiteral("AR_TRANS_FEE"), CalcFee(kFeeTypes.at(0)));
+        setFieldDecimal(QStringLiteral("SCANMONEY"), CalcFee(kFeeTypes.at(1)));
+        setFieldDecimal(QStringLiteral("AP_SEND_FEE"), CalcFee(kFeeTypes.at(2)));
+        setFieldDecimal(QStringLiteral("OTHERCHARGE"), CalcFee(kFeeTypes.at(3)));
+    };
+    // 单带 makes the single calls of the current line; 批带 fetches the marked lines' in batches.
+    runLines(batch ? Lines::Marked : Lines::Current, spec);
 }
 
 } // namespace tally

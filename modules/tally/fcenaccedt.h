@@ -46,7 +46,11 @@ protected:
     void InitPDM() override;
 
 private:
-    void calcLineFees();
+    // The fee call's values of the current line for a fee type.
+    FeeArgs lineFeeArgs(const QString &feeType) const;
+    // The lookups that the refresh options ask for; nullptr: none.
+    const Lookup *priorSiteLookup() const;
+    const Lookup *destLookup() const;
 };
 
 } // namespace tally

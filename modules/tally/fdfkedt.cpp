@@ -15,6 +15,11 @@
 
 namespace tally {
 
+namespace {
+const Lookup kSignSite{QStringLiteral("F_GetSignSite"), -1, QStringLiteral("sResult"), QStringLiteral("获取签收站")};
+const QString kHandlingFee = QStringLiteral("到付款手续费");
+} // namespace
+
 TfDFKEdt::TfDFKEdt(QWidget *parent)
     : TfFinanceEdit(parent)
 {
@@ -76,13 +81,17 @@ double TfDFKEdt::CalcFee(const QString &feeType)
 
 void TfDFKEdt::actCalcExecute()
 {
-    const RunEnd end = RunSelected(QStringLiteral("请先选择需要算费的记录!"), QStringLiteral("操作完成!"), [this] {
+    RunSpec spec;
+    spec.noMarkWarning = QStringLiteral("请先选择需要算费的记录!");
+    spec.doneHint = QStringLiteral("操作完成!");
+    spec.plan = [this] { return QList<ServerCall>{planFee(recordFeeArgs(kHandlingFee))}; };
+    spec.step = [this] {
         // The sending station owes what the delivering station earns: one fee, both columns.
-        const double fee = CalcFee(QStringLiteral("到付款手续费"));
+        const double fee = CalcFee(kHandlingFee);
         setFieldDecimal(QStringLiteral("JZPAYCHARGE"), fee);
         setFieldDecimal(QStringLiteral("PZGETCHARGE"), fee);
-    });
-    clearMarksAfter(end);
+    };
+    clearMarksAfter(runLines(Lines::Marked, spec));
 }
 
 void TfDFKEdt::sbRefreshClick()
@@ -95,17 +104,21 @@ void TfDFKEdt::sbRefreshClick()
         MSGWarningDialog(QStringLiteral("请选择签收站!"));
         return;
     }
-    const RunEnd end = RunSelected(QStringLiteral("请先选择需要刷新的记录!"),
-                                   QStringLiteral("刷新操作完成!"), [this] { refreshRecord(); });
-    clearMarksAfter(end);
+    RunSpec spec;
+    spec.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
+    spec.doneHint = QStringLiteral("刷新操作完成!");
+    spec.plan = [this] {
+        return edtSIGNSITE->text().isEmpty() ? QList<ServerCall>{planLookup(kSignSite)} : QList<ServerCall>{};
+    };
+    spec.step = [this] { refreshRecord(); };
+    clearMarksAfter(runLines(Lines::Marked, spec));
 }
 
 void TfDFKEdt::refreshRecord()
 {
     QString site = edtSIGNSITE->text();
     if (site.isEmpty()) {
-        site = LookupCall(QStringLiteral("F_GetSignSite"), QStringLiteral(","), QStringLiteral("sResult"),
-                          QStringLiteral("获取签收站"));
+        site = LookupCall(kSignSite);
         if (site.isEmpty())
             return; // the server knows none: the record keeps its values and its remark
     }
@@ -118,7 +131,7 @@ void TfDFKEdt::refreshRecord()
     // with it: refuse it here, for this record.
     const int size = cdsData->FieldByName(QStringLiteral("REMARK"))->Size();
     if (size > 0 && remark.size() > size)
-        throw StepError(QStringLiteral("运单[%1]的备注加上说明后有%2个字，超过了%3个字的上限")
+        throw RunError(QStringLiteral("运单[%1]的备注加上说明后有%2个字，超过了%3个字的上限")
                             .arg(fieldText(QStringLiteral("BillCode")))
                             .arg(remark.size())
                             .arg(size),

@@ -11,6 +11,29 @@
 
 namespace tally {
 
+namespace {
+const Lookup kEntryDest{QStringLiteral("F_GetAccMdd"), 0, QStringLiteral("mResult"), QStringLiteral("获取目的地")};
+const Lookup kSignDest{QStringLiteral("F_GetAccMdd"), 1, QStringLiteral("mResult"), QStringLiteral("获取目的地")};
+const Lookup kIssueSite{QStringLiteral("F_GetFirstSite"), 0, QStringLiteral("mResult"), QStringLiteral("获取寄件站")};
+const Lookup kEntrySite{QStringLiteral("F_GetFirstSite"), 1, QStringLiteral("mResult"), QStringLiteral("获取寄件站")};
+const Lookup kEntryWeight{QStringLiteral("F_GetWeight"), 0, QStringLiteral("mResult"), QStringLiteral("获取重量")};
+const Lookup kBillWeight{QStringLiteral("F_GetWeight"), 2, QStringLiteral("mResult"), QStringLiteral("获取重量")};
+const QString kDeliveryFee = QStringLiteral("派件费");
+
+// The lookup of a refresh choice: item 1 or 2 of its box, nothing for the empty item.
+const Lookup *chosen(const QComboBox *box, const Lookup &first, const Lookup &second)
+{
+    switch (box->currentIndex()) {
+    case 1:
+        return &first;
+    case 2:
+        return &second;
+    default:
+        return nullptr;
+    }
+}
+} // namespace
+
 TfDFPFEdt::TfDFPFEdt(QWidget *parent)
     : TfFinanceEdit(parent)
 {
@@ -51,47 +74,47 @@ void TfDFPFEdt::sbRefreshClick()
 {
     if (!commitTypedInput())
         return;
-    const RunEnd end = RunSelected(QStringLiteral("请先选择需要刷新的记录!"), QStringLiteral("刷新操作完成!"), [this] {
+    RunSpec spec;
+    spec.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
+    spec.doneHint = QStringLiteral("刷新操作完成!");
+    // The lookups read the waybill number only, which no step changes.
+    spec.plan = [this] {
+        QList<ServerCall> calls;
+        for (const Lookup *l : {chosen(cboMdd, kEntryDest, kSignDest), chosen(cboFirstSite, kIssueSite, kEntrySite),
+                                chosen(cboWeight, kEntryWeight, kBillWeight)})
+            if (l)
+                calls.append(planLookup(*l));
+        return calls;
+    };
+    spec.step = [this] {
         RefreshDest();
         RefreshFirstSite();
         RefreshWeight();
-    });
-    clearMarksAfter(end);
+    };
+    clearMarksAfter(runLines(Lines::Marked, spec));
 }
 
 void TfDFPFEdt::RefreshDest()
 {
-    const int item = cboMdd->currentIndex();
-    if (item != 1 && item != 2)
-        return;
-    const QString dest = LookupCall(QStringLiteral("F_GetAccMdd"), item == 1 ? QStringLiteral(",0,") : QStringLiteral(",1,"),
-                                    QStringLiteral("mResult"), QStringLiteral("获取目的地"));
-    if (!dest.isEmpty())
-        setFieldText(QStringLiteral("DEST"), dest);
+    if (const Lookup *l = chosen(cboMdd, kEntryDest, kSignDest))
+        if (const QString dest = LookupCall(*l); !dest.isEmpty())
+            setFieldText(QStringLiteral("DEST"), dest);
 }
 
 void TfDFPFEdt::RefreshFirstSite()
 {
-    const int item = cboFirstSite->currentIndex();
-    if (item != 1 && item != 2)
-        return;
-    const QString site = LookupCall(QStringLiteral("F_GetFirstSite"),
-                                    item == 1 ? QStringLiteral(",0,") : QStringLiteral(",1,"),
-                                    QStringLiteral("mResult"), QStringLiteral("获取寄件站"));
-    if (!site.isEmpty())
-        setFieldText(QStringLiteral("FIRSTSITE"), site);
+    if (const Lookup *l = chosen(cboFirstSite, kIssueSite, kEntrySite))
+        if (const QString site = LookupCall(*l); !site.isEmpty())
+            setFieldText(QStringLiteral("FIRSTSITE"), site);
 }
 
 void TfDFPFEdt::RefreshWeight()
 {
-    const int item = cboWeight->currentIndex();
-    if (item != 1 && item != 2)
+    const Lookup *l = chosen(cboWeight, kEntryWeight, kBillWeight);
+    if (!l)
         return;
-    const QString weight = LookupCall(QStringLiteral("F_GetWeight"),
-                                      item == 1 ? QStringLiteral(",0,") : QStringLiteral(",2,"),
-                                      QStringLiteral("mResult"), QStringLiteral("获取重量"));
     // Only a positive weight replaces the record's, even a smaller one.
-    const double value = toDecimal(weight);
+    const double value = toDecimal(LookupCall(*l));
     if (value > 0)
         setFieldDecimal(QStringLiteral("WEIGHT"), value);
 }
@@ -103,12 +126,16 @@ double TfDFPFEdt::CalcFee(const QString &feeType)
 
 void TfDFPFEdt::actCalcExecute()
 {
-    const RunEnd end = RunSelected(QStringLiteral("请先选择需要算费的记录!"), QStringLiteral("操作完成!"), [this] {
-        const double fee = CalcFee(QStringLiteral("派件费"));
+    RunSpec spec;
+    spec.noMarkWarning = QStringLiteral("请先选择需要算费的记录!");
+    spec.doneHint = QStringLiteral("操作完成!");
+    spec.plan = [this] { return QList<ServerCall>{planFee(recordFeeArgs(kDeliveryFee))}; };
+    spec.step = [this] {
+        const double fee = CalcFee(kDeliveryFee);
         setFieldDecimal(QStringLiteral("JZPAYMONEY"), fee);
         setFieldDecimal(QStringLiteral("PZGETMONEY"), fee);
-    });
-    clearMarksAfter(end);
+    };
+    clearMarksAfter(runLines(Lines::Marked, spec));
 }
 
 } // namespace tally

@@ -6,6 +6,7 @@
 #include "dataaccess/mydataset.h"
 #include "host/uintf.h"
 #include "host/varlist.h"
+#include "modules/tally/financerun.h"
 #include "modules/tally/udm_func.h"
 
 #include <QActionGroup>
@@ -16,6 +17,7 @@
 #include <QItemSelection>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -44,34 +46,41 @@ constexpr int kPaintIntervalMs = 40;
 
 } // namespace
 
-// Holds the window still while a run goes over the marked rows: the dataset's controls
-// quiet, the tool bar, grid and side panel disabled (shortcuts included), the progress bar
-// and 停止 shown; everything is given back when it ends, whatever happens.
+// Holds the window still while a run goes over its lines: the dataset's controls quiet,
+// the tool bar, grid and side panel disabled (shortcuts included), and over marked lines
+// the progress bar and 停止 shown; everything is given back when it ends, whatever
+// happens, and the answers fetched for the run are dropped.
 class RunLock
 {
 public:
-    RunLock(TfFinanceEdit *w, int total)
+    RunLock(TfFinanceEdit *w, int total, bool progress)
         : m_w(w)
         , m_off(w->cdsData)
         , m_keep(std::in_place, w->DBGridData)
+        , m_progress(progress)
+        , m_focus(QApplication::focusWidget())
     {
-        m_wasCollapsed = w->btnExpand->isVisible();
-        if (m_wasCollapsed)
-            w->btnExpandClick();
         w->m_running = true;
         w->m_stopRequested = false;
         w->m_actionLock->setEnabled(false);
         w->tbTool->setEnabled(false);
         w->DBGridData->setEnabled(false);
         w->rzszpnl1->setEnabled(false);
-        w->rgb->setRange(0, std::max(total, 1));
-        w->rgb->setValue(0);
-        w->rgb->show();
-        w->btnStop->show();
-        w->btnStop->setEnabled(true);
+        if (m_progress) {
+            m_wasCollapsed = w->btnExpand->isVisible();
+            if (m_wasCollapsed)
+                w->btnExpandClick();
+            w->rgb->setRange(0, std::max(total, 1));
+            w->rgb->setValue(0);
+            w->rgb->show();
+            w->btnStop->show();
+            w->btnStop->setEnabled(true);
+        }
         w->m_paint.start();
     }
     ~RunLock() { end(); }
+    RunLock(const RunLock &) = delete;
+    RunLock &operator=(const RunLock &) = delete;
     // Gives the window back (before the closing message is shown).
     void end()
     {
@@ -79,9 +88,12 @@ public:
             return;
         TfFinanceEdit *w = m_w;
         m_w = nullptr;
-        w->rgb->setValue(0);
-        w->rgb->setVisible(w->m_progressShown);
-        w->btnStop->hide();
+        w->m_calls.forget();
+        if (m_progress) {
+            w->rgb->setValue(0);
+            w->rgb->setVisible(w->m_progressShown);
+            w->btnStop->hide();
+        }
         w->rzszpnl1->setEnabled(true);
         w->DBGridData->setEnabled(true);
         w->tbTool->setEnabled(true);
@@ -93,13 +105,45 @@ public:
         if (m_wasCollapsed)
             w->btnCollapseClick();
         w->updateActions();
+        // Disabling the grid took the keyboard focus away from it.
+        if (m_focus && m_focus->isEnabled() && m_focus->isVisible())
+            m_focus->setFocus();
     }
 
 private:
     TfFinanceEdit *m_w;
     std::optional<quillon::ControlsOff> m_off;
     std::optional<tessera::KeepGridPosition> m_keep;
+    bool m_progress;
+    QPointer<QWidget> m_focus;
     bool m_wasCollapsed = false;
+};
+
+// The marks of the grid as they were when a run began, given back when it ends (the
+// grid loses its selection while its controls are quiet), whatever happens.
+class KeptMarks
+{
+public:
+    explicit KeptMarks(TfFinanceEdit *w)
+        : m_w(w)
+        , m_marks(w->DBGridData->SelectedRows())
+    {}
+    ~KeptMarks() { restore(); }
+    KeptMarks(const KeptMarks &) = delete;
+    KeptMarks &operator=(const KeptMarks &) = delete;
+    const QList<QVariant> &marks() const { return m_marks; }
+    void restore()
+    {
+        if (!m_w)
+            return;
+        TfFinanceEdit *w = m_w;
+        m_w = nullptr;
+        w->restoreMarks(m_marks);
+    }
+
+private:
+    TfFinanceEdit *m_w;
+    QList<QVariant> m_marks;
 };
 
 TfFinanceEdit::TfFinanceEdit(QWidget *parent)
@@ -107,6 +151,7 @@ TfFinanceEdit::TfFinanceEdit(QWidget *parent)
     , filters(new FinanceFilters(this))
 {
     cdsTmp = addComponent(new quillon::TMyDataSet(this), QStringLiteral("cdsTmp"));
+    m_calls = FinanceCalls(cdsTmp);
 
     // New, edit and delete are not offered: lines come from the server's own processes.
     // Hidden, they are disabled with their shortcuts (Ctrl+N, Ctrl+E, Ctrl+D).
@@ -272,58 +317,26 @@ void TfFinanceEdit::setFieldDecimal(const QString &field, double value)
     cdsData->FieldByName(field)->SetAsFloat(value);
 }
 
-QString TfFinanceEdit::LookupCall(const QString &function, const QString &separator,
-                                  const QString &resultName, const QString &what)
+QString TfFinanceEdit::LookupCall(const Lookup &lookup)
 {
-    const QString bill = fieldText(QStringLiteral("BillCode"));
-    try {
-        cdsTmp->Close();
-        cdsTmp->SetCommandText(lookupCallSql(function, bill, separator,
-                                             host::g_lstVars->value(QStringLiteral("sysid")),
-                                             resultName));
-        cdsTmp->ClearParams();
-        cdsTmp->Open();
-        return cdsTmp->FieldByName(resultName)->AsString();
-    } catch (const std::exception &e) {
-        qCWarning(lcTally) << function << "failed for" << bill << ":" << e.what();
-        throw StepError(QStringLiteral("运单[%1]%2失败").arg(bill, what));
-    }
+    return m_calls.lookup(fieldText(QStringLiteral("BillCode")), lookup,
+                          host::g_lstVars->value(QStringLiteral("sysid")));
 }
 
 double TfFinanceEdit::CalcFee(const FeeArgs &a)
 {
-    using quillon::FieldType;
-    const QString bill = fieldText(QStringLiteral("BillCode"));
-    try {
-        cdsTmp->Close();
-        cdsTmp->SetCommandText(feeCallSql());
-        cdsTmp->ClearParams();
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("1"), a.firstSite);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("2"), a.dest);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("3"), a.feeType);
-        cdsTmp->CreateParam(FieldType::Integer, QStringLiteral("4"), a.pcs);
-        cdsTmp->CreateParam(FieldType::Float, QStringLiteral("5"), a.weight);
-        cdsTmp->CreateParam(FieldType::Float, QStringLiteral("6"), a.bulkWeight);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("7"), a.fastType);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("8"), a.goodsType);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("9"), a.sevrType);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("10"), a.transType);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("11"), a.finance);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("12"), a.opSite);
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("13"), a.cusName);
-        cdsTmp->CreateParam(FieldType::DateTime, QStringLiteral("14"),
-                            a.validTime.isValid() ? QVariant(a.validTime) : QVariant());
-        cdsTmp->CreateParam(FieldType::String, QStringLiteral("15"), a.sysid);
-        cdsTmp->Execute();
-        const quillon::TField *fee = cdsTmp->FieldByName(QStringLiteral("wResult"));
-        // A fee the server did not give is not a fee of 0.
-        if (fee->IsNull())
-            throw quillon::DataSetError(QStringLiteral("F_CalcJSFee gave no value"));
-        return fee->AsFloat();
-    } catch (const std::exception &e) {
-        qCWarning(lcTally) << "F_CalcJSFee" << a.feeType << "failed for" << bill << ":" << e.what();
-        throw StepError(QStringLiteral("运单[%1]的%2计算失败").arg(bill, a.feeType));
-    }
+    return m_calls.fee(fieldText(QStringLiteral("BillCode")), a);
+}
+
+ServerCall TfFinanceEdit::planLookup(const Lookup &lookup) const
+{
+    return lookupCall(fieldText(QStringLiteral("BillCode")), lookup,
+                      host::g_lstVars->value(QStringLiteral("sysid")));
+}
+
+ServerCall TfFinanceEdit::planFee(const FeeArgs &args) const
+{
+    return feeCall(fieldText(QStringLiteral("BillCode")), args);
 }
 
 FeeArgs TfFinanceEdit::recordFeeArgs(const QString &feeType) const
@@ -388,98 +401,100 @@ void TfFinanceEdit::restoreMarks(const QList<QVariant> &marks)
     view->selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
-void TfFinanceEdit::reportFailure(const StepError &error, int done, bool single)
+int TfFinanceEdit::prefetchLines(const QList<QVariant> &lines, int from, int limit,
+                                 const RunSpec &spec)
 {
-    if (single) {
-        MSGErrorDialog(error.message() + QStringLiteral("，这条记录没有改动。") + error.advice()
-                       + QStringLiteral("。"));
-        return;
+    QList<ServerCall> calls;
+    int next = from;
+    while (next < lines.size() && (next == from || calls.size() < limit)) {
+        cdsData->GotoBookmark(lines.at(next).toLongLong());
+        try {
+            calls += spec.plan();
+        } catch (...) {
+            // The step of this line meets the same error and stops the run there.
+            if (next == from)
+                ++next;
+            break;
+        }
+        ++next;
     }
-    MSGErrorDialog(error.message()
-                   + QStringLiteral("，处理停在这一条，这条记录没有改动；之前已处理的%1条保留新值（尚未保存）。")
-                         .arg(done)
-                   + error.advice() + QStringLiteral("，再对其余记录重做。"));
+    if (!calls.isEmpty())
+        m_calls.prefetch(calls);
+    return next;
 }
 
-TfFinanceEdit::RunEnd TfFinanceEdit::RunSelected(const QString &noMarkWarning,
-                                                 const QString &doneHint,
-                                                 const std::function<void()> &step)
+TfFinanceEdit::RunEnd TfFinanceEdit::runLines(Lines which, const RunSpec &spec)
 {
     if (!cdsData->Active() || cdsData->IsEmpty())
         return RunEnd::Nothing;
     cdsData->CheckBrowseMode();
-    const QList<QVariant> marks = DBGridData->SelectedRows();
-    if (marks.isEmpty() && !noMarkWarning.isEmpty()) {
-        MSGWarningDialog(noMarkWarning);
-        return RunEnd::Nothing;
+    KeptMarks kept(this);
+    QList<QVariant> lines;
+    if (which == Lines::Current) {
+        lines.append(cdsData->GetBookmark());
+    } else {
+        lines = kept.marks();
+        if (lines.isEmpty() && !spec.noMarkWarning.isEmpty()) {
+            MSGWarningDialog(spec.noMarkWarning);
+            return RunEnd::Nothing;
+        }
     }
-    const int total = int(marks.size());
-    int done = 0;
-    bool stopped = false;
+    RunReport report;
+    report.single = which == Lines::Current;
+    report.total = int(lines.size());
     {
-        RunLock lock(this, total);
-        for (const QVariant &mark : marks) {
+        RunLock lock(this, report.total, which == Lines::Marked);
+        // Over marked lines the answers come a batch at a time, the first batches small.
+        int fetchedUpTo = 0;
+        int batchCalls = std::min(64, m_callsPerRequest);
+        for (int i = 0; i < report.total; ++i) {
             if (m_stopRequested) {
-                stopped = true;
+                report.end = RunReport::End::Stopped;
                 break;
             }
-            cdsData->GotoBookmark(mark.toLongLong());
-            try {
-                step();
-                cdsData->CheckBrowseMode();
-            } catch (const std::exception &e) {
-                // The failing row keeps its values; the rows before keep theirs.
-                if (cdsData->State() != quillon::DataSetState::Browse)
-                    cdsData->Cancel();
-                lock.end();
-                restoreMarks(marks);
-                if (const auto *se = dynamic_cast<const StepError *>(&e))
-                    reportFailure(*se, done, false);
-                else
-                    reportFailure(StepError(QString::fromUtf8(e.what())), done, false);
-                return RunEnd::Failed;
+            if (which == Lines::Marked && spec.plan && i == fetchedUpTo) {
+                fetchedUpTo = prefetchLines(lines, i, batchCalls, spec);
+                batchCalls = std::min(batchCalls * 4, m_callsPerRequest);
             }
-            if (done < total)
-                ++done;
-            emit rowDone(done);
-            keepPainting(done, done == 1);
+            QString bill;
+            try {
+                cdsData->GotoBookmark(lines.at(i).toLongLong());
+                bill = fieldText(QStringLiteral("BillCode"));
+                spec.step();
+                cdsData->CheckBrowseMode();
+            } catch (...) {
+                // The failing line keeps its values (fees written earlier in it too); the
+                // lines before keep theirs.
+                report.failure = lineFailureOf(std::current_exception(), bill);
+                report.end = RunReport::End::Failed;
+                try {
+                    if (cdsData->State() != quillon::DataSetState::Browse)
+                        cdsData->Cancel();
+                } catch (...) {
+                }
+                break;
+            }
+            ++report.done;
+            emit rowDone(report.done);
+            if (which == Lines::Marked)
+                keepPainting(report.done, report.done == 1);
         }
         lock.end();
-        restoreMarks(marks);
+        kept.restore();
     }
-    if (stopped) {
-        MSGHintDialog(QStringLiteral("已停止：处理了%1条，其余%2条没有改动。").arg(done).arg(total - done));
-        return RunEnd::Stopped;
-    }
-    MSGHintDialog(doneHint);
-    return RunEnd::Done;
-}
-
-TfFinanceEdit::RunEnd TfFinanceEdit::RunCurrent(const QString &doneHint,
-                                                const std::function<void()> &step)
-{
-    if (!cdsData->Active() || cdsData->IsEmpty())
-        return RunEnd::Nothing;
-    cdsData->CheckBrowseMode();
-    const QList<QVariant> marks = DBGridData->SelectedRows();
-    std::optional<StepError> failure;
-    {
-        quillon::ControlsOff off(cdsData);
-        try {
-            step();
-            cdsData->CheckBrowseMode();
-        } catch (const StepError &e) {
-            if (cdsData->State() != quillon::DataSetState::Browse)
-                cdsData->Cancel();
-            failure = e;
-        }
-    }
-    restoreMarks(marks);
-    if (failure) {
-        reportFailure(*failure, 0, true);
+    switch (report.end) {
+    case RunReport::End::Failed:
+        if (!report.failure.details.isEmpty())
+            qCWarning(lcTally).noquote() << report.failure.message << "|" << report.failure.details;
+        MSGErrorDialog(runEndText(report, spec.doneHint), report.failure.details);
         return RunEnd::Failed;
+    case RunReport::End::Stopped:
+        MSGHintDialog(runEndText(report, spec.doneHint));
+        return RunEnd::Stopped;
+    case RunReport::End::Done:
+        break;
     }
-    MSGHintDialog(doneHint);
+    MSGHintDialog(spec.doneHint);
     return RunEnd::Done;
 }
 

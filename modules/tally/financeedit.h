@@ -4,11 +4,16 @@
 // cleared by a new query), the side panel of refresh options behind 刷新, the progress bar,
 // the calls of the server's lookup and fee functions and the run over the marked rows.
 //
-// A run over many rows keeps the window painting and offers 停止; a row that fails (a
-// lookup or fee call the server refuses) is left as it was, the run stops there with a
-// message naming the waybill, and the rows done before keep their new, unsaved values.
+// Every run (单带, 批带, 刷新, 算费) is one loop, runLines(): the window says what a line
+// needs from the server (plan) and what it does with it (step). Over marked lines the
+// answers of many lines come in one request (FinanceCalls::prefetch) and the step takes
+// them from there; 单带 makes its single calls. The loop keeps the window painting and
+// offers 停止 between lines; a line that fails in any way is left as it was, the run stops
+// there with a message naming the waybill, and the lines done before keep their new,
+// unsaved values. Begin/end pairs (controls, actions, marks) are held by guard objects.
 
 #include "baseforms/fdbmultibase_batch.h"
+#include "modules/tally/financecalls.h"
 #include "modules/tally/financefilters.h"
 #include "modules/tally/financesql.h"
 
@@ -21,22 +26,6 @@ class QProgressBar;
 class QPushButton;
 
 namespace tally {
-
-// One row could not be done: a server call failed, or a value does not fit. The text names
-// the waybill and what went wrong; the advice says what to do next.
-class StepError : public host::UserError
-{
-public:
-    explicit StepError(const QString &message,
-                       const QString &advice = QStringLiteral("请检查与服务器的连接或费用规则后再试"))
-        : host::UserError(message)
-        , m_advice(advice)
-    {}
-    QString advice() const { return m_advice; }
-
-private:
-    QString m_advice;
-};
 
 class TfFinanceEdit : public tessera::TfDBMultiBase_Batch
 {
@@ -65,16 +54,23 @@ public:
     void requestStop() { m_stopRequested = true; }
 
     // The lookup call on the current row: "select F(<bill>,<sysid>) as R from dual"; the
-    // result as text (empty when the server has none). `what` names the request in a
-    // failure message ("获取上一站"). Raises StepError.
-    QString LookupCall(const QString &function, const QString &separator,
-                       const QString &resultName, const QString &what);
-    // The fee call on the current row with the fifteen typed parameters. Raises StepError
+    // result as text (empty when the server has none). Raises RunError.
+    QString LookupCall(const Lookup &lookup);
+    // The fee call on the current row with the fifteen typed parameters. Raises RunError
     // naming the waybill and the fee type; a fee is never made up.
     double CalcFee(const FeeArgs &args);
+    // The same calls as a run's plan names them (see runLines).
+    ServerCall planLookup(const Lookup &lookup) const;
+    ServerCall planFee(const FeeArgs &args) const;
     // The fee call's values for a pay-on-delivery or delivery-fee record: FIRSTSITE, DEST,
     // 1 piece, WEIGHT twice, FASTTYPE, GOODSTYPE, FIRSTCENTER, FIRSTSITE, CREATETIME.
     FeeArgs recordFeeArgs(const QString &feeType) const;
+
+    // The server calls of the window's runs.
+    FinanceCalls &calls() { return m_calls; }
+    // At most this many calls go in one request of a run (at least one line's); the first
+    // requests are smaller, so progress and 停止 come early.
+    void setCallsPerRequest(int calls) { m_callsPerRequest = std::max(1, calls); }
 
     bool CloseQuery() override;
 
@@ -91,13 +87,20 @@ protected:
     QFormLayout *sideLayout() const { return m_sideLayout; }
     QComboBox *addSideChoice(const QString &name, const QString &label, const QStringList &items);
 
-    // The selected-rows run: `step` on each marked row in the grid's order. Without marks
-    // the warning is shown (an empty warning runs over no row and shows the hint).
-    // `failureTail` completes the message of a failed row.
-    RunEnd RunSelected(const QString &noMarkWarning, const QString &doneHint,
-                       const std::function<void()> &step);
-    // Runs `step` on the current row only (no progress); a failure leaves the row unchanged.
-    RunEnd RunCurrent(const QString &doneHint, const std::function<void()> &step);
+    // What a run does on a line.
+    struct RunSpec
+    {
+        QString noMarkWarning; // without marks; empty: the run goes over no line
+        QString doneHint;      // the closing hint of a completed run
+        // The server calls that `step` will make on the current line; fetched for many
+        // lines at once. A call left out is made singly by the step: slower, not wrong.
+        std::function<QList<ServerCall>()> plan;
+        std::function<void()> step; // the work on the current line
+    };
+    enum class Lines { Current, Marked };
+    // The one loop of every run: `spec.step` on the current line (单带) or on each marked
+    // line in the grid's order.
+    RunEnd runLines(Lines lines, const RunSpec &spec);
     // Lets the focused box commit or refuse its typed text first, as before every action;
     // false when it refused (it has told the user why).
     bool commitTypedInput() { return alActionExecute(actRefresh); }
@@ -114,10 +117,13 @@ protected:
 
 private:
     friend class RunLock;
+    friend class KeptMarks;
     // Shows the count and lets the window paint and hear 停止, at most every 40 ms.
     void keepPainting(int done, bool now);
     void restoreMarks(const QList<QVariant> &marks);
-    void reportFailure(const StepError &error, int done, bool single);
+    // Plans lines [from, …) until the calls reach `limit`, fetches their answers; returns
+    // the first line not planned.
+    int prefetchLines(const QList<QVariant> &lines, int from, int limit, const RunSpec &spec);
 
     QFormLayout *m_sideLayout;
     QActionGroup *m_actionLock;
@@ -125,6 +131,8 @@ private:
     bool m_running = false;
     bool m_stopRequested = false;
     QElapsedTimer m_paint;
+    FinanceCalls m_calls{nullptr};
+    int m_callsPerRequest = 1000;
 };
 
 } // namespace tally

@@ -3,6 +3,7 @@
 #include "baseforms/dbcontrols.h"
 #include "baseforms/dbgrideh.h"
 #include "baseforms/rzcontrols.h"
+#include "dataaccess/controlsoff.h"
 #include "dataaccess/mydataset.h"
 #include "dataaccess/protocol/protocol.h"
 #include "host/errors.h"
@@ -190,26 +191,40 @@ void TfSysUpdate::saveWithFreshIdsOnCollision()
             throw;
         // The rows stay pending; new ones get fresh ids so that the next save can pass.
         QStringList changed;
-        cdsData->DisableControls();
-        const auto mark = cdsData->GetBookmark();
-        try {
-            for (cdsData->First(); !cdsData->Eof(); cdsData->Next()) {
-                if (cdsData->UpdateStatus() != quillon::RowState::Inserted)
-                    continue;
-                quillon::TField *id = cdsData->FindField(QStringLiteral("ID"));
-                if (!id)
-                    continue;
-                const QString old = id->AsString();
-                cdsData->Edit();
-                id->SetAsInteger(newId());
-                cdsData->Post();
-                changed.append(old + QStringLiteral(" → ") + id->AsString());
+        QString failure;
+        {
+            const quillon::ControlsOff off(cdsData);
+            const auto mark = cdsData->GetBookmark();
+            try {
+                for (cdsData->First(); !cdsData->Eof(); cdsData->Next()) {
+                    if (cdsData->UpdateStatus() != quillon::RowState::Inserted)
+                        continue;
+                    quillon::TField *id = cdsData->FindField(QStringLiteral("ID"));
+                    if (!id)
+                        continue;
+                    const QString old = id->AsString();
+                    cdsData->Edit();
+                    id->SetAsInteger(newId());
+                    cdsData->Post();
+                    changed.append(old + QStringLiteral(" → ") + id->AsString());
+                }
+            } catch (const std::exception &err) {
+                failure = QString::fromUtf8(err.what());
+            } catch (...) {
+                failure = QStringLiteral("unknown error");
             }
-        } catch (...) {
+            if (!failure.isEmpty() && cdsData->State() != quillon::DataSetState::Browse)
+                cdsData->Cancel(); // the row keeps its old id
+            if (cdsData->BookmarkValid(mark))
+                cdsData->GotoBookmark(mark);
         }
-        if (cdsData->BookmarkValid(mark))
-            cdsData->GotoBookmark(mark);
-        cdsData->EnableControls();
+        if (!failure.isEmpty())
+            throw host::UserError(
+                QStringLiteral("新增记录的编号与已有记录重复，本次没有保存任何修改。给新增记录换新编号时出错，")
+                    + (changed.isEmpty() ? QStringLiteral("编号没有改动")
+                                         : QStringLiteral("只换了一部分（%1）").arg(changed.join(QStringLiteral("，"))))
+                    + QStringLiteral("。修改仍保留在窗口中，请改正编号重复的记录后再点“保存”。"),
+                failure);
         throw host::UserError(
             QStringLiteral("新增记录的编号与已有记录重复，本次没有保存任何修改。已为新增记录换了新编号（%1），"
                            "修改仍保留在窗口中，请再点“保存”。")

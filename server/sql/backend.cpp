@@ -12,7 +12,9 @@ bool isServerTable(const QString &table)
     static const QStringList names = {QStringLiteral("sys_user"), QStringLiteral("sys_server"),
                                       QStringLiteral("sys_tenant"), QStringLiteral("sys_filepurge"),
                                       QStringLiteral("sys_role"), QStringLiteral("sys_rolegrant"),
-                                      QStringLiteral("sys_userrole"), QStringLiteral("sys_functable")};
+                                      QStringLiteral("sys_userrole"), QStringLiteral("sys_functable"),
+                                      QStringLiteral("sys_request"), QStringLiteral("sys_logonfail"),
+                                      QStringLiteral("sys_file"), QStringLiteral("sys_filechunk")};
     return names.contains(table.toLower());
 }
 
@@ -81,9 +83,31 @@ Backend::Lease Backend::acquire(const QString &rowFilter)
     }
     return Lease(c.release(), [this](Connection *conn) {
         conn->endLeftOverTransaction();
+        if (conn->broken()) {
+            // The database went away (stopped, failed over): the idle connections lead to
+            // the same lost server, so they go too and the next lease connects afresh.
+            std::vector<std::unique_ptr<Connection>> dropped;
+            {
+                std::lock_guard lock(m_mutex);
+                dropped.swap(m_idle);
+            }
+            delete conn;
+            return;
+        }
         std::lock_guard lock(m_mutex);
         m_idle.emplace_back(conn);
     });
+}
+
+bool Backend::reachable()
+{
+    try {
+        auto c = acquire();
+        c->query(QStringLiteral("select 1 from dual"), {}, false);
+        return !c->broken();
+    } catch (...) {
+        return false;
+    }
 }
 
 std::unique_ptr<Backend> Backend::open(const QString &location, bool create)

@@ -36,6 +36,15 @@ public:
     using DbError::DbError;
 };
 
+// The database cannot be reached or was lost during the statement (server stopped, a
+// failover under way, a broken network): the caller may retry later, the connection that
+// reported it is dropped instead of going back to the pool.
+class DbUnavailable : public DbError
+{
+public:
+    using DbError::DbError;
+};
+
 // An answer larger than the server hands out (rows or bytes); the text is for the user.
 class AnswerTooLarge : public DbError
 {
@@ -122,6 +131,8 @@ public:
     // When a lease ends: rolls back a transaction its user left open, so that an idle
     // connection holds no lock.
     virtual void endLeftOverTransaction() {}
+    // True once the connection to the database is lost: it is then closed, not reused.
+    virtual bool broken() const { return false; }
 
     // Columns and primary key of a table (name compared without regard to case);
     // an empty TableInfo when there is no such table.
@@ -214,6 +225,10 @@ public:
     // Bound of the answers of restricted connections (client queries); set before serving.
     void setAnswerLimit(const AnswerLimit &limit) { m_answerLimit = limit; }
     const AnswerLimit &answerLimit() const { return m_answerLimit; }
+
+    // Runs a trivial statement on a fresh lease: whether the database answers now (for the
+    // health route). Never throws.
+    bool reachable();
 
 protected:
     virtual std::unique_ptr<Connection> connect() = 0;

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <QUrl>
+#include <cstring>
 #include <libpq-fe.h>
 #include <sodium.h>
 #include <atomic>
@@ -48,6 +49,14 @@ QString resultMessage(PGresult *r)
     const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
     const QByteArray code(state ? state : "");
     PQclear(r);
+    // Lost connection (class 08), server shutting down (57P01..57P03), or a write on a
+    // server that has become a standby (25006 there, not a client's read-only statement).
+    if (PQstatus(db) == CONNECTION_BAD || code.startsWith("08") || code == "57P01"
+        || code == "57P02" || code == "57P03")
+        throw DbUnavailable(QStringLiteral("the database connection was lost: %1").arg(msg));
+    const char *standby = PQparameterStatus(db, "in_hot_standby");
+    if (code == "25006" && standby && std::strcmp(standby, "on") == 0)
+        throw DbUnavailable(QStringLiteral("the database is no longer the primary: %1").arg(msg));
     if (code == "42501" || code == "25006")
         throw AccessDenied(QStringLiteral("the statement was refused: %1").arg(msg));
     throw DbError(msg);
@@ -351,7 +360,7 @@ public:
         if (PQstatus(db) != CONNECTION_OK) {
             const QString msg = pgMessage(db);
             PQfinish(db);
-            throw DbError(QStringLiteral("cannot connect to PostgreSQL: %1").arg(msg));
+            throw DbUnavailable(QStringLiteral("cannot connect to PostgreSQL: %1").arg(msg));
         }
         PQsetNoticeProcessor(db, [](void *, const char *) {}, nullptr);
         return db;
@@ -401,6 +410,8 @@ public:
     }
 
     ~PgConnection() override { PQfinish(m_db); }
+
+    bool broken() const override { return !m_db || PQstatus(m_db) == CONNECTION_BAD; }
 
     TranslatedSql translate(const QString &oracleSql) const override
     {

@@ -75,7 +75,7 @@ create or replace function F_CalcJSFee(
 returns double precision language plpgsql stable as $$
 declare
   whenx text;
-  w double precision := greatest(coalesce(Pi_Weight, 0), coalesce(Pi_BulkWeight, 0));
+  w double precision;
   keys text[] := array[btrim(coalesce(Pi_Finance, '')), btrim(coalesce(Pi_FirstSite, '')),
                        btrim(coalesce(Pi_Dest, '')), btrim(coalesce(Pi_GoodsType, ''))];
   r record;
@@ -85,6 +85,15 @@ declare
   best record; bestscore int := -1; bestfrom double precision := -1;
   over double precision; steps double precision; fee double precision;
 begin
+  -- What cannot be priced to the cent is refused, as on SQLite (serverfunctions.h).
+  if not (abs(trunc(coalesce(Pi_PCS, 0))) <= 2147483647) then
+    raise exception 'F_CalcJSFee: % pieces cannot be priced (at most 2147483647)', Pi_PCS;
+  end if;
+  if not (abs(coalesce(Pi_Weight, 0)) <= 1e9) or not (abs(coalesce(Pi_BulkWeight, 0)) <= 1e9) then
+    raise exception 'F_CalcJSFee: a weight of % kg cannot be priced (at most 1e+09)',
+      case when not (abs(coalesce(Pi_Weight, 0)) <= 1e9) then Pi_Weight else Pi_BulkWeight end;
+  end if;
+  w := greatest(coalesce(Pi_Weight, 0), coalesce(Pi_BulkWeight, 0));
   begin
     whenx := to_char(to_timestamp(btrim(Pi_ValidTime), 'YYYY-MM-DD HH24:MI:SS'), 'YYYY-MM-DD HH24:MI:SS');
   exception when others then whenx := null;
@@ -120,6 +129,9 @@ begin
   fee := coalesce(best.BASEFEE, 0) + steps * coalesce(best.PERKG, 0)
          + greatest(0, trunc(coalesce(Pi_PCS, 0))) * coalesce(best.PERPCS, 0);
   fee := greatest(fee, coalesce(best.MINFEE, 0));
+  if not (abs(fee) <= 1e13) then
+    raise exception 'F_CalcJSFee: a fee of % cannot be priced to the cent (rule %)', fee, best.RULEID;
+  end if;
   return round((fee * 100.0)::numeric) / 100.0;
 end $$;
 
@@ -182,6 +194,65 @@ returns double precision language sql stable as $$
                    and sysid = btrim(sys))
     end $$;
 
+
+-- Many calls of the finance functions in one statement (one snapshot): a JSON array of
+-- [function, arguments...]; the answer holds one value per call, in order, and ends with
+-- {"error": text} at the first call that fails (the calls after it are not run).
+create or replace function F_CallBatch(calls text)
+returns text language plpgsql stable as $$
+declare
+  doc jsonb; c jsonb; f text; nargs int; want int; v jsonb;
+  vals jsonb[] := '{}';
+begin
+  if calls is null then return null; end if;
+  if length(calls) > 4194304 then
+    raise exception 'F_CallBatch: a batch is at most 4194304 bytes';
+  end if;
+  begin
+    doc := calls::jsonb;
+  exception when others then
+    raise exception 'F_CallBatch: a batch is a JSON array of calls';
+  end;
+  if jsonb_typeof(doc) <> 'array' then
+    raise exception 'F_CallBatch: a batch is a JSON array of calls';
+  end if;
+  if jsonb_array_length(doc) > 5000 then
+    raise exception 'F_CallBatch: a batch holds at most 5000 calls';
+  end if;
+  begin
+    for c in select e.value from jsonb_array_elements(doc) with ordinality as e(value, n) order by e.n loop
+      if jsonb_typeof(c) <> 'array' or jsonb_array_length(c) = 0 or jsonb_typeof(c->0) <> 'string'
+         or exists (select 1 from jsonb_array_elements(c) a where jsonb_typeof(a) not in ('string', 'number', 'null')) then
+        raise exception 'F_CallBatch: a call is [function, its arguments] of a finance function';
+      end if;
+      f := lower(c->>0);
+      nargs := jsonb_array_length(c) - 1;
+      want := case f when 'f_calcjsfee' then 15 when 'f_getaccmdd' then 3 when 'f_getfirstsite' then 3
+                when 'f_getweight' then 3 when 'f_getffsite' then 2 when 'f_getsjsite' then 2
+                when 'f_getmaxweight' then 2 when 'f_getsignsite' then 2 else -1 end;
+      if nargs <> want then
+        raise exception 'F_CallBatch: a call is [function, its arguments] of a finance function';
+      end if;
+      v := case f
+        when 'f_calcjsfee' then to_jsonb(F_CalcJSFee(c->>1, c->>2, c->>3, (c->>4)::numeric,
+               (c->>5)::numeric, (c->>6)::numeric, c->>7, c->>8, c->>9, c->>10, c->>11, c->>12,
+               c->>13, c->>14, c->>15))
+        when 'f_getffsite' then to_jsonb(F_GetFFSite(c->>1, c->>2))
+        when 'f_getsjsite' then to_jsonb(F_GetSJSite(c->>1, c->>2))
+        when 'f_getaccmdd' then to_jsonb(F_GetAccMdd(c->>1, (c->>2)::numeric, c->>3))
+        when 'f_getmaxweight' then to_jsonb(F_GetMaxWeight(c->>1, c->>2))
+        when 'f_getsignsite' then to_jsonb(F_GetSignSite(c->>1, c->>2))
+        when 'f_getfirstsite' then to_jsonb(F_GetFirstSite(c->>1, (c->>2)::numeric, c->>3))
+        when 'f_getweight' then to_jsonb(F_GetWeight(c->>1, (c->>2)::numeric, c->>3))
+      end;
+      vals := array_append(vals, coalesce(v, 'null'::jsonb));
+    end loop;
+  exception when others then
+    -- What was answered stays; the failing call ends the answer.
+    return (to_jsonb(vals) || jsonb_build_array(jsonb_build_object('error', SQLERRM)))::text;
+  end;
+  return to_jsonb(vals)::text;
+end $$;
 )SQL";
 
 inline const char *const kTenants = R"SQL(

@@ -276,19 +276,35 @@ void fnDateArith(sqlite3_context *ctx, int, sqlite3_value **argv)
     resultValue(ctx, canonicalDate(a.addSecs(secs)));
 }
 
-// Runs the rule queries of the server functions on the connection of the caller.
+// Runs the rule queries of the server functions on the connection of the caller. Its
+// statements are kept while it lives (one call of a server function, a whole batch of
+// F_CallBatch), so a batch compiles each rule query once.
 class SqliteRuleReader : public RuleReader
 {
 public:
     explicit SqliteRuleReader(sqlite3 *db)
         : m_db(db)
     {}
+    ~SqliteRuleReader() override
+    {
+        for (sqlite3_stmt *st : std::as_const(m_statements))
+            sqlite3_finalize(st);
+    }
+    SqliteRuleReader(const SqliteRuleReader &) = delete;
+    SqliteRuleReader &operator=(const SqliteRuleReader &) = delete;
+
     QList<QVariantList> rows(const QString &sql, const QVariantList &params) override
     {
-        sqlite3_stmt *st = nullptr;
-        const QByteArray s = sql.toUtf8();
-        if (sqlite3_prepare_v2(m_db, s.constData(), int(s.size()), &st, nullptr) != SQLITE_OK)
-            throw DbError(dbMessage(m_db));
+        sqlite3_stmt *st = m_statements.value(sql);
+        if (st) {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        } else {
+            const QByteArray s = sql.toUtf8();
+            if (sqlite3_prepare_v2(m_db, s.constData(), int(s.size()), &st, nullptr) != SQLITE_OK)
+                throw DbError(dbMessage(m_db));
+            m_statements.insert(sql, st);
+        }
         for (int i = 0; i < params.size(); ++i)
             bindValue(st, i + 1, params.at(i));
         QList<QVariantList> out;
@@ -296,11 +312,12 @@ public:
         const int cols = sqlite3_column_count(st);
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             QVariantList row;
+            row.reserve(cols);
             for (int c = 0; c < cols; ++c)
                 row.append(readValue(st, c));
             out.append(row);
         }
-        sqlite3_finalize(st);
+        sqlite3_reset(st);
         if (rc != SQLITE_DONE)
             throw DbError(dbMessage(m_db));
         return out;
@@ -308,6 +325,7 @@ public:
 
 private:
     sqlite3 *m_db;
+    QHash<QString, sqlite3_stmt *> m_statements;
 };
 
 void fnServer(sqlite3_context *ctx, int argc, sqlite3_value **argv)

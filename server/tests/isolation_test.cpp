@@ -3,6 +3,10 @@
 #include "server/auth.h"
 #include "testserver.h"
 
+#include <QCborArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+
 using namespace server;
 using namespace server::test;
 
@@ -92,6 +96,44 @@ TEST_F(Isolation, TheSessionCannotLiftItsOwnFilter)
     EXPECT_EQ(column(*first, QStringLiteral("select sysid from tab_Site")), QStringList{QStringLiteral("001")});
     // The rows of the other deployment are still there.
     EXPECT_EQ(srv->native(QStringLiteral("select count(*) from tab_Site where sysid='002'")).rows.value(0).value(0).toInt(), 1);
+}
+
+// A batch of finance calls is a query of the session like the single calls: the same
+// deployment filter, the same answers, whoever's rules or waybills it names.
+TEST_F(Isolation, ABatchOfFinanceCallsSeesWhatTheSingleCallsSee)
+{
+    const QString bill = srv->native(QStringLiteral("select min(BILLCODE) from TAB_SIGN where sysid='001'"))
+                             .rows.value(0)
+                             .value(0)
+                             .toString();
+    ASSERT_FALSE(bill.isEmpty());
+    const QString fee = QStringLiteral("'a','b','中转费',1,1,1,'','','','','c','a','',null,'%1'");
+    const QString batch = QStringLiteral("[[\"F_CalcJSFee\",\"a\",\"b\",\"中转费\",1,1,1,\"\",\"\",\"\",\"\",\"c\","
+                                         "\"a\",\"\",null,\"%1\"],[\"F_GetSignSite\",\"%2\",\"%1\"]]");
+    for (const char *user : {"001.zhang", "002.wu"}) {
+        auto t = srv->client(QStringLiteral("101"), QString::fromLatin1(user));
+        for (const char *sysid : {"001", "002"}) {
+            const QString s = QString::fromLatin1(sysid);
+            const QVariant single = query(*t, QStringLiteral("select F_CalcJSFee(%1) from dual").arg(fee.arg(s))).rows.value(0).value(0);
+            const QVariant site = query(*t, QStringLiteral("select F_GetSignSite('%1','%2') from dual").arg(bill, s)).rows.value(0).value(0);
+            const QString answer = query(*t, QStringLiteral("select F_CallBatch(:1) as R from dual"),
+                                         QCborArray{batch.arg(s, bill)})
+                                       .rows.value(0)
+                                       .value(0)
+                                       .toString();
+            const QJsonArray a = QJsonDocument::fromJson(answer.toUtf8()).array();
+            ASSERT_EQ(a.size(), 2) << qPrintable(answer);
+            EXPECT_EQ(a.at(0).toDouble(), single.toDouble()) << user << sysid;
+            if (site.isNull())
+                EXPECT_TRUE(a.at(1).isNull()) << user << sysid;
+            else
+                EXPECT_EQ(a.at(1).toString(), site.toString()) << user << sysid;
+            // Only the session's own deployment prices or finds anything.
+            const bool own = QByteArray(user).startsWith(sysid);
+            EXPECT_EQ(single.toDouble() > 0, own) << user << sysid;
+            EXPECT_EQ(a.at(1).isString(), own && QByteArray(sysid) == "001") << user << sysid;
+        }
+    }
 }
 
 } // namespace

@@ -5,7 +5,11 @@
 #include "server/auth.h"
 
 #include <QCborArray>
+#include <QElapsedTimer>
+#include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 using namespace server;
 using namespace server::test;
@@ -142,6 +146,136 @@ TEST(TokenGeneration, AChangeMadeByAnotherServerCountsWithinTheCacheTime)
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kTokenGenerationCacheMs + 200));
     EXPECT_EQ(statuses(*stale), kRefused);
+}
+
+
+// Requests of one token sent without a pause from a thread of their own, each noted with
+// the moment it started and its status.
+class Hammer
+{
+public:
+    Hammer(const Transport::Options &options, const QString &token, QElapsedTimer &clock)
+        : m_clock(clock)
+    {
+        m_thread = std::thread([this, options, token] {
+            Transport t(options);
+            t.setToken(token);
+            while (!m_stop) {
+                const qint64 started = m_clock.nsecsElapsed();
+                const int status = statusOf([&] { t.callMethod(QStringLiteral("EchoString"), {QStringLiteral("x")}); });
+                std::lock_guard lock(m_mutex);
+                m_seen.push_back({started, status});
+            }
+        });
+    }
+    ~Hammer() { stop(); }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // Requests begun at or after `from` (clock nanoseconds): how many, and how many served.
+    std::pair<int, int> after(qint64 from)
+    {
+        std::lock_guard lock(m_mutex);
+        int n = 0, served = 0;
+        for (const auto &s : m_seen)
+            if (s.first >= from) {
+                ++n;
+                served += s.second == 200;
+            }
+        return {n, served};
+    }
+    int served()
+    {
+        std::lock_guard lock(m_mutex);
+        return int(std::count_if(m_seen.begin(), m_seen.end(), [](const auto &s) { return s.second == 200; }));
+    }
+
+private:
+    QElapsedTimer &m_clock;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<std::pair<qint64, int>> m_seen;
+    std::thread m_thread;
+};
+
+// The administrator revokes 马超's token through the server (reset password, then disable)
+// while another client keeps calling with it: no request begun after the revoking call
+// answered is served, although until then its check came from memory.
+TEST(TokenGeneration, ARevokedTokenIsRefusedAtTheVeryNextRequestWhileServedFromMemory)
+{
+    TestServer s(10);
+    auto admin = s.client(QStringLiteral("000"), QStringLiteral("001.admin"));
+    const auto revokeBy = [&](const QString &call) {
+        QCborMap args{{QStringLiteral("user"), QStringLiteral("001.zhang")}};
+        if (call == QLatin1String("ResetPassword"))
+            args.insert(QStringLiteral("password"), QStringLiteral("Wl2026reset"));
+        else
+            args.insert(QStringLiteral("enabled"), false);
+        admin->callAdmin(call, args);
+    };
+    for (const QString &call : {QStringLiteral("ResetPassword"), QStringLiteral("SetUserEnabled")}) {
+        SCOPED_TRACE(qPrintable(call));
+        Transport logOn(s.options());
+        logOn.openSession(TestServer::logOnRequest(QStringLiteral("101"), QStringLiteral("001.zhang"),
+                                                   call == QLatin1String("ResetPassword")
+                                                       ? QStringLiteral("123456")
+                                                       : QStringLiteral("Wl2026reset")));
+        auto zhang = holderOf(s, logOn.token());
+        QElapsedTimer clock;
+        clock.start();
+        Hammer hammer(s.options(), zhang->token(), clock);
+        while (hammer.served() < 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        revokeBy(call);
+        const qint64 answered = clock.nsecsElapsed();
+        // The same client's very next request, and everything the hammer begins from now.
+        EXPECT_EQ(statusOf([&] { zhang->callMethod(QStringLiteral("EchoString"), {QStringLiteral("x")}); }), 401);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        hammer.stop();
+        const auto [after, served] = hammer.after(answered);
+        EXPECT_GT(after, 0);
+        EXPECT_EQ(served, 0) << served << " of " << after << " requests begun after the revocation were served";
+    }
+}
+
+// Two servers on one database: a revocation through one is refused by it at once and by
+// the other within kTokenGenerationCacheMs, while the other checked that token from memory.
+TEST(TokenGeneration, ASecondServerOnTheSameDatabaseRefusesWithinTheBound)
+{
+    TestServer a(10);
+    auto backendB = Backend::open(a.dbPath);
+    ServerOptions so;
+    so.port = 0;
+    so.threads = 4;
+    so.quiet = true;
+    HttpServer b(*backendB, a.dir.filePath(QStringLiteral("files")), so);
+    b.start();
+    Transport::Options onB = a.options();
+    onB.port = b.port();
+
+    auto zhang = holderOf(a, a.client()->token());
+    QElapsedTimer clock;
+    clock.start();
+    Hammer hammer(onB, zhang->token(), clock); // the token works on b too: one signing key
+    while (hammer.served() < 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    auto admin = a.client(QStringLiteral("000"), QStringLiteral("001.admin"));
+    admin->callAdmin(QStringLiteral("SetUserEnabled"),
+                     {{QStringLiteral("user"), QStringLiteral("001.zhang")}, {QStringLiteral("enabled"), false}});
+    const qint64 answered = clock.nsecsElapsed();
+    EXPECT_EQ(statusOf([&] { zhang->callMethod(QStringLiteral("EchoString"), {QStringLiteral("x")}); }), 401);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kTokenGenerationCacheMs + 300));
+    hammer.stop();
+    const qint64 bound = answered + kTokenGenerationCacheMs * 1000000;
+    const auto [late, lateServed] = hammer.after(bound);
+    EXPECT_GT(late, 0);
+    EXPECT_EQ(lateServed, 0) << "server b still served the token " << kTokenGenerationCacheMs << " ms after";
+    const auto [all, servedAfterAnswer] = hammer.after(answered);
+    std::printf("server b served %d of %d requests begun after the revocation, all within the bound\n",
+                servedAfterAnswer, all);
 }
 
 } // namespace

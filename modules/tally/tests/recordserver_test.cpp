@@ -89,6 +89,8 @@ void failCallsAfter(TfFinanceEdit *w, int after, quillon::TMySktConnection *dead
 {
     dead->SetHost(QStringLiteral("127.0.0.1"));
     dead->SetPort(1);
+    // One line per request, so that the lines after the switch really go to the dead address.
+    w->setCallsPerRequest(1);
     QObject::connect(w, &TfFinanceEdit::rowDone, w, [w, after, dead](int done) {
         if (done == after)
             w->cdsTmp->SetMyConn(dead);
@@ -118,7 +120,10 @@ TEST_F(Records, HandlingFeeGoesIntoBothColumnsOfTheMarkedRecordsOnly)
         EXPECT_DOUBLE_EQ(storedIn("TAB_DFKRECORD", QString::fromLatin1(b), QStringLiteral("PZGETCHARGE")).toDouble(), 1.0) << b;
     }
     EXPECT_DOUBLE_EQ(storedIn("TAB_DFKRECORD", QStringLiteral("TK4"), QStringLiteral("JZPAYCHARGE")).toDouble(), 9.99);
-    // The fee call of a record: FIRSTSITE, DEST, one piece, FIRSTCENTER, CREATETIME.
+    // The fee call of a record: FIRSTSITE, DEST, one piece, FIRSTCENTER, CREATETIME (the
+    // single call's parameters; a run sends the same values in its batch).
+    ASSERT_TRUE(go(w, QStringLiteral("TK4")));
+    EXPECT_DOUBLE_EQ(w->CalcFee(QStringLiteral("到付款手续费")), 1.0);
     const QList<quillon::TParam> p = w->cdsTmp->Params();
     ASSERT_EQ(p.size(), 15);
     EXPECT_EQ(p[0].value.toString(), QString::fromUtf16(kStation));

@@ -13,6 +13,8 @@
 #include "modules/tally/fdfkedt.h"
 #include "modules/tally/fdfkquery.h"
 #include "modules/tally/fdfpfedt.h"
+#include "modules/tally/financecalls.h"
+#include "modules/tally/financerun.h"
 #include "modules/tally/financesql.h"
 #include "modules/tally/udm_func.h"
 
@@ -131,6 +133,81 @@ TEST(TallyRules, RemarkWithNote)
         EXPECT_EQ(remarkWithNote(QString::fromUtf8(c.remark), QString::fromUtf8(c.note)),
                   QString::fromUtf8(c.result))
             << c.note;
+}
+
+// The closing messages of the runs: built from what happened, never from a raw
+// technical text.
+TEST(TallyRuns, ClosingMessagesOfARun)
+{
+    RunReport r;
+    EXPECT_EQ(runEndText(r, QStringLiteral("操作完成!")), QStringLiteral("操作完成!"));
+    r.end = RunReport::End::Stopped;
+    r.done = 3;
+    r.total = 10;
+    EXPECT_EQ(runEndText(r, QString()), QStringLiteral("已停止：处理了3条，其余7条没有改动。"));
+    r.end = RunReport::End::Failed;
+    r.failure = {QStringLiteral("运单[A1]的中转费计算失败"), QStringLiteral("请检查与服务器的连接后再试。"), QString()};
+    EXPECT_EQ(runEndText(r, QString()),
+              QStringLiteral("运单[A1]的中转费计算失败，处理停在这一条，这条记录没有改动；之前已处理的3条保留新值"
+                             "（尚未保存）。请检查与服务器的连接后再试，再对其余记录重做。"));
+    r.single = true;
+    EXPECT_EQ(runEndText(r, QString()),
+              QStringLiteral("运单[A1]的中转费计算失败，这条记录没有改动。请检查与服务器的连接后再试。"));
+
+    // What stopped a line, as the clerk reads it; technical texts only in the details.
+    auto of = [](auto error) { return lineFailureOf(std::make_exception_ptr(error), QStringLiteral("B2")); };
+    const LineFailure run = of(RunError(QStringLiteral("运单[B2]获取签收站失败"), kAdviceLookupRefused, QStringLiteral("cause")));
+    EXPECT_EQ(run.message, QStringLiteral("运单[B2]获取签收站失败"));
+    EXPECT_EQ(run.advice, kAdviceLookupRefused);
+    EXPECT_EQ(run.details, QStringLiteral("cause"));
+    EXPECT_EQ(of(host::SilentAbort()).message, QStringLiteral("运单[B2]没有处理完"));
+    const LineFailure english = of(std::runtime_error("database is locked"));
+    EXPECT_EQ(english.message, QStringLiteral("运单[B2]处理时出现意外错误"));
+    EXPECT_EQ(english.details, QStringLiteral("database is locked"));
+    EXPECT_EQ(of(host::UserError(QStringLiteral("disk full"))).details.trimmed(), QStringLiteral("disk full"));
+    EXPECT_EQ(of(host::UserError(QStringLiteral("备注太长"))).message, QStringLiteral("运单[B2]没有处理完：备注太长"));
+    EXPECT_EQ(lineFailureOf(std::make_exception_ptr(7), QStringLiteral("B2")).message,
+              QStringLiteral("运单[B2]处理时出现意外错误"));
+}
+
+// The server's batch answer read back: values in order, the failing call's place and cause.
+TEST(TallyRuns, BatchAnswersAndTheCallsThatGoIntoThem)
+{
+    BatchAnswers a = parseBatchAnswers(QStringLiteral("[1.5,null,\"上海浦东\",2]"), 4);
+    EXPECT_EQ(a.failedAt, -1);
+    ASSERT_EQ(a.values.size(), 4);
+    EXPECT_DOUBLE_EQ(a.values[0].toDouble(), 1.5);
+    EXPECT_TRUE(a.values[1].isNull());
+    EXPECT_EQ(a.values[2].toString(), QStringLiteral("上海浦东"));
+    a = parseBatchAnswers(QStringLiteral("[1.5,{\"error\":\"refused\"}]"), 4);
+    EXPECT_EQ(a.failedAt, 1);
+    EXPECT_EQ(a.cause, QStringLiteral("refused"));
+    EXPECT_EQ(a.values.size(), 1);
+    // Fewer answers than calls, or no answer at all, fail at the first unanswered call.
+    EXPECT_EQ(parseBatchAnswers(QStringLiteral("[1.5]"), 3).failedAt, 1);
+    EXPECT_EQ(parseBatchAnswers(QStringLiteral("<html>"), 3).failedAt, 0);
+    EXPECT_EQ(parseBatchAnswers(QStringLiteral("{}"), 3).failedAt, 0);
+
+    FeeArgs f;
+    f.firstSite = QStringLiteral("上海浦东");
+    f.feeType = QStringLiteral("中转费");
+    f.pcs = 3;
+    f.weight = 0.1 + 0.2; // sent exactly, not rounded
+    f.validTime = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0, 500));
+    f.sysid = QStringLiteral("001");
+    const ServerCall fee = feeCall(QStringLiteral("X9"), f);
+    EXPECT_EQ(fee.json(), QStringLiteral("[\"F_CalcJSFee\",\"上海浦东\",\"\",\"中转费\",3,0.30000000000000004,0,\"\",\"\","
+                                         "\"\",\"\",\"\",\"\",\"\",\"2026-12-07 10:00:00\",\"001\"]"));
+    EXPECT_EQ(fee.failure, QStringLiteral("运单[X9]的中转费计算失败"));
+    f.validTime = QDateTime();
+    EXPECT_TRUE(feeCall(QStringLiteral("X9"), f).json().contains(QStringLiteral(",null,\"001\"]")));
+    const Lookup mdd{QStringLiteral("F_GetAccMdd"), 1, QStringLiteral("mResult"), QStringLiteral("获取目的地")};
+    EXPECT_EQ(lookupCall(QStringLiteral("X'9"), mdd, QStringLiteral("001")).json(),
+              QStringLiteral("[\"F_GetAccMdd\",\"X'9\",1,\"001\"]"));
+    const Lookup sign{QStringLiteral("F_GetSignSite"), -1, QStringLiteral("sResult"), QStringLiteral("获取签收站")};
+    EXPECT_EQ(lookupCall(QStringLiteral("X9"), sign, QStringLiteral("001")).json(),
+              QStringLiteral("[\"F_GetSignSite\",\"X9\",\"001\"]"));
+    EXPECT_EQ(lookupCall(QStringLiteral("X9"), sign, QStringLiteral("001")).failure, QStringLiteral("运单[X9]获取签收站失败"));
 }
 
 TEST_F(TallyTest, DispatchFoldsOnlyAToZAndIgnoresUnknownNames)

@@ -78,6 +78,8 @@ void failCallsAfter(TfFinanceEdit *w, int after, quillon::TMySktConnection *dead
 {
     dead->SetHost(QStringLiteral("127.0.0.1"));
     dead->SetPort(1);
+    // One line per request, so that the lines after the switch really go to the dead address.
+    w->setCallsPerRequest(1);
     QObject::connect(w, &TfFinanceEdit::rowDone, w, [w, after, dead](int done) {
         if (done == after)
             w->cdsTmp->SetMyConn(dead);

@@ -439,6 +439,32 @@ TEST_F(TunerServer, ACollidingNewIdIsToldAndTheRowStaysPending)
     EXPECT_EQ(w->cdsData->ChangeCount(), 0);
 }
 
+TEST_F(TunerServer, AFailureWhileNewIdsAreGivenIsToldAndNoIdIsClaimed)
+{
+    auto *w = open<TfSysUpdate>(QStringLiteral("fSysUpdate"));
+    ASSERT_TRUE(w);
+    w->executeAction(w->actQuery);
+    w->executeAction(w->actNew);
+    w->cdsData->FieldByName(QStringLiteral("ID"))->SetAsInteger(100000); // a seeded release
+    w->cdsData->FieldByName(QStringLiteral("UTHEME"))->SetAsString(QStringLiteral("重复编号二"));
+    w->cdsData->Post();
+    // The renumbering cannot post its change.
+    w->cdsData->BeforePost = [](quillon::TMyDataSet &) {
+        throw quillon::DataSetError(QStringLiteral("不能保存这一行"));
+    };
+    w->executeAction(w->actSave);
+    ASSERT_FALSE(presenter->shown.isEmpty());
+    const QString text = presenter->shown.last().text;
+    EXPECT_TRUE(text.contains(QStringLiteral("换新编号时出错，编号没有改动"))) << qPrintable(text);
+    EXPECT_FALSE(text.contains(QStringLiteral("已为新增记录换了新编号"))) << qPrintable(text);
+    EXPECT_EQ(w->cdsData->State(), quillon::DataSetState::Browse);
+    EXPECT_FALSE(w->cdsData->ControlsDisabled());
+    ASSERT_TRUE(w->cdsData->Locate(QStringLiteral("UTHEME"), QStringLiteral("重复编号二")));
+    EXPECT_EQ(w->cdsData->FieldByName(QStringLiteral("ID"))->AsInteger(), 100000);
+    EXPECT_GT(w->cdsData->ChangeCount(), 0);
+    w->cdsData->BeforePost = nullptr;
+}
+
 TEST(TunerPattern, DllNameIsOneLiteralPattern)
 {
     EXPECT_EQ(TfSysUpdate::containsPattern(QStringLiteral("a'b%_\\")),
