@@ -1,4 +1,6 @@
 #include "baseforms/dbcontrols.h"
+#include <algorithm>
+#include <QStyleOption>
 
 #include <QAbstractItemModel>
 #include <QKeyEvent>
@@ -245,6 +247,24 @@ void TDBCheckBoxEh::showValue()
     setChecked(m_link->fieldType() == quillon::FieldType::Boolean ? v.toBool()
                                                                   : v.toString() == ValueChecked);
     m_showing = false;
+}
+
+void fitDateTimeEdit(QDateTimeEdit *edit)
+{
+    // The widest digits in every place of the format, plus frame and the drop-down button.
+    QString widest = edit->displayFormat();
+    for (QChar &c : widest)
+        if (c.isLetter())
+            c = u'8';
+    QStyleOptionSpinBox option;
+    option.initFrom(edit);
+    option.frame = true;
+    const int text = edit->fontMetrics().horizontalAdvance(widest) + 10;
+    const QSize needed = edit->style()->sizeFromContents(QStyle::CT_SpinBox, &option,
+                                                         QSize(text, edit->fontMetrics().height()),
+                                                         edit);
+    const int button = edit->calendarPopup() ? edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0;
+    edit->setMinimumWidth(std::max(edit->minimumWidth(), needed.width() + button));
 }
 
 } // namespace tessera

@@ -127,4 +127,8 @@ private:
     bool m_showing = false;
 };
 
+// Makes a date-time box wide enough for its whole display format in its own font (the
+// seconds stay visible on a small screen, where a layout shrinks boxes to their minimum).
+void fitDateTimeEdit(QDateTimeEdit *edit);
+
 } // namespace tessera

@@ -1,6 +1,7 @@
 #include "baseforms/dbgrideh.h"
 
 #include "baseforms/dbgrideh_p.h"
+#include "dataaccess/mydataset.h"
 #include "baseforms/environment.h"
 #include "baseforms/inifile.h"
 #include "baseforms/uiconfig.h"
@@ -11,6 +12,7 @@
 #include <QDateTime>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -424,10 +426,22 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
     if (f < 0 || src < 0 || !col)
         return {};
     switch (role) {
-    case Qt::DisplayRole:
+    case Qt::DisplayRole: {
         if (col->Checkboxes)
             return {};
-        return format(m_source->value(src, f), m_fields[f].type);
+        // A text of several lines shows on its one grid line with a mark at each break
+        // (the tool tip shows it as it is).
+        QString t = format(m_source->value(src, f), m_fields[f].type);
+        if (t.contains(u'\n')) {
+            t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            t.replace(u'\n', QStringLiteral(" ↵ "));
+        }
+        return t;
+    }
+    case Qt::ToolTipRole: {
+        const QString t = format(m_source->value(src, f), m_fields[f].type);
+        return t.contains(u'\n') ? QVariant(t) : QVariant();
+    }
     case Qt::EditRole:
         return m_source->value(src, f);
     case Qt::CheckStateRole: {
@@ -624,8 +638,28 @@ QSize GridFooter::sizeHint() const
     return QSize(100, fontMetrics().height() + 8);
 }
 
+int GridFooter::neededWidth(const QString &text) const
+{
+    return fontMetrics().horizontalAdvance(text) + 8;
+}
+
+void GridFooter::fitColumns()
+{
+    const auto *model = m_view->model();
+    for (int c = 0; c < model->columnCount(); ++c) {
+        if (m_view->isColumnHidden(c))
+            continue;
+        const QString text = m_grid->footerText(c);
+        if (!text.isEmpty() && m_view->columnWidth(c) < neededWidth(text))
+            m_view->setColumnWidth(c, neededWidth(text));
+    }
+}
+
 void GridFooter::paintEvent(QPaintEvent *)
 {
+    // A value that does not fit widens its column (after this paint, which the widening
+    // repeats); meanwhile it is drawn from its first digit.
+    bool tooNarrow = false;
     QPainter p(this);
     p.fillRect(rect(), m_grid->FooterColor);
     const int x0 = m_view->viewport()->geometry().left();
@@ -648,20 +682,101 @@ void GridFooter::paintEvent(QPaintEvent *)
             continue;
         p.setPen(palette().color(QPalette::WindowText));
         TColumnEh *col = m_grid->Columns().value(c);
-        const bool right = col && col->FooterType != FooterValueType::StaticText;
+        bool right = col && col->FooterType != FooterValueType::StaticText;
+        if (cell.width() < neededWidth(text)) {
+            tooNarrow = true;
+            right = false;
+        }
         p.drawText(cell.adjusted(3, 0, -3, 0),
                    (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, text);
     }
+    if (tooNarrow)
+        QMetaObject::invokeMethod(this, &GridFooter::fitColumns, Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------------------------------
 // View
+
+QItemSelectionModel::SelectionFlags markCommand(const TDBGridEh *grid, const QTableView *view,
+                                                const QModelIndex &index, const QEvent *event,
+                                                QItemSelectionModel::SelectionFlags standard)
+{
+    using Flags = QItemSelectionModel::SelectionFlags;
+    if (!grid->MultiSelect() || !index.isValid())
+        return standard;
+    const Flags rows = QItemSelectionModel::Rows;
+    Qt::KeyboardModifiers mods = QGuiApplication::keyboardModifiers();
+    if (event && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseMove
+                  || event->type() == QEvent::MouseButtonRelease
+                  || event->type() == QEvent::MouseButtonDblClick))
+        mods = static_cast<const QMouseEvent *>(event)->modifiers();
+    else if (event && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease))
+        mods = static_cast<const QKeyEvent *>(event)->modifiers();
+    if (mods & Qt::ShiftModifier)
+        return standard; // a range, as everywhere
+    const bool anyMarked = view->selectionModel() && view->selectionModel()->hasSelection();
+    // No event: a press on the row number (vertical header) toggles; a move of the cursor
+    // by the program leaves the marks alone.
+    if (!event)
+        return QGuiApplication::mouseButtons() != Qt::NoButton
+                   ? Flags(QItemSelectionModel::Toggle | rows)
+                   : Flags(QItemSelectionModel::NoUpdate);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mods & Qt::ControlModifier)
+            return QItemSelectionModel::Toggle | rows;
+        return anyMarked ? Flags(QItemSelectionModel::NoUpdate)
+                         : Flags(QItemSelectionModel::Select | rows);
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        return QItemSelectionModel::NoUpdate;
+    default:
+        return standard;
+    }
+}
 
 GridView::GridView(TDBGridEh *grid)
     : QTableView(grid)
     , m_grid(grid)
 {
     setObjectName(QStringLiteral("view"));
+}
+
+QItemSelectionModel::SelectionFlags GridView::selectionCommand(const QModelIndex &index,
+                                                               const QEvent *event) const
+{
+    return markCommand(m_grid, this, index, event, QTableView::selectionCommand(index, event));
+}
+
+FrozenView::FrozenView(TDBGridEh *grid, QWidget *parent)
+    : QTableView(parent)
+    , m_grid(grid)
+{
+    setObjectName(QStringLiteral("frozen"));
+}
+
+QItemSelectionModel::SelectionFlags FrozenView::selectionCommand(const QModelIndex &index,
+                                                                 const QEvent *event) const
+{
+    return markCommand(m_grid, this, index, event, QTableView::selectionCommand(index, event));
+}
+
+void FrozenView::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    // Rows follow the view; sideways the frozen columns stay where they are.
+    if (index.isValid())
+        QTableView::scrollTo(model()->index(index.row(), 0), hint);
+    horizontalScrollBar()->setValue(0);
+}
+
+void FrozenView::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    if (horizontalScrollBar()->value() != 0)
+        horizontalScrollBar()->setValue(0);
 }
 
 void GridView::keyPressEvent(QKeyEvent *event)
@@ -916,6 +1031,9 @@ void TDBGridEh::setReadOnly(bool on)
 
 void TDBGridEh::setMultiSelect(bool on)
 {
+    // The highlight of the current row in single selection is no mark.
+    if (on != m_multiSelect)
+        m_view->clearSelection();
     m_multiSelect = on;
     updateSelectionMode();
 }
@@ -941,6 +1059,10 @@ void TDBGridEh::updateSelectionMode()
         m_view->setSelectionMode(QAbstractItemView::SingleSelection);
         m_view->setSelectionBehavior(m_readOnly ? QAbstractItemView::SelectRows
                                                 : QAbstractItemView::SelectItems);
+    }
+    if (m_frozen) {
+        m_frozen->setSelectionMode(m_view->selectionMode());
+        m_frozen->setSelectionBehavior(m_view->selectionBehavior());
     }
 }
 
@@ -971,14 +1093,15 @@ void TDBGridEh::updateFrozen()
         return;
     }
     if (!m_frozen) {
-        m_frozen = new QTableView(m_view);
-        m_frozen->setObjectName(QStringLiteral("frozen"));
+        m_frozen = new detail::FrozenView(this, m_view);
         auto *frozenHeader = new detail::GridHeader(this);
         frozenHeader->setSectionsMovable(false);
         m_frozen->setHorizontalHeader(frozenHeader);
         connect(frozenHeader, &QHeaderView::sectionClicked, m_header, &QHeaderView::sectionClicked);
         m_frozen->setModel(m_model);
         m_frozen->setSelectionModel(m_view->selectionModel());
+        m_frozen->setSelectionMode(m_view->selectionMode());
+        m_frozen->setSelectionBehavior(m_view->selectionBehavior());
         m_frozen->setFocusPolicy(Qt::NoFocus);
         m_frozen->verticalHeader()->hide();
         m_frozen->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -1169,6 +1292,38 @@ int TDBGridEh::sourceRow(int row) const
 int TDBGridEh::gridRow(int sourceRow) const
 {
     return m_model->gridRow(sourceRow);
+}
+
+KeepGridPosition::KeepGridPosition(TDBGridEh *grid)
+    : m_grid(grid)
+{
+    const quillon::TMyDataSet *ds = grid->DataSource() ? grid->DataSource()->DataSet() : nullptr;
+    if (ds && ds->Active() && !ds->IsEmpty())
+        m_bookmark = ds->GetBookmark();
+    m_column = grid->view()->currentIndex().column();
+    m_vertical = grid->view()->verticalScrollBar()->value();
+    m_horizontal = grid->view()->horizontalScrollBar()->value();
+}
+
+KeepGridPosition::~KeepGridPosition()
+{
+    if (!m_grid)
+        return;
+    quillon::TMyDataSet *ds = m_grid->DataSource() ? m_grid->DataSource()->DataSet() : nullptr;
+    if (!ds || !ds->Active() || m_bookmark < 0 || !ds->BookmarkValid(m_bookmark))
+        return;
+    try {
+        ds->GotoBookmark(m_bookmark);
+    } catch (const std::exception &) {
+        return; // the record is gone: the grid stays where the operation left it
+    }
+    QTableView *view = m_grid->view();
+    const QModelIndex current = view->currentIndex();
+    if (current.isValid() && m_column >= 0 && m_column != current.column())
+        view->selectionModel()->setCurrentIndex(view->model()->index(current.row(), m_column),
+                                                QItemSelectionModel::NoUpdate);
+    view->verticalScrollBar()->setValue(m_vertical);
+    view->horizontalScrollBar()->setValue(m_horizontal);
 }
 
 QString TDBGridEh::cellText(int row, int column) const

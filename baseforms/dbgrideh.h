@@ -227,4 +227,24 @@ private:
     void applyLayout(const QList<QPair<QString, QString>> &values, bool orderAndWidthsOnly);
 };
 
+// Keeps where the clerk was in a grid across a long operation that moves the dataset's
+// cursor (a run over marked rows, a recalculation): the current record, the column and
+// the scroll position come back when the keeper goes, as long as the data was not
+// reloaded meanwhile.
+class KeepGridPosition
+{
+public:
+    explicit KeepGridPosition(TDBGridEh *grid);
+    ~KeepGridPosition();
+    KeepGridPosition(const KeepGridPosition &) = delete;
+    KeepGridPosition &operator=(const KeepGridPosition &) = delete;
+
+private:
+    QPointer<TDBGridEh> m_grid;
+    qint64 m_bookmark = -1;
+    int m_column = -1;
+    int m_vertical = 0;
+    int m_horizontal = 0;
+};
+
 } // namespace tessera

@@ -111,6 +111,10 @@ class GridFooter : public QWidget
 public:
     GridFooter(TDBGridEh *grid, QTableView *view);
     QSize sizeHint() const override;
+    // Widens every column whose footer value does not fit: a total never loses digits.
+    void fitColumns();
+    // Width a footer cell needs for its text (text and the cell's margins).
+    int neededWidth(const QString &text) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -120,6 +124,16 @@ private:
     QTableView *m_view;
 };
 
+// How a click or key marks records in a grid with marks (multi-selection), the way
+// check-list data entry works: the marks are the clerk's, not a side effect of moving
+// about. A plain click on a cell moves the cursor and marks that record only when nothing
+// is marked yet; Ctrl+click (or a click on the row number) toggles a mark; Shift+click
+// marks a range; arrow keys move without touching the marks. Marks go only through
+// 全选/反选, a new query or the toggles.
+QItemSelectionModel::SelectionFlags markCommand(const TDBGridEh *grid, const QTableView *view,
+                                                const QModelIndex &index, const QEvent *event,
+                                                QItemSelectionModel::SelectionFlags standard);
+
 class GridView : public QTableView
 {
     Q_OBJECT
@@ -127,12 +141,32 @@ public:
     explicit GridView(TDBGridEh *grid);
 
 protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event) const override;
     void keyPressEvent(QKeyEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+private:
+    TDBGridEh *m_grid;
+};
+
+// The frozen columns, laid over the left edge of the view: they scroll with its rows but
+// never sideways, so no sliver of another column shows in them.
+class FrozenView : public QTableView
+{
+    Q_OBJECT
+public:
+    FrozenView(TDBGridEh *grid, QWidget *parent);
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event) const override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     TDBGridEh *m_grid;

@@ -20,6 +20,9 @@
 #include "host/varlist.h"
 
 #include <QApplication>
+#include <QStatusTipEvent>
+#include <algorithm>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -233,6 +236,12 @@ TfDBBase::~TfDBBase() = default;
 QAction *TfDBBase::makeAction(const char *name, const QString &caption, const QString &hint,
                               int image, const QKeySequence &shortcut)
 {
+    return addFormAction(name, caption, hint, image, shortcut);
+}
+
+QAction *TfDBBase::addFormAction(const char *name, const QString &caption, const QString &hint,
+                                 int image, const QKeySequence &shortcut)
+{
     auto *a = addComponent(new QAction(caption, alAction), QString::fromLatin1(name));
     a->setToolTip(hint.isEmpty() ? caption : hint);
     a->setStatusTip(hint);
@@ -255,6 +264,12 @@ QToolButton *TfDBBase::addToolButton(QAction *action, const QString &buttonName,
         for (QAction *a : tbTool->actions())
             if (a->objectName() == before + QStringLiteral("Holder"))
                 anchor = a;
+    // An action made elsewhere still runs through executeAction, as the standard ones do.
+    if (!m_actions.contains(action)) {
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, action] { executeAction(action); });
+        m_actions << action;
+    }
     auto *b = addComponent(new QToolButton(tbTool), buttonName);
     b->setDefaultAction(action);
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -267,7 +282,44 @@ QToolButton *TfDBBase::addToolButton(QAction *action, const QString &buttonName,
     holder->setObjectName(buttonName + QStringLiteral("Holder"));
     QAction *sep = tbTool->insertSeparator(anchor);
     sep->setObjectName(buttonName + QStringLiteral("Sep"));
+    m_buttonHolders[action].append(holder);
     return b;
+}
+
+bool TfDBBase::isOffered(const QAction *action) const
+{
+    if (m_offeredElsewhere.contains(action))
+        return true;
+    const QList<QAction *> holders = m_buttonHolders.value(action);
+    return std::any_of(holders.cbegin(), holders.cend(),
+                       [](const QAction *h) { return h->isVisible(); });
+}
+
+void TfDBBase::offerAction(QAction *action, bool offered)
+{
+    if (offered)
+        m_offeredElsewhere.insert(action);
+    else
+        m_offeredElsewhere.remove(action);
+    if (!isOffered(action))
+        action->setEnabled(false); // enabled again by the next update when offered
+}
+
+void TfDBBase::hideAction(QAction *action)
+{
+    // The button's separator goes with it.
+    QStringList names;
+    for (const QAction *h : m_buttonHolders.value(action))
+        names << h->objectName().chopped(6) + QStringLiteral("Sep");
+    for (QAction *a : tbTool->actions())
+        if (names.contains(a->objectName()))
+            a->setVisible(false);
+    for (QAction *h : m_buttonHolders.value(action))
+        h->setVisible(false);
+    m_offeredElsewhere.remove(action);
+    // Off at once (constructors call this before every enabling rule can run).
+    if (!isOffered(action))
+        action->setEnabled(false);
 }
 
 void TfDBBase::setExecuteHandler(QAction *action, std::function<void()> handler)
@@ -282,16 +334,19 @@ void TfDBBase::setUpdateHandler(QAction *action, std::function<bool()> enabled)
 
 void TfDBBase::updateActions()
 {
-    for (auto it = m_update.cbegin(); it != m_update.cend(); ++it) {
+    for (QAction *a : std::as_const(m_actions)) {
+        bool enabled = isOffered(a);
+        const auto rule = m_update.constFind(a);
         // An enabling rule that fails (no data module yet, a closed dataset ...) disables
         // its action instead of breaking the idle update.
-        bool enabled = false;
-        try {
-            enabled = it.value()();
-        } catch (const std::exception &) {
-            enabled = false;
+        if (enabled && rule != m_update.cend()) {
+            try {
+                enabled = rule.value()();
+            } catch (const std::exception &) {
+                enabled = false;
+            }
         }
-        it.key()->setEnabled(enabled);
+        a->setEnabled(enabled);
     }
 }
 
@@ -307,7 +362,8 @@ bool TfDBBase::alActionExecute(QAction *)
 
 void TfDBBase::executeAction(QAction *action)
 {
-    if (!action->isEnabled())
+    // Also before the first idle update has disabled it: a hidden action never runs.
+    if (!action->isEnabled() || !isOffered(action))
         return;
     try {
         if (!alActionExecute(action))
@@ -321,6 +377,16 @@ void TfDBBase::executeAction(QAction *action)
         ErrorDialog(t.text, t.details);
     }
     updateActions();
+}
+
+void TfDBBase::showStatus(const QString &text)
+{
+    // A status tip travels up to the window that shows it (the main window's status bar);
+    // the window keeps it for a while after the hover hints that pass over it.
+    window()->setProperty("stickyStatus", text);
+    window()->setProperty("stickyStatusAt", QDateTime::currentDateTime());
+    QStatusTipEvent tip(text);
+    QCoreApplication::sendEvent(this, &tip);
 }
 
 void TfDBBase::actQueryExecute()

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QEvent>
 #include <QHash>
+#include <QSet>
 #include <functional>
 
 class QGridLayout;
@@ -100,6 +101,18 @@ public:
         *actUpload, *actCopy, *actConfig, *actDetail, *actCollection, *actCollectionAffirm,
         *actStat, *actCalc;
     QList<QAction *> actions() const { return m_actions; }
+    // A window's own action beyond the standard ones: named, triggered through
+    // executeAction like them, and kept to the same enabling rules.
+    QAction *addFormAction(const char *name, const QString &caption, const QString &hint,
+                           int image, const QKeySequence &shortcut = QKeySequence());
+    // What the window offers: an action is offered while a visible tool-bar button carries
+    // it, or when the window offers it another way (offerAction: a menu, a side button).
+    // An action that is not offered is disabled, shortcut included, whatever its own
+    // enabling rule says: a hidden button never acts.
+    bool isOffered(const QAction *action) const;
+    void offerAction(QAction *action, bool offered = true);
+    // Hides the tool-bar buttons of an action (and so disables it and its shortcut).
+    void hideAction(QAction *action);
     // Puts an action on the tool bar (a button named `buttonName`, then a separator), at
     // the end or, when given and present, before the button named `before`.
     QToolButton *addToolButton(QAction *action, const QString &buttonName,
@@ -108,11 +121,14 @@ public:
     // Execute and update (enabling) handlers of the actions. The execute handler runs after
     // the cancel-mode step; a host::SilentAbort stops it quietly, other errors are shown.
     void setExecuteHandler(QAction *action, std::function<void()> handler);
+    std::function<void()> executeHandler(QAction *action) const { return m_execute.value(action); }
     void setUpdateHandler(QAction *action, std::function<bool()> enabled);
     // Evaluates every update handler (also done on a short timer while the form shows).
     void updateActions();
     // Runs an action as a click of its button does.
     void executeAction(QAction *action);
+    // A short confirmation in the main window's status bar (what was saved ...).
+    void showStatus(const QString &text);
 
     void btnCollapseClick();
     void btnExpandClick();
@@ -178,6 +194,8 @@ private:
     QList<QAction *> m_actions;
     QHash<QAction *, std::function<void()>> m_execute;
     QHash<QAction *, std::function<bool()>> m_update;
+    QHash<const QAction *, QList<QAction *>> m_buttonHolders;
+    QSet<const QAction *> m_offeredElsewhere;
     QTimer *m_updateTimer;
 };
 

@@ -15,6 +15,7 @@
 #include "host/errors.h"
 
 #include <QHBoxLayout>
+#include <QTime>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -210,7 +211,12 @@ void TfDBMultiBase_Batch::actSaveExecute()
     if (isEditing(cdsData))
         if (quillon::TMyDataSet *ds = sourceDataSet())
             ds->Post();
+    const int changes = cdsData->ChangeCount();
     cdsData->ApplyUpdates(0);
+    showStatus(changes > 0 ? QStringLiteral("保存成功：%1 条记录已写入服务器（%2）")
+                                 .arg(changes)
+                                 .arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")))
+                           : QStringLiteral("没有需要保存的修改"));
 }
 
 void TfDBMultiBase_Batch::actCancelExecute()

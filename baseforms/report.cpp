@@ -1,6 +1,9 @@
 #include "baseforms/report.h"
 
 #include "baseforms/inifile.h"
+#include "baseforms/reportpreview.h"
+#include <QPageSize>
+#include <QPainter>
 #include "baseforms/sqltext.h"
 #include "host/dialogpresenter.h"
 
@@ -8,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPageLayout>
-#include <QPrintPreviewDialog>
 #include <QToolBar>
 #include <QToolButton>
 #include <QAction>
@@ -182,12 +184,217 @@ QString TfrxReport::toHtml() const
     return html;
 }
 
-void TfrxReport::print(QPrinter *printer) const
+namespace {
+constexpr double kMargin = 28;      // points
+constexpr double kTitleHeight = 34;
+constexpr double kHeaderHeight = 18;
+
+QFont reportFont(double sizePt, bool bold = false)
+{
+    QFont f(QStringLiteral("Noto Sans CJK SC"));
+    f.setPixelSize(qMax(1, qRound(sizePt))); // the painter's unit is a point
+    f.setBold(bold);
+    return f;
+}
+} // namespace
+
+QSizeF TfrxReport::pageSizePt() const
+{
+    const QSizeF a4 = QPageSize(QPageSize::A4).size(QPageSize::Point);
+    return m_landscape ? a4.transposed() : a4;
+}
+
+int TfrxReport::printedRowCount() const
+{
+    const int all = m_source ? m_source->recordCount() : 0;
+    return m_hasRowOrder ? int(m_rowOrder.size()) : all;
+}
+
+int TfrxReport::sourceRowAt(int printed) const
+{
+    const int all = m_source ? m_source->recordCount() : 0;
+    const int r = m_hasRowOrder ? m_rowOrder.value(printed, -1) : printed;
+    return r >= 0 && r < all ? r : -1;
+}
+
+bool TfrxReport::hasTotals() const
+{
+    for (const Column &c : m_columns)
+        if (c.total != Total::None)
+            return true;
+    return false;
+}
+
+int TfrxReport::rowsOnFirstPage() const
+{
+    const double free = pageSizePt().height() - 2 * kMargin - kTitleHeight - kHeaderHeight;
+    return qMax(1, int(free / kRowHeight));
+}
+
+int TfrxReport::rowsOnOtherPages() const
+{
+    const double free = pageSizePt().height() - 2 * kMargin - kHeaderHeight;
+    return qMax(1, int(free / kRowHeight));
+}
+
+int TfrxReport::pageCount() const
+{
+    // The totals row and the footer line take the room of a row each after the last row.
+    const int items = printedRowCount() + (hasTotals() ? 1 : 0) + (m_footer.isEmpty() ? 0 : 1);
+    const int first = rowsOnFirstPage();
+    if (items <= first)
+        return 1;
+    const int other = rowsOnOtherPages();
+    return 1 + (items - first + other - 1) / other;
+}
+
+QPair<int, int> TfrxReport::pageRows(int page) const
+{
+    const int first = rowsOnFirstPage();
+    const int begin = page == 0 ? 0 : first + (page - 1) * rowsOnOtherPages();
+    const int end = page == 0 ? first : begin + rowsOnOtherPages();
+    const int rows = printedRowCount();
+    return {qMin(begin, rows), qMin(end, rows)};
+}
+
+QString TfrxReport::cellText(const QVariant &v) const
+{
+    if (v.metaType().id() == QMetaType::QDateTime)
+        return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    if (v.metaType().id() == QMetaType::Double)
+        return QString::number(v.toDouble(), 'f', 2);
+    return v.toString();
+}
+
+QStringList TfrxReport::totalsTexts() const
+{
+    QStringList out;
+    QList<int> fieldOf;
+    for (const Column &c : m_columns)
+        fieldOf << (m_source ? m_source->fieldIndex(c.field) : -1);
+    const int rows = printedRowCount();
+    for (int i = 0; i < m_columns.size(); ++i) {
+        const Column &c = m_columns[i];
+        if (c.total == Total::Sum) {
+            double s = 0;
+            for (int p = 0; p < rows; ++p)
+                if (const int r = sourceRowAt(p); r >= 0 && fieldOf[i] >= 0)
+                    s += m_source->value(r, fieldOf[i]).toDouble();
+            out << (s == double(qint64(s)) ? QString::number(qint64(s)) : QString::number(s, 'f', 2));
+        } else if (c.total == Total::Count) {
+            out << QString::number(rows);
+        } else {
+            out << (i == 0 ? QStringLiteral("合计") : QString());
+        }
+    }
+    return out;
+}
+
+void TfrxReport::paintPage(QPainter &p, int page) const
+{
+    const QSizeF size = pageSizePt();
+    const double width = size.width() - 2 * kMargin;
+    double totalMm = 0;
+    for (const Column &c : m_columns)
+        totalMm += c.widthMm;
+    QList<double> widths;
+    for (const Column &c : m_columns)
+        widths << (totalMm > 0 ? width * c.widthMm / totalMm : 0);
+    const QList<quillon::FieldDef> fields = m_source ? m_source->fields() : QList<quillon::FieldDef>();
+    QList<int> fieldOf;
+    for (const Column &c : m_columns)
+        fieldOf << (m_source ? m_source->fieldIndex(c.field) : -1);
+
+    p.save();
+    p.setPen(QPen(Qt::black, 0.5));
+    double y = kMargin;
+    if (page == 0) {
+        p.setFont(reportFont(15, true));
+        p.drawText(QRectF(kMargin, y, width, kTitleHeight - 6), Qt::AlignCenter, expand(m_title));
+        y += kTitleHeight;
+    }
+    // One row of cells; numbers right-aligned, a text too long for its cell ends in "…".
+    auto drawRow = [&](double top, double height, const QStringList &texts,
+                       const QList<bool> &right, const QColor &fill) {
+        double x = kMargin;
+        for (int i = 0; i < widths.size(); ++i) {
+            const QRectF cell(x, top, widths[i], height);
+            if (fill.isValid())
+                p.fillRect(cell, fill);
+            p.drawRect(cell);
+            const QRectF inner = cell.adjusted(2.5, 0, -2.5, 0);
+            const QString t = p.fontMetrics().elidedText(texts.value(i), Qt::ElideRight,
+                                                         int(inner.width()));
+            p.drawText(inner, (right.value(i) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, t);
+            x += widths[i];
+        }
+    };
+    QStringList titles;
+    for (const Column &c : m_columns)
+        titles << c.title;
+    p.setFont(reportFont(9, true));
+    drawRow(y, kHeaderHeight, titles, {}, QColor(0xda, 0xda, 0xfd));
+    y += kHeaderHeight;
+
+    // The page's items: rows of the printed order, then the totals row, then the footer.
+    const int rows = printedRowCount();
+    const int items = rows + (hasTotals() ? 1 : 0) + (m_footer.isEmpty() ? 0 : 1);
+    const int pageBegin = page == 0 ? 0 : rowsOnFirstPage() + (page - 1) * rowsOnOtherPages();
+    const int pageEnd = qMin(items, pageBegin + (page == 0 ? rowsOnFirstPage() : rowsOnOtherPages()));
+    for (int item = pageBegin; item < pageEnd; ++item) {
+        if (item < rows) {
+            const int r = sourceRowAt(item);
+            if (r < 0)
+                continue;
+            QStringList texts;
+            QList<bool> right;
+            for (int c = 0; c < m_columns.size(); ++c) {
+                const int f = fieldOf[c];
+                texts << (f >= 0 ? cellText(m_source->value(r, f)) : QString());
+                right << (f >= 0 && isNumericField(fields[f].type));
+            }
+            p.setFont(reportFont(8.5));
+            drawRow(y, kRowHeight, texts, right, QColor());
+        } else if (item == rows && hasTotals()) {
+            p.setFont(reportFont(8.5, true));
+            drawRow(y, kRowHeight, totalsTexts(), QList<bool>(m_columns.size(), true),
+                    QColor(0xf2, 0xf2, 0xf2));
+        } else {
+            p.setFont(reportFont(9));
+            p.drawText(QRectF(kMargin, y, width, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                       expand(m_footer));
+        }
+        y += kRowHeight;
+    }
+    p.setFont(reportFont(8));
+    p.drawText(QRectF(kMargin, size.height() - kMargin + 4, width, 14), Qt::AlignCenter,
+               QStringLiteral("第 %1 页 / 共 %2 页").arg(page + 1).arg(pageCount()));
+    p.restore();
+}
+
+bool TfrxReport::print(QPrinter *printer, const std::function<bool(int, int)> &progress) const
 {
     printer->setPageOrientation(m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-    QTextDocument doc;
-    doc.setHtml(toHtml());
-    doc.print(printer);
+    printer->setFullPage(true);
+    QPainter p;
+    if (!p.begin(printer))
+        return false;
+    const QRectF paper = printer->paperRect(QPrinter::DevicePixel);
+    const double scale = paper.width() / pageSizePt().width();
+    const int pages = pageCount();
+    for (int i = 0; i < pages; ++i) {
+        if (i > 0 && !printer->newPage())
+            return false;
+        p.save();
+        p.scale(scale, scale);
+        paintPage(p, i);
+        p.restore();
+        if (progress && !progress(i + 1, pages)) {
+            p.end();
+            return false;
+        }
+    }
+    return p.end();
 }
 
 bool TfrxReport::exportToPdf(const QString &fileName) const
@@ -196,7 +403,8 @@ bool TfrxReport::exportToPdf(const QString &fileName) const
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(fileName);
     printer.setPageSize(QPageSize(QPageSize::A4));
-    print(&printer);
+    if (!print(&printer))
+        return false;
     return QFile::exists(fileName) && QFileInfo(fileName).size() > 0;
 }
 
@@ -220,24 +428,7 @@ void TfrxReport::exportToPdfAsked()
 
 void TfrxReport::ShowReport()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    QPrintPreviewDialog dialog(&printer);
-    dialog.setObjectName(QStringLiteral("frxPreview"));
-    dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(expand(m_title)));
-    dialog.resize(1000, 700);
-    // PDF export beside the preview's own buttons (the printer dialog can do it too, but
-    // few users find it there).
-    if (auto *bar = dialog.findChild<QToolBar *>()) {
-        bar->addSeparator();
-        QAction *pdf = bar->addAction(QStringLiteral("导出PDF"));
-        pdf->setObjectName(QStringLiteral("actExportPdf"));
-        pdf->setToolTip(QStringLiteral("把报表保存为 PDF 文件"));
-        if (auto *button = qobject_cast<QToolButton *>(bar->widgetForAction(pdf)))
-            button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        connect(pdf, &QAction::triggered, &dialog, [this] { exportToPdfAsked(); });
-    }
-    connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter *p) { print(p); });
+    ReportPreview dialog(this);
     host::dialogPresenter().execDialog(&dialog);
 }
 

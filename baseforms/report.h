@@ -5,8 +5,12 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QPair>
+#include <QSizeF>
 #include <QString>
+#include <functional>
 
+class QPainter;
 class QPrinter;
 class QTextDocument;
 
@@ -59,18 +63,40 @@ public:
     bool landscape() const { return m_landscape; }
     QList<Column> columns() const { return m_columns; }
 
-    // The report as HTML (what is printed) and as a text document.
+    // The report as HTML (the same content as printed, for mail and tests).
     QString toHtml() const;
     // Writes a PDF; false when the file cannot be written.
     bool exportToPdf(const QString &fileName) const;
-    // Print preview through the dialog presenter; the previous preparation is dropped.
+    // Print preview through the dialog presenter; the previous preparation is dropped. The
+    // preview lays out pages as they are looked at, so the first page shows at once
+    // however many rows the report has.
     void ShowReport();
-    void print(QPrinter *printer) const;
+    // Prints every page; `progress` (pages done, pages in all) is asked after each page
+    // and stops the printing when it answers false. False when stopped.
+    bool print(QPrinter *printer,
+               const std::function<bool(int done, int total)> &progress = {}) const;
+
+    // Pages of A4 in points (1/72 inch), rows of fixed height: the page of any row is known
+    // without laying out the rows before it.
+    static constexpr double kRowHeight = 14;
+    QSizeF pageSizePt() const;
+    int pageCount() const;
+    // Draws one page (from 0) with the painter's unit being one point.
+    void paintPage(QPainter &painter, int page) const;
+    // The rows (indexes into the printed order) that a page holds.
+    QPair<int, int> pageRows(int page) const;
     // The preview's 导出PDF button: asks for a file and writes it.
     void exportToPdfAsked();
 
 private:
     QString expand(const QString &text) const;
+    int printedRowCount() const;
+    int sourceRowAt(int printed) const;
+    int rowsOnFirstPage() const;
+    int rowsOnOtherPages() const;
+    bool hasTotals() const;
+    QString cellText(const QVariant &value) const;
+    QStringList totalsTexts() const;
 
     QString m_title;
     QString m_footer;

@@ -122,6 +122,13 @@ TMySktConnection::~TMySktConnection()
         DoDisconnect();
 }
 
+void TMySktConnection::setTimeout(int ms)
+{
+    m_timeoutMs = ms;
+    if (m_transport)
+        m_transport->setTimeout(ms);
+}
+
 void TMySktConnection::SetDBType(const QString &type)
 {
     if (type.isEmpty()) {
@@ -233,10 +240,11 @@ void TMySktConnection::DoConnect()
     options.host = ParamValue(QStringLiteral("HostName"));
     options.port = ParamValue(QStringLiteral("Port")).toInt();
     options.timeoutMs = m_timeoutMs;
-    if (options.host != m_transport->options().host || options.port != m_transport->options().port
-        || options.timeoutMs != m_transport->options().timeoutMs) {
+    if (options.host != m_transport->options().host || options.port != m_transport->options().port) {
         m_transport->setOptions(options); // another end point: socket and token go
         m_sessionKey.clear();
+    } else if (options.timeoutMs != m_transport->options().timeoutMs) {
+        m_transport->setTimeout(options.timeoutMs);
     }
 
     protocol::SessionRequest request;

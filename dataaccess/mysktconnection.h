@@ -104,8 +104,11 @@ public:
     int logOnCount() const { return m_logOnCount; }
     // What the server answered at the last log-on (sysid, site and employee names ...).
     QVariantMap logOnInfo() const { return m_logOnInfo; }
-    // Connect and read timeout in milliseconds (default 60 s).
-    void setTimeout(int ms) { m_timeoutMs = ms; }
+    // Time limit of a call's step in milliseconds (default: the server's statement limit
+    // of 120 s and a margin). The log-on check keeps its own short limit (the transport's
+    // logOnTimeoutMs), so no step leaves its limit behind for the calls after it.
+    void setTimeout(int ms);
+    int timeout() const { return m_timeoutMs; }
     // Whether the server answered the last request (true until a request fails for want
     // of the server). serverReachableChanged follows from the event loop.
     bool serverReachable() const { return m_serverReachable; }
@@ -182,7 +185,7 @@ private:
     QByteArray m_sessionKey; // the session request that the current token belongs to
     bool m_connected = false;
     int m_logOnCount = 0;
-    int m_timeoutMs = 60000;
+    int m_timeoutMs = 130000;
     bool m_serverReachable = true;
     bool m_lastReachable = true;
     QVariantMap m_logOnInfo;

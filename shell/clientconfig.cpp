@@ -1,5 +1,7 @@
 #include "shell/clientconfig.h"
 
+#include <algorithm>
+
 #include "host/errors.h"
 #include "host/passwordverifier.h"
 
@@ -204,9 +206,10 @@ QSize initialWindowSize(const QRect &workArea)
     return s;
 }
 
-int logOnPanelLeft(int windowWidth)
+int logOnPanelLeft(int windowWidth, int panelWidth)
 {
-    return qRound(windowWidth / 2.0) - 50;
+    // Centred: the panel's middle on the window's middle, on any screen size.
+    return std::max(0, qRound((windowWidth - panelWidth) / 2.0));
 }
 
 QStringList splitServerList(const QString &svrLst)

@@ -56,8 +56,8 @@ QString skinName(const QString &sysType, const QString &backSkin);
 // The start-up size 1170 x 777, each side limited to the work area's.
 QSize initialWindowSize(const QRect &workArea);
 
-// Left edge of the log-on panel: half the window width, rounded, minus 50.
-int logOnPanelLeft(int windowWidth);
+// Left edge of the log-on panel (289 wide by design): centred in the window.
+int logOnPanelLeft(int windowWidth, int panelWidth = 289);
 
 // Server names of "SvrLst": ";" separates, and so do blanks and control characters outside
 // double quotes ("a b" keeps its blank when quoted; "" inside quotes is one quote).

@@ -35,6 +35,8 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QStatusTipEvent>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QToolButton>
 
@@ -412,6 +414,7 @@ void TfClient::createActions()
         if (it.action) {
             QAction *target = action(QString::fromLatin1(it.action));
             item = ppSys->addAction(target->text());
+            item->setProperty("action", target->objectName());
             connect(item, &QAction::triggered, target, &QAction::trigger);
         } else {
             item = ppSys->addSeparator();
@@ -589,7 +592,7 @@ void TfClient::FormResize()
     } else {
         RzPgeCtrl->setGeometry(2, 98, w - 4, h - 117);
     }
-    GrpLogIn->move(logOnPanelLeft(w), 200);
+    GrpLogIn->move(logOnPanelLeft(w, GrpLogIn->width()), 200);
     Rzstat->setGeometry(1, h - 20, w - 2, 19);
     ReDrawWindow();
 }
@@ -652,6 +655,20 @@ bool TfClient::openWindowsMayClose()
     if (!QMetaObject::invokeMethod(forms, "CloseQueryAll", Q_RETURN_ARG(bool, mayClose)))
         return true;
     return mayClose;
+}
+
+bool TfClient::event(QEvent *event)
+{
+    // Status tips of the windows (a hint of a button, "保存成功 ...") show in the status
+    // bar's last cell in place of the version while they last.
+    if (event->type() == QEvent::StatusTip) {
+        QString tip = static_cast<QStatusTipEvent *>(event)->tip();
+        if (tip.isEmpty() && property("stickyStatusAt").toDateTime().secsTo(QDateTime::currentDateTime()) < 20)
+            tip = property("stickyStatus").toString();
+        Rzstat7->setText(tip.isEmpty() ? host::g_lstVars->value(QStringLiteral("app_Ver")) : tip);
+        return true;
+    }
+    return TSkinForm::event(event);
 }
 
 bool TfClient::eventFilter(QObject *watched, QEvent *event)
@@ -847,7 +864,16 @@ void TfClient::logOnSucceeded()
 {
     host::VarList &vars = *host::g_lstVars;
     const bool offline = vars.value(QStringLiteral("OffLine")) == QLatin1String("TRUE");
-    // 9.1 Status bar.
+    // 9.1 Status bar. Offline the cache names no site or employee and its time is that of
+    // the last online log-on: the cells show the site and user of this log-on and its time.
+    if (offline) {
+        if (vars.value(QStringLiteral("LogOnSiteName")).isEmpty())
+            vars.setValue(QStringLiteral("LogOnSiteName"), offlineSiteName());
+        if (vars.value(QStringLiteral("LogOnEmpName")).isEmpty())
+            vars.setValue(QStringLiteral("LogOnEmpName"), vars.value(QStringLiteral("LogOnUser")));
+        vars.setValue(QStringLiteral("LogOnTime"),
+                      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    }
     try {
         Rzstat1->setText(vars.value(QStringLiteral("LogOnSiteName")));
         Rzstat2->setText(vars.value(QStringLiteral("LogOnEmpName")));
@@ -874,7 +900,83 @@ void TfClient::logOnSucceeded()
             host::guarded([&] { host::g_UINetIntf->CallFunc(start); });
         StartNoticeMonitor();
     }
+    if (offline)
+        startOnlineProbe();
     emit loggedOn();
+}
+
+QString TfClient::offlineSiteName() const
+{
+    // The cached site table names the site of the code typed; the code itself otherwise.
+    const QString code = host::g_lstVars->value(QStringLiteral("LogOnSiteCode"));
+    const QString file = cdsDir() + QStringLiteral("cdsSite.cds");
+    if (QFileInfo::exists(file)) {
+        try {
+            quillon::TMyDataSet ds;
+            ds.LoadFromFile(file);
+            if (ds.Locate(QStringLiteral("SITECODE"), code))
+                return ds.FieldByName(QStringLiteral("SITENAME"))->AsString();
+        } catch (const std::exception &e) {
+            qWarning() << "site cache unreadable:" << e.what();
+        }
+    }
+    return code;
+}
+
+void TfClient::startOnlineProbe()
+{
+    if (!m_onlineProbe) {
+        m_onlineProbe = new QTimer(this);
+        connect(m_onlineProbe, &QTimer::timeout, this, &TfClient::probeServer);
+    }
+    m_onlineProbe->start(m_onlineProbeIntervalMs);
+}
+
+void TfClient::probeServer()
+{
+    // A plain connect to the server's port: no log-on, nothing the server has to check.
+    QString hostText = host::g_lstVars->value(QStringLiteral("Host")).trimmed();
+    int port = 8801;
+    if (const qsizetype colon = hostText.lastIndexOf(u':');
+        colon > 0 && hostText.indexOf(u':') == colon) {
+        port = hostText.mid(colon + 1).toInt();
+        hostText = hostText.left(colon);
+    }
+    if (hostText.isEmpty() || port <= 0 || (m_probeSocket && m_probeSocket->state() != QAbstractSocket::UnconnectedState))
+        return;
+    if (!m_probeSocket) {
+        m_probeSocket = new QTcpSocket(this);
+        connect(m_probeSocket, &QTcpSocket::connected, this, [this] {
+            m_probeSocket->abort();
+            serverReturned();
+        });
+    }
+    m_probeSocket->connectToHost(hostText, quint16(port));
+}
+
+void TfClient::serverReturned()
+{
+    if (m_onlineProbe)
+        m_onlineProbe->stop();
+    Rzstat5->setText(QStringLiteral("脱机（可联网）"));
+    Rzstat5->setStyleSheet(QStringLiteral("color: #1e8449; font-weight: bold;"));
+    Rzstat5->setToolTip(QStringLiteral("服务器已经可以连接。从系统菜单选择“重新登录”即可在线工作。"));
+    Rzstat5->setCursor(Qt::PointingHandCursor);
+    emit serverAvailable();
+    if (m_offeringOnline)
+        return;
+    m_offeringOnline = true;
+    const bool goOnline = host::dialogPresenter().showMessage(
+                              host::MessageKind::Question, QStringLiteral("询问"),
+                              QStringLiteral("服务器已经可以连接。是否现在重新登录，转为在线工作？\n"
+                                             "（选“否”继续脱机工作，以后可从系统菜单选择“重新登录”。）"),
+                              host::QuestionButtons::YesNo)
+                          == host::Answer::Yes;
+    m_offeringOnline = false;
+    if (goOnline && openWindowsMayClose()) {
+        SaveLocalData();
+        RunScriptAndExit(QStringLiteral("ReStart"));
+    }
 }
 
 namespace {
@@ -1022,6 +1124,15 @@ bool TfClient::RunScriptAndExit(const QString &baseName)
         return false;
     }
     m_opt.terminate(0);
+    return true;
+}
+
+bool TfClient::restartProgram()
+{
+    if (!openWindowsMayClose())
+        return false;
+    SaveLocalData();
+    RunScriptAndExit(QStringLiteral("ReStart"));
     return true;
 }
 
@@ -1177,6 +1288,26 @@ void TfClient::BindActions()
     }
 }
 
+QSet<QString> TfClient::grantedFunctions() const
+{
+    // Written by the verification next to the menu caches, read offline as well.
+    QSet<QString> out;
+    const QString file = cdsDir() + QStringLiteral("cdsMyRights.cds");
+    if (!QFileInfo::exists(file))
+        return out;
+    try {
+        quillon::TMyDataSet ds;
+        ds.LoadFromFile(file);
+        const quillon::TField *f = ds.FieldByName(QStringLiteral("FUNCNAME"));
+        for (ds.First(); !ds.Eof(); ds.Next())
+            out.insert(f->AsString().trimmed().toLower());
+    } catch (const std::exception &e) {
+        qWarning() << "rights cache unreadable, administration entries stay hidden:" << e.what();
+        out.clear();
+    }
+    return out;
+}
+
 void TfClient::ApplySystemMenuVisibility()
 {
     const bool superUser =
@@ -1184,6 +1315,19 @@ void TfClient::ApplySystemMenuVisibility()
     const QList<QAction *> items = ppSys->actions();
     for (QAction *item : items)
         item->setVisible(item->property("tag").toInt() == 9 ? superUser : true);
+    // The administration entries show only when one of the user's roles grants their
+    // function (the super administrator holds every right): a window that would only be
+    // refused is not offered. Online and offline alike, from the same cache.
+    if (!superUser) {
+        const QSet<QString> granted = grantedFunctions();
+        for (const char *name : {"MILevel", "MIfUser", "MIfRole", "MIOpLog", "MISysSet"}) {
+            QAction *item = menuItem(QString::fromLatin1(name));
+            QAction *target = item ? action(item->property("action").toString()) : nullptr;
+            if (item && target
+                && !granted.contains(target->property("hint").toString().toLower()))
+                item->setVisible(false);
+        }
+    }
     if (host::g_lstVars->value(QStringLiteral("OffLine")) == QLatin1String("TRUE")) {
         for (const char *name : {"MIStart", "MIChgPwd", "MILevel", "MIfUser", "MIfRole", "MIChkNew",
                                  "MIOpLog", "MISysSet"}) {
@@ -1191,6 +1335,8 @@ void TfClient::ApplySystemMenuVisibility()
                 item->setVisible(false);
         }
     }
+    // Separators left side by side by hidden entries fold into one: the menu collapses them.
+    ppSys->setSeparatorsCollapsible(true);
 }
 
 } // namespace shell

@@ -1,4 +1,6 @@
 #pragma once
+
+#include <QSet>
 // TfClient: the main window. It starts at the log-on panel; after a log-on it shows the
 // module bar, the page control in which module windows open as tabs, and the status bar.
 //
@@ -25,6 +27,7 @@ class QMenu;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class QTcpSocket;
 
 namespace shell {
 
@@ -110,6 +113,10 @@ public slots:
     void RzBtnLogInClick();
     void RzBtnCancelClick();
     void actRLogOnExecute();
+    // Restarts the program for a module that asked the user already (the skin dialog): the
+    // open windows may keep unsaved work, the remembered user and the offline cache are
+    // written, then "ReStart" runs. False when a window kept the program open.
+    bool restartProgram();
     void actCloseExecute();
     void actChkNewExecute();
     void tmMonitorTimer();
@@ -134,12 +141,21 @@ public slots:
     // Every action whose tag is not 1 runs the function named in its hint.
     void BindActions();
     void ApplySystemMenuVisibility();
+    // The functions that the user's roles grant (lower case), from the rights cache the
+    // verification leaves beside the menu caches; empty when there is none.
+    QSet<QString> grantedFunctions() const;
+    // Offline: how often the server is looked for (a plain connect), so that the clerk is
+    // offered to go online when it is back.
+    void setOnlineProbeInterval(int ms) { m_onlineProbeIntervalMs = ms; }
+    void probeServer();
 
 signals:
     // Raised when the log-on button is used, before the log-on runs.
     void logOnRequested();
     // Raised once the log-on has succeeded and the working state is reached.
     void loggedOn();
+    // Offline: the server answers again (going online is offered).
+    void serverAvailable();
 
 protected:
     void ModuleClick(int CtlID, int index) override;
@@ -148,6 +164,7 @@ protected:
     static bool openWindowsMayClose();
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool event(QEvent *event) override;
 
     void FormCreate();
     void FormResize();
@@ -189,6 +206,13 @@ private:
     quint32 FTick = 0;
     bool m_glyphVisible = false;
     bool m_onlineLogOn = false;
+    QTimer *m_onlineProbe = nullptr;
+    QTcpSocket *m_probeSocket = nullptr;
+    int m_onlineProbeIntervalMs = 30000;
+    bool m_offeringOnline = false;
+    QString offlineSiteName() const;
+    void startOnlineProbe();
+    void serverReturned();
     QStringList m_cachedTables;
     QStringList m_skippedCacheFiles;
     QTimer *m_clock = nullptr;

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QLinearGradient>
 #include <QMenu>
+#include <algorithm>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -494,6 +495,11 @@ QMenu *TSkinForm::BuildModuleMenu(int CtlID)
                 continue;
             }
             action = FPopMenu->addAction(it.mName);
+            if (offline && it.mFunc.trimmed().isEmpty()) {
+                // A group whose entries all need the server: say so instead of doing nothing.
+                action->setText(it.mName + QStringLiteral("（需要联网）"));
+                action->setEnabled(false);
+            }
         } else {
             continue; // the module header itself is not shown
         }
@@ -506,6 +512,19 @@ QMenu *TSkinForm::BuildModuleMenu(int CtlID)
                 [this, func, title] { RunFunction(func, title); });
         if (offline && it.mOffLine == QLatin1String("0"))
             action->setEnabled(false);
+    }
+    // Offline, a module none of whose functions works without the server tells so.
+    const auto entries = FPopMenu->actions();
+    const bool anyUsable = std::any_of(entries.cbegin(), entries.cend(), [](const QAction *a) {
+        return a->isEnabled() && !a->isSeparator();
+    });
+    if (offline && !anyUsable) {
+        if (!entries.isEmpty())
+            FPopMenu->addSeparator();
+        QAction *hint = FPopMenu->addAction(QStringLiteral("需要联网：此模块的功能只能在线使用，"
+                                                           "请在线登录后再用"));
+        hint->setObjectName(QStringLiteral("miNeedsOnline"));
+        hint->setEnabled(false);
     }
     return FPopMenu;
 }

@@ -368,6 +368,8 @@ TEST_F(FormsTest, EveryActionSendsCancelModeFirstAndARefusalStopsIt)
     edit->setFocus();
     int ran = 0;
     f->setExecuteHandler(f->actNew, [&] { ++ran; });
+    f->addToolButton(f->actNew, QStringLiteral("tbNew")); // offered: a bare form offers nothing
+    f->updateActions();
 
     f->actNew->trigger();
     EXPECT_EQ(edit->cancelModes, 1);
@@ -385,6 +387,9 @@ TEST_F(FormsTest, ActionErrorsAreShownAndSilentAbortsAreNot)
     std::unique_ptr<TfDBBase> f(createForm<TfDBBase>());
     f->setExecuteHandler(f->actSave, [] { throw host::SilentAbort(); });
     f->setExecuteHandler(f->actDel, [] { throw host::UserError(QStringLiteral("删除失败")); });
+    f->offerAction(f->actSave);
+    f->offerAction(f->actDel);
+    f->updateActions();
     f->actSave->trigger();
     EXPECT_TRUE(presenter->shown.isEmpty());
     f->actDel->trigger();
@@ -398,6 +403,8 @@ TEST_F(FormsTest, UpdateHandlersEnableActionsAndAFailingRuleDisables)
     bool haveRows = false;
     f->setUpdateHandler(f->actExport, [&] { return haveRows; });
     f->setUpdateHandler(f->actPrint, [&]() -> bool { return f->PDM() != nullptr; }); // no module
+    f->addToolButton(f->actExport, QStringLiteral("tbExcel"));
+    f->addToolButton(f->actPrint, QStringLiteral("tbPrint"));
     f->updateActions();
     EXPECT_FALSE(f->actExport->isEnabled());
     EXPECT_FALSE(f->actPrint->isEnabled());

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -403,4 +404,161 @@ TEST_F(GridTest, MemoAndDateTimeEditWriteBackWhenTheUserLeavesThem)
     when->setDateTime(QDateTime(QDate(2026, 12, 2), QTime(10, 0)));
     other->setFocus();
     EXPECT_EQ(notes->valueAt(0, 1).toDateTime(), QDateTime(QDate(2026, 12, 2), QTime(10, 0)));
+}
+
+namespace {
+
+// A grid of `rows` records with a bill code, an amount and a few wide text columns, shown in
+// a window of the given size.
+struct WideGrid
+{
+    WideGrid(int rows, QSize window)
+    {
+        QList<QVariantList> data;
+        for (int i = 0; i < rows; ++i)
+            data.append({QStringLiteral("B%1").arg(i, 6, 10, QLatin1Char('0')),
+                         i == 0 ? 60000.0 : 329.29 / (rows - 1), QStringLiteral("上海浦东新区"),
+                         QStringLiteral("北京朝阳区"), QStringLiteral("TAB_DFPFRECORD")});
+        ds = testdata::dataSet({{QStringLiteral("BILLCODE"), FieldType::String, 12},
+                                {QStringLiteral("MONEY"), FieldType::Float},
+                                {QStringLiteral("SITE"), FieldType::String, 40},
+                                {QStringLiteral("DEST"), FieldType::String, 40},
+                                {QStringLiteral("NOTE"), FieldType::String, 40}},
+                               data);
+        source.setDataSet(ds.get());
+        grid.setDataSource(&source);
+        grid.clearColumns();
+        grid.addColumn(QStringLiteral("BILLCODE"), QStringLiteral("运单编号"), 100);
+        grid.addColumn(QStringLiteral("MONEY"), QStringLiteral("到付款"), 40)->FooterType =
+            FooterValueType::Sum;
+        for (const char *f : {"SITE", "DEST", "NOTE"})
+            grid.addColumn(QString::fromLatin1(f), QString::fromLatin1(f), 400);
+        grid.applyStandardStyle(UIConfig());
+        grid.setFrozenCols(1);
+        grid.resize(window);
+        grid.show();
+        settle();
+    }
+    static void settle()
+    {
+        for (int i = 0; i < 5; ++i)
+            QApplication::processEvents();
+    }
+    QPoint cellCentre(int row, int column) const
+    {
+        return grid.view()->visualRect(grid.gridModel()->index(row, column)).center();
+    }
+    std::unique_ptr<quillon::TMyDataSet> ds;
+    TDataSource source;
+    TDBGridEh grid;
+};
+
+} // namespace
+
+TEST(GridAtSmallScreen, FooterShowsTheWholeSumAt1024x768)
+{
+    WideGrid g(50, QSize(1024, 768));
+    const QString full = QStringLiteral("60329.29");
+    EXPECT_EQ(g.grid.footerText(1), full);
+    auto *footer = g.grid.findChild<QWidget *>(QStringLiteral("footer"));
+    ASSERT_TRUE(footer);
+    footer->grab(); // a paint, as the screen does
+    WideGrid::settle();
+    // The column grew to hold every digit: nothing is cut on either side.
+    EXPECT_GE(g.grid.view()->columnWidth(1), footer->fontMetrics().horizontalAdvance(full) + 6);
+    // A larger total later widens it again.
+    g.ds->First();
+    g.ds->Edit();
+    g.ds->FieldByName(QStringLiteral("MONEY"))->SetAsFloat(9876543.0);
+    g.ds->Post();
+    g.grid.recalcFooter();
+    footer->grab();
+    WideGrid::settle();
+    const QString larger = g.grid.footerText(1);
+    EXPECT_EQ(larger, QStringLiteral("9876872.29"));
+    EXPECT_GE(g.grid.view()->columnWidth(1), footer->fontMetrics().horizontalAdvance(larger) + 6);
+}
+
+TEST(GridMarks, ACellClickMarksTheRecordAndLaterClicksKeepTheMarks)
+{
+    WideGrid g(20, QSize(1024, 600));
+    g.grid.setMultiSelect(true);
+    QWidget *cells = g.grid.view()->viewport();
+    auto billOf = [&](const QVariant &mark) {
+        g.ds->GotoBookmark(mark.value<quillon::TBookmark>());
+        return g.ds->FieldByName(QStringLiteral("BILLCODE"))->AsString();
+    };
+    // Nothing marked: a click on a data cell marks its record.
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::NoModifier, g.cellCentre(2, 2));
+    ASSERT_EQ(g.grid.SelectedRows().size(), 1);
+    EXPECT_EQ(billOf(g.grid.SelectedRows().first()), QStringLiteral("B000002"));
+    // Ctrl+click adds and removes marks; a plain click only moves, the marks stay.
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::ControlModifier, g.cellCentre(5, 3));
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::ControlModifier, g.cellCentre(7, 1));
+    EXPECT_EQ(g.grid.SelectedRows().size(), 3);
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::NoModifier, g.cellCentre(9, 2));
+    EXPECT_EQ(g.grid.SelectedRows().size(), 3);
+    EXPECT_EQ(g.grid.view()->currentIndex().row(), 9);
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::ControlModifier, g.cellCentre(5, 2));
+    EXPECT_EQ(g.grid.SelectedRows().size(), 2);
+    // Arrow keys move the cursor and leave the marks, also in the frozen column.
+    g.grid.view()->setFocus();
+    QTest::keyClick(g.grid.view(), Qt::Key_Down);
+    QTest::mouseClick(g.grid.frozenView()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      g.grid.frozenView()->visualRect(g.grid.gridModel()->index(12, 0)).center());
+    EXPECT_EQ(g.grid.SelectedRows().size(), 2);
+    QStringList bills;
+    for (const QVariant &m : g.grid.SelectedRows())
+        bills << billOf(m);
+    EXPECT_EQ(bills, (QStringList{QStringLiteral("B000002"), QStringLiteral("B000007")}));
+    // A grid without marks selects as before: the clicked row only.
+    g.grid.setMultiSelect(false);
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::NoModifier, g.cellCentre(3, 2));
+    const QModelIndexList picked = g.grid.view()->selectionModel()->selectedIndexes();
+    ASSERT_FALSE(picked.isEmpty());
+    for (const QModelIndex &i : picked)
+        EXPECT_EQ(i.row(), 3);
+}
+
+TEST(GridFrozenColumn, StaysWholeAfterScrollingSideways)
+{
+    WideGrid g(30, QSize(360, 400)); // narrower than its columns
+    QTableView *frozen = g.grid.frozenView();
+    ASSERT_TRUE(frozen);
+    QScrollBar *sideways = g.grid.view()->horizontalScrollBar();
+    ASSERT_GT(sideways->maximum(), 0);
+    sideways->setValue(sideways->maximum());
+    // Moving to a cell far right (as the keyboard or a click does) scrolls the view, never
+    // the frozen column.
+    g.grid.view()->setCurrentIndex(g.grid.gridModel()->index(20, 4));
+    WideGrid::settle();
+    EXPECT_EQ(frozen->horizontalScrollBar()->value(), 0);
+    EXPECT_EQ(frozen->columnViewportPosition(0), 0);
+    EXPECT_EQ(frozen->columnWidth(0), g.grid.view()->columnWidth(0));
+    // Its rows follow the view's.
+    EXPECT_EQ(frozen->verticalScrollBar()->value(), g.grid.view()->verticalScrollBar()->value());
+}
+
+TEST(GridPosition, KeptAcrossARunThatWalksTheRows)
+{
+    WideGrid g(300, QSize(1024, 400));
+    g.grid.view()->setCurrentIndex(g.grid.gridModel()->index(120, 2));
+    g.grid.view()->scrollTo(g.grid.gridModel()->index(120, 2), QAbstractItemView::PositionAtCenter);
+    WideGrid::settle();
+    const int scrolled = g.grid.view()->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    {
+        KeepGridPosition keep(&g.grid);
+        // A run over the rows, ending on the last one.
+        for (g.ds->First(); !g.ds->Eof(); g.ds->Next())
+            ;
+        g.ds->Last();
+        WideGrid::settle();
+        EXPECT_EQ(g.grid.view()->currentIndex().row(), 299);
+    }
+    WideGrid::settle();
+    EXPECT_EQ(g.grid.view()->currentIndex().row(), 120);
+    EXPECT_EQ(g.grid.view()->currentIndex().column(), 2);
+    EXPECT_EQ(g.grid.view()->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(g.ds->FieldByName(QStringLiteral("BILLCODE"))->AsString(), QStringLiteral("B000120"));
 }

@@ -1,7 +1,11 @@
 #include "baseforms/report.h"
+#include "baseforms/reportpreview.h"
 #include "testdata.h"
 
 #include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QSpinBox>
 #include <QPrintPreviewDialog>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -71,4 +75,59 @@ TEST(Report, RendersRowsTotalsAndVariablesAndWritesPdf)
     r.ShowReport();
     ASSERT_EQ(presenter->dialogsShown.size(), 1);
     host::setDialogPresenter(nullptr);
+}
+
+// Long reports are laid out a page at a time: every row is on exactly one page, in order;
+// the totals come after the last row; the preview opens at the first page and pages on.
+TEST(Report, PagesHoldEveryRowOnceAndThePreviewOpensAtTheFirst)
+{
+    QList<QVariantList> data;
+    for (int i = 0; i < 1000; ++i)
+        data.append({QStringLiteral("B%1").arg(i), i % 7, 0.5});
+    auto ds = testdata::dataSet({{QStringLiteral("BILLCODE"), FieldType::String, 12},
+                                 {QStringLiteral("PIECES"), FieldType::Integer},
+                                 {QStringLiteral("WEIGHT"), FieldType::Float}},
+                                data);
+    TDataSource source;
+    source.setDataSet(ds.get());
+    TfrxReport r;
+    ASSERT_TRUE(r.loadFromText(QString::fromUtf8(kDefinition)));
+    r.setDataSource(&source);
+    const int pages = r.pageCount();
+    ASSERT_GT(pages, 10);
+    int next = 0;
+    for (int p = 0; p < pages; ++p) {
+        const auto [begin, end] = r.pageRows(p);
+        EXPECT_EQ(begin, next) << "page " << p;
+        EXPECT_LE(end - begin, int((r.pageSizePt().height()) / TfrxReport::kRowHeight));
+        next = end;
+    }
+    EXPECT_EQ(next, 1000);
+
+    auto inkOn = [&r](int page) {
+        QImage img(int(r.pageSizePt().width()), int(r.pageSizePt().height()), QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        r.paintPage(p, page);
+        p.end();
+        int dark = 0;
+        for (int y = 0; y < img.height(); y += 2)
+            for (int x = 0; x < img.width(); x += 2)
+                dark += qGray(img.pixel(x, y)) < 128;
+        return dark;
+    };
+    EXPECT_GT(inkOn(0), 200);
+    EXPECT_GT(inkOn(pages - 1), 50);
+
+    ReportPreview preview(&r);
+    EXPECT_EQ(preview.objectName(), QStringLiteral("frxPreview"));
+    EXPECT_EQ(preview.currentPage(), 0);
+    preview.showPage(pages + 5);
+    EXPECT_EQ(preview.currentPage(), pages - 1);
+    auto *pageBox = preview.findChild<QSpinBox *>(QStringLiteral("spnPage"));
+    ASSERT_TRUE(pageBox);
+    EXPECT_EQ(pageBox->maximum(), pages);
+    EXPECT_EQ(pageBox->value(), pages);
+    pageBox->setValue(3);
+    EXPECT_EQ(preview.currentPage(), 2);
 }

@@ -284,6 +284,11 @@ HttpClient::~HttpClient()
     d->drop();
 }
 
+void HttpClient::setTimeout(int ms)
+{
+    d->options.timeoutMs = ms;
+}
+
 void HttpClient::close()
 {
     d->drop();

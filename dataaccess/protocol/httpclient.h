@@ -72,6 +72,8 @@ public:
                 const std::string &contentType, BodyReceiver *receiver = nullptr);
 
     void close();
+    // The time limit of the following steps (milliseconds); the connection stays.
+    void setTimeout(int ms);
 
 private:
     struct Impl;

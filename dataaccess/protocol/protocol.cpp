@@ -21,6 +21,15 @@ ProtocolError::ProtocolError(int status, const QString &message, const QString &
     , m_userText(userText)
 {}
 
+QString sessionEndedText(const QString &refusal)
+{
+    if (refusal.contains(QStringLiteral("停用")))
+        return QStringLiteral("您的账号已被系统管理员停用，本次登录已结束。"
+                              "如需继续使用，请联系系统管理员。");
+    return QStringLiteral("本次登录已结束：您的密码已被修改或重置。"
+                          "请从系统菜单选择“重新登录”，用新密码登录。");
+}
+
 QString failureText(int status, const QString &serverText, const QString &endPoint)
 {
     if (status == 0)

@@ -62,6 +62,11 @@ private:
 // server words for users) is passed on; a technical one is replaced by advice.
 QString failureText(int status, const QString &serverText, const QString &endPoint);
 
+// What a user is told when his session ends under him (no log-on of his own) and logging
+// on again with the same credentials is refused with the server's `refusal`: a disabled
+// account or a changed password, and what to do next.
+QString sessionEndedText(const QString &refusal);
+
 // Error body: CBOR map {"error": text}.
 QByteArray encodeError(const QString &text);
 QString decodeError(const QByteArray &body); // empty when the body is not an error map

@@ -1,5 +1,7 @@
 #include "dataaccess/protocol/transport.h"
 
+#include <algorithm>
+
 #include "dataaccess/protocol/httpclient.h"
 
 #include <QDateTime>
@@ -125,7 +127,16 @@ Transport::Reply Transport::postAuthorised(const QString &path, const QByteArray
     Reply reply = post(path, body, true, requestId, receiver);
     if (reply.status == 401 && m_haveCredentials) {
         // The token expired or the server's key changed: log on again once.
-        openSession(m_credentials);
+        try {
+            openSession(m_credentials);
+        } catch (const ProtocolError &e) {
+            if (e.status() != 401 && e.status() != 403)
+                throw;
+            // The user typed nothing: his session ended because his password was reset
+            // or his account disabled. Say that, not that his log-on was refused.
+            throw ProtocolError(e.status(), QStringLiteral("session ended: ") + e.message(),
+                                sessionEndedText(e.message()));
+        }
         reply = post(path, body, true, requestId, receiver);
     }
     return reply;
@@ -206,9 +217,30 @@ void Transport::fail(const Reply &reply) const
     throw ProtocolError(reply.status, text, failureText(reply.status, text, endPoint()));
 }
 
+void Transport::setTimeout(int ms)
+{
+    std::lock_guard lock(m_mutex);
+    m_options.timeoutMs = ms;
+    if (d->client)
+        d->client->setTimeout(ms);
+}
+
 SessionReply Transport::openSession(const SessionRequest &request)
 {
     std::lock_guard lock(m_mutex);
+    // The log-on check has its own short limit; the calls after it get theirs back,
+    // however the check ends.
+    ensureClient();
+    d->client->setTimeout(std::min(m_options.logOnTimeoutMs, m_options.timeoutMs));
+    struct RestoreLimit
+    {
+        Transport *t;
+        ~RestoreLimit()
+        {
+            if (t->d->client)
+                t->d->client->setTimeout(t->m_options.timeoutMs);
+        }
+    } restore{this};
     // A log-on changes nothing but the throttling counters: safe to send again.
     const Reply reply = postRetrying(QLatin1String(kSessionPath),
                                      request.toCbor().toCborValue().toCbor(), true, QString(), true);

@@ -24,7 +24,11 @@ public:
         bool tls = false;
         QString caCertFile;      // TLS: trusted certificates; empty = system default
         bool verifyPeer = true;  // TLS: verify the server certificate
-        int timeoutMs = 60000;   // connect, read and write timeout
+        // Time limits of one step (connect, read, write) in milliseconds: log-on checks are
+        // short; queries, runs and transfers may take as long as the server lets a
+        // statement run (120 s) and a margin.
+        int timeoutMs = 130000;
+        int logOnTimeoutMs = 15000;
         bool gzip = true;        // accept gzip answers (the server decides whether to send them)
         // How long requests that are safe to repeat are retried after a lost answer or an
         // answer 502/503/504 (a server or database failover): reads, log-ons, downloads
@@ -41,6 +45,8 @@ public:
     const Options &options() const { return m_options; }
     // Changing the end point drops the socket and the token.
     void setOptions(const Options &options);
+    // The time limit of the calls from now on; socket and token stay.
+    void setTimeout(int ms);
 
     // Opens a session; remembers the request so that an expired token is renewed once
     // transparently. Throws ProtocolError (401) when the server refuses the user.

@@ -13,6 +13,7 @@
 #include "richedit/richeditor.h"
 
 #include <QDateTimeEdit>
+#include "baseforms/dbcontrols.h"
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -40,6 +41,7 @@ TfReadQMessage::TfReadQMessage(QWidget *parent)
     for (QDateTimeEdit *d : {dtpReadDateB, dtpReadDateE}) {
         d->setCalendarPopup(true);
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        tessera::fitDateTimeEdit(d);
         d->setDateTime(QDateTime::currentDateTime());
     }
     edtSite = addComponent(new tessera::TMyDBXEdit(gbOption), QStringLiteral("edtSite"));

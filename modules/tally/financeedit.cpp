@@ -56,6 +56,7 @@ public:
     RunLock(TfFinanceEdit *w, int total, bool progress)
         : m_w(w)
         , m_off(w->cdsData)
+        , m_keep(std::in_place, w->DBGridData)
         , m_progress(progress)
         , m_focus(QApplication::focusWidget())
     {
@@ -99,6 +100,8 @@ public:
         w->m_actionLock->setEnabled(true);
         w->m_running = false;
         m_off.reset();
+        // The grid shows where the clerk was, not the last row the run went through.
+        m_keep.reset();
         if (m_wasCollapsed)
             w->btnCollapseClick();
         w->updateActions();
@@ -110,6 +113,7 @@ public:
 private:
     TfFinanceEdit *m_w;
     std::optional<quillon::ControlsOff> m_off;
+    std::optional<tessera::KeepGridPosition> m_keep;
     bool m_progress;
     QPointer<QWidget> m_focus;
     bool m_wasCollapsed = false;
@@ -150,12 +154,9 @@ TfFinanceEdit::TfFinanceEdit(QWidget *parent)
     m_calls = FinanceCalls(cdsTmp);
 
     // New, edit and delete are not offered: lines come from the server's own processes.
-    for (QAction *a : tbTool->actions()) {
-        const QString n = a->objectName();
-        for (const char *hidden : {"tbNew", "tbEdit", "tbDel"})
-            if (n.startsWith(QLatin1String(hidden)))
-                a->setVisible(false);
-    }
+    // Hidden, they are disabled with their shortcuts (Ctrl+N, Ctrl+E, Ctrl+D).
+    for (QAction *a : {actNew, actEdit, actDel})
+        hideAction(a);
     addToolButton(actSelAll, QStringLiteral("tbSelAll"), QStringLiteral("tbSave"));
     addToolButton(actUnSelAll, QStringLiteral("tbUnSelAll"), QStringLiteral("tbSave"));
     setExecuteHandler(actSelAll, [this] { actSelAllExecute(); });
@@ -296,6 +297,10 @@ double TfFinanceEdit::fieldDecimal(const QString &field) const
 
 void TfFinanceEdit::setFieldText(const QString &field, const QString &value)
 {
+    // A value that stays as it was is no change: closing later does not ask to save it.
+    if (cdsData->State() == quillon::DataSetState::Browse
+        && cdsData->FieldByName(field)->AsString() == value)
+        return;
     if (cdsData->State() == quillon::DataSetState::Browse)
         cdsData->Edit();
     cdsData->FieldByName(field)->SetAsString(value);
@@ -303,6 +308,10 @@ void TfFinanceEdit::setFieldText(const QString &field, const QString &value)
 
 void TfFinanceEdit::setFieldDecimal(const QString &field, double value)
 {
+    const quillon::TField *f = cdsData->FieldByName(field);
+    if (cdsData->State() == quillon::DataSetState::Browse && !f->IsNull()
+        && qAbs(f->AsFloat() - value) < 1e-9)
+        return;
     if (cdsData->State() == quillon::DataSetState::Browse)
         cdsData->Edit();
     cdsData->FieldByName(field)->SetAsFloat(value);

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include "baseforms/dbcontrols.h"
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -117,6 +118,7 @@ void FinanceFilters::addDateRange(const QString &column, const QString &text, in
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         d->setCalendarPopup(true);
         d->setMinimumWidth(kDateWidth);
+        tessera::fitDateTimeEdit(d);
     }
     h->addWidget(dtB);
     h->addWidget(label(QStringLiteral("至"), QStringLiteral("lblDateTo")));

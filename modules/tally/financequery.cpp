@@ -14,11 +14,9 @@ TfFinanceQuery::TfFinanceQuery(QWidget *parent)
     : TfDBQueryBase_Single(parent)
     , filters(new FinanceFilters(this))
 {
-    for (QAction *a : tbTool->actions()) {
-        const QString n = a->objectName();
-        if (n.startsWith(QLatin1String("tbPrint")) || n.startsWith(QLatin1String("tbChart")))
-            a->setVisible(false);
-    }
+    // Hidden, they are disabled too (Ctrl+P included).
+    hideAction(actPrint);
+    hideAction(actChart);
 }
 
 TfFinanceQuery::~TfFinanceQuery() = default;

@@ -96,13 +96,10 @@ QString remarkWithNote(const QString &remark, const QString &note)
 {
     if (note.trimmed().isEmpty())
         return remark;
-    QString n = note;
-    // A memo's lines end in "\n" (typed) or "\r\n" (pasted from elsewhere).
-    const qsizetype lineFeed = n.indexOf(QLatin1Char('\n'));
-    if (lineFeed > 0 && n.at(lineFeed - 1) == QLatin1Char('\r'))
-        n.remove(lineFeed - 1, 2);
-    else if (lineFeed >= 0)
-        n.remove(lineFeed, 1);
+    // The note's lines stay lines (gluing them made "第一行说明第二行"); only the empty lines
+    // and blanks around it go. A memo's lines end in "\n" (typed) or "\r\n" (pasted).
+    QString n = note.trimmed();
+    n.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return remark.isEmpty() ? n : remark + QLatin1Char(';') + n;
 }
 

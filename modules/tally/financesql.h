@@ -64,8 +64,9 @@ struct FeeArgs
     QString sysid;       // 15 Pi_sysid
 };
 
-// The remark after a note was added: "R;N" ("N" alone when R is empty), the note's first
-// line break removed and later ones kept. A blank note leaves R as it is.
+// The remark after a note was added: "R;N" ("N" alone when R is empty), the note's line
+// breaks kept (as "\n") and the blanks and empty lines around it dropped. A blank note
+// leaves R as it is.
 QString remarkWithNote(const QString &remark, const QString &note);
 
 } // namespace tally

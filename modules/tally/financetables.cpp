@@ -10,6 +10,7 @@ constexpr int kText = 100;
 constexpr int kWide = 115;
 constexpr int kTime = 140;
 constexpr int kLong = 160;
+constexpr int kNote = 240;
 } // namespace
 
 const QList<GridColumn> &accountColumns()
@@ -54,6 +55,8 @@ QList<GridColumn> dfkColumns(bool signAfterArrival)
     if (signAfterArrival)
         c << kDfkSignTime << kDfkSignCenter;
     c << GridColumn{"CONSIGNEMP", u"取件员", kText} << GridColumn{"DELVEMP", u"派件员", kText};
+    // The date range filters on 建立时间, and 刷新 writes its note into 备注: both shown.
+    c << GridColumn{"CREATETIME", u"建立时间", kTime} << GridColumn{"REMARK", u"备注", kNote};
     return c;
 }
 } // namespace
@@ -82,6 +85,7 @@ const QList<GridColumn> &dfpfColumns()
         {"SIGNSITE", u"签收网点", kText},       {"SIGNFLAG", u"签收标识", kText},
         {"DELEVEMP", u"派件员", kText},         {"SIGNCENTER", u"签收中心", kText},
         {"PZGETFLAG", u"派站收款标识", kWide},  {"JZPAYFLAG", u"寄站付款标识", kWide},
+        {"CREATETIME", u"建立时间", kTime},
     };
     return columns;
 }

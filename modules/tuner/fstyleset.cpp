@@ -9,6 +9,7 @@
 #include "modules/tuner/modalframe.h"
 #include "modules/tuner/udm_func.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -249,6 +250,17 @@ void TfStyleSet::actSaveExecute()
 
 void TfStyleSet::restartProgram()
 {
+    // The main window restarts as its own 重新登录 does (it remembers who was logged on,
+    // so the log-on panel offers him again); without one, the script is run here.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->metaObject()->indexOfMethod("restartProgram()") < 0)
+            continue;
+        bool restarted = false;
+        QMetaObject::invokeMethod(w, "restartProgram", Qt::DirectConnection,
+                                  Q_RETURN_ARG(bool, restarted));
+        Q_UNUSED(restarted); // a window that kept the program open told the user why
+        return;
+    }
     QString path = tessera::appPath() + QStringLiteral("ReStart") + scriptSuffix();
     if (!QFileInfo::exists(path))
         path = QDir::current().filePath(QStringLiteral("ReStart") + scriptSuffix());

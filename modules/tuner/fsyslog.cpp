@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include "baseforms/dbcontrols.h"
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,11 +25,8 @@ TfSysLog::TfSysLog(QWidget *parent)
     setObjectName(QStringLiteral("fSysLog"));
     setWindowTitle(QStringLiteral("操作日志"));
     // No report and no chart belong to the log: their buttons stay off the tool bar.
-    const auto barActions = tbTool->actions();
-    for (QAction *a : barActions)
-        if (a->objectName().startsWith(QLatin1String("tbPrint"))
-            || a->objectName().startsWith(QLatin1String("tbChart")))
-            a->setVisible(false);
+    hideAction(actPrint);
+    hideAction(actChart);
 
     QGridLayout *opt = optionLayout();
     auto label = [this](const QString &text, const QString &name) {
@@ -39,6 +37,7 @@ TfSysLog::TfSysLog(QWidget *parent)
     for (QDateTimeEdit *d : {dtDateB, dtDateE}) {
         d->setCalendarPopup(true);
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        tessera::fitDateTimeEdit(d);
     }
     cboTable = addComponent(new QComboBox(gbOption), QStringLiteral("cboTable"));
     cboTable->setEditable(true);

@@ -38,6 +38,7 @@ TfSysUpdate::TfSysUpdate(QWidget *parent)
     for (QDateTimeEdit *d : {dtDateB, dtDateE}) {
         d->setCalendarPopup(true);
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        tessera::fitDateTimeEdit(d);
     }
     edtDllName = addComponent(new QLineEdit(gbOption), QStringLiteral("edtDllName"));
     edtDllName->setToolTip(QStringLiteral("名称中含有这段文字的记录；留空查询全部"));

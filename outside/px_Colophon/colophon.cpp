@@ -22,9 +22,13 @@ Lines programLines()
     QString title = vars.value(QStringLiteral("apptitle"));
     if (title.isEmpty())
         title = QStringLiteral("Waylink");
+    // The configured text usually says "版本 1.0.0" itself: the line is labelled once.
+    QString version = vars.value(QStringLiteral("app_Ver")).trimmed();
+    if (version.startsWith(QStringLiteral("版本")))
+        version = version.mid(2).trimmed();
     return {
         {QStringLiteral("系统"), title},
-        {QStringLiteral("版本"), vars.value(QStringLiteral("app_Ver"))},
+        {QStringLiteral("版本"), version},
         {QStringLiteral("界面库"), QStringLiteral("Qt ") + QString::fromLatin1(qVersion())},
         {QStringLiteral("编译"), QStringLiteral(__DATE__ " " __TIME__)},
         {QStringLiteral("操作系统"), QSysInfo::prettyProductName()},

@@ -10,6 +10,7 @@
 #include "host/uintf.h"
 
 #include <QApplication>
+#include <QCborArray>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -25,8 +26,6 @@
 namespace sentry {
 
 namespace {
-
-constexpr int kVerifyTimeoutMs = 15000;
 
 void tell(const QString &text)
 {
@@ -70,6 +69,18 @@ void writeMenuCaches(quillon::TMySktConnection *conn, const QString &dir)
     }
     writePacket(dir, QStringLiteral("cdsSysMenu"), menu);
     writePacket(dir, QStringLiteral("cdsMenu"), menu);
+}
+
+// The functions that the user's roles grant, one per row (FUNCNAME): the system menu
+// offers its administration entries from it, online and offline.
+void writeRightsCache(quillon::TMySktConnection *conn, const QString &dir)
+{
+    const QCborMap answer = conn->callAdmin(QStringLiteral("MyRights"));
+    quillon::DataPacket rights;
+    rights.fields.append({QStringLiteral("FUNCNAME"), quillon::FieldType::String, 100, false});
+    for (const QCborValue &f : answer.value(QStringLiteral("functions")).toArray())
+        rights.rows.append(QVariantList{f.toString()});
+    writePacket(dir, QStringLiteral("cdsMyRights"), rights);
 }
 
 // Notices already shown in the pop-up by this process.
@@ -182,7 +193,6 @@ void fVefify()
     conn->SetSiteCode(vars.value(QStringLiteral("LogOnSiteCode")));
     conn->SetUsername(vars.value(QStringLiteral("LogOnUser")));
     conn->SetPassword(vars.value(QStringLiteral("LogOnPass")));
-    conn->setTimeout(kVerifyTimeoutMs);
     try {
         conn->Open();
     } catch (const quillon::protocol::ProtocolError &e) {
@@ -230,6 +240,7 @@ void fVefify()
         throw host::UserError(
             QStringLiteral("无法建立本地缓存目录“%1”").arg(QDir::toNativeSeparators(cds)));
     writeMenuCaches(conn, cds);
+    writeRightsCache(conn, cds);
     for (const CacheTable &t : cacheTables(vars.value(QStringLiteral("sysid")),
                                            vars.value(QStringLiteral("LogOnSiteName")))) {
         writeCache(conn, cds, t);

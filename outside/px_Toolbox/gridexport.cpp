@@ -3,11 +3,15 @@
 #include "baseforms/dbgrideh.h"
 #include "host/errors.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QHeaderView>
 #include <QTableView>
 
 #include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace toolbox {
 
@@ -33,6 +37,44 @@ void writeGridToXlsx(const tessera::TDBGridEh *grid, const QString &fileName, co
     lxw_format *footFmt = workbook_add_format(wb);
     format_set_bold(footFmt);
     format_set_border(footFmt, LXW_BORDER_THIN);
+    // Numbers with their column's decimals (amounts two, counts none) and dates as dates,
+    // so that the sheet computes and sorts them as such.
+    auto cellFormat = [wb](const char *numberFormat, bool bold) {
+        lxw_format *f = workbook_add_format(wb);
+        format_set_border(f, LXW_BORDER_THIN);
+        format_set_num_format(f, numberFormat);
+        if (bold)
+            format_set_bold(f);
+        return f;
+    };
+    lxw_format *amountFmt = cellFormat("0.00", false);
+    lxw_format *countFmt = cellFormat("0", false);
+    lxw_format *amountFootFmt = cellFormat("0.00", true);
+    lxw_format *countFootFmt = cellFormat("0", true);
+    lxw_format *dateTimeFmt = cellFormat("yyyy-mm-dd hh:mm:ss", false);
+    lxw_format *dateFmt = cellFormat("yyyy-mm-dd", false);
+    lxw_format *timeFmt = cellFormat("hh:mm:ss", false);
+    using quillon::FieldType;
+    auto decimalsOf = [](FieldType t) {
+        return t == FieldType::Float || t == FieldType::Currency || t == FieldType::BCD
+                       || t == FieldType::FMTBCD
+                   ? 2
+                   : 0;
+    };
+    auto rounded = [](double v, int decimals) {
+        const double scale = decimals == 2 ? 100.0 : 1.0;
+        return std::round(v * scale) / scale;
+    };
+    auto toLxw = [](const QDateTime &dt) {
+        lxw_datetime d;
+        d.year = dt.date().year();
+        d.month = dt.date().month();
+        d.day = dt.date().day();
+        d.hour = dt.time().hour();
+        d.min = dt.time().minute();
+        d.sec = dt.time().second();
+        return d;
+    };
 
     // Visible columns in the order shown.
     const QTableView *view = grid->view();
@@ -76,11 +118,25 @@ void writeGridToXlsx(const tessera::TDBGridEh *grid, const QString &fileName, co
             const QModelIndex idx = model->index(r, columns[i]);
             const QVariant raw = model->data(idx, Qt::EditRole);
             tessera::TColumnEh *c = gridColumns.value(columns[i]);
-            const bool numeric =
-                raw.isValid() && !raw.isNull() && c && !c->Checkboxes &&
-                tessera::isNumericField(grid->DataSource()->fields().value(c->fieldIndex()).type);
-            if (numeric) {
-                worksheet_write_number(ws, row, lxw_col_t(i), raw.toDouble(), cellFmt);
+            const FieldType type = c ? grid->DataSource()->fields().value(c->fieldIndex()).type
+                                     : FieldType::String;
+            const bool value = raw.isValid() && !raw.isNull() && c && !c->Checkboxes;
+            if (value && tessera::isNumericField(type)) {
+                const int decimals = decimalsOf(type);
+                worksheet_write_number(ws, row, lxw_col_t(i), rounded(raw.toDouble(), decimals),
+                                       decimals ? amountFmt : countFmt);
+            } else if (value && (type == FieldType::DateTime || type == FieldType::Date)
+                       && raw.toDateTime().isValid()) {
+                const QDateTime dt = raw.toDateTime();
+                lxw_datetime d = toLxw(dt);
+                const bool dayOnly = type == FieldType::Date || dt.time() == QTime(0, 0);
+                worksheet_write_datetime(ws, row, lxw_col_t(i), &d, dayOnly ? dateFmt : dateTimeFmt);
+            } else if (value && type == FieldType::Time && raw.toTime().isValid()) {
+                lxw_datetime d = toLxw(QDateTime(QDate(1899, 12, 31), raw.toTime()));
+                d.year = 0;
+                d.month = 0;
+                d.day = 0;
+                worksheet_write_datetime(ws, row, lxw_col_t(i), &d, timeFmt);
             } else {
                 QString text = grid->cellText(r, columns[i]);
                 if (c && c->Checkboxes)
@@ -99,9 +155,13 @@ void writeGridToXlsx(const tessera::TDBGridEh *grid, const QString &fileName, co
             for (int i = 0; i < columns.size(); ++i) {
                 tessera::TColumnEh *c = gridColumns.value(columns[i]);
                 const QString text = grid->footerText(columns[i]);
-                if (c && c->FooterType == tessera::FooterValueType::Sum && !text.isEmpty())
-                    worksheet_write_number(ws, row, lxw_col_t(i), grid->footerSum(columns[i]),
-                                           footFmt);
+                if (c && c->FooterType == tessera::FooterValueType::Sum && !text.isEmpty()) {
+                    const int decimals =
+                        decimalsOf(grid->DataSource()->fields().value(c->fieldIndex()).type);
+                    worksheet_write_number(ws, row, lxw_col_t(i),
+                                           rounded(grid->footerSum(columns[i]), decimals),
+                                           decimals ? amountFootFmt : countFootFmt);
+                }
                 else
                     worksheet_write_string(ws, row, lxw_col_t(i), text.toUtf8().constData(),
                                            footFmt);

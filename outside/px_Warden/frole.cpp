@@ -66,7 +66,8 @@ TfRole::TfRole(QWidget *parent)
     hint->setWordWrap(true);
     rightLayout->addWidget(hint);
     tvGrants = addComponent(new QTreeWidget(right), QStringLiteral("tvGrants"));
-    tvGrants->setHeaderLabels({QStringLiteral("功能"), QStringLiteral("模块.功能名")});
+    // The functions by their menu captions; the technical name only as a tool tip.
+    tvGrants->setHeaderLabels({QStringLiteral("功能")});
     tvGrants->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     rightLayout->addWidget(tvGrants, 1);
     splitter->setStretchFactor(0, 1);
@@ -97,7 +98,8 @@ void TfRole::buildTree()
     QSet<QString> listed;
     auto makeItem = [](QTreeWidgetItem *item, const QString &caption, const QString &function) {
         item->setText(0, caption);
-        item->setText(1, function);
+        if (!function.isEmpty())
+            item->setToolTip(0, function);
         item->setData(0, kFunctionRole, function);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
         item->setCheckState(0, Qt::Unchecked);

@@ -26,12 +26,10 @@ TfUsers::TfUsers(QWidget *parent)
 {
     setObjectName(QStringLiteral("fUsers"));
     setWindowTitle(QStringLiteral("用户管理"));
-    actEnable = addComponent(new QAction(QStringLiteral("停用"), this), QStringLiteral("actEnable"));
-    actEnable->setToolTip(QStringLiteral("停用或启用当前用户"));
-    actEnable->setIcon(actDel->icon());
-    actResetPwd = addComponent(new QAction(QStringLiteral("重置密码"), this), QStringLiteral("actResetPwd"));
-    actResetPwd->setToolTip(QStringLiteral("把当前用户的密码改为“密码”一栏中输入的新密码"));
-    actResetPwd->setIcon(actEdit->icon());
+    actEnable = addFormAction("actEnable", QStringLiteral("停用"),
+                              QStringLiteral("停用或启用当前用户"), 2);
+    actResetPwd = addFormAction("actResetPwd", QStringLiteral("重置密码"),
+                                QStringLiteral("把当前用户的密码改为“密码”一栏中输入的新密码"), 1);
     auto current = [this] { return cdsData->Active() && !cdsData->IsEmpty(); };
     addEntryTools([this] { actNewExecute(); }, [this] { actSaveExecute(); },
                   [this] { actCancelExecute(); }, current);
@@ -88,7 +86,7 @@ TfUsers::TfUsers(QWidget *parent)
     form->addRow(QStringLiteral("角色"), lstRoles);
     form->addRow(QStringLiteral("密码"), edtPassword);
     form->addRow(QStringLiteral("状态"), lblState);
-    auto *hint = new QLabel(QStringLiteral("密码至少8位，须同时包含字母和数字。\n角色的变动在用户下一次操作时生效，"
+    auto *hint = new QLabel(QStringLiteral("密码至少8位，须同时包含字母和数字，不能包含用户名。\n角色的变动在用户下一次操作时生效，"
                                            "菜单在下次登录时更新。"),
                             box);
     hint->setWordWrap(true);
@@ -166,8 +164,10 @@ void TfUsers::actQueryExecute()
 {
     TfWardenBase::actQueryExecute();
     const QString keep = m_new ? edtUser->text().trimmed() : currentUser();
-    loadChoices();
+    // The list first: a user without the right to manage users is told that, not that a
+    // list of sites or roles is closed to him.
     DataPacket users = CallPacket(QStringLiteral("ListUsers"), QStringLiteral("users"));
+    loadChoices();
     // The state as a word next to the flag.
     users.fields.append({QStringLiteral("STATE"), quillon::FieldType::String, 4, false});
     const int enabled = users.fieldIndex(QStringLiteral("ENABLED"));

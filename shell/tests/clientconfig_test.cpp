@@ -167,8 +167,10 @@ TEST(StartupRules, WindowSizeIsLimitedToTheWorkAreaSideBySide)
     EXPECT_EQ(initialWindowSize(QRect(0, 0, 1024, 768)), QSize(1024, 768));
     EXPECT_EQ(initialWindowSize(QRect(0, 0, 1280, 720)), QSize(1170, 720));
     EXPECT_EQ(initialWindowSize(QRect(0, 0, 1100, 900)), QSize(1100, 777));
-    EXPECT_EQ(logOnPanelLeft(1170), 535);
-    EXPECT_EQ(logOnPanelLeft(1025), 463); // 512.5 rounds up
+    // The 289-wide panel sits in the middle of the window, also at 1024 wide.
+    EXPECT_EQ(logOnPanelLeft(1170), 441); // 440.5 rounds up
+    EXPECT_EQ(logOnPanelLeft(1024), 368);
+    EXPECT_EQ(logOnPanelLeft(200), 0);
 }
 
 TEST(StartupRules, ServerListSplit)

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -422,7 +423,15 @@ TEST_F(LogOnTest, CacheIsWrittenOnlyAfterAnOnlineLogOnAndServesTheOfflineOne)
     EXPECT_EQ(c->state(), TfClient::State::Working);
     EXPECT_EQ(var("LVerify"), QStringLiteral("TRUE"));
     EXPECT_EQ(c->Rzstat5->text(), QStringLiteral("脱机"));
-    EXPECT_EQ(c->Rzstat3->text(), QStringLiteral("2026-12-07 08:00:00")); // from the cache
+    // The status bar names this log-on: its site and user, and its time (not the time of
+    // the last online log-on that the cache keeps).
+    EXPECT_EQ(c->Rzstat1->text(), var("LogOnSiteName"));
+    EXPECT_FALSE(c->Rzstat1->text().isEmpty());
+    EXPECT_FALSE(c->Rzstat2->text().isEmpty());
+    EXPECT_NE(c->Rzstat3->text(), QStringLiteral("2026-12-07 08:00:00"));
+    EXPECT_LE(QDateTime::fromString(c->Rzstat3->text(), QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                  .secsTo(QDateTime::currentDateTime()),
+              60);
     EXPECT_TRUE(fake().calls.isEmpty());
     EXPECT_FALSE(c->tmMonitor->isActive());
     EXPECT_FALSE(c->loggedOnOnline());
@@ -433,6 +442,20 @@ TEST_F(LogOnTest, CacheIsWrittenOnlyAfterAnOnlineLogOnAndServesTheOfflineOne)
     EXPECT_FALSE(c->menuItem(QStringLiteral("MIOpLog"))->isVisible());
     EXPECT_FALSE(c->menuItem(QStringLiteral("MIStart"))->isVisible());
     EXPECT_TRUE(c->menuItem(QStringLiteral("MIAbort"))->isVisible());
+    // A module whose functions all need the server says so instead of showing nothing;
+    // a group whose entries all need it is marked and off.
+    for (int module : {101, 102}) {
+        QMenu *menu = c->BuildModuleMenu(module);
+        QStringList texts;
+        bool anyEnabled = false;
+        for (QAction *a : menu->actions()) {
+            texts << a->text();
+            anyEnabled = anyEnabled || (a->isEnabled() && !a->isSeparator());
+        }
+        EXPECT_FALSE(anyEnabled) << module;
+        EXPECT_TRUE(texts.join(u'|').contains(QStringLiteral("需要联网"))) << texts.join(u'|').toStdString();
+    }
+    EXPECT_TRUE(c->BuildModuleMenu(101)->actions().value(0)->text().contains(QStringLiteral("公告管理（需要联网）")));
 
     // Closing after an offline log-on leaves the cache as it was.
     QFile f(c->localDataPath());
@@ -540,5 +563,52 @@ TEST_F(LogOnTest, ModuleWidthSetsTheGapWithinItsLimits)
         const int first = c->controlCount() - 2;
         EXPECT_EQ(c->control(first + 1).x - c->control(first).x, 72 + k.gap)
             << k.moduleWidth << " " << k.width;
+    }
+}
+
+// The system menu offers an administration entry only when the user's roles grant its
+// function (the rights cache the verification leaves beside the menus), online and offline
+// alike; without a rights cache none of them shows.
+TEST_F(LogOnTest, SystemMenuShowsOnlyTheGrantedAdministration)
+{
+    fake();
+    auto writeRights = [this](const QStringList &functions) {
+        quillon::TMyDataSet ds;
+        ds.SetFieldDefs({{QStringLiteral("FUNCNAME"), quillon::FieldType::String, 100}});
+        ds.CreateDataSet();
+        for (const QString &f : functions) {
+            ds.Append();
+            ds.FieldByName(QStringLiteral("FUNCNAME"))->SetAsString(f);
+            ds.Post();
+        }
+        ds.SaveToFile(cds(QStringLiteral("cdsMyRights.cds")));
+    };
+    auto shown = [](TfClient &c) {
+        QStringList out;
+        for (const char *n : {"MILevel", "MIfUser", "MIfRole", "MIOpLog", "MISysSet"})
+            if (c.menuItem(QString::fromLatin1(n))->isVisible())
+                out << QString::fromLatin1(n);
+        return out;
+    };
+    writeRights({QStringLiteral("px_Warden.fUsers"), QStringLiteral("px_tuner.fsyslog"),
+                 QStringLiteral("px_Herald.fSendMessage")});
+    {
+        auto c = makeClient();
+        enter(*c, QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
+        c->RzBtnLogIn->click();
+        ASSERT_EQ(c->state(), TfClient::State::Working);
+        EXPECT_EQ(shown(*c), (QStringList{"MIfUser", "MIOpLog"}));
+        EXPECT_TRUE(c->ppSys->separatorsCollapsible()); // no double lines where entries went
+        QCloseEvent e;
+        QApplication::sendEvent(c.get(), &e); // writes the offline cache
+    }
+    // No rights cache (an older verification): nothing of the administration shows.
+    QFile::remove(cds(QStringLiteral("cdsMyRights.cds")));
+    {
+        auto c = makeClient();
+        enter(*c, QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
+        c->RzBtnLogIn->click();
+        ASSERT_EQ(c->state(), TfClient::State::Working);
+        EXPECT_TRUE(shown(*c).isEmpty()) << shown(*c).join(u',').toStdString();
     }
 }

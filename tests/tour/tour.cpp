@@ -19,7 +19,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
 
 namespace tour {
@@ -63,6 +65,48 @@ bool onToolBar(const tessera::TfDBBase *form, const QAction *action)
         if (b->defaultAction() == action && !b->isHidden())
             return true;
     return false;
+}
+
+// The base-form rule in a window as the tour finds it: every action that is not offered
+// (no visible button, no other way) is off and does nothing, whether by its shortcut, a
+// trigger or the form's dispatch; and the shortcuts of offered, enabled actions do act, so
+// that the check is not passed by shortcuts that never reach the window.
+void checkHiddenActions(QWidget *client, tessera::TfDBBase *form, QStringList &problems,
+                        QString &outcome)
+{
+    QApplication::setActiveWindow(client);
+    QWidget *focus = form->findChild<QTableView *>();
+    if (!focus || !focus->isVisible())
+        focus = form;
+    focus->setFocus();
+    QCoreApplication::processEvents();
+    form->updateActions();
+    int hidden = 0, keysActing = 0;
+    for (QAction *a : form->actions()) {
+        const bool offered = form->isOffered(a);
+        const bool enabled = a->isEnabled();
+        if (!offered && enabled)
+            problems << QStringLiteral("隐藏的“%1”（%2）仍然可用").arg(a->text(), a->objectName());
+        if (offered && (!enabled || a->shortcut().isEmpty()))
+            continue;
+        const auto original = form->executeHandler(a);
+        bool fired = false;
+        form->setExecuteHandler(a, [&fired] { fired = true; });
+        if (!a->shortcut().isEmpty() && focus->isVisible())
+            QTest::keySequence(focus, a->shortcut());
+        if (!offered) {
+            ++hidden;
+            a->trigger();
+            form->executeAction(a);
+            if (fired)
+                problems << QStringLiteral("隐藏的“%1”（%2）被快捷键或触发执行了")
+                                .arg(a->text(), a->objectName());
+        } else if (fired) {
+            ++keysActing;
+        }
+        form->setExecuteHandler(a, original);
+    }
+    outcome += QStringLiteral("隐藏动作%1个均不可用，快捷键生效%2个 ").arg(hidden).arg(keysActing);
 }
 
 } // namespace
@@ -441,6 +485,8 @@ void Tour::exerciseWindow(Step &step, QWidget *page)
             step.outcome += QStringLiteral("图表 ");
     }
     m_presenter->check = nullptr;
+
+    checkHiddenActions(m_client.get(), form, step.problems, step.outcome);
 }
 
 } // namespace tour

@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QLabel>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 
@@ -337,4 +338,77 @@ TEST_F(Records, QueryWindowsShowTheSameRecordsWithSums)
     k->executeAction(k->actQuery);
     ASSERT_EQ(k->cdsData->RecordCount(), 1);
     EXPECT_EQ(k->cdsData->FieldByName(QStringLiteral("BILLCODE"))->AsString(), QStringLiteral("TK1"));
+}
+
+// 刷新 writes its note into 备注: the grid shows 备注 and 建立时间, and a note of two lines
+// is saved as two lines, not glued into one.
+TEST_F(Records, TheNoteKeepsItsLinesAndTheGridShowsRemarkAndCreationTime)
+{
+    insertRecord("TAB_DFKRECORD", QStringLiteral("TK1"), {{"REMARK", QStringLiteral("R")}});
+    auto *w = openQueried<TfDFKEdt>();
+    for (const auto &[field, title] : {std::pair{"REMARK", "备注"}, std::pair{"CREATETIME", "建立时间"}}) {
+        tessera::TColumnEh *c = w->DBGridData->columnByField(QString::fromLatin1(field));
+        ASSERT_TRUE(c) << field;
+        EXPECT_EQ(c->title(), QString::fromUtf8(title));
+        EXPECT_TRUE(c->Visible);
+    }
+    w->executeAction(w->actRefresh);
+    mark(w, {QStringLiteral("TK1")});
+    w->edtSIGNSITE->setText(QStringLiteral("北京朝阳"));
+    w->mmoNote->setPlainText(QStringLiteral("第一行说明\n第二行\n"));
+    QTest::mouseClick(w->sbRefresh, Qt::LeftButton);
+    w->executeAction(w->actSave);
+    EXPECT_EQ(storedIn("TAB_DFKRECORD", QStringLiteral("TK1"), QStringLiteral("REMARK")).toString(),
+              QStringLiteral("R;第一行说明\n第二行"));
+    // On its one grid line the break is marked, not lost.
+    ASSERT_TRUE(go(w, QStringLiteral("TK1")));
+    const int row = w->DBGridData->gridRow(w->cdsData->currentPosition());
+    const int column = w->DBGridData->columnByField(QStringLiteral("REMARK"))->index();
+    const QString shown =
+        w->DBGridData->gridModel()->index(row, column).data(Qt::DisplayRole).toString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("第一行说明")) && shown.contains(QStringLiteral("第二行"))
+                && !shown.contains(QStringLiteral("第一行说明第二行")))
+        << qPrintable(shown);
+}
+
+// Marks as a clerk makes them: a click on a data cell marks its record; after a run that
+// was stopped, the marks left and the clerk's place in the grid are still there, and a
+// further click in the grid does not wipe them.
+TEST_F(Records, MarksByCellClickSurviveAStoppedRunAndTheGridStaysWhereTheClerkWas)
+{
+    for (int i = 1; i <= 6; ++i)
+        insertRecord("TAB_DFKRECORD", QStringLiteral("TK%1").arg(i), {{"MONEY", 100}});
+    auto *w = openQueried<TfDFKEdt>();
+    ASSERT_EQ(w->cdsData->RecordCount(), 6);
+    QTableView *view = w->DBGridData->view();
+    auto cell = [&](const QString &bill, int column) {
+        EXPECT_TRUE(go(w, bill));
+        const int row = w->DBGridData->gridRow(w->cdsData->currentPosition());
+        return view->visualRect(view->model()->index(row, column)).center();
+    };
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, cell(QStringLiteral("TK2"), 3));
+    ASSERT_EQ(w->DBGridData->SelectedRows().size(), 1) << "a click on a data cell marks the record";
+    for (const char *b : {"TK3", "TK4", "TK5"})
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          cell(QString::fromLatin1(b), 2));
+    ASSERT_EQ(w->DBGridData->SelectedRows().size(), 4);
+    // The clerk looks at TK6: the cursor moves, the marks stay.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, cell(QStringLiteral("TK6"), 4));
+    ASSERT_EQ(w->DBGridData->SelectedRows().size(), 4);
+    const int clerksRow = view->currentIndex().row();
+
+    QObject::connect(w, &TfFinanceEdit::rowDone, w, [w](int done) {
+        if (done == 1)
+            w->requestStop();
+    });
+    presenter->shown.clear();
+    QTest::mouseClick(w->tbCalcOne, Qt::LeftButton);
+    ASSERT_FALSE(shownTexts().isEmpty());
+    EXPECT_TRUE(shownTexts().last().contains(QStringLiteral("已停止"))) << qPrintable(shownTexts().last());
+    EXPECT_EQ(view->currentIndex().row(), clerksRow) << "the grid jumped away from the clerk's row";
+    EXPECT_EQ(w->cdsData->FieldByName(QStringLiteral("BILLCODE"))->AsString(), QStringLiteral("TK6"));
+    const int marksAfterStop = int(w->DBGridData->SelectedRows().size());
+    EXPECT_GE(marksAfterStop, 3);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, cell(QStringLiteral("TK1"), 2));
+    EXPECT_EQ(w->DBGridData->SelectedRows().size(), marksAfterStop) << "a click wiped the marks";
 }

@@ -125,8 +125,9 @@ TEST(TallyRules, RemarkWithNote)
         const char *remark, *note, *result;
     } cases[] = {
         {"R", "  ", "R"},
-        {"R", "N1\r\nN2\r\nN3", "R;N1N2\r\nN3"}, // only the first line break goes
-        {"R", "N1\nN2\nN3", "R;N1N2\nN3"},
+        {"R", "N1\r\nN2\r\nN3", "R;N1\nN2\nN3"}, // lines stay lines
+        {"R", "N1\nN2\nN3\n\n", "R;N1\nN2\nN3"},    // trailing Enter stored not
+        {"", "\n N1 \n", "N1"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(remarkWithNote(QString::fromUtf8(c.remark), QString::fromUtf8(c.note)),

@@ -2,6 +2,7 @@
 // refused, unreachable), the caches it writes, and the unread-notice pop-up.
 #include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
+#include "dataaccess/protocol/transport.h"
 #include "host/dialogpresenter.h"
 #include "host/errors.h"
 #include "host/moduleservice.h"
@@ -244,10 +245,37 @@ TEST_F(SentryTest, MenuCachesHoldOnlyWhatTheRolesGrant)
             << qPrintable(f);
     EXPECT_EQ(functionsOf(QStringLiteral("cdsMenu")), clerk);
 
+    // The rights cache lists the same grants (the system menu reads it); no administration.
+    const QStringList clerkRights = functionsOf(QStringLiteral("cdsMyRights"));
+    EXPECT_TRUE(clerkRights.contains(QStringLiteral("px_Herald.fSendMessage")));
+    EXPECT_FALSE(clerkRights.contains(QStringLiteral("px_Warden.fUsers")));
+
     // The administrator of the same machine afterwards gets the administration entries.
     enter(QStringLiteral("000"), QStringLiteral("001.admin"), QStringLiteral("123456"));
     sentry::fVefify();
     EXPECT_TRUE(functionsOf(QStringLiteral("cdsSysMenu")).contains(QStringLiteral("px_Warden.fUsers")));
+    EXPECT_TRUE(functionsOf(QStringLiteral("cdsMyRights")).contains(QStringLiteral("px_Warden.fUsers")));
+}
+
+// The log-on check runs under its own short limit and leaves none behind: the calls after
+// it (queries, runs) wait as long as the server lets a statement run.
+TEST_F(SentryTest, TheLogOnLeavesTheCallsTheirOwnTimeLimit)
+{
+    enter(QStringLiteral("101"), QStringLiteral("001.zhang"), QStringLiteral("123456"));
+    sentry::fVefify();
+    ASSERT_EQ(vars().value(QStringLiteral("LVerify")), QStringLiteral("TRUE"));
+    conn.Open();
+    ASSERT_NE(conn.DBXConnection(), nullptr);
+    const auto &options = conn.DBXConnection()->options();
+    EXPECT_GT(options.timeoutMs, 120000) << "a query must be allowed the server's 120 s";
+    EXPECT_LE(options.logOnTimeoutMs, 15000);
+    EXPECT_EQ(conn.timeout(), options.timeoutMs);
+    // A second verification (another user on this machine) does not shorten it either.
+    enter(QStringLiteral("201"), QStringLiteral("001.wang"), QStringLiteral("123456"));
+    sentry::fVefify();
+    conn.Open();
+    EXPECT_GT(conn.DBXConnection()->options().timeoutMs, 120000);
+    conn.Close();
 }
 
 TEST_F(SentryTest, SuperAdministratorGetsTheMenusOfItsOwnKey)

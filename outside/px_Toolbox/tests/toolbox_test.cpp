@@ -5,8 +5,10 @@
 #include "host/moduleservice.h"
 #include "host/uintf.h"
 #include "lookupchooser.h"
+#include "gridexport.h"
 #include "toolbox.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QFile>
 #include <QHeaderView>
@@ -224,4 +226,50 @@ TEST_F(ToolboxTest, FileUploadAppendsTheRowsOfTheChosenFile)
     EXPECT_TRUE(ds->Locate(QStringLiteral("SITECODE"), QStringLiteral("005")));
     EXPECT_EQ(ds->FieldByName(QStringLiteral("SITENAME"))->AsString(), QStringLiteral("深圳"));
     EXPECT_EQ(ds->FieldByName(QStringLiteral("PIECES"))->AsInteger(), 8);
+}
+
+// Amounts leave with their column's two decimals (a float sum like 60758.60999999979 is
+// 60758.61 in the sheet too) and dates as dates (serial numbers with a date style), not
+// as texts a spreadsheet cannot sort or compute with.
+TEST(GridExport, AmountsAreRoundedAndDatesAreDateCells)
+{
+    auto ds = std::make_unique<quillon::TMyDataSet>();
+    quillon::DataPacket p;
+    p.fields = {{QStringLiteral("BILLCODE"), FieldType::String, 10},
+                {QStringLiteral("MONEY"), FieldType::Float},
+                {QStringLiteral("CREATETIME"), FieldType::DateTime}};
+    const QDateTime t(QDate(2026, 12, 8), QTime(9, 30, 0));
+    p.rows = {{QStringLiteral("B1"), 60000.1, t},
+              {QStringLiteral("B2"), 758.50999999979, t.addDays(1)},
+              {QStringLiteral("B3"), 0.000000001, t.addDays(2)}};
+    ds->SetData(std::move(p));
+    tessera::TDataSource source;
+    source.setDataSet(ds.get());
+    tessera::TDBGridEh grid;
+    grid.setDataSource(&source);
+    grid.applyStandardStyle(tessera::UIConfig()); // sums in the footer
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("amounts.xlsx"));
+    toolbox::writeGridToXlsx(&grid, file, QString(), QString());
+    const QString sheet = unzipEntry(file, QStringLiteral("xl/worksheets/sheet1.xml"));
+    static const QRegularExpression v(QStringLiteral("<c r=\"([A-Z]+)(\\d+)\"([^>]*)><v>([^<]*)</v>"));
+    QStringList money, dates;
+    for (auto it = v.globalMatch(sheet); it.hasNext();) {
+        const auto m = it.next();
+        if (m.captured(2) == QLatin1String("1"))
+            continue; // the titles
+        if (m.captured(1) == QLatin1String("B"))
+            money << m.captured(4);
+        if (m.captured(1) == QLatin1String("C")) {
+            EXPECT_FALSE(m.captured(3).contains(QStringLiteral("t=\"s\""))) << "a date as text";
+            dates << m.captured(4);
+        }
+    }
+    EXPECT_EQ(money, (QStringList{QStringLiteral("60000.1"), QStringLiteral("758.51"),
+                                  QStringLiteral("0"), QStringLiteral("60758.61")}));
+    ASSERT_EQ(dates.size(), 3);
+    // 2026-12-08 09:30 is day 46364 of the spreadsheet calendar, plus 0.3958 of a day.
+    EXPECT_NEAR(dates[0].toDouble(), 46364.3958, 0.001);
+    const QString styles = unzipEntry(file, QStringLiteral("xl/styles.xml"));
+    EXPECT_TRUE(styles.contains(QStringLiteral("yyyy-mm-dd hh:mm:ss"))) << qPrintable(styles.left(400));
 }

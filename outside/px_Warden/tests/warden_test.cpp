@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -201,7 +202,71 @@ TEST_F(Warden, AClerkIsToldThatUserAdministrationIsNotTheirs)
     ASSERT_FALSE(texts().isEmpty());
     EXPECT_EQ(presenter->shown.last().kind, host::MessageKind::Warning);
     EXPECT_TRUE(texts().last().contains(QStringLiteral("没有"))) << qPrintable(texts().last());
+    // What he lacks is user administration, not a look at the sites (which the window
+    // asked for first, and so warned about).
+    EXPECT_TRUE(texts().last().contains(QStringLiteral("用户管理"))) << qPrintable(texts().last());
+    EXPECT_FALSE(texts().last().contains(QStringLiteral("网点"))) << qPrintable(texts().last());
     EXPECT_FALSE(f->cdsData->Active());
+}
+
+// The buttons themselves, clicked as an administrator clicks them (not the handlers called
+// directly): 停用 and 重置密码 ask, reach the server, and end the other user's session,
+// which then says why instead of "用户名或密码错误".
+TEST_F(Warden, DisableAndResetClickedOnTheToolBarEndTheUsersSession)
+{
+    quillon::TMySktConnection wang;
+    wang.SetHost(QStringLiteral("127.0.0.1"));
+    wang.SetPort(srv->http->port());
+    wang.SetSiteCode(QStringLiteral("201"));
+    wang.SetUsername(QStringLiteral("001.wang"));
+    wang.SetPassword(QStringLiteral("123456"));
+    const QString probe = QStringLiteral("select SITENAME from tab_Site where sysid='001'");
+    ASSERT_NO_THROW(wang.providerFetch(QStringLiteral("dspPublic"), probe, {}));
+
+    auto *f = open<TfUsers>();
+    auto *btnEnable = f->findChild<QToolButton *>(QStringLiteral("btnEnable"));
+    auto *btnReset = f->findChild<QToolButton *>(QStringLiteral("btnResetPwd"));
+    ASSERT_TRUE(btnEnable && btnReset);
+    ASSERT_TRUE(f->cdsData->Locate(QStringLiteral("USERCODE"), QStringLiteral("001.wang")));
+    f->updateActions();
+    ASSERT_TRUE(btnReset->isEnabled());
+
+    // 重置密码: a question, the call, a hint; his open session ends with its own text.
+    f->edtPassword->setText(QStringLiteral("Chaoyang2027"));
+    presenter->answers = {host::Answer::Yes};
+    const qsizetype before = presenter->shown.size();
+    btnReset->click();
+    ASSERT_GT(presenter->shown.size(), before + 1) << "the click reached no handler";
+    EXPECT_EQ(presenter->shown.at(before).kind, host::MessageKind::Question);
+    EXPECT_TRUE(texts().last().contains(QStringLiteral("已重置"))) << qPrintable(texts().last());
+    EXPECT_TRUE(logsOn(QStringLiteral("201"), QStringLiteral("001.wang"), QStringLiteral("Chaoyang2027")));
+    try {
+        wang.providerFetch(QStringLiteral("dspPublic"), probe, {});
+        ADD_FAILURE() << "the old session still works after the reset";
+    } catch (const quillon::protocol::ProtocolError &e) {
+        EXPECT_TRUE(e.userText().contains(QStringLiteral("密码已被修改或重置"))) << qPrintable(e.userText());
+        EXPECT_FALSE(e.userText().contains(QStringLiteral("用户名或密码错误"))) << qPrintable(e.userText());
+    }
+
+    // 停用: he logs on with the new password, then the account is disabled under him.
+    wang.SetPassword(QStringLiteral("Chaoyang2027"));
+    ASSERT_NO_THROW(wang.providerFetch(QStringLiteral("dspPublic"), probe, {}));
+    ASSERT_TRUE(f->cdsData->Locate(QStringLiteral("USERCODE"), QStringLiteral("001.wang")));
+    f->updateActions();
+    presenter->answers = {host::Answer::Yes};
+    btnEnable->click();
+    EXPECT_EQ(count(QStringLiteral("select ENABLED from sys_user where USERCODE='001.wang'")), 0);
+    EXPECT_FALSE(logsOn(QStringLiteral("201"), QStringLiteral("001.wang"), QStringLiteral("Chaoyang2027")));
+    try {
+        wang.providerFetch(QStringLiteral("dspPublic"), probe, {});
+        ADD_FAILURE() << "a disabled user's session still works";
+    } catch (const quillon::protocol::ProtocolError &e) {
+        EXPECT_TRUE(e.userText().contains(QStringLiteral("停用"))) << qPrintable(e.userText());
+    }
+    // Reopened, the window shows him disabled and offers 启用.
+    ASSERT_TRUE(f->cdsData->Locate(QStringLiteral("USERCODE"), QStringLiteral("001.wang")));
+    f->updateActions();
+    EXPECT_EQ(f->actEnable->text(), QStringLiteral("启用"));
 }
 
 TEST_F(Warden, RoleGrantsAreTickedInTheMenuTree)

@@ -1,0 +1,143 @@
+// The print preview of a long list: time until the first page is on the screen, paging
+// deep into the report, and the whole report as a PDF; 10,000 rows of nine columns.
+#include "baseforms/report.h"
+#include "baseforms/reportpreview.h"
+#include "dataaccess/mydataset.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <benchmark/benchmark.h>
+
+using quillon::FieldType;
+
+namespace {
+
+constexpr int kRows = 10000;
+
+const char kDefinition[] = R"([Report]
+Title=到付款清单
+Footer=制表 [Time]
+[Columns]
+1=BILLCODE;运单编号;30
+2=FIRSTSITE;寄件网点;25
+3=DEST;目的地;20
+4=WEIGHT;重量;15;sum
+5=MONEY;到付款;18;sum
+6=JZPAYCHARGE;寄站应付手续费;22;sum
+7=SIGNSITE;签收网点;25
+8=CREATETIME;建立时间;32
+9=REMARK;备注;40
+)";
+
+quillon::TMyDataSet &rows()
+{
+    static quillon::TMyDataSet *ds = [] {
+        quillon::DataPacket p;
+        p.fields = {{QStringLiteral("BILLCODE"), FieldType::String, 14},
+                    {QStringLiteral("FIRSTSITE"), FieldType::String, 20},
+                    {QStringLiteral("DEST"), FieldType::String, 20},
+                    {QStringLiteral("WEIGHT"), FieldType::Float},
+                    {QStringLiteral("MONEY"), FieldType::Float},
+                    {QStringLiteral("JZPAYCHARGE"), FieldType::Float},
+                    {QStringLiteral("SIGNSITE"), FieldType::String, 20},
+                    {QStringLiteral("CREATETIME"), FieldType::DateTime},
+                    {QStringLiteral("REMARK"), FieldType::String, 200}};
+        QRandomGenerator rng(3);
+        const QDateTime start(QDate(2026, 11, 1), QTime(8, 0));
+        for (int i = 0; i < kRows; ++i)
+            p.rows.append({QStringLiteral("8800%1").arg(i, 8, 10, QLatin1Char('0')),
+                           QStringLiteral("上海浦东"), QStringLiteral("北京朝阳"),
+                           rng.bounded(5000) / 100.0, rng.bounded(100000) / 100.0,
+                           rng.bounded(1000) / 100.0, QStringLiteral("北京朝阳"),
+                           start.addSecs(qint64(i) * 60), QStringLiteral("已核对")});
+        auto *d = new quillon::TMyDataSet;
+        d->SetData(std::move(p));
+        return d;
+    }();
+    return *ds;
+}
+
+struct Fixture
+{
+    Fixture()
+    {
+        source.setDataSet(&rows());
+        report.loadFromText(QString::fromUtf8(kDefinition));
+        report.setDataSource(&source);
+    }
+    tessera::TDataSource source;
+    tessera::TfrxReport report;
+};
+
+// What the clerk waits for after Ctrl+P: the preview made and its first page drawn.
+void BM_PreviewFirstPageOf10000Rows(benchmark::State &state)
+{
+    Fixture f;
+    for (auto _ : state) {
+        tessera::ReportPreview preview(&f.report);
+        preview.resize(1000, 700);
+        preview.show();
+        QImage shot = preview.grab().toImage();
+        benchmark::DoNotOptimize(shot.bits());
+        preview.hide();
+    }
+    state.counters["pages"] = f.report.pageCount();
+}
+BENCHMARK(BM_PreviewFirstPageOf10000Rows)->Unit(benchmark::kMillisecond);
+
+// Paging to the last page (its totals) costs no more than any other page.
+void BM_PaintLastPage(benchmark::State &state)
+{
+    Fixture f;
+    QImage page(595 * 2, 842 * 2, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter p(&page);
+        p.scale(2, 2);
+        f.report.paintPage(p, f.report.pageCount() - 1);
+    }
+}
+BENCHMARK(BM_PaintLastPage)->Unit(benchmark::kMillisecond);
+
+// Every page into a PDF (what 导出PDF and printing do, with progress and 停止).
+void BM_WholeReportAsPdf(benchmark::State &state)
+{
+    Fixture f;
+    QTemporaryDir dir;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(f.report.exportToPdf(dir.filePath(QStringLiteral("r.pdf"))));
+}
+BENCHMARK(BM_WholeReportAsPdf)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The former way for comparison: the whole report laid out as one rich-text document
+// before the preview could show anything (over the first N rows: all 10,000 take minutes).
+void BM_OldWholeDocumentLayout(benchmark::State &state)
+{
+    Fixture f;
+    QList<int> first;
+    for (int i = 0; i < state.range(0); ++i)
+        first << i;
+    f.report.setRowOrder(first);
+    for (auto _ : state) {
+        QTextDocument doc;
+        doc.setHtml(f.report.toHtml());
+        benchmark::DoNotOptimize(doc.pageCount());
+    }
+}
+BENCHMARK(BM_OldWholeDocumentLayout)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
