@@ -157,7 +157,7 @@ int main(int argc, char **argv)
 
     // As the provider answers: translation, query and the packet's bytes.
     const Timing serverSide = median([&env] {
-        auto c = env.backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
+        auto c = env.backend->acquireForClient(server::ClientScope::wholeDeployment(QStringLiteral("001")));
         benchmark::DoNotOptimize(server::runProviderQueryBinary(*c, QString::fromLatin1(kQuery)));
     });
 
