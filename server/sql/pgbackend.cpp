@@ -437,6 +437,8 @@ public:
         if (firstWord(statement) == QLatin1String("create")) {
             nameCase().learn(statement + QLatin1Char(';'));
             statement = pgDdl(statement);
+        } else if (firstWord(statement) == QLatin1String("alter")) {
+            statement = pgDdl(statement);
         }
         const QByteArray text = statement.toUtf8();
         if (s_trace)
@@ -674,6 +676,9 @@ public:
         QString script = sql;
         if (script.contains(QLatin1String("create table"), Qt::CaseInsensitive)) {
             nameCase().learn(script);
+            script = pgDdl(script);
+        } else if (script.contains(QLatin1String("alter table"), Qt::CaseInsensitive)) {
+            // Columns added to a database of an earlier release use the schema's type names.
             script = pgDdl(script);
         }
         PGresult *r = PQexec(m_db, script.toUtf8().constData());
