@@ -110,8 +110,15 @@ void authorizeFileRead(Backend &backend, const SessionInfo &session, const Right
     if (rights.mayRead(QStringLiteral("TAB_MSGRECORD"))) {
         auto conn = backend.acquireForClient(clientScope(rights, session));
         const QString p = serverPath.trimmed();
-        if (!conn->query(QStringLiteral("select 1 from TAB_MSGRECORD where MSGFILE=? or MSGCONTENT=?"),
-                         {p, p}, true)
+        // The body of a notice of the older layout is named by the notice's id
+        // ("MSGData\<MSGID>.rtf"), not by a column.
+        QString olderBodyOf;
+        const QStringList parts = p.split(u'\\');
+        if (parts.size() == 2 && parts.at(0).compare(QLatin1String("MSGData"), Qt::CaseInsensitive) == 0
+            && parts.at(1).endsWith(QLatin1String(".rtf"), Qt::CaseInsensitive))
+            olderBodyOf = parts.at(1).chopped(4);
+        if (!conn->query(QStringLiteral("select 1 from TAB_MSGRECORD where MSGFILE=? or MSGCONTENT=? or MSGID=?"),
+                         {p, p, olderBodyOf.isEmpty() ? QVariant() : QVariant(olderBodyOf)}, true)
                  .rows.isEmpty())
             return;
     }

@@ -43,7 +43,7 @@ protected:
             c->finishSchema();
             // Every user of the deployment may write the test's own table.
             c->execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) "
-                                      "values ('*', 'T_DECIMAL', 'IUD', '001')"));
+                                      "values ('*', 'T_DECIMAL', 'RIUD', '001')"));
         }
         server::ServerOptions options;
         options.port = 0;

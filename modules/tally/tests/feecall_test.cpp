@@ -12,6 +12,8 @@
 #include "tests/support/wiretap.h"
 
 #include <QCborMap>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QCborValue>
 #include <QDateTimeEdit>
 #include <QTest>
@@ -67,8 +69,29 @@ protected:
             if (!r.path.contains("/provider/"))
                 continue;
             const QCborMap body = QCborValue::fromCbor(r.body).toMap();
-            if (body.value(QStringLiteral("commandText")).toString().contains(QStringLiteral("F_CalcJSFee")))
+            const QString command = body.value(QStringLiteral("commandText")).toString();
+            if (command.contains(QStringLiteral("F_CallBatch"))) {
+                // A run's batch: a JSON list of calls, each [function, value 1, ... value 15].
+                const QCborMap params = body.value(QStringLiteral("params")).toMap();
+                const QJsonArray calls =
+                    QJsonDocument::fromJson(params.value(QStringLiteral("1")).toString().toUtf8()).array();
+                for (const QJsonValue &call : calls) {
+                    const QJsonArray a = call.toArray();
+                    if (a.first().toString() != QLatin1String("F_CalcJSFee"))
+                        continue;
+                    QCborMap m;
+                    for (int n = 1; n < a.size(); ++n) {
+                        const QJsonValue v = a.at(n);
+                        const double d = v.toDouble();
+                        m.insert(QString::number(n),
+                                 v.isDouble() && n == 4 && d == qint64(d) ? QCborValue(qint64(d))
+                                                                           : QCborValue::fromVariant(v.toVariant()));
+                    }
+                    out.append(m);
+                }
+            } else if (command.contains(QStringLiteral("F_CalcJSFee"))) {
                 out.append(body.value(QStringLiteral("params")).toMap());
+            }
         }
         return out;
     }
