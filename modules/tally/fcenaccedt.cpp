@@ -82,12 +82,12 @@ void TfcenAccEdt::sbRefreshClick()
 {
     if (!commitTypedInput())
         return;
-    RunSpec spec;
-    spec.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
-    spec.doneHint = QStringLiteral("刷新操作完成!");
+    RunRecipe recipe;
+    recipe.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
+    recipe.doneHint = QStringLiteral("刷新操作完成!");
     // Every lookup reads the waybill number only, which no step changes: the answers of
     // a line can be fetched before its steps run.
-    spec.plan = [this] {
+    recipe.plan = [this] {
         QList<ServerCall> calls;
         for (const Lookup *l : {priorSiteLookup(), destLookup()})
             if (l)
@@ -96,14 +96,14 @@ void TfcenAccEdt::sbRefreshClick()
             calls.append(planLookup(kMaxWeight));
         return calls;
     };
-    spec.step = [this] {
+    recipe.step = [this] {
         RefreshPriorSite();
         RefreshNextSite();
         RefreshDest();
         RefreshSendSite();
         RefreshWeight();
     };
-    runLines(Lines::Marked, spec);
+    runLines(Lines::Marked, recipe);
 }
 
 const Lookup *TfcenAccEdt::priorSiteLookup() const
@@ -211,16 +211,16 @@ double TfcenAccEdt::CalcFee(const QString &feeType)
 
 void TfcenAccEdt::CalcFees(bool batch)
 {
-    RunSpec spec;
-    spec.doneHint = QStringLiteral("操作完成!");
+    RunRecipe recipe;
+    recipe.doneHint = QStringLiteral("操作完成!");
     // The fees read columns that no fee writes: a line's four calls can go ahead of it.
-    spec.plan = [this] {
+    recipe.plan = [this] {
         QList<ServerCall> calls;
         for (const QString &type : kFeeTypes)
             calls.append(planFee(lineFeeArgs(type)));
         return calls;
     };
-    spec.step = [this] {
+    recipe.step = [this] {
         // Each fee is written right after its own call, so a later fee sees the line as it is.
         setFieldDecimal(QStringLiteral("AR_TRANS_FEE"), CalcFee(kFeeTypes.at(0)));
         setFieldDecimal(QStringLiteral("SCANMONEY"), CalcFee(kFeeTypes.at(1)));
@@ -228,7 +228,7 @@ void TfcenAccEdt::CalcFees(bool batch)
         setFieldDecimal(QStringLiteral("OTHERCHARGE"), CalcFee(kFeeTypes.at(3)));
     };
     // 单带 makes the single calls of the current line; 批带 fetches the marked lines' in batches.
-    runLines(batch ? Lines::Marked : Lines::Current, spec);
+    runLines(batch ? Lines::Marked : Lines::Current, recipe);
 }
 
 } // namespace tally

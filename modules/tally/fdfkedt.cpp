@@ -81,17 +81,17 @@ double TfDFKEdt::CalcFee(const QString &feeType)
 
 void TfDFKEdt::actCalcExecute()
 {
-    RunSpec spec;
-    spec.noMarkWarning = QStringLiteral("请先选择需要算费的记录!");
-    spec.doneHint = QStringLiteral("操作完成!");
-    spec.plan = [this] { return QList<ServerCall>{planFee(recordFeeArgs(kHandlingFee))}; };
-    spec.step = [this] {
+    RunRecipe recipe;
+    recipe.noMarkWarning = QStringLiteral("请先选择需要算费的记录!");
+    recipe.doneHint = QStringLiteral("操作完成!");
+    recipe.plan = [this] { return QList<ServerCall>{planFee(recordFeeArgs(kHandlingFee))}; };
+    recipe.step = [this] {
         // The sending station owes what the delivering station earns: one fee, both columns.
         const double fee = CalcFee(kHandlingFee);
         setFieldDecimal(QStringLiteral("JZPAYCHARGE"), fee);
         setFieldDecimal(QStringLiteral("PZGETCHARGE"), fee);
     };
-    clearMarksAfter(runLines(Lines::Marked, spec));
+    clearMarksAfter(runLines(Lines::Marked, recipe));
 }
 
 void TfDFKEdt::sbRefreshClick()
@@ -104,14 +104,14 @@ void TfDFKEdt::sbRefreshClick()
         MSGWarningDialog(QStringLiteral("请选择签收站!"));
         return;
     }
-    RunSpec spec;
-    spec.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
-    spec.doneHint = QStringLiteral("刷新操作完成!");
-    spec.plan = [this] {
+    RunRecipe recipe;
+    recipe.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
+    recipe.doneHint = QStringLiteral("刷新操作完成!");
+    recipe.plan = [this] {
         return edtSIGNSITE->text().isEmpty() ? QList<ServerCall>{planLookup(kSignSite)} : QList<ServerCall>{};
     };
-    spec.step = [this] { refreshRecord(); };
-    clearMarksAfter(runLines(Lines::Marked, spec));
+    recipe.step = [this] { refreshRecord(); };
+    clearMarksAfter(runLines(Lines::Marked, recipe));
 }
 
 void TfDFKEdt::refreshRecord()

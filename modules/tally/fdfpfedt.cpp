@@ -74,11 +74,11 @@ void TfDFPFEdt::sbRefreshClick()
 {
     if (!commitTypedInput())
         return;
-    RunSpec spec;
-    spec.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
-    spec.doneHint = QStringLiteral("刷新操作完成!");
+    RunRecipe recipe;
+    recipe.noMarkWarning = QStringLiteral("请先选择需要刷新的记录!");
+    recipe.doneHint = QStringLiteral("刷新操作完成!");
     // The lookups read the waybill number only, which no step changes.
-    spec.plan = [this] {
+    recipe.plan = [this] {
         QList<ServerCall> calls;
         for (const Lookup *l : {chosen(cboMdd, kEntryDest, kSignDest), chosen(cboFirstSite, kIssueSite, kEntrySite),
                                 chosen(cboWeight, kEntryWeight, kBillWeight)})
@@ -86,12 +86,12 @@ void TfDFPFEdt::sbRefreshClick()
                 calls.append(planLookup(*l));
         return calls;
     };
-    spec.step = [this] {
+    recipe.step = [this] {
         RefreshDest();
         RefreshFirstSite();
         RefreshWeight();
     };
-    clearMarksAfter(runLines(Lines::Marked, spec));
+    clearMarksAfter(runLines(Lines::Marked, recipe));
 }
 
 void TfDFPFEdt::RefreshDest()
@@ -126,16 +126,16 @@ double TfDFPFEdt::CalcFee(const QString &feeType)
 
 void TfDFPFEdt::actCalcExecute()
 {
-    RunSpec spec;
-    spec.noMarkWarning = QStringLiteral("请先选择需要算费的记录!");
-    spec.doneHint = QStringLiteral("操作完成!");
-    spec.plan = [this] { return QList<ServerCall>{planFee(recordFeeArgs(kDeliveryFee))}; };
-    spec.step = [this] {
+    RunRecipe recipe;
+    recipe.noMarkWarning = QStringLiteral("请先选择需要算费的记录!");
+    recipe.doneHint = QStringLiteral("操作完成!");
+    recipe.plan = [this] { return QList<ServerCall>{planFee(recordFeeArgs(kDeliveryFee))}; };
+    recipe.step = [this] {
         const double fee = CalcFee(kDeliveryFee);
         setFieldDecimal(QStringLiteral("JZPAYMONEY"), fee);
         setFieldDecimal(QStringLiteral("PZGETMONEY"), fee);
     };
-    clearMarksAfter(runLines(Lines::Marked, spec));
+    clearMarksAfter(runLines(Lines::Marked, recipe));
 }
 
 } // namespace tally

@@ -402,14 +402,14 @@ void TfFinanceEdit::restoreMarks(const QList<QVariant> &marks)
 }
 
 int TfFinanceEdit::prefetchLines(const QList<QVariant> &lines, int from, int limit,
-                                 const RunSpec &spec)
+                                 const RunRecipe &recipe)
 {
     QList<ServerCall> calls;
     int next = from;
     while (next < lines.size() && (next == from || calls.size() < limit)) {
         cdsData->GotoBookmark(lines.at(next).toLongLong());
         try {
-            calls += spec.plan();
+            calls += recipe.plan();
         } catch (...) {
             // The step of this line meets the same error and stops the run there.
             if (next == from)
@@ -423,7 +423,7 @@ int TfFinanceEdit::prefetchLines(const QList<QVariant> &lines, int from, int lim
     return next;
 }
 
-TfFinanceEdit::RunEnd TfFinanceEdit::runLines(Lines which, const RunSpec &spec)
+TfFinanceEdit::RunEnd TfFinanceEdit::runLines(Lines which, const RunRecipe &recipe)
 {
     if (!cdsData->Active() || cdsData->IsEmpty())
         return RunEnd::Nothing;
@@ -434,8 +434,8 @@ TfFinanceEdit::RunEnd TfFinanceEdit::runLines(Lines which, const RunSpec &spec)
         lines.append(cdsData->GetBookmark());
     } else {
         lines = kept.marks();
-        if (lines.isEmpty() && !spec.noMarkWarning.isEmpty()) {
-            MSGWarningDialog(spec.noMarkWarning);
+        if (lines.isEmpty() && !recipe.noMarkWarning.isEmpty()) {
+            MSGWarningDialog(recipe.noMarkWarning);
             return RunEnd::Nothing;
         }
     }
@@ -454,13 +454,13 @@ TfFinanceEdit::RunEnd TfFinanceEdit::runLines(Lines which, const RunSpec &spec)
             }
             QString bill;
             try {
-                if (which == Lines::Marked && spec.plan && i == fetchedUpTo) {
-                    fetchedUpTo = prefetchLines(lines, i, batchCalls, spec);
+                if (which == Lines::Marked && recipe.plan && i == fetchedUpTo) {
+                    fetchedUpTo = prefetchLines(lines, i, batchCalls, recipe);
                     batchCalls = std::min(batchCalls * 4, m_callsPerRequest);
                 }
                 cdsData->GotoBookmark(lines.at(i).toLongLong());
                 bill = fieldText(QStringLiteral("BillCode"));
-                spec.step();
+                recipe.step();
                 cdsData->CheckBrowseMode();
             } catch (...) {
                 // The failing line keeps its values (fees written earlier in it too); the
@@ -486,15 +486,15 @@ TfFinanceEdit::RunEnd TfFinanceEdit::runLines(Lines which, const RunSpec &spec)
     case RunReport::End::Failed:
         if (!report.failure.details.isEmpty())
             qCWarning(lcTally).noquote() << report.failure.message << "|" << report.failure.details;
-        MSGErrorDialog(runEndText(report, spec.doneHint), report.failure.details);
+        MSGErrorDialog(runEndText(report, recipe.doneHint), report.failure.details);
         return RunEnd::Failed;
     case RunReport::End::Stopped:
-        MSGHintDialog(runEndText(report, spec.doneHint));
+        MSGHintDialog(runEndText(report, recipe.doneHint));
         return RunEnd::Stopped;
     case RunReport::End::Done:
         break;
     }
-    MSGHintDialog(spec.doneHint);
+    MSGHintDialog(recipe.doneHint);
     return RunEnd::Done;
 }
 

@@ -88,7 +88,7 @@ protected:
     QComboBox *addSideChoice(const QString &name, const QString &label, const QStringList &items);
 
     // What a run does on a line.
-    struct RunSpec
+    struct RunRecipe
     {
         QString noMarkWarning; // without marks; empty: the run goes over no line
         QString doneHint;      // the closing hint of a completed run
@@ -98,9 +98,9 @@ protected:
         std::function<void()> step; // the work on the current line
     };
     enum class Lines { Current, Marked };
-    // The one loop of every run: `spec.step` on the current line (单带) or on each marked
+    // The one loop of every run: `recipe.step` on the current line (单带) or on each marked
     // line in the grid's order.
-    RunEnd runLines(Lines lines, const RunSpec &spec);
+    RunEnd runLines(Lines lines, const RunRecipe &recipe);
     // Lets the focused box commit or refuse its typed text first, as before every action;
     // false when it refused (it has told the user why).
     bool commitTypedInput() { return alActionExecute(actRefresh); }
@@ -123,7 +123,7 @@ private:
     void restoreMarks(const QList<QVariant> &marks);
     // Plans lines [from, …) until the calls reach `limit`, fetches their answers; returns
     // the first line not planned.
-    int prefetchLines(const QList<QVariant> &lines, int from, int limit, const RunSpec &spec);
+    int prefetchLines(const QList<QVariant> &lines, int from, int limit, const RunRecipe &recipe);
 
     QFormLayout *m_sideLayout;
     QActionGroup *m_actionLock;

@@ -25,7 +25,7 @@ class ProbeEdit : public TfcenAccEdt
 {
 public:
     using TfFinanceEdit::Lines;
-    using TfFinanceEdit::RunSpec;
+    using TfFinanceEdit::RunRecipe;
     using TfFinanceEdit::runLines;
     using TfFinanceEdit::setFieldDecimal;
 };
@@ -197,16 +197,16 @@ TEST_F(Runs, AnyErrorInsideALineLeavesItWholeKeepsTheMarksAndSpeaksChinese)
         for (const bool marked : {true, false}) {
             presenter->shown.clear();
             ASSERT_TRUE(go(w, QStringLiteral("b")));
-            ProbeEdit::RunSpec spec;
-            spec.doneHint = QStringLiteral("操作完成!");
+            ProbeEdit::RunRecipe recipe;
+            recipe.doneHint = QStringLiteral("操作完成!");
             // The line is half edited when the error comes.
-            spec.step = [&] {
+            recipe.step = [&] {
                 w->setFieldDecimal(QStringLiteral("AR_TRANS_FEE"), 1.0);
                 if (w->cdsData->FieldByName(QStringLiteral("SCANTYPE"))->AsString() == QLatin1String("b"))
                     e.raise();
                 w->setFieldDecimal(QStringLiteral("SCANMONEY"), 1.0);
             };
-            EXPECT_EQ(w->runLines(marked ? ProbeEdit::Lines::Marked : ProbeEdit::Lines::Current, spec),
+            EXPECT_EQ(w->runLines(marked ? ProbeEdit::Lines::Marked : ProbeEdit::Lines::Current, recipe),
                       TfFinanceEdit::RunEnd::Failed);
             ASSERT_EQ(presenter->shown.size(), 1);
             const QString text = presenter->shown[0].text;
