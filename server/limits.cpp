@@ -43,7 +43,7 @@ UserStatements::Slot UserStatements::take(const QString &user)
     std::unique_lock lock(m_mutex);
     if (m_perUser > 0
         && !m_freed.wait_for(lock, m_wait, [&] { return m_running.value(user) < m_perUser; }))
-        throw LimitError(429, QStringLiteral("同时进行的查询过多（最多 %1 个），请等前面的查询完成后再试")
+        throw ServerError(429, QStringLiteral("同时进行的查询过多（最多 %1 个），请等前面的查询完成后再试")
                                   .arg(m_perUser));
     ++m_running[user];
     return Slot(this, user);

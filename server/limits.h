@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/servererror.h"
+
 #include <QHash>
 #include <QString>
 #include <chrono>
@@ -8,24 +10,6 @@
 #include <stdexcept>
 
 namespace server {
-
-// A request refused by a limit of the server (too large, too many at once, too many
-// failed log-ons); status is the HTTP status, the text is for the user.
-class LimitError : public std::runtime_error
-{
-public:
-    LimitError(int status, const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_status(status)
-        , m_message(message)
-    {}
-    int status() const noexcept { return m_status; }
-    const QString &message() const noexcept { return m_message; }
-
-private:
-    int m_status;
-    QString m_message;
-};
 
 // Maximum body sizes by route, checked before a body is read.
 struct BodyLimits
@@ -43,7 +27,7 @@ struct BodyLimits
 // Counts the statements each user runs at once, so that one user cannot occupy every
 // worker (eight endless queries). take() waits a little for a free slot (short queries
 // of the same user from several windows or places just queue), then throws
-// LimitError(429).
+// ServerError(429).
 class UserStatements
 {
 public:

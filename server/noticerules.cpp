@@ -111,7 +111,7 @@ int purgeQueuedFiles(Connection &c, const FileArea &files, const QString &sysid)
             try {
                 if (files.remove(path))
                     ++removed;
-            } catch (const FileError &) {
+            } catch (const ServerError &) {
                 // a path that leaves the file area names no file of ours
             }
         }

@@ -22,7 +22,7 @@ void ensureSharedStateSchema(Connection &c);
 bool isValidRequestId(const QString &id);
 
 // The outcome stored for a request id of `sysid`: the refreshed packet in binary form.
-// nullopt when the id is unknown. Throws ApplyError(409) when the id was used by another
+// nullopt when the id is unknown. Throws ServerError(409) when the id was used by another
 // user (a client must not see another's answer).
 std::optional<QByteArray> storedOutcome(Connection &c, const QString &sysid,
                                         const QString &requestId, const QString &user);
