@@ -1,12 +1,14 @@
 #include "server/applydata.h"
 
 #include "server/authz.h"
+#include "server/noticerules.h"
 #include "server/sql/backend.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QRegularExpression>
 #include <cmath>
+#include <optional>
 
 namespace server {
 
@@ -420,6 +422,20 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         for (int col : std::as_const(colOf))
             fieldColumns.append(col >= 0 ? info.columns.at(col) : QString());
         OpLogWriter oplog(c, info, sysid, actor, fieldColumns);
+        // A read receipt marks notice rows read through the database's rule; those changes
+        // are logged as the reader's (when their tables are logged).
+        std::optional<ReceiptRuleLog> receiptLog;
+        if (info.name.compare(QLatin1String("TAB_MSGREAD"), Qt::CaseInsensitive) == 0) {
+            receiptLog.emplace(c, sysid, actor);
+            if (!receiptLog->active())
+                receiptLog.reset();
+        }
+        auto fieldOf = [&fieldColumns](const char *column) {
+            for (qsizetype i = 0; i < fieldColumns.size(); ++i)
+                if (fieldColumns.at(i).compare(QLatin1String(column), Qt::CaseInsensitive) == 0)
+                    return int(i);
+            return -1;
+        };
         // The rows that the packet changes, as the database holds them, read (and locked on
         // PostgreSQL) in this transaction a hundred at a time; a row the read misses is read
         // alone below.
@@ -472,6 +488,10 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                 }
                 if (sysidField >= 0 && colOf.at(sysidField) >= 0)
                     packet.rows[ch.row][sysidField] = sysid;
+                if (receiptLog)
+                    receiptLog->beforeReceipt(row.value(fieldOf("MSGID")),
+                                              row.value(fieldOf("MSGReadSite")),
+                                              row.value(fieldOf("MSGReader")));
                 c.execute(QStringLiteral("insert into %1 (%2) values (%3)")
                               .arg(qtable, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
                           params);
@@ -559,6 +579,8 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
             }
         }
         oplog.finish();
+        if (receiptLog)
+            appendOpLog(c, sysid, receiptLog->takeEntries());
         // The refreshed packet: rows as stored now, no change log; read before the commit so
         // that it can be stored with the changes (a retried request gets it back).
         packet.changes.clear();

@@ -41,7 +41,7 @@ struct ServerOptions
     qint64 maxAnswerBytes = 256LL << 20;
     int statementsPerUser = 3;               // queries and writes of one user at once
     int statementWaitMs = 2000;              // how long a further one waits for a turn
-    LogOnThrottle::Policy logOnThrottle;
+    LogOnThrottlePolicy logOnThrottle;
     int logOnWaiting = 0;                    // log-ons waiting out a delay at once; 0: threads/2
     int headerTimeoutMs = 10000;             // a request header must be complete in this time
     int idleTimeoutMs = 5000;                // kept-alive connection closed after this idle time

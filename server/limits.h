@@ -68,48 +68,18 @@ private:
     QHash<QString, int> m_running;
 };
 
-// Slows down password guessing. Failed log-ons are counted per user name and per client
-// address; past the free failures every further attempt waits a delay, counted from the
-// last failure, that doubles with each failure up to a cap. A right password after the
-// wait gets in and clears the user's count. Counts are forgotten after a quiet period.
-class LogOnThrottle
+// How failed log-ons slow down password guessing. Failures are counted per user name and
+// per client address; past the free failures every further attempt waits a delay, counted
+// from the last failure, that doubles with each failure up to a cap. A right password after
+// the wait gets in and clears the user's count. Counts are forgotten after a quiet period.
+// The counters live in the database (SharedLogOnThrottle), so that every server sees them.
+struct LogOnThrottlePolicy
 {
-public:
-    using ms = std::chrono::milliseconds;
-    struct Policy
-    {
-        int freeUserFailures = 5;
-        int freeAddressFailures = 20; // an office behind one address has many users
-        ms firstDelay{1000};
-        ms maxDelay{16000};
-        std::chrono::seconds forgetAfter{900};
-        qsizetype maxEntries = 100000; // oldest forgotten beyond this
-    };
-    using Clock = std::chrono::steady_clock;
-
-    explicit LogOnThrottle(Policy policy)
-        : m_policy(policy)
-    {}
-
-    // How long an attempt now must wait before its password is checked.
-    ms waitFor(const QString &user, const QString &address, Clock::time_point now = Clock::now());
-    void failed(const QString &user, const QString &address, Clock::time_point now = Clock::now());
-    void succeeded(const QString &user);
-    const Policy &policy() const { return m_policy; }
-
-private:
-    struct Entry
-    {
-        int failures = 0;
-        Clock::time_point last;
-    };
-    ms delayAfter(int failures, int free) const;
-    ms remaining(const QString &key, int free, Clock::time_point now);
-    void note(const QString &key, Clock::time_point now);
-
-    Policy m_policy;
-    std::mutex m_mutex;
-    QHash<QString, Entry> m_entries; // "u:" + user, "a:" + address
+    int freeUserFailures = 5;
+    int freeAddressFailures = 20; // an office behind one address has many users
+    std::chrono::milliseconds firstDelay{1000};
+    std::chrono::milliseconds maxDelay{16000};
+    std::chrono::seconds forgetAfter{900};
 };
 
 } // namespace server

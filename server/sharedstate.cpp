@@ -76,7 +76,7 @@ void recordOutcome(Connection &c, const QString &sysid, const QString &requestId
               {requestId, user, packet, now, sysid});
 }
 
-SharedLogOnThrottle::ms SharedLogOnThrottle::delayAfter(const LogOnThrottle::Policy &p,
+SharedLogOnThrottle::ms SharedLogOnThrottle::delayAfter(const LogOnThrottlePolicy &p,
                                                         int failures, int free)
 {
     if (failures < free)
