@@ -292,6 +292,85 @@ TEST_F(Roles, FinanceRolesUpdateLinesOfTheirSiteButNeitherInsertNorDelete)
     EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"), move), 403);
 }
 
+// The finance windows change the fee and refresh columns of existing lines; a hand-made
+// packet that changes another column (a waybill number, a site, a centre) is refused whole,
+// by the server's check and by the engine itself.
+TEST_F(Roles, FinanceRolesChangeOnlyTheFeeAndRefreshColumns)
+{
+    auto modified = [](DataPacket p, std::initializer_list<std::pair<const char *, QVariant>> values) {
+        DataPacket::Change m;
+        m.state = RowState::Modified;
+        m.row = 0;
+        m.original = p.rows.at(0);
+        for (const auto &[field, v] : values)
+            p.rows[0][p.fieldIndex(QString::fromLatin1(field))] = v;
+        p.changes = {m};
+        return p;
+    };
+    auto zhang = as(QString::fromLatin1(kZhang));
+    const DataPacket dfk = query(*zhang, QStringLiteral("select * from TAB_DFKRECORD where rownum<=1"));
+    ASSERT_EQ(dfk.rows.size(), 1);
+    const QString bill = dfk.rows.at(0).at(dfk.fieldIndex(QStringLiteral("BILLCODE"))).toString();
+    auto stored = [&](const char *column) {
+        return scalar(QStringLiteral("select %1 from TAB_DFKRECORD where BILLCODE=? and sysid='001'").arg(QLatin1String(column)),
+                      {bill});
+    };
+    const QString fee = stored("JZPAYCHARGE");
+    const QString centre = stored("FIRSTCENTER");
+    QString text;
+    // A fee together with the waybill number, or with the record's centre: nothing written.
+    EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"),
+                    modified(dfk, {{"JZPAYCHARGE", 31.5}, {"BILLCODE", QStringLiteral("990000000777")}}), &text),
+              403);
+    EXPECT_TRUE(text.contains(QStringLiteral("BILLCODE"))) << qPrintable(text);
+    EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"), modified(dfk, {{"JZPAYCHARGE", 31.5}, {"FIRSTCENTER", QStringLiteral("北京中心")}})),
+              403);
+    EXPECT_EQ(stored("JZPAYCHARGE"), fee);
+    EXPECT_EQ(stored("FIRSTCENTER"), centre);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_DFKRECORD where BILLCODE='990000000777'")), 0);
+    // What the window's refresh and fee run write goes through.
+    EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"),
+                    modified(dfk, {{"JZPAYCHARGE", 31.5}, {"PZGETCHARGE", 31.5}, {"REMARK", QStringLiteral("刷新")}}), &text),
+              200)
+        << qPrintable(text);
+    EXPECT_EQ(stored("JZPAYCHARGE").toDouble(), 31.5);
+
+    // Head-office finance on the centre account: the station of a line stays.
+    auto li = as(QString::fromLatin1(kLi));
+    const DataPacket line = query(*li, QStringLiteral("select * from TAB_ACCOUNT where rownum<=1"));
+    ASSERT_EQ(line.rows.size(), 1);
+    const QVariant key = line.rows.at(0).at(line.fieldIndex(QStringLiteral("BILLCODE")));
+    const qlonglong atStation = count(QStringLiteral("select count(*) from TAB_ACCOUNT where STATIONCODE='北京朝阳' and sysid='001'"));
+    EXPECT_EQ(apply(*li, QStringLiteral("TAB_ACCOUNT"), modified(line, {{"STATIONCODE", QStringLiteral("北京朝阳")}})), 403);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where STATIONCODE='北京朝阳' and sysid='001'")), atStation);
+    EXPECT_EQ(apply(*li, QStringLiteral("TAB_ACCOUNT"), modified(line, {{"AR_TRANS_FEE", 8.25}, {"OTHERCHARGE", 1.0}}), &text), 200)
+        << qPrintable(text);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where BILLCODE=? and AR_TRANS_FEE=8.25 and sysid='001'"), {key}), 1);
+
+    // The engine itself, under the limit ApplyData sets: another column is refused, a fee not.
+    auto c = srv().backend->acquireForServer();
+    for (const char *column : {"BILLCODE", "FIRSTSITE", "FIRSTCENTER"}) {
+        Transaction t(*c);
+        c->beginLimitedUpdate(QStringLiteral("TAB_DFKRECORD"), updatableColumns(QStringLiteral("TAB_DFKRECORD")));
+        EXPECT_THROW(c->execute(QStringLiteral("update TAB_DFKRECORD set %1=%1 where BILLCODE=? and sysid='001'")
+                                    .arg(QLatin1String(column)),
+                                {bill}),
+                     AccessDenied)
+            << column;
+        c->endLimitedUpdate();
+    }
+    {
+        Transaction t(*c);
+        c->beginLimitedUpdate(QStringLiteral("TAB_DFKRECORD"), updatableColumns(QStringLiteral("TAB_DFKRECORD")));
+        EXPECT_EQ(c->execute(QStringLiteral("update TAB_DFKRECORD set JZPAYCHARGE=32 where BILLCODE=? and sysid='001'"), {bill}), 1);
+        c->endLimitedUpdate();
+        // Past the limit the server's own statements are whole again.
+        EXPECT_EQ(c->execute(QStringLiteral("update TAB_DFKRECORD set FIRSTCENTER=FIRSTCENTER where BILLCODE=? and sysid='001'"), {bill}), 1);
+        t.commit();
+    }
+    EXPECT_EQ(stored("JZPAYCHARGE").toDouble(), 32.0);
+}
+
 TEST_F(Roles, WhoDidItComesFromTheSession)
 {
     auto wang = as(QString::fromLatin1(kWang));
