@@ -58,6 +58,9 @@ QString databaseUnavailableText()
 
 namespace {
 
+// A provider answer past this size goes out in pieces of about this size (when streamed).
+constexpr qsizetype kStreamFromBytes = 64 * 1024;
+
 void answerError(HttpResponse &res, int status, const QString &text)
 {
     res.status = status;
@@ -392,6 +395,21 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
         error = QStringLiteral("internal error");
         answerError(res, 500, refusalText(500));
     }
+    if (!res.streamed && req.stream && req.stream->begun()) {
+        // The rows of a streamed answer went out already: the failure goes into the packet,
+        // which the client's reader then raises as the error it is (never a short answer).
+        const QString text = QCborValue::fromCbor(QByteArray::fromStdString(res.body))
+                                 .toMap()
+                                 .value(QStringLiteral("error"))
+                                 .toString();
+        try {
+            const QByteArray end = quillon::BinaryPacketWriter::streamError(res.status, text);
+            req.stream->write(std::string(end.constData(), size_t(end.size())));
+        } catch (const std::exception &) {
+            // the client has gone
+        }
+        res.streamed = true;
+    }
     m_log.write(what, user, double(timer.nsecsElapsed()) / 1e6, res.status, error);
     if (m_draining)
         res.close = true; // the client's next request goes to another server
@@ -436,14 +454,37 @@ void HttpServer::provider(const HttpRequest &req, const SessionInfo &session, co
     QCborValue params;
     decodeProviderRequest(requestBody(req), &commandText, &params);
     what = QStringLiteral("provider ") + commandText.simplified().left(80);
-    QByteArray packet;
+    // A large answer goes out while its rows are stepped, to a client that reads it so and
+    // when it is not to be compressed: the client decodes while the server steps.
+    const bool gzip = m_options.gzip && req.header("accept-encoding").find("gzip") != std::string::npos;
+    ResponseStream *stream = req.stream && req.header(kPacketStreamHeader) == "1" && !gzip ? req.stream : nullptr;
+    struct Out : Connection::PacketOutput
+    {
+        HttpResponse &res;
+        ResponseStream *stream;
+        Out(HttpResponse &r, ResponseStream *s) : res(r), stream(s) {}
+        void whole(QByteArray packet) override { res.body.assign(packet.constData(), size_t(packet.size())); }
+        void piece(QByteArray bytes) override
+        {
+            if (!stream->begun()) {
+                HttpResponse head;
+                head.status = 200;
+                head.contentType = kPacketType;
+                stream->begin(head);
+            }
+            stream->write(std::string(bytes.constData(), size_t(bytes.size())));
+        }
+    } out(res, stream);
     {
         const auto slot = m_statements.take(session.user);
-        packet = runClientQuery(m_backend, session, commandText, params);
+        runClientQueryStream(m_backend, session, commandText, params, out, stream ? kStreamFromBytes : -1);
     }
     res.status = 200;
-    res.body.assign(packet.constData(), size_t(packet.size()));
     res.contentType = kPacketType;
+    if (stream && stream->begun()) {
+        res.streamed = true;
+        return;
+    }
     maybeCompress(req, res, m_options.gzip);
 }
 
