@@ -10,6 +10,7 @@
 
 #include <QCborArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <atomic>
 #include <thread>
 
@@ -181,6 +182,85 @@ TEST_F(Roles, EachRoleReadsExactlyTheTablesOfItsFunctions)
             EXPECT_EQ(engineRead, readable) << qPrintable(what) << " engine";
         }
     }
+}
+
+// The role x table matrix of the demo roles as the server enforces it: reading asked of the
+// provider (and the rows compared with the deployment's), writing asked of the server's
+// write check, the column limit of the registry. Printed as the Markdown table of
+// docs/roles.md (WAYLINK_ROLE_MATRIX=file writes it there too); the docs must match it.
+TEST_F(Roles, TheMatrixOfTheDemoRolesAsTheServerEnforcesIt)
+{
+    const QStringList tables = {
+        "tab_Site", "tab_Employee", "tab_Mdd", "tab_GoodsType", "sys_menu", "TAB_MSGRECORD", "TAB_MSGSITE", "TAB_MSGEMP",
+        "TAB_MSGREAD", "TAB_ACCOUNT", "TAB_DFKRECORD", "TAB_DFPFRECORD", "TAB_FEERULE", "TAB_WAYBILL", "TAB_BILLISSUE",
+        "TAB_PICKUP", "TAB_BILLENTRY", "TAB_SCAN", "TAB_SIGN", "sys_log", "sys_logchain", "SYS_TABLES", "sys_update",
+        "TAB_PARAMETER", "sys_user", "sys_role", "sys_functable", "sys_fileowner"};
+    const QStringList users = {kAdmin, kLi, kZhang, kWang};
+    QStringList lines = {QStringLiteral("| table | 管理员 | 总部财务 | 网点财务 | 网点操作员 |"),
+                         QStringLiteral("|---|---|---|---|---|")};
+    QHash<QString, QString> cell; // user + table -> what it says
+    for (const QString &user : users) {
+        auto t = as(user);
+        Rights rights;
+        {
+            auto c = srv().backend->acquireForServer();
+            rights = loadRights(*c, user, QStringLiteral("001"));
+        }
+        for (const QString &table : tables) {
+            QString ops;
+            qlonglong seen = -1;
+            if (statusOf([&] { seen = query(*t, QStringLiteral("select count(*) from %1").arg(table)).rows.value(0).value(0).toLongLong(); }) == 200)
+                ops += u'R';
+            for (QChar op : {u'I', u'U', u'D'}) {
+                try {
+                    authorizeWrite(rights, table, QString(op));
+                    ops += op;
+                } catch (const ServerError &) {
+                }
+            }
+            QString text = ops.isEmpty() ? QStringLiteral("—") : ops;
+            if (ops.contains(u'U') && !updatableColumns(table).isEmpty())
+                text += QStringLiteral(" (U: fees)");
+            if (ops.contains(u'R')) {
+                const bool hasSysid = srv().backend->acquireForServer()->tableInfo(table).columnIndex(QStringLiteral("sysid")) >= 0;
+                const qlonglong all = count(QStringLiteral("select count(*) from %1%2").arg(table, hasSysid ? QStringLiteral(" where sysid='001'") : QString()));
+                if (seen < all)
+                    text += rowScopedTables().contains(table, Qt::CaseInsensitive) ? QStringLiteral(" (own site)")
+                                                                                   : QStringLiteral(" (own rows)");
+                EXPECT_LE(seen, all) << qPrintable(user) << " " << qPrintable(table);
+            }
+            cell.insert(user + table, text);
+        }
+    }
+    for (const QString &table : tables) {
+        QStringList row = {table};
+        for (const QString &user : users)
+            row.append(cell.value(user + table));
+        lines.append(QStringLiteral("| ") + row.join(QStringLiteral(" | ")) + QStringLiteral(" |"));
+    }
+    const QString matrix = lines.join(u'\n');
+    std::printf("%s\n", qPrintable(matrix));
+    if (const QString out = qEnvironmentVariable("WAYLINK_ROLE_MATRIX"); !out.isEmpty()) {
+        QFile f(out);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(matrix.toUtf8() + '\n');
+    }
+    // Reading agrees with the expected table of the other checks; the write side of the
+    // finance tables is update only, for fees.
+    for (const Expected &e : kMatrix) {
+        const bool expected[] = {e.admin, e.li, e.zhang, e.wang};
+        for (int u = 0; u < 4; ++u)
+            if (tables.contains(QString::fromLatin1(e.table)))
+                EXPECT_EQ(cell.value(users.at(u) + QString::fromLatin1(e.table)).startsWith(u'R'), expected[u])
+                    << qPrintable(users.at(u)) << " " << e.table;
+    }
+    EXPECT_EQ(cell.value(QString::fromLatin1(kZhang) + QStringLiteral("TAB_DFKRECORD")), QStringLiteral("RU (U: fees) (own site)"));
+    EXPECT_EQ(cell.value(QString::fromLatin1(kZhang) + QStringLiteral("TAB_ACCOUNT")), QStringLiteral("R (own site)"));
+    EXPECT_EQ(cell.value(QString::fromLatin1(kWang) + QStringLiteral("sys_user")), QStringLiteral("—"));
+    // The documentation carries the same table.
+    QFile doc(QStringLiteral(WAYLINK_SOURCE_DIR "/docs/roles.md"));
+    ASSERT_TRUE(doc.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(doc.readAll()).contains(matrix)) << "docs/roles.md lacks the matrix:\n" << qPrintable(matrix);
 }
 
 TEST_F(Roles, ASiteRoleSeesOnlyItsSitesRowsAlsoThroughAggregatesAndJoins)
