@@ -126,6 +126,13 @@ bool isSuperUser(const QString &user)
     return user == QLatin1String("dk");
 }
 
+QStringList Rights::updatableColumns(const QString &table) const
+{
+    if (superUser || wholeUpdate.contains(table.toUpper()))
+        return {};
+    return server::updatableColumns(table);
+}
+
 bool Rights::mayWrite(const QString &table, QChar op) const
 {
     return superUser || ops.value(table.toUpper()).contains(op);
@@ -154,9 +161,9 @@ Rights loadRights(Connection &c, const QString &user, const QString &sysid)
     // rows of "*" count for everybody. The row scope of a read comes from the role that
     // grants it: the widest one when several do ("*": every row).
     const QueryResult t = c.query(
-        QStringLiteral("select f.TABLENAME, f.OPS, '' from sys_functable f where f.sysid=? and "
+        QStringLiteral("select f.TABLENAME, f.OPS, '', f.FUNCNAME from sys_functable f where f.sysid=? and "
                        "f.FUNCNAME='*' union all "
-                       "select f.TABLENAME, f.OPS, coalesce(r.ROWSCOPE, '') from sys_functable f "
+                       "select f.TABLENAME, f.OPS, coalesce(r.ROWSCOPE, ''), f.FUNCNAME from sys_functable f "
                        "join sys_rolegrant g on g.FUNCNAME=f.FUNCNAME and g.sysid=f.sysid "
                        "join sys_userrole u on u.ROLENAME=g.ROLENAME and u.sysid=g.sysid "
                        "join sys_role r on r.ROLENAME=u.ROLENAME and r.sysid=u.sysid "
@@ -169,6 +176,10 @@ Rights loadRights(Connection &c, const QString &user, const QString &sysid)
         for (QChar op : granted)
             if (!ops.contains(op))
                 ops.append(op);
+        // An update granted by a finance edit function changes the fee columns only; one
+        // granted otherwise, every column.
+        if (granted.contains(u'U') && !grantsFeeUpdatesOnly(row.at(3).toString()))
+            r.wholeUpdate.insert(table);
         if (!granted.contains(u'R'))
             continue;
         const RowScopeKind kind = rowScopeKindOf(row.at(2).toString());
@@ -442,9 +453,10 @@ void checkRowScope(Connection &c, const QString &table, const quillon::DataPacke
 
 // The finance tables' updates change only their fee and refresh columns (server/tables.h):
 // a clear refusal here; the engine refuses the same update in any case.
-static void checkUpdatedColumns(Connection &c, const QString &table, const quillon::DataPacket &packet)
+static void checkUpdatedColumns(Connection &c, const Rights &rights, const QString &table,
+                                const quillon::DataPacket &packet)
 {
-    const QStringList allowed = updatableColumns(table);
+    const QStringList allowed = rights.updatableColumns(table);
     if (allowed.isEmpty())
         return;
     const TableInfo info = c.tableInfo(table); // packet columns the table lacks are ignored
@@ -495,7 +507,7 @@ void authorizeApply(Connection &c, const Rights &rights, const QString &table, c
     }
     authorizeWrite(rights, table, checked);
     if (!rights.superUser) {
-        checkUpdatedColumns(c, table, packet);
+        checkUpdatedColumns(c, rights, table, packet);
         checkRowScope(c, table, packet, clientScope(rights, session));
     }
     // Who may change the table's rows at will (notice management) could rewrite these

@@ -53,7 +53,13 @@ struct Rights
     // Upper-case readable table -> the rows the user sees of it (None: all of the
     // deployment's); a table read through several roles gets the widest of their scopes.
     QHash<QString, RowScopeKind> readScope;
+    // Upper-case tables whose update some grant gives for every column; the others that
+    // the registry limits (server/tables.h) are updated in their fee columns only.
+    QSet<QString> wholeUpdate;
     qint64 tokenGeneration = -1; // the generation these rights were read for (cache)
+
+    // The only columns an update of `table` may change; empty: every column.
+    QStringList updatableColumns(const QString &table) const;
 
     bool hasFunction(const QString &function) const
     {

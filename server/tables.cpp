@@ -108,6 +108,15 @@ QStringList updatableColumns(const QString &table)
     return s ? QString::fromLatin1(s->updatable).split(u',', Qt::SkipEmptyParts) : QStringList();
 }
 
+bool grantsFeeUpdatesOnly(const QString &function)
+{
+    static const char *const functions[] = {"px_Tally.fcenAccEdt", "px_Tally.fDFKEdt", "px_Tally.fDFPFEdt"};
+    for (const char *f : functions)
+        if (function.compare(QLatin1String(f), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
 QStringList columnLimitedTables()
 {
     QStringList out;

@@ -33,9 +33,13 @@ QStringList rowScopedTables();
 QStringList allRowScopeColumns(const QString &table);
 
 // The columns of a finance table that the finance windows change (the fees and the values
-// their refresh fills in): the only ones a caller other than dk may update, whatever his
-// functions grant; empty when the table's updates are not limited by column.
+// their refresh fills in): the only ones that the update right of a finance edit function
+// covers; empty when the table's updates are not limited by column.
 QStringList updatableColumns(const QString &table);
+// The finance edit functions (px_Tally.fcenAccEdt, fDFKEdt, fDFPFEdt): their update right
+// covers the updatable columns only. An update granted by any other function (one the menu
+// editor gives the table with U) covers every column.
+bool grantsFeeUpdatesOnly(const QString &function);
 // The tables whose updates are limited so.
 QStringList columnLimitedTables();
 

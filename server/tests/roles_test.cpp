@@ -219,7 +219,7 @@ TEST_F(Roles, TheMatrixOfTheDemoRolesAsTheServerEnforcesIt)
                 }
             }
             QString text = ops.isEmpty() ? QStringLiteral("—") : ops;
-            if (ops.contains(u'U') && !updatableColumns(table).isEmpty())
+            if (ops.contains(u'U') && !rights.updatableColumns(table).isEmpty())
                 text += QStringLiteral(" (U: fees)");
             if (ops.contains(u'R')) {
                 const bool hasSysid = srv().backend->acquireForServer()->tableInfo(table).columnIndex(QStringLiteral("sysid")) >= 0;
