@@ -259,7 +259,7 @@ void fitDateTimeEdit(QDateTimeEdit *edit)
     QStyleOptionSpinBox option;
     option.initFrom(edit);
     option.frame = true;
-    const int text = edit->fontMetrics().horizontalAdvance(widest) + 10;
+    const int text = edit->fontMetrics().horizontalAdvance(widest) + 2;
     const QSize needed = edit->style()->sizeFromContents(QStyle::CT_SpinBox, &option,
                                                          QSize(text, edit->fontMetrics().height()),
                                                          edit);

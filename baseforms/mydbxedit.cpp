@@ -42,6 +42,15 @@ QIcon ellipsisIcon()
     return QIcon(pm);
 }
 
+// The font of the window that holds `edit`: that of its form, else of its top-level window.
+QFont windowFont(const QWidget *edit)
+{
+    for (const QWidget *w = edit->parentWidget(); w; w = w->parentWidget())
+        if (w->inherits("tessera::TfBase") || w->isWindow())
+            return w->font();
+    return QApplication::font();
+}
+
 // The list grid: a window of its own under the edit that never takes the focus, so that
 // typing goes on in the edit while it shows.
 class LookupList : public QTableView
@@ -63,9 +72,9 @@ public:
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setFrameShape(QFrame::Box);
         setPalette(edit->palette());
-        QFont f = edit->font();
-        if (f.pointSize() > 14)
-            f.setPointSize(14);
+        // The list reads like the window's grids and labels, whatever size the edit's own
+        // text has.
+        const QFont f = windowFont(edit);
         setFont(f);
         verticalHeader()->setDefaultSectionSize(QFontMetrics(f).height() + 4);
     }

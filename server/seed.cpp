@@ -3,6 +3,7 @@
 #include "server/auth.h"
 #include "server/authz.h"
 #include "server/oplog.h"
+#include "server/seedclock.h"
 #include "server/serverfunctions.h"
 #include "server/sql/backend.h"
 
@@ -94,7 +95,7 @@ const MenuEntry kMenu[] = {
     {"003.001.002", "加密解密", "px_Tuner.fDEncrypt", 1, ""},
     {"003.001.003", "操作日志", "px_Tuner.fSysLog", 0, ""},
     {"003.001.004", "系统功能更新登记", "px_Tuner.fSysUpdate", 0, ""},
-    {"004.000.000", "系统管理", "", 1, "XT"},
+    {"004.000.000", "系统管理", "", 1, "RY"},
     {"004.001.000", "权限管理", "", 1, ""},
     {"004.001.001", "用户管理", "px_Warden.fUsers", 0, ""},
     {"004.001.002", "角色管理", "px_Warden.fRole", 0, ""},
@@ -385,7 +386,9 @@ void seedDemo(Connection &c, const SeedOptions &o)
     }();
     const int offsets[] = {0, 0, 1, 2, 3, 5, 7, 9, 10, 11, 13, 15};
     for (int i = 0; i < int(std::size(offsets)); ++i) {
-        const QDateTime when = today.addDays(-offsets[i]).addSecs(9 * 3600 + i * 60);
+        // Today's notices went out at nine, or just before the seeding when that is earlier.
+        const QDateTime when = notAfter(today.addDays(-offsets[i]).addSecs(9 * 3600 + i * 60),
+                                        now.addSecs(-(20 - i) * 60));
         const QString id = when.toString(QStringLiteral("yyyyMMddHHmmss")) + QString::number(1000 + i);
         c.execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, MSGFILE, "
                                  "MSGTYPE, OPTIME, OPSITE, OPEMP, CLOSEDATE, sysid) "
@@ -418,7 +421,8 @@ void seedDemo(Connection &c, const SeedOptions &o)
         if (i % 5 == 0)
             c.execute(QStringLiteral("insert into TAB_MSGREAD (MSGID, MSGReadSite, MSGReader, "
                                      "MSGReadTime, sysid) values (?,?,?,?,?)"),
-                      {id, QStringLiteral("上海浦东"), QStringLiteral("马超"), when.addSecs(3600), sysid});
+                      {id, QStringLiteral("上海浦东"), QStringLiteral("马超"), notAfter(when.addSecs(3600), now),
+                       sysid});
     }
 
     // Waybill numbers are issued to sites in blocks of 100.
@@ -451,11 +455,18 @@ void seedDemo(Connection &c, const SeedOptions &o)
         const int pcs = 1 + rnd.bounded(3);
         const QString goods = s(pick(kGoods));
         const QString fast = s(pick(kFastTypes));
-        // A tenth of the waybills are from today; the rest spread over thirty days.
+        // A tenth of the waybills are the newest (their last event today); the rest spread
+        // over thirty days.
         const int dayBack = n % 10 == 0 ? 0 : rnd.bounded(30);
-        const QDateTime created = today.addDays(-dayBack).addSecs(8 * 3600 + rnd.bounded(10 * 3600));
+        const QDateTime planned = today.addDays(-dayBack).addSecs(8 * 3600 + rnd.bounded(10 * 3600));
         const bool signedFor = rnd.bounded(10) < 7;
-        const QDateTime signTime = created.addSecs(26 * 3600 + rnd.bounded(20 * 3600));
+        const qint64 signAfter = 26 * 3600 + rnd.bounded(20 * 3600);
+        // Events from the pick-up half an hour before to the delivery scan a day after and
+        // the signature; a chain that would end after now happened earlier.
+        const EventChain chain(planned, -1800, std::max<qint64>(24 * 3600, signedFor ? signAfter : 0), now,
+                               today.addDays(-40));
+        const QDateTime created = chain.start();
+        const QDateTime signTime = chain.at(signAfter);
         const QString signer = s(pick(kEmpNames));
         const double pod = rnd.bounded(10) < 3 ? money(20, 500) : 0;
 
@@ -467,7 +478,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
         c.execute(QStringLiteral("insert into TAB_PICKUP (BILLCODE, SITENAME, EMPNAME, WEIGHT, "
                                  "PICKTIME, sysid) values (?,?,?,?,?,?)"),
                   {bill, s(send.name), s(pick(kEmpNames)), money(weight * 0.9, weight),
-                   created.addSecs(-1800), sysid});
+                   chain.at(-1800), sysid});
         c.execute(QStringLiteral("insert into TAB_BILLENTRY (BILLCODE, SENDSITE, DEST, WEIGHT, "
                                  "GOODSTYPE, ENTRYTIME, sysid) values (?,?,?,?,?,?,?)"),
                   {bill, s(send.name), s(mdd.name), weight, goods, created, sysid});
@@ -481,7 +492,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
             c.execute(QStringLiteral("insert into TAB_SCAN (BILLCODE, SITENAME, SCANTYPE, WEIGHT, "
                                      "SCANTIME, sysid) values (?,?,?,?,?,?)"),
                       {bill, s(sc.site->name), s(sc.type), money(weight * 0.95, weight * 1.1),
-                       created.addSecs(sc.hours * 3600), sysid});
+                       chain.at(sc.hours * 3600), sysid});
         if (signedFor)
             c.execute(QStringLiteral("insert into TAB_SIGN (BILLCODE, SIGNSITE, SIGNPERSON, SIGNTIME, "
                                      "sysid) values (?,?,?,?,?)"),
@@ -514,7 +525,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
                        l.next.isEmpty() ? QVariant() : QVariant(l.next), 0.0, 0.0, 0.0, 0.0,
                        s(l.station->centre), l.prior.isEmpty() ? QVariant() : QVariant(l.prior),
                        l.next.isEmpty() ? QVariant() : QVariant(l.next),
-                       created.addSecs(l.hours * 3600), created, signedFor ? 1 : 0,
+                       chain.at(l.hours * 3600), created, signedFor ? 1 : 0,
                        signedFor ? QVariant(signer) : QVariant(),
                        signedFor ? QVariant(signTime) : QVariant(),
                        signedFor ? QVariant(s(dest.name)) : QVariant(), sysid});
@@ -530,8 +541,8 @@ void seedDemo(Connection &c, const SeedOptions &o)
                        signedFor ? QVariant(s(dest.name)) : QVariant(),
                        signedFor ? QVariant(signTime) : QVariant(),
                        signedFor ? QVariant(s(dest.centre)) : QVariant(), signedFor ? 1 : 0, goods,
-                       fast, s(send.centre), created.addSecs(3 * 3600), s(dest.centre),
-                       created.addSecs(20 * 3600), s(pick(kEmpNames)), s(pick(kEmpNames)), created,
+                       fast, s(send.centre), chain.at(3 * 3600), s(dest.centre),
+                       chain.at(20 * 3600), s(pick(kEmpNames)), s(pick(kEmpNames)), created,
                        sysid});
         if (signedFor && rnd.bounded(2) == 0)
             c.execute(QStringLiteral(
@@ -541,7 +552,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
                           "CREATETIME, sysid) values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
                       {bill, missingRoute ? QVariant() : QVariant(s(send.name)), s(send.centre),
                        missingRoute ? QVariant() : QVariant(s(mdd.name)), weight, 0.0, 0.0, goods,
-                       fast, created.addSecs(20 * 3600), s(dest.name), signTime, s(dest.name), 1,
+                       fast, chain.at(20 * 3600), s(dest.name), signTime, s(dest.name), 1,
                        signer, s(dest.centre), 0, 0, created, sysid});
     }
 
@@ -552,7 +563,7 @@ void seedDemo(Connection &c, const SeedOptions &o)
                                  "UVERSION, UPATH, UFLAG, sysid) values (?,?,?,?,?,?,?,?,?,?)"),
                   {100000 + i, QStringLiteral("功能更新%1").arg(i + 1), s(dlls[i % 4]),
                    QStringLiteral("修正若干问题。\r\n提高查询速度。"),
-                   today.addDays(-(i * 3)).addSecs(10 * 3600), QStringLiteral("张伟"),
+                   notAfter(today.addDays(-(i * 3)).addSecs(10 * 3600), now), QStringLiteral("张伟"),
                    QStringLiteral("1.0.%1").arg(i), QString(QStringLiteral("update\\") + s(dlls[i % 4])),
                    i % 2 ? QStringLiteral("1") : QStringLiteral("0"), sysid});
     seedParameters(c, sysid, today.addDays(-30).addSecs(9 * 3600));

@@ -1,6 +1,7 @@
 #include "server/seedfinance.h"
 
 #include "server/seed.h"
+#include "server/seedclock.h"
 #include "server/sql/backend.h"
 
 #include <QRandomGenerator>
@@ -82,10 +83,16 @@ void seedFinanceVolume(Connection &c, const FinanceVolumeOptions &o)
         const QString fast = fastTypes.at(rnd.bounded(int(fastTypes.size())));
         // A third from today, the rest over the month so far.
         const int back = n % 3 == 0 || daysSoFar == 0 ? 0 : rnd.bounded(daysSoFar + 1);
-        const QDateTime created = QDateTime(o.now.date().addDays(-back), QTime(0, 0))
+        const QDateTime planned = QDateTime(o.now.date().addDays(-back), QTime(0, 0))
                                       .addSecs(7 * 3600 + rnd.bounded(8 * 3600));
         const bool signedFor = n % 10 < 6;
-        const QDateTime signTime = created.addSecs(2 * 3600 + rnd.bounded(4 * 3600));
+        const qint64 signAfter = 2 * 3600 + rnd.bounded(4 * 3600);
+        // Events from the pick-up half an hour before to the arrival five hours after and the
+        // signature, all before now and within this month (compressed early on its first day).
+        const EventChain chain(planned, -1800, std::max<qint64>(5 * 3600, signedFor ? signAfter : 0), o.now,
+                               QDateTime(monthStart, QTime(0, 0)));
+        const QDateTime created = chain.start();
+        const QDateTime signTime = chain.at(signAfter);
         const QString signer = people.at(rnd.bounded(int(people.size())));
         const double entryWeight = n % 4 == 0 ? money(weight * 1.1, weight * 1.5)
                                   : n % 4 == 1 ? money(weight * 0.5, weight * 0.9)
@@ -96,13 +103,13 @@ void seedFinanceVolume(Connection &c, const FinanceVolumeOptions &o)
                   {bill, send.name, mdd, weight, pcs, good, fast, money(20, 500), created, sysid});
         c.execute(QStringLiteral("insert into TAB_PICKUP (BILLCODE, SITENAME, EMPNAME, WEIGHT, "
                                  "PICKTIME, sysid) values (?,?,?,?,?,?)"),
-                  {bill, send.name, people.at(n % people.size()), weight, created.addSecs(-1800), sysid});
+                  {bill, send.name, people.at(n % people.size()), weight, chain.at(-1800), sysid});
         c.execute(QStringLiteral("insert into TAB_BILLENTRY (BILLCODE, SENDSITE, DEST, WEIGHT, "
                                  "GOODSTYPE, ENTRYTIME, sysid) values (?,?,?,?,?,?,?)"),
                   {bill, send.name, mdd, entryWeight, good, created, sysid});
         c.execute(QStringLiteral("insert into TAB_SCAN (BILLCODE, SITENAME, SCANTYPE, WEIGHT, "
                                  "SCANTIME, sysid) values (?,?,?,?,?,?)"),
-                  {bill, dest.name, QStringLiteral("到件"), scanWeight, created.addSecs(3600), sysid});
+                  {bill, dest.name, QStringLiteral("到件"), scanWeight, chain.at(3600), sysid});
         if (signedFor)
             c.execute(QStringLiteral("insert into TAB_SIGN (BILLCODE, SIGNSITE, SIGNPERSON, SIGNTIME, "
                                      "sysid) values (?,?,?,?,?)"),
@@ -133,7 +140,7 @@ void seedFinanceVolume(Connection &c, const FinanceVolumeOptions &o)
                        opt(routed && l.prior, l.prior ? l.prior->name : QString()),
                        opt(routed && l.next, l.next ? l.next->name : QString()), 0.0, 0.0, 0.0, 0.0,
                        l.station->centre, opt(l.prior, l.prior ? l.prior->centre : QString()),
-                       opt(l.next, l.next ? l.next->centre : QString()), created.addSecs(l.hours * 3600),
+                       opt(l.next, l.next ? l.next->centre : QString()), chain.at(l.hours * 3600),
                        created, opt(n % 10 != 9, signedFor ? 1 : 0), opt(signedFor, signer),
                        opt(signedFor, signTime), opt(signedFor, dest.name), sysid});
         }
@@ -147,7 +154,7 @@ void seedFinanceVolume(Connection &c, const FinanceVolumeOptions &o)
                   {bill, send.name, send.centre, mdd, weight, money(20, 500), 0.0, 0.0,
                    opt(signedFor && n % 9 != 4, dest.name), opt(signedFor, signTime),
                    opt(signedFor, dest.centre), opt(n % 10 != 9, signedFor ? 1 : 0), good, fast,
-                   send.centre, created.addSecs(3 * 3600), dest.centre, created.addSecs(5 * 3600),
+                   send.centre, chain.at(3 * 3600), dest.centre, chain.at(5 * 3600),
                    people.at(n % people.size()), people.at((n + 1) % people.size()), created,
                    n % 3 == 1 ? QVariant(QStringLiteral("客户要求改派")) : QVariant(), sysid});
         // Delivery fee: weights that the refresh raises, lowers and leaves (entry weight
@@ -158,7 +165,7 @@ void seedFinanceVolume(Connection &c, const FinanceVolumeOptions &o)
                       "SIGNSITE, SIGNFLAG, DELEVEMP, SIGNCENTER, PZGETFLAG, JZPAYFLAG, CREATETIME, sysid) "
                       "values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
                   {bill, opt(routed, send.name), send.centre, opt(routed, mdd), weight, 0.0, 0.0, good,
-                   fast, created.addSecs(5 * 3600), dest.name, opt(signedFor, signTime),
+                   fast, chain.at(5 * 3600), dest.name, opt(signedFor, signTime),
                    opt(signedFor, dest.name), opt(n % 10 != 9, signedFor ? 1 : 0), opt(signedFor, signer),
                    dest.centre, n % 2, n % 3 == 0 ? 1 : 0, created, sysid});
     }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMutex>
@@ -13,8 +14,17 @@
 
 namespace shell {
 
+// Dates in Qt's own windows (the file dialog's "修改日期") follow the system locale, which
+// Qt reads once from the environment while the application starts: it has to be Chinese
+// before that.
+static int &withChineseDates(int &argc)
+{
+    preferChineseDates();
+    return argc;
+}
+
 WaylinkApplication::WaylinkApplication(int &argc, char **argv)
-    : QApplication(argc, argv)
+    : QApplication(withChineseDates(argc), argv)
 {
     setApplicationName(QStringLiteral("Waylink"));
     setOrganizationName(QStringLiteral("Waylink"));
@@ -31,8 +41,42 @@ bool WaylinkApplication::notify(QObject *receiver, QEvent *event)
     }
 }
 
+namespace {
+
+// Texts of Qt that the distribution's Chinese catalogues lack (file types in the file
+// dialog). Installed before those catalogues, so that theirs win where they have a text.
+class MissingQtTexts : public QTranslator
+{
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0 && qstrcmp(context, "QFileIconProvider") != 0)
+            return QString();
+        static const QHash<QByteArray, QString> texts = {
+            {"Folder", QStringLiteral("文件夹")},     {"File Folder", QStringLiteral("文件夹")},
+            {"Drive", QStringLiteral("驱动器")},      {"File", QStringLiteral("文件")},
+            {"%1 File", QStringLiteral("%1 文件")},  {"Alias", QStringLiteral("别名")},
+            {"Shortcut", QStringLiteral("快捷方式")}};
+        return texts.value(QByteArray(sourceText));
+    }
+};
+
+} // namespace
+
+void preferChineseDates()
+{
+    if (!qEnvironmentVariableIsEmpty("LC_ALL"))
+        return; // the user's explicit choice for everything
+    const QString time = qEnvironmentVariable("LC_TIME", qEnvironmentVariable("LANG"));
+    if (!time.startsWith(QLatin1String("zh")))
+        qputenv("LC_TIME", "zh_CN.UTF-8");
+}
+
 int installChineseTranslations(QCoreApplication *app)
 {
+    app->installTranslator(new MissingQtTexts(app));
     const QLocale chinese(QLocale::Chinese, QLocale::China);
     QLocale::setDefault(chinese);
     const QStringList dirs = {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),

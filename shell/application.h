@@ -20,6 +20,11 @@ public:
 // of catalogues installed (0 when none was found: Qt's texts then stay English).
 int installChineseTranslations(QCoreApplication *app);
 
+// Makes Qt's system locale format dates in Chinese (LC_TIME, unless LC_ALL fixes every
+// category or the dates are Chinese already). Takes effect only before the application
+// object exists; WaylinkApplication calls it.
+void preferChineseDates();
+
 // Sends warnings and worse also to `file` (appended, one line each, with the time), so
 // that the technical side of errors the user saw can be found later.
 void installLogFile(const QString &file);

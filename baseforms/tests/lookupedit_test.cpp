@@ -93,6 +93,8 @@ TEST_F(LookupEditTest, TypingListsExactMatchesFirstAndEnterTakesTheRowWithoutMov
     auto ds = lookupData();
     auto *edit = configure(new TMyDBXEdit, ds.get());
     std::unique_ptr<EditForm> form(createForm<EditForm>(edit));
+    // The window's lookup boxes are drawn large (13 points); the list reads like the window.
+    TfBase::setFontSize(edit, 13);
     lookuptest::showActive(form.get());
     edit->setFocus();
     QTest::keyClicks(edit, QStringLiteral("ab"));
@@ -100,6 +102,8 @@ TEST_F(LookupEditTest, TypingListsExactMatchesFirstAndEnterTakesTheRowWithoutMov
     EXPECT_EQ(edit->listNames(),
               (QStringList{QStringLiteral("AB"), QStringLiteral("Abc"), QStringLiteral("xab")}));
     EXPECT_TRUE(edit->dataList()->isVisible());
+    EXPECT_EQ(edit->dataList()->font().pointSize(), form->font().pointSize());
+    EXPECT_NE(edit->dataList()->font().pointSize(), 13);
     EXPECT_EQ(ds->IndexFieldNames(), QStringLiteral("CODE"));
 
     QTest::keyClick(edit, Qt::Key_Down); // moves in the list, not in the form

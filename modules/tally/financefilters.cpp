@@ -94,9 +94,13 @@ QLabel *FinanceFilters::label(const QString &text, const QString &name)
 void FinanceFilters::place(QWidget *lbl, QWidget *box, int row, int col, int rowSpan, int colSpan)
 {
     QGridLayout *grid = m_form->optionLayout();
-    if (lbl)
+    if (lbl) {
         grid->addWidget(lbl, row, 2 * col, rowSpan > 1 ? Qt::AlignTop | Qt::AlignRight : Qt::Alignment());
-    grid->addWidget(box, row, 2 * col + 1, rowSpan, 2 * colSpan - 1);
+        grid->addWidget(box, row, 2 * col + 1, rowSpan, 2 * colSpan - 1);
+    } else {
+        // A box without a label (the date column choice) uses the label's place too.
+        grid->addWidget(box, row, 2 * col, rowSpan, 2 * colSpan);
+    }
     m_rows = std::max(m_rows, row + rowSpan);
     m_cols = std::max(m_cols, col + colSpan);
     for (int c = 0; c < 2 * m_cols; ++c)
@@ -219,7 +223,7 @@ void FinanceFilters::addBillCodes(int row, int col, int rowSpan)
                                      QStringLiteral("chkByCode"));
     mmoCode = m_form->addComponent(new QPlainTextEdit(m_form->gbOption), QStringLiteral("mmoCode"));
     mmoCode->setPlaceholderText(QStringLiteral("每行一个运单编号"));
-    mmoCode->setMinimumWidth(140);
+    mmoCode->setMinimumWidth(110); // 13 digits and more: the panel fits 1024 pixels
     mmoCode->setMaximumHeight(rowSpan * kRowHeight + (rowSpan - 1) * 4);
     mmoCode->setEnabled(false);
     connect(chkByCode, &QCheckBox::toggled, mmoCode, &QWidget::setEnabled);

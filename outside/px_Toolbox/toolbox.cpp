@@ -7,6 +7,7 @@
 #include "dataaccess/mysktconnection.h"
 #include "gridexport.h"
 #include "host/dialogpresenter.h"
+#include "host/errordisplay.h"
 #include "host/errors.h"
 #include "host/uintf.h"
 #include "lookupchooser.h"
@@ -184,6 +185,28 @@ void fFileUpload(const Params &params)
     tessera::HintDialog(QStringLiteral("已上传 %1 条记录").arg(added));
 }
 
+bool saveParameters(quillon::TMyDataSet &ds)
+{
+    try {
+        if (ds.State() != quillon::DataSetState::Browse)
+            ds.Post();
+        if (ds.ChangeCount() == 0) {
+            tessera::HintDialog(QStringLiteral("参数没有修改，不需要保存。"));
+            return true;
+        }
+        ds.ApplyUpdates(0);
+    } catch (...) {
+        const host::ErrorText why = host::describeException(std::current_exception());
+        tessera::WarningDialog(QStringLiteral("参数没有保存：%1\n您的修改仍在窗口中，请改正后再按“保存”，"
+                                              "或按“关闭”放弃修改。")
+                                   .arg(why.text),
+                               why.details);
+        return false;
+    }
+    tessera::HintDialog(QStringLiteral("参数已保存。"));
+    return true;
+}
+
 void fParamSet(const Params &params)
 {
     QString sql = params.value(QStringLiteral("ParamSql"));
@@ -244,16 +267,14 @@ void fParamSet(const Params &params)
     buttons->addWidget(save);
     buttons->addWidget(close);
     layout->addLayout(buttons);
-    QObject::connect(save, &QPushButton::clicked, &dialog, &QDialog::accept);
+    // 保存 saves while the window stays open: a save the server refuses leaves the user's
+    // edit in the grid, says what to do and lets him correct it and save again.
+    QObject::connect(save, &QPushButton::clicked, &dialog, [&] {
+        if (saveParameters(*ds))
+            dialog.accept();
+    });
     QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::reject);
-    if (host::dialogPresenter().execDialog(&dialog) != QDialog::Accepted)
-        return;
-    if (ds->State() != quillon::DataSetState::Browse)
-        ds->Post();
-    if (ds->ChangeCount() > 0) {
-        ds->ApplyUpdates(0);
-        tessera::HintDialog(QStringLiteral("参数已保存。"));
-    }
+    host::dialogPresenter().execDialog(&dialog);
 }
 
 void execute(const QString &function, const Params &params)

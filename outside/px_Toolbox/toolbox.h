@@ -13,7 +13,8 @@
 //                  EncryField, ScanType, UpType, aParam: appends the rows of a chosen CSV
 //                  file to the grid's dataset and applies them.
 //   fParamSet      ParamSql (default: the parameter table of the user's sysid): an editable
-//                  list of parameters, saved on OK.
+//                  list of parameters; 保存 saves and closes, a refused save keeps the
+//                  window open with the edit.
 
 #include <QString>
 #include <QStringList>
@@ -43,6 +44,9 @@ void fLookupDlg(const Params &params);
 QString lookupOver(quillon::TMyDataSet *data, const Params &params);
 void fFileUpload(const Params &params);
 void fParamSet(const Params &params);
+// 保存 of the parameter window: posts the edit and sends the changes. On refusal the user
+// is told why and what to do, the changes stay in `ds` and the answer is false.
+bool saveParameters(quillon::TMyDataSet &ds);
 
 // Runs one of the functions by its name; throws host::UserError for an unknown name.
 void execute(const QString &function, const Params &params);

@@ -46,6 +46,13 @@ public:
     using AccessDenied::AccessDenied;
 };
 
+// A write refused because a row with the same unique key exists already.
+class DuplicateKey : public DbError
+{
+public:
+    using DbError::DbError;
+};
+
 // The database cannot be reached or was lost during the statement (server stopped, a
 // failover under way, a broken network): the caller may retry later, the connection that
 // reported it is dropped instead of going back to the pool.

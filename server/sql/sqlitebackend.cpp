@@ -852,7 +852,10 @@ public:
                                     ? QStringLiteral("the statement ran longer than %1 s and was stopped")
                                           .arg(double(s_limitMs.load()) / 1000.0)
                                     : dbMessage(m_db);
+            const int code = sqlite3_extended_errcode(m_db);
             sqlite3_reset(st);
+            if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY)
+                throw DuplicateKey(msg);
             throw DbError(msg);
         }
         sqlite3_reset(st);
@@ -1076,7 +1079,10 @@ public:
         }
         if (rc != SQLITE_DONE) {
             const QString msg = dbMessage(m_db);
+            const int code = sqlite3_extended_errcode(m_db);
             sqlite3_reset(st);
+            if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY)
+                throw DuplicateKey(msg);
             throw DbError(msg);
         }
         sqlite3_reset(st);

@@ -6,6 +6,9 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace shell;
@@ -210,5 +213,9 @@ TEST(Translations, QtOwnButtonsAndDialogsSpeakChinese)
         << "qt6-translations-l10n is missing (scripts/setup-deps installs it)";
     EXPECT_EQ(QLocale().language(), QLocale::Chinese);
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    // The file dialog's type column: a folder is "文件夹", not "Folder" (missing from the
+    // distribution's catalogue).
+    QTemporaryDir dir;
+    EXPECT_EQ(QFileIconProvider().type(QFileInfo(dir.path())), QStringLiteral("文件夹"));
     QLocale::setDefault(QLocale::c());
 }

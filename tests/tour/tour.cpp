@@ -131,10 +131,23 @@ struct Tour::Presenter : host::ScriptedPresenter
             onWindow(dialog->windowTitle(), dialog);
         if (check)
             check(dialog);
+        // A data form shown as a dialog (界面风格) follows the base-form rule as a page does.
+        auto *form = qobject_cast<tessera::TfDBBase *>(dialog);
+        if (!form)
+            form = dialog->findChild<tessera::TfDBBase *>();
+        if (form && !checkingForm) {
+            checkingForm = true;
+            checkHiddenActions(dialog, form, formProblems, formOutcome);
+            checkingForm = false;
+        }
         dialog->hide();
         return 0; // rejected
     }
     QStringList names;
+    // What the checks of dialogs' data forms found since the current step began.
+    QStringList formProblems;
+    QString formOutcome;
+    bool checkingForm = false;
     std::function<void(const QString &, QWidget *)> onWindow;
     std::function<void(QWidget *)> check;
 };
@@ -347,8 +360,12 @@ void Tour::visit(Step &step, const std::function<void()> &click)
         pagesBefore << tabs->widget(i);
     const auto topBefore = QApplication::topLevelWidgets();
 
+    m_presenter->formProblems.clear();
+    m_presenter->formOutcome.clear();
     click();
     settle();
+    step.problems += m_presenter->formProblems;
+    step.outcome += m_presenter->formOutcome;
 
     const QString module = step.function.section(u'.', 0, 0);
     const bool missing = host::ModuleService::instance().findModuleFile(module).isEmpty();

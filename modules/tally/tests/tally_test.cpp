@@ -19,6 +19,9 @@
 #include "modules/tally/udm_func.h"
 
 #include <QAbstractButton>
+#include <QDateTimeEdit>
+#include <QLayout>
+#include <QLineEdit>
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -409,4 +412,75 @@ TEST_F(TallyTest, F4OnAFilterBoxOpensTheLookupAndAClosedWindowIsFreed)
     e->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(e.isNull());
+}
+
+namespace {
+
+// Every visible control of the option panel at least as wide as it needs to be, and none
+// over another (a squeezed panel draws the date box's arrow over "至" and cuts "签收时间").
+void expectOptionPanelFits(tessera::TfDBBase *w, const char *name)
+{
+    QStringList problems;
+    auto check = [&](QWidget *parent, auto &self) -> void {
+        QList<QWidget *> shown;
+        for (QObject *o : parent->children()) {
+            auto *c = qobject_cast<QWidget *>(o);
+            if (!c || !c->isVisible() || c->isWindow())
+                continue;
+            shown << c;
+            // What a layout grants at least (an explicit minimum wins over the hint).
+            const int needed = c->minimumWidth() > 0 ? c->minimumWidth() : c->minimumSizeHint().width();
+            if (c->width() < needed)
+                problems << QStringLiteral("%1 %2<%3").arg(c->objectName()).arg(c->width()).arg(needed);
+            if (c->layout())
+                self(c, self);
+            // A date box shows its seconds: the whole text fits the box's text area.
+            if (auto *d = qobject_cast<QDateTimeEdit *>(c)) {
+                const QLineEdit *text = d->findChild<QLineEdit *>();
+                const int wanted = text->fontMetrics().horizontalAdvance(d->text());
+                if (text->contentsRect().width() < wanted)
+                    problems << QStringLiteral("%1 text %2<%3").arg(d->objectName()).arg(text->contentsRect().width()).arg(wanted);
+            }
+        }
+        for (int i = 0; i < shown.size(); ++i)
+            for (int j = i + 1; j < shown.size(); ++j)
+                if (shown[i]->geometry().intersects(shown[j]->geometry()))
+                    problems << QStringLiteral("%1 over %2").arg(shown[i]->objectName(), shown[j]->objectName());
+    };
+    check(w->gbOption, check);
+    EXPECT_TRUE(problems.isEmpty()) << name << ": " << problems.join(u' ').toStdString() << " (panel "
+                                    << w->gbOption->width() << ", needs "
+                                    << w->gbOption->layout()->minimumSize().width() << ")";
+}
+
+} // namespace
+
+// At 1024 by 768 the client's page is 1018 pixels wide: the option panels of all six
+// finance windows fit in it whole.
+TEST_F(TallyTest, OptionPanelsFitTheSmallScreen)
+{
+    setUser(QStringLiteral("上海中心"), true);
+    const QSize page(1018, 560);
+    auto show = [&](tessera::TfDBBase *w, const char *name) {
+        w->resize(page);
+        w->show();
+        QCoreApplication::processEvents();
+        // A page cannot grow beyond the tab: the window must get by with its width.
+        EXPECT_LE(w->minimumSizeHint().width(), page.width()) << name;
+        w->resize(page);
+        QCoreApplication::processEvents();
+        expectOptionPanelFits(w, name);
+    };
+    std::unique_ptr<TfcenAccEdt> a(tessera::createForm<TfcenAccEdt>());
+    show(a.get(), "中心账单管理");
+    std::unique_ptr<TfcenAccQuery> b(tessera::createForm<TfcenAccQuery>());
+    show(b.get(), "中心账单查询");
+    std::unique_ptr<TfDFKEdt> c(tessera::createForm<TfDFKEdt>());
+    show(c.get(), "到付款管理");
+    std::unique_ptr<TfDFKQuery> d(tessera::createForm<TfDFKQuery>());
+    show(d.get(), "到付款查询");
+    std::unique_ptr<TfDFPFEdt> e(tessera::createForm<TfDFPFEdt>());
+    show(e.get(), "派件费管理");
+    std::unique_ptr<TfDFPFQuery> f(tessera::createForm<TfDFPFQuery>());
+    show(f.get(), "派件费查询");
 }

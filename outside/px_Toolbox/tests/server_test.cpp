@@ -10,6 +10,7 @@
 #include "toolbox.h"
 
 #include <QDialog>
+#include <QPushButton>
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
@@ -59,25 +60,53 @@ TEST(ToolboxOnServer, LookupReturnsChosenSitesAndParameterWindowSaves)
     EXPECT_ANY_THROW(toolbox::execute(QStringLiteral("fLookupDlg"), toolbox::Params(bad)));
     EXPECT_EQ(host::g_lstVars->value(QStringLiteral("ReturnData")), QStringLiteral("CANCEL"));
 
-    // fParamSet: the user changes a value in the parameter window; OK saves it.
-    presenter->onDialog = [&](QWidget *w) {
-        auto *grid = w->findChild<tessera::TDBGridEh *>(QStringLiteral("DBGridParam"));
-        ASSERT_TRUE(grid);
-        tessera::TColumnEh *name = grid->columnByField(QStringLiteral("CNAME"));
-        ASSERT_TRUE(name);
-        QAbstractItemModel *m = grid->gridModel();
-        ASSERT_GT(m->rowCount(), 0);
-        EXPECT_TRUE(
-            m->setData(m->index(0, name->index()), QStringLiteral("改过的类型"), Qt::EditRole));
-    };
-    presenter->dialogResults = {QDialog::Accepted};
+    // fParamSet: the user changes a name and, by mistake, gives the first goods type the
+    // second one's code. The server refuses the save: the window stays open with both edits
+    // and says what to do. He corrects the code and saves again; the window closes.
     const QString sql =
         QStringLiteral("select * from tab_GoodsType where sysid='001' order by Code");
+    QString shownCode, refusal;
+    bool closedOnRefusal = true;
+    int savedResult = 0;
+    presenter->onDialog = [&](QWidget *w) {
+        auto *dialog = qobject_cast<QDialog *>(w);
+        ASSERT_TRUE(dialog);
+        auto *grid = w->findChild<tessera::TDBGridEh *>(QStringLiteral("DBGridParam"));
+        auto *save = w->findChild<QPushButton *>(QStringLiteral("btnSave"));
+        ASSERT_TRUE(grid && save);
+        tessera::TColumnEh *name = grid->columnByField(QStringLiteral("CNAME"));
+        tessera::TColumnEh *code = grid->columnByField(QStringLiteral("CODE"));
+        ASSERT_TRUE(name && code);
+        QAbstractItemModel *m = grid->gridModel();
+        ASSERT_GT(m->rowCount(), 1);
+        const QString secondCode = m->index(1, code->index()).data().toString();
+        EXPECT_TRUE(m->setData(m->index(0, name->index()), QStringLiteral("改过的类型"), Qt::EditRole));
+        EXPECT_TRUE(m->setData(m->index(0, code->index()), secondCode, Qt::EditRole));
+        const int before = int(presenter->shown.size());
+        save->click();
+        closedOnRefusal = dialog->result() == QDialog::Accepted;
+        for (int i = before; i < presenter->shown.size(); ++i)
+            if (presenter->shown[i].kind == host::MessageKind::Warning)
+                refusal = presenter->shown[i].text;
+        shownCode = m->index(0, code->index()).data().toString() + u'|'
+                    + m->index(0, name->index()).data().toString();
+        EXPECT_EQ(shownCode, secondCode + QStringLiteral("|改过的类型"));
+
+        EXPECT_TRUE(m->setData(m->index(0, code->index()), QStringLiteral("Z9"), Qt::EditRole));
+        save->click();
+        savedResult = dialog->result();
+    };
     toolbox::execute(QStringLiteral("fParamSet"),
                      toolbox::Params({QStringLiteral("ParamSql=") + sql}));
+    EXPECT_FALSE(closedOnRefusal);
+    EXPECT_TRUE(refusal.contains(QStringLiteral("没有保存"))) << qPrintable(refusal);
+    EXPECT_TRUE(refusal.contains(QStringLiteral("请改正后再按“保存”"))) << qPrintable(refusal);
+    EXPECT_EQ(savedResult, int(QDialog::Accepted));
+    EXPECT_EQ(presenter->shown.last().text, QStringLiteral("参数已保存。"));
     quillon::TMyDataSet check;
     check.SetMyConn(&conn);
-    check.SetCommandText(sql);
+    check.SetCommandText(
+        QStringLiteral("select * from tab_GoodsType where sysid='001' and Code='Z9'"));
     check.Open();
     EXPECT_EQ(check.FieldByName(QStringLiteral("CNAME"))->AsString(), QStringLiteral("改过的类型"));
 
