@@ -436,12 +436,26 @@ QCborValue providerParams(const QList<TParam> &params)
 class StreamingReceiver : public protocol::BodyReceiver
 {
 public:
-    explicit StreamingReceiver(PacketSink &sink)
+    StreamingReceiver(PacketSink &sink, QString endPoint)
         : reader(sink)
+        , m_endPoint(std::move(endPoint))
     {}
     void expect(qint64 totalBytes) override { reader.expectBytes(qsizetype(totalBytes)); }
-    void receive(QByteArrayView bytes) override { reader.feed(bytes); }
+    void receive(QByteArrayView bytes) override
+    {
+        try {
+            reader.feed(bytes);
+        } catch (const PacketAborted &e) {
+            // The server failed after the first rows went out (a statement stopped, the
+            // answer over its limit): the same error as had it failed before them.
+            throw protocol::ProtocolError(e.status(), e.text(),
+                                          protocol::failureText(e.status(), e.text(), m_endPoint));
+        }
+    }
     PacketStreamReader reader;
+
+private:
+    QString m_endPoint;
 };
 
 } // namespace
@@ -463,7 +477,7 @@ void TMySktConnection::providerFetchInto(const QString &providerName, const QStr
         throw ConnectionError(QStringLiteral("服务器没有数据提供者 '%1'").arg(providerName));
     if (!m_connected)
         Open();
-    StreamingReceiver receiver(sink);
+    StreamingReceiver receiver(sink, QStringLiteral("%1:%2").arg(m_host).arg(m_port));
     m_transport->provider(commandText, providerParams(params), receiver);
     receiver.reader.finish();
 }

@@ -1,6 +1,6 @@
 // The XML change packet as ApplyData applies it: a client's inserts, updates and deletes of
 // a table, applied to a small demo database (SQLite). Bad packets are refused with the
-// server's own errors (ApplyError, DbError); nothing else may escape and nothing crash.
+// server's own errors (ServerError, DbError); nothing else may escape and nothing crash.
 #include "harness.h"
 
 #include "server/applydata.h"
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         applyData(*c, QString::fromLatin1(table), xml, sysid,
                   OpActor{QStringLiteral("总部"), QStringLiteral("fuzz"), QStringLiteral("127.0.0.1")}, {});
-    } catch (const ApplyError &) {
+    } catch (const ServerError &) {
     } catch (const DbError &) {
     }
     return 0;

@@ -4,6 +4,7 @@
 #include "server/applydata.h"
 #include "server/auth.h"
 #include "server/authz.h"
+#include "server/checks.h"
 #include "server/sql/backend.h"
 #include "server/sql/oracledialect.h"
 
@@ -39,7 +40,7 @@ QStringList listArg(const QCborMap &args, const char *name)
 
 [[noreturn]] void refuse(const QString &text)
 {
-    throw AdminError(400, text);
+    throw ServerError(400, text);
 }
 
 // One call: the connection, the caller, the deployment it works on, its rights.
@@ -50,26 +51,6 @@ struct Call
     QString sysid;
     Rights rights;
     QString address; // the client's network address
-
-    void require(const char *function, const QString &what) const
-    {
-        if (!rights.hasFunction(QString::fromLatin1(function)))
-            throw AdminError(403, QStringLiteral("您没有%1的权限。请联系系统管理员为您的角色授予该功能。")
-                                      .arg(what));
-    }
-    void requireAny(std::initializer_list<const char *> functions, const QString &what) const
-    {
-        for (const char *f : functions)
-            if (rights.hasFunction(QString::fromLatin1(f)))
-                return;
-        throw AdminError(403, QStringLiteral("您没有%1的权限。请联系系统管理员为您的角色授予该功能。")
-                                  .arg(what));
-    }
-    void requireSuperUser(const QString &what) const
-    {
-        if (!rights.superUser)
-            throw AdminError(403, QStringLiteral("只有超级管理员 dk 可以%1。").arg(what));
-    }
 
     // One row of the operation log, in the call's transaction and in the deployment's
     // hash chain. Passwords never go in.
@@ -277,10 +258,10 @@ void checkMayGive(Call &k, const QStringList &roles)
 {
     for (const QString &role : roles) {
         if (role == adminRole() && !k.rights.superUser)
-            throw AdminError(403, QStringLiteral("只有超级管理员可以授予或收回“%1”角色。").arg(role));
+            throw ServerError(403, QStringLiteral("只有超级管理员可以授予或收回“%1”角色。").arg(role));
         const QStringList missing = lacking(k, roleFunctions(k, role));
         if (!missing.isEmpty())
-            throw AdminError(403, QStringLiteral("角色“%1”包含您自己没有的功能（%2），您不能把它授予别人。")
+            throw ServerError(403, QStringLiteral("角色“%1”包含您自己没有的功能（%2），您不能把它授予别人。")
                                       .arg(role, missing.join(u',')));
     }
 }
@@ -291,14 +272,14 @@ void checkMayManage(Call &k, const QString &user, const QString &what)
     if (k.rights.superUser)
         return;
     if (user == k.session.user)
-        throw AdminError(403, QStringLiteral("不能%1自己的用户，请请其他管理员办理（修改本人密码请用“修改密码”）。").arg(what));
+        throw ServerError(403, QStringLiteral("不能%1自己的用户，请请其他管理员办理（修改本人密码请用“修改密码”）。").arg(what));
     const QStringList roles = userRoles(k, user);
     if (roles.contains(adminRole()))
-        throw AdminError(403, QStringLiteral("用户“%1”是管理员，只有超级管理员可以%2。").arg(user, what));
+        throw ServerError(403, QStringLiteral("用户“%1”是管理员，只有超级管理员可以%2。").arg(user, what));
     const Rights target = loadRights(k.c, user, k.sysid);
     const QStringList missing = lacking(k, target.functions);
     if (!missing.isEmpty())
-        throw AdminError(403, QStringLiteral("用户“%1”拥有您没有的功能（%2），您不能%3该用户。")
+        throw ServerError(403, QStringLiteral("用户“%1”拥有您没有的功能（%2），您不能%3该用户。")
                                   .arg(user, missing.join(u','), what));
 }
 
@@ -308,12 +289,12 @@ void checkMayChangeRole(Call &k, const QString &role, const QString &what)
     if (k.rights.superUser)
         return;
     if (role == adminRole())
-        throw AdminError(403, QStringLiteral("只有超级管理员可以%1“%2”角色。").arg(what, role));
+        throw ServerError(403, QStringLiteral("只有超级管理员可以%1“%2”角色。").arg(what, role));
     if (k.rights.roles.contains(role))
-        throw AdminError(403, QStringLiteral("不能%1自己所属的角色“%2”，请请其他管理员办理。").arg(what, role));
+        throw ServerError(403, QStringLiteral("不能%1自己所属的角色“%2”，请请其他管理员办理。").arg(what, role));
     const QStringList missing = lacking(k, roleFunctions(k, role));
     if (!missing.isEmpty())
-        throw AdminError(403, QStringLiteral("角色“%1”包含您没有的功能（%2），您不能%3它。")
+        throw ServerError(403, QStringLiteral("角色“%1”包含您没有的功能（%2），您不能%3它。")
                                   .arg(role, missing.join(u','), what));
 }
 
@@ -361,7 +342,7 @@ QCborMap changePassword(Call &k, const QCborMap &args)
     if (r.rows.isEmpty())
         refuse(QStringLiteral("找不到您的用户记录，请重新登录。"));
     if (!verifyPassword(r.rows.first().first().toString(), oldPassword))
-        throw AdminError(403, QStringLiteral("原密码不正确，请重新输入。"));
+        throw ServerError(403, QStringLiteral("原密码不正确，请重新输入。"));
     if (newPassword == oldPassword)
         refuse(QStringLiteral("新密码不能与原密码相同。"));
     const QString weak = passwordWeakness(k.session.user, newPassword);
@@ -377,7 +358,6 @@ QCborMap changePassword(Call &k, const QCborMap &args)
 
 QCborMap listUsers(Call &k, const QCborMap &)
 {
-    k.require(kUsersFunction, QStringLiteral("用户管理"));
     QueryResult r = k.q(QStringLiteral("select u.USERCODE, u.SITECODE, s.SiteName as SITENAME, "
                                        "u.EMPNAME, u.ENABLED, u.CREATETIME from sys_user u "
                                        "left join tab_Site s on s.SiteCode=u.SITECODE and "
@@ -405,7 +385,6 @@ QCborMap listUsers(Call &k, const QCborMap &)
 
 QCborMap addUserCall(Call &k, const QCborMap &args)
 {
-    k.require(kUsersFunction, QStringLiteral("新增用户"));
     const QString user = arg(args, "user");
     const QString site = arg(args, "site");
     const QString name = arg(args, "name");
@@ -438,7 +417,6 @@ QCborMap addUserCall(Call &k, const QCborMap &args)
 
 QCborMap updateUser(Call &k, const QCborMap &args)
 {
-    k.require(kUsersFunction, QStringLiteral("修改用户"));
     const QString user = arg(args, "user");
     userSysid(k, user);
     const QString site = arg(args, "site");
@@ -476,7 +454,6 @@ QCborMap updateUser(Call &k, const QCborMap &args)
 
 QCborMap setEnabled(Call &k, const QCborMap &args)
 {
-    k.require(kUsersFunction, QStringLiteral("停用或启用用户"));
     const QString user = arg(args, "user");
     userSysid(k, user);
     const bool enabled = boolArg(args, "enabled");
@@ -492,7 +469,6 @@ QCborMap setEnabled(Call &k, const QCborMap &args)
 
 QCborMap resetPassword(Call &k, const QCborMap &args)
 {
-    k.require(kUsersFunction, QStringLiteral("重置密码"));
     const QString user = arg(args, "user");
     userSysid(k, user);
     checkMayManage(k, user, QStringLiteral("重置密码"));
@@ -510,7 +486,6 @@ QCborMap resetPassword(Call &k, const QCborMap &args)
 
 QCborMap listRoles(Call &k, const QCborMap &)
 {
-    k.requireAny({kRolesFunction, kUsersFunction}, QStringLiteral("查看角色"));
     QHash<QString, QStringList> grants;
     for (const QVariantList &row :
          k.q(QStringLiteral("select ROLENAME, FUNCNAME from sys_rolegrant where sysid=? "
@@ -546,7 +521,6 @@ QCborMap listRoles(Call &k, const QCborMap &)
 
 QCborMap saveRole(Call &k, const QCborMap &args)
 {
-    k.require(kRolesFunction, QStringLiteral("修改角色"));
     const QString name = arg(args, "name");
     const QString oldName = arg(args, "oldName");
     const QString remark = arg(args, "remark");
@@ -568,11 +542,11 @@ QCborMap saveRole(Call &k, const QCborMap &args)
     if (known)
         checkMayChangeRole(k, oldName, QStringLiteral("修改"));
     if (name == adminRole() && !k.rights.superUser)
-        throw AdminError(403, QStringLiteral("只有超级管理员可以修改“%1”角色。").arg(name));
+        throw ServerError(403, QStringLiteral("只有超级管理员可以修改“%1”角色。").arg(name));
     {
         const QStringList missing = lacking(k, QSet<QString>(functions.cbegin(), functions.cend()));
         if (!missing.isEmpty())
-            throw AdminError(403, QStringLiteral("您自己没有这些功能，不能把它们授予角色：%1。")
+            throw ServerError(403, QStringLiteral("您自己没有这些功能，不能把它们授予角色：%1。")
                                       .arg(missing.join(u',')));
     }
     // The rows the role's users see: "" all, "SITE" their site's, "CENTRE" their centre's.
@@ -591,7 +565,7 @@ QCborMap saveRole(Call &k, const QCborMap &args)
         if (asked != rowScope && !k.rights.superUser
             && std::any_of(k.rights.readScope.cbegin(), k.rights.readScope.cend(),
                            [](RowScopeKind kind) { return kind != RowScopeKind::None; }))
-            throw AdminError(403, QStringLiteral("您自己只能看到部分网点的数据，不能改变角色的数据范围。"));
+            throw ServerError(403, QStringLiteral("您自己只能看到部分网点的数据，不能改变角色的数据范围。"));
         rowScope = asked;
     }
     if ((!known || oldName != name)
@@ -665,7 +639,6 @@ QCborMap saveRole(Call &k, const QCborMap &args)
 
 QCborMap deleteRole(Call &k, const QCborMap &args)
 {
-    k.require(kRolesFunction, QStringLiteral("删除角色"));
     const QString name = arg(args, "name");
     if (!k.exists(QStringLiteral("select 1 from sys_role where ROLENAME=? and sysid=?"), {name, k.sysid}))
         refuse(QStringLiteral("角色“%1”不存在，请刷新后重试。").arg(name));
@@ -690,7 +663,6 @@ QCborMap deleteRole(Call &k, const QCborMap &args)
 
 QCborMap listMenu(Call &k, const QCborMap &)
 {
-    k.requireAny({kRolesFunction, kMenuFunction}, QStringLiteral("查看菜单"));
     QueryResult r = k.q(QStringLiteral("select POSID, MENUNAME, FUNCNAME, ORGANLEVEL, SHORTCUT, "
                                        "OFFLINEENABLED, PNGNAME from sys_menu where sysid=? "
                                        "order by POSID"),
@@ -745,7 +717,6 @@ QHash<QString, QString> parseWriteTables(Call &k, const QString &text, const QSt
 
 QCborMap saveMenu(Call &k, const QCborMap &args)
 {
-    k.requireSuperUser(QStringLiteral("修改菜单"));
     DataPacket p;
     try {
         p = DataPacket::fromBinary(args.value(QLatin1String("menu")).toByteArray());
@@ -835,7 +806,6 @@ QCborMap saveMenu(Call &k, const QCborMap &args)
 
 QCborMap listDeployments(Call &k, const QCborMap &)
 {
-    k.requireSuperUser(QStringLiteral("选择部署"));
     QStringList ids;
     for (const QVariantList &row :
          k.q(QStringLiteral("select sysid from sys_menu union select sysid from tab_Site "
@@ -859,7 +829,6 @@ const Level kLevels[] = {{"0", "总部"}, {"1", "财务中心"}, {"2", "网点"}
 
 QCborMap listSites(Call &k, const QCborMap &)
 {
-    k.requireAny({kSitesFunction, kUsersFunction}, QStringLiteral("查看网点"));
     QCborMap out;
     out.insert(QStringLiteral("sites"),
                packetOf(k.q(QStringLiteral("select SiteCode, SiteName, BELONGSITE, SITETYPE, "
@@ -871,7 +840,6 @@ QCborMap listSites(Call &k, const QCborMap &)
 
 QCborMap saveSite(Call &k, const QCborMap &args)
 {
-    k.require(kSitesFunction, QStringLiteral("修改网点"));
     const QString code = arg(args, "code");
     const QString oldCode = arg(args, "oldCode");
     const QString name = arg(args, "name");
@@ -973,7 +941,6 @@ QCborMap saveSite(Call &k, const QCborMap &args)
 
 QCborMap deleteSite(Call &k, const QCborMap &args)
 {
-    k.require(kSitesFunction, QStringLiteral("删除网点"));
     const QString code = arg(args, "code");
     const QueryResult r = k.q(QStringLiteral("select SiteName from tab_Site where SiteCode=? and sysid=?"),
                               {code, k.sysid});
@@ -992,7 +959,51 @@ QCborMap deleteSite(Call &k, const QCborMap &args)
     return {};
 }
 
+// Every administration call with what it needs (server/checks.h); the handlers keep the
+// finer rules (no escalation, only dk on 管理员 ...).
+struct AdminCall
+{
+    AdminRule rule;
+    QCborMap (*run)(Call &, const QCborMap &);
+};
+
+const std::vector<AdminCall> &adminCallTable()
+{
+    constexpr Guard signedOn{Need::SignedOn, {}, ""};
+    auto function = [](const char *f, const char *what) { return Guard{Need::Function, {f, nullptr, nullptr}, what}; };
+    auto either = [](const char *f, const char *g, const char *what) { return Guard{Need::Function, {f, g, nullptr}, what}; };
+    auto dkOnly = [](const char *what) { return Guard{Need::SuperUser, {}, what}; };
+    static const std::vector<AdminCall> calls = {
+        {{"MyMenu", signedOn}, myMenu},
+        {{"MyRights", signedOn}, myRights},
+        {{"ChangePassword", signedOn}, changePassword},
+        {{"ListUsers", function(kUsersFunction, "用户管理")}, listUsers},
+        {{"AddUser", function(kUsersFunction, "新增用户")}, addUserCall},
+        {{"UpdateUser", function(kUsersFunction, "修改用户")}, updateUser},
+        {{"SetUserEnabled", function(kUsersFunction, "停用或启用用户")}, setEnabled},
+        {{"ResetPassword", function(kUsersFunction, "重置密码")}, resetPassword},
+        {{"ListRoles", either(kRolesFunction, kUsersFunction, "查看角色")}, listRoles},
+        {{"SaveRole", function(kRolesFunction, "修改角色")}, saveRole},
+        {{"DeleteRole", function(kRolesFunction, "删除角色")}, deleteRole},
+        {{"ListMenu", either(kRolesFunction, kMenuFunction, "查看菜单")}, listMenu},
+        {{"SaveMenu", dkOnly("修改菜单")}, saveMenu},
+        {{"ListDeployments", dkOnly("选择部署")}, listDeployments},
+        {{"ListSites", either(kSitesFunction, kUsersFunction, "查看网点")}, listSites},
+        {{"SaveSite", function(kSitesFunction, "修改网点")}, saveSite},
+        {{"DeleteSite", function(kSitesFunction, "删除网点")}, deleteSite},
+    };
+    return calls;
+}
+
 } // namespace
+
+std::vector<AdminRule> adminRules()
+{
+    std::vector<AdminRule> out;
+    for (const AdminCall &c : adminCallTable())
+        out.push_back(c.rule);
+    return out;
+}
 
 QString passwordWeakness(const QString &user, const QString &password)
 {
@@ -1018,7 +1029,7 @@ QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &
     // Texts that a backend would not store as sent are refused before anything is written.
     const std::function<void(const QCborValue &)> checkTexts = [&checkTexts](const QCborValue &v) {
         if (v.isString() && !isStorableText(v.toString()))
-            throw AdminError(400, unstorableTextMessage(QStringLiteral("输入的文字")));
+            throw ServerError(400, unstorableTextMessage(QStringLiteral("输入的文字")));
         if (v.isArray())
             for (const QCborValue &item : v.toArray())
                 checkTexts(item);
@@ -1032,36 +1043,27 @@ QCborMap callAdmin(Backend &backend, const SessionInfo &session, const QString &
     };
     checkTexts(QCborValue(args));
     if (!isStorableText(call))
-        throw AdminError(400, unstorableTextMessage(QStringLiteral("管理功能名")));
+        throw ServerError(400, unstorableTextMessage(QStringLiteral("管理功能名")));
     auto conn = backend.acquireForServer();
     // The super administrator may work on any deployment; everybody else on their own.
     QString sysid = session.sysid;
     const QString asked = args.value(QLatin1String("sysid")).toString().trimmed();
     if (!asked.isEmpty() && asked != sysid) {
         if (!isSuperUser(session.user))
-            throw AdminError(403, QStringLiteral("只能管理本部署（%1）的数据。").arg(sysid));
+            throw ServerError(403, QStringLiteral("只能管理本部署（%1）的数据。").arg(sysid));
         sysid = asked;
     }
     Transaction t(*conn);
     Call k{*conn, session, sysid, loadRights(*conn, session.user, session.sysid), clientAddress};
-    // Every call takes the arguments; those that read none leave them unnamed.
-    static const struct
-    {
-        const char *name;
-        QCborMap (*run)(Call &, const QCborMap &);
-    } calls[] = {
-        {"MyMenu", myMenu},           {"MyRights", myRights},       {"ChangePassword", changePassword},
-        {"ListUsers", listUsers},     {"AddUser", addUserCall},     {"UpdateUser", updateUser},
-        {"SetUserEnabled", setEnabled}, {"ResetPassword", resetPassword}, {"ListRoles", listRoles},
-        {"SaveRole", saveRole},       {"DeleteRole", deleteRole},   {"ListMenu", listMenu},
-        {"SaveMenu", saveMenu},       {"ListDeployments", listDeployments}, {"ListSites", listSites},
-        {"SaveSite", saveSite},       {"DeleteSite", deleteSite},
-    };
     const QString name = call.trimmed();
-    const auto found = std::find_if(std::begin(calls), std::end(calls),
-                                    [&name](const auto &c) { return name == QLatin1String(c.name); });
-    if (found == std::end(calls))
-        throw AdminError(404, QStringLiteral("服务器不认识管理功能“%1”，请升级程序。").arg(call));
+    const auto &calls = adminCallTable();
+    const auto found = std::find_if(calls.begin(), calls.end(),
+                                    [&name](const AdminCall &c) { return name == QLatin1String(c.rule.name); });
+    if (found == calls.end())
+        throw ServerError(404, QStringLiteral("服务器不认识管理功能“%1”，请升级程序。").arg(call),
+                          QStringLiteral("unknown administration call %1").arg(call));
+    // The call's rule, checked here and nowhere else (server/checks.h).
+    checkGuard(found->rule.guard, k.rights);
     const QCborMap out = found->run(k, args);
     t.commit();
     return out;

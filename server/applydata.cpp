@@ -1,12 +1,14 @@
 #include "server/applydata.h"
 
 #include "server/authz.h"
+#include "server/noticerules.h"
 #include "server/sql/backend.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QRegularExpression>
 #include <cmath>
+#include <optional>
 
 namespace server {
 
@@ -43,6 +45,13 @@ QString unstorableTextMessage(const QString &where)
 }
 
 namespace {
+
+QString columnTwice(const QString &table, const QString &column)
+{
+    return QStringLiteral("要保存到数据表 %1 的数据中列 %2 出现了两次，本次没有保存任何数据。"
+                          "请检查程序或联系系统管理员。")
+        .arg(table, column);
+}
 
 bool isNumber(const QVariant &v)
 {
@@ -220,22 +229,32 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
     static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
     const QString tableName = table.trimmed();
     if (!ident.match(tableName).hasMatch())
-        throw ApplyError(400, QStringLiteral("invalid table name: %1").arg(table));
+        throw ServerError::technical(400, QStringLiteral("invalid table name: %1").arg(table));
     if (isProtectedTable(tableName) || isServerWrittenTable(tableName))
-        throw ApplyError(403, QStringLiteral("table %1 cannot be written by clients").arg(tableName));
+        throw ServerError(403,
+                          QStringLiteral("数据表 %1 只能由服务器修改，本次没有保存任何数据。").arg(tableName),
+                          QStringLiteral("table %1 cannot be written by clients").arg(tableName));
     const TableInfo info = c.tableInfo(tableName);
     if (!info.exists())
-        throw ApplyError(400, QStringLiteral("unknown table: %1").arg(tableName));
+        throw ServerError(400,
+                          QStringLiteral("服务器上没有数据表 %1，本次没有保存任何数据。请确认程序与服务器的"
+                                         "版本一致，或联系系统管理员。")
+                              .arg(tableName),
+                          QStringLiteral("unknown table: %1").arg(tableName));
     const int sysidCol = info.columnIndex(QStringLiteral("sysid"));
     if (sysidCol < 0)
-        throw ApplyError(403, QStringLiteral("table %1 has no sysid and cannot be written")
+        throw ServerError::technical(403, QStringLiteral("table %1 has no sysid and cannot be written")
                                   .arg(tableName));
 
     quillon::DataPacket packet;
     try {
         packet = quillon::DataPacket::fromXml(xml);
     } catch (const quillon::PacketError &e) {
-        throw ApplyError(400, QStringLiteral("bad data packet: %1").arg(QString::fromUtf8(e.what())));
+        throw ServerError(400,
+                          QStringLiteral("要保存到数据表 %1 的数据有误（%2），本次没有保存任何数据。"
+                                         "请改正后再保存；问题持续时请联系系统管理员。")
+                              .arg(tableName, QString::fromUtf8(e.what()).left(200)),
+                          QStringLiteral("bad data packet: %1").arg(QString::fromUtf8(e.what())));
     }
 
     // Texts that a backend would not store as sent are refused before anything is written,
@@ -243,7 +262,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
     auto checkTexts = [&packet, &tableName](const QVariantList &values) {
         for (qsizetype i = 0; i < values.size(); ++i)
             if (values.at(i).typeId() == QMetaType::QString && !isStorableText(values.at(i).toString()))
-                throw ApplyError(400, unstorableTextMessage(
+                throw ServerError(400, unstorableTextMessage(
                                           QStringLiteral("%1.%2 的值").arg(tableName,
                                                                           packet.fields.value(i).name)));
     };
@@ -253,7 +272,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         checkTexts(ch.original);
     for (const quillon::FieldDef &f : std::as_const(packet.fields))
         if (!isStorableText(f.name))
-            throw ApplyError(400, unstorableTextMessage(QStringLiteral("字段名")));
+            throw ServerError(400, unstorableTextMessage(QStringLiteral("字段名")));
 
     if (authorize) {
         QString ops;
@@ -277,11 +296,10 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         const QString &name = packet.fields.at(i).name;
         for (qsizetype j = 0; j < i; ++j)
             if (packet.fields.at(j).name.compare(name, Qt::CaseInsensitive) == 0)
-                throw ApplyError(400, QStringLiteral("the packet names the column %1 twice").arg(name));
+                throw ServerError(400, columnTwice(tableName, name));
         const int col = info.columnIndex(name);
         if (col >= 0 && colOf.contains(col))
-            throw ApplyError(400, QStringLiteral("the packet names the column %1 twice")
-                                      .arg(info.columns.at(col)));
+            throw ServerError(400, columnTwice(tableName, info.columns.at(col)));
         colOf.append(col);
     }
     const int sysidField = packet.fieldIndex(QStringLiteral("sysid"));
@@ -300,11 +318,11 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
     auto checkSysid = [&](const QVariant &v, bool required) {
         if (v.isNull() || v.toString().isEmpty()) {
             if (required)
-                throw ApplyError(403, QStringLiteral("a row of %1 has no sysid").arg(tableName));
+                throw ServerError::technical(403, QStringLiteral("a row of %1 has no sysid").arg(tableName));
             return;
         }
         if (v.toString() != sysid)
-            throw ApplyError(403, QStringLiteral("a row of %1 belongs to deployment %2, not to %3")
+            throw ServerError::technical(403, QStringLiteral("a row of %1 belongs to deployment %2, not to %3")
                                       .arg(tableName, v.toString(), sysid));
     };
 
@@ -313,7 +331,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
     auto whereClause = [&](const QVariantList &orig, const QList<int> &checked,
                            QVariantList *params) -> QString {
         if (info.primaryKey.isEmpty())
-            throw ApplyError(400, QStringLiteral("table %1 has no primary key; rows cannot be "
+            throw ServerError::technical(400, QStringLiteral("table %1 has no primary key; rows cannot be "
                                                  "matched")
                                       .arg(tableName));
         QStringList conds;
@@ -322,7 +340,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
             if (fi < 0) {
                 if (info.primaryKey.at(k).compare(QLatin1String("sysid"), Qt::CaseInsensitive) == 0)
                     continue;
-                throw ApplyError(400, QStringLiteral("the packet lacks the key column %1 of %2")
+                throw ServerError::technical(400, QStringLiteral("the packet lacks the key column %1 of %2")
                                           .arg(info.primaryKey.at(k), tableName));
             }
             conds.append(q(info.primaryKey.at(k)) + QStringLiteral(" IS ?"));
@@ -354,23 +372,28 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                      : v.toString();
             const int size = info.sizes.value(col);
             if (size > 0 && text.size() > size)
-                throw ApplyError(400, QStringLiteral("%1.%2 takes at most %3 characters: %4")
-                                          .arg(tableName, column)
-                                          .arg(size)
-                                          .arg(text.left(40)));
+                throw ServerError(400,
+                                  QStringLiteral("%1.%2 最多 %3 个字符，“%4”太长，请缩短后再保存。")
+                                      .arg(tableName, column)
+                                      .arg(size)
+                                      .arg(text.left(40)),
+                                  QStringLiteral("%1.%2 takes at most %3 characters").arg(tableName, column).arg(size));
             return text;
         }
         bool ok = true;
         const QVariant converted = quillon::convertValue(type, v, &ok);
         if (!ok || converted.isNull())
-            throw ApplyError(400, QStringLiteral("%1.%2 cannot take the value %3")
-                                      .arg(tableName, column, v.toString().left(40)));
+            throw ServerError(400,
+                              QStringLiteral("%1.%2 不能保存“%3”，请改正后再保存。")
+                                  .arg(tableName, column, v.toString().left(40)),
+                              QStringLiteral("%1.%2 cannot take the value %3")
+                                  .arg(tableName, column, v.toString().left(40)));
         if (isNumber(converted) || isNumber(v)) {
             const double d = isNumber(v) && !std::isfinite(v.toDouble()) ? v.toDouble()
                                                                          : converted.toDouble();
             const QString problem = numberProblem(info.declared.value(col), d);
             if (!problem.isEmpty())
-                throw ApplyError(400, QStringLiteral("%1.%2 的值 %3 %4，请改正后再保存")
+                throw ServerError(400, QStringLiteral("%1.%2 的值 %3 %4，请改正后再保存")
                                           .arg(tableName, column, v.toString().left(40), problem));
         }
         return converted;
@@ -399,6 +422,20 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         for (int col : std::as_const(colOf))
             fieldColumns.append(col >= 0 ? info.columns.at(col) : QString());
         OpLogWriter oplog(c, info, sysid, actor, fieldColumns);
+        // A read receipt marks notice rows read through the database's rule; those changes
+        // are logged as the reader's (when their tables are logged).
+        std::optional<ReceiptRuleLog> receiptLog;
+        if (info.name.compare(QLatin1String("TAB_MSGREAD"), Qt::CaseInsensitive) == 0) {
+            receiptLog.emplace(c, sysid, actor);
+            if (!receiptLog->active())
+                receiptLog.reset();
+        }
+        auto fieldOf = [&fieldColumns](const char *column) {
+            for (qsizetype i = 0; i < fieldColumns.size(); ++i)
+                if (fieldColumns.at(i).compare(QLatin1String(column), Qt::CaseInsensitive) == 0)
+                    return int(i);
+            return -1;
+        };
         // The rows that the packet changes, as the database holds them, read (and locked on
         // PostgreSQL) in this transaction a hundred at a time; a row the read misses is read
         // alone below.
@@ -426,7 +463,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
             switch (ch.state) {
             case quillon::RowState::Inserted: {
                 if (ch.row < 0 || ch.row >= packet.rows.size())
-                    throw ApplyError(400, QStringLiteral("bad change log: row %1").arg(ch.row));
+                    throw ServerError::technical(400, QStringLiteral("bad change log: row %1").arg(ch.row));
                 const QVariantList &row = packet.rows.at(ch.row);
                 QStringList cols, marks;
                 QVariantList params;
@@ -451,6 +488,10 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                 }
                 if (sysidField >= 0 && colOf.at(sysidField) >= 0)
                     packet.rows[ch.row][sysidField] = sysid;
+                if (receiptLog)
+                    receiptLog->beforeReceipt(row.value(fieldOf("MSGID")),
+                                              row.value(fieldOf("MSGReadSite")),
+                                              row.value(fieldOf("MSGReader")));
                 c.execute(QStringLiteral("insert into %1 (%2) values (%3)")
                               .arg(qtable, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
                           params);
@@ -459,7 +500,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
             }
             case quillon::RowState::Modified: {
                 if (ch.row < 0 || ch.row >= packet.rows.size())
-                    throw ApplyError(400, QStringLiteral("bad change log: row %1").arg(ch.row));
+                    throw ServerError::technical(400, QStringLiteral("bad change log: row %1").arg(ch.row));
                 const QVariantList &row = packet.rows.at(ch.row);
                 const QVariantList &orig = ch.original;
                 if (sysidField >= 0 && colOf.at(sysidField) >= 0) {
@@ -486,7 +527,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                 .arg(oldColumns, qtable, keyWhere, c.lockRowsClause()),
                             keyParams, false);
                         if (one.rows.isEmpty())
-                            throw ApplyError(409, conflictText(orig, false));
+                            throw ServerError(409, conflictText(orig, false));
                         stored = one.rows.first();
                     }
                     // Key values as the packet names the row (the update matches on them).
@@ -505,7 +546,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                   .arg(qtable, sets.join(QLatin1Char(',')), where),
                               params)
                     == 0)
-                    throw ApplyError(409, conflictText(orig, false));
+                    throw ServerError(409, conflictText(orig, false));
                 oplog.logUpdate(before, row, changed);
                 written.append(ch.row);
                 break;
@@ -519,7 +560,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                 if (!oplog.active()) {
                     if (c.execute(QStringLiteral("delete from %1 where %2").arg(qtable, where), params)
                         == 0)
-                        throw ApplyError(409, conflictText(orig, true));
+                        throw ServerError(409, conflictText(orig, true));
                     break;
                 }
                 // Logged: the row as the database held it, whatever the packet claims, and
@@ -529,7 +570,7 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                                      .arg(qtable, where, allColumns),
                                                  params, false);
                 if (gone.rows.isEmpty())
-                    throw ApplyError(409, conflictText(orig, true));
+                    throw ServerError(409, conflictText(orig, true));
                 oplog.logDelete(info.columns, gone.rows.first(), alsoRemoved);
                 break;
             }
@@ -538,6 +579,8 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
             }
         }
         oplog.finish();
+        if (receiptLog)
+            appendOpLog(c, sysid, receiptLog->takeEntries());
         // The refreshed packet: rows as stored now, no change log; read before the commit so
         // that it can be stored with the changes (a retried request gets it back).
         packet.changes.clear();
@@ -578,11 +621,19 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         t.commit();
     } catch (const DbUnavailable &) {
         throw; // the database went away: the caller may retry
+    } catch (const DuplicateKey &e) {
+        throw ServerError(409,
+                          QStringLiteral("数据表 %1 中已有关键字相同的记录，本次没有保存任何数据。"
+                                         "请刷新后改用其他编号再保存。")
+                              .arg(tableName),
+                          QStringLiteral("%1: a row with the same key exists already (%2)")
+                              .arg(tableName, e.message()));
     } catch (const DbError &e) {
-        if (e.message().contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive))
-            throw ApplyError(409, QStringLiteral("%1: a row with the same key exists already (%2)")
-                                      .arg(tableName, e.message()));
-        throw ApplyError(400, QStringLiteral("%1: %2").arg(tableName, e.message()));
+        throw ServerError(400,
+                          QStringLiteral("数据库拒绝保存数据表 %1 的这次修改，本次没有保存任何数据。"
+                                         "请检查输入后重试；问题持续时请联系系统管理员。")
+                              .arg(tableName),
+                          QStringLiteral("%1: %2").arg(tableName, e.message()));
     }
 
     return packet;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/servererror.h"
+
 #include "dataaccess/packet/datapacket.h"
 #include "server/oplog.h"
 
@@ -11,36 +13,18 @@ namespace server {
 
 class Connection;
 
-// A refused or failed apply; status is the HTTP status to answer with
-// (400 bad input, 403 foreign sysid or protected table, 409 conflict).
-class ApplyError : public std::runtime_error
-{
-public:
-    ApplyError(int status, const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_status(status)
-        , m_message(message)
-    {}
-    int status() const noexcept { return m_status; }
-    const QString &message() const noexcept { return m_message; }
-
-private:
-    int m_status;
-    QString m_message;
-};
-
 // Applies the change log of an XML data packet to a table in one transaction:
 // inserts, updates matched on the table's primary key with the original values
 // (a row changed or deleted meanwhile is a conflict), deletes. Packet columns that the
 // table lacks are ignored; a change that touches only such columns does nothing.
 // Every written row must belong to `sysid` (rows without the column are stamped with it).
-// All or nothing: any failure rolls back and throws ApplyError.
+// All or nothing: any failure rolls back and throws ServerError.
 // Changes and deletions in tables that the deployment logs are written to the operation
 // log in the same transaction, stamped with `actor`.
 // Returns the packet as it now stands: change log empty, written rows re-read.
 // authorize, when given, is called with the table (as declared), the operations that the
 // change log holds ("I", "U", "D" in that order) and the packet before anything is written;
-// it refuses by throwing ApplyError, and may fill columns of the rows (values the server
+// it refuses by throwing ServerError, and may fill columns of the rows (values the server
 // decides, such as who did it).
 using ApplyAuthorizer = std::function<void(const QString &table, const QString &ops,
                                            quillon::DataPacket &packet)>;

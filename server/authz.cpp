@@ -299,7 +299,7 @@ void authorizeWrite(const Rights &rights, const QString &table, const QString &o
 {
     for (QChar op : ops) {
         if (!rights.mayWrite(table, op))
-            throw ApplyError(403, QStringLiteral("您没有%1数据表 %2 的权限，本次没有保存任何数据。"
+            throw ServerError(403, QStringLiteral("您没有%1数据表 %2 的权限，本次没有保存任何数据。"
                                                  "请联系系统管理员为您的角色授予相应的功能。")
                                       .arg(opName(op), table));
     }
@@ -365,13 +365,13 @@ void fillActor(const QString &table, quillon::DataPacket &packet, const SessionI
                     continue;
                 }
                 if (!value.isNull() && !value.toString().trimmed().isEmpty() && !sameText(value, own))
-                    throw ApplyError(403, QStringLiteral("数据表 %1 的 %2 只能是您自己（%3），不能以“%4”的名义保存。"
+                    throw ServerError(403, QStringLiteral("数据表 %1 的 %2 只能是您自己（%3），不能以“%4”的名义保存。"
                                                          "本次没有保存任何数据。")
                                               .arg(table, column, own, value.toString()));
                 value = own;
             } else if (ch.state == quillon::RowState::Modified && f < ch.original.size()
                        && ch.original.at(f) != value) {
-                throw ApplyError(403, QStringLiteral("数据表 %1 的 %2 记录的是操作人，不能修改。本次没有保存任何数据。")
+                throw ServerError(403, QStringLiteral("数据表 %1 的 %2 记录的是操作人，不能修改。本次没有保存任何数据。")
                                           .arg(table, column));
             }
         }
@@ -409,7 +409,7 @@ void checkRowScope(Connection &c, const QString &table, const quillon::DataPacke
     for (const quillon::DataPacket::Change &ch : packet.changes) {
         if (ch.state == quillon::RowState::Inserted || ch.state == quillon::RowState::Modified) {
             if (ch.row < 0 || ch.row >= packet.rows.size() || !inScope(packet.rows.at(ch.row)))
-                throw ApplyError(403, refusal);
+                throw ServerError(403, refusal);
         }
         if (ch.state != quillon::RowState::Modified && ch.state != quillon::RowState::Deleted)
             continue;
@@ -427,14 +427,14 @@ void checkRowScope(Connection &c, const QString &table, const quillon::DataPacke
                 params.append(ch.original.at(f));
         }
         if (!keyed)
-            throw ApplyError(403, refusal);
+            throw ServerError(403, refusal);
         params.append(scope.sysid);
         const QueryResult stored = c.query(
             QStringLiteral("select case when %1 then 1 else 0 end from %2 where %3 and sysid=?")
                 .arg(any.join(QLatin1String(" or ")), c.quoteIdentifier(info.name), where.join(QLatin1String(" and "))),
             QVariantList(rows.columns.size(), rows.value) + params, true);
         if (!stored.rows.isEmpty() && stored.rows.first().value(0).toInt() != 1)
-            throw ApplyError(403, refusal);
+            throw ServerError(403, refusal);
     }
 }
 

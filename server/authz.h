@@ -86,7 +86,7 @@ bool isSuperUser(const QString &user);
 
 Rights loadRights(Connection &c, const QString &user, const QString &sysid);
 
-// Refuses (ApplyError 403, a text for the user) a write that none of the caller's roles
+// Refuses (ServerError 403, a text for the user) a write that none of the caller's roles
 // grants. ops: the operations that the packet holds for the table.
 void authorizeWrite(const Rights &rights, const QString &table, const QString &ops);
 

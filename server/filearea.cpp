@@ -19,7 +19,7 @@ FileArea::FileArea(const QString &root)
     QDir().mkpath(root);
     m_root = QFileInfo(root).canonicalFilePath();
     if (m_root.isEmpty())
-        throw FileError(500, QStringLiteral("cannot use %1 as file area").arg(root));
+        throw ServerError::technical(500, QStringLiteral("cannot use %1 as file area").arg(root));
 }
 
 FileArea::FileArea(std::shared_ptr<const DbFileStore> store, const QString &area)
@@ -32,11 +32,11 @@ QStringList FileArea::pathParts(const QString &serverPath)
 {
     QString p = serverPath.trimmed();
     p.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    auto refuse = [&serverPath]() -> FileError {
-        return FileError(403, QStringLiteral("path refused: %1").arg(serverPath));
+    auto refuse = [&serverPath]() -> ServerError {
+        return ServerError::technical(403, QStringLiteral("path refused: %1").arg(serverPath));
     };
     if (p.isEmpty())
-        throw FileError(400, QStringLiteral("empty server path"));
+        throw ServerError::technical(400, QStringLiteral("empty server path"));
     if (p.startsWith(QLatin1Char('/')) || p.contains(QChar(0))
         || (p.size() >= 2 && p.at(1) == QLatin1Char(':')))
         throw refuse();
@@ -54,8 +54,8 @@ QStringList FileArea::pathParts(const QString &serverPath)
 QString FileArea::resolve(const QString &serverPath) const
 {
     const QStringList parts = pathParts(serverPath);
-    auto refuse = [&serverPath]() -> FileError {
-        return FileError(403, QStringLiteral("path refused: %1").arg(serverPath));
+    auto refuse = [&serverPath]() -> ServerError {
+        return ServerError::technical(403, QStringLiteral("path refused: %1").arg(serverPath));
     };
     if (m_store)
         return parts.join(QLatin1Char('/')); // the key of the file in its area
@@ -100,7 +100,7 @@ std::optional<QByteArray> FileArea::read(const QString &serverPath) const
         return std::nullopt;
     QFile f(local);
     if (!f.open(QIODevice::ReadOnly))
-        throw FileError(500, QStringLiteral("cannot read %1: %2").arg(serverPath, f.errorString()));
+        throw ServerError::technical(500, QStringLiteral("cannot read %1: %2").arg(serverPath, f.errorString()));
     return f.readAll();
 }
 
@@ -109,18 +109,18 @@ void FileArea::write(const QString &serverPath, const QByteArray &data) const
     if (m_store) {
         const QString key = resolve(serverPath);
         if (key.isEmpty() || !m_store->list(m_area, key).isEmpty())
-            throw FileError(400, QStringLiteral("not a file name: %1").arg(serverPath));
+            throw ServerError::technical(400, QStringLiteral("not a file name: %1").arg(serverPath));
         m_store->write(m_area, key, data);
         return;
     }
     const QString local = resolve(serverPath);
     if (local == m_root || QFileInfo(local).isDir())
-        throw FileError(400, QStringLiteral("not a file name: %1").arg(serverPath));
+        throw ServerError::technical(400, QStringLiteral("not a file name: %1").arg(serverPath));
     if (!QDir().mkpath(QFileInfo(local).path()))
-        throw FileError(500, QStringLiteral("cannot create the folder of %1").arg(serverPath));
+        throw ServerError::technical(500, QStringLiteral("cannot create the folder of %1").arg(serverPath));
     QSaveFile f(local);
     if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit())
-        throw FileError(500, QStringLiteral("cannot write %1: %2").arg(serverPath, f.errorString()));
+        throw ServerError::technical(500, QStringLiteral("cannot write %1: %2").arg(serverPath, f.errorString()));
 }
 
 QString FileArea::list(const QString &serverFolder) const
@@ -210,10 +210,11 @@ void SessionFiles::write(const QString &serverPath, const QByteArray &data) cons
     QString inner;
     const FileArea &area = route(serverPath, &inner);
     if (&area == &m_updates && !m_mayWriteUpdates)
-        throw FileError(403, QStringLiteral("only an administrator may replace update files: %1")
-                                 .arg(serverPath));
+        throw ServerError(403, QStringLiteral("只有系统管理员可以替换升级文件 %1。").arg(serverPath),
+                          QStringLiteral("only an administrator may replace update files: %1")
+                              .arg(serverPath));
     if (inner.trimmed().isEmpty())
-        throw FileError(400, QStringLiteral("not a file name: %1").arg(serverPath));
+        throw ServerError::technical(400, QStringLiteral("not a file name: %1").arg(serverPath));
     area.write(inner, data);
 }
 
@@ -262,7 +263,7 @@ QString FileAreas::deploymentFolder(const QString &sysid)
 FileArea FileAreas::deployment(const QString &sysid) const
 {
     if (sysid.isEmpty())
-        throw FileError(403, QStringLiteral("the session has no deployment"));
+        throw ServerError::technical(403, QStringLiteral("the session has no deployment"));
     return area(deploymentFolder(sysid));
 }
 
@@ -332,7 +333,7 @@ std::optional<QByteArray> DbFileStore::read(const QString &area, const QString &
                 QStringLiteral("select DATA from sys_filechunk where FILEID=? and SEQ=?"),
                 {id, seq}, false);
             if (piece.rows.isEmpty())
-                throw FileError(500, QStringLiteral("the file %1 is incomplete in the database "
+                throw ServerError::technical(500, QStringLiteral("the file %1 is incomplete in the database "
                                                     "(piece %2 missing)")
                                          .arg(path)
                                          .arg(seq));
@@ -343,7 +344,7 @@ std::optional<QByteArray> DbFileStore::read(const QString &area, const QString &
     } catch (const DbUnavailable &) {
         throw;
     } catch (const DbError &e) {
-        throw FileError(500, databaseFileError(path, e));
+        throw ServerError(500, databaseFileError(path, e));
     }
 }
 
@@ -382,7 +383,7 @@ void DbFileStore::write(const QString &area, const QString &path, const QByteArr
     } catch (const DbUnavailable &) {
         throw;
     } catch (const DbError &e) {
-        throw FileError(500, databaseFileError(path, e));
+        throw ServerError(500, databaseFileError(path, e));
     }
 }
 
@@ -406,7 +407,7 @@ QString DbFileStore::list(const QString &area, const QString &folder) const
     } catch (const DbUnavailable &) {
         throw;
     } catch (const DbError &e) {
-        throw FileError(500, databaseFileError(folder, e));
+        throw ServerError(500, databaseFileError(folder, e));
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/servererror.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -7,23 +9,6 @@
 #include <stdexcept>
 
 namespace server {
-
-// A refused or failed file operation; the text is for the caller.
-class FileError : public std::runtime_error
-{
-public:
-    FileError(int status, const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_status(status)
-        , m_message(message)
-    {}
-    int status() const noexcept { return m_status; }
-    const QString &message() const noexcept { return m_message; }
-
-private:
-    int m_status;
-    QString m_message;
-};
 
 struct SessionInfo;
 class Backend;
@@ -66,7 +51,7 @@ public:
     const QString &root() const { return m_root; }
     bool inDatabase() const { return bool(m_store); }
 
-    // The local path of a server path; throws FileError(403) when it leaves the root.
+    // The local path of a server path; throws ServerError(403) when it leaves the root.
     QString resolve(const QString &serverPath) const;
 
     std::optional<QByteArray> read(const QString &serverPath) const; // nullopt: no such file
@@ -79,7 +64,7 @@ public:
     // Removes a file; false when there was none.
     bool remove(const QString &serverPath) const;
 
-    // The parts of a server path ("a\\b/c" -> a, b, c); throws FileError(403) for a path
+    // The parts of a server path ("a\\b/c" -> a, b, c); throws ServerError(403) for a path
     // that would leave the area (".." parts, drive letters, absolute paths), 400 when empty.
     static QStringList pathParts(const QString &serverPath);
 

@@ -6,6 +6,8 @@
 #include "server/servererror.h"
 #include "server/sql/backend.h"
 
+#include <QSet>
+
 namespace server {
 
 namespace {
@@ -126,6 +128,47 @@ void authorizeFileRead(Backend &backend, const SessionInfo &session, const Right
                       QStringLiteral("您无权查看文件“%1”：它不属于您能查看的公告或记录。如需查看请联系系统管理员。")
                           .arg(serverPath),
                       QStringLiteral("download refused: %1 for %2").arg(serverPath, session.user));
+}
+
+QString readableFileList(Backend &backend, const SessionInfo &session, const Rights &rights,
+                         const SessionFiles &, const QString &serverFolder, const QString &names)
+{
+    const QStringList all = names.split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
+    if (all.isEmpty())
+        return QString();
+    QString folder = fileKey(serverFolder);
+    while (folder.endsWith(u'\\'))
+        folder.chop(1);
+    auto keyOf = [&folder](const QString &name) {
+        return folder.isEmpty() ? fileKey(name) : folder + QLatin1Char('\\') + fileKey(name);
+    };
+    QSet<QString> readable; // file keys the caller may read besides managed folders
+    {
+        auto conn = backend.acquireForServer();
+        for (const QVariantList &row :
+             conn->query(QStringLiteral("select PATH from sys_fileowner where USERCODE=? and sysid=?"),
+                         {session.user, session.sysid}, true)
+                 .rows)
+            readable.insert(row.value(0).toString());
+    }
+    if (rights.mayRead(QStringLiteral("TAB_MSGRECORD"))) {
+        auto conn = backend.acquireForClient(clientScope(rights, session));
+        for (const QVariantList &row :
+             conn->query(QStringLiteral("select MSGFILE, MSGCONTENT, MSGID from TAB_MSGRECORD"), {}, true).rows) {
+            for (int i = 0; i < 2; ++i)
+                if (!row.value(i).toString().trimmed().isEmpty())
+                    readable.insert(fileKey(row.value(i).toString()));
+            if (!row.value(2).toString().isEmpty())
+                readable.insert(QStringLiteral("MSGData\\") + row.value(2).toString() + QStringLiteral(".rtf"));
+        }
+    }
+    QStringList out;
+    for (const QString &name : all) {
+        const QString key = keyOf(name);
+        if (isUpdatePath(key) || manages(rights, key) || readable.contains(key))
+            out.append(name);
+    }
+    return out.join(QLatin1String("\r\n"));
 }
 
 } // namespace server

@@ -29,6 +29,11 @@ void noteFileOwner(Backend &backend, const SessionInfo &session, const QString &
 void authorizeFileRead(Backend &backend, const SessionInfo &session, const Rights &rights,
                        const SessionFiles &files, const QString &serverPath);
 
+// GetLstFile: of `names` (the files below `serverFolder`, one a line, relative to it), the
+// ones the caller may read by the rule of authorizeFileRead, in the same form.
+QString readableFileList(Backend &backend, const SessionInfo &session, const Rights &rights,
+                         const SessionFiles &files, const QString &serverFolder, const QString &names);
+
 // The path as the owner table keeps it: backslashes, no leading ".\" or "\".
 QString fileKey(const QString &serverPath);
 

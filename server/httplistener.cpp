@@ -6,6 +6,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <algorithm>
+#include <deque>
 #include <atomic>
 #include <limits>
 #include <mutex>
@@ -270,17 +271,144 @@ private:
         }
         asio::post(m_impl.workers, [self = this->shared_from_this(), keepAlive] {
             HttpResponse res;
+            Streamer stream(self, keepAlive);
+            self->m_request.stream = &stream;
             try {
                 res = self->m_impl.handler.handle(self->m_request);
             } catch (const std::exception &e) {
                 res = self->m_impl.handler.refuse(self->m_request, 500, QString::fromUtf8(e.what()));
             }
+            self->m_request.stream = nullptr;
             if (!keepAlive)
                 res.close = true;
+            if (stream.begun()) {
+                // A handler that began a streamed answer and then returned a whole one has
+                // failed in a way it could not report in the stream: the answer ends cut
+                // short, with the connection, which the client reads as a broken answer.
+                const bool close = res.close || !res.streamed;
+                asio::post(self->m_stream.get_executor(), [self, close] {
+                    self->queue(Piece{Piece::Last, {}, {}, close});
+                });
+                return;
+            }
             asio::post(self->m_stream.get_executor(), [self, res = std::move(res)]() mutable {
                 self->write(std::move(res));
             });
         });
+    }
+
+    // The pieces of a streamed answer, written in order by the loop.
+    struct Piece
+    {
+        enum Kind { Head, Chunk, Last } kind;
+        std::shared_ptr<std::string> data;
+        std::shared_ptr<HttpResponse> head;
+        bool close = false;
+    };
+
+    // ResponseStream for the worker running this session's request: each piece is posted to
+    // the session's loop, which writes them in turn.
+    class Streamer : public ResponseStream
+    {
+    public:
+        Streamer(std::shared_ptr<Session> session, bool keepAlive)
+            : m_session(std::move(session))
+            , m_keepAlive(keepAlive)
+        {}
+        void begin(const HttpResponse &head) override
+        {
+            if (m_begun)
+                return;
+            m_begun = true;
+            auto h = std::make_shared<HttpResponse>(head);
+            h->close = h->close || !m_keepAlive;
+            asio::post(m_session->m_stream.get_executor(), [s = m_session, h] {
+                s->queue(Piece{Piece::Head, {}, h, h->close});
+            });
+        }
+        void write(std::string piece) override
+        {
+            if (piece.empty())
+                return;
+            // A slow reader holds the producer back rather than the server's memory.
+            for (int waited = 0; m_session->m_unsent.load() > kMaxUnsent && !m_session->m_gone; ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(waited < 10 ? 1 : 10));
+            if (m_session->m_gone)
+                throw StreamGone();
+            m_session->m_unsent += qint64(piece.size());
+            auto data = std::make_shared<std::string>(std::move(piece));
+            asio::post(m_session->m_stream.get_executor(), [s = m_session, data] {
+                s->queue(Piece{Piece::Chunk, data, {}, false});
+            });
+        }
+        bool begun() const override { return m_begun; }
+
+    private:
+        static constexpr qint64 kMaxUnsent = 16 << 20;
+        std::shared_ptr<Session> m_session;
+        bool m_keepAlive;
+        bool m_begun = false;
+    };
+
+    // On the loop: the next piece of a streamed answer.
+    void queue(Piece piece)
+    {
+        if (m_gone)
+            return;
+        m_pieces.push_back(std::move(piece));
+        writePiece();
+    }
+
+    void writePiece()
+    {
+        if (m_writingPiece || m_pieces.empty())
+            return;
+        m_writingPiece = true;
+        Piece piece = std::move(m_pieces.front());
+        m_pieces.pop_front();
+        lowest().expires_after(ms(m_impl.o.writeTimeoutMs));
+        auto done = [self = this->shared_from_this(), piece](beast::error_code ec, size_t) {
+            self->m_writingPiece = false;
+            if (ec) {
+                self->m_gone = true;
+                self->m_pieces.clear();
+                return;
+            }
+            if (piece.kind == Piece::Chunk)
+                self->m_unsent -= qint64(piece.data->size());
+            if (piece.kind == Piece::Last) {
+                self->m_headSerializer.reset();
+                self->m_headMessage.reset();
+                if (piece.close)
+                    return self->shutdown();
+                self->m_first = false;
+                return self->readHeader();
+            }
+            self->writePiece();
+        };
+        switch (piece.kind) {
+        case Piece::Head: {
+            m_headMessage = std::make_shared<http::response<http::empty_body>>();
+            auto &msg = *m_headMessage;
+            msg.version(11);
+            msg.result(unsigned(piece.head->status));
+            if (!piece.head->contentType.empty())
+                msg.set(http::field::content_type, piece.head->contentType);
+            for (const auto &h : piece.head->headers)
+                msg.set(h.first, h.second);
+            msg.keep_alive(!piece.head->close);
+            msg.chunked(true);
+            m_headSerializer = std::make_shared<http::response_serializer<http::empty_body>>(msg);
+            http::async_write_header(m_stream, *m_headSerializer, std::move(done));
+            break;
+        }
+        case Piece::Chunk:
+            asio::async_write(m_stream, http::make_chunk(asio::buffer(*piece.data)), std::move(done));
+            break;
+        case Piece::Last:
+            asio::async_write(m_stream, http::make_chunk_last(), std::move(done));
+            break;
+        }
     }
 
     void refuse(int status, const QString &why)
@@ -346,6 +474,13 @@ private:
     bool m_first = true;
     bool m_close = false;
     char m_scratch[4096];
+    // A streamed answer: what is still to be written (on the loop) and how much of it.
+    std::deque<Piece> m_pieces;
+    bool m_writingPiece = false;
+    std::atomic<qint64> m_unsent{0};
+    std::atomic<bool> m_gone{false};
+    std::shared_ptr<http::response<http::empty_body>> m_headMessage;
+    std::shared_ptr<http::response_serializer<http::empty_body>> m_headSerializer;
 };
 
 } // namespace

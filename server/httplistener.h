@@ -4,11 +4,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace server {
+
+class ResponseStream;
 
 // One HTTP request as the handlers see it: the path percent-decoded, header names in
 // lower case, the body complete (empty while only the header is known).
@@ -19,6 +22,8 @@ struct HttpRequest
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     std::string remoteAddress;
+    // On a worker: sends the answer while it is produced instead (null on the event loop).
+    ResponseStream *stream = nullptr;
 
     // The first value of a header (name in any case); empty when missing.
     std::string header(const std::string &name) const;
@@ -31,6 +36,25 @@ struct HttpResponse
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     bool close = false; // close the connection after this answer
+    bool streamed = false; // sent through the request's stream: only its end is left to send
+};
+
+// An answer sent while it is produced, from the worker that runs the request: begin()
+// sends the status line and header (the body chunked), write() each piece as it is ready;
+// the handler then returns a response with `streamed` set. Pieces go out in order while
+// the worker goes on. write() throws StreamGone once the client has gone (the answer
+// cannot reach it: the producer should stop), and waits while much is still unsent.
+class ResponseStream
+{
+public:
+    struct StreamGone : std::runtime_error
+    {
+        StreamGone() : std::runtime_error("the client closed the connection during the answer") {}
+    };
+    virtual ~ResponseStream() = default;
+    virtual void begin(const HttpResponse &head) = 0;
+    virtual void write(std::string piece) = 0;
+    virtual bool begun() const = 0;
 };
 
 // What the listener asks of the application.

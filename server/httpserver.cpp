@@ -4,6 +4,7 @@
 #include "host/errors.h"
 #include "server/admin.h"
 #include "server/applydata.h"
+#include "server/checks.h"
 #include "server/methods.h"
 #include "server/provider.h"
 #include "server/servererror.h"
@@ -21,35 +22,12 @@ using namespace quillon::protocol;
 
 namespace {
 
-const std::string kProviderPrefix = "/waylink/v1/provider/";
 const std::string kCallPrefix = "/waylink/v1/call/";
-const std::string kAdminPath = kAdminPrefix;
 
 bool startsWith(const std::string &s, const std::string &prefix)
 {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
-
-// A request the HTTP layer refuses: its status, the text the user is shown (what to do
-// next) and the technical reason, which goes to the request log only.
-class Refusal : public std::runtime_error
-{
-public:
-    Refusal(int status, const QString &userText, const QString &reason)
-        : std::runtime_error(reason.toStdString())
-        , m_status(status)
-        , m_userText(userText)
-        , m_reason(reason)
-    {}
-    int status() const noexcept { return m_status; }
-    const QString &userText() const noexcept { return m_userText; }
-    const QString &reason() const noexcept { return m_reason; }
-
-private:
-    int m_status;
-    QString m_userText;
-    QString m_reason;
-};
 
 // "16 KB", "1 MB", "1.5 MB".
 QString sizeText(qint64 bytes)
@@ -69,25 +47,7 @@ QString tooLargeText(qint64 limit)
 
 QString refusalText(int status)
 {
-    switch (status) {
-    case 400:
-        return QStringLiteral("服务器无法识别这次请求的内容，请确认客户端是最新版本后重试；"
-                              "问题持续时请联系系统管理员。");
-    case 404:
-        return QStringLiteral("服务器不提供此功能，请确认客户端与服务器的版本一致，或联系系统管理员。");
-    case 408:
-        return QStringLiteral("请求没有在规定时间内传完，请检查网络后重试。");
-    case 413:
-        return QStringLiteral("提交的数据太大，请分批提交或缩小附件后重试。");
-    case 415:
-        return QStringLiteral("服务器不接受这种压缩方式的数据，请升级客户端后重试。");
-    case 431:
-        return QStringLiteral("请求头太大，服务器无法处理，请重新登录后重试；问题持续时请联系系统管理员。");
-    case 503:
-        return QStringLiteral("服务器当前连接过多，请稍后重试；经常出现时请联系系统管理员。");
-    default:
-        return QStringLiteral("服务器处理请求时出错，请稍后重试；问题持续时请联系系统管理员。");
-    }
+    return standardRefusalText(status);
 }
 
 QString databaseUnavailableText()
@@ -97,6 +57,9 @@ QString databaseUnavailableText()
 }
 
 namespace {
+
+// A provider answer past this size goes out in pieces of about this size (when streamed).
+constexpr qsizetype kStreamFromBytes = 64 * 1024;
 
 void answerError(HttpResponse &res, int status, const QString &text)
 {
@@ -146,7 +109,7 @@ QByteArray inflateCapped(const std::string &packed, qint64 cap)
 {
     z_stream zs{};
     if (inflateInit2(&zs, 15 + 32) != Z_OK)
-        throw Refusal(500, refusalText(500), QStringLiteral("cannot start inflating the body"));
+        throw ServerError(500, refusalText(500), QStringLiteral("cannot start inflating the body"));
     QByteArray out;
     char chunk[64 * 1024];
     zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
@@ -158,13 +121,13 @@ QByteArray inflateCapped(const std::string &packed, qint64 cap)
         rc = inflate(&zs, Z_NO_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END) {
             inflateEnd(&zs);
-            throw Refusal(400, QStringLiteral("提交的数据在传输中损坏，请重试。"),
+            throw ServerError(400, QStringLiteral("提交的数据在传输中损坏，请重试。"),
                           QStringLiteral("the compressed body is damaged"));
         }
         const qsizetype produced = qsizetype(sizeof chunk - zs.avail_out);
         if (out.size() + produced > cap) {
             inflateEnd(&zs);
-            throw Refusal(413, tooLargeText(cap),
+            throw ServerError(413, tooLargeText(cap),
                           QStringLiteral("request body too large once inflated: this route "
                                          "takes at most %1 bytes")
                               .arg(cap));
@@ -172,7 +135,7 @@ QByteArray inflateCapped(const std::string &packed, qint64 cap)
         out.append(chunk, produced);
         if (rc == Z_OK && zs.avail_in == 0 && produced == 0) {
             inflateEnd(&zs);
-            throw Refusal(400, QStringLiteral("提交的数据在传输中损坏，请重试。"),
+            throw ServerError(400, QStringLiteral("提交的数据在传输中损坏，请重试。"),
                           QStringLiteral("the compressed body is cut short"));
         }
     }
@@ -227,11 +190,12 @@ std::optional<HttpResponse> HttpServer::onHeader(const HttpRequest &req, long lo
 {
     try {
         checkHeader(req);
-        if (req.path != kSessionPath && req.method == "POST")
+        const RouteRule *route = findRoute(req.method, req.path);
+        if (req.method == "POST" && (!route || route->need != Need::Anyone))
             verifyToken(req);
         *bodyLimit = m_options.bodies.forPath(req.path);
         return std::nullopt;
-    } catch (const Refusal &e) {
+    } catch (const ServerError &e) {
         return refuse(req, e.status(), e.reason(), e.userText());
     } catch (const AuthError &e) {
         return refuse(req, 401, e.message(), e.message());
@@ -259,17 +223,17 @@ void HttpServer::checkHeader(const HttpRequest &req) const
 {
     const std::string encoding = req.header("content-encoding");
     if (!encoding.empty() && encoding != "identity" && encoding != "gzip")
-        throw Refusal(415, refusalText(415),
+        throw ServerError(415, refusalText(415),
                       QStringLiteral("request bodies are accepted plain or gzip-compressed, not %1")
                           .arg(QString::fromStdString(encoding)));
     const qint64 limit = m_options.bodies.forPath(req.path);
     const std::string text = req.header("content-length");
     if (!text.empty()) {
         if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 18)
-            throw Refusal(400, refusalText(400), QStringLiteral("bad Content-Length"));
+            throw ServerError(400, refusalText(400), QStringLiteral("bad Content-Length"));
         const qint64 length = std::stoll(text);
         if (length > limit)
-            throw Refusal(413, tooLargeText(limit),
+            throw ServerError(413, tooLargeText(limit),
                           QStringLiteral("request body too large: %1 bytes, this route takes "
                                          "at most %2")
                               .arg(length)
@@ -353,7 +317,9 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     QElapsedTimer timer;
     timer.start();
     HttpResponse res;
-    if (req.path == kHealthPath && (req.method == "GET" || req.method == "HEAD")) {
+    // Every route and what it needs: routeRules() in server/checks.h.
+    const RouteRule *route = findRoute(req.method, req.path);
+    if (route && req.path == kHealthPath) {
         health(res); // not logged: the balancer asks every second or two
         return res;
     }
@@ -367,42 +333,31 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     QString user;
     QString error;
     try {
-        if (req.method != "POST")
-            throw ProtocolError(404, QStringLiteral("no such route"));
-        if (req.path == kSessionPath) {
-            what = QStringLiteral("session");
-            session(req, res, what, user);
-        } else if (startsWith(req.path, kProviderPrefix)
-                   && req.path.find('/', kProviderPrefix.size()) == std::string::npos
-                   && req.path.size() > kProviderPrefix.size()) {
-            what = QStringLiteral("provider");
-            provider(req, QString::fromStdString(req.path.substr(kProviderPrefix.size())), res, what, user);
-        } else if (startsWith(req.path, kCallPrefix)
-                   && req.path.find('/', kCallPrefix.size()) == std::string::npos
-                   && req.path.size() > kCallPrefix.size()) {
-            what = QStringLiteral("call");
-            call(req, QString::fromStdString(req.path.substr(kCallPrefix.size())), res, what, user,
-                 onLoop);
-        } else if (startsWith(req.path, kAdminPath)
-                   && req.path.find('/', kAdminPath.size()) == std::string::npos
-                   && req.path.size() > kAdminPath.size()) {
-            what = QStringLiteral("admin");
-            admin(req, QString::fromStdString(req.path.substr(kAdminPath.size())), res, what, user);
-        } else {
+        if (!route) {
             what = QString::fromStdString(req.path);
             throw ProtocolError(404, QStringLiteral("no such route"));
         }
+        what = QString::fromLatin1(route->name);
+        const QString rest = route->prefix
+                                 ? QString::fromStdString(req.path.substr(std::strlen(route->path)))
+                                 : QString();
+        if (route->need == Need::Anyone) {
+            session(req, res, what, user);
+        } else {
+            const SessionInfo caller = authenticate(req, onLoop);
+            user = caller.user;
+            if (route->path == std::string_view("/waylink/v1/provider/"))
+                provider(req, caller, rest, res, what);
+            else if (route->path == std::string_view("/waylink/v1/call/"))
+                call(req, caller, rest, res, what);
+            else
+                admin(req, caller, rest, res, what);
+        }
     } catch (const NeedsWorker &) {
         return std::nullopt;
-    } catch (const Refusal &e) {
-        error = e.reason();
-        answerError(res, e.status(), e.userText());
     } catch (const ServerError &e) {
         error = e.reason();
         answerError(res, e.status(), e.userText());
-    } catch (const LimitError &e) {
-        error = e.message();
-        answerError(res, e.status(), error);
     } catch (const AnswerTooLarge &e) {
         error = e.message();
         answerError(res, 413, error);
@@ -413,18 +368,6 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     } catch (const AuthError &e) {
         error = e.message();
         answerError(res, 401, error);
-    } catch (const ApplyError &e) {
-        error = e.message();
-        answerError(res, e.status(), error);
-    } catch (const MethodError &e) {
-        error = e.message();
-        answerError(res, e.status(), error);
-    } catch (const AdminError &e) {
-        error = e.message();
-        answerError(res, e.status(), error);
-    } catch (const FileError &e) {
-        error = e.message();
-        answerError(res, e.status(), error);
     } catch (const ClientRefusal &e) {
         error = e.message();
         answerError(res, 403, error);
@@ -447,10 +390,25 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
         answerError(res, 400, refusalText(400));
     } catch (const std::exception &e) {
         error = QString::fromUtf8(e.what());
-        answerError(res, 500, host::looksChinese(error) ? error : refusalText(500));
+        answerError(res, 500, refusalText(500));
     } catch (...) {
         error = QStringLiteral("internal error");
         answerError(res, 500, refusalText(500));
+    }
+    if (!res.streamed && req.stream && req.stream->begun()) {
+        // The rows of a streamed answer went out already: the failure goes into the packet,
+        // which the client's reader then raises as the error it is (never a short answer).
+        const QString text = QCborValue::fromCbor(QByteArray::fromStdString(res.body))
+                                 .toMap()
+                                 .value(QStringLiteral("error"))
+                                 .toString();
+        try {
+            const QByteArray end = quillon::BinaryPacketWriter::streamError(res.status, text);
+            req.stream->write(std::string(end.constData(), size_t(end.size())));
+        } catch (const std::exception &) {
+            // the client has gone
+        }
+        res.streamed = true;
     }
     m_log.write(what, user, double(timer.nsecsElapsed()) / 1e6, res.status, error);
     if (m_draining)
@@ -487,37 +445,56 @@ void HttpServer::session(const HttpRequest &req, HttpResponse &res, QString &wha
     answerCbor(res, reply.toCbor());
 }
 
-void HttpServer::provider(const HttpRequest &req, const QString &name, HttpResponse &res, QString &what,
-                          QString &user)
+void HttpServer::provider(const HttpRequest &req, const SessionInfo &session, const QString &name,
+                          HttpResponse &res, QString &what)
 {
-    const SessionInfo session = authenticate(req);
-    user = session.user;
     if (name != QLatin1String(kProviderName))
         throw ProtocolError(404, QStringLiteral("unknown provider: %1").arg(name));
     QString commandText;
     QCborValue params;
     decodeProviderRequest(requestBody(req), &commandText, &params);
     what = QStringLiteral("provider ") + commandText.simplified().left(80);
-    QByteArray packet;
+    // A large answer goes out while its rows are stepped, to a client that reads it so and
+    // when it is not to be compressed: the client decodes while the server steps.
+    const bool gzip = m_options.gzip && req.header("accept-encoding").find("gzip") != std::string::npos;
+    ResponseStream *stream = req.stream && req.header(kPacketStreamHeader) == "1" && !gzip ? req.stream : nullptr;
+    struct Out : Connection::PacketOutput
+    {
+        HttpResponse &res;
+        ResponseStream *stream;
+        Out(HttpResponse &r, ResponseStream *s) : res(r), stream(s) {}
+        void whole(QByteArray packet) override { res.body.assign(packet.constData(), size_t(packet.size())); }
+        void piece(QByteArray bytes) override
+        {
+            if (!stream->begun()) {
+                HttpResponse head;
+                head.status = 200;
+                head.contentType = kPacketType;
+                stream->begin(head);
+            }
+            stream->write(std::string(bytes.constData(), size_t(bytes.size())));
+        }
+    } out(res, stream);
     {
         const auto slot = m_statements.take(session.user);
-        packet = runClientQuery(m_backend, session, commandText, params);
+        runClientQueryStream(m_backend, session, commandText, params, out, stream ? kStreamFromBytes : -1);
     }
     res.status = 200;
-    res.body.assign(packet.constData(), size_t(packet.size()));
     res.contentType = kPacketType;
+    if (stream && stream->begun()) {
+        res.streamed = true;
+        return;
+    }
     maybeCompress(req, res, m_options.gzip);
 }
 
-void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
-                      QString &user, bool onLoop)
+void HttpServer::call(const HttpRequest &req, const SessionInfo &session, const QString &full,
+                      HttpResponse &res, QString &what)
 {
     what = full;
-    const SessionInfo session = authenticate(req, onLoop);
-    user = session.user;
     const QString prefix = QLatin1String(kServerClass) + QLatin1Char('.');
     if (!full.startsWith(prefix))
-        throw MethodError(404, QStringLiteral("unknown server class in %1").arg(full));
+        throw ServerError::technical(404, QStringLiteral("unknown server class in %1").arg(full));
     const QString method = full.mid(prefix.size());
     what = method;
     const QCborValue v = decodeBody(requestBody(req));
@@ -532,11 +509,9 @@ void HttpServer::call(const HttpRequest &req, const QString &full, HttpResponse 
     maybeCompress(req, res, m_options.gzip);
 }
 
-void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse &res,
-                       QString &what, QString &user)
+void HttpServer::admin(const HttpRequest &req, const SessionInfo &session, const QString &call,
+                       HttpResponse &res, QString &what)
 {
-    const SessionInfo session = authenticate(req);
-    user = session.user;
     what = QStringLiteral("admin ") + call;
     const QCborValue v = decodeBody(requestBody(req));
     if (!v.isMap())
@@ -551,7 +526,7 @@ void HttpServer::admin(const HttpRequest &req, const QString &call, HttpResponse
     waitOutThrottle(session.user, address);
     try {
         answerCbor(res, callAdmin(m_backend, session, call, v.toMap(), address));
-    } catch (const AdminError &e) {
+    } catch (const ServerError &e) {
         if (e.status() == 403)
             m_throttle.failed(session.user, address);
         throw;
@@ -636,7 +611,7 @@ void HttpServer::waitOutThrottle(const QString &user, const QString &address)
                                                    : std::max(1, m_options.threads / 2);
     if (m_logOnWaiting.fetch_add(1) >= allowed) {
         m_logOnWaiting.fetch_sub(1);
-        throw LimitError(429, QStringLiteral("登录尝试过多，请 %1 秒后再试")
+        throw ServerError(429, QStringLiteral("登录尝试过多，请 %1 秒后再试")
                                   .arg((wait.count() + 999) / 1000));
     }
     std::this_thread::sleep_for(wait);

@@ -41,7 +41,7 @@ struct ServerOptions
     qint64 maxAnswerBytes = 256LL << 20;
     int statementsPerUser = 3;               // queries and writes of one user at once
     int statementWaitMs = 2000;              // how long a further one waits for a turn
-    LogOnThrottle::Policy logOnThrottle;
+    LogOnThrottlePolicy logOnThrottle;
     int logOnWaiting = 0;                    // log-ons waiting out a delay at once; 0: threads/2
     int headerTimeoutMs = 10000;             // a request header must be complete in this time
     int idleTimeoutMs = 5000;                // kept-alive connection closed after this idle time
@@ -98,7 +98,7 @@ private:
     HttpResponse refuse(const HttpRequest &request, int status, const QString &why,
                         const QString &userText);
 
-    void checkHeader(const HttpRequest &req) const; // throws LimitError
+    void checkHeader(const HttpRequest &req) const; // throws ServerError
     SessionInfo verifyToken(const HttpRequest &req) const; // signature and expiry only
     // onLoop: the token generation from memory only (throws NeedsWorker when it cannot tell).
     SessionInfo authenticate(const HttpRequest &req, bool onLoop = false);
@@ -107,13 +107,15 @@ private:
     void health(HttpResponse &res);
     QByteArray requestBody(const HttpRequest &req) const; // inflated when compressed
     void session(const HttpRequest &req, HttpResponse &res, QString &what, QString &user);
-    void provider(const HttpRequest &req, const QString &name, HttpResponse &res, QString &what,
-                  QString &user);
-    void call(const HttpRequest &req, const QString &full, HttpResponse &res, QString &what,
-              QString &user, bool onLoop);
+    // The routes of a signed-on caller: the dispatcher (serve) found the route's rule in
+    // routeRules() (server/checks.h) and checked the session before.
+    void provider(const HttpRequest &req, const SessionInfo &session, const QString &name,
+                  HttpResponse &res, QString &what);
+    void call(const HttpRequest &req, const SessionInfo &session, const QString &full,
+              HttpResponse &res, QString &what);
     // Administration calls (server/admin.h): a CBOR map in, a CBOR map out.
-    void admin(const HttpRequest &req, const QString &call, HttpResponse &res, QString &what,
-               QString &user);
+    void admin(const HttpRequest &req, const SessionInfo &session, const QString &call,
+               HttpResponse &res, QString &what);
 
     Backend &m_backend;
     FileAreas m_files;

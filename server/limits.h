@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/servererror.h"
+
 #include <QHash>
 #include <QString>
 #include <chrono>
@@ -8,24 +10,6 @@
 #include <stdexcept>
 
 namespace server {
-
-// A request refused by a limit of the server (too large, too many at once, too many
-// failed log-ons); status is the HTTP status, the text is for the user.
-class LimitError : public std::runtime_error
-{
-public:
-    LimitError(int status, const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_status(status)
-        , m_message(message)
-    {}
-    int status() const noexcept { return m_status; }
-    const QString &message() const noexcept { return m_message; }
-
-private:
-    int m_status;
-    QString m_message;
-};
 
 // Maximum body sizes by route, checked before a body is read.
 struct BodyLimits
@@ -43,7 +27,7 @@ struct BodyLimits
 // Counts the statements each user runs at once, so that one user cannot occupy every
 // worker (eight endless queries). take() waits a little for a free slot (short queries
 // of the same user from several windows or places just queue), then throws
-// LimitError(429).
+// ServerError(429).
 class UserStatements
 {
 public:
@@ -84,48 +68,18 @@ private:
     QHash<QString, int> m_running;
 };
 
-// Slows down password guessing. Failed log-ons are counted per user name and per client
-// address; past the free failures every further attempt waits a delay, counted from the
-// last failure, that doubles with each failure up to a cap. A right password after the
-// wait gets in and clears the user's count. Counts are forgotten after a quiet period.
-class LogOnThrottle
+// How failed log-ons slow down password guessing. Failures are counted per user name and
+// per client address; past the free failures every further attempt waits a delay, counted
+// from the last failure, that doubles with each failure up to a cap. A right password after
+// the wait gets in and clears the user's count. Counts are forgotten after a quiet period.
+// The counters live in the database (SharedLogOnThrottle), so that every server sees them.
+struct LogOnThrottlePolicy
 {
-public:
-    using ms = std::chrono::milliseconds;
-    struct Policy
-    {
-        int freeUserFailures = 5;
-        int freeAddressFailures = 20; // an office behind one address has many users
-        ms firstDelay{1000};
-        ms maxDelay{16000};
-        std::chrono::seconds forgetAfter{900};
-        qsizetype maxEntries = 100000; // oldest forgotten beyond this
-    };
-    using Clock = std::chrono::steady_clock;
-
-    explicit LogOnThrottle(Policy policy)
-        : m_policy(policy)
-    {}
-
-    // How long an attempt now must wait before its password is checked.
-    ms waitFor(const QString &user, const QString &address, Clock::time_point now = Clock::now());
-    void failed(const QString &user, const QString &address, Clock::time_point now = Clock::now());
-    void succeeded(const QString &user);
-    const Policy &policy() const { return m_policy; }
-
-private:
-    struct Entry
-    {
-        int failures = 0;
-        Clock::time_point last;
-    };
-    ms delayAfter(int failures, int free) const;
-    ms remaining(const QString &key, int free, Clock::time_point now);
-    void note(const QString &key, Clock::time_point now);
-
-    Policy m_policy;
-    std::mutex m_mutex;
-    QHash<QString, Entry> m_entries; // "u:" + user, "a:" + address
+    int freeUserFailures = 5;
+    int freeAddressFailures = 20; // an office behind one address has many users
+    std::chrono::milliseconds firstDelay{1000};
+    std::chrono::milliseconds maxDelay{16000};
+    std::chrono::seconds forgetAfter{900};
 };
 
 } // namespace server

@@ -39,6 +39,7 @@ const char kUsage[] =
     "                        [--connections-per-address N]\n"
     "                        [--trusted-proxy ADDR[,ADDR...]]\n"
     "  waylink-server audit verify --db DATABASE [--sysid KEY] [--head SEQ:HASH]\n"
+    "                        [--with-checkpoints FILE[,FILE...]]  (other servers' checkpoints)\n"
     "  waylink-server upgrade --db DATABASE\n"
     "  waylink-server backup  --db DATABASE --to FILE\n"
     "  waylink-server restore --db DATABASE --from FILE\n"
@@ -70,6 +71,7 @@ Args parse(const QStringList &argv)
                                        "--connections-per-address", "--role", "--sysid",
                                        "--config", "--to", "--from", "--drain-seconds",
                                        "--oplog-key", "--oplog-checkpoints", "--head",
+                                       "--with-checkpoints",
                                        "--trusted-proxy"};
     static const QStringList switches = {"--gzip", "--allow-plain-http", "--oplog-syslog"};
     Args a;
@@ -293,6 +295,13 @@ int run(const QStringList &argv)
                                          "(position, a colon, 64 hexadecimal digits)");
             if (vo.sysid.isEmpty())
                 throw std::runtime_error("--head needs --sysid: a head belongs to one deployment");
+        }
+        const QString others = a.options.value(QStringLiteral("--with-checkpoints"));
+        for (const QString &f : others.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (!QFileInfo(f.trimmed()).isReadable())
+                throw std::runtime_error("cannot read the checkpoint file " + f.trimmed().toStdString()
+                                         + " named by --with-checkpoints");
+            vo.otherCheckpointFiles.append(f.trimmed());
         }
         auto backend = server::Backend::open(need(a, "--db"));
         auto c = backend->acquireForServer();

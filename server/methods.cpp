@@ -3,6 +3,7 @@
 #include "dataaccess/protocol/protocol.h"
 #include "server/applydata.h"
 #include "server/authz.h"
+#include "server/checks.h"
 #include "server/filearea.h"
 #include "server/filerights.h"
 #include "server/noticerules.h"
@@ -12,6 +13,8 @@
 #include "server/sql/oracledialect.h"
 
 #include <QDateTime>
+#include <functional>
+#include <optional>
 
 namespace server {
 
@@ -37,23 +40,15 @@ QString sessionValue(const SessionInfo &session, const QString &name)
 }
 
 namespace {
-// The methods of the file area, on the files the session may see: replacing a file is its
-// owner's or its manager's, reading follows the read rights (server/filerights.h).
-QCborArray fileMethod(MethodContext &ctx, const QString &name, const QCborArray &request, QCborArray &out)
+// The methods of the file area, on the files the session may see; the dispatcher has
+// checked the caller's rights on the file (or filters the list) already.
+QCborArray fileMethod(MethodContext &ctx, const QString &name, const QCborArray &request, QCborArray &out,
+                      const SessionFiles &files, const std::function<QString(const QString &)> &listed)
 {
-    const SessionFiles files = ctx.files.forSession(ctx.session);
     auto text = [&request](int i) { return request.at(i).toString(); };
-    auto rights = [&ctx] { return sessionRights(ctx.backend, ctx.session); };
     auto write = [&](const QString &path, const QByteArray &data) {
-        const std::shared_ptr<const Rights> r = rights();
-        authorizeFileWrite(ctx.backend, ctx.session, *r, files, path);
         files.write(path, data);
         noteFileOwner(ctx.backend, ctx.session, path);
-    };
-    auto read = [&](const QString &path) {
-        const std::shared_ptr<const Rights> r = rights();
-        authorizeFileRead(ctx.backend, ctx.session, *r, files, path);
-        return files.read(path);
     };
     if (name == QLatin1String("MyUpDownFile")) {
         const int flag = int(request.at(3).toInteger());
@@ -61,25 +56,24 @@ QCborArray fileMethod(MethodContext &ctx, const QString &name, const QCborArray 
             write(text(0), request.at(1).toByteArray());
             out[2] = QByteArray();
             out[4] = true;
-        } else if (flag == 1) {
-            const auto data = read(text(0));
+        } else {
+            const auto data = files.read(text(0));
             out[2] = data ? *data : QByteArray();
             out[4] = bool(data);
-        } else {
-            throw MethodError(400, QStringLiteral("MyUpDownFile: flag %1 is neither 0 (upload) nor "
-                                                  "1 (download)")
-                                       .arg(flag));
         }
     } else if (name == QLatin1String("DownloadByStream")) {
-        const auto data = read(text(0));
+        const auto data = files.read(text(0));
         if (!data)
-            throw FileError(404, QStringLiteral("file not found: %1").arg(text(0)));
+            throw ServerError(404,
+                              QStringLiteral("服务器上没有文件 %1，请确认文件名，或请发布人重新上传。")
+                                  .arg(text(0)),
+                              QStringLiteral("file not found: %1").arg(text(0)));
         out[1] = *data;
     } else if (name == QLatin1String("UploadByStream")) {
         write(text(0), request.at(1).toByteArray());
         out[2] = true;
     } else if (name == QLatin1String("GetLstFile")) {
-        out[1] = files.list(text(0));
+        out[1] = listed(text(0));
     } else if (name == QLatin1String("GetFileVer")) {
         out[1] = files.version(text(0));
     }
@@ -91,9 +85,9 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
 {
     const MethodInfo *info = findMethod(method);
     if (!info)
-        throw MethodError(404, QStringLiteral("unknown server method: %1").arg(method));
+        throw ServerError::technical(404, QStringLiteral("unknown server method: %1").arg(method));
     if (request.size() != info->requestCount())
-        throw MethodError(400, QStringLiteral("%1 takes %2 parameters, %3 given")
+        throw ServerError::technical(400, QStringLiteral("%1 takes %2 parameters, %3 given")
                                    .arg(method)
                                    .arg(info->requestCount())
                                    .arg(request.size()));
@@ -102,7 +96,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         if (p.dir == ParamDir::Out)
             continue;
         if (!acceptsValue(p.kind, request.at(i)))
-            throw MethodError(400, QStringLiteral("%1: parameter %2 (%3) has the wrong kind")
+            throw ServerError::technical(400, QStringLiteral("%1: parameter %2 (%3) has the wrong kind")
                                        .arg(method)
                                        .arg(i)
                                        .arg(QLatin1String(p.name)));
@@ -111,13 +105,63 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     // not keep as sent are refused before anything is written.
     for (int i = 0; i < info->requestCount(); ++i)
         if (request.at(i).isString() && !isStorableText(request.at(i).toString()))
-            throw MethodError(400, unstorableTextMessage(
+            throw ServerError(400, unstorableTextMessage(
                                        QStringLiteral("%1 的参数 %2 ").arg(method, QLatin1String(info->params.at(size_t(i)).name))));
     QCborArray out;
     for (int i = 0; i < info->positionCount(); ++i)
         out.append(QCborValue());
     const QString name = QLatin1String(info->name);
     auto text = [&request](int i) { return request.at(i).toString(); };
+
+    // The method's rule (server/checks.h): what the caller needs, and the check of the
+    // objects it names, made here before the method runs.
+    const MethodRule *rule = findMethodRule(name);
+    if (!rule)
+        throw ServerError::technical(404, QStringLiteral("server method %1 has no rule").arg(name));
+    std::shared_ptr<const Rights> rights;
+    auto callerRights = [&]() -> const Rights & {
+        if (!rights)
+            rights = sessionRights(ctx.backend, ctx.session);
+        return *rights;
+    };
+    if (rule->guard.need == Need::Function || rule->guard.need == Need::SuperUser)
+        checkGuard(rule->guard, callerRights());
+    std::optional<SessionFiles> files;
+    ObjectCheck check = rule->check;
+    if (check == ObjectCheck::FileByFlag) {
+        const qint64 flag = request.at(rule->flagArg).toInteger();
+        if (flag != 0 && flag != 1)
+            throw ServerError::technical(400, QStringLiteral("%1: flag %2 is neither 0 (upload) nor 1 "
+                                                             "(download)")
+                                                  .arg(name)
+                                                  .arg(flag));
+        check = flag == 0 ? ObjectCheck::WriteFile : ObjectCheck::ReadFile;
+    }
+    switch (check) {
+    case ObjectCheck::ReadFile:
+        files.emplace(ctx.files.forSession(ctx.session));
+        authorizeFileRead(ctx.backend, ctx.session, callerRights(), *files, text(rule->arg));
+        break;
+    case ObjectCheck::WriteFile:
+        files.emplace(ctx.files.forSession(ctx.session));
+        authorizeFileWrite(ctx.backend, ctx.session, callerRights(), *files, text(rule->arg));
+        break;
+    case ObjectCheck::ListFiles:
+        files.emplace(ctx.files.forSession(ctx.session));
+        break;
+    case ObjectCheck::ReadTables:  // runClientQuery: the read rights, then the engine
+    case ObjectCheck::WriteTables: // applyData calls authorizeApply for every table's changes
+    case ObjectCheck::None:
+    case ObjectCheck::FileByFlag:
+        break;
+    }
+    if (files) {
+        const auto listed = [&](const QString &folder) {
+            return readableFileList(ctx.backend, ctx.session, callerRights(), *files, folder,
+                                    files->list(folder));
+        };
+        return fileMethod(ctx, name, request, out, *files, listed);
+    }
 
     if (name == QLatin1String("DSServerModuleCreate") || name == QLatin1String("DSServerModuleDestroy"))
         return out; // events of the server module: nothing to do
@@ -141,10 +185,6 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         out[1] = r;
         return out;
     }
-    if (name == QLatin1String("MyUpDownFile") || name == QLatin1String("DownloadByStream")
-        || name == QLatin1String("UploadByStream") || name == QLatin1String("GetLstFile")
-        || name == QLatin1String("GetFileVer"))
-        return fileMethod(ctx, name, request, out);
     if (name == QLatin1String("GetData")) {
         out[2] = runClientQuery(ctx.backend, ctx.session, text(0));
         return out;
@@ -155,12 +195,12 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     }
     if (name == QLatin1String("ApplyData")) {
         // The caller's roles decide which tables it may write (cached per token generation).
-        const std::shared_ptr<const Rights> rights = sessionRights(ctx.backend, ctx.session);
+        const Rights &writer = callerRights();
         auto conn = ctx.backend.acquireForServer();
         const QString &reqId = ctx.requestId;
         if (!reqId.isEmpty()) {
             if (!isValidRequestId(reqId))
-                throw MethodError(400, QStringLiteral("bad request id: %1").arg(reqId.left(80)));
+                throw ServerError::technical(400, QStringLiteral("bad request id: %1").arg(reqId.left(80)));
             // A retry of a call that was applied: its first outcome, nothing applied again.
             if (const auto stored = storedOutcome(*conn, ctx.session.sysid, reqId, ctx.session.user)) {
                 out[3] = *stored;
@@ -175,7 +215,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
                 *conn, text(0), text(1), ctx.session.sysid,
                 OpActor{ctx.session.siteName, ctx.session.empName, ctx.clientAddress},
                 [&](const QString &table, const QString &ops, quillon::DataPacket &packet) {
-                    authorizeApply(*conn, *rights, table, ops, packet, ctx.session);
+                    authorizeApply(*conn, writer, table, ops, packet, ctx.session);
                 },
                 [&](const quillon::DataPacket &packet) {
                     if (reqId.isEmpty())
@@ -183,7 +223,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
                     refreshedBinary = packet.toBinary();
                     recordOutcome(*conn, ctx.session.sysid, reqId, ctx.session.user, refreshedBinary);
                 });
-        } catch (const ApplyError &) {
+        } catch (const ServerError &) {
             // The same id applied meanwhile by a parallel retry (its outcome's key, or its
             // rows, made this one fail): the first outcome.
             if (!reqId.isEmpty())
@@ -204,7 +244,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
         out[4] = true;
         return out;
     }
-    throw MethodError(404, QStringLiteral("unknown server method: %1").arg(method));
+    throw ServerError::technical(404, QStringLiteral("unknown server method: %1").arg(method));
 }
 
 } // namespace server

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/servererror.h"
+
 #include "server/auth.h"
 
 #include <QCborArray>
@@ -10,23 +12,6 @@ namespace server {
 
 class Backend;
 class FileAreas;
-
-// A refused method call (unknown method, wrong parameters); status is the HTTP status.
-class MethodError : public std::runtime_error
-{
-public:
-    MethodError(int status, const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_status(status)
-        , m_message(message)
-    {}
-    int status() const noexcept { return m_status; }
-    const QString &message() const noexcept { return m_message; }
-
-private:
-    int m_status;
-    QString m_message;
-};
 
 struct MethodContext
 {
@@ -39,7 +24,7 @@ struct MethodContext
 
 // Runs one of the fourteen methods of TfrmServerMethods. request: one value per
 // non-result position; returns one value per position (in positions null).
-// Throws MethodError, DbError, ApplyError, FileError.
+// Throws ServerError, DbError, ServerError, ServerError.
 QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCborArray &request);
 
 // GetLstValue: "" or "*" gives every session line (name=value, CR LF separated);

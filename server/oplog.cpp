@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QUrl>
 #include <QtEndian>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -959,11 +960,33 @@ QList<OpLogAudit> verifyOpLog(Connection &c, const OpLogVerifyOptions &options)
     const QByteArray key = readKeyFile(keyFile);
     const QString databaseId = opLogDatabaseId(c);
 
-    QList<int> damaged;
+    QStringList damagedFiles; // "lines 3, 7 of FILE"
     QList<OpLogCheckpoint> all;
     const bool haveFile = options.useCheckpoints && QFileInfo::exists(cpFile);
+    QStringList files;
     if (haveFile)
-        all = readOpLogCheckpoints(cpFile, key, &damaged);
+        files.append(cpFile);
+    if (options.useCheckpoints)
+        files.append(options.otherCheckpointFiles);
+    for (const QString &file : std::as_const(files)) {
+        QList<int> damaged;
+        QList<OpLogCheckpoint> read = readOpLogCheckpoints(file, key, &damaged);
+        for (OpLogCheckpoint &cp : read)
+            cp.file = file;
+        all.append(read);
+        if (!damaged.isEmpty()) {
+            QStringList lines;
+            for (int l : std::as_const(damaged))
+                lines.append(QString::number(l));
+            damagedFiles.append(QStringLiteral("%1 of %2").arg(lines.join(QStringLiteral(", ")), file));
+        }
+    }
+    // Several servers' files: one history in the order of time (each file is in order; the
+    // positions that two servers wrote never overlap, so equal times cannot mislead).
+    if (files.size() > 1)
+        std::stable_sort(all.begin(), all.end(), [](const OpLogCheckpoint &a, const OpLogCheckpoint &b) {
+            return a.time < b.time;
+        });
     QHash<QString, QList<OpLogCheckpoint>> bySysid;
     QSet<QString> otherDatabases;
     for (const OpLogCheckpoint &cp : std::as_const(all)) {
@@ -1047,10 +1070,12 @@ QList<OpLogAudit> verifyOpLog(Connection &c, const OpLogVerifyOptions &options)
             worse(OpLogAudit::Tampered);
 
         const bool chainMissing = w.rows == 0 && !w.head.exists;
-        auto when = [](const OpLogCheckpoint &cp) {
-            return QStringLiteral("the checkpoint of %1 (line %2)")
+        const bool severalFiles = files.size() > 1;
+        auto when = [severalFiles](const OpLogCheckpoint &cp) {
+            return QStringLiteral("the checkpoint of %1 (line %2%3)")
                 .arg(cp.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                .arg(cp.line);
+                .arg(cp.line)
+                .arg(severalFiles ? QStringLiteral(" of ") + cp.file : QString());
         };
         if (chainMissing && (latest || options.headSeq > 0)) {
             const qint64 end = latest ? latest->seq : options.headSeq;
@@ -1141,18 +1166,15 @@ QList<OpLogAudit> verifyOpLog(Connection &c, const OpLogVerifyOptions &options)
                 a.notes.append(QStringLiteral("matches the noted head %1").arg(options.headSeq));
             }
         }
-        if (!damaged.isEmpty()) {
-            QStringList lines;
-            for (int l : std::as_const(damaged))
-                lines.append(QString::number(l));
-            a.problems.append(QStringLiteral("checkpoint lines %1 of %2 do not match their MACs: "
+        for (const QString &d : std::as_const(damagedFiles)) {
+            a.problems.append(QStringLiteral("checkpoint lines %1 do not match their MACs: "
                                              "the checkpoint file was altered")
-                                  .arg(lines.join(QStringLiteral(", ")), cpFile));
+                                  .arg(d));
             worse(OpLogAudit::Tampered);
         }
         if (!otherDatabases.isEmpty())
             a.notes.append(QStringLiteral("%1 also holds checkpoints of %2 other database(s)")
-                               .arg(cpFile)
+                               .arg(files.join(QStringLiteral(", ")))
                                .arg(otherDatabases.size()));
         if (options.useCheckpoints && !haveFile)
             a.notes.append(QStringLiteral("no checkpoint file at %1").arg(cpFile));

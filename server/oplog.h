@@ -143,6 +143,7 @@ struct OpLogCheckpoint
     QString hash;    // MAC of the row at seq
     QDateTime time;
     int line = 0;    // line number in the file
+    QString file;    // the file it was read from (set by verifyOpLog)
 };
 
 // What verifyOpLog() checks besides the chain itself.
@@ -153,6 +154,9 @@ struct OpLogVerifyOptions
     QString headHash;
     bool useCheckpoints = true;
     QString checkpointFile;  // empty: the configured one
+    // Further checkpoint files, read together with the own: the copies of the files of the
+    // other servers on the same database, each of which names only its own commits.
+    QStringList otherCheckpointFiles;
     QString keyFile;         // empty: the configured one
 };
 

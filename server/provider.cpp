@@ -117,12 +117,26 @@ namespace server {
 QByteArray runClientQuery(Backend &backend, const SessionInfo &session, const QString &oracleSql,
                           const QCborValue &params)
 {
+    struct Collect : Connection::PacketOutput
+    {
+        QByteArray bytes;
+        void whole(QByteArray packet) override { bytes = std::move(packet); }
+        void piece(QByteArray more) override { bytes.append(more); }
+    } collect;
+    runClientQueryStream(backend, session, oracleSql, params, collect, -1);
+    return std::move(collect.bytes);
+}
+
+void runClientQueryStream(Backend &backend, const SessionInfo &session, const QString &oracleSql,
+                          const QCborValue &params, Connection::PacketOutput &out, qsizetype streamFrom)
+{
     const std::shared_ptr<const Rights> rights = sessionRights(backend, session);
     auto conn = backend.acquireForClient(clientScope(*rights, session));
     const TranslatedSql sql = checkedProviderSql(*conn, oracleSql);
     authorizeRead(backend, *rights, sql.identifiers, session.sysid);
-    return conn->queryPacket(sql.sql, bindProviderParams(sql, params),
-                             [&sql](QList<quillon::FieldDef> &fields) { nameProviderFields(sql, fields); });
+    conn->queryPacketStream(sql.sql, bindProviderParams(sql, params),
+                            [&sql](QList<quillon::FieldDef> &fields) { nameProviderFields(sql, fields); },
+                            out, streamFrom);
 }
 
 } // namespace server

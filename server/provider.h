@@ -1,14 +1,13 @@
 #pragma once
 
 #include "dataaccess/packet/datapacket.h"
+#include "server/sql/backend.h"
 
 #include <QCborValue>
 #include <QString>
 
 namespace server {
 
-class Backend;
-class Connection;
 struct SessionInfo;
 struct TranslatedSql;
 
@@ -29,6 +28,10 @@ QByteArray runProviderQueryBinary(Connection &c, const QString &oracleSql,
 // connection restricted to the session's read scope, which the engine enforces.
 QByteArray runClientQuery(Backend &backend, const SessionInfo &session, const QString &oracleSql,
                           const QCborValue &params = QCborValue());
+// The same, the answer handed to `out` (Connection::PacketOutput): streamed while the rows
+// are stepped once it passes `streamFrom` bytes, where the backend can.
+void runClientQueryStream(Backend &backend, const SessionInfo &session, const QString &oracleSql,
+                          const QCborValue &params, Connection::PacketOutput &out, qsizetype streamFrom);
 
 // The values for the placeholders of a translated statement from the request's
 // parameters (array: ":1" is element 0; map: by name). Throws DbError when one is missing.

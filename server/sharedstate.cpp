@@ -62,7 +62,7 @@ std::optional<QByteArray> storedOutcome(Connection &c, const QString &sysid,
     if (r.rows.isEmpty())
         return std::nullopt;
     if (r.rows.first().value(0).toString() != user)
-        throw ApplyError(409, QStringLiteral("这次保存的请求编号已被其他用户使用，请重新保存。"));
+        throw ServerError(409, QStringLiteral("这次保存的请求编号已被其他用户使用，请重新保存。"));
     return r.rows.first().value(1).toByteArray();
 }
 
@@ -76,7 +76,7 @@ void recordOutcome(Connection &c, const QString &sysid, const QString &requestId
               {requestId, user, packet, now, sysid});
 }
 
-SharedLogOnThrottle::ms SharedLogOnThrottle::delayAfter(const LogOnThrottle::Policy &p,
+SharedLogOnThrottle::ms SharedLogOnThrottle::delayAfter(const LogOnThrottlePolicy &p,
                                                         int failures, int free)
 {
     if (failures < free)

@@ -22,7 +22,7 @@ void ensureSharedStateSchema(Connection &c);
 bool isValidRequestId(const QString &id);
 
 // The outcome stored for a request id of `sysid`: the refreshed packet in binary form.
-// nullopt when the id is unknown. Throws ApplyError(409) when the id was used by another
+// nullopt when the id is unknown. Throws ServerError(409) when the id was used by another
 // user (a client must not see another's answer).
 std::optional<QByteArray> storedOutcome(Connection &c, const QString &sysid,
                                         const QString &requestId, const QString &user);
@@ -32,14 +32,14 @@ std::optional<QByteArray> storedOutcome(Connection &c, const QString &sysid,
 void recordOutcome(Connection &c, const QString &sysid, const QString &requestId,
                    const QString &user, const QByteArray &packet);
 
-// Log-on throttling with the counters in the database: the same policy as LogOnThrottle,
+// Log-on throttling with the counters in the database: the policy of LogOnThrottlePolicy,
 // counted by wall-clock milliseconds, so that every server on the database sees every
 // failure. A database that cannot be reached throttles nothing (the log-on fails anyway).
 class SharedLogOnThrottle
 {
 public:
     using ms = std::chrono::milliseconds;
-    SharedLogOnThrottle(Backend &backend, LogOnThrottle::Policy policy)
+    SharedLogOnThrottle(Backend &backend, LogOnThrottlePolicy policy)
         : m_backend(backend)
         , m_policy(policy)
     {}
@@ -47,14 +47,14 @@ public:
     ms waitFor(const QString &user, const QString &address);
     void failed(const QString &user, const QString &address);
     void succeeded(const QString &user);
-    const LogOnThrottle::Policy &policy() const { return m_policy; }
+    const LogOnThrottlePolicy &policy() const { return m_policy; }
 
     // The delay after `failures` failures of which `free` cost nothing.
-    static ms delayAfter(const LogOnThrottle::Policy &p, int failures, int free);
+    static ms delayAfter(const LogOnThrottlePolicy &p, int failures, int free);
 
 private:
     Backend &m_backend;
-    LogOnThrottle::Policy m_policy;
+    LogOnThrottlePolicy m_policy;
 };
 
 } // namespace server

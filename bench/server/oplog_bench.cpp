@@ -122,7 +122,7 @@ void BM_ApplyData1000Changed(benchmark::State &state)
         try {
             applyData(*c, QStringLiteral("TAB_ACCOUNT"), value == 0.0 ? forth : back,
                       QStringLiteral("001"), actor);
-        } catch (const ApplyError &e) {
+        } catch (const ServerError &e) {
             state.SkipWithError(e.what());
             break;
         }

@@ -5,6 +5,7 @@
 #include "dataaccess/packet/packetformat.h"
 #include "dataaccess/packet/packetstream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -454,6 +455,29 @@ private:
 
     void readChanges();
 
+    // [status, text]: what the sender of a streamed answer failed with after rows went out.
+    [[noreturn]] void readError()
+    {
+        bool indefinite = false;
+        const quint64 items = head(4, "array expected", &indefinite);
+        if (!indefinite && items < 2)
+            bad("error entry too short");
+        const qint64 status = integer("integer expected");
+        const QString text = this->text("text expected");
+        throw PacketAborted(int(std::clamp<qint64>(status, 0, 999)), text);
+    }
+
+    // The sender starts over with a whole packet: what was read so far is dropped, and
+    // the sink gets the new content from a second begin().
+    void restart()
+    {
+        m_fields.clear();
+        m_types.clear();
+        m_haveFields = m_haveRows = m_haveChanges = m_begun = false;
+        m_rowCount = 0;
+        m_changes.clear();
+    }
+
     void beginRows(qsizetype hint)
     {
         m_sink.begin(m_fields, hint);
@@ -509,6 +533,11 @@ private:
                     if (m_haveChanges)
                         bad("two change logs");
                     readChanges();
+                } else if (key == u"error") {
+                    readError(); // a streamed answer broken off by its sender
+                } else if (key == u"restart") {
+                    skip();
+                    restart();
                 } else {
                     skip(); // keys of a later version are ignored
                 }

@@ -423,4 +423,63 @@ QByteArray BinaryPacketWriter::finish(const QList<FieldDef> &fields)
     return out;
 }
 
+namespace {
+// "rows" and "changes" as toBinary writes them for no rows.
+const char kEmptyTail[] = "\x64" "rows" "\x80" "\x67" "changes" "\x80";
+constexpr qsizetype kEmptyTailSize = qsizetype(sizeof kEmptyTail) - 1;
+constexpr qsizetype kPacketPrefix = 6; // magic, version, the map's head of three entries
+} // namespace
+
+QByteArray BinaryPacketWriter::streamHead(const QList<FieldDef> &fields)
+{
+    DataPacket header;
+    header.fields = fields;
+    const QByteArray whole = header.toBinary();
+    Q_ASSERT(whole.endsWith(QByteArrayView(kEmptyTail, kEmptyTailSize)) && quint8(whole.at(5)) == 0xa3);
+    QByteArray out;
+    out.reserve(whole.size() + 8);
+    out.append(whole.constData(), 5);
+    out.append('\xbf'); // a map of indefinite length: the entries after the rows are not known yet
+    out.append(whole.constData() + kPacketPrefix, whole.size() - kPacketPrefix - kEmptyTailSize);
+    out.append("\x64" "rows" "\x9f", 6); // rows as an array of indefinite length
+    return out;
+}
+
+QByteArray BinaryPacketWriter::takeRows()
+{
+    const qsizetype used = m_out->used();
+    m_out.reset();
+    QByteArray out(m_body.constData() + kHeaderRoom, used - kHeaderRoom);
+    m_body.resize(kHeaderRoom);
+    m_out = std::make_unique<Out>(m_body);
+    return out;
+}
+
+QByteArray BinaryPacketWriter::streamEnd()
+{
+    return QByteArray("\xff" "\x67" "changes" "\x80" "\xff", 11);
+}
+
+QByteArray BinaryPacketWriter::streamError(int status, const QString &text)
+{
+    QByteArray out("\xff" "\x65" "error", 7);
+    {
+        CborOut w(out);
+        w.head(4, 2);
+        w.integer(status);
+        w.text(text);
+    }
+    out.append('\xff');
+    return out;
+}
+
+QByteArray BinaryPacketWriter::streamRestart(const QByteArray &packet)
+{
+    Q_ASSERT(packet.size() > kPacketPrefix && quint8(packet.at(5)) == 0xa3);
+    QByteArray out("\xff" "\x67" "restart" "\xf6", 10);
+    out.append(packet.constData() + kPacketPrefix, packet.size() - kPacketPrefix);
+    out.append('\xff');
+    return out;
+}
+
 } // namespace quillon

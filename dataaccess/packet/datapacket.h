@@ -64,6 +64,24 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A streamed answer that its sender broke off with an error (a failure after the first rows
+// were sent): the status and text the sender would have answered with.
+class PacketAborted : public PacketError
+{
+public:
+    PacketAborted(int status, const QString &text)
+        : PacketError("the answer was broken off by the server: " + text.toStdString())
+        , m_status(status)
+        , m_text(text)
+    {}
+    int status() const noexcept { return m_status; }
+    const QString &text() const noexcept { return m_text; }
+
+private:
+    int m_status;
+    QString m_text;
+};
+
 struct DataPacket;
 class PacketSink;
 
@@ -151,6 +169,20 @@ public:
     qsizetype rows() const { return m_rows; }
     qsizetype size() const;           // bytes of the rows so far
     QByteArray finish(const QList<FieldDef> &fields);
+
+    // A packet sent while its rows are written (docs/datapacket.md, "Streamed answers"):
+    // streamHead(), then takeRows() as often as wanted (the rows written since the last
+    // call), then streamEnd(); or, once rows went out, streamError() or streamRestart().
+    // The pieces joined are a packet every reader of the binary form reads.
+    static QByteArray streamHead(const QList<FieldDef> &fields);
+    QByteArray takeRows();
+    static QByteArray streamEnd();
+    // Ends the rows and breaks the packet off with the answer's status and text: a reader
+    // throws PacketAborted.
+    static QByteArray streamError(int status, const QString &text);
+    // Ends the rows and starts over with the whole packet `packet` (toBinary's form): the
+    // reader hands its content to the sink as a new begin().
+    static QByteArray streamRestart(const QByteArray &packet);
 
 private:
     class Out;

@@ -29,6 +29,10 @@ inline constexpr char kServerClass[] = "TfrmServerMethods";
 // The client's id of one ApplyData call (8 to 64 letters, digits, "-", "_"), the same on
 // every retry: the server applies a change once and answers a retry with the first outcome.
 inline constexpr char kRequestIdHeader[] = "Waylink-Request-Id";
+// Sent by a client that reads a provider answer while it arrives ("1"): the server may then
+// send a large answer while its rows are stepped (chunked, the packet's stream form, an
+// error after the first rows inside the packet; docs/datapacket.md).
+inline constexpr char kPacketStreamHeader[] = "Waylink-Packet-Stream";
 // Health of a server for a load balancer (GET): 200 while it serves, 503 otherwise.
 inline constexpr char kHealthPath[] = "/waylink/v1/health";
 inline constexpr char kAdminPrefix[] = "/waylink/v1/admin/"; // + call name: accounts, roles, menu

@@ -88,6 +88,8 @@ Transport::Reply Transport::post(const QString &path, const QByteArray &body, bo
         headers.emplace_back(kRequestIdHeader, requestId.toStdString());
     if (m_options.gzip)
         headers.emplace_back("Accept-Encoding", "gzip");
+    if (receiver)
+        headers.emplace_back(kPacketStreamHeader, "1"); // the answer is read while it arrives
     HttpClient::Answer answer;
     try {
         answer = d->client->post(path.toStdString(), headers, body, kCborType, receiver);

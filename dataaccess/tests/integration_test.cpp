@@ -522,3 +522,37 @@ TEST_F(Server, ApplyUpdatesKeepsEveryDigitOfDecimals)
     EXPECT_EQ(ds.FieldByName(QStringLiteral("AMOUNT"))->AsFloat(), 2345678.91);
     EXPECT_EQ(ds.FieldByName(QStringLiteral("RATIO"))->AsFloat(), 1.0 / 3.0);
 }
+
+// A dataset reading a large answer while it arrives: the rows are the whole answer's, and a
+// failure after the first rows went out (the answer limit) is the server's error with its
+// text for the user, the dataset left closed and empty, not a shorter list.
+TEST_F(Server, AStreamedAnswerFailingMidwayIsAnErrorForTheUser)
+{
+    const QString join = QStringLiteral("select a.SiteCode, b.EmpCode, c.* from tab_Site a, tab_Employee b, "
+                                        "tab_Mdd c where a.sysid='001' and b.sysid='001'");
+    TMySktConnection c;
+    logOnValues(c);
+    TMyDataSet ds;
+    ds.SetMyConn(&c);
+    ds.SetTag(1);
+    ds.SetCommandText(join);
+    ds.Open();
+    const int all = ds.RecordCount();
+    EXPECT_EQ(all, DataPacket::fromBinary(c.providerFetchBinary(QString::fromLatin1(protocol::kProviderName), join, {}))
+                       .rows.size());
+    ASSERT_GT(all, 3000);
+    ds.Close();
+    const server::AnswerLimit saved = s_backend->answerLimit();
+    s_backend->setAnswerLimit({3000, 0});
+    try {
+        ds.Open();
+        ADD_FAILURE() << "opened with " << ds.RecordCount() << " rows";
+    } catch (const protocol::ProtocolError &e) {
+        EXPECT_EQ(e.status(), 413);
+        EXPECT_TRUE(e.userText().contains(QStringLiteral("查询结果过大"))) << e.userText().toStdString();
+    }
+    s_backend->setAnswerLimit(saved);
+    EXPECT_FALSE(ds.Active());
+    ds.Open();
+    EXPECT_EQ(ds.RecordCount(), all);
+}

@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QRandomGenerator>
 
+#include <functional>
+
 using namespace quillon;
 
 namespace {
@@ -330,4 +332,136 @@ TEST(PacketBinaryWriter, DateTimesBeyondTheFormatAreRefused)
     // The last day the format holds still round-trips.
     p.rows = {{QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999))}};
     EXPECT_EQ(DataPacket::fromBinary(p.toBinary()).rows, p.rows);
+}
+
+namespace {
+
+// Rows of `p` (no change log; integer, text, float, date-time, blob and large-integer
+// fields) written by a BinaryPacketWriter; `cuts` rows apart the written rows are taken
+// as a piece of a streamed packet. Returns the streamed packet's pieces joined.
+QByteArray streamedForm(const DataPacket &p, int cut, QList<qsizetype> *pieceEnds = nullptr)
+{
+    BinaryPacketWriter w(int(p.fields.size()));
+    QByteArray out = BinaryPacketWriter::streamHead(p.fields);
+    for (qsizetype r = 0; r < p.rows.size(); ++r) {
+        w.beginRow();
+        for (qsizetype f = 0; f < p.fields.size(); ++f) {
+            const QVariant &v = p.rows[r][f];
+            if (v.isNull()) {
+                w.null();
+                continue;
+            }
+            switch (p.fields[f].type) {
+            case FieldType::Integer:
+            case FieldType::LargeInt: w.integer(v.toLongLong()); break;
+            case FieldType::String: w.text(v.toString().toUtf8()); break;
+            case FieldType::Float: w.real(v.toDouble()); break;
+            case FieldType::DateTime: {
+                const QDateTime dt = v.toDateTime();
+                w.dateTime(dt.date().toJulianDay(), dt.time().msecsSinceStartOfDay());
+                break;
+            }
+            case FieldType::Blob: w.blob(v.toByteArray()); break;
+            default: ADD_FAILURE() << "type not written by this helper";
+            }
+        }
+        w.endRow();
+        if ((r + 1) % cut == 0) {
+            out.append(w.takeRows());
+            if (pieceEnds)
+                pieceEnds->append(out.size());
+        }
+    }
+    out.append(w.takeRows());
+    out.append(BinaryPacketWriter::streamEnd());
+    return out;
+}
+
+DataPacket streamable(int rows)
+{
+    DataPacket p = sample(rows);
+    p.changes.clear();
+    // Only the types a database answer streams.
+    const QList<int> keep = {0, 1, 2, 3, 6, 8};
+    DataPacket q;
+    for (int f : keep)
+        q.fields.append(p.fields[f]);
+    for (const QVariantList &row : p.rows) {
+        QVariantList r;
+        for (int f : keep)
+            r.append(row[f]);
+        q.rows.append(r);
+    }
+    return q;
+}
+
+} // namespace
+
+// A packet sent while its rows are stepped reads, whole or while its bytes arrive, as the
+// packet written at once; a reader of the whole form reads it too.
+TEST(PacketStream, TheStreamedFormReadsAsTheWholePacket)
+{
+    const DataPacket p = streamable(2000);
+    const QByteArray whole = p.toBinary();
+    const QByteArray streamedBytes = streamedForm(p, 300);
+    ASSERT_NE(streamedBytes, whole);
+    expectEqual(DataPacket::fromBinary(whole), DataPacket::fromBinary(streamedBytes));
+    expectEqual(DataPacket::fromBinary(whole), streamed(streamedBytes, {1}));
+    expectEqual(DataPacket::fromBinary(whole), streamed(streamedBytes, {4093, 17, 65536}));
+    // No rows at all, and rows that never reached a piece of their own.
+    const DataPacket none = streamable(0);
+    expectEqual(none, DataPacket::fromBinary(streamedForm(none, 1)));
+    const DataPacket few = streamable(3);
+    expectEqual(few, streamed(streamedForm(few, 1000), {5}));
+}
+
+// A failure after rows went out ends the packet with the sender's status and text: the
+// reader raises it (whole or streamed), it never passes for a shorter answer.
+TEST(PacketStream, AnErrorInTheStreamIsRaisedNotAShortAnswer)
+{
+    const DataPacket p = streamable(500);
+    QList<qsizetype> ends;
+    const QByteArray full = streamedForm(p, 100, &ends);
+    ASSERT_GE(ends.size(), 2);
+    const QString text = QStringLiteral("查询结果过大，请缩小查询条件（超过 200 行）");
+    const QByteArray broken = full.left(ends[1]) + BinaryPacketWriter::streamError(413, text);
+    auto expectAborted = [&](const std::function<void()> &read) {
+        try {
+            read();
+            ADD_FAILURE() << "read as a packet";
+        } catch (const PacketAborted &e) {
+            EXPECT_EQ(e.status(), 413);
+            EXPECT_EQ(e.text(), text);
+        }
+    };
+    expectAborted([&] { DataPacket::fromBinary(broken); });
+    expectAborted([&] { streamed(broken, {1}); });
+    // The rows before the error reached the sink: the error comes after them, from feed().
+    CountingSink sink;
+    PacketStreamReader reader(sink);
+    expectAborted([&] { reader.feed(broken); });
+    EXPECT_EQ(sink.rows, 200);
+    EXPECT_FALSE(sink.changesSeen);
+    // Cut off without its end (the server gone) is refused too.
+    EXPECT_THROW(streamed(full.left(ends[1]), {64}), PacketError);
+}
+
+// A sender that finds, after rows went out, that it must answer otherwise starts over with
+// the whole packet: the reader hands the new content on from a second begin().
+TEST(PacketStream, ARestartReplacesWhatWasSent)
+{
+    const DataPacket first = streamable(400);
+    QList<qsizetype> ends;
+    const QByteArray full = streamedForm(first, 100, &ends);
+    DataPacket other = sample(50);
+    other.changes.clear();
+    const QByteArray restarted = full.left(ends[0]) + BinaryPacketWriter::streamRestart(other.toBinary());
+    expectEqual(other, DataPacket::fromBinary(restarted));
+    expectEqual(other, streamed(restarted, {3, 1000}));
+    CountingSink sink;
+    PacketStreamReader reader(sink);
+    reader.feed(restarted);
+    reader.finish();
+    EXPECT_EQ(sink.begun, 2);
+    EXPECT_EQ(sink.rows, 100 + 50);
 }

@@ -46,6 +46,13 @@ public:
     using AccessDenied::AccessDenied;
 };
 
+// A write refused because a row with the same unique key exists already.
+class DuplicateKey : public DbError
+{
+public:
+    using DbError::DbError;
+};
+
 // The database cannot be reached or was lost during the statement (server stopped, a
 // failover under way, a broken network): the caller may retry later, the connection that
 // reported it is dropped instead of going back to the pool.
@@ -149,6 +156,25 @@ public:
     using NameFields = std::function<void(QList<quillon::FieldDef> &)>;
     virtual QByteArray queryPacket(const QString &sql, const QVariantList &params,
                                    const NameFields &nameFields);
+    // Where a packet goes that may be sent while its rows are stepped: either whole() once
+    // (a small answer, or one the backend cannot stream: the bytes of queryPacket), or
+    // piece() for each part of a streamed packet (quillon::BinaryPacketWriter's stream
+    // form). An exception after the first piece is the caller's to report in the stream.
+    class PacketOutput
+    {
+    public:
+        virtual ~PacketOutput() = default;
+        virtual void whole(QByteArray packet) = 0;
+        virtual void piece(QByteArray bytes) = 0;
+    };
+    // queryPacket's answer, streamed once it passes `streamFrom` bytes where the backend
+    // can (by default: whole).
+    virtual void queryPacketStream(const QString &sql, const QVariantList &params,
+                                   const NameFields &nameFields, PacketOutput &out, qsizetype streamFrom)
+    {
+        (void)streamFrom;
+        out.whole(queryPacket(sql, params, nameFields));
+    }
     // Runs a writing statement; returns the number of rows changed. Throws DbError.
     virtual qint64 execute(const QString &sql, const QVariantList &params = {}) = 0;
     // Runs a script of several statements without parameters (schema).

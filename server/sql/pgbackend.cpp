@@ -60,6 +60,8 @@ QString resultMessage(PGresult *r)
         throw DbUnavailable(QStringLiteral("the database is no longer the primary: %1").arg(msg));
     if (code == "42501" || code == "25006")
         throw AccessDenied(QStringLiteral("the statement was refused: %1").arg(msg));
+    if (code == "23505")
+        throw DuplicateKey(msg);
     throw DbError(msg);
 }
 

@@ -852,7 +852,10 @@ public:
                                     ? QStringLiteral("the statement ran longer than %1 s and was stopped")
                                           .arg(double(s_limitMs.load()) / 1000.0)
                                     : dbMessage(m_db);
+            const int code = sqlite3_extended_errcode(m_db);
             sqlite3_reset(st);
+            if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY)
+                throw DuplicateKey(msg);
             throw DbError(msg);
         }
         sqlite3_reset(st);
@@ -864,6 +867,29 @@ public:
     QByteArray queryPacket(const QString &sql, const QVariantList &params,
                            const NameFields &nameFields) override
     {
+        struct Collect : PacketOutput
+        {
+            QByteArray bytes;
+            void whole(QByteArray packet) override { bytes = std::move(packet); }
+            void piece(QByteArray) override { Q_ASSERT(false); }
+        } collect;
+        writePacket(sql, params, nameFields, collect, -1);
+        return std::move(collect.bytes);
+    }
+
+    void queryPacketStream(const QString &sql, const QVariantList &params, const NameFields &nameFields,
+                           PacketOutput &out, qsizetype streamFrom) override
+    {
+        writePacket(sql, params, nameFields, out, streamFrom);
+    }
+
+    // The rows written into the packet as they are stepped; once they pass `streamFrom`
+    // bytes (-1: never) they go out in pieces of about that size. A value that needs the
+    // typing of query() makes the answer come from query(): whole when nothing went out
+    // yet, else as a restart of the streamed packet.
+    void writePacket(const QString &sql, const QVariantList &params, const NameFields &nameFields,
+                     PacketOutput &out, qsizetype streamFrom)
+    {
         sqlite3_stmt *st = prepare(sql);
         if (!sqlite3_stmt_readonly(st))
             throw DbError(QStringLiteral("the provider only runs queries; writing statements "
@@ -874,7 +900,7 @@ public:
         for (int c = 0; c < cols; ++c) {
             const char *decl = sqlite3_column_decltype(st, c);
             if (!decl)
-                return Connection::queryPacket(sql, params, nameFields);
+                return out.whole(Connection::queryPacket(sql, params, nameFields));
             quillon::FieldDef f;
             f.name = QString::fromUtf8(sqlite3_column_name(st, c));
             int size = 0;
@@ -883,27 +909,45 @@ public:
             kind[size_t(c)] = f.type;
             fields.append(f);
         }
+        nameFields(fields);
         bindAll(st, params);
         quillon::BinaryPacketWriter w(cols);
         const AnswerLimit limit = answerLimit();
         qint64 answerBytes = 0;
+        bool streaming = false;
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const qsizetype rowStart = w.size();
             w.beginRow();
             for (int c = 0; c < cols; ++c) {
                 if (!writeCell(w, sqlite3_column_value(st, c), kind[size_t(c)], &answerBytes)) {
                     sqlite3_reset(st);
-                    return Connection::queryPacket(sql, params, nameFields);
+                    QByteArray typed = Connection::queryPacket(sql, params, nameFields);
+                    if (!streaming)
+                        return out.whole(std::move(typed));
+                    QByteArray rest = w.takeRows();
+                    rest.truncate(rowStart); // the rows before this one, still unsent
+                    rest.append(quillon::BinaryPacketWriter::streamRestart(typed));
+                    return out.piece(std::move(rest));
                 }
             }
             w.endRow();
             if (limit.bounded()) { // counted as query() counts
                 checkAnswer(st, limit, w.rows(), answerBytes);
             }
+            if (streamFrom >= 0 && w.size() >= streamFrom) {
+                QByteArray piece = streaming ? QByteArray() : quillon::BinaryPacketWriter::streamHead(fields);
+                piece.append(w.takeRows());
+                streaming = true;
+                out.piece(std::move(piece));
+            }
         }
         finishStepping(st, rc);
-        nameFields(fields);
-        return w.finish(fields);
+        if (!streaming)
+            return out.whole(w.finish(fields));
+        QByteArray last = w.takeRows();
+        last.append(quillon::BinaryPacketWriter::streamEnd());
+        out.piece(std::move(last));
     }
 
     static void finishTypes(QueryResult &r, const std::vector<bool> &declared,
@@ -1035,7 +1079,10 @@ public:
         }
         if (rc != SQLITE_DONE) {
             const QString msg = dbMessage(m_db);
+            const int code = sqlite3_extended_errcode(m_db);
             sqlite3_reset(st);
+            if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY)
+                throw DuplicateKey(msg);
             throw DbError(msg);
         }
         sqlite3_reset(st);

@@ -309,7 +309,7 @@ TEST_F(Apply, TwoFieldsForOneColumnAndMovingRowsOutOfTheDeploymentAreRefused)
         modify(p, 0, second, QStringLiteral("002"));
         QString text;
         EXPECT_EQ(applyStatus(QStringLiteral("TAB_ACCOUNT"), p, &text), 400) << qPrintable(second);
-        EXPECT_TRUE(text.contains(QStringLiteral("twice"))) << qPrintable(text);
+        EXPECT_TRUE(text.contains(QStringLiteral("两次"))) << qPrintable(text);
     }
     DataPacket twice = row(QStringLiteral("select BILLCODE, STATIONCODE, SCANTYPE, PCS, PCS as X"));
     ASSERT_EQ(twice.fields.size(), 5);

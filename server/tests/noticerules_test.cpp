@@ -154,6 +154,61 @@ TEST_F(NoticeRules, AReceiptMarksTheReadersSiteAndHisOwnRowOnly)
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGEMP where MSGEMP='宋佳' and HASREAD='1'")), 0);
 }
 
+// The rule's marks are changes of TAB_MSGSITE / TAB_MSGEMP like any other: when those
+// tables are logged, each mark is one update row of the log, in the receipt's transaction.
+TEST_F(NoticeRules, ReadMarksOfAReceiptAreLoggedWhereTheirTablesAre)
+{
+    notice(QStringLiteral("N2"), QStringLiteral("正文"), QString(),
+           {QStringLiteral("上海浦东"), QStringLiteral("北京朝阳")},
+           {{QStringLiteral("马超"), QStringLiteral("上海浦东")}});
+    auto logRows = [&](qlonglong after) {
+        return srv->native(QStringLiteral("select tablename, key, key1, key2, optype, content, opemp, "
+                                          "opnote from sys_log where id > ? and tablename in "
+                                          "('TAB_MSGSITE', 'TAB_MSGEMP') order by id"),
+                           {after})
+            .rows;
+    };
+    const QDateTime first(QDate(2026, 12, 7), QTime(9, 30, 0));
+    // Not logged: the receipt marks, the log stays as it was.
+    ASSERT_EQ(apply(QStringLiteral("TAB_MSGREAD"),
+                    receipt(QStringLiteral("N2"), QStringLiteral("北京朝阳"), QStringLiteral("宋佳"), first)),
+              200);
+    EXPECT_TRUE(logRows(0).isEmpty());
+
+    exec(QStringLiteral("insert into SYS_TABLES (TABLENAME, sysid) values ('TAB_MSGSITE', '001')"));
+    exec(QStringLiteral("insert into SYS_TABLES (TABLENAME, sysid) values ('TAB_MSGEMP', '001')"));
+    const qlonglong before = count(QStringLiteral("select coalesce(max(id), 0) from sys_log"));
+    ASSERT_EQ(apply(QStringLiteral("TAB_MSGREAD"),
+                    receipt(QStringLiteral("N2"), QStringLiteral("上海浦东"), QStringLiteral("马超"), first)),
+              200);
+    const QList<QVariantList> rows = logRows(before);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows.at(0).mid(0, 3),
+              (QVariantList{QStringLiteral("TAB_MSGSITE"), QStringLiteral("N2"), QStringLiteral("上海浦东")}));
+    EXPECT_TRUE(rows.at(0).at(3).toString().isEmpty());
+    EXPECT_EQ(rows.at(0).at(4).toString(), QStringLiteral("UPT"));
+    EXPECT_EQ(rows.at(0).at(5).toString(),
+              QStringLiteral("HASREAD: 0 -> 1; READTIME: (空) -> 2026-12-07 09:30:00; READEMP: (空) -> 马超"));
+    EXPECT_EQ(rows.at(1).mid(0, 3),
+              (QVariantList{QStringLiteral("TAB_MSGEMP"), QStringLiteral("N2"), QStringLiteral("马超")}));
+    EXPECT_EQ(rows.at(1).at(5).toString(),
+              QStringLiteral("HASREAD: 0 -> 1; READTIME: (空) -> 2026-12-07 09:30:00"));
+    // Who did it: the session that sent the receipt.
+    const QString admin = row(QStringLiteral("select EMPNAME from sys_user where USERCODE='001.admin'")).value(0).toString();
+    EXPECT_EQ(rows.at(0).at(6).toString(), admin);
+    EXPECT_FALSE(rows.at(0).at(7).toString().isEmpty());
+
+    // A second reader of the site changes nothing of the site row: nothing more is logged.
+    ASSERT_EQ(apply(QStringLiteral("TAB_MSGREAD"),
+                    receipt(QStringLiteral("N2"), QStringLiteral("上海浦东"), QStringLiteral("赵六"),
+                            first.addSecs(60))),
+              200);
+    EXPECT_EQ(logRows(before).size(), 2);
+    auto c = srv->backend->acquireForServer();
+    for (const OpLogAudit &a : verifyOpLog(*c))
+        EXPECT_TRUE(a.intact) << qPrintable(a.sysid + QLatin1Char(' ') + a.problem);
+}
+
 TEST_F(NoticeRules, ADeletedNoticeTakesItsRowsAndItsFilesAfterCommit)
 {
     const QString body = QStringLiteral("notice\\20261207\\20261207090000_{D1}.rtf");

@@ -616,6 +616,43 @@ TEST_F(OpLogEvidence, VerifyAgainstANotedHead)
         << qPrintable(a.problem);
 }
 
+// Two servers on one database: each file names only the positions its server wrote, so
+// the newest entries of the other server can be cut unnoticed by one file alone; read
+// together, the files see the whole chain, and their interleaving is no set-back.
+TEST_F(OpLogEvidence, OtherServersCheckpointsFindEntriesCutAfterTheOwn)
+{
+    const OpLogFiles first = opLogFiles();
+    oneChange(7.5);                       // position 201, first server's file
+    QTemporaryDir dir;
+    OpLogFiles second = first;
+    second.checkpointFile = dir.filePath(QStringLiteral("second.checkpoints"));
+    configureOpLog(second);
+    oneChange(8.5);                       // 202 and 203 by the second server
+    oneChange(9.5);
+    configureOpLog(first);
+    oneChange(10.5);                      // 204, first server again
+    configureOpLog(second);
+    oneChange(11.5);                      // 205, second server
+    configureOpLog(first);
+
+    OpLogVerifyOptions both;
+    both.otherCheckpointFiles = {second.checkpointFile};
+    OpLogAudit a = audit(both);
+    EXPECT_EQ(a.status, OpLogAudit::Intact) << qPrintable(a.problems.join(u'\n'));
+    EXPECT_TRUE(a.notes.join(u' ').contains(QStringLiteral("matches the latest checkpoint")))
+        << qPrintable(a.notes.join(u' '));
+
+    truncateTo(204);
+    const OpLogAudit own = audit(); // the first server's file ends at 204: nothing to see
+    EXPECT_EQ(own.status, OpLogAudit::Intact) << qPrintable(own.problems.join(u'\n'));
+    // Cut at a commit boundary: as a restored backup would look (exit code 2), never intact.
+    a = audit(both);
+    EXPECT_EQ(a.status, OpLogAudit::Behind);
+    EXPECT_TRUE(a.problem.contains(QStringLiteral("positions 205 to 205")))
+        << qPrintable(a.problems.join(u'\n'));
+    EXPECT_TRUE(a.problem.contains(second.checkpointFile)) << qPrintable(a.problem);
+}
+
 // The administration command: exit code 0 intact, 1 tampered, 2 behind its checkpoints.
 TEST_F(OpLogEvidence, AuditCommandExitCodesAndHead)
 {

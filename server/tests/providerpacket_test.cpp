@@ -1,8 +1,12 @@
 // The provider's packet written straight from the database's rows is byte for byte the
 // packet of the typed rows, also for values that need the typed path (which it falls
 // back to): the two ways of answering must never disagree.
+#include "dataaccess/packet/packetstream.h"
+#include "dataaccess/protocol/protocol.h"
 #include "server/provider.h"
 #include "testserver.h"
+
+#include <utility>
 
 using namespace server;
 using namespace server::test;
@@ -114,4 +118,145 @@ TEST(ProviderPacket, AWideHeaderGivesTheSameBytes)
     }
     expectSameAnswer(*srv.backend, QStringLiteral("select * from T_WIDE"));
     expectSameAnswer(*srv.backend, QStringLiteral("select * from TAB_ACCOUNT where rownum<=50"));
+}
+
+namespace {
+
+// Reads a provider answer while it arrives, as the client's dataset does; notes whether
+// the server sent its length up front (a whole answer) or streamed it (chunked).
+struct StreamedAnswer : quillon::protocol::BodyReceiver
+{
+    StreamedAnswer() : reader(rows) {}
+    void expect(qint64) override { sentWhole = true; }
+    void receive(QByteArrayView bytes) override { reader.feed(bytes); }
+    quillon::DataPacket read(quillon::protocol::Transport &t, const QString &sql)
+    {
+        t.provider(sql, QCborValue(), *this);
+        reader.finish();
+        return quillon::DataPacket::fromBinary(rows.packet());
+    }
+    // Collects what the reader hands on as a packet again.
+    struct Rows : quillon::PacketSink
+    {
+        quillon::DataPacket p;
+        QVariantList current;
+        int begun = 0;
+        QByteArray packet() const { return p.toBinary(); }
+        void begin(const QList<quillon::FieldDef> &f, qsizetype) override
+        {
+            ++begun;
+            p = {};
+            p.fields = f;
+        }
+        void null(int) override { current.append(QVariant()); }
+        bool text(int, QByteArrayView utf8) override
+        {
+            current.append(QString::fromUtf8(utf8));
+            return true;
+        }
+        void integer(int f, qint64 v) override
+        {
+            current.append(p.fields[f].type == quillon::FieldType::LargeInt ? QVariant(qlonglong(v)) : QVariant(int(v)));
+        }
+        void real(int, double v) override { current.append(v); }
+        void date(int, qint64 d) override { current.append(QDate::fromJulianDay(d)); }
+        void time(int, int ms) override { current.append(QTime::fromMSecsSinceStartOfDay(ms)); }
+        void dateTime(int, qint64 d, int ms) override
+        {
+            current.append(QDateTime(QDate::fromJulianDay(d), QTime::fromMSecsSinceStartOfDay(ms)));
+        }
+        void boolean(int, bool v) override { current.append(v); }
+        void blob(int, QByteArrayView b) override { current.append(b.toByteArray()); }
+        void endRow() override { p.rows.append(std::exchange(current, {})); }
+        void row(QVariantList &&values) override { p.rows.append(std::move(values)); }
+        void changes(QList<quillon::DataPacket::Change> &&) override {}
+    } rows;
+    quillon::PacketStreamReader reader;
+    bool sentWhole = false;
+};
+
+// About 4,000 rows of a triple join (some 140 KB): past the size from which answers stream.
+const QString kJoin = QStringLiteral("select a.SiteCode, b.EmpCode, c.* from tab_Site a, tab_Employee b, "
+                                     "tab_Mdd c where a.sysid='001' and b.sysid='001' order by 1, 2, 3");
+
+} // namespace
+
+// A large answer read while it arrives is the whole answer's packet; on SQLite the server
+// sends it while the rows are stepped (no length up front), small answers go whole.
+TEST(StreamedAnswers, AStreamedAnswerIsTheWholeAnswer)
+{
+    TestServer srv(30);
+    auto t = srv.client();
+    const QByteArray whole = t->provider(kJoin, QCborValue());
+    ASSERT_GT(whole.size(), 100 * 1024);
+    StreamedAnswer big;
+    EXPECT_EQ(big.read(*t, kJoin).toBinary().toHex().toStdString(), whole.toHex().toStdString());
+    EXPECT_EQ(big.sentWhole, onPostgres()) << "SQLite streams the rows as it steps them";
+    StreamedAnswer small;
+    const QString one = QStringLiteral("select * from tab_Site where sysid='001'");
+    EXPECT_EQ(small.read(*t, one).rows.size(), 12);
+    EXPECT_TRUE(small.sentWhole);
+    // The connection serves on after a streamed answer.
+    EXPECT_EQ(query(*t, one).rows.size(), 12);
+}
+
+// A failure after the first rows went out (here the answer limit) reaches the client as
+// that error with its text, never as a shorter answer; the connection serves on.
+TEST(StreamedAnswers, AFailureInTheMiddleIsAnErrorNotAShortAnswer)
+{
+    TestServer srv(30);
+    auto t = srv.client();
+    srv.backend->setAnswerLimit({3000, 0}); // past the first piece of about 64 KB
+    StreamedAnswer answer;
+    int status = 0;
+    QString text;
+    try {
+        answer.read(*t, kJoin);
+    } catch (const quillon::PacketAborted &e) {
+        EXPECT_FALSE(onPostgres()) << "PostgreSQL answers whole";
+        EXPECT_GT(answer.rows.p.rows.size(), 100) << "rows had gone out before the failure";
+        status = e.status();
+        text = e.text();
+    } catch (const quillon::protocol::ProtocolError &e) {
+        EXPECT_TRUE(onPostgres()) << "SQLite streams: the error comes inside the answer";
+        status = e.status();
+        text = e.message();
+    }
+    EXPECT_EQ(status, 413);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("查询结果过大"))) << qPrintable(text);
+    srv.backend->setAnswerLimit({0, 0});
+    StreamedAnswer again;
+    EXPECT_EQ(again.read(*t, kJoin).rows.size(), quillon::DataPacket::fromBinary(t->provider(kJoin, QCborValue())).rows.size());
+}
+
+// A value that needs the typed rows, found after rows went out, makes the server start
+// over with the typed answer: the client reads exactly that answer.
+TEST(StreamedAnswers, ALateOddValueRestartsTheAnswer)
+{
+    if (onPostgres())
+        GTEST_SKIP() << "PostgreSQL answers whole, through the typed rows";
+    TestServer srv(5);
+    {
+        auto c = srv.backend->acquireForServer();
+        c->executeScript(QStringLiteral("create table T_LATE (ID INTEGER, N INTEGER, T VARCHAR2(200), sysid VARCHAR2(3));"));
+        c->begin();
+        for (int i = 1; i <= 3000; ++i)
+            c->execute(QStringLiteral("insert into T_LATE values (?, ?, ?, '001')"),
+                       {i, i, QString(60, QChar(u'站'))});
+        c->execute(QStringLiteral("insert into T_LATE values (3001, 5000000000, 'x', '001')"));
+        c->commit();
+        c->finishSchema();
+        grantToEveryone(*c, QStringLiteral("T_LATE"), QStringLiteral("R"));
+    }
+    auto t = srv.client();
+    const QString sql = QStringLiteral("select * from T_LATE order by ID");
+    StreamedAnswer answer;
+    const quillon::DataPacket got = answer.read(*t, sql);
+    EXPECT_FALSE(answer.sentWhole);
+    EXPECT_EQ(answer.rows.begun, 2) << "the first rows went out, then the answer started over";
+    auto c = srv.backend->acquireForClient(ClientScope::wholeDeployment(QStringLiteral("001")));
+    const quillon::DataPacket typed = runProviderQuery(*c, sql);
+    EXPECT_EQ(got.toBinary().toHex().toStdString(), typed.toBinary().toHex().toStdString());
+    EXPECT_EQ(got.rows.size(), 3001);
+    EXPECT_EQ(got.fields.at(1).type, quillon::FieldType::LargeInt);
 }

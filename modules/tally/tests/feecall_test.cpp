@@ -122,19 +122,8 @@ protected:
 
     static void insertRecord(const char *table, const QString &bill, const QVariantMap &values)
     {
-        QVariantMap v{{"BILLCODE", bill}, {"CREATETIME", kWhen}, {"sysid", QStringLiteral("001")}};
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            v.insert(it.key(), it.value());
-        QStringList marks(v.size(), QStringLiteral("?"));
-        s_srv->native(QStringLiteral("insert into ") + QLatin1String(table) + u'(' + v.keys().join(QLatin1Char(','))
-                          + QStringLiteral(") values (") + marks.join(QLatin1Char(',')) + u')',
-                      v.values());
-    }
-    static QVariant storedIn(const char *table, const QString &bill, const char *column)
-    {
-        return scalar(QStringLiteral("select ") + QLatin1String(column) + QStringLiteral(" from ")
-                          + QLatin1String(table) + QStringLiteral(" where BILLCODE=?"),
-                      {bill});
+        insertRow(table, {{"BILLCODE", bill}, {"CREATETIME", kWhen}, {"sysid", QStringLiteral("001")}},
+                  values);
     }
 
     std::unique_ptr<testsupport::WireTap> tap;

@@ -39,26 +39,15 @@ protected:
     // A record of the test station, created now, on top of `values`.
     static void insertRecord(const char *table, const QString &bill, const QVariantMap &values = {})
     {
-        QVariantMap v{{"BILLCODE", bill},
-                      {"FIRSTSITE", QString::fromUtf16(kStation)},
-                      {"FIRSTCENTER", QStringLiteral("上海中心")},
-                      {"DEST", QStringLiteral("北京")},
-                      {"WEIGHT", 1.0},
-                      {"CREATETIME", QDateTime::currentDateTime()},
-                      {"sysid", QStringLiteral("001")}};
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            v.insert(it.key(), it.value());
-        QStringList marks(v.size(), QStringLiteral("?"));
-        s_srv->native(QStringLiteral("insert into ") + QLatin1String(table) + u'('
-                          + v.keys().join(QLatin1Char(',')) + QStringLiteral(") values (")
-                          + marks.join(QLatin1Char(',')) + u')',
-                      v.values());
-    }
-    static QVariant storedIn(const char *table, const QString &bill, const QString &column)
-    {
-        return scalar(QStringLiteral("select ") + column + QStringLiteral(" from ") + QLatin1String(table)
-                          + QStringLiteral(" where BILLCODE=?"),
-                      {bill});
+        insertRow(table,
+                  {{"BILLCODE", bill},
+                   {"FIRSTSITE", QString::fromUtf16(kStation)},
+                   {"FIRSTCENTER", QStringLiteral("上海中心")},
+                   {"DEST", QStringLiteral("北京")},
+                   {"WEIGHT", 1.0},
+                   {"CREATETIME", QDateTime::currentDateTime()},
+                   {"sysid", QStringLiteral("001")}},
+                  values);
     }
     template<class W> W *openQueried()
     {

@@ -54,25 +54,42 @@ protected:
         tessera::setAppPath(QString());
     }
 
+    // A row of `table` stored directly: `defaults` with `values` on top (column → value).
+    static void insertRow(const char *table, QVariantMap defaults, const QVariantMap &values)
+    {
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            defaults.insert(it.key(), it.value());
+        const QStringList marks(defaults.size(), QStringLiteral("?"));
+        s_srv->native(QStringLiteral("insert into ") + QLatin1String(table) + u'('
+                          + defaults.keys().join(QLatin1Char(',')) + QStringLiteral(") values (")
+                          + marks.join(QLatin1Char(',')) + u')',
+                      defaults.values());
+    }
+    // A column of the row of waybill `bill` in `table`, as the server holds it.
+    static QVariant storedIn(const char *table, const QString &bill, const QString &column)
+    {
+        return scalar(QStringLiteral("select ") + column + QStringLiteral(" from ") + QLatin1String(table)
+                          + QStringLiteral(" where BILLCODE=?"),
+                      {bill});
+    }
+    static QVariant storedIn(const char *table, const QString &bill, const char *column)
+    {
+        return storedIn(table, bill, QString::fromLatin1(column));
+    }
+
     // One account line of the test station, scanned now, of 上海中心, with `values` on top.
     static void insertLine(const QString &bill, const QString &scanType, const QVariantMap &values = {})
     {
-        QVariantMap v{{"BILLCODE", bill},
-                      {"STATIONCODE", QString::fromUtf16(kStation)},
-                      {"SCANTYPE", scanType},
-                      {"SCANTIME", QDateTime::currentDateTime()},
-                      {"FINANCECENTER", QStringLiteral("上海中心")},
-                      {"PCS", 1},
-                      {"WEIGHT", 1.0},
-                      {"sysid", QStringLiteral("001")}};
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            v.insert(it.key(), it.value());
-        QStringList marks;
-        for (int i = 0; i < v.size(); ++i)
-            marks << QStringLiteral("?");
-        s_srv->native(QStringLiteral("insert into TAB_ACCOUNT (") + v.keys().join(QLatin1Char(','))
-                          + QStringLiteral(") values (") + marks.join(QLatin1Char(',')) + u')',
-                      v.values());
+        insertRow("TAB_ACCOUNT",
+                  {{"BILLCODE", bill},
+                   {"STATIONCODE", QString::fromUtf16(kStation)},
+                   {"SCANTYPE", scanType},
+                   {"SCANTIME", QDateTime::currentDateTime()},
+                   {"FINANCECENTER", QStringLiteral("上海中心")},
+                   {"PCS", 1},
+                   {"WEIGHT", 1.0},
+                   {"sysid", QStringLiteral("001")}},
+                  values);
     }
     // A column of the line as the server holds it.
     static QVariant stored(const QString &bill, const QString &scanType, const QString &column)
