@@ -461,11 +461,19 @@ public:
     {
         if (readOnly)
             checkReadOnly(sql);
-        // A client's statement runs in a read-only transaction, so that nothing it calls
-        // can write; afterwards every setting it may have changed goes back to the server's.
-        const bool client = !m_filter.isEmpty() && !m_inTransaction;
-        if (client)
+        // A client's statement, and every read-only one, runs in a read-only transaction, so
+        // that nothing it calls can write whatever its text; afterwards every setting a
+        // client's statement may have changed goes back to the server's. Inside a
+        // transaction a read-only query runs in a read-only savepoint instead; releasing it
+        // makes the transaction writable again.
+        const bool idle = !m_inTransaction && PQtransactionStatus(m_db) == PQTRANS_IDLE;
+        const bool client = !m_filter.isEmpty() && idle;
+        const bool ownTransaction = client || (readOnly && idle);
+        const bool savepoint = readOnly && !idle;
+        if (ownTransaction)
             executeScript(QStringLiteral("begin read only"));
+        else if (savepoint)
+            executeScript(QStringLiteral("savepoint wl_read_only; set transaction read only"));
         std::vector<PGresult *> parts;
         struct PartsGuard
         {
@@ -482,16 +490,25 @@ public:
             else
                 parts.push_back(run(sql, params));
         } catch (...) {
-            if (client) {
-                try {
+            try {
+                if (client)
                     executeScript(QStringLiteral("rollback; reset all; ") + settingsScript());
-                } catch (...) {
-                }
+                else if (ownTransaction)
+                    executeScript(QStringLiteral("rollback; set statement_timeout = %1").arg(m_appliedLimit));
+                else if (savepoint && PQtransactionStatus(m_db) == PQTRANS_INTRANS)
+                    executeScript(QStringLiteral("release savepoint wl_read_only"));
+                // A statement that failed inside the transaction leaves it failed, as
+                // without the savepoint: the caller rolls it back.
+            } catch (...) {
             }
             throw;
         }
         if (client)
             executeScript(QStringLiteral("commit; reset all; ") + settingsScript());
+        else if (ownTransaction)
+            executeScript(QStringLiteral("commit"));
+        else if (savepoint)
+            executeScript(QStringLiteral("release savepoint wl_read_only"));
         return toResult(parts, sql);
     }
 
