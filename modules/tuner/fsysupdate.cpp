@@ -187,7 +187,9 @@ void TfSysUpdate::saveWithFreshIdsOnCollision()
     try {
         actSaveExecute();
     } catch (const quillon::protocol::ProtocolError &e) {
-        if (e.status() != 409 || !e.message().contains(QLatin1String("same key")))
+        if (e.status() != 409
+            || (!e.message().contains(QLatin1String("same key"))
+                && !e.message().contains(QStringLiteral("关键字相同"))))
             throw;
         // The rows stay pending; new ones get fresh ids so that the next save can pass.
         QStringList changed;
