@@ -280,6 +280,45 @@ TEST_F(Attack, AReadOnlyQueryOnAServerConnectionRunsNoWritingStatement)
               sites);
 }
 
+// The refusal is the engine's, not only the text checks': a query whose text reads but whose
+// function writes is stopped as well, alone and inside a transaction, and a transaction
+// writes again after its read-only query.
+TEST_F(Attack, TheEngineKeepsAReadOnlyQueryFromWritingWhateverItsText)
+{
+    const qlonglong sites = count(QStringLiteral("select count(*) from tab_Site"));
+    ASSERT_GT(sites, 0);
+    QStringList texts = {QStringLiteral("with x as (select 1) delete from tab_Site")};
+    if (onPostgres()) {
+        auto c = srv->backend->acquireForServer();
+        c->executeScript(QStringLiteral(
+            "create or replace function wl_test_wipe_sites() returns integer language plpgsql as "
+            "$$ begin delete from tab_Site; return 1; end $$"));
+        texts << QStringLiteral("select wl_test_wipe_sites()");
+    }
+    for (const QString &sql : texts) {
+        {
+            auto c = srv->backend->acquireForServer();
+            EXPECT_THROW(c->query(sql, {}, true), DbError) << qPrintable(sql);
+        }
+        {
+            auto c = srv->backend->acquireForServer();
+            c->begin();
+            EXPECT_THROW(c->query(sql, {}, true), DbError) << "in a transaction: " << qPrintable(sql);
+            c->rollback();
+        }
+        EXPECT_EQ(count(QStringLiteral("select count(*) from tab_Site")), sites) << qPrintable(sql);
+    }
+
+    auto c = srv->backend->acquireForServer();
+    c->begin();
+    EXPECT_EQ(c->query(QStringLiteral("select count(*) from tab_Site"), {}, true).rows.value(0).value(0).toLongLong(),
+              sites);
+    EXPECT_EQ(c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('Z8','只读之后','009')")), 1);
+    c->commit();
+    EXPECT_EQ(count(QStringLiteral("select count(*) from tab_Site where SiteCode='Z8'")), 1);
+    c->execute(QStringLiteral("delete from tab_Site where SiteCode='Z8'"));
+}
+
 // The column list of a server table is not for clients: the engine refuses it on a
 // client's connection even when the statement never passes the server's text checks.
 TEST_F(Attack, TheEngineRefusesAClientTheColumnsOfServerTables)

@@ -17,6 +17,7 @@
 #include "modules/herald/udm_func.h"
 #include "richedit/richeditor.h"
 #include "server/tests/testserver.h"
+#include "tests/support/testday.h"
 #include "tests/support/windowtest.h"
 
 #include <QApplication>
@@ -396,7 +397,8 @@ TEST_F(HeraldServer, UnreadListCoversTenDaysFromMidnightAndSkipsReadNotices)
     // Notices to a site of their own, stored directly with chosen publication times.
     const QString site = QStringLiteral("边界网点");
     setUser(site, QStringLiteral("测试员"));
-    const QDateTime midnight(QDate::currentDate().addDays(-10), QTime(0, 0));
+    const QDateTime now = testsupport::settledNow();
+    const QDateTime midnight(now.date().addDays(-10), QTime(0, 0));
     struct Notice
     {
         const char *id;
@@ -405,7 +407,7 @@ TEST_F(HeraldServer, UnreadListCoversTenDaysFromMidnightAndSkipsReadNotices)
     };
     const Notice notices[] = {{"B1", midnight, true},
                               {"B2", midnight.addSecs(-1), false},
-                              {"B3", QDateTime::currentDateTime().addSecs(-60), true}};
+                              {"B3", now.addSecs(-60), true}};
     TMyDataSet rec, sites;
     rec.SetMyConn(DM_Func()->cnServer);
     sites.SetMyConn(DM_Func()->cnServer);
@@ -454,7 +456,9 @@ TEST_F(HeraldServer, QueryWindowListsByReadStateAndKeepsItsResult)
     const QString site = QStringLiteral("查询网点");
     setUser(site, QStringLiteral("查询员"));
     const QString id = QStringLiteral("Q%1").arg(QDateTime::currentMSecsSinceEpoch());
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime settled = testsupport::settledNow();
+    const QDate today = settled.date();
+    const QString now = settled.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     {
         auto c = s_srv->backend->acquireForServer();
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPTIME, OPSITE, "
@@ -472,6 +476,8 @@ TEST_F(HeraldServer, QueryWindowListsByReadStateAndKeepsItsResult)
     form->show();
     EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("未阅读"));
     EXPECT_EQ(form->ComboBox1->count(), 3);
+    EXPECT_EQ(form->BDate->date(), today);
+    EXPECT_EQ(form->EDate->date(), today);
 
     auto listed = [form] {
         QStringList ids;
@@ -513,12 +519,12 @@ TEST_F(HeraldServer, QueryWindowListsByReadStateAndKeepsItsResult)
 
     // A range that ended yesterday lists nothing; a reversed range is refused.
     form->lvMsg->clear();
-    form->BDate->setDate(QDate::currentDate().addDays(-3));
-    form->EDate->setDate(QDate::currentDate().addDays(-1));
+    form->BDate->setDate(today.addDays(-3));
+    form->EDate->setDate(today.addDays(-1));
     form->actQueryExecute();
     EXPECT_TRUE(listed().isEmpty());
     presenter->shown.clear();
-    form->BDate->setDate(QDate::currentDate());
+    form->BDate->setDate(today);
     form->actQueryExecute();
     EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("开始日期不能大于结束日期")});
 }
@@ -527,7 +533,7 @@ TEST_F(HeraldServer, ManagementListsCountsTicksAndDeletesTheTickedNotices)
 {
     // Four notices of a publishing site of their own, published today.
     const QString publisher = QStringLiteral("管理测试站");
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString now = testsupport::settledNow().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     QStringList ids;
     {
         auto c = s_srv->backend->acquireForServer();
@@ -676,7 +682,7 @@ TEST_F(HeraldServer, ManagementListsCountsTicksAndDeletesTheTickedNotices)
 
 TEST_F(HeraldServer, ReceiptQueryListsReadersAndShowsTheNotice)
 {
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString now = testsupport::settledNow().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     {
         auto c = s_srv->backend->acquireForServer();
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, MSGFILE, OPTIME, "
@@ -797,6 +803,8 @@ TEST_F(HeraldServer, AnUnpublishedNoticeAsksBeforeItsWindowCloses)
 
 TEST_F(HeraldServer, ReceiptWindowLooksUpSitesAndReadersAndOpensBothBodyLayouts)
 {
+    // The receipts below are of today, the day the window opens on.
+    const QString now = testsupport::settledNow().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     // The shared lookup lists of the log-on.
     TMyDataSet sites, readers;
     for (TMyDataSet *ds : {&sites, &readers})
@@ -841,7 +849,6 @@ TEST_F(HeraldServer, ReceiptWindowLooksUpSitesAndReadersAndOpensBothBodyLayouts)
 
     // Bodies of both layouts: a body file of the publishing window, and an older notice
     // whose MSGCONTENT is the publisher's local path (it even names a folder "notice").
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     auto serverFile = [](const QString &path, const QByteArray &bytes) {
         const QString local = s_srv->dir.filePath(QStringLiteral("files/001/") + QString(path).replace(u'\\', u'/'));
         QDir().mkpath(QFileInfo(local).path());

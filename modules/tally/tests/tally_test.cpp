@@ -8,6 +8,7 @@
 #include "host/errors.h"
 #include "host/uintf.h"
 #include "host/varlist.h"
+#include "tests/support/testday.h"
 #include "modules/tally/fcenaccedt.h"
 #include "modules/tally/fcenaccquery.h"
 #include "modules/tally/fdfkedt.h"
@@ -240,7 +241,7 @@ TEST_F(TallyTest, DispatchFoldsOnlyAToZAndIgnoresUnknownNames)
 TEST_F(TallyTest, FinanceCentreAndSiteUsersGetTheirOwnFixedBox)
 {
     // The day is taken before any window opens: a run that crosses midnight still agrees.
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString today = testsupport::settledNow().date().toString(QStringLiteral("yyyy-MM-dd"));
     setUser(QStringLiteral("上海中心"), true);
     std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
     EXPECT_EQ(e->boxes.edtFinance->text(), QStringLiteral("上海中心"));
@@ -261,7 +262,7 @@ TEST_F(TallyTest, FinanceCentreAndSiteUsersGetTheirOwnFixedBox)
 
 TEST_F(TallyTest, BothCentreWindowsAskTheSameQuestion)
 {
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString today = testsupport::settledNow().date().toString(QStringLiteral("yyyy-MM-dd"));
     setUser(QStringLiteral("上海中心"), true);
     std::unique_ptr<TfcenAccEdt> e(tessera::createForm<TfcenAccEdt>());
     std::unique_ptr<TfcenAccQuery> q(tessera::createForm<TfcenAccQuery>());
@@ -345,7 +346,7 @@ TEST_F(TallyTest, EditWindowSidePanelProgressBarAndHiddenButtons)
 
 TEST_F(TallyTest, RecordWindowsAskTheSameQuestionOnTheChosenDateColumn)
 {
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString today = testsupport::settledNow().date().toString(QStringLiteral("yyyy-MM-dd"));
     std::unique_ptr<TfDFKEdt> ke(tessera::createForm<TfDFKEdt>());
     std::unique_ptr<TfDFKQuery> kq(tessera::createForm<TfDFKQuery>());
     for (auto *b : {&ke->boxes, &kq->boxes}) {

@@ -18,6 +18,7 @@
 #include "modules/tuner/udm_func.h"
 #include "server/oplog.h"
 #include "server/tests/testserver.h"
+#include "tests/support/testday.h"
 #include "tests/support/windowtest.h"
 
 #include <QComboBox>
@@ -346,7 +347,7 @@ TEST_F(TunerServer, LogQueryFollowsTimeTableAndKind)
 {
     addLog(QStringLiteral("002"), QStringLiteral("TAB_ACCOUNT"), QStringLiteral("UPT"));
     // The day is taken before the window opens: a run that crosses midnight still agrees.
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString today = testsupport::settledNow().date().toString(QStringLiteral("yyyy-MM-dd"));
     auto *log = open<TfSysLog>(QStringLiteral("FSYSLOG"));
     ASSERT_TRUE(log);
     addLog(QStringLiteral("001"), QStringLiteral("TAB_HAND"), QStringLiteral("UPT"));
