@@ -187,9 +187,11 @@ void TfSysUpdate::saveWithFreshIdsOnCollision()
     try {
         actSaveExecute();
     } catch (const quillon::protocol::ProtocolError &e) {
-        if (e.status() != 409
-            || (!e.message().contains(QLatin1String("same key"))
-                && !e.message().contains(QStringLiteral("关键字相同"))))
+        // 409 is also a row changed by another user: only a duplicate key is mended here
+        // (the server words it for users, its technical reason stays in its log).
+        const bool duplicateKey = e.message().contains(QLatin1String("same key"))
+                                  || e.message().contains(QStringLiteral("已有关键字相同的记录"));
+        if (e.status() != 409 || !duplicateKey)
             throw;
         // The rows stay pending; new ones get fresh ids so that the next save can pass.
         QStringList changed;
