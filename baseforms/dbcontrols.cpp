@@ -146,10 +146,17 @@ TDBDateTimeEditEh::TDBDateTimeEditEh(QWidget *parent)
 {
     setCalendarPopup(true);
     setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    // A field without a date shows an empty box (the lowest date stands for it), never a
+    // made-up date that passing through the box would write.
+    setSpecialValueText(QStringLiteral(" "));
     connect(m_link, &TFieldDataLink::refresh, this, &TDBDateTimeEditEh::showValue);
     connect(this, &QDateTimeEdit::editingFinished, this, [this] {
-        if (!m_showing && m_link->isActive() && !isReadOnly())
-            m_link->setValue(dateTime());
+        if (m_showing || !m_link->isActive() || isReadOnly())
+            return;
+        const bool empty = dateTime() == minimumDateTime();
+        if (empty && m_link->value().isNull())
+            return;
+        m_link->setValue(empty ? QVariant() : QVariant(dateTime()));
     });
 }
 
@@ -171,7 +178,7 @@ void TDBDateTimeEditEh::showValue()
         return;
     m_showing = true;
     const QDateTime dt = m_link->value().toDateTime();
-    setDateTime(dt.isValid() ? dt : QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+    setDateTime(dt.isValid() ? dt : minimumDateTime());
     m_showing = false;
 }
 

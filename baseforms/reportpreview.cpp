@@ -106,6 +106,7 @@ ReportPreview::ReportPreview(const TfrxReport *report, QWidget *parent)
     m_scroll->setBackgroundRole(QPalette::Dark);
     m_view = new PageView(report, m_scroll);
     m_scroll->setWidget(m_view);
+    m_scroll->viewport()->installEventFilter(this);
     layout->addWidget(m_scroll, 1);
     showPage(0);
 }
@@ -139,6 +140,14 @@ void ReportPreview::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
     updatePageSize();
+}
+
+bool ReportPreview::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize) {
+        updatePageSize();
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void ReportPreview::printAsked()

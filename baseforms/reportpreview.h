@@ -30,6 +30,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    // The page follows the scroll area's visible width, which is laid out after the dialog
+    // itself has been resized (first showing included).
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     class PageView;

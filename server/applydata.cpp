@@ -224,7 +224,8 @@ QString ruleDeletions(Connection &c, const TableInfo &info, const QVariantList &
 
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
                               const QString &sysid, const OpActor &actor,
-                              const ApplyAuthorizer &authorize, const ApplyRecorder &beforeCommit)
+                              const ApplyAuthorizer &authorize, const ApplyRecorder &beforeCommit,
+                              const QStringList &updatableColumns)
 {
     static const QRegularExpression ident(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$#]*$"));
     const QString tableName = table.trimmed();
@@ -273,6 +274,12 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
     for (const quillon::FieldDef &f : std::as_const(packet.fields))
         if (!isStorableText(f.name))
             throw ServerError(400, unstorableTextMessage(QStringLiteral("字段名")));
+
+    // Two fields for one column are refused before the rights look at the packet.
+    for (qsizetype i = 0; i < packet.fields.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (packet.fields.at(j).name.compare(packet.fields.at(i).name, Qt::CaseInsensitive) == 0)
+                throw ServerError(400, columnTwice(tableName, packet.fields.at(i).name));
 
     if (authorize) {
         QString ops;
@@ -542,6 +549,20 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                     params.append(fit(fi, row.value(fi)));
                 }
                 const QString where = whereClause(orig, changed, &params);
+                // Under a column limit the engine judges the statement (a refused column
+                // throws AccessDenied).
+                struct Limit
+                {
+                    Connection &c;
+                    bool on;
+                    ~Limit()
+                    {
+                        if (on)
+                            c.endLimitedUpdate();
+                    }
+                } limit{c, !updatableColumns.isEmpty()};
+                if (limit.on)
+                    c.beginLimitedUpdate(info.name, updatableColumns);
                 if (c.execute(QStringLiteral("update %1 set %2 where %3")
                                   .arg(qtable, sets.join(QLatin1Char(',')), where),
                               params)
@@ -621,6 +642,12 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
         t.commit();
     } catch (const DbUnavailable &) {
         throw; // the database went away: the caller may retry
+    } catch (const AccessDenied &e) {
+        throw ServerError(403,
+                          QStringLiteral("您没有修改数据表 %1 这些列的权限，本次没有保存任何数据。"
+                                         "请联系系统管理员。")
+                              .arg(tableName),
+                          QStringLiteral("%1: %2").arg(tableName, e.message()));
     } catch (const DuplicateKey &e) {
         throw ServerError(409,
                           QStringLiteral("数据表 %1 中已有关键字相同的记录，本次没有保存任何数据。"

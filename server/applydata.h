@@ -31,10 +31,13 @@ using ApplyAuthorizer = std::function<void(const QString &table, const QString &
 // beforeCommit, when given, is called with the refreshed packet inside the transaction,
 // just before the commit (the request id of the call is stored with it there).
 using ApplyRecorder = std::function<void(const quillon::DataPacket &refreshed)>;
+// updatableColumns, when not empty: the only columns an update may change; the engine
+// itself refuses any other (Connection::beginLimitedUpdate), 403 and nothing written.
 quillon::DataPacket applyData(Connection &c, const QString &table, const QString &xml,
                               const QString &sysid, const OpActor &actor = OpActor(),
                               const ApplyAuthorizer &authorize = {},
-                              const ApplyRecorder &beforeCommit = {});
+                              const ApplyRecorder &beforeCommit = {},
+                              const QStringList &updatableColumns = {});
 
 // Whether every backend stores `text` exactly as sent: no NUL (PostgreSQL would cut the
 // text there) and no unpaired UTF-16 surrogate (it would be stored as U+FFFD).

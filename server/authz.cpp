@@ -440,6 +440,38 @@ void checkRowScope(Connection &c, const QString &table, const quillon::DataPacke
 
 } // namespace
 
+// The finance tables' updates change only their fee and refresh columns (server/tables.h):
+// a clear refusal here; the engine refuses the same update in any case.
+static void checkUpdatedColumns(Connection &c, const QString &table, const quillon::DataPacket &packet)
+{
+    const QStringList allowed = updatableColumns(table);
+    if (allowed.isEmpty())
+        return;
+    const TableInfo info = c.tableInfo(table); // packet columns the table lacks are ignored
+    QStringList refused;
+    for (const quillon::DataPacket::Change &ch : packet.changes) {
+        if (ch.state != quillon::RowState::Modified || ch.row < 0 || ch.row >= packet.rows.size())
+            continue;
+        for (qsizetype i = 0; i < packet.fields.size(); ++i) {
+            const QString name = packet.fields.at(i).name;
+            if (allowed.contains(name, Qt::CaseInsensitive) || refused.contains(name, Qt::CaseInsensitive)
+                || info.columnIndex(name) < 0)
+                continue;
+            const QVariant now = packet.rows.at(ch.row).value(i);
+            const QVariant was = ch.original.value(i);
+            if (now.isNull() != was.isNull() || (!now.isNull() && now != was && now.toString() != was.toString()))
+                refused.append(name);
+        }
+    }
+    if (refused.isEmpty())
+        return;
+    throw ServerError(403,
+                      QStringLiteral("数据表 %1 只能修改费用和刷新得到的列（%2），不能修改 %3。"
+                                     "本次没有保存任何数据。")
+                          .arg(table, allowed.join(QStringLiteral("、")), refused.join(QStringLiteral("、"))),
+                      QStringLiteral("update of %1 outside its updatable columns: %2").arg(table, refused.join(u',')));
+}
+
 void authorizeApply(Connection &c, const Rights &rights, const QString &table, const QString &ops,
                     quillon::DataPacket &packet, const SessionInfo &session)
 {
@@ -462,8 +494,10 @@ void authorizeApply(Connection &c, const Rights &rights, const QString &table, c
             checked.remove(u'D');
     }
     authorizeWrite(rights, table, checked);
-    if (!rights.superUser)
+    if (!rights.superUser) {
+        checkUpdatedColumns(c, table, packet);
         checkRowScope(c, table, packet, clientScope(rights, session));
+    }
     // Who may change the table's rows at will (notice management) could rewrite these
     // columns anyway; for everybody else they come from the session.
     if (!rights.mayWrite(table, u'U'))

@@ -344,7 +344,7 @@ std::optional<QByteArray> DbFileStore::read(const QString &area, const QString &
     } catch (const DbUnavailable &) {
         throw;
     } catch (const DbError &e) {
-        throw ServerError(500, databaseFileError(path, e));
+        throw ServerError::technical(500, databaseFileError(path, e));
     }
 }
 
@@ -383,7 +383,7 @@ void DbFileStore::write(const QString &area, const QString &path, const QByteArr
     } catch (const DbUnavailable &) {
         throw;
     } catch (const DbError &e) {
-        throw ServerError(500, databaseFileError(path, e));
+        throw ServerError::technical(500, databaseFileError(path, e));
     }
 }
 
@@ -407,7 +407,7 @@ QString DbFileStore::list(const QString &area, const QString &folder) const
     } catch (const DbUnavailable &) {
         throw;
     } catch (const DbError &e) {
-        throw ServerError(500, databaseFileError(folder, e));
+        throw ServerError::technical(500, databaseFileError(folder, e));
     }
 }
 

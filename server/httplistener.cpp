@@ -330,9 +330,15 @@ private:
         {
             if (piece.empty())
                 return;
-            // A slow reader holds the producer back rather than the server's memory.
-            for (int waited = 0; m_session->m_unsent.load() > kMaxUnsent && !m_session->m_gone; ++waited)
+            // A slow reader holds the producer back rather than the server's memory; one
+            // that takes nothing for the write time limit (or a loop that has stopped) ends
+            // the answer.
+            const auto giveUp = std::chrono::steady_clock::now() + ms(m_session->m_impl.o.writeTimeoutMs);
+            for (int waited = 0; m_session->m_unsent.load() > kMaxUnsent && !m_session->m_gone; ++waited) {
+                if (std::chrono::steady_clock::now() > giveUp)
+                    m_session->m_gone = true;
                 std::this_thread::sleep_for(std::chrono::milliseconds(waited < 10 ? 1 : 10));
+            }
             if (m_session->m_gone)
                 throw StreamGone();
             m_session->m_unsent += qint64(piece.size());

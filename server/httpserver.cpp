@@ -58,9 +58,6 @@ QString databaseUnavailableText()
 
 namespace {
 
-// A provider answer past this size goes out in pieces of about this size (when streamed).
-constexpr qsizetype kStreamFromBytes = 64 * 1024;
-
 void answerError(HttpResponse &res, int status, const QString &text)
 {
     res.status = status;
@@ -477,7 +474,7 @@ void HttpServer::provider(const HttpRequest &req, const SessionInfo &session, co
     } out(res, stream);
     {
         const auto slot = m_statements.take(session.user);
-        runClientQueryStream(m_backend, session, commandText, params, out, stream ? kStreamFromBytes : -1);
+        runClientQueryStream(m_backend, session, commandText, params, out, stream ? qsizetype(std::max<qint64>(1, m_options.streamAnswersFrom)) : -1);
     }
     res.status = 200;
     res.contentType = kPacketType;

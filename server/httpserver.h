@@ -34,6 +34,9 @@ struct ServerOptions
     QString logFile;          // empty: stderr
     bool quiet = false;       // no request log at all
     bool gzip = false;        // gzip large answers for clients that accept it
+    // A provider answer past this many bytes goes out while its rows are stepped, in pieces
+    // of about this size, to clients that read it so (not when it is to be compressed).
+    qint64 streamAnswersFrom = 128 * 1024;
 
     // Limits (docs/server.md "Limits").
     BodyLimits bodies;                       // per route, before a body is read

@@ -222,7 +222,8 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
                         return;
                     refreshedBinary = packet.toBinary();
                     recordOutcome(*conn, ctx.session.sysid, reqId, ctx.session.user, refreshedBinary);
-                });
+                },
+                writer.superUser ? QStringList() : updatableColumns(text(0).trimmed()));
         } catch (const ServerError &) {
             // The same id applied meanwhile by a parallel retry (its outcome's key, or its
             // rows, made this one fail): the first outcome.

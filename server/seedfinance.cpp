@@ -86,9 +86,10 @@ void seedFinanceVolume(Connection &c, const FinanceVolumeOptions &o)
         const QDateTime planned = QDateTime(o.now.date().addDays(-back), QTime(0, 0))
                                       .addSecs(7 * 3600 + rnd.bounded(8 * 3600));
         const bool signedFor = n % 10 < 6;
-        const qint64 signAfter = 2 * 3600 + rnd.bounded(4 * 3600);
-        // Events from the pick-up half an hour before to the arrival five hours after and the
-        // signature, all before now and within this month (compressed early on its first day).
+        // Signed after the arrival at the destination (five hours after creation).
+        const qint64 signAfter = 5 * 3600 + 600 + rnd.bounded(4 * 3600);
+        // Events from the pick-up half an hour before to the arrival and the signature, all
+        // before now and within this month (compressed early on its first day).
         const EventChain chain(planned, -1800, std::max<qint64>(5 * 3600, signedFor ? signAfter : 0), o.now,
                                QDateTime(monthStart, QTime(0, 0)));
         const QDateTime created = chain.start();

@@ -14,14 +14,19 @@ struct ScopedTable
     const char *table;
     const char *siteColumns;   // comma-separated
     const char *centreColumns; // comma-separated
+    const char *updatable;     // comma-separated: the fee and refresh columns
 };
 
 // A site sees the lines it handled (centre account: the operating station) and the records
 // it sent or delivered; a finance centre those booked to it.
+// The updatable columns are what the edit windows write: the refresh (neighbour stations,
+// destination, sending site, weight, signing site, remark) and the fees.
 const ScopedTable kScoped[] = {
-    {"TAB_ACCOUNT", "STATIONCODE", "FINANCECENTER"},
-    {"TAB_DFKRECORD", "FIRSTSITE,SIGNSITE", "FIRSTCENTER,SIGNCENTER"},
-    {"TAB_DFPFRECORD", "FIRSTSITE,ARRIVESITE,SIGNSITE", "FIRSTCENTER,SIGNCENTER"},
+    {"TAB_ACCOUNT", "STATIONCODE", "FINANCECENTER",
+     "PRIORSTATIONCODE,NEXTSTATIONCODE,DEST,SEND_SITE,WEIGHT,AR_TRANS_FEE,SCANMONEY,AP_SEND_FEE,OTHERCHARGE"},
+    {"TAB_DFKRECORD", "FIRSTSITE,SIGNSITE", "FIRSTCENTER,SIGNCENTER", "JZPAYCHARGE,PZGETCHARGE,SIGNSITE,REMARK"},
+    {"TAB_DFPFRECORD", "FIRSTSITE,ARRIVESITE,SIGNSITE", "FIRSTCENTER,SIGNCENTER",
+     "DEST,FIRSTSITE,WEIGHT,JZPAYMONEY,PZGETMONEY"},
 };
 
 const ScopedTable *scopedTable(const QString &table)
@@ -94,6 +99,21 @@ QStringList allRowScopeColumns(const QString &table)
     for (const QString &c : rowScopeColumns(table, RowScopeKind::Centre))
         if (!out.contains(c))
             out.append(c);
+    return out;
+}
+
+QStringList updatableColumns(const QString &table)
+{
+    const ScopedTable *s = scopedTable(table);
+    return s ? QString::fromLatin1(s->updatable).split(u',', Qt::SkipEmptyParts) : QStringList();
+}
+
+QStringList columnLimitedTables()
+{
+    QStringList out;
+    for (const ScopedTable &s : kScoped)
+        if (*s.updatable)
+            out.append(QString::fromLatin1(s.table));
     return out;
 }
 

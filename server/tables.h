@@ -32,4 +32,11 @@ QStringList rowScopeColumns(const QString &table, RowScopeKind kind);
 QStringList rowScopedTables();
 QStringList allRowScopeColumns(const QString &table);
 
+// The columns of a finance table that the finance windows change (the fees and the values
+// their refresh fills in): the only ones a caller other than dk may update, whatever his
+// functions grant; empty when the table's updates are not limited by column.
+QStringList updatableColumns(const QString &table);
+// The tables whose updates are limited so.
+QStringList columnLimitedTables();
+
 } // namespace server

@@ -406,6 +406,37 @@ TEST_F(GridTest, MemoAndDateTimeEditWriteBackWhenTheUserLeavesThem)
     EXPECT_EQ(notes->valueAt(0, 1).toDateTime(), QDateTime(QDate(2026, 12, 2), QTime(10, 0)));
 }
 
+TEST_F(GridTest, ARecordWithoutADateShowsAnEmptyDateBoxAndPassingThroughKeepsItEmpty)
+{
+    using quillon::FieldType;
+    auto rows = testdata::dataSet({{QStringLiteral("UTHEME"), FieldType::String, 20},
+                                   {QStringLiteral("UTIME"), FieldType::DateTime}},
+                                  {{QStringLiteral("无日期"), QVariant()},
+                                   {QStringLiteral("有日期"), QDateTime(QDate(2026, 12, 1), QTime(9, 30))}});
+    TDataSource src;
+    src.setDataSet(rows.get());
+    QWidget host;
+    auto *when = new TDBDateTimeEditEh(&host);
+    when->setDataSource(&src);
+    when->setDataField(QStringLiteral("UTIME"));
+    auto *other = new QLineEdit(&host);
+    host.show();
+    QApplication::setActiveWindow(&host);
+    rows->First();
+    EXPECT_EQ(when->text().trimmed(), QString());
+    when->setFocus();
+    other->setFocus();
+    EXPECT_TRUE(rows->valueAt(0, 1).isNull());
+    EXPECT_EQ(rows->ChangeCount(), 0);
+    // The date of the next record shows; emptying the box (the lowest date) clears it.
+    rows->Next();
+    EXPECT_EQ(when->dateTime(), QDateTime(QDate(2026, 12, 1), QTime(9, 30)));
+    when->setFocus();
+    when->setDateTime(when->minimumDateTime());
+    other->setFocus();
+    EXPECT_TRUE(rows->valueAt(1, 1).isNull());
+}
+
 namespace {
 
 // A grid of `rows` records with a bill code, an amount and a few wide text columns, shown in

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QCoreApplication>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QPrintPreviewDialog>
 #include <QTemporaryDir>
@@ -130,4 +132,14 @@ TEST(Report, PagesHoldEveryRowOnceAndThePreviewOpensAtTheFirst)
     EXPECT_EQ(pageBox->value(), pages);
     pageBox->setValue(3);
     EXPECT_EQ(preview.currentPage(), 2);
+
+    // Shown, the page fills the width of the preview (not the width the scroll area had
+    // before the dialog was laid out).
+    preview.resize(1000, 700);
+    preview.show();
+    QCoreApplication::processEvents();
+    auto *scroll = preview.findChild<QScrollArea *>(QStringLiteral("scrPages"));
+    ASSERT_TRUE(scroll && scroll->widget());
+    EXPECT_GE(scroll->widget()->width(), scroll->viewport()->width() - 30);
+    EXPECT_GT(scroll->widget()->width(), 600);
 }

@@ -2,12 +2,9 @@
 // a filter, footer sums.
 #include "baseforms/dbgrideh.h"
 #include "baseforms/uiconfig.h"
-#include "dataaccess/mydataset.h"
+#include "bench/baseforms/benchdata.h"
 
-#include <QApplication>
 #include <QPixmap>
-#include <QRandomGenerator>
-#include <benchmark/benchmark.h>
 
 using quillon::FieldType;
 
@@ -17,31 +14,24 @@ constexpr int kRows = 100000;
 
 quillon::TMyDataSet &bigDataSet()
 {
-    static quillon::TMyDataSet *ds = [] {
-        static const char *const sites[] = {"总部",     "北京分拨中心", "上海浦东", "广州白云",
-                                            "深圳南山", "杭州西湖",     "成都武侯", "武汉江汉"};
-        quillon::DataPacket p;
-        p.fields = {{QStringLiteral("BILLCODE"), FieldType::String, 14},
-                    {QStringLiteral("SENDSITE"), FieldType::String, 20},
-                    {QStringLiteral("DESTSITE"), FieldType::String, 20},
-                    {QStringLiteral("PIECES"), FieldType::Integer},
-                    {QStringLiteral("WEIGHT"), FieldType::Float},
-                    {QStringLiteral("FREIGHT"), FieldType::Float},
-                    {QStringLiteral("SENDDATE"), FieldType::DateTime},
-                    {QStringLiteral("REMARK"), FieldType::String, 40}};
-        QRandomGenerator rng(7);
-        const QDateTime start(QDate(2026, 1, 1), QTime(0, 0));
-        p.rows.reserve(kRows);
-        for (int i = 0; i < kRows; ++i)
-            p.rows.append(
-                {QStringLiteral("88%1").arg(rng.bounded(100000000), 10, 10, QLatin1Char('0')),
-                 QString::fromUtf8(sites[rng.bounded(8)]), QString::fromUtf8(sites[rng.bounded(8)]),
-                 int(rng.bounded(9)) + 1, rng.bounded(5000) / 100.0, rng.bounded(20000) / 100.0,
-                 start.addSecs(qint64(i) * 300), QStringLiteral("备注 %1").arg(i)});
-        auto *d = new quillon::TMyDataSet;
-        d->SetData(std::move(p));
-        return d;
-    }();
+    static const char *const sites[] = {"总部",     "北京分拨中心", "上海浦东", "广州白云",
+                                        "深圳南山", "杭州西湖",     "成都武侯", "武汉江汉"};
+    static quillon::TMyDataSet *ds = bench::generatedDataSet(
+        {{QStringLiteral("BILLCODE"), FieldType::String, 14},
+         {QStringLiteral("SENDSITE"), FieldType::String, 20},
+         {QStringLiteral("DESTSITE"), FieldType::String, 20},
+         {QStringLiteral("PIECES"), FieldType::Integer},
+         {QStringLiteral("WEIGHT"), FieldType::Float},
+         {QStringLiteral("FREIGHT"), FieldType::Float},
+         {QStringLiteral("SENDDATE"), FieldType::DateTime},
+         {QStringLiteral("REMARK"), FieldType::String, 40}},
+        kRows, 7, [](int i, QRandomGenerator &rng) -> QVariantList {
+            static const QDateTime start(QDate(2026, 1, 1), QTime(0, 0));
+            return {QStringLiteral("88%1").arg(rng.bounded(100000000), 10, 10, QLatin1Char('0')),
+                    QString::fromUtf8(sites[rng.bounded(8)]), QString::fromUtf8(sites[rng.bounded(8)]),
+                    int(rng.bounded(9)) + 1, rng.bounded(5000) / 100.0, rng.bounded(20000) / 100.0,
+                    start.addSecs(qint64(i) * 300), QStringLiteral("备注 %1").arg(i)};
+        });
     return *ds;
 }
 
@@ -108,11 +98,5 @@ BENCHMARK(BM_FooterSums)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runWindowBenchmarks(argc, argv);
 }

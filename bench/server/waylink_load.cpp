@@ -253,7 +253,7 @@ public:
                     else if (n == QLatin1String("OPSITE"))
                         row.append(QStringLiteral("上海浦东"));
                     else if (n == QLatin1String("OPEMP"))
-                        row.append(QStringLiteral("马超"));
+                        row.append(QStringLiteral("负载%1").arg(m_id)); // the user's own name
                     else if (n == QLatin1String("OPTIME"))
                         row.append(QDateTime::currentDateTime());
                     else if (n == QLatin1String("SYSID"))
@@ -346,11 +346,18 @@ int main(int argc, char **argv)
                 so.fastHash = true;
                 seedDemo(*c, so);
             }
-            for (int i = 0; i < o.clients; ++i)
+            for (int i = 0; i < o.clients; ++i) {
                 if (c->query(QStringLiteral("select 1 from sys_user where USERCODE=?"), {loadUser(i)}, true)
                         .rows.isEmpty())
                     addUser(*c, loadUser(i), QStringLiteral("123456"), QStringLiteral("101"),
                             QStringLiteral("负载%1").arg(i), true);
+                // A site's finance clerk, as 马超 of 上海浦东: reads the station's account lines.
+                if (c->query(QStringLiteral("select 1 from sys_userrole where USERCODE=?"), {loadUser(i)}, true)
+                        .rows.isEmpty())
+                    c->execute(QStringLiteral("insert into sys_userrole (USERCODE, ROLENAME, sysid) "
+                                              "values (?, '网点财务', '001')"),
+                               {loadUser(i)});
+            }
         }
         ServerOptions so;
         so.port = 0;

@@ -49,6 +49,7 @@ protected:
         options.port = 0;
         options.threads = 2;
         options.quiet = true;
+        options.streamAnswersFrom = 16 * 1024; // the test's larger answers go out streamed
         s_server = new server::HttpServer(*s_backend, s_dir->filePath(QStringLiteral("files")), options);
         s_server->start();
     }

@@ -9,12 +9,23 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QDate>
 #include <QLabel>
+#include <QLocale>
 #include <QSysInfo>
 #include <QVBoxLayout>
 #include <memory>
 
 namespace colophon {
+
+QString buildStamp(const char *date, const char *time)
+{
+    // The compiler writes "Dec  8 2026": English month names, padded day.
+    const QDate d = QLocale::c().toDate(QString::fromLatin1(date).simplified(), QStringLiteral("MMM d yyyy"));
+    if (!d.isValid())
+        return QString::fromLatin1(time);
+    return d.toString(QStringLiteral("yyyy-MM-dd ")) + QString::fromLatin1(time);
+}
 
 Lines programLines()
 {
@@ -30,7 +41,7 @@ Lines programLines()
         {QStringLiteral("系统"), title},
         {QStringLiteral("版本"), version},
         {QStringLiteral("界面库"), QStringLiteral("Qt ") + QString::fromLatin1(qVersion())},
-        {QStringLiteral("编译"), QStringLiteral(__DATE__ " " __TIME__)},
+        {QStringLiteral("编译"), buildStamp(__DATE__, __TIME__)},
         {QStringLiteral("操作系统"), QSysInfo::prettyProductName()},
     };
 }

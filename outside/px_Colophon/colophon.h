@@ -15,6 +15,9 @@ namespace colophon {
 using Lines = QList<QPair<QString, QString>>;
 
 Lines programLines();
+// The build moment as the about dialog shows it, "2026-12-08 20:09:11", from the compiler's
+// __DATE__ ("Dec  8 2026") and __TIME__.
+QString buildStamp(const char *date, const char *time);
 Lines databaseLines();
 
 // Builds the dialog (caller owns it).

@@ -207,6 +207,14 @@ public:
     // The key() of the scope in force, empty when unrestricted.
     virtual QString rowFilter() const = 0;
 
+    // Until endLimitedUpdate(), the updates this (server) connection runs may change only
+    // these columns of `table`; the engine refuses any other column with AccessDenied
+    // (SQLite: the authorizer's column argument; PostgreSQL: the statements run as a role
+    // of the server that has UPDATE on exactly these columns, see columnLimitedTables()).
+    // ApplyData uses it for callers whose rights limit the columns of a table.
+    virtual void beginLimitedUpdate(const QString &table, const QStringList &columns) = 0;
+    virtual void endLimitedUpdate() = 0;
+
     // Reads of client queries (restricted connections) are bounded by this; set by the
     // backend when the connection is handed out.
     void setAnswerLimit(const AnswerLimit &limit) { m_answerLimit = limit; }

@@ -3,6 +3,7 @@
 #include "server/noticerules.h"
 #include "server/sql/oracledialect.h"
 #include "server/sql/pgfunctions.sql.h"
+#include "server/tables.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -739,6 +740,26 @@ public:
                               "using (sysid = (select wl_tenant_sysid())%2)")
                               .arg(q, rows));
         }
+        // The roles whose updates change only the fee and refresh columns of a finance
+        // table (beginLimitedUpdate): no login, read and UPDATE of those columns only; the
+        // server's login may take them on.
+        for (const QString &t : columnLimitedTables()) {
+            const QString role = limitedRole(t);
+            QStringList cols;
+            for (const QString &c : updatableColumns(t))
+                cols.append(c.toLower());
+            const QString q = quoteIdentifier(t);
+            executeScript(QStringLiteral(
+                              "do $$ begin if not exists (select 1 from pg_roles where rolname = '%1') "
+                              "then create role %1 nologin noinherit; end if; end $$; "
+                              "grant usage on schema public to %1; grant select on %2 to %1; "
+                              "revoke insert, update, delete, truncate on %2 from %1; "
+                              "grant update (%3) on %2 to %1; "
+                              "drop policy if exists waylink_limited_update on %2; "
+                              "create policy waylink_limited_update on %2 for all to %1 using (true) "
+                              "with check (true); grant %1 to current_user;")
+                              .arg(role, q, cols.join(u',')));
+        }
         // Tables made since the tenant roles were: grant them too (those the login reads).
         const QueryResult roles = query(QStringLiteral("select ROLNAME, TABLES from sys_tenant"), {}, false);
         for (const QVariantList &row : roles.rows)
@@ -967,6 +988,47 @@ public:
 
     QString rowFilter() const override { return m_filter; }
 
+    // The role of a column-limited table, per database: wlu_<database oid>_<table>.
+    QString limitedRole(const QString &table)
+    {
+        if (m_databaseOid.isEmpty())
+            m_databaseOid = query(QStringLiteral("select oid::text from pg_database "
+                                                 "where datname = current_database()"),
+                                  {}, false)
+                                .rows.value(0)
+                                .value(0)
+                                .toString();
+        return QStringLiteral("wlu_%1_%2").arg(m_databaseOid, table.toLower());
+    }
+
+    // Until the end of the transaction or endLimitedUpdate, statements run as the table's
+    // limited role: PostgreSQL refuses an update of any other column (42501).
+    void beginLimitedUpdate(const QString &table, const QStringList &columns) override
+    {
+        QStringList declared = updatableColumns(table);
+        QStringList asked = columns;
+        for (QString &c : declared)
+            c = c.toUpper();
+        for (QString &c : asked)
+            c = c.toUpper();
+        declared.sort();
+        asked.sort();
+        if (declared.isEmpty() || declared != asked)
+            throw AccessDenied(QStringLiteral("no role limits the updates of %1 to %2")
+                                   .arg(table, columns.join(u',')));
+        executeScript(QStringLiteral("set local role %1").arg(limitedRole(table)));
+        m_limited = true;
+    }
+
+    void endLimitedUpdate() override
+    {
+        if (!m_limited)
+            return;
+        m_limited = false;
+        PGresult *r = PQexec(m_db, "reset role");
+        PQclear(r); // in a failed transaction the rollback ends the role as well
+    }
+
     QString lockRowsClause() const override { return QStringLiteral(" for update"); }
 
     QString quoteIdentifier(const QString &name) const override
@@ -987,6 +1049,8 @@ private:
     qint64 m_appliedLimit = s_limitMs.load();
     QString m_zone;
     QString m_filter;
+    QString m_databaseOid; // limitedRole
+    bool m_limited = false; // a limited role taken on by beginLimitedUpdate
     bool m_inTransaction = false;
 };
 

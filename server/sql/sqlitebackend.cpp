@@ -651,8 +651,17 @@ public:
                          const char *database, const char *context)
     {
         auto *c = static_cast<SqliteConnection *>(self);
-        if (!c->m_clientMode)
+        if (!c->m_clientMode) {
+            // An update limited to some columns of a table: the others are refused.
+            if (action == SQLITE_UPDATE && !c->m_limitedTable.isEmpty() && a3 && a4
+                && QString::fromUtf8(a3).compare(c->m_limitedTable, Qt::CaseInsensitive) == 0
+                && !c->m_limitedColumns.contains(QString::fromUtf8(a4).toUpper())) {
+                if (s_traceDenials)
+                    std::fprintf(stderr, "sqlite authorizer refused: update of %s.%s\n", a3, a4);
+                return SQLITE_DENY;
+            }
             return SQLITE_OK;
+        }
         const bool ok = c->clientAccess(action, a3, a4, database, context);
         if (!ok && s_traceDenials)
             std::fprintf(stderr, "sqlite authorizer refused: action %d %s %s %s %s\n", action,
@@ -724,7 +733,10 @@ public:
         m_deadline = s_limitMs > 0 ? QDeadlineTimer(s_limitMs.load()) : QDeadlineTimer();
         // A statement compiled for the server is never reused for a client's text, and the
         // other way round: the authorizer only looks at a statement while it is compiled.
-        const QString key = (m_clientMode ? QLatin1Char('c') : QLatin1Char('s')) + sql;
+        // A statement compiled under a column limit carries the limit in its key: the
+        // authorizer judged it for that limit only.
+        const QString key = (m_clientMode ? QLatin1Char('c') : QLatin1Char('s'))
+                            + (m_limitedTable.isEmpty() ? QString() : m_limitKey) + sql;
         auto it = m_cache.find(key);
         if (it != m_cache.end()) {
             sqlite3_reset(it.value());
@@ -1264,6 +1276,24 @@ public:
 
     QString rowFilter() const override { return m_filter; }
 
+    void beginLimitedUpdate(const QString &table, const QStringList &columns) override
+    {
+        m_limitedTable = table;
+        m_limitedColumns.clear();
+        for (const QString &c : columns)
+            m_limitedColumns.insert(c.toUpper());
+        QStringList sorted(m_limitedColumns.cbegin(), m_limitedColumns.cend());
+        sorted.sort();
+        m_limitKey = QStringLiteral("u%1:%2;").arg(table.toUpper(), sorted.join(u','));
+    }
+
+    void endLimitedUpdate() override
+    {
+        m_limitedTable.clear();
+        m_limitedColumns.clear();
+        m_limitKey.clear();
+    }
+
     QString quoteIdentifier(const QString &name) const override
     {
         QString n = name;
@@ -1353,6 +1383,9 @@ private:
     QStringList m_sysidTables;
     // Client mode: set while the connection is restricted to a deployment.
     bool m_clientMode = false;
+    QString m_limitedTable;         // beginLimitedUpdate: the table ...
+    QSet<QString> m_limitedColumns; // ... and its columns that may change (upper case)
+    QString m_limitKey;             // "u<table>:<columns>;" for the statement cache
     QString m_viewPrefix;
     QSet<QString> m_viewNames;             // every filter view, lower case
     QHash<QString, QString> m_innerViewOf; // table -> its inner view, lower case

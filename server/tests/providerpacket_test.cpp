@@ -175,9 +175,14 @@ struct StreamedAnswer : quillon::protocol::BodyReceiver
     bool sentWhole = false;
 };
 
-// About 4,000 rows of a triple join (some 140 KB): past the size from which answers stream.
+// About 4,000 rows of a triple join (some 140 KB), streamed from 16 KB on.
 const QString kJoin = QStringLiteral("select a.SiteCode, b.EmpCode, c.* from tab_Site a, tab_Employee b, "
                                      "tab_Mdd c where a.sysid='001' and b.sysid='001' order by 1, 2, 3");
+
+void streamFrom16K(ServerOptions &o)
+{
+    o.streamAnswersFrom = 16 * 1024;
+}
 
 } // namespace
 
@@ -185,7 +190,7 @@ const QString kJoin = QStringLiteral("select a.SiteCode, b.EmpCode, c.* from tab
 // sends it while the rows are stepped (no length up front), small answers go whole.
 TEST(StreamedAnswers, AStreamedAnswerIsTheWholeAnswer)
 {
-    TestServer srv(30);
+    TestServer srv(30, 3600, streamFrom16K);
     auto t = srv.client();
     const QByteArray whole = t->provider(kJoin, QCborValue());
     ASSERT_GT(whole.size(), 100 * 1024);
@@ -204,9 +209,9 @@ TEST(StreamedAnswers, AStreamedAnswerIsTheWholeAnswer)
 // that error with its text, never as a shorter answer; the connection serves on.
 TEST(StreamedAnswers, AFailureInTheMiddleIsAnErrorNotAShortAnswer)
 {
-    TestServer srv(30);
+    TestServer srv(30, 3600, streamFrom16K);
     auto t = srv.client();
-    srv.backend->setAnswerLimit({3000, 0}); // past the first piece of about 64 KB
+    srv.backend->setAnswerLimit({3000, 0}); // past the first pieces of about 16 KB
     StreamedAnswer answer;
     int status = 0;
     QString text;
@@ -235,7 +240,7 @@ TEST(StreamedAnswers, ALateOddValueRestartsTheAnswer)
 {
     if (onPostgres())
         GTEST_SKIP() << "PostgreSQL answers whole, through the typed rows";
-    TestServer srv(5);
+    TestServer srv(5, 3600, streamFrom16K);
     {
         auto c = srv.backend->acquireForServer();
         c->executeScript(QStringLiteral("create table T_LATE (ID INTEGER, N INTEGER, T VARCHAR2(200), sysid VARCHAR2(3));"));

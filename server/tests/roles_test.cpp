@@ -10,6 +10,7 @@
 
 #include <QCborArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <atomic>
 #include <thread>
 
@@ -183,6 +184,85 @@ TEST_F(Roles, EachRoleReadsExactlyTheTablesOfItsFunctions)
     }
 }
 
+// The role x table matrix of the demo roles as the server enforces it: reading asked of the
+// provider (and the rows compared with the deployment's), writing asked of the server's
+// write check, the column limit of the registry. Printed as the Markdown table of
+// docs/roles.md (WAYLINK_ROLE_MATRIX=file writes it there too); the docs must match it.
+TEST_F(Roles, TheMatrixOfTheDemoRolesAsTheServerEnforcesIt)
+{
+    const QStringList tables = {
+        "tab_Site", "tab_Employee", "tab_Mdd", "tab_GoodsType", "sys_menu", "TAB_MSGRECORD", "TAB_MSGSITE", "TAB_MSGEMP",
+        "TAB_MSGREAD", "TAB_ACCOUNT", "TAB_DFKRECORD", "TAB_DFPFRECORD", "TAB_FEERULE", "TAB_WAYBILL", "TAB_BILLISSUE",
+        "TAB_PICKUP", "TAB_BILLENTRY", "TAB_SCAN", "TAB_SIGN", "sys_log", "sys_logchain", "SYS_TABLES", "sys_update",
+        "TAB_PARAMETER", "sys_user", "sys_role", "sys_functable", "sys_fileowner"};
+    const QStringList users = {kAdmin, kLi, kZhang, kWang};
+    QStringList lines = {QStringLiteral("| table | 管理员 | 总部财务 | 网点财务 | 网点操作员 |"),
+                         QStringLiteral("|---|---|---|---|---|")};
+    QHash<QString, QString> cell; // user + table -> what it says
+    for (const QString &user : users) {
+        auto t = as(user);
+        Rights rights;
+        {
+            auto c = srv().backend->acquireForServer();
+            rights = loadRights(*c, user, QStringLiteral("001"));
+        }
+        for (const QString &table : tables) {
+            QString ops;
+            qlonglong seen = -1;
+            if (statusOf([&] { seen = query(*t, QStringLiteral("select count(*) from %1").arg(table)).rows.value(0).value(0).toLongLong(); }) == 200)
+                ops += u'R';
+            for (QChar op : {u'I', u'U', u'D'}) {
+                try {
+                    authorizeWrite(rights, table, QString(op));
+                    ops += op;
+                } catch (const ServerError &) {
+                }
+            }
+            QString text = ops.isEmpty() ? QStringLiteral("—") : ops;
+            if (ops.contains(u'U') && !updatableColumns(table).isEmpty())
+                text += QStringLiteral(" (U: fees)");
+            if (ops.contains(u'R')) {
+                const bool hasSysid = srv().backend->acquireForServer()->tableInfo(table).columnIndex(QStringLiteral("sysid")) >= 0;
+                const qlonglong all = count(QStringLiteral("select count(*) from %1%2").arg(table, hasSysid ? QStringLiteral(" where sysid='001'") : QString()));
+                if (seen < all)
+                    text += rowScopedTables().contains(table, Qt::CaseInsensitive) ? QStringLiteral(" (own site)")
+                                                                                   : QStringLiteral(" (own rows)");
+                EXPECT_LE(seen, all) << qPrintable(user) << " " << qPrintable(table);
+            }
+            cell.insert(user + table, text);
+        }
+    }
+    for (const QString &table : tables) {
+        QStringList row = {table};
+        for (const QString &user : users)
+            row.append(cell.value(user + table));
+        lines.append(QStringLiteral("| ") + row.join(QStringLiteral(" | ")) + QStringLiteral(" |"));
+    }
+    const QString matrix = lines.join(u'\n');
+    std::printf("%s\n", qPrintable(matrix));
+    if (const QString out = qEnvironmentVariable("WAYLINK_ROLE_MATRIX"); !out.isEmpty()) {
+        QFile f(out);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(matrix.toUtf8() + '\n');
+    }
+    // Reading agrees with the expected table of the other checks; the write side of the
+    // finance tables is update only, for fees.
+    for (const Expected &e : kMatrix) {
+        const bool expected[] = {e.admin, e.li, e.zhang, e.wang};
+        for (int u = 0; u < 4; ++u)
+            if (tables.contains(QString::fromLatin1(e.table)))
+                EXPECT_EQ(cell.value(users.at(u) + QString::fromLatin1(e.table)).startsWith(u'R'), expected[u])
+                    << qPrintable(users.at(u)) << " " << e.table;
+    }
+    EXPECT_EQ(cell.value(QString::fromLatin1(kZhang) + QStringLiteral("TAB_DFKRECORD")), QStringLiteral("RU (U: fees) (own site)"));
+    EXPECT_EQ(cell.value(QString::fromLatin1(kZhang) + QStringLiteral("TAB_ACCOUNT")), QStringLiteral("R (own site)"));
+    EXPECT_EQ(cell.value(QString::fromLatin1(kWang) + QStringLiteral("sys_user")), QStringLiteral("—"));
+    // The documentation carries the same table.
+    QFile doc(QStringLiteral(WAYLINK_SOURCE_DIR "/docs/roles.md"));
+    ASSERT_TRUE(doc.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(doc.readAll()).contains(matrix)) << "docs/roles.md lacks the matrix:\n" << qPrintable(matrix);
+}
+
 TEST_F(Roles, ASiteRoleSeesOnlyItsSitesRowsAlsoThroughAggregatesAndJoins)
 {
     auto zhang = as(QString::fromLatin1(kZhang));
@@ -290,6 +370,85 @@ TEST_F(Roles, FinanceRolesUpdateLinesOfTheirSiteButNeitherInsertNorDelete)
     move.rows[0][move.fieldIndex(QStringLiteral("SIGNSITE"))] = QStringLiteral("北京朝阳");
     move.changes = {mv};
     EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"), move), 403);
+}
+
+// The finance windows change the fee and refresh columns of existing lines; a hand-made
+// packet that changes another column (a waybill number, a site, a centre) is refused whole,
+// by the server's check and by the engine itself.
+TEST_F(Roles, FinanceRolesChangeOnlyTheFeeAndRefreshColumns)
+{
+    auto modified = [](DataPacket p, std::initializer_list<std::pair<const char *, QVariant>> values) {
+        DataPacket::Change m;
+        m.state = RowState::Modified;
+        m.row = 0;
+        m.original = p.rows.at(0);
+        for (const auto &[field, v] : values)
+            p.rows[0][p.fieldIndex(QString::fromLatin1(field))] = v;
+        p.changes = {m};
+        return p;
+    };
+    auto zhang = as(QString::fromLatin1(kZhang));
+    const DataPacket dfk = query(*zhang, QStringLiteral("select * from TAB_DFKRECORD where rownum<=1"));
+    ASSERT_EQ(dfk.rows.size(), 1);
+    const QString bill = dfk.rows.at(0).at(dfk.fieldIndex(QStringLiteral("BILLCODE"))).toString();
+    auto stored = [&](const char *column) {
+        return scalar(QStringLiteral("select %1 from TAB_DFKRECORD where BILLCODE=? and sysid='001'").arg(QLatin1String(column)),
+                      {bill});
+    };
+    const QString fee = stored("JZPAYCHARGE");
+    const QString centre = stored("FIRSTCENTER");
+    QString text;
+    // A fee together with the waybill number, or with the record's centre: nothing written.
+    EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"),
+                    modified(dfk, {{"JZPAYCHARGE", 31.5}, {"BILLCODE", QStringLiteral("990000000777")}}), &text),
+              403);
+    EXPECT_TRUE(text.contains(QStringLiteral("BILLCODE"))) << qPrintable(text);
+    EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"), modified(dfk, {{"JZPAYCHARGE", 31.5}, {"FIRSTCENTER", QStringLiteral("北京中心")}})),
+              403);
+    EXPECT_EQ(stored("JZPAYCHARGE"), fee);
+    EXPECT_EQ(stored("FIRSTCENTER"), centre);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_DFKRECORD where BILLCODE='990000000777'")), 0);
+    // What the window's refresh and fee run write goes through.
+    EXPECT_EQ(apply(*zhang, QStringLiteral("TAB_DFKRECORD"),
+                    modified(dfk, {{"JZPAYCHARGE", 31.5}, {"PZGETCHARGE", 31.5}, {"REMARK", QStringLiteral("刷新")}}), &text),
+              200)
+        << qPrintable(text);
+    EXPECT_EQ(stored("JZPAYCHARGE").toDouble(), 31.5);
+
+    // Head-office finance on the centre account: the station of a line stays.
+    auto li = as(QString::fromLatin1(kLi));
+    const DataPacket line = query(*li, QStringLiteral("select * from TAB_ACCOUNT where rownum<=1"));
+    ASSERT_EQ(line.rows.size(), 1);
+    const QVariant key = line.rows.at(0).at(line.fieldIndex(QStringLiteral("BILLCODE")));
+    const qlonglong atStation = count(QStringLiteral("select count(*) from TAB_ACCOUNT where STATIONCODE='北京朝阳' and sysid='001'"));
+    EXPECT_EQ(apply(*li, QStringLiteral("TAB_ACCOUNT"), modified(line, {{"STATIONCODE", QStringLiteral("北京朝阳")}})), 403);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where STATIONCODE='北京朝阳' and sysid='001'")), atStation);
+    EXPECT_EQ(apply(*li, QStringLiteral("TAB_ACCOUNT"), modified(line, {{"AR_TRANS_FEE", 8.25}, {"OTHERCHARGE", 1.0}}), &text), 200)
+        << qPrintable(text);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_ACCOUNT where BILLCODE=? and AR_TRANS_FEE=8.25 and sysid='001'"), {key}), 1);
+
+    // The engine itself, under the limit ApplyData sets: another column is refused, a fee not.
+    auto c = srv().backend->acquireForServer();
+    for (const char *column : {"BILLCODE", "FIRSTSITE", "FIRSTCENTER"}) {
+        Transaction t(*c);
+        c->beginLimitedUpdate(QStringLiteral("TAB_DFKRECORD"), updatableColumns(QStringLiteral("TAB_DFKRECORD")));
+        EXPECT_THROW(c->execute(QStringLiteral("update TAB_DFKRECORD set %1=%1 where BILLCODE=? and sysid='001'")
+                                    .arg(QLatin1String(column)),
+                                {bill}),
+                     AccessDenied)
+            << column;
+        c->endLimitedUpdate();
+    }
+    {
+        Transaction t(*c);
+        c->beginLimitedUpdate(QStringLiteral("TAB_DFKRECORD"), updatableColumns(QStringLiteral("TAB_DFKRECORD")));
+        EXPECT_EQ(c->execute(QStringLiteral("update TAB_DFKRECORD set JZPAYCHARGE=32 where BILLCODE=? and sysid='001'"), {bill}), 1);
+        c->endLimitedUpdate();
+        // Past the limit the server's own statements are whole again.
+        EXPECT_EQ(c->execute(QStringLiteral("update TAB_DFKRECORD set FIRSTCENTER=FIRSTCENTER where BILLCODE=? and sysid='001'"), {bill}), 1);
+        t.commit();
+    }
+    EXPECT_EQ(stored("JZPAYCHARGE").toDouble(), 32.0);
 }
 
 TEST_F(Roles, WhoDidItComesFromTheSession)
