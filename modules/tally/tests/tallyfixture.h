@@ -12,6 +12,7 @@
 #include "host/varlist.h"
 #include "modules/tally/udm_func.h"
 #include "server/tests/testserver.h"
+#include "tests/support/testday.h"
 #include "tests/support/windowtest.h"
 
 #include <QTemporaryDir>
@@ -34,6 +35,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
+        // Rows stored "now" and windows that open on today: the test runs within one day.
+        testsupport::settledNow();
         presenter = testsupport::prepareWindowTest(m_dir.path());
         testsupport::pointAt(m_conn, s_srv->http->port(), QStringLiteral("100"), QStringLiteral("001.li"));
         host::setConnection(&m_conn);

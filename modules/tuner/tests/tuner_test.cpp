@@ -288,6 +288,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
+        // Rows stored "now" and windows that open on today: the test runs within one day.
+        testsupport::settledNow();
         presenter = testsupport::prepareWindowTest(m_dir.path());
         testsupport::pointAt(m_conn, s_srv->http->port(), QStringLiteral("101"), QStringLiteral("001.zhang"));
         host::setConnection(&m_conn);
