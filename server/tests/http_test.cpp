@@ -55,16 +55,6 @@ protected:
 };
 TestServer *Http::srv = nullptr;
 
-int statusOf(const std::function<void()> &fn)
-{
-    try {
-        fn();
-    } catch (const ProtocolError &e) {
-        return e.status();
-    }
-    return 200;
-}
-
 TEST_F(Http, LogOnChecksUserPasswordAndSite)
 {
     struct Case
