@@ -51,7 +51,7 @@ QCborArray fileMethod(MethodContext &ctx, const QString &name, const QCborArray 
         noteFileOwner(ctx.backend, ctx.session, path);
     };
     if (name == QLatin1String("MyUpDownFile")) {
-        const int flag = int(request.at(3).toInteger());
+        const qint64 flag = quillon::protocol::integerOf(request.at(3));
         if (flag == 0) {
             write(text(0), request.at(1).toByteArray());
             out[2] = QByteArray();
@@ -129,7 +129,7 @@ QCborArray callServerMethod(MethodContext &ctx, const QString &method, const QCb
     std::optional<SessionFiles> files;
     ObjectCheck check = rule->check;
     if (check == ObjectCheck::FileByFlag) {
-        const qint64 flag = request.at(rule->flagArg).toInteger();
+        const qint64 flag = quillon::protocol::integerOf(request.at(rule->flagArg));
         if (flag != 0 && flag != 1)
             throw ServerError::technical(400, QStringLiteral("%1: flag %2 is neither 0 (upload) nor 1 "
                                                              "(download)")

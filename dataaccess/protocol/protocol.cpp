@@ -1,6 +1,7 @@
 #include "dataaccess/protocol/protocol.h"
 
 #include <QCborStreamReader>
+#include <cmath>
 
 namespace quillon::protocol {
 
@@ -123,7 +124,8 @@ SessionRequest SessionRequest::fromCbor(const QCborMap &map)
     SessionRequest r;
     r.authenticationUser = text(map, "DSAuthenticationUser");
     r.authenticationPassword = text(map, "DSAuthenticationPassword");
-    r.dbSid = int(map.value(QStringLiteral("DBSid")).toInteger(1));
+    const qint64 sid = integerOf(map.value(QStringLiteral("DBSid")), 1);
+    r.dbSid = sid >= INT32_MIN && sid <= INT32_MAX ? int(sid) : 1;
     r.siteCode = text(map, "SiteCode");
     r.clientMac = text(map, "ClientMAC");
     r.userName = text(map, "User_Name");
@@ -144,7 +146,7 @@ SessionReply SessionReply::fromCbor(const QCborMap &map)
 {
     SessionReply r;
     r.token = text(map, "token");
-    r.expiresAt = map.value(QStringLiteral("expires")).toInteger();
+    r.expiresAt = integerOf(map.value(QStringLiteral("expires")));
     r.user = map.value(QStringLiteral("user")).toMap();
     return r;
 }
@@ -205,6 +207,19 @@ const MethodInfo *findMethod(const QString &name)
         if (name == QLatin1String(m.name))
             return &m;
     return nullptr;
+}
+
+qint64 integerOf(const QCborValue &value, qint64 fallback)
+{
+    if (value.isInteger())
+        return value.toInteger();
+    if (value.isDouble()) {
+        const double d = value.toDouble();
+        // 2^63 itself does not fit; -2^63 does.
+        if (std::isfinite(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
+            return qint64(d);
+    }
+    return fallback;
 }
 
 bool acceptsValue(ParamKind kind, const QCborValue &value)

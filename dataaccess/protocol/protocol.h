@@ -152,6 +152,11 @@ const MethodInfo *findMethod(const QString &name); // exact name; nullptr when u
 // Variant and, as "absent", for every out position).
 bool acceptsValue(ParamKind kind, const QCborValue &value);
 
+// A whole number sent as CBOR: an integer as it stands, a double when it is finite and
+// within the range of qint64 (its fraction dropped), `fallback` for anything else.
+// QCborValue::toInteger() converts any double, which is undefined behaviour out of range.
+qint64 integerOf(const QCborValue &value, qint64 fallback = 0);
+
 // Body of a provider request: {"commandText": text, "params": array|map|null}.
 QByteArray encodeProviderRequest(const QString &commandText, const QCborValue &params);
 void decodeProviderRequest(const QByteArray &body, QString *commandText, QCborValue *params);

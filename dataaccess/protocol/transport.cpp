@@ -208,7 +208,7 @@ bool Transport::isSafeToRetry(const QString &method, const QCborArray &params)
         return true;
     // MyUpDownFile with flag 1 downloads.
     return method == QLatin1String("MyUpDownFile") && params.size() > 3
-           && params.at(3).toInteger() == 1;
+           && integerOf(params.at(3)) == 1;
 }
 
 void Transport::fail(const Reply &reply) const
