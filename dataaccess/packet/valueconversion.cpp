@@ -116,7 +116,7 @@ QVariant toInteger(FieldType type, const QVariant &value, bool *ok)
     case QMetaType::Float: {
         const double d = value.toDouble();
         good = d == std::floor(d) && d >= -9.2e18 && d <= 9.2e18;
-        n = qint64(d);
+        n = good ? qint64(d) : 0;
         break;
     }
     default: {
@@ -128,7 +128,7 @@ QVariant toInteger(FieldType type, const QVariant &value, bool *ok)
             // "12.0" typed into an integer field is still 12.
             const double d = text.toDouble(&good);
             good = good && d == std::floor(d) && d >= -9.2e18 && d <= 9.2e18;
-            n = qint64(d);
+            n = good ? qint64(d) : 0;
         }
     }
     }
