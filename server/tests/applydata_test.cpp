@@ -353,6 +353,17 @@ TEST_F(Apply, TwoFieldsForOneColumnAndMovingRowsOutOfTheDeploymentAreRefused)
 
 namespace {
 
+int statusOf(const std::function<void()> &fn, QString *text)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        *text = e.message();
+        return e.status();
+    }
+    return 200;
+}
+
 // NUMBER(p,s) keeps at most p-s digits before the point; NaN and infinities are no
 // numbers at all. Both are refused naming the column, and nothing is written.
 TEST_F(Apply, NumbersMustFitTheirDeclaredPrecision)

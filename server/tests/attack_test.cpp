@@ -251,6 +251,7 @@ TEST_F(Attack, WhatOneRequestChangesInItsSessionDoesNotReachTheNext)
     }
 }
 
+
 // The server's own reads (log-on, administration, lookups) go through the same read-only
 // query as the provider, on a connection that no deployment restricts: a writing statement
 // dressed as a query must not run there either.

@@ -28,6 +28,19 @@ protected:
                                                       {"dk", "000"}};
         return srv->client(sites.value(user), user);
     }
+    // Status of a call (200 when it succeeded), its error text in *text.
+    template<typename Fn>
+    static int statusOf(Fn &&fn, QString *text = nullptr)
+    {
+        try {
+            fn();
+        } catch (const ProtocolError &e) {
+            if (text)
+                *text = e.message();
+            return e.status();
+        }
+        return 200;
+    }
     static QStringList posids(const DataPacket &menu)
     {
         QStringList out;

@@ -30,6 +30,18 @@ using quillon::protocol::Transport;
 
 namespace {
 
+int statusOf(const std::function<void()> &fn, QString *text = nullptr)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        if (text)
+            *text = e.message();
+        return e.status();
+    }
+    return 200;
+}
+
 // A read receipt as a window would append it.
 DataPacket receipt(Transport &t, const QString &msgId)
 {

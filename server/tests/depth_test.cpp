@@ -11,6 +11,16 @@ using quillon::protocol::ProtocolError;
 
 namespace {
 
+int statusOf(const std::function<void()> &fn)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        return e.status();
+    }
+    return 200;
+}
+
 TEST(DepthLimits, DeeplyNestedInputIsRefusedAndTheServerCarriesOn)
 {
     TestServer s(10);

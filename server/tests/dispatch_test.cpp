@@ -59,6 +59,18 @@ protected:
                                                                  : QStringLiteral("abc12345x")));
         return t;
     }
+    template<typename Fn>
+    static int statusOf(Fn &&fn, QString *text = nullptr)
+    {
+        try {
+            fn();
+        } catch (const ProtocolError &e) {
+            if (text)
+                *text = e.message();
+            return e.status();
+        }
+        return 200;
+    }
     // A request on a connection of its own, with or without a token: the status.
     int raw(const std::string &method, const std::string &path, const QByteArray &body,
             const std::string &token = std::string())

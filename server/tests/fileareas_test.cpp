@@ -16,6 +16,16 @@ using quillon::protocol::Transport;
 
 namespace {
 
+int statusOf(const std::function<void()> &fn)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        return e.status();
+    }
+    return 200;
+}
+
 QCborArray up(Transport &t, const QString &path, const QByteArray &data)
 {
     return t.callMethod(QStringLiteral("MyUpDownFile"), {path, data, QCborValue(), 0});

@@ -55,6 +55,16 @@ protected:
 };
 TestServer *Http::srv = nullptr;
 
+int statusOf(const std::function<void()> &fn)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        return e.status();
+    }
+    return 200;
+}
+
 TEST_F(Http, LogOnChecksUserPasswordAndSite)
 {
     struct Case

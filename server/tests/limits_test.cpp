@@ -139,6 +139,18 @@ double servedWithin(Transport &t)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+int statusOf(const std::function<void()> &fn, QString *text = nullptr)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        if (text)
+            *text = e.message();
+        return e.status();
+    }
+    return 200;
+}
+
 const std::string kEcho = "/waylink/v1/call/TfrmServerMethods.EchoString";
 const std::string kUpload = "/waylink/v1/call/TfrmServerMethods.UploadByStream";
 const std::string kProvider = "/waylink/v1/provider/dspPublic";

@@ -931,6 +931,7 @@ TEST(OpLogValues, DisplayOfValuesIsOneReadableLine)
     EXPECT_EQ(OpLogWriter::displayValue(QString(300, QLatin1Char('x'))).size(), 200);
 }
 
+
 // The log rows are part of the change: when writing them fails, the change is not made.
 TEST_F(OpLog, AFailureWhileLoggingLeavesNothingChanged)
 {

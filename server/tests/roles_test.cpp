@@ -54,6 +54,18 @@ protected:
             .value(0)
             .toString();
     }
+    template<typename Fn>
+    static int statusOf(Fn &&fn, QString *text = nullptr)
+    {
+        try {
+            fn();
+        } catch (const ProtocolError &e) {
+            if (text)
+                *text = e.message();
+            return e.status();
+        }
+        return 200;
+    }
     static QCborMap args(std::initializer_list<std::pair<QString, QCborValue>> list)
     {
         QCborMap m;

@@ -171,19 +171,4 @@ inline quillon::DataPacket query(quillon::protocol::Transport &t, const QString 
     return quillon::DataPacket::fromBinary(t.provider(sql, params));
 }
 
-// The HTTP status of a call through the client transport (200 when it succeeded); the
-// server's error text in *text.
-template<typename Fn>
-int statusOf(Fn &&fn, QString *text = nullptr)
-{
-    try {
-        fn();
-    } catch (const quillon::protocol::ProtocolError &e) {
-        if (text)
-            *text = e.message();
-        return e.status();
-    }
-    return 200;
-}
-
 } // namespace server::test

@@ -18,6 +18,16 @@ using quillon::protocol::Transport;
 
 namespace {
 
+int statusOf(const std::function<void()> &fn)
+{
+    try {
+        fn();
+    } catch (const ProtocolError &e) {
+        return e.status();
+    }
+    return 200;
+}
+
 // A transport that only carries the token: it cannot log on again by itself.
 std::unique_ptr<Transport> holderOf(TestServer &s, const QString &token)
 {
@@ -137,6 +147,7 @@ TEST(TokenGeneration, AChangeMadeByAnotherServerCountsWithinTheCacheTime)
     std::this_thread::sleep_for(std::chrono::milliseconds(kTokenGenerationCacheMs + 200));
     EXPECT_EQ(statuses(*stale), kRefused);
 }
+
 
 // Requests of one token sent without a pause from a thread of their own, each noted with
 // the moment it started and its status.
