@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -23,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace herald {
 
@@ -356,6 +358,9 @@ void TfSendMessage::actSaveExecute()
     const QString bodyFile = BodyFileName(QDir::tempPath(), key, subject);
     m_lastBodyFile = bodyFile;
     LMDRichEdit->SaveToFile(bodyFile);
+    // The local copy only feeds the upload: it must not pile up in the clerk's temp folder.
+    const std::unique_ptr<const QString, void (*)(const QString *)> removeBodyFile(
+        &bodyFile, [](const QString *file) { QFile::remove(*file); });
 
     host::IFuncObj *fo = framework::FuncObj();
     const QString sysid = var("sysid");

@@ -225,6 +225,8 @@ TEST_F(HeraldServer, PublishedNoticeReachesRecipientsAndIsReadOnce)
 
     const QString key = send->lastNoticeKey();
     ASSERT_GE(key.size(), 15);
+    // The body's local copy only fed the upload; publishing day after day must not fill the temp folder.
+    EXPECT_FALSE(QFile::exists(send->lastBodyFile())) << send->lastBodyFile().toStdString();
     const QVariantList rec = row(QStringLiteral("select MSGOBJECT, MSGCONTENT, MSGFILE, MSGTYPE, OPSITE, "
                                                 "OPEMP, sysid from TAB_MSGRECORD where MSGID=?"), {key});
     ASSERT_EQ(rec.size(), 7);
