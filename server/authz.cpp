@@ -169,6 +169,7 @@ Rights loadRights(Connection &c, const QString &user, const QString &sysid)
                        "join sys_role r on r.ROLENAME=u.ROLENAME and r.sysid=u.sysid "
                        "where u.USERCODE=? and f.sysid=?"),
         {sysid, user, sysid}, true);
+    QSet<QString> readByRole; // tables that a role's function reads (not only "*")
     for (const QVariantList &row : t.rows) {
         const QString table = row.at(0).toString().toUpper();
         QString &ops = r.ops[table];
@@ -182,6 +183,8 @@ Rights loadRights(Connection &c, const QString &user, const QString &sysid)
             r.wholeUpdate.insert(table);
         if (!granted.contains(u'R'))
             continue;
+        if (row.at(3).toString() != QLatin1String("*"))
+            readByRole.insert(table);
         const RowScopeKind kind = rowScopeKindOf(row.at(2).toString());
         auto it = r.readScope.find(table);
         if (it == r.readScope.end())
@@ -190,6 +193,10 @@ Rights loadRights(Connection &c, const QString &user, const QString &sysid)
             *it = (*it == RowScopeKind::None || kind == RowScopeKind::None) ? RowScopeKind::None
                                                                             : RowScopeKind::Centre;
     }
+    // The notices everybody reads are his own; a role's grant of a notice table reads all.
+    for (auto it = r.readScope.constBegin(); it != r.readScope.constEnd(); ++it)
+        if (isNoticeTable(it.key()) && !readByRole.contains(it.key()))
+            r.ownNoticesOnly.insert(it.key());
     return r;
 }
 
@@ -204,6 +211,8 @@ ClientScope clientScope(const Rights &rights, const SessionInfo &session)
     for (auto it = rights.readScope.constBegin(); it != rights.readScope.constEnd(); ++it) {
         const QString table = it.key().toLower();
         scope.tables.append(table);
+        if (rights.ownNoticesOnly.contains(it.key()))
+            scope.ownNoticeTables.append(table);
         if (it.value() == RowScopeKind::None)
             continue;
         const QStringList columns = rowScopeColumns(table, it.value());
@@ -214,6 +223,9 @@ ClientScope clientScope(const Rights &rights, const SessionInfo &session)
         scope.rows.insert(table, RowScope{columns, value.isEmpty() ? QStringLiteral("\x01") : value});
     }
     std::sort(scope.tables.begin(), scope.tables.end());
+    std::sort(scope.ownNoticeTables.begin(), scope.ownNoticeTables.end());
+    if (!scope.ownNoticeTables.isEmpty())
+        scope.reader = NoticeReader{session.siteName, session.empName};
     return scope;
 }
 

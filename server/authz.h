@@ -56,6 +56,9 @@ struct Rights
     // Upper-case tables whose update some grant gives for every column; the others that
     // the registry limits (server/tables.h) are updated in their fee columns only.
     QSet<QString> wholeUpdate;
+    // Upper-case notice tables read only through what everybody may read: of them the user
+    // sees his own notices (those addressed to his site or to him, or published by him).
+    QSet<QString> ownNoticesOnly;
     qint64 tokenGeneration = -1; // the generation these rights were read for (cache)
 
     // The only columns an update of `table` may change; empty: every column.

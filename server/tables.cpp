@@ -7,7 +7,7 @@ namespace {
 const char *const kServerTables[] = {"sys_user", "sys_server", "sys_tenant", "sys_tenantscope",
                                      "sys_filepurge", "sys_fileowner", "sys_role", "sys_rolegrant", "sys_userrole",
                                      "sys_functable", "sys_request", "sys_logonfail", "sys_file",
-                                     "sys_filechunk"};
+                                     "sys_filechunk", "sys_tenantreader"};
 
 struct ScopedTable
 {
@@ -100,6 +100,17 @@ QStringList allRowScopeColumns(const QString &table)
         if (!out.contains(c))
             out.append(c);
     return out;
+}
+
+bool isNoticeTable(const QString &table)
+{
+    return noticeTables().contains(table.trimmed(), Qt::CaseInsensitive);
+}
+
+QStringList noticeTables()
+{
+    return {QStringLiteral("TAB_MSGRECORD"), QStringLiteral("TAB_MSGSITE"), QStringLiteral("TAB_MSGEMP"),
+            QStringLiteral("TAB_MSGREAD")};
 }
 
 QStringList updatableColumns(const QString &table)

@@ -32,6 +32,14 @@ QStringList rowScopeColumns(const QString &table, RowScopeKind kind);
 QStringList rowScopedTables();
 QStringList allRowScopeColumns(const QString &table);
 
+// The notice tables (notices, their site and employee recipients, read receipts). What
+// every user may read of them is limited to his own notices: those addressed to his site or
+// to him, and those he published, with their recipients and read receipts; a role's grant
+// of such a table (notice management) reads all of the deployment's rows. Each backend
+// holds the condition in its engine (SQLite: the filter views; PostgreSQL: row policies).
+bool isNoticeTable(const QString &table);
+QStringList noticeTables();
+
 // The columns of a finance table that the finance windows change (the fees and the values
 // their refresh fills in): the only ones that the update right of a finance edit function
 // covers; empty when the table's updates are not limited by column.

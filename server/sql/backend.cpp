@@ -59,6 +59,8 @@ QString ClientScope::key() const
     for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
         k += QLatin1Char('\x1f') + it.key() + QLatin1Char(':') + it->columns.join(u',')
              + QLatin1Char('=') + it->value;
+    if (!ownNoticeTables.isEmpty())
+        k += QStringLiteral("\x1fown notices:") + ownNoticeTables.join(u',');
     return k;
 }
 
@@ -72,10 +74,12 @@ Backend::Lease Backend::acquireForClient(const ClientScope &scope)
     if (scope.sysid.isEmpty())
         throw AccessDenied(QStringLiteral("a client connection needs the caller's deployment"));
     ClientScope s = scope;
-    for (QString &t : s.tables)
-        t = t.toLower();
-    std::sort(s.tables.begin(), s.tables.end());
-    s.tables.erase(std::unique(s.tables.begin(), s.tables.end()), s.tables.end());
+    for (QStringList *list : {&s.tables, &s.ownNoticeTables}) {
+        for (QString &t : *list)
+            t = t.toLower();
+        std::sort(list->begin(), list->end());
+        list->erase(std::unique(list->begin(), list->end()), list->end());
+    }
     return lease(s);
 }
 
@@ -93,9 +97,20 @@ Backend::Lease Backend::lease(const ClientScope &scope)
         // room for a worker's worth of each: with only 4 spare, 50 to 500 clients on 8
         // workers made a new PostgreSQL login for every 20 or so requests.
         constexpr size_t kSpare = 16;
-        auto it = std::find_if(m_idle.rbegin(), m_idle.rend(), [&rowFilter](const auto &idle) {
-            return idle->rowFilter() == rowFilter;
-        });
+        // Of those, one that already shows this reader's notices, if any: setting the
+        // reader costs PostgreSQL a statement.
+        const bool readerMatters = !scope.ownNoticeTables.isEmpty();
+        auto it = m_idle.rend();
+        for (auto i = m_idle.rbegin(); i != m_idle.rend(); ++i) {
+            if ((*i)->rowFilter() != rowFilter)
+                continue;
+            if (!readerMatters || (*i)->noticeReader() == scope.reader) {
+                it = i;
+                break;
+            }
+            if (it == m_idle.rend())
+                it = i;
+        }
         if (it != m_idle.rend()) {
             const auto pick = std::prev(it.base());
             c = std::move(*pick);
@@ -110,6 +125,8 @@ Backend::Lease Backend::lease(const ClientScope &scope)
     c->setAnswerLimit(rowFilter.isEmpty() ? AnswerLimit() : m_answerLimit);
     try {
         c->restrictRows(scope);
+        if (!scope.ownNoticeTables.isEmpty())
+            c->setNoticeReader(scope.reader);
     } catch (...) {
         std::lock_guard lock(m_mutex);
         m_idle.push_back(std::move(c));

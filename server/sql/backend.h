@@ -92,12 +92,26 @@ struct RowScope
     bool operator==(const RowScope &o) const { return columns == o.columns && value == o.value; }
 };
 
+// Who reads when the notice tables are limited to the reader's own notices: his site and
+// employee name as the log-on gave them (a notice names its publisher and recipients so).
+struct NoticeReader
+{
+    QString site;
+    QString employee;
+    bool operator==(const NoticeReader &o) const { return site == o.site && employee == o.employee; }
+};
+
 struct ClientScope
 {
     QString sysid;
     bool allTables = false;        // every business table of the deployment (super user)
     QStringList tables;            // lower-case names of the readable tables, sorted
     QMap<QString, RowScope> rows;  // lower-case table -> the rows it keeps (absent: all)
+    // Lower-case notice tables (server/tables.h) of which only the reader's own notices are
+    // visible, sorted. The reader himself is not part of key(): the connections of one key
+    // are shared by its users, and each lease sets its reader (Connection::setNoticeReader).
+    QStringList ownNoticeTables;
+    NoticeReader reader;
 
     // Every business table of the deployment, all rows (server-side tools and tests).
     static ClientScope wholeDeployment(const QString &sysid);
@@ -206,6 +220,11 @@ public:
     virtual void restrictRows(const ClientScope &scope) = 0;
     // The key() of the scope in force, empty when unrestricted.
     virtual QString rowFilter() const = 0;
+    // The reader whose own notices the restricted connection shows (ClientScope::
+    // ownNoticeTables), set for each lease before any client statement runs. Until it is
+    // set, those tables show nothing.
+    virtual void setNoticeReader(const NoticeReader &reader) = 0;
+    virtual NoticeReader noticeReader() const = 0;
 
     // Until endLimitedUpdate(), the updates this (server) connection runs may change only
     // these columns of `table`; the engine refuses any other column with AccessDenied

@@ -327,6 +327,48 @@ struct TenantLogins
     }
     std::mutex mutex;
     QHash<QString, QPair<QString, QString>> bySysid; // scope key -> (role, password)
+
+    // Notes the reader of the client connection `pid` (logged in as `role`) in
+    // sys_tenantreader, through a connection of the server's own login: the row policies of
+    // the notice tables read it there, and the client's login cannot write it.
+    void setReader(const QString &ownerUrl, int pid, const QString &role, const NoticeReader &reader)
+    {
+        std::lock_guard lock(readerMutex);
+        for (int attempt = 0;; ++attempt) {
+            if (!readerDb || PQstatus(readerDb) != CONNECTION_OK) {
+                PQfinish(readerDb);
+                const QByteArray dbname = ownerUrl.toUtf8();
+                const char *keys[] = {"dbname", nullptr};
+                const char *values[] = {dbname.constData(), nullptr};
+                readerDb = PQconnectdbParams(keys, values, 1);
+                if (PQstatus(readerDb) != CONNECTION_OK)
+                    throw DbUnavailable(QStringLiteral("cannot connect to PostgreSQL: %1").arg(pgMessage(readerDb)));
+                PQsetNoticeProcessor(readerDb, [](void *, const char *) {}, nullptr);
+            }
+            const QByteArray p = QByteArray::number(pid), r = role.toUtf8(), site = reader.site.toUtf8(),
+                             emp = reader.employee.toUtf8();
+            const char *params[] = {p.constData(), r.constData(), site.constData(), emp.constData()};
+            PGresult *res = PQexecParams(
+                readerDb,
+                "insert into sys_tenantreader (PID, ROLNAME, SITE, EMP) values ($1::integer, $2, $3, $4) "
+                "on conflict (PID) do update set ROLNAME = excluded.ROLNAME, SITE = excluded.SITE, "
+                "EMP = excluded.EMP",
+                4, nullptr, params, nullptr, nullptr, 0);
+            const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+            if (ok) {
+                PQclear(res);
+                return;
+            }
+            if (attempt == 0 && PQstatus(readerDb) != CONNECTION_OK) {
+                PQclear(res);
+                continue; // the server restarted: connect again once
+            }
+            throwResultError(res, readerDb);
+        }
+    }
+    ~TenantLogins() { PQfinish(readerDb); }
+    std::mutex readerMutex;
+    PGconn *readerDb = nullptr;
 };
 
 namespace {
@@ -376,6 +418,8 @@ public:
         PGconn *fresh = open(user, password);
         PQfinish(m_db);
         m_db = fresh;
+        m_login = user;
+        m_readerSet = false; // another backend process: its reader is not noted yet
         m_inTransaction = false;
         applySettings();
     }
@@ -715,6 +759,10 @@ public:
         executeScript(QString::fromUtf8(pgsql::kFunctions));
         executeScript(QString::fromUtf8(noticeRulesPostgres()));
         executeScript(QString::fromUtf8(pgsql::kTenants));
+        executeScript(QString::fromUtf8(pgsql::kNoticeReaders));
+        // Readers of processes that are gone (this or another server restarted).
+        executeScript(QStringLiteral("delete from sys_tenantreader where PID not in "
+                                     "(select pid from pg_stat_activity where pid is not null)"));
         // No temporary tables for anyone but the owner (the tenant roles get no TEMP).
         executeScript(QStringLiteral("do $$ begin execute format('revoke temporary on database %I "
                                      "from public', current_database()); end $$"));
@@ -725,7 +773,10 @@ public:
             QString rows;
             const QString lower = t.toLower();
             const QStringList cols = allRowScopeColumns(t);
-            if (!cols.isEmpty()) {
+            if (isNoticeTable(t)) {
+                rows = QStringLiteral(" and (not (select wl_tenant_own_notices('%1')) or %2)")
+                           .arg(lower, ownNoticeCondition(t));
+            } else if (!cols.isEmpty()) {
                 QStringList any;
                 for (const QString &col : cols)
                     any.append(QStringLiteral("%1 = (select wl_tenant_scope('%2', '%3'))")
@@ -764,6 +815,25 @@ public:
         const QueryResult roles = query(QStringLiteral("select ROLNAME, TABLES from sys_tenant"), {}, false);
         for (const QVariantList &row : roles.rows)
             grantTenant(row.at(0).toString(), tablesOf(row.at(1).toString()));
+    }
+
+    // The rows of a notice table that a login limited to its reader's own notices sees
+    // (docs/roles.md); the reader and the notice sets come from security-definer
+    // functions, which read the other notice tables without their policies.
+    static QString ownNoticeCondition(const QString &table)
+    {
+        const QString t = table.toUpper();
+        const QString me = QStringLiteral("(select wl_reader_site()) and %1 = (select wl_reader_emp())");
+        const QString published = QStringLiteral("msgid in (select wl_reader_published())");
+        if (t == QLatin1String("TAB_MSGRECORD"))
+            return QStringLiteral("msgid in (select wl_reader_notices())");
+        if (t == QLatin1String("TAB_MSGSITE"))
+            return QStringLiteral("msgsite = (select wl_reader_site()) or ") + published;
+        if (t == QLatin1String("TAB_MSGEMP"))
+            return QStringLiteral("(msgsite = %1) or %2").arg(me.arg(QStringLiteral("msgemp")), published);
+        if (t == QLatin1String("TAB_MSGREAD"))
+            return QStringLiteral("(msgreadsite = %1) or %2").arg(me.arg(QStringLiteral("msgreader")), published);
+        return QStringLiteral("false");
     }
 
     static QStringList tablesOf(const QString &text)
@@ -837,10 +907,10 @@ public:
             executeScript(QStringLiteral("alter role %1 with login noinherit password '%2'").arg(role, password));
         }
         const QString tables = scope.allTables ? QStringLiteral("*") : scope.tables.join(u',');
-        execute(QStringLiteral("insert into sys_tenant (ROLNAME, TENANT, TABLES) values (?, ?, ?) "
+        execute(QStringLiteral("insert into sys_tenant (ROLNAME, TENANT, TABLES, OWNNOTICES) values (?, ?, ?, ?) "
                                "on conflict (ROLNAME) do update set TENANT = excluded.TENANT, "
-                               "TABLES = excluded.TABLES"),
-                {role, sysid, tables});
+                               "TABLES = excluded.TABLES, OWNNOTICES = excluded.OWNNOTICES"),
+                {role, sysid, tables, scope.ownNoticeTables.join(u',')});
         execute(QStringLiteral("delete from sys_tenantscope where ROLNAME=?"), {role});
         for (auto it = scope.rows.constBegin(); it != scope.rows.constEnd(); ++it)
             for (const QString &col : it->columns)
@@ -988,6 +1058,19 @@ public:
 
     QString rowFilter() const override { return m_filter; }
 
+    void setNoticeReader(const NoticeReader &reader) override
+    {
+        if (m_login.isEmpty())
+            return; // the server's own login reads every row
+        if (m_readerSet && m_reader == reader)
+            return;
+        m_readerSet = false;
+        m_tenants->setReader(m_ownerUrl, PQbackendPID(m_db), m_login, reader);
+        m_reader = reader;
+        m_readerSet = true;
+    }
+    NoticeReader noticeReader() const override { return m_readerSet ? m_reader : NoticeReader(); }
+
     // The role of a column-limited table, per database: wlu_<database oid>_<table>.
     QString limitedRole(const QString &table)
     {
@@ -1049,6 +1132,9 @@ private:
     qint64 m_appliedLimit = s_limitMs.load();
     QString m_zone;
     QString m_filter;
+    QString m_login; // the client login in use; empty: the server's own
+    NoticeReader m_reader;
+    bool m_readerSet = false; // m_reader is noted in sys_tenantreader for this process
     QString m_databaseOid; // limitedRole
     bool m_limited = false; // a limited role taken on by beginLimitedUpdate
     bool m_inTransaction = false;

@@ -287,4 +287,48 @@ returns text language sql stable security definer set search_path = public, pg_t
     and COLNAME = col $$;
 )SQL";
 
+inline const char *const kNoticeReaders = R"SQL(
+-- Logins that see only their reader's own notices (sys_tenant.OWNNOTICES: the notice tables
+-- so limited) and the reader of each of their connections, by backend process. The server
+-- notes the reader with its own login before the connection runs a client statement; no
+-- login of a deployment can write it, and a row counts only for the login of its process.
+alter table sys_tenant add column if not exists OWNNOTICES text;
+create unlogged table if not exists sys_tenantreader (
+  PID integer primary key,
+  ROLNAME varchar(63) not null,
+  SITE text not null,
+  EMP text not null);
+revoke all on sys_tenantreader from public;
+create or replace function wl_tenant_own_notices(t text)
+returns boolean language sql stable security definer set search_path = public, pg_temp as $$
+  select coalesce((select t = any(string_to_array(OWNNOTICES, ',')) from sys_tenant
+    where ROLNAME = session_user), false) $$;
+create or replace function wl_reader_site()
+returns text language sql stable security definer set search_path = public, pg_temp as $$
+  select SITE from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user $$;
+create or replace function wl_reader_emp()
+returns text language sql stable security definer set search_path = public, pg_temp as $$
+  select EMP from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user $$;
+-- The notices the reader published, and every notice that is his: published by him or
+-- addressed to his site or to him.
+create or replace function wl_reader_published()
+returns setof text language sql stable security definer set search_path = public, pg_temp as $$
+  select r.msgid from tab_msgrecord r
+    join sys_tenantreader x on x.PID = pg_backend_pid() and x.ROLNAME = session_user
+    where r.sysid = (select TENANT from sys_tenant where ROLNAME = session_user)
+      and r.opsite = x.SITE and r.opemp = x.EMP $$;
+create or replace function wl_reader_notices()
+returns setof text language sql stable security definer set search_path = public, pg_temp as $$
+  select * from wl_reader_published()
+  union
+  select s.msgid from tab_msgsite s
+    join sys_tenantreader x on x.PID = pg_backend_pid() and x.ROLNAME = session_user
+    where s.sysid = (select TENANT from sys_tenant where ROLNAME = session_user) and s.msgsite = x.SITE
+  union
+  select e.msgid from tab_msgemp e
+    join sys_tenantreader x on x.PID = pg_backend_pid() and x.ROLNAME = session_user
+    where e.sysid = (select TENANT from sys_tenant where ROLNAME = session_user)
+      and e.msgsite = x.SITE and e.msgemp = x.EMP $$;
+)SQL";
+
 } // namespace server::pgsql

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cmath>
@@ -610,6 +611,12 @@ public:
         sqlite3_create_function(m_db, "wl_to_char", -1, det, nullptr, fnToChar, nullptr, nullptr);
         sqlite3_create_function(m_db, "wl_trunc", -1, det, nullptr, fnTrunc, nullptr, nullptr);
         sqlite3_create_function(m_db, "wl_datearith", 3, det, nullptr, fnDateArith, nullptr, nullptr);
+        // The reader of the lease (setNoticeReader), for the notice tables' filter views;
+        // NULL until one is set, which no row matches.
+        sqlite3_create_function(m_db, "wl_reader_site", 0, SQLITE_UTF8 | SQLITE_INNOCUOUS, this,
+                                fnReaderSite, nullptr, nullptr);
+        sqlite3_create_function(m_db, "wl_reader_emp", 0, SQLITE_UTF8 | SQLITE_INNOCUOUS, this,
+                                fnReaderEmployee, nullptr, nullptr);
         for (const ServerFunction &f : serverFunctions())
             sqlite3_create_function(m_db, f.name, f.argCount, SQLITE_UTF8,
                                     const_cast<char *>(f.name), fnServer, nullptr, nullptr);
@@ -692,7 +699,11 @@ public:
             // A business table only from inside its inner filter view. A CTE or a subquery
             // named like the table does not carry this name.
             const auto it = m_innerViewOf.constFind(table);
-            return it != m_innerViewOf.constEnd() && lower(context) == *it;
+            if (it != m_innerViewOf.constEnd() && lower(context) == *it)
+                return true;
+            // The other notice tables from inside a notice table's inner view, which asks
+            // them whose notice a row belongs to.
+            return m_alsoReadFrom.value(table).contains(lower(context));
         }
         case SQLITE_FUNCTION: {
             static const QStringList refused = {
@@ -718,6 +729,51 @@ public:
     }
 
     static inline const bool s_traceDenials = qEnvironmentVariableIsSet("WAYLINK_SQLITE_TRACE");
+
+    static void resultText(sqlite3_context *ctx, const QByteArray &text, bool set)
+    {
+        if (set)
+            sqlite3_result_text(ctx, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+        else
+            sqlite3_result_null(ctx);
+    }
+    static void fnReaderSite(sqlite3_context *ctx, int, sqlite3_value **)
+    {
+        const auto *c = static_cast<SqliteConnection *>(sqlite3_user_data(ctx));
+        resultText(ctx, c->m_readerSite, c->m_readerSet);
+    }
+    static void fnReaderEmployee(sqlite3_context *ctx, int, sqlite3_value **)
+    {
+        const auto *c = static_cast<SqliteConnection *>(sqlite3_user_data(ctx));
+        resultText(ctx, c->m_readerEmployee, c->m_readerSet);
+    }
+
+    // The rows of a notice table that its reader sees (docs/roles.md): the notices
+    // addressed to his site or to him and those he published; of the recipient and receipt
+    // tables his own rows and those of the notices he published. `table` finds a notice
+    // table's declared name, `d` is the deployment as a literal.
+    static QString ownNoticeCondition(const QString &table, const QString &d,
+                                      const std::function<QString(const char *)> &main)
+    {
+        const QString me = QStringLiteral("wl_reader_site() and %1=wl_reader_emp()");
+        const QString published =
+            QStringLiteral("MSGID in (select r.MSGID from %1 r where r.sysid=%2 and r.OPSITE=%3)")
+                .arg(main("TAB_MSGRECORD"), d, me.arg(QStringLiteral("r.OPEMP")));
+        const QString t = table.toUpper();
+        if (t == QLatin1String("TAB_MSGRECORD"))
+            return QStringLiteral("(OPSITE=%1) or MSGID in (select s.MSGID from %2 s where s.sysid=%3 and "
+                                  "s.MSGSITE=wl_reader_site()) or MSGID in (select e.MSGID from %4 e where "
+                                  "e.sysid=%3 and e.MSGSITE=%5)")
+                .arg(me.arg(QStringLiteral("OPEMP")), main("TAB_MSGSITE"), d, main("TAB_MSGEMP"),
+                     me.arg(QStringLiteral("e.MSGEMP")));
+        if (t == QLatin1String("TAB_MSGSITE"))
+            return QStringLiteral("MSGSITE=wl_reader_site() or ") + published;
+        if (t == QLatin1String("TAB_MSGEMP"))
+            return QStringLiteral("(MSGSITE=%1) or %2").arg(me.arg(QStringLiteral("MSGEMP")), published);
+        if (t == QLatin1String("TAB_MSGREAD"))
+            return QStringLiteral("(MSGReadSite=%1) or %2").arg(me.arg(QStringLiteral("MSGReader")), published);
+        return QStringLiteral("0");
+    }
 
     static int onProgress(void *self)
     {
@@ -1228,6 +1284,8 @@ public:
         m_filterViews.clear();
         m_viewNames.clear();
         m_innerViewOf.clear();
+        m_alsoReadFrom.clear();
+        m_readerSet = false;
         if (!script.isEmpty())
             runScript(script);
         if (key.isEmpty())
@@ -1260,6 +1318,18 @@ public:
                          + QLatin1Char(')');
             }
             const QString inner = m_viewPrefix + t;
+            if (scope.ownNoticeTables.contains(t.toLower())) {
+                auto main = [this, &t](const char *name) -> QString {
+                    for (const QString &declared : std::as_const(m_sysidTables))
+                        if (declared.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) {
+                            m_alsoReadFrom[declared.toLower()].insert((m_viewPrefix + t).toLower());
+                            return QStringLiteral("main.") + quoteIdentifier(declared);
+                        }
+                    return QStringLiteral("(select null as MSGID where 0)"); // no such table
+                };
+                where += QStringLiteral(" and (") + ownNoticeCondition(t, literal(scope.sysid), main)
+                         + QLatin1Char(')');
+            }
             script += QStringLiteral("create temp view %2 as select * from main.%1 where %3;"
                                      "create temp view %1 as select * from temp.%2;")
                           .arg(quoteIdentifier(t), quoteIdentifier(inner), where);
@@ -1275,6 +1345,15 @@ public:
     }
 
     QString rowFilter() const override { return m_filter; }
+
+    void setNoticeReader(const NoticeReader &reader) override
+    {
+        m_reader = reader;
+        m_readerSite = reader.site.toUtf8();
+        m_readerEmployee = reader.employee.toUtf8();
+        m_readerSet = true;
+    }
+    NoticeReader noticeReader() const override { return m_readerSet ? m_reader : NoticeReader(); }
 
     void beginLimitedUpdate(const QString &table, const QStringList &columns) override
     {
@@ -1389,6 +1468,10 @@ private:
     QString m_viewPrefix;
     QSet<QString> m_viewNames;             // every filter view, lower case
     QHash<QString, QString> m_innerViewOf; // table -> its inner view, lower case
+    QHash<QString, QSet<QString>> m_alsoReadFrom; // notice table -> other inner views reading it
+    NoticeReader m_reader;
+    QByteArray m_readerSite, m_readerEmployee; // UTF-8, as the reader functions answer
+    bool m_readerSet = false;
 };
 
 } // namespace

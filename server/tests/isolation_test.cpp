@@ -23,6 +23,8 @@ protected:
         c->execute(QStringLiteral("insert into tab_Site (SiteCode, SiteName, sysid) values ('101','北京朝阳','002')"));
         c->execute(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPSITE, sysid) "
                                   "values ('X2','全网','另一部署的公告','北京朝阳','002')"));
+        // Addressed to 002.wu's site: a user without notice management reads his own notices.
+        c->execute(QStringLiteral("insert into TAB_MSGSITE (MSGID, MSGSITE, sysid) values ('X2','北京朝阳','002')"));
         c->execute(QStringLiteral("insert into TAB_FEERULE (RULEID, FEETYPE, BASEFEE, sysid) values (9002,'中转费',99,'002')"));
         addUser(*c, QStringLiteral("002.wu"), QStringLiteral("123456"), QStringLiteral("101"),
                 QStringLiteral("吴"), true);

@@ -199,6 +199,18 @@ TEST_F(Roles, TheMatrixOfTheDemoRolesAsTheServerEnforcesIt)
     QStringList lines = {QStringLiteral("| table | 管理员 | 总部财务 | 网点财务 | 网点操作员 |"),
                          QStringLiteral("|---|---|---|---|---|")};
     QHash<QString, QString> cell; // user + table -> what it says
+    // A notice of none of the four, with a recipient row and a read receipt: who sees only
+    // his own notices sees fewer rows of each notice table than there are.
+    if (count(QStringLiteral("select count(*) from TAB_MSGRECORD where MSGID='MATRIX1'")) == 0) {
+        const QDateTime now = QDateTime::currentDateTime();
+        srv().native(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, OPTIME, OPSITE, OPEMP, sysid) "
+                                    "values ('MATRIX1', 'x', ?, '上海闵行', '赵敏', '001')"), {now});
+        srv().native(QStringLiteral("insert into TAB_MSGSITE (MSGID, MSGSITE, MSGTime, sysid) values ('MATRIX1', '上海闵行', ?, '001')"), {now});
+        srv().native(QStringLiteral("insert into TAB_MSGEMP (MSGID, MSGEMP, MSGSITE, MSGTime, sysid) "
+                                    "values ('MATRIX1', '赵敏', '上海闵行', ?, '001')"), {now});
+        srv().native(QStringLiteral("insert into TAB_MSGREAD (MSGID, MSGReadSite, MSGReader, MSGReadTime, sysid) "
+                                    "values ('MATRIX1', '上海闵行', '赵敏', ?, '001')"), {now});
+    }
     for (const QString &user : users) {
         auto t = as(user);
         Rights rights;
@@ -225,8 +237,9 @@ TEST_F(Roles, TheMatrixOfTheDemoRolesAsTheServerEnforcesIt)
                 const bool hasSysid = srv().backend->acquireForServer()->tableInfo(table).columnIndex(QStringLiteral("sysid")) >= 0;
                 const qlonglong all = count(QStringLiteral("select count(*) from %1%2").arg(table, hasSysid ? QStringLiteral(" where sysid='001'") : QString()));
                 if (seen < all)
-                    text += rowScopedTables().contains(table, Qt::CaseInsensitive) ? QStringLiteral(" (own site)")
-                                                                                   : QStringLiteral(" (own rows)");
+                    text += isNoticeTable(table) ? QStringLiteral(" (own notices)")
+                            : rowScopedTables().contains(table, Qt::CaseInsensitive) ? QStringLiteral(" (own site)")
+                                                                                     : QStringLiteral(" (own rows)");
                 EXPECT_LE(seen, all) << qPrintable(user) << " " << qPrintable(table);
             }
             cell.insert(user + table, text);
@@ -249,12 +262,16 @@ TEST_F(Roles, TheMatrixOfTheDemoRolesAsTheServerEnforcesIt)
     // finance tables is update only, for fees.
     for (const Expected &e : kMatrix) {
         const bool expected[] = {e.admin, e.li, e.zhang, e.wang};
-        for (int u = 0; u < 4; ++u)
-            if (tables.contains(QString::fromLatin1(e.table)))
+        for (int u = 0; u < 4; ++u) {
+            if (tables.contains(QString::fromLatin1(e.table))) {
                 EXPECT_EQ(cell.value(users.at(u) + QString::fromLatin1(e.table)).startsWith(u'R'), expected[u])
                     << qPrintable(users.at(u)) << " " << e.table;
+            }
+        }
     }
     EXPECT_EQ(cell.value(QString::fromLatin1(kZhang) + QStringLiteral("TAB_DFKRECORD")), QStringLiteral("RU (U: fees) (own site)"));
+    EXPECT_EQ(cell.value(QString::fromLatin1(kWang) + QStringLiteral("TAB_MSGRECORD")), QStringLiteral("RI (own notices)"));
+    EXPECT_EQ(cell.value(QString::fromLatin1(kAdmin) + QStringLiteral("TAB_MSGRECORD")), QStringLiteral("RIUD"));
     EXPECT_EQ(cell.value(QString::fromLatin1(kZhang) + QStringLiteral("TAB_ACCOUNT")), QStringLiteral("R (own site)"));
     EXPECT_EQ(cell.value(QString::fromLatin1(kWang) + QStringLiteral("sys_user")), QStringLiteral("—"));
     // The documentation carries the same table.
@@ -517,6 +534,10 @@ TEST_F(Roles, FilesOfOthersAreNeitherReplacedNorRead)
     srv().native(QStringLiteral("insert into TAB_MSGRECORD (MSGID, MSGOBJECT, MSGCONTENT, OPTIME, OPSITE, OPEMP, sysid) "
                                 "values ('FILE1', 'x', ?, ?, '上海浦东', '马超', '001')"),
                  {path, QDateTime::currentDateTime()});
+    // Named by a notice that is not addressed to 北京朝阳: still not hers.
+    EXPECT_EQ(download(*wang, path), 403);
+    srv().native(QStringLiteral("insert into TAB_MSGSITE (MSGID, MSGSITE, MSGTime, sysid) values ('FILE1', '北京朝阳', ?, '001')"),
+                 {QDateTime::currentDateTime()});
     EXPECT_EQ(download(*wang, path, &bytes), 200);
     EXPECT_EQ(bytes, QByteArray("managed body"));
 }

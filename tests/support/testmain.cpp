@@ -69,6 +69,19 @@ class BackendGuard : public ::testing::EmptyTestEventListener
     }
 };
 
+// GoogleTest reports the tests of a suite whose SetUpTestSuite failed as skipped, and ctest
+// counts a skipped test as not run rather than failed: a suite that could not even set
+// itself up passed the run. Each of its tests is failed instead.
+class SuiteSetUpGuard : public ::testing::EmptyTestEventListener
+{
+    void OnTestStart(const ::testing::TestInfo &) override
+    {
+        const ::testing::TestSuite *suite = ::testing::UnitTest::GetInstance()->current_test_suite();
+        if (suite && suite->ad_hoc_test_result().Failed())
+            ADD_FAILURE() << "the test suite's set-up failed (see above): this test did not run";
+    }
+};
+
 } // namespace
 
 namespace waylink::test {
@@ -91,6 +104,7 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
+    ::testing::UnitTest::GetInstance()->listeners().Append(new SuiteSetUpGuard);
     if (s_expectsPostgres) {
         if (postgresUrl().isEmpty()) {
             fprintf(stderr, "[waylink] started for PostgreSQL, but no cluster URL reached the test "

@@ -16,6 +16,7 @@
 #include "modules/herald/fsendmessage.h"
 #include "modules/herald/udm_func.h"
 #include "richedit/richeditor.h"
+#include "server/tables.h"
 #include "server/tests/testserver.h"
 #include "tests/support/testday.h"
 #include "tests/support/windowtest.h"
@@ -69,6 +70,13 @@ protected:
         // are the server tests' subject.
         auto c = s_srv->backend->acquireForServer();
         server::test::grantToEveryone(*c, QStringLiteral("TAB_MSGREAD"), QStringLiteral("RIU"));
+        // 001.zhang, whose session these tests use, reads every notice as a notice manager
+        // does, through a function of his role (网点财务) that 001.wang's lacks; 001.wang
+        // reads only her own notices (what else she cannot see: the server tests, NoticeScope).
+        for (const QString &t : server::noticeTables())
+            c->execute(QStringLiteral("insert into sys_functable (FUNCNAME, TABLENAME, OPS, sysid) "
+                                      "values ('px_Tally.fDFKEdt', ?, 'R', '001')"),
+                       {t});
     }
     static void TearDownTestSuite()
     {
@@ -291,6 +299,9 @@ TEST_F(HeraldServer, PublishedNoticeReachesRecipientsAndIsReadOnce)
     EXPECT_EQ(local.readAll(), attachment);
 
     EXPECT_FALSE(unreadKeys().contains(key));
+    // Her session reads only her notices, whatever site and name her window asks for.
+    setUser(QStringLiteral("上海浦东"), QStringLiteral("马超"));
+    EXPECT_EQ(unreadKeys(), QStringList());
     unread->close();
     host::setConnection(&m_conn);
 }
