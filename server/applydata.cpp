@@ -1,4 +1,5 @@
 #include "server/applydata.h"
+#include "dataaccess/protocol/protocol.h"
 
 #include "server/authz.h"
 #include "server/noticerules.h"
@@ -654,7 +655,8 @@ quillon::DataPacket applyData(Connection &c, const QString &table, const QString
                                          "请刷新后改用其他编号再保存。")
                               .arg(tableName),
                           QStringLiteral("%1: a row with the same key exists already (%2)")
-                              .arg(tableName, e.message()));
+                              .arg(tableName, e.message()))
+            .withKind(QString::fromLatin1(quillon::protocol::kDuplicateKeyError));
     } catch (const DbError &e) {
         throw ServerError(400,
                           QStringLiteral("数据库拒绝保存数据表 %1 的这次修改，本次没有保存任何数据。"

@@ -58,10 +58,10 @@ QString databaseUnavailableText()
 
 namespace {
 
-void answerError(HttpResponse &res, int status, const QString &text)
+void answerError(HttpResponse &res, int status, const QString &text, const QString &kind = QString())
 {
     res.status = status;
-    const QByteArray body = encodeError(text);
+    const QByteArray body = encodeError(text, kind);
     res.body.assign(body.constData(), size_t(body.size()));
     res.contentType = kCborType;
 }
@@ -354,7 +354,7 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
         return std::nullopt;
     } catch (const ServerError &e) {
         error = e.reason();
-        answerError(res, e.status(), e.userText());
+        answerError(res, e.status(), e.userText(), e.kind());
     } catch (const AnswerTooLarge &e) {
         error = e.message();
         answerError(res, 413, error);

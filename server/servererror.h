@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <stdexcept>
+#include <utility>
 
 namespace server {
 
@@ -58,11 +59,20 @@ public:
     int status() const noexcept { return m_status; }
     const QString &userText() const noexcept { return m_userText; }
     const QString &reason() const noexcept { return m_reason; }
+    // The kind the answer names for callers that tell refusals apart (the protocol's error
+    // kinds, e.g. quillon::protocol::kDuplicateKeyError); empty: none.
+    const QString &kind() const noexcept { return m_kind; }
+    ServerError &&withKind(const QString &kind) &&
+    {
+        m_kind = kind;
+        return std::move(*this);
+    }
 
 private:
     int m_status;
     QString m_userText;
     QString m_reason;
+    QString m_kind;
 };
 
 } // namespace server

@@ -15,11 +15,12 @@ QString callPath(const QString &method)
     return QLatin1String(kCallPrefix) + QLatin1String(kServerClass) + QLatin1Char('.') + method;
 }
 
-ProtocolError::ProtocolError(int status, const QString &message, const QString &userText)
+ProtocolError::ProtocolError(int status, const QString &message, const QString &userText, const QString &kind)
     : std::runtime_error(message.toStdString())
     , m_status(status)
     , m_message(message)
     , m_userText(userText)
+    , m_kind(kind)
 {}
 
 QString sessionEndedText(const QString &refusal)
@@ -62,20 +63,34 @@ QString failureText(int status, const QString &serverText, const QString &endPoi
     }
 }
 
-QByteArray encodeError(const QString &text)
+QByteArray encodeError(const QString &text, const QString &kind)
 {
     QCborMap map;
     map.insert(QStringLiteral("error"), text);
+    if (!kind.isEmpty())
+        map.insert(QStringLiteral("kind"), kind);
     return map.toCborValue().toCbor();
 }
 
-QString decodeError(const QByteArray &body)
+namespace {
+QString errorMapText(const QByteArray &body, const QString &key)
 {
     QCborParserError err;
     const QCborValue value = QCborValue::fromCbor(body, &err);
     if (err.error != QCborError::NoError || !value.isMap())
         return QString();
-    return value.toMap().value(QStringLiteral("error")).toString();
+    return value.toMap().value(key).toString();
+}
+} // namespace
+
+QString decodeError(const QByteArray &body)
+{
+    return errorMapText(body, QStringLiteral("error"));
+}
+
+QString decodeErrorKind(const QByteArray &body)
+{
+    return errorMapText(body, QStringLiteral("kind"));
 }
 
 QString AuthUser::join() const

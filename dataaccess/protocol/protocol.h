@@ -49,8 +49,11 @@ QString callPath(const QString &method); // "/waylink/v1/call/TfrmServerMethods.
 class ProtocolError : public std::runtime_error, public host::UserFacing
 {
 public:
-    ProtocolError(int status, const QString &message, const QString &userText = {});
+    ProtocolError(int status, const QString &message, const QString &userText = {}, const QString &kind = {});
     int status() const noexcept { return m_status; }
+    // What kind of refusal the server named, for a caller that handles one kind itself
+    // (kDuplicateKeyError); empty when it named none.
+    const QString &kind() const noexcept { return m_kind; }
     const QString &message() const noexcept { return m_message; }
     QString userText() const override { return m_userText; }
     QString technicalText() const override { return m_message; }
@@ -59,6 +62,7 @@ private:
     int m_status;
     QString m_message;
     QString m_userText;
+    QString m_kind;
 };
 
 // What a user is told about a failed exchange with the server at `endPoint` ("host:port"):
@@ -71,9 +75,14 @@ QString failureText(int status, const QString &serverText, const QString &endPoi
 // account or a changed password, and what to do next.
 QString sessionEndedText(const QString &refusal);
 
-// Error body: CBOR map {"error": text}.
-QByteArray encodeError(const QString &text);
+// Error body: CBOR map {"error": text}, and {"kind": name} for a refusal that callers may
+// tell apart without reading its text.
+QByteArray encodeError(const QString &text, const QString &kind = QString());
 QString decodeError(const QByteArray &body); // empty when the body is not an error map
+QString decodeErrorKind(const QByteArray &body); // empty when it names none
+// A row with the same key exists already (ApplyData, 409; another 409 is a row changed by
+// someone else).
+inline constexpr char kDuplicateKeyError[] = "duplicate-key";
 
 // The four parts of the authentication user name, split at character 14.
 struct AuthUser

@@ -216,7 +216,8 @@ void Transport::fail(const Reply &reply) const
     QString text = decodeError(reply.body);
     if (text.isEmpty())
         text = QStringLiteral("server error (HTTP %1)").arg(reply.status);
-    throw ProtocolError(reply.status, text, failureText(reply.status, text, endPoint()));
+    throw ProtocolError(reply.status, text, failureText(reply.status, text, endPoint()),
+                        decodeErrorKind(reply.body));
 }
 
 void Transport::setTimeout(int ms)

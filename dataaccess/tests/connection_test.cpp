@@ -183,7 +183,8 @@ TEST(FailureText, UsersReadChineseAdviceWhateverTheServerSaid)
             << c.status << " " << c.server << " -> " << text.toStdString();
         EXPECT_TRUE(host::looksChinese(text));
         // A technical text never reaches the user's line.
-        if (!host::looksChinese(QString::fromUtf8(c.server)) && *c.server)
+        if (!host::looksChinese(QString::fromUtf8(c.server)) && *c.server) {
             EXPECT_FALSE(text.contains(QString::fromUtf8(c.server))) << text.toStdString();
+        }
     }
 }

@@ -187,10 +187,9 @@ void TfSysUpdate::saveWithFreshIdsOnCollision()
     try {
         actSaveExecute();
     } catch (const quillon::protocol::ProtocolError &e) {
-        // 409 is also a row changed by another user: only a duplicate key is mended here
-        // (the server words it for users, its technical reason stays in its log).
-        const bool duplicateKey = e.message().contains(QLatin1String("same key"))
-                                  || e.message().contains(QStringLiteral("已有关键字相同的记录"));
+        // 409 is also a row changed by another user: only a duplicate key (the kind the
+        // server names) is mended here.
+        const bool duplicateKey = e.kind() == QLatin1String(quillon::protocol::kDuplicateKeyError);
         if (e.status() != 409 || !duplicateKey)
             throw;
         // The rows stay pending; new ones get fresh ids so that the next save can pass.

@@ -42,13 +42,15 @@ protected:
         EXPECT_TRUE(r.at(4).toBool());
         return DataPacket::fromBinary(r.at(3).toByteArray());
     }
-    int applyStatus(const QString &table, const DataPacket &p, QString *text = nullptr)
+    int applyStatus(const QString &table, const DataPacket &p, QString *text = nullptr, QString *kind = nullptr)
     {
         try {
             apply(table, p);
         } catch (const ProtocolError &e) {
             if (text)
                 *text = e.message();
+            if (kind)
+                *kind = e.kind();
             return e.status();
         }
         return 200;
@@ -178,9 +180,10 @@ TEST_F(Apply, AConflictRollsBackTheWholePacket)
     modify(p, 1, QStringLiteral("JZPAYCHARGE"), 4.0);
     // Meanwhile someone else changes the second row.
     srv->native(QStringLiteral("update TAB_DFKRECORD set JZPAYCHARGE=9 where BILLCODE=?"), {second});
-    QString text;
-    EXPECT_EQ(applyStatus(QStringLiteral("TAB_DFKRECORD"), p, &text), 409);
+    QString text, kind = QStringLiteral("unset");
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_DFKRECORD"), p, &text, &kind), 409);
     EXPECT_TRUE(text.contains(second)) << qPrintable(text);
+    EXPECT_EQ(kind, QString()); // a changed row is no duplicate key
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_DFKRECORD where BILLCODE=? and JZPAYCHARGE=3"), {first}), 0);
 
     // A row deleted meanwhile is a conflict too.
@@ -194,7 +197,9 @@ TEST_F(Apply, AConflictRollsBackTheWholePacket)
     insert(n, {{"MSGID", "D1"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
     insert(n, {{"MSGID", "D2"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
     insert(n, {{"MSGID", "D2"}, {"MSGREADSITE", "a"}, {"MSGREADER", "b"}});
-    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), n), 409);
+    EXPECT_EQ(applyStatus(QStringLiteral("TAB_MSGREAD"), n, &text, &kind), 409);
+    // Named as such, so that a window can renumber without reading the text.
+    EXPECT_EQ(kind, QLatin1String(quillon::protocol::kDuplicateKeyError));
     EXPECT_EQ(count(QStringLiteral("select count(*) from TAB_MSGREAD where MSGID in ('D1','D2')")), 0);
 }
 
