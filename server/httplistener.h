@@ -85,7 +85,7 @@ struct ListenerOptions
 {
     std::string address = "127.0.0.1";
     int port = 0;                      // 0: any free port
-    int ioThreads = 1;                 // event loops, one thread each; 0: one per core
+    int ioThreads = 1;                 // event loops, one thread each; 0: four per core
     int workers = 8;                   // running handlers (database work)
     std::string certFile, keyFile;     // TLS (PEM) when both are given
     int headerTimeoutMs = 10000;       // a whole request header, from its first wait

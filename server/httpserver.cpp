@@ -672,6 +672,7 @@ void HttpServer::stop()
         m_listener->stop();
     if (m_thread.joinable())
         m_thread.join();
+    m_log.flush(); // a stopped server's log is complete on disk
 }
 
 } // namespace server

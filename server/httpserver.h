@@ -27,7 +27,7 @@ struct ServerOptions
     QString listen = QStringLiteral("127.0.0.1");
     int port = 8801;          // 0: any free port (tests)
     int threads = 8;          // workers running requests (database work)
-    int ioThreads = 0;        // event loops reading and writing the connections; 0: one per core
+    int ioThreads = 0;        // event loops reading and writing the connections; 0: four per core
     QString certFile;         // TLS when both are given
     QString keyFile;
     qint64 tokenTtl = 12 * 3600;

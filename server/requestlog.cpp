@@ -1,9 +1,31 @@
 #include "server/requestlog.h"
 
 #include <QDateTime>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <pthread.h>
 
 namespace server {
+
+namespace {
+
+// Local time as "yyyy-MM-ddTHH:mm:ss.zzz" (what Qt::ISODateWithMs gives for a local time),
+// without QDateTime's time-zone machinery on every request.
+QByteArray timestamp()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char text[40];
+    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld", local.tm_year + 1900,
+                                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                                long(now.tv_nsec / 1000000));
+    return QByteArray(text, n);
+}
+
+} // namespace
 
 RequestLog::RequestLog(const QString &file)
 {
@@ -15,19 +37,74 @@ RequestLog::RequestLog(const QString &file)
     }
 }
 
+RequestLog::~RequestLog()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+    flush();
+}
+
 void RequestLog::note(const QString &text)
 {
     if (quiet)
         return;
-    const QByteArray line = (QDateTime::currentDateTime().toString(Qt::ISODateWithMs)
-                             + QLatin1Char(' ') + text + QLatin1Char('\n'))
-                                .toUtf8();
-    std::lock_guard lock(m_mutex);
+    append(timestamp() + ' ' + text.toUtf8() + '\n');
+}
+
+void RequestLog::append(const QByteArray &line)
+{
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_writer.joinable() && !m_stop)
+            m_writer = std::thread([this] { run(); });
+        m_pending += line;
+        wake = m_pending.size() >= kFlushBytes;
+    }
+    if (wake)
+        m_wake.notify_one();
+}
+
+void RequestLog::run()
+{
+    pthread_setname_np(pthread_self(), "wl-log");
+    std::unique_lock lock(m_mutex);
+    while (!m_stop) {
+        m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs),
+                        [this] { return m_stop || m_pending.size() >= kFlushBytes; });
+        if (m_pending.isEmpty())
+            continue;
+        lock.unlock();
+        flush();
+        lock.lock();
+    }
+}
+
+void RequestLog::flush()
+{
+    std::lock_guard fileLock(m_fileMutex);
+    QByteArray lines;
+    {
+        std::lock_guard lock(m_mutex);
+        lines.swap(m_pending);
+    }
+    if (!lines.isEmpty())
+        writeOut(lines);
+}
+
+void RequestLog::writeOut(const QByteArray &lines)
+{
     if (m_file.isOpen()) {
-        m_file.write(line);
+        m_file.write(lines);
         m_file.flush();
     } else {
-        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fwrite(lines.constData(), 1, size_t(lines.size()), stderr);
+        std::fflush(stderr);
     }
 }
 
@@ -54,6 +131,8 @@ QString RequestLog::escape(const QString &field)
 void RequestLog::write(const QString &what, const QString &user, double millis, int status,
                        const QString &error)
 {
+    if (quiet)
+        return;
     QString text = QStringLiteral("%1 user=%2 %3ms status=%4")
                        .arg(escape(what), user.isEmpty() ? QStringLiteral("-")
                                                          : escape(user).replace(QLatin1Char(' '),

@@ -100,6 +100,8 @@ create table if not exists TAB_MSGRECORD (
   sysid VARCHAR2(3) not null,
   primary key (MSGID, sysid));
 create index if not exists ix_msg_time on TAB_MSGRECORD (OPTIME);
+-- Who published, and to whom: the lists of one reader's own notices look them up so.
+create index if not exists ix_msg_publisher on TAB_MSGRECORD (OPSITE, OPEMP, sysid);
 
 create table if not exists TAB_MSGSITE (
   MSGID VARCHAR2(30) not null,
@@ -110,6 +112,7 @@ create table if not exists TAB_MSGSITE (
   READEMP VARCHAR2(30),
   sysid VARCHAR2(3) not null,
   primary key (MSGID, MSGSITE, sysid));
+create index if not exists ix_msgsite_site on TAB_MSGSITE (MSGSITE, sysid);
 
 create table if not exists TAB_MSGEMP (
   MSGID VARCHAR2(30) not null,
@@ -120,6 +123,7 @@ create table if not exists TAB_MSGEMP (
   READTIME DATE,
   sysid VARCHAR2(3) not null,
   primary key (MSGID, MSGEMP, MSGSITE, sysid));
+create index if not exists ix_msgemp_emp on TAB_MSGEMP (MSGEMP, MSGSITE, sysid);
 
 create table if not exists TAB_MSGREAD (
   MSGID VARCHAR2(30) not null,
@@ -128,6 +132,7 @@ create table if not exists TAB_MSGREAD (
   MSGReadTime DATE,
   sysid VARCHAR2(3) not null,
   primary key (MSGID, MSGReadSite, MSGReader, sysid));
+create index if not exists ix_msgread_reader on TAB_MSGREAD (MSGReader, MSGReadSite, sysid);
 
 -- Server files whose rows were deleted, queued by the database's own rules in the deleting
 -- transaction and removed by the server once that transaction has committed.

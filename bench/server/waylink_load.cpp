@@ -11,7 +11,7 @@
 // achieved request rate with the offered one (clients / think time).
 //
 //   waylink-load [--db LOCATION] [--clients N] [--rounds N] [--seconds S]
-//                [--server-threads N] [--waybills N] [--think-ms MS]
+//                [--server-threads N] [--loops N] [--waybills N] [--think-ms MS]
 // LOCATION: a SQLite file (default: a temporary one) or postgresql://...; the database is
 // made and seeded when empty.
 #include "dataaccess/packet/datapacket.h"
@@ -59,6 +59,7 @@ struct Options
     int waybills = 1000;
     double thinkMs = 0; // mean pause before each request; 0: none
     int connect = 0;    // a server (or balancer) already running on this loopback port; 0: in-process
+    int loops = 0;      // the server's event loops; 0: its default
 };
 
 enum Op { LogOn, Unread, Publish, FinanceList, FinanceSum, Fee, OpCount };
@@ -82,7 +83,7 @@ QString text(const char *s)
 void usage()
 {
     std::fprintf(stderr, "usage: waylink-load [--db LOCATION] [--clients N] [--rounds N] "
-                         "[--seconds S] [--server-threads N] [--waybills N] [--think-ms MS]\n"
+                         "[--seconds S] [--server-threads N] [--loops N] [--waybills N] [--think-ms MS]\n"
                          "                    [--connect PORT]  (a server or balancer already "
                          "running on that loopback port, on the database of --db)\n");
 }
@@ -105,6 +106,8 @@ bool parse(const QStringList &args, Options *o)
             o->seconds = v.toDouble(&ok);
         else if (a == QLatin1String("--server-threads"))
             o->serverThreads = v.toInt(&ok);
+        else if (a == QLatin1String("--loops"))
+            o->loops = v.toInt(&ok);
         else if (a == QLatin1String("--waybills"))
             o->waybills = v.toInt(&ok);
         else if (a == QLatin1String("--think-ms"))
@@ -363,6 +366,7 @@ int main(int argc, char **argv)
         so.port = 0;
         so.quiet = true;
         so.threads = o.serverThreads > 0 ? o.serverThreads : 8;
+        so.ioThreads = o.loops;
         so.connectionsPerAddress = 0; // every simulated client comes from loopback
         // --connect: the servers run elsewhere (behind a balancer); the "server" CPU figure
         // below then counts nothing of theirs.
