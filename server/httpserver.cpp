@@ -385,6 +385,11 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
     } catch (const quillon::PacketError &e) {
         error = QString::fromUtf8(e.what());
         answerError(res, 400, refusalText(400));
+    } catch (const ResponseStream::StreamGone &e) {
+        // Nobody is left to answer; logged as "client closed request".
+        error = QString::fromUtf8(e.what());
+        res.status = 499;
+        res.streamed = true;
     } catch (const std::exception &e) {
         error = QString::fromUtf8(e.what());
         answerError(res, 500, refusalText(500));

@@ -6,6 +6,9 @@
 #include "server/provider.h"
 #include "testserver.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <utility>
 
 using namespace server;
@@ -232,6 +235,55 @@ TEST(StreamedAnswers, AFailureInTheMiddleIsAnErrorNotAShortAnswer)
     srv.backend->setAnswerLimit({0, 0});
     StreamedAnswer again;
     EXPECT_EQ(again.read(*t, kJoin).rows.size(), quillon::DataPacket::fromBinary(t->provider(kJoin, QCborValue())).rows.size());
+}
+
+// A client that goes away in the middle of a streamed answer ends the server's stepping
+// there (nobody reads the rest), frees the user's turns for statements, and the server
+// serves on; the request log says the client left.
+TEST(StreamedAnswers, AClientThatLeavesMidAnswerStopsTheQuery)
+{
+    QTemporaryDir dir;
+    const QString logFile = dir.filePath(QStringLiteral("requests.log"));
+    TestServer srv(30, 3600, [&](ServerOptions &o) {
+        streamFrom16K(o);
+        o.quiet = false;
+        o.logFile = logFile;
+    });
+    auto t = srv.client();
+    // Some 100,000 rows: far more than the first pieces.
+    const QString big = QStringLiteral("select a.SiteCode, b.EmpCode, c.*, d.EmpName from tab_Site a, tab_Employee b, "
+                                       "tab_Mdd c, tab_Employee d where a.sysid='001' and b.sysid='001'");
+    struct Leaver : quillon::protocol::BodyReceiver
+    {
+        void expect(qint64) override {}
+        void receive(QByteArrayView bytes) override
+        {
+            received += bytes.size();
+            if (received > 32 * 1024)
+                throw std::runtime_error("the clerk closed the window");
+        }
+        qint64 received = 0;
+    };
+    // More times than the user has turns for statements at once (3). PostgreSQL builds each
+    // answer whole before a byte goes out, so once is enough there.
+    for (int i = 0; i < (onPostgres() ? 1 : 5); ++i) {
+        Leaver leaver;
+        EXPECT_ANY_THROW(t->provider(big, QCborValue(), leaver));
+        EXPECT_GT(leaver.received, 0);
+    }
+    const QString one = QStringLiteral("select * from tab_Site where sysid='001'");
+    EXPECT_EQ(query(*t, one).rows.size(), 12);
+    auto other = srv.client(QStringLiteral("201"), QStringLiteral("001.wang"));
+    EXPECT_EQ(query(*other, one).rows.size(), 12);
+    srv.http->stop();
+
+    QFile f(logFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString log = QString::fromUtf8(f.readAll());
+    // SQLite streams while it steps, and stops when the client has gone; PostgreSQL answers
+    // whole, so its answers were complete before they went out.
+    EXPECT_EQ(log.count(QStringLiteral("status=499 error=the client closed the connection")), onPostgres() ? 0 : 5)
+        << qPrintable(log);
 }
 
 // A value that needs the typed rows, found after rows went out, makes the server start
