@@ -344,16 +344,23 @@ struct TenantLogins
                 if (PQstatus(readerDb) != CONNECTION_OK)
                     throw DbUnavailable(QStringLiteral("cannot connect to PostgreSQL: %1").arg(pgMessage(readerDb)));
                 PQsetNoticeProcessor(readerDb, [](void *, const char *) {}, nullptr);
+                PGresult *prepared = PQprepare(
+                    readerDb, "wl_set_reader",
+                    "insert into sys_tenantreader (PID, ROLNAME, SITE, EMP) values ($1::integer, $2, $3, $4) "
+                    "on conflict (PID) do update set ROLNAME = excluded.ROLNAME, SITE = excluded.SITE, "
+                    "EMP = excluded.EMP",
+                    4, nullptr);
+                if (PQresultStatus(prepared) != PGRES_COMMAND_OK) {
+                    PQfinish(readerDb);
+                    readerDb = nullptr;
+                    throwResultError(prepared, nullptr);
+                }
+                PQclear(prepared);
             }
             const QByteArray p = QByteArray::number(pid), r = role.toUtf8(), site = reader.site.toUtf8(),
                              emp = reader.employee.toUtf8();
             const char *params[] = {p.constData(), r.constData(), site.constData(), emp.constData()};
-            PGresult *res = PQexecParams(
-                readerDb,
-                "insert into sys_tenantreader (PID, ROLNAME, SITE, EMP) values ($1::integer, $2, $3, $4) "
-                "on conflict (PID) do update set ROLNAME = excluded.ROLNAME, SITE = excluded.SITE, "
-                "EMP = excluded.EMP",
-                4, nullptr, params, nullptr, nullptr, 0);
+            PGresult *res = PQexecPrepared(readerDb, "wl_set_reader", 4, params, nullptr, nullptr, 0);
             const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
             if (ok) {
                 PQclear(res);

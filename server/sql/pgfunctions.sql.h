@@ -303,32 +303,49 @@ create or replace function wl_tenant_own_notices(t text)
 returns boolean language sql stable security definer set search_path = public, pg_temp as $$
   select coalesce((select t = any(string_to_array(OWNNOTICES, ',')) from sys_tenant
     where ROLNAME = session_user), false) $$;
+-- PL/pgSQL: their plans are kept for the session (SQL functions with SET clauses are
+-- planned again at every call, and the policies call them in every query of a notice table).
 create or replace function wl_reader_site()
-returns text language sql stable security definer set search_path = public, pg_temp as $$
-  select SITE from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user $$;
+returns text language plpgsql stable security definer set search_path = public, pg_temp as $$
+begin
+  return (select SITE from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user);
+end $$;
 create or replace function wl_reader_emp()
-returns text language sql stable security definer set search_path = public, pg_temp as $$
-  select EMP from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user $$;
+returns text language plpgsql stable security definer set search_path = public, pg_temp as $$
+begin
+  return (select EMP from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user);
+end $$;
 -- The notices the reader published, and every notice that is his: published by him or
 -- addressed to his site or to him.
 create or replace function wl_reader_published()
-returns setof text language sql stable security definer set search_path = public, pg_temp as $$
-  select r.msgid from tab_msgrecord r
-    join sys_tenantreader x on x.PID = pg_backend_pid() and x.ROLNAME = session_user
-    where r.sysid = (select TENANT from sys_tenant where ROLNAME = session_user)
-      and r.opsite = x.SITE and r.opemp = x.EMP $$;
+returns setof text language plpgsql stable security definer set search_path = public, pg_temp as $$
+declare
+  s text; e text; d text;
+begin
+  select SITE, EMP into s, e from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user;
+  select TENANT into d from sys_tenant where ROLNAME = session_user;
+  if s is null or d is null then
+    return;
+  end if;
+  return query select r.msgid::text from tab_msgrecord r where r.sysid = d and r.opsite = s and r.opemp = e;
+end $$;
 create or replace function wl_reader_notices()
-returns setof text language sql stable security definer set search_path = public, pg_temp as $$
-  select * from wl_reader_published()
-  union
-  select s.msgid from tab_msgsite s
-    join sys_tenantreader x on x.PID = pg_backend_pid() and x.ROLNAME = session_user
-    where s.sysid = (select TENANT from sys_tenant where ROLNAME = session_user) and s.msgsite = x.SITE
-  union
-  select e.msgid from tab_msgemp e
-    join sys_tenantreader x on x.PID = pg_backend_pid() and x.ROLNAME = session_user
-    where e.sysid = (select TENANT from sys_tenant where ROLNAME = session_user)
-      and e.msgsite = x.SITE and e.msgemp = x.EMP $$;
+returns setof text language plpgsql stable security definer set search_path = public, pg_temp as $$
+declare
+  s text; e text; d text;
+begin
+  select SITE, EMP into s, e from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user;
+  select TENANT into d from sys_tenant where ROLNAME = session_user;
+  if s is null or d is null then
+    return;
+  end if;
+  return query
+    select r.msgid::text from tab_msgrecord r where r.sysid = d and r.opsite = s and r.opemp = e
+    union
+    select m.msgid::text from tab_msgsite m where m.sysid = d and m.msgsite = s
+    union
+    select x.msgid::text from tab_msgemp x where x.sysid = d and x.msgsite = s and x.msgemp = e;
+end $$;
 )SQL";
 
 } // namespace server::pgsql
