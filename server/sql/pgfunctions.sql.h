@@ -320,27 +320,17 @@ end $$;
 create or replace function wl_reader_published()
 returns setof text language plpgsql stable security definer set search_path = public, pg_temp as $$
 declare
-  s text; e text; d text;
+  s text := wl_reader_site(); e text := wl_reader_emp(); d text := wl_tenant_sysid();
 begin
-  select SITE, EMP into s, e from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user;
-  select TENANT into d from sys_tenant where ROLNAME = session_user;
-  if s is null or d is null then
-    return;
-  end if;
   return query select r.msgid::text from tab_msgrecord r where r.sysid = d and r.opsite = s and r.opemp = e;
 end $$;
 create or replace function wl_reader_notices()
 returns setof text language plpgsql stable security definer set search_path = public, pg_temp as $$
 declare
-  s text; e text; d text;
+  s text := wl_reader_site(); e text := wl_reader_emp(); d text := wl_tenant_sysid();
 begin
-  select SITE, EMP into s, e from sys_tenantreader where PID = pg_backend_pid() and ROLNAME = session_user;
-  select TENANT into d from sys_tenant where ROLNAME = session_user;
-  if s is null or d is null then
-    return;
-  end if;
   return query
-    select r.msgid::text from tab_msgrecord r where r.sysid = d and r.opsite = s and r.opemp = e
+    select * from wl_reader_published()
     union
     select m.msgid::text from tab_msgsite m where m.sysid = d and m.msgsite = s
     union

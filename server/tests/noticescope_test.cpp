@@ -88,27 +88,6 @@ protected:
             out.append(row.value(0).toString());
         return out.join(u',');
     }
-    SessionInfo sessionOf(const QString &user)
-    {
-        const QVariantList row = srv().native(QStringLiteral("select u.sysid, s.SiteName, s.FINANCECENTER, u.EMPNAME "
-                                                             "from sys_user u join tab_Site s on s.SiteCode=u.SITECODE "
-                                                             "and s.sysid=u.sysid where u.USERCODE=?"),
-                                              {user})
-                                     .rows.value(0);
-        SessionInfo s;
-        s.user = user;
-        s.sysid = row.value(0).toString();
-        s.siteName = row.value(1).toString();
-        s.finance = row.value(2).toString();
-        s.empName = row.value(3).toString();
-        return s;
-    }
-    ClientScope scopeOf(const QString &user)
-    {
-        auto c = srv().backend->acquireForServer();
-        const SessionInfo s = sessionOf(user);
-        return clientScope(loadRights(*c, user, s.sysid), s);
-    }
     // The test's notices (and their rows) that a client connection of `scope` shows.
     static QString seen(Connection &c, const QString &table, const QString &column)
     {
@@ -207,7 +186,7 @@ TEST_F(NoticeScope, NoticeManagementReadsEveryNotice)
 // note cannot be read or written by a client statement.
 TEST_F(NoticeScope, TheEngineKeepsEachLeaseToItsReader)
 {
-    const ClientScope zhang = scopeOf(QStringLiteral("001.zhang"));
+    const ClientScope zhang = srv().scopeOf(QStringLiteral("001.zhang"));
     ASSERT_EQ(zhang.ownNoticeTables,
               (QStringList{"tab_msgemp", "tab_msgread", "tab_msgrecord", "tab_msgsite"}));
     EXPECT_EQ(zhang.reader, (NoticeReader{QStringLiteral("上海浦东"), QStringLiteral("马超")}));

@@ -86,27 +86,6 @@ protected:
         return statusOf([&] { t.callMethod(QStringLiteral("ApplyData"), {table, p.toXml(), 0, QCborValue()}); },
                         text);
     }
-    // The session the server makes for a demo user (for the engine-level checks).
-    SessionInfo sessionOf(const QString &user)
-    {
-        const QVariantList row = srv().native(QStringLiteral("select u.sysid, s.SiteName, s.FINANCECENTER from sys_user u "
-                                                             "join tab_Site s on s.SiteCode=u.SITECODE and s.sysid=u.sysid "
-                                                             "where u.USERCODE=?"),
-                                              {user})
-                                     .rows.value(0);
-        SessionInfo s;
-        s.user = user;
-        s.sysid = row.value(0).toString();
-        s.siteName = row.value(1).toString();
-        s.finance = row.value(2).toString();
-        return s;
-    }
-    ClientScope scopeOf(const QString &user)
-    {
-        auto c = srv().backend->acquireForServer();
-        const SessionInfo s = sessionOf(user);
-        return clientScope(loadRights(*c, user, s.sysid), s);
-    }
 
     static TestServer *s_srv;
 };
@@ -148,7 +127,7 @@ TEST_F(Roles, EachRoleReadsExactlyTheTablesOfItsFunctions)
     for (int u = 0; u < 4; ++u) {
         const QString user = QString::fromLatin1(users[u]);
         auto t = as(user);
-        const ClientScope scope = scopeOf(user);
+        const ClientScope scope = srv().scopeOf(user);
         for (const Expected &e : kMatrix) {
             const bool readable = u == 0 ? e.admin : u == 1 ? e.li : u == 2 ? e.zhang : e.wang;
             const QString table = QString::fromLatin1(e.table);

@@ -3,6 +3,7 @@
 #include "qtprint.h"
 #include "dataaccess/packet/datapacket.h"
 #include "dataaccess/protocol/transport.h"
+#include "server/auth.h"
 #include "server/authz.h"
 #include "server/httpserver.h"
 #include "server/schema.h"
@@ -128,6 +129,31 @@ struct TestServer
     {
         auto c = backend->acquireForServer();
         return c->query(sql, params, false);
+    }
+
+    // The session the server makes for a user of the database (for the engine-level
+    // checks): deployment, site, finance centre and employee name.
+    SessionInfo sessionOf(const QString &user)
+    {
+        const QVariantList row = native(QStringLiteral("select u.sysid, s.SiteName, s.FINANCECENTER, u.EMPNAME "
+                                                       "from sys_user u join tab_Site s on s.SiteCode=u.SITECODE "
+                                                       "and s.sysid=u.sysid where u.USERCODE=?"),
+                                        {user})
+                                     .rows.value(0);
+        SessionInfo s;
+        s.user = user;
+        s.sysid = row.value(0).toString();
+        s.siteName = row.value(1).toString();
+        s.finance = row.value(2).toString();
+        s.empName = row.value(3).toString();
+        return s;
+    }
+    // What that session's client statements may read.
+    ClientScope scopeOf(const QString &user)
+    {
+        auto c = backend->acquireForServer();
+        const SessionInfo s = sessionOf(user);
+        return clientScope(loadRights(*c, user, s.sysid), s);
     }
 
     QTemporaryDir dir;
