@@ -96,6 +96,28 @@ protected:
         return out;
     }
 
+    // The text parameters a fee call should carry (1-based positions as F_CalcJSFee takes
+    // them; the others empty): what differs between the windows' calls.
+    struct CallTexts
+    {
+        QString firstSite, dest, feeType, fastType, goodsType, doorType, transport, centre, site;
+    };
+    static QStringList expectedTexts(const CallTexts &t)
+    {
+        QStringList texts(16);
+        texts[1] = t.firstSite;
+        texts[2] = t.dest;
+        texts[3] = t.feeType;
+        texts[7] = t.fastType;
+        texts[8] = t.goodsType;
+        texts[9] = t.doorType;
+        texts[10] = t.transport;
+        texts[11] = t.centre;
+        texts[12] = t.site;
+        texts[15] = QStringLiteral("001");
+        return texts;
+    }
+
     // The fifteen values of one call against what the window should have sent.
     static void expectCall(const QCborMap &call, const QStringList &texts, qint64 pcs, double weight,
                            const QDateTime &when)
@@ -161,18 +183,11 @@ TEST_F(FeeCalls, CentreAccountLinesSendTheirOwnColumnsForEachFeeType)
     for (const QCborMap &c : calls) {
         const QString type = c.value(QStringLiteral("3")).toString();
         types << type;
-        QStringList texts(16);
-        texts[1] = QStringLiteral("P站");
-        texts[2] = QStringLiteral("乌鲁木齐");
-        texts[3] = type;
-        texts[7] = QStringLiteral("特快");
-        texts[8] = QStringLiteral("生鲜");
-        texts[9] = QStringLiteral("门到门");
-        texts[10] = QStringLiteral("航空");
-        texts[11] = QStringLiteral("上海中心");
-        texts[12] = station;
-        texts[15] = QStringLiteral("001");
-        expectCall(c, texts, 3, 2.3, kWhen);
+        expectCall(c,
+                   expectedTexts({QStringLiteral("P站"), QStringLiteral("乌鲁木齐"), type, QStringLiteral("特快"),
+                                  QStringLiteral("生鲜"), QStringLiteral("门到门"), QStringLiteral("航空"),
+                                  QStringLiteral("上海中心"), station}),
+                   3, 2.3, kWhen);
     }
     types.sort();
     QStringList all{QStringLiteral("中转费"), QStringLiteral("扫描费"), QStringLiteral("派件费"), QStringLiteral("其他费")};
@@ -215,15 +230,9 @@ TEST_F(FeeCalls, PayOnDeliveryRecordsSendTheirOwnColumnsAndOnePiece)
     EXPECT_EQ(shownTexts(), QStringList{QStringLiteral("操作完成!")});
     const QList<QCborMap> calls = feeCalls();
     ASSERT_EQ(calls.size(), 2);
-    QStringList texts(16);
-    texts[1] = QStringLiteral("上海闵行");
-    texts[2] = QStringLiteral("乌鲁木齐");
-    texts[3] = QStringLiteral("到付款手续费");
-    texts[7] = QStringLiteral("特快");
-    texts[8] = QStringLiteral("生鲜");
-    texts[11] = QStringLiteral("上海中心");
-    texts[12] = QStringLiteral("上海闵行");
-    texts[15] = QStringLiteral("001");
+    const QStringList texts = expectedTexts({QStringLiteral("上海闵行"), QStringLiteral("乌鲁木齐"),
+                                             QStringLiteral("到付款手续费"), QStringLiteral("特快"), QStringLiteral("生鲜"),
+                                             QString(), QString(), QStringLiteral("上海中心"), QStringLiteral("上海闵行")});
     for (const QCborMap &c : calls)
         expectCall(c, texts, 1, 2.3, kWhen);
     w->executeAction(w->actSave);
@@ -263,15 +272,9 @@ TEST_F(FeeCalls, DeliveryFeeRunPricesEveryMarkedRecordAndSavesIt)
     EXPECT_TRUE(w->DBGridData->SelectedRows().isEmpty());
     const QList<QCborMap> calls = feeCalls();
     ASSERT_EQ(calls.size(), 2);
-    QStringList texts(16);
-    texts[1] = QStringLiteral("上海闵行");
-    texts[2] = QStringLiteral("乌鲁木齐");
-    texts[3] = QStringLiteral("派件费");
-    texts[7] = QStringLiteral("标快");
-    texts[8] = QStringLiteral("生鲜");
-    texts[11] = QStringLiteral("上海中心");
-    texts[12] = QStringLiteral("上海闵行");
-    texts[15] = QStringLiteral("001");
+    const QStringList texts = expectedTexts({QStringLiteral("上海闵行"), QStringLiteral("乌鲁木齐"),
+                                             QStringLiteral("派件费"), QStringLiteral("标快"), QStringLiteral("生鲜"),
+                                             QString(), QString(), QStringLiteral("上海中心"), QStringLiteral("上海闵行")});
     for (const QCborMap &c : calls)
         expectCall(c, texts, 1, 2.3, kWhen);
     w->executeAction(w->actSave);
