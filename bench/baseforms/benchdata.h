@@ -1,11 +1,10 @@
 #pragma once
 
 // What the window benchmarks share: a dataset of generated rows kept for the whole
-// program (the same rows in every run), and a main that runs the benchmarks under a
-// QApplication (off screen unless a display is asked for).
+// program (the same rows in every run), and their main (bench/benchmain.h).
+#include "bench/benchmain.h"
 #include "dataaccess/mydataset.h"
 
-#include <QApplication>
 #include <QRandomGenerator>
 #include <benchmark/benchmark.h>
 
@@ -27,17 +26,6 @@ inline quillon::TMyDataSet *generatedDataSet(QList<quillon::FieldDef> fields, in
     auto *ds = new quillon::TMyDataSet;
     ds->SetData(std::move(p));
     return ds;
-}
-
-inline int runWindowBenchmarks(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
 }
 
 } // namespace bench

@@ -2,6 +2,7 @@
 // notice with a 10 MB attachment to 200 sites, and opening the unread list with 500 unread
 // notices (query, window, list filled).
 #include "baseforms/environment.h"
+#include "bench/benchmain.h"
 #include "dataaccess/mydataset.h"
 #include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
@@ -138,11 +139,5 @@ BENCHMARK(BM_OpenUnreadListOf500)->Unit(benchmark::kMillisecond)->Iterations(10)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runWindowBenchmarks(argc, argv);
 }

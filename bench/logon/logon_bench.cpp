@@ -2,6 +2,7 @@
 // application server, the menu and lookup caches written and read back (with an
 // employee table of 50,000 rows), the module bar, the cached tables published and the
 // start page opened.
+#include "bench/benchmain.h"
 #include "dataaccess/mysktconnection.h"
 #include "host/dialogpresenter.h"
 #include "host/moduleservice.h"
@@ -140,10 +141,5 @@ BENCHMARK(BM_LogOnToWorkingState)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runWindowBenchmarks(argc, argv);
 }

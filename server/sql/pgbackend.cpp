@@ -312,6 +312,36 @@ struct Params
 
 } // namespace
 
+namespace {
+
+// A connection to the database of the owner URL, as its own user or as another login.
+PGconn *connectTo(const QString &ownerUrl, const QString &user, const QString &password)
+{
+    const QByteArray dbname = ownerUrl.toUtf8();
+    const QByteArray u = user.toUtf8();
+    const QByteArray pw = password.toUtf8();
+    std::vector<const char *> keys = {"dbname"};
+    std::vector<const char *> values = {dbname.constData()};
+    if (!user.isEmpty()) {
+        keys.push_back("user");
+        values.push_back(u.constData());
+        keys.push_back("password");
+        values.push_back(pw.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    PGconn *db = PQconnectdbParams(keys.data(), values.data(), 1);
+    if (PQstatus(db) != CONNECTION_OK) {
+        const QString msg = pgMessage(db);
+        PQfinish(db);
+        throw DbUnavailable(QStringLiteral("cannot connect to PostgreSQL: %1").arg(msg));
+    }
+    PQsetNoticeProcessor(db, [](void *, const char *) {}, nullptr);
+    return db;
+}
+
+} // namespace
+
 // The login of each deployment's role, learnt once per process.
 struct TenantLogins
 {
@@ -337,13 +367,8 @@ struct TenantLogins
         for (int attempt = 0;; ++attempt) {
             if (!readerDb || PQstatus(readerDb) != CONNECTION_OK) {
                 PQfinish(readerDb);
-                const QByteArray dbname = ownerUrl.toUtf8();
-                const char *keys[] = {"dbname", nullptr};
-                const char *values[] = {dbname.constData(), nullptr};
-                readerDb = PQconnectdbParams(keys, values, 1);
-                if (PQstatus(readerDb) != CONNECTION_OK)
-                    throw DbUnavailable(QStringLiteral("cannot connect to PostgreSQL: %1").arg(pgMessage(readerDb)));
-                PQsetNoticeProcessor(readerDb, [](void *, const char *) {}, nullptr);
+                readerDb = nullptr;
+                readerDb = connectTo(ownerUrl, QString(), QString());
                 PGresult *prepared = PQprepare(
                     readerDb, "wl_set_reader",
                     "insert into sys_tenantreader (PID, ROLNAME, SITE, EMP) values ($1::integer, $2, $3, $4) "
@@ -393,30 +418,9 @@ public:
         applySettings();
     }
 
-    // A connection to the database of the owner URL, as its own user or as another login.
     PGconn *open(const QString &user, const QString &password) const
     {
-        const QByteArray dbname = m_ownerUrl.toUtf8();
-        const QByteArray u = user.toUtf8();
-        const QByteArray pw = password.toUtf8();
-        std::vector<const char *> keys = {"dbname"};
-        std::vector<const char *> values = {dbname.constData()};
-        if (!user.isEmpty()) {
-            keys.push_back("user");
-            values.push_back(u.constData());
-            keys.push_back("password");
-            values.push_back(pw.constData());
-        }
-        keys.push_back(nullptr);
-        values.push_back(nullptr);
-        PGconn *db = PQconnectdbParams(keys.data(), values.data(), 1);
-        if (PQstatus(db) != CONNECTION_OK) {
-            const QString msg = pgMessage(db);
-            PQfinish(db);
-            throw DbUnavailable(QStringLiteral("cannot connect to PostgreSQL: %1").arg(msg));
-        }
-        PQsetNoticeProcessor(db, [](void *, const char *) {}, nullptr);
-        return db;
+        return connectTo(m_ownerUrl, user, password);
     }
 
     // Replaces the connection by one of another login; the old one stays when that fails.
