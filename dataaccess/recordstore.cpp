@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <cstring>
+
 namespace quillon {
 
 namespace {
@@ -304,23 +306,31 @@ QVariantList RecordStore::row(int record) const
 quint64 TextIds::hashOf(QByteArrayView bytes)
 {
     // Eight bytes at a time, multiplied and folded: good enough to spread the texts of
-    // one column, and a few cycles for a site name.
+    // one column, and a few cycles for a site name. The last word overlaps the one before
+    // it rather than being copied byte by byte (a call into the C library for every text).
     const char *p = bytes.data();
-    qsizetype n = bytes.size();
+    const qsizetype n = bytes.size();
     quint64 h = 0x9e3779b97f4a7c15ULL ^ quint64(n);
-    while (n >= 8) {
-        quint64 w;
-        memcpy(&w, p, 8);
+    auto mix = [&h](quint64 w) {
         h = (h ^ w) * 0xff51afd7ed558ccdULL;
         h ^= h >> 32;
-        p += 8;
-        n -= 8;
+    };
+    quint64 w = 0;
+    if (n >= 8) {
+        for (qsizetype i = 0; i + 8 < n; i += 8) {
+            memcpy(&w, p + i, 8);
+            mix(w);
+        }
+        memcpy(&w, p + n - 8, 8);
+    } else if (n >= 4) {
+        quint32 a, b;
+        memcpy(&a, p, 4);
+        memcpy(&b, p + n - 4, 4);
+        w = (quint64(a) << 32) | b;
+    } else if (n > 0) {
+        w = (quint64(uchar(p[0])) << 16) | (quint64(uchar(p[n / 2])) << 8) | uchar(p[n - 1]);
     }
-    if (n > 0) {
-        quint64 w = 0;
-        memcpy(&w, p, size_t(n));
-        h = (h ^ w) * 0xc4ceb9fe1a85ec53ULL;
-    }
+    h = (h ^ w) * 0xc4ceb9fe1a85ec53ULL;
     return h ^ (h >> 29);
 }
 
@@ -366,6 +376,51 @@ void TextIds::grow()
     }
 }
 
+size_t StampIds::slotOf(qint64 key, size_t mask)
+{
+    quint64 h = quint64(key) * 0x9e3779b97f4a7c15ULL;
+    return size_t(h ^ (h >> 31)) & mask;
+}
+
+quint32 StampIds::find(qint64 key) const
+{
+    if (m_slots.empty())
+        return 0;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = slotOf(key, mask);; i = (i + 1) & mask) {
+        const Slot &s = m_slots[i];
+        if (s.id == 0 || s.key == key)
+            return s.id;
+    }
+}
+
+void StampIds::insert(qint64 key, quint32 id)
+{
+    if ((m_used + 1) * 2 > m_slots.size())
+        grow();
+    const size_t mask = m_slots.size() - 1;
+    size_t i = slotOf(key, mask);
+    while (m_slots[i].id != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = {key, id};
+    ++m_used;
+}
+
+void StampIds::grow()
+{
+    std::vector<Slot> old = std::move(m_slots);
+    m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot());
+    const size_t mask = m_slots.size() - 1;
+    for (const Slot &s : old) {
+        if (s.id == 0)
+            continue;
+        size_t i = slotOf(s.key, mask);
+        while (m_slots[i].id != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+}
+
 void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)
 {
     fields = defs;
@@ -375,7 +430,6 @@ void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)
     m_lastText.assign(size_t(defs.size()), {});
     m_sharing.assign(size_t(defs.size()), {});
     m_stampIds.assign(size_t(defs.size()), {});
-    m_rows = rows;
 }
 
 void RecordStoreLoader::null(int field)
@@ -394,7 +448,8 @@ bool RecordStoreLoader::text(int field, QByteArrayView utf8)
 {
     RecordStore::Column &c = m_store.m_columns[size_t(field)];
     LastText &last = m_lastText[size_t(field)];
-    if (last.id && last.bytes == utf8) {
+    if (last.id && last.bytes.size() == utf8.size()
+        && memcmp(last.bytes.data(), utf8.data(), size_t(utf8.size())) == 0) {
         c.index.push_back(last.id);
         return true;
     }
@@ -404,7 +459,7 @@ bool RecordStoreLoader::text(int field, QByteArrayView utf8)
     if (!sharing.off) {
         hash = TextIds::hashOf(utf8);
         if (const quint32 id = ids.find(utf8, hash)) {
-            ++sharing.seen;
+            sharing.turnsOff(false);
             c.index.push_back(id);
             last = {utf8, id};
             return true;
@@ -419,16 +474,21 @@ bool RecordStoreLoader::text(int field, QByteArrayView utf8)
     last = {utf8, id};
     if (!sharing.off) {
         ids.insert(utf8, hash, id);
-        // After 256 lookups: when nine in ten brought a new text, sharing saves little.
-        if (++sharing.added, ++sharing.seen >= 256) {
-            if (sharing.added * 10 >= sharing.seen * 9) {
-                sharing.off = true;
-                ids = {};
-            }
-            sharing.seen = sharing.added = 0;
-        }
+        if (sharing.turnsOff(true))
+            ids = {};
     }
     return true;
+}
+
+bool RecordStoreLoader::Sharing::turnsOff(bool addedOne)
+{
+    // After 256 lookups: when nine in ten brought a new value, sharing saves little.
+    added += addedOne ? 1 : 0;
+    if (++seen < 256)
+        return false;
+    off = added * 10 >= seen * 9;
+    seen = added = 0;
+    return off;
 }
 
 void RecordStoreLoader::scalar(int field, qint64 value)
@@ -472,20 +532,25 @@ void RecordStoreLoader::dateTime(int field, qint64 julianDay, int msecsOfDay)
 {
     RecordStore::Column &c = m_store.m_columns[size_t(field)];
     const qint64 key = julianDay * 86400000 + msecsOfDay;
-    auto &ids = m_stampIds[size_t(field)];
-    if (ids.isEmpty())
-        ids.reserve(std::min<qsizetype>(m_rows, 65536));
-    const auto it = ids.constFind(key);
-    if (it != ids.constEnd()) {
-        c.index.push_back(*it);
-        return;
+    Sharing &sharing = m_sharing[size_t(field)];
+    StampIds &ids = m_stampIds[size_t(field)];
+    if (!sharing.off) {
+        if (const quint32 id = ids.find(key)) {
+            sharing.turnsOff(false);
+            c.index.push_back(id);
+            return;
+        }
     }
     // The local date-time is built when first asked for (see RecordStore).
     c.pool.emplace_back();
     c.wallKeys.push_back(key);
     const quint32 id = quint32(c.pool.size() - 1);
-    ids.insert(key, id);
     c.index.push_back(id);
+    if (!sharing.off) {
+        ids.insert(key, id);
+        if (sharing.turnsOff(true))
+            ids = {};
+    }
 }
 
 void RecordStoreLoader::blob(int field, QByteArrayView bytes)

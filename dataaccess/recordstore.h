@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dataaccess/packet/datapacket.h"
+#include "dataaccess/podarray.h"
 
 #include <QHash>
 #include <QVariant>
@@ -51,14 +52,14 @@ private:
     {
         FieldType type = FieldType::String;
         Kind kind = Kind::Pooled;
-        std::vector<quint32> index;       // Pooled: 0 = NULL, else pool position
-        std::vector<qint32> i32;          // Int32: SmallInt, Integer, Time (ms), Boolean
-        std::vector<qint64> i64;          // Int64: LargeInt, Date (Julian day)
-        std::vector<double> real;         // Real: Float, Currency, BCD, FMTBCD
+        PodArray<quint32> index;          // Pooled: 0 = NULL, else pool position
+        PodArray<qint32> i32;             // Int32: SmallInt, Integer, Time (ms), Boolean
+        PodArray<qint64> i64;             // Int64: LargeInt, Date (Julian day)
+        PodArray<double> real;            // Real: Float, Currency, BCD, FMTBCD
         std::vector<bool> null;           // scalar kinds
         mutable std::vector<QVariant> pool; // Pooled: values, pool[0] is NULL; a date-time
                                             // not built yet is an invalid QVariant
-        std::vector<qint64> wallKeys;     // DateTime: the key of each pool entry
+        PodArray<qint64> wallKeys;        // DateTime: the key of each pool entry
         QHash<QString, quint32> textIds;  // while loading: equal texts share one entry
         QHash<qint64, quint32> timeIds;   // while loading: equal date-times, by wall ms
         bool loading = true;
@@ -92,6 +93,27 @@ private:
         quint32 id = 0; // 0: empty
         quint64 hash = 0;
     };
+    void grow();
+    std::vector<Slot> m_slots;
+    size_t m_used = 0;
+};
+
+// Equal date-times of one column while a packet is read: wall-clock keys and their pool
+// entries in one flat open-addressed table (a QHash allocates and rehashes its way up
+// from nothing when the row count is not known in advance, as in a streamed answer).
+class StampIds
+{
+public:
+    quint32 find(qint64 key) const; // the entry of that key, or 0
+    void insert(qint64 key, quint32 id);
+
+private:
+    struct Slot
+    {
+        qint64 key = 0;
+        quint32 id = 0; // 0: empty
+    };
+    static size_t slotOf(qint64 key, size_t mask);
     void grow();
     std::vector<Slot> m_slots;
     size_t m_used = 0;
@@ -135,17 +157,19 @@ private:
         quint32 id = 0;
     };
     std::vector<LastText> m_lastText; // a run of equal texts down a column skips the lookup
-    // Texts of a column are looked up for sharing until it shows itself a column of
-    // mostly distinct values (a bill code): then each is kept as it comes.
+    // Texts and date-times of a column are looked up for sharing until it shows itself a
+    // column of mostly distinct values (a bill code, a scan time): then each is kept as
+    // it comes.
     struct Sharing
     {
         quint32 seen = 0;
         quint32 added = 0;
         bool off = false;
+        // Counts a lookup; true when sharing has just been found not worth it.
+        bool turnsOff(bool added);
     };
     std::vector<Sharing> m_sharing;
-    std::vector<QHash<qint64, quint32>> m_stampIds; // equal date-times share one entry
-    qsizetype m_rows = 0;
+    std::vector<StampIds> m_stampIds; // equal date-times share one entry
 };
 
 } // namespace quillon

@@ -305,7 +305,7 @@ private:
     struct Piece
     {
         enum Kind { Head, Chunk, Last } kind;
-        std::shared_ptr<std::string> data;
+        std::shared_ptr<QByteArray> data;
         std::shared_ptr<HttpResponse> head;
         bool close = false;
     };
@@ -330,9 +330,9 @@ private:
                 s->queue(Piece{Piece::Head, {}, h, h->close});
             });
         }
-        void write(std::string piece) override
+        void write(QByteArray piece) override
         {
-            if (piece.empty())
+            if (piece.isEmpty())
                 return;
             // A slow reader holds the producer back rather than the server's memory; one
             // that takes nothing for the write time limit (or a loop that has stopped) ends
@@ -346,7 +346,7 @@ private:
             if (m_session->m_gone)
                 throw StreamGone();
             m_session->m_unsent += qint64(piece.size());
-            auto data = std::make_shared<std::string>(std::move(piece));
+            auto data = std::make_shared<QByteArray>(std::move(piece));
             asio::post(m_session->m_stream.get_executor(), [s = m_session, data] {
                 s->queue(Piece{Piece::Chunk, data, {}, false});
             });
@@ -354,7 +354,11 @@ private:
         bool begun() const override { return m_begun; }
 
     private:
-        static constexpr qint64 kMaxUnsent = 16 << 20;
+        // Pieces handed to the loop and not yet written, per answer: enough to keep a fast
+        // reader's socket full, little enough that 500 slow readers cost 1 GB at most, and
+        // a reader who has gone is noticed within that much of stepping (with 16 MB an
+        // answer of 10 MB could end as "sent" although its reader had left).
+        static constexpr qint64 kMaxUnsent = 2 << 20;
         std::shared_ptr<Session> m_session;
         bool m_keepAlive;
         bool m_begun = false;
@@ -413,7 +417,9 @@ private:
             break;
         }
         case Piece::Chunk:
-            asio::async_write(m_stream, http::make_chunk(asio::buffer(*piece.data)), std::move(done));
+            asio::async_write(m_stream,
+                              http::make_chunk(asio::buffer(piece.data->constData(), size_t(piece.data->size()))),
+                              std::move(done));
             break;
         case Piece::Last:
             asio::async_write(m_stream, http::make_chunk_last(), std::move(done));

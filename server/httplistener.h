@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -53,7 +54,8 @@ public:
     };
     virtual ~ResponseStream() = default;
     virtual void begin(const HttpResponse &head) = 0;
-    virtual void write(std::string piece) = 0;
+    // The piece is kept (implicitly shared), not copied, until it is written.
+    virtual void write(QByteArray piece) = 0;
     virtual bool begun() const = 0;
 };
 

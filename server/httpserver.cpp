@@ -406,7 +406,7 @@ std::optional<HttpResponse> HttpServer::serve(HttpRequest &req, bool onLoop)
                                  .toString();
         try {
             const QByteArray end = quillon::BinaryPacketWriter::streamError(res.status, text);
-            req.stream->write(std::string(end.constData(), size_t(end.size())));
+            req.stream->write(end);
         } catch (const std::exception &) {
             // the client has gone
         }
@@ -474,7 +474,7 @@ void HttpServer::provider(const HttpRequest &req, const SessionInfo &session, co
                 head.contentType = kPacketType;
                 stream->begin(head);
             }
-            stream->write(std::string(bytes.constData(), size_t(bytes.size())));
+            stream->write(std::move(bytes));
         }
     } out(res, stream);
     {

@@ -105,6 +105,31 @@ Timing median(const std::function<void()> &fn)
     return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
 }
 
+// The medians of several measurements taken in turns, round after round: a machine whose
+// speed drifts (other guests, frequency) shifts all of them alike, so their ratios hold.
+std::vector<Timing> interleavedMedians(const std::vector<std::function<void()>> &fns)
+{
+    for (const auto &fn : fns)
+        fn(); // warm caches and connections
+    std::vector<std::vector<double>> wall(fns.size()), cpu(fns.size());
+    for (int i = 0; i < kRuns; ++i) {
+        for (size_t k = 0; k < fns.size(); ++k) {
+            const double c0 = processCpuMs();
+            const auto start = std::chrono::steady_clock::now();
+            fns[k]();
+            wall[k].push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            cpu[k].push_back(processCpuMs() - c0);
+        }
+    }
+    std::vector<Timing> out;
+    for (size_t k = 0; k < fns.size(); ++k) {
+        std::sort(wall[k].begin(), wall[k].end());
+        std::sort(cpu[k].begin(), cpu[k].end());
+        out.push_back({wall[k][wall[k].size() / 2], cpu[k][cpu[k].size() / 2]});
+    }
+    return out;
+}
+
 long residentBytes()
 {
     QFile f(QStringLiteral("/proc/self/statm"));
@@ -139,6 +164,36 @@ QByteArray bigAccountPacket(const DataPacket &tenThousand)
     return p.toBinary();
 }
 
+// A sink that passes everything on and notes when the first and the last row arrived.
+class TimedSink : public PacketSink
+{
+public:
+    explicit TimedSink(PacketSink &inner) : m_inner(inner) {}
+    std::chrono::steady_clock::time_point first, last;
+    void begin(const QList<FieldDef> &f, qsizetype rows) override { m_inner.begin(f, rows); }
+    void null(int f) override { m_inner.null(f); }
+    bool text(int f, QByteArrayView u) override { return m_inner.text(f, u); }
+    void integer(int f, qint64 v) override { m_inner.integer(f, v); }
+    void real(int f, double v) override { m_inner.real(f, v); }
+    void date(int f, qint64 d) override { m_inner.date(f, d); }
+    void time(int f, int ms) override { m_inner.time(f, ms); }
+    void dateTime(int f, qint64 d, int ms) override { m_inner.dateTime(f, d, ms); }
+    void boolean(int f, bool v) override { m_inner.boolean(f, v); }
+    void blob(int f, QByteArrayView b) override { m_inner.blob(f, b); }
+    void endRow() override
+    {
+        last = std::chrono::steady_clock::now();
+        if (first == std::chrono::steady_clock::time_point())
+            first = last;
+        m_inner.endRow();
+    }
+    void row(QVariantList &&values) override { m_inner.row(std::move(values)); }
+    void changes(QList<DataPacket::Change> &&c) override { m_inner.changes(std::move(c)); }
+
+private:
+    PacketSink &m_inner;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -147,62 +202,22 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     Env env;
 
-    // Directly in SQLite: with the library's defaults, and with the connection set up as
-    // the server sets up its own (no locking per call, the file mapped, a larger page
-    // cache); the ratios are taken against the faster of the two.
-    sqlite3 *db = bench::openDirect(env.db, false);
-    const Timing directDefaults = median([db] { benchmark::DoNotOptimize(bench::stepAccountRows(db)); });
-    sqlite3_close(db);
-    db = bench::openDirect(env.db, true);
-    const Timing directTuned = median([db] { benchmark::DoNotOptimize(bench::stepAccountRows(db)); });
-    sqlite3_close(db);
-    const Timing direct = directTuned.wallMs < directDefaults.wallMs ? directTuned : directDefaults;
-
-    // As the provider answers: translation, query and the packet's bytes.
-    const Timing serverSide = median([&env] {
-        auto c = env.backend->acquireForClient(server::ClientScope::wholeDeployment(QStringLiteral("001")));
-        benchmark::DoNotOptimize(server::runProviderQueryBinary(*c, QString::fromLatin1(kQuery)));
-    });
-
     TMySktConnection conn;
     env.logOn(conn);
     TMyDataSet ds;
     ds.SetMyConn(&conn);
     ds.SetTag(1);
     ds.SetCommandText(QString::fromLatin1(kQuery));
-    const Timing clientPath = median([&ds] {
-        ds.Close();
-        ds.Open();
-        benchmark::DoNotOptimize(ds.RecordCount());
-    });
-    // The answer read into a dataset's storage while it arrives (the server streams it),
-    // without the dataset around it.
-    const Timing streamed = median([&conn] {
-        RecordStore store;
-        RecordStoreLoader loader(store);
-        conn.providerFetchInto(QString::fromLatin1(protocol::kProviderName), QString::fromLatin1(kQuery), {},
-                               loader);
-        store.finishLoading();
-        benchmark::DoNotOptimize(store.size());
-    });
-    // The answer whole, then decoded: the answer's bytes (request, server, transfer), and
-    // decoding them into a dataset's storage.
-    QByteArray answer;
-    const Timing fetch = median([&conn, &answer] {
-        answer = conn.providerFetchBinary(QString::fromLatin1(protocol::kProviderName),
-                                          QString::fromLatin1(kQuery), {});
-    });
-    const Timing decode = median([&answer] {
-        RecordStore store;
-        RecordStoreLoader loader(store);
-        DataPacket::readBinary(answer, loader);
-        store.finishLoading();
-    });
-    // `--profile client|decode N`: only that part, N times, for a profiler to look at.
+    QByteArray answer = conn.providerFetchBinary(QString::fromLatin1(protocol::kProviderName),
+                                                 QString::fromLatin1(kQuery), {});
+    // `--profile client|fetch|decode N`: only that part, N times, for a profiler to look at.
     if (argc > 3 && QByteArray(argv[1]) == "--profile") {
-        const bool decodeOnly = QByteArray(argv[2]) == "decode";
+        const QByteArray part = argv[2];
         for (int i = 0, n = atoi(argv[3]); i < n; ++i) {
-            if (decodeOnly) {
+            if (part == "fetch") {
+                answer = conn.providerFetchBinary(QString::fromLatin1(protocol::kProviderName),
+                                                  QString::fromLatin1(kQuery), {});
+            } else if (part == "decode") {
                 RecordStore store;
                 RecordStoreLoader loader(store);
                 DataPacket::readBinary(answer, loader);
@@ -214,6 +229,85 @@ int main(int argc, char **argv)
         }
         return 0;
     }
+    // The ratios' four figures in turns: directly in SQLite with the library's defaults and
+    // with the connection set up as the server sets up its own (no locking per call, the
+    // file mapped, a larger page cache; the ratios are taken against the faster of the
+    // two), as the provider answers (translation, query and the packet's bytes), and the
+    // whole client path into a dataset.
+    sqlite3 *plainDb = bench::openDirect(env.db, false);
+    sqlite3 *tunedDb = bench::openDirect(env.db, true);
+    const std::vector<Timing> figures = interleavedMedians({
+        [plainDb] { benchmark::DoNotOptimize(bench::stepAccountRows(plainDb)); },
+        [tunedDb] { benchmark::DoNotOptimize(bench::stepAccountRows(tunedDb)); },
+        [&env] {
+            auto c = env.backend->acquireForClient(server::ClientScope::wholeDeployment(QStringLiteral("001")));
+            benchmark::DoNotOptimize(server::runProviderQueryBinary(*c, QString::fromLatin1(kQuery)));
+        },
+        [&ds] {
+            ds.Close();
+            ds.Open();
+            benchmark::DoNotOptimize(ds.RecordCount());
+        },
+    });
+    sqlite3_close(plainDb);
+    sqlite3_close(tunedDb);
+    const Timing directDefaults = figures[0], directTuned = figures[1], serverSide = figures[2],
+                 clientPath = figures[3];
+    const Timing direct = directTuned.wallMs < directDefaults.wallMs ? directTuned : directDefaults;
+    // The answer read into a dataset's storage while it arrives (the server streams it),
+    // without the dataset around it.
+    const Timing streamed = median([&conn] {
+        RecordStore store;
+        RecordStoreLoader loader(store);
+        conn.providerFetchInto(QString::fromLatin1(protocol::kProviderName), QString::fromLatin1(kQuery), {},
+                               loader);
+        store.finishLoading();
+        benchmark::DoNotOptimize(store.size());
+    });
+    // When the rows arrive: the first and the last row decoded, from the request's start;
+    // and the fixed cost of a request, as one row through the client path.
+    double firstRowMs = 0, lastRowMs = 0, doneMs = 0;
+    {
+        std::vector<double> firsts, lasts, dones;
+        for (int i = 0; i < kRuns; ++i) {
+            RecordStore store;
+            RecordStoreLoader loader(store);
+            TimedSink timed(loader);
+            const auto start = std::chrono::steady_clock::now();
+            conn.providerFetchInto(QString::fromLatin1(protocol::kProviderName), QString::fromLatin1(kQuery), {},
+                                   timed);
+            store.finishLoading();
+            const auto end = std::chrono::steady_clock::now();
+            firsts.push_back(std::chrono::duration<double, std::milli>(timed.first - start).count());
+            lasts.push_back(std::chrono::duration<double, std::milli>(timed.last - start).count());
+            dones.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        }
+        std::sort(firsts.begin(), firsts.end());
+        std::sort(lasts.begin(), lasts.end());
+        std::sort(dones.begin(), dones.end());
+        firstRowMs = firsts[kRuns / 2];
+        lastRowMs = lasts[kRuns / 2];
+        doneMs = dones[kRuns / 2];
+    }
+    const Timing oneRow = median([&conn] {
+        RecordStore store;
+        RecordStoreLoader loader(store);
+        conn.providerFetchInto(QString::fromLatin1(protocol::kProviderName),
+                               QStringLiteral("select * from TAB_ACCOUNT where rownum<=1"), {}, loader);
+        store.finishLoading();
+    });
+    // The answer whole, then decoded: the answer's bytes (request, server, transfer), and
+    // decoding them into a dataset's storage.
+    const Timing fetch = median([&conn, &answer] {
+        answer = conn.providerFetchBinary(QString::fromLatin1(protocol::kProviderName),
+                                          QString::fromLatin1(kQuery), {});
+    });
+    const Timing decode = median([&answer] {
+        RecordStore store;
+        RecordStoreLoader loader(store);
+        DataPacket::readBinary(answer, loader);
+        store.finishLoading();
+    });
     const int rows = ds.RecordCount();
     const int fields = ds.FieldCount();
     if (rows != 10000) {
@@ -255,6 +349,9 @@ int main(int argc, char **argv)
     std::printf("  server side             %7.2f ms / %7.2f ms\n", serverSide.wallMs, serverSide.cpuMs);
     std::printf("  client path to dataset  %7.2f ms / %7.2f ms\n", clientPath.wallMs, clientPath.cpuMs);
     std::printf("  streamed into the storage %7.2f ms / %7.2f ms\n", streamed.wallMs, streamed.cpuMs);
+    std::printf("    its first row decoded after %.2f ms, the last after %.2f ms, the storage ready after %.2f ms\n",
+                firstRowMs, lastRowMs, doneMs);
+    std::printf("  one row through the client path %7.2f ms / %7.2f ms\n", oneRow.wallMs, oneRow.cpuMs);
     std::printf("  whole, then decoded: the answer's bytes %7.2f ms / %7.2f ms, decoding %7.2f ms / %7.2f ms\n",
                 fetch.wallMs, fetch.cpuMs, decode.wallMs, decode.cpuMs);
     std::printf("%d account rows x %d fields in a dataset: %.0f bytes a row resident (%.0f heap), "

@@ -63,6 +63,36 @@ const uchar *readHead(const uchar *p, const uchar *end, quint64 *value, bool *in
     return p + n;
 }
 
+const uchar *const kNotFlat = reinterpret_cast<const uchar *>(1);
+
+// The end of an integer, float, simple value or definite text or byte string at p;
+// nullptr when the bytes end inside it, kNotFlat for any other item.
+inline const uchar *flatItemEnd(const uchar *p, const uchar *end)
+{
+    if (p >= end)
+        return nullptr;
+    const int major = *p >> 5;
+    const uchar info = *p & 0x1f;
+    if (major == 4 || major == 5 || major == 6 || info > 27)
+        return kNotFlat;
+    if (major == 7 && info > 24 && info < 28) // floats: their bytes, not a length
+        return end - p > (qsizetype(1) << (info - 24)) ? p + 1 + (1 << (info - 24)) : nullptr;
+    quint64 v = info;
+    const uchar *q = p + 1;
+    if (info >= 24) {
+        const int n = 1 << (info - 24);
+        if (end - q < n)
+            return nullptr;
+        v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | q[i];
+        q += n;
+    }
+    if (major != 2 && major != 3)
+        return q;
+    return v > quint64(end - q) ? nullptr : q + v;
+}
+
 // The end of the whole item at p, or nullptr when the bytes end inside it. Throws
 // PacketError on what CBOR does not allow.
 const uchar *itemEnd(const uchar *p, const uchar *end, int depth = 0)
@@ -105,9 +135,15 @@ const uchar *itemEnd(const uchar *p, const uchar *end, int depth = 0)
             if (v > kMaxItems)
                 bad("container of " + std::to_string(v) + " items");
             const quint64 items = major == 5 ? v * 2 : v;
-            for (quint64 i = 0; i < items; ++i)
-                if (!(q = itemEnd(q, end, depth + 1)))
+            for (quint64 i = 0; i < items; ++i) {
+                // Numbers, texts and simple values inline (every cell of a row); the rest
+                // through the whole rules.
+                const uchar *next = flatItemEnd(q, end);
+                if (next == kNotFlat)
+                    next = itemEnd(q, end, depth + 1);
+                if (!(q = next))
                     return nullptr;
+            }
             return q;
         }
         for (;;) {
