@@ -210,11 +210,16 @@ int main(int argc, char **argv)
     ds.SetCommandText(QString::fromLatin1(kQuery));
     QByteArray answer = conn.providerFetchBinary(QString::fromLatin1(protocol::kProviderName),
                                                  QString::fromLatin1(kQuery), {});
-    // `--profile client|fetch|decode N`: only that part, N times, for a profiler to look at.
+    // `--profile client|fetch|decode|onerow N`: only that part, N times, for a profiler.
     if (argc > 3 && QByteArray(argv[1]) == "--profile") {
         const QByteArray part = argv[2];
         for (int i = 0, n = atoi(argv[3]); i < n; ++i) {
-            if (part == "fetch") {
+            if (part == "onerow") {
+                RecordStore store;
+                RecordStoreLoader loader(store);
+                conn.providerFetchInto(QString::fromLatin1(protocol::kProviderName),
+                                       QStringLiteral("select * from TAB_ACCOUNT where rownum<=1"), {}, loader);
+            } else if (part == "fetch") {
                 answer = conn.providerFetchBinary(QString::fromLatin1(protocol::kProviderName),
                                                   QString::fromLatin1(kQuery), {});
             } else if (part == "decode") {
