@@ -1,10 +1,8 @@
-// Field types by name, their families, and the conversion of values to a field's type;
-// UTF-8 checks shared by the encodings.
+// Field types by name, their families, and the conversion of values to a field's type.
 #include "dataaccess/packet/datapacket.h"
 
 #include <QDateTime>
 #include <QLocale>
-#include <QStringDecoder>
 
 #include <array>
 #include <cmath>
@@ -316,83 +314,6 @@ QVariant convertValue(FieldType type, const QVariant &value, bool *ok)
         return fail(ok);
     }
     return fail(ok);
-}
-
-bool isValidUtf8(QByteArrayView utf8)
-{
-    const uchar *s = reinterpret_cast<const uchar *>(utf8.data());
-    const qsizetype n = utf8.size();
-    if (n >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf)
-        return false;
-    qsizetype i = 0;
-    for (; i + 8 <= n; i += 8) { // ASCII eight bytes at a time
-        quint64 word;
-        memcpy(&word, s + i, 8);
-        if (word & 0x8080808080808080ULL)
-            break;
-    }
-    while (i < n) {
-        const uchar c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((c & 0xf0) == 0xe0 && n - i >= 3) { // the common case here: a Chinese character
-            const uchar c1 = s[i + 1], c2 = s[i + 2];
-            const quint32 cp = (quint32(c & 0x0f) << 12) | (quint32(c1 & 0x3f) << 6) | (c2 & 0x3f);
-            if ((c1 & 0xc0) != 0x80 || (c2 & 0xc0) != 0x80 || cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))
-                return false;
-            i += 3;
-            continue;
-        }
-        int len;
-        quint32 cp;
-        if (c >= 0xc2 && c <= 0xdf) {
-            len = 2;
-            cp = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            len = 3;
-            cp = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i < len)
-            return false;
-        for (int k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xc0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3f);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff))
-            || (cp >= 0xd800 && cp <= 0xdfff))
-            return false;
-        i += len;
-    }
-    return true;
-}
-
-bool decodeUtf8(QByteArrayView utf8, QString *out)
-{
-    const qsizetype n = utf8.size();
-    const uchar *s = reinterpret_cast<const uchar *>(utf8.data());
-    qsizetype i = 0;
-    while (i < n && s[i] < 0x80)
-        ++i;
-    if (i == n) {
-        *out = QString::fromLatin1(utf8.data(), n);
-        return true;
-    }
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless
-                                                       | QStringConverter::Flag::ConvertInitialBom);
-    *out = decoder.decode(utf8);
-    if (decoder.hasError())
-        return false;
-    if (out->capacity() - out->size() > 4)
-        out->squeeze();
-    return true;
 }
 
 } // namespace quillon

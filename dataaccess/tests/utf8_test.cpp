@@ -1,10 +1,13 @@
 // The UTF-8 check that every text of an answer passes on the server, against a plain
-// reading of the rules: edge bytes at every place around the eight-byte ASCII steps.
+// reading of the rules: edge bytes at every place of its sixteen-byte steps.
 #include "dataaccess/packet/datapacket.h"
 
 #include <gtest/gtest.h>
 
 #include <QRandomGenerator>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -125,4 +128,22 @@ TEST(Utf8Check, DamagedChineseTextsAgreeWithTheRules)
         s[rng.bounded(int(s.size()))] = char(rng.bounded(256));
         ASSERT_EQ(isValidUtf8(QByteArrayView(s.data(), qsizetype(s.size()))), referenceValid(s)) << round;
     }
+}
+
+TEST(Utf8Check, TextsEndingAtTheEndOfAPageAreReadWithoutTouchingTheNext)
+{
+    // The page after the texts cannot be read: a check that read past a text's end there
+    // would crash the test.
+    const long page = sysconf(_SC_PAGESIZE);
+    char *area = static_cast<char *>(
+        mmap(nullptr, size_t(page) * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(area, MAP_FAILED);
+    ASSERT_EQ(mprotect(area + page, size_t(page), PROT_NONE), 0);
+    const std::string texts[] = {"上海浦东", "a上", "派件", std::string("\xe4\xb8", 2), "标准快递上海中心", "x"};
+    for (const std::string &text : texts) {
+        char *at = area + page - qsizetype(text.size());
+        memcpy(at, text.data(), text.size());
+        EXPECT_EQ(isValidUtf8(QByteArrayView(at, qsizetype(text.size()))), referenceValid(text)) << text.size();
+    }
+    munmap(area, size_t(page) * 2);
 }
