@@ -4,6 +4,7 @@
 #include "dataaccess/servermethods.h"
 
 #include <QFile>
+#include <QTimer>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -297,8 +298,21 @@ void TMyDataSet::fetch(bool execute)
         throw DataSetError(QStringLiteral("没有指定查询语句"));
     // Decoded straight into the dataset's storage while the answer arrives: no row of
     // QVariants in between, and the rows are in place when the last bytes come.
+    struct Loader : RecordStoreLoader
+    {
+        Loader(RecordStore &store, RecordStore &released)
+            : RecordStoreLoader(store)
+            , released(released)
+        {}
+        void begin(const QList<FieldDef> &defs, qsizetype rows) override
+        {
+            released = RecordStore(); // the previous load's values, while the server steps on
+            RecordStoreLoader::begin(defs, rows);
+        }
+        RecordStore &released;
+    };
     RecordStore store;
-    RecordStoreLoader loader(store);
+    Loader loader(store, m_released);
     try {
         m_conn->providerFetchInto(m_providerName, m_commandText, m_params, loader);
     } catch (const PacketError &e) {
@@ -451,7 +465,17 @@ void normalizeRow(const QList<FieldDef> &fields, QVariantList &row)
 void TMyDataSet::clearData()
 {
     m_records.clear();
-    m_store.reset({});
+    if (m_store.size() > 0) {
+        m_released = std::move(m_store);
+        if (!m_releasePosted) {
+            m_releasePosted = true;
+            QTimer::singleShot(0, this, [this] {
+                m_releasePosted = false;
+                m_released = RecordStore();
+            });
+        }
+    }
+    m_store = RecordStore();
     m_originals.clear();
     m_natural.clear();
     m_order.clear();

@@ -347,6 +347,11 @@ private:
     std::vector<std::unique_ptr<TField>> m_retiredFields; // kept so that old pointers stay safe
     std::vector<Record> m_records;  // every record of this load, deleted ones flagged
     RecordStore m_store;            // their values, by the same record number
+    // The values of the load closed last, freed when the next answer's rows begin to come
+    // or at the next turn of the event loop: a refresh frees them while it waits for the
+    // server instead of before it asks (a fifth of a millisecond for 10,000 rows).
+    RecordStore m_released;
+    bool m_releasePosted = false;
     QHash<int, QVariantList> m_originals; // as fetched, of modified and deleted records
     mutable QVariantList m_filterRow; // the row handed to the filter, reused
     std::vector<int> m_natural;     // live records in their natural order

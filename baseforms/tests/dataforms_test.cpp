@@ -365,9 +365,11 @@ TEST_F(DataFormsTest, AHiddenActionIsOffWithItsShortcut)
     EXPECT_EQ(deletes, 1);
     EXPECT_EQ(news, 0);
     // Its button and separator are gone from the tool bar.
-    for (QAction *a : f->tbTool->actions())
-        if (a->objectName().startsWith(QLatin1String("tbDel")))
+    for (QAction *a : f->tbTool->actions()) {
+        if (a->objectName().startsWith(QLatin1String("tbDel"))) {
             EXPECT_FALSE(a->isVisible()) << qPrintable(a->objectName());
+        }
+    }
 
     // Offered another way (a menu of the window's own), it acts again.
     f->offerAction(f->actDel);

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -326,6 +328,30 @@ TEST_F(Server, DatasetOpensThroughTheProviderAndClosesTheConnection)
     ds.Close();
     ds.SetCommandText(QStringLiteral("select * from no_such_table"));
     EXPECT_THROW(ds.Open(), protocol::ProtocolError);
+    EXPECT_FALSE(ds.Active());
+}
+
+TEST_F(Server, AClosedLoadIsFreedByTheNextAnswerOrAtTheNextTurnOfTheEventLoop)
+{
+    TMySktConnection c;
+    logOnValues(c);
+    TMyDataSet ds;
+    ds.SetMyConn(&c);
+    ds.SetTag(1);
+    ds.SetCommandText(QStringLiteral("select * from tab_Site where sysid='001'"));
+    ds.Open();
+    // A text held outside shares its characters with the dataset's storage while that lives.
+    QString name = ds.FieldByName(QStringLiteral("SiteName"))->AsString();
+    EXPECT_FALSE(name.isDetached());
+    ds.Close();
+    ds.Open(); // a refresh: the old load goes once the new rows begin to come
+    EXPECT_TRUE(name.isDetached());
+
+    name = ds.FieldByName(QStringLiteral("SiteName"))->AsString();
+    EXPECT_FALSE(name.isDetached());
+    ds.Close(); // closed for good: freed at the next turn of the event loop, not kept
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(name.isDetached());
     EXPECT_FALSE(ds.Active());
 }
 
