@@ -4,8 +4,8 @@
 #include "dataaccess/servermethods.h"
 
 #include <QFile>
-#include <QTimer>
 #include <QSaveFile>
+#include <QTimer>
 
 #include <algorithm>
 

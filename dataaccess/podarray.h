@@ -44,8 +44,6 @@ public:
     T &operator[](size_t i) { return m_data[i]; }
     const T &operator[](size_t i) const { return m_data[i]; }
     size_t size() const { return m_size; }
-    size_t capacity() const { return m_capacity; }
-    bool empty() const { return m_size == 0; }
     void reserve(size_t n)
     {
         if (n > m_capacity)

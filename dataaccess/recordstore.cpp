@@ -303,6 +303,38 @@ QVariantList RecordStore::row(int record) const
 
 // ---- loading from the binary form -----------------------------------------------------------
 
+namespace {
+
+// Puts a slot at the first free place from its start in an open-addressed table of a
+// power-of-two size (free: id 0).
+template<typename Slot, typename StartOf>
+void putSlot(std::vector<Slot> &table, const Slot &slot, const StartOf &startOf)
+{
+    const size_t mask = table.size() - 1;
+    size_t i = startOf(slot, mask);
+    while (table[i].id != 0)
+        i = (i + 1) & mask;
+    table[i] = slot;
+}
+
+// Adds a slot, doubling the table (from 64) first when it would be more than half full.
+template<typename Slot, typename StartOf>
+void insertSlot(std::vector<Slot> &table, size_t &used, const Slot &slot, const StartOf &startOf)
+{
+    if ((used + 1) * 2 > table.size()) {
+        std::vector<Slot> old = std::move(table);
+        table.assign(old.empty() ? 64 : old.size() * 2, Slot());
+        for (const Slot &s : old) {
+            if (s.id != 0)
+                putSlot(table, s, startOf);
+        }
+    }
+    putSlot(table, slot, startOf);
+    ++used;
+}
+
+} // namespace
+
 quint64 TextIds::hashOf(QByteArrayView bytes)
 {
     // Eight bytes at a time, multiplied and folded: good enough to spread the texts of
@@ -351,29 +383,8 @@ quint32 TextIds::find(QByteArrayView bytes, quint64 hash) const
 
 void TextIds::insert(QByteArrayView bytes, quint64 hash, quint32 id)
 {
-    if ((m_used + 1) * 2 > m_slots.size())
-        grow();
-    const size_t mask = m_slots.size() - 1;
-    size_t i = size_t(hash) & mask;
-    while (m_slots[i].id != 0)
-        i = (i + 1) & mask;
-    m_slots[i] = {bytes.data(), quint32(bytes.size()), id, hash};
-    ++m_used;
-}
-
-void TextIds::grow()
-{
-    std::vector<Slot> old = std::move(m_slots);
-    m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot());
-    const size_t mask = m_slots.size() - 1;
-    for (const Slot &s : old) {
-        if (s.id == 0)
-            continue;
-        size_t i = size_t(s.hash) & mask;
-        while (m_slots[i].id != 0)
-            i = (i + 1) & mask;
-        m_slots[i] = s;
-    }
+    insertSlot(m_slots, m_used, Slot{bytes.data(), quint32(bytes.size()), id, hash},
+               [](const Slot &s, size_t mask) { return size_t(s.hash) & mask; });
 }
 
 size_t StampIds::slotOf(qint64 key, size_t mask)
@@ -396,29 +407,7 @@ quint32 StampIds::find(qint64 key) const
 
 void StampIds::insert(qint64 key, quint32 id)
 {
-    if ((m_used + 1) * 2 > m_slots.size())
-        grow();
-    const size_t mask = m_slots.size() - 1;
-    size_t i = slotOf(key, mask);
-    while (m_slots[i].id != 0)
-        i = (i + 1) & mask;
-    m_slots[i] = {key, id};
-    ++m_used;
-}
-
-void StampIds::grow()
-{
-    std::vector<Slot> old = std::move(m_slots);
-    m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot());
-    const size_t mask = m_slots.size() - 1;
-    for (const Slot &s : old) {
-        if (s.id == 0)
-            continue;
-        size_t i = slotOf(s.key, mask);
-        while (m_slots[i].id != 0)
-            i = (i + 1) & mask;
-        m_slots[i] = s;
-    }
+    insertSlot(m_slots, m_used, Slot{key, id}, [](const Slot &s, size_t mask) { return slotOf(s.key, mask); });
 }
 
 void RecordStoreLoader::begin(const QList<FieldDef> &defs, qsizetype rows)

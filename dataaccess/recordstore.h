@@ -93,7 +93,6 @@ private:
         quint32 id = 0; // 0: empty
         quint64 hash = 0;
     };
-    void grow();
     std::vector<Slot> m_slots;
     size_t m_used = 0;
 };
@@ -114,7 +113,6 @@ private:
         quint32 id = 0; // 0: empty
     };
     static size_t slotOf(qint64 key, size_t mask);
-    void grow();
     std::vector<Slot> m_slots;
     size_t m_used = 0;
 };

@@ -89,20 +89,10 @@ double processCpuMs()
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
-Timing median(const std::function<void()> &fn)
+double medianOf(std::vector<double> values)
 {
-    fn(); // warm caches and connections
-    std::vector<double> wall, cpu;
-    for (int i = 0; i < kRuns; ++i) {
-        const double c0 = processCpuMs();
-        const auto start = std::chrono::steady_clock::now();
-        fn();
-        wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        cpu.push_back(processCpuMs() - c0);
-    }
-    std::sort(wall.begin(), wall.end());
-    std::sort(cpu.begin(), cpu.end());
-    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 // The medians of several measurements taken in turns, round after round: a machine whose
@@ -122,12 +112,14 @@ std::vector<Timing> interleavedMedians(const std::vector<std::function<void()>> 
         }
     }
     std::vector<Timing> out;
-    for (size_t k = 0; k < fns.size(); ++k) {
-        std::sort(wall[k].begin(), wall[k].end());
-        std::sort(cpu[k].begin(), cpu[k].end());
-        out.push_back({wall[k][wall[k].size() / 2], cpu[k][cpu[k].size() / 2]});
-    }
+    for (size_t k = 0; k < fns.size(); ++k)
+        out.push_back({medianOf(wall[k]), medianOf(cpu[k])});
     return out;
+}
+
+Timing median(const std::function<void()> &fn)
+{
+    return interleavedMedians({fn}).front();
 }
 
 long residentBytes()
@@ -287,12 +279,9 @@ int main(int argc, char **argv)
             lasts.push_back(std::chrono::duration<double, std::milli>(timed.last - start).count());
             dones.push_back(std::chrono::duration<double, std::milli>(end - start).count());
         }
-        std::sort(firsts.begin(), firsts.end());
-        std::sort(lasts.begin(), lasts.end());
-        std::sort(dones.begin(), dones.end());
-        firstRowMs = firsts[kRuns / 2];
-        lastRowMs = lasts[kRuns / 2];
-        doneMs = dones[kRuns / 2];
+        firstRowMs = medianOf(firsts);
+        lastRowMs = medianOf(lasts);
+        doneMs = medianOf(dones);
     }
     const Timing oneRow = median([&conn] {
         RecordStore store;

@@ -66,29 +66,19 @@ const uchar *readHead(const uchar *p, const uchar *end, quint64 *value, bool *in
 const uchar *const kNotFlat = reinterpret_cast<const uchar *>(1);
 
 // The end of an integer, float, simple value or definite text or byte string at p;
-// nullptr when the bytes end inside it, kNotFlat for any other item.
+// nullptr when the bytes end inside it, kNotFlat for any other item (what readHead
+// refuses included, left to itemEnd).
 inline const uchar *flatItemEnd(const uchar *p, const uchar *end)
 {
     if (p >= end)
         return nullptr;
     const int major = *p >> 5;
-    const uchar info = *p & 0x1f;
-    if (major == 4 || major == 5 || major == 6 || info > 27)
+    if ((major >= 4 && major <= 6) || (*p & 0x1f) > 27)
         return kNotFlat;
-    if (major == 7 && info > 24 && info < 28) // floats: their bytes, not a length
-        return end - p > (qsizetype(1) << (info - 24)) ? p + 1 + (1 << (info - 24)) : nullptr;
-    quint64 v = info;
-    const uchar *q = p + 1;
-    if (info >= 24) {
-        const int n = 1 << (info - 24);
-        if (end - q < n)
-            return nullptr;
-        v = 0;
-        for (int i = 0; i < n; ++i)
-            v = (v << 8) | q[i];
-        q += n;
-    }
-    if (major != 2 && major != 3)
+    quint64 v = 0;
+    bool indefinite = false;
+    const uchar *q = readHead(p, end, &v, &indefinite);
+    if (!q || (major != 2 && major != 3))
         return q;
     return v > quint64(end - q) ? nullptr : q + v;
 }
