@@ -464,6 +464,8 @@ private:
                 bad("field definition too short");
             FieldDef f;
             f.name = text("text expected");
+            if (!isXmlSafe(f.name)) // the packet could not be written as XML again
+                bad("field name with characters a packet cannot carry");
             const QString typeName = text("text expected");
             if (!fieldTypeFromName(typeName, &f.type))
                 bad("unknown field type " + typeName.left(40).toStdString());

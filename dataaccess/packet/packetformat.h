@@ -56,6 +56,9 @@ inline constexpr qint64 kMaxDateTimeDay = std::numeric_limits<qint64>::max() / k
 // Throws PacketError when rows and change log do not fit together.
 void checkShape(const DataPacket &p);
 
+// True when XML 1.0 can carry the text in an attribute.
+bool isXmlSafe(const QString &s);
+
 // The value converted to the field's type; PacketError naming the field when it cannot be.
 QVariant encodableValue(const FieldDef &field, const QVariant &value);
 

@@ -56,25 +56,6 @@ bool isXmlName(const QString &s)
     return true;
 }
 
-// True when XML 1.0 can carry the text in an attribute.
-bool isXmlSafe(const QString &s)
-{
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const char16_t c = s.at(i).unicode();
-        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD)
-            return false;
-        if (c == 0xFFFE || c == 0xFFFF)
-            return false;
-        if (QChar::isHighSurrogate(c)) {
-            if (i + 1 >= s.size() || !QChar::isLowSurrogate(s.at(i + 1).unicode()))
-                return false;
-            ++i;
-        } else if (QChar::isLowSurrogate(c)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Fixed-width digits, written and read by hand: these forms are on the hot path of big
 // packets, where QDateTime's format parser costs microseconds a value.
@@ -342,6 +323,25 @@ void writeXmlRow(QXmlStreamWriter &w, const QList<FieldDef> &fields, const QStri
 }
 
 } // namespace
+
+bool packetformat::isXmlSafe(const QString &s)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s.at(i).unicode();
+        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD)
+            return false;
+        if (c == 0xFFFE || c == 0xFFFF)
+            return false;
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 >= s.size() || !QChar::isLowSurrogate(s.at(i + 1).unicode()))
+                return false;
+            ++i;
+        } else if (QChar::isLowSurrogate(c)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 QString DataPacket::toXml() const
 {

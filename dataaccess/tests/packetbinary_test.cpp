@@ -465,3 +465,17 @@ TEST(PacketStream, ARestartReplacesWhatWasSent)
     EXPECT_EQ(sink.begun, 2);
     EXPECT_EQ(sink.rows, 100 + 50);
 }
+
+TEST(PacketBinaryReader, AFieldNameThatXmlCannotCarryIsRefused)
+{
+    // A packet read from the wire is written again as XML (ApplyData, cache files): a
+    // field name with a control character would make that fail later, far from its cause.
+    DataPacket p;
+    p.fields = {{QStringLiteral("A\x1f"), FieldType::Integer, 0, false}};
+    p.rows = {{QVariant(1)}};
+    const QByteArray bytes = p.toBinary();
+    EXPECT_THROW(DataPacket::fromBinary(bytes), PacketError);
+    EXPECT_THROW(streamed(bytes, {7}), PacketError);
+    p.fields[0].name = QStringLiteral("BILLCODE");
+    EXPECT_EQ(DataPacket::fromBinary(p.toBinary()).rows.size(), 1);
+}
